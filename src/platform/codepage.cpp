@@ -1,0 +1,71 @@
+#include "codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace velmora {
+namespace {
+
+bool Convert(const char* to, const char* from, std::string_view in, std::string& out) {
+    out.clear();
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string buf(in.size() * 2 + 16, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    size_t used = 0;
+    bool ok = true;
+    while (srcLeft > 0) {
+        char* dst = buf.data() + used;
+        size_t dstLeft = buf.size() - used;
+        size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        used = buf.size() - dstLeft;
+        if (r == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) {
+                buf.resize(buf.size() * 2);
+                continue;
+            }
+            ok = false;  // EILSEQ or EINVAL: invalid or truncated input
+            break;
+        }
+    }
+    iconv_close(cd);
+    if (!ok) return false;
+    buf.resize(used);
+    out = std::move(buf);
+    return true;
+}
+
+}  // namespace
+
+bool Utf8ToCp936(std::string_view utf8, std::string& out) { return Convert("CP936", "UTF-8", utf8, out); }
+bool Cp936ToUtf8(std::string_view cp936, std::string& out) { return Convert("UTF-8", "CP936", cp936, out); }
+
+std::string Utf8ToCp936(std::string_view utf8) {
+    std::string out;
+    Utf8ToCp936(utf8, out);
+    return out;
+}
+
+std::string Cp936ToUtf8(std::string_view cp936) {
+    std::string out;
+    Cp936ToUtf8(cp936, out);
+    return out;
+}
+
+void CopyCp936Field(char* dst, size_t size, std::string_view src) {
+    if (!dst || size == 0) return;
+    size_t n = 0;
+    // Walk characters: a lead byte >= 0x81 starts a two-byte character.
+    while (n < src.size()) {
+        size_t len = (static_cast<unsigned char>(src[n]) >= 0x81 && n + 1 < src.size()) ? 2 : 1;
+        if (n + len > size - 1) break;
+        n += len;
+    }
+    std::memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+}
+
+}  // namespace velmora

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Conversion between UTF-8 (what cameras send and Qt shows) and code page 936 (what the
+// program's fixed-size text fields and its configuration file hold). Thread-safe.
+namespace velmora {
+
+// Converts the whole input; returns false (and leaves `out` empty) when the input is not valid
+// in the source encoding or has characters the target cannot represent.
+bool Utf8ToCp936(std::string_view utf8, std::string& out);
+bool Cp936ToUtf8(std::string_view cp936, std::string& out);
+
+// Convenience forms: invalid input gives an empty string.
+std::string Utf8ToCp936(std::string_view utf8);
+std::string Cp936ToUtf8(std::string_view cp936);
+
+// Copies `src` into the fixed field `dst` of `size` bytes, always terminated, never splitting a
+// CP936 double-byte character at the cut.
+void CopyCp936Field(char* dst, size_t size, std::string_view src);
+
+}  // namespace velmora

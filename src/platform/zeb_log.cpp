@@ -1,0 +1,117 @@
+#include "zeb_log.h"
+
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace {
+constexpr unsigned kFileTarget = 1;
+constexpr unsigned kConsoleTarget = 2;
+constexpr unsigned kLevelOff = 6;
+
+spdlog::level::level_enum ToSpd(unsigned level) {
+    return level >= kLevelOff ? spdlog::level::off : static_cast<spdlog::level::level_enum>(level);
+}
+}  // namespace
+
+struct ZebLogLibrary::Impl {
+    std::mutex mu;
+    std::string dir;
+    std::string base = "log";
+    unsigned fileLevel = kLevelOff;
+    unsigned consoleLevel = kLevelOff;
+    unsigned fileSizeMiB = 100;
+    std::shared_ptr<spdlog::sinks::sink> fileSink;
+    std::shared_ptr<spdlog::sinks::sink> consoleSink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+
+    void ReopenFile() {
+        fileSink.reset();
+        if (dir.empty()) return;
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        try {
+            auto path = (std::filesystem::path(dir) / (base + ".log")).string();
+            size_t bytes = static_cast<size_t>(fileSizeMiB ? fileSizeMiB : 1) * 1024 * 1024;
+            fileSink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path, bytes, 3);
+            fileSink->set_pattern("%Y-%m-%d %H:%M:%S.%e [%t] %v");
+        } catch (const spdlog::spdlog_ex&) {
+            fileSink.reset();  // an unwritable log folder leaves only the console target
+        }
+    }
+};
+
+ZebLogLibrary::ZebLogLibrary() : impl_(std::make_unique<Impl>()) {
+    impl_->consoleSink->set_pattern("%v");
+}
+ZebLogLibrary::~ZebLogLibrary() = default;
+
+int ZebLogLibrary::SetLogDir(const char* dir, const char* baseName) {
+    std::lock_guard lock(impl_->mu);
+    impl_->dir = dir ? dir : "";
+    impl_->base = (baseName && *baseName) ? baseName : "log";
+    impl_->ReopenFile();
+    return impl_->fileSink ? 0 : -1;
+}
+
+int ZebLogLibrary::SetLogLevel(unsigned target, unsigned level) {
+    std::lock_guard lock(impl_->mu);
+    if (target == kFileTarget) impl_->fileLevel = level;
+    else if (target == kConsoleTarget) impl_->consoleLevel = level;
+    else return -1;
+    return 0;
+}
+
+int ZebLogLibrary::SetLogSize(unsigned target, unsigned size) {
+    std::lock_guard lock(impl_->mu);
+    if (target != kFileTarget) return -1;
+    impl_->fileSizeMiB = size;
+    impl_->ReopenFile();
+    return 0;
+}
+
+int ZebLogLibrary::Log(unsigned level, const char* text, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int r = LogV(level, text, format, args);
+    va_end(args);
+    return r;
+}
+
+int ZebLogLibrary::LogV(unsigned level, const char* text, const char* format, va_list args) {
+    if (!format) return -1;
+    std::lock_guard lock(impl_->mu);
+    bool toFile = impl_->fileSink && level < kLevelOff && level >= impl_->fileLevel;
+    bool toConsole = level < kLevelOff && level >= impl_->consoleLevel;
+    if (!toFile && !toConsole) return 0;
+
+    char small[512];
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return -1;
+    std::string line;
+    if (static_cast<size_t>(n) < sizeof small) {
+        line.assign(small, static_cast<size_t>(n));
+    } else {
+        line.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(line.data(), line.size(), format, args);
+        line.resize(static_cast<size_t>(n));
+    }
+    if (text) line.insert(0, std::string(text) + " ");
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+
+    spdlog::details::log_msg msg(spdlog::source_loc{}, "velmora", ToSpd(level), line);
+    if (toFile) { impl_->fileSink->log(msg); impl_->fileSink->flush(); }
+    if (toConsole) impl_->consoleSink->log(msg);
+    return 0;
+}
+
+ZebLogLibrary& AppLog() {
+    static ZebLogLibrary log;
+    return log;
+}

@@ -1,0 +1,46 @@
+#include "platform/zeb_log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+}  // namespace
+
+TEST(ZebLog, WritesPrefixedLinesAtOrAboveTheFileLevel) {
+    fs::path dir = fs::temp_directory_path() / ("zeblog-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    ZebLogLibrary log;
+    ASSERT_EQ(log.SetLogDir(dir.c_str(), "log"), 0);
+    log.SetLogLevel(1, 1);
+    log.SetLogLevel(2, 6);
+    log.SetLogSize(1, 100);
+    log.Log(3, nullptr, " (F=%s L=%d) framerate: %d\n", "CUSBDevice::GetVideoFrameRate", 572, 25);
+    log.Log(0, nullptr, "below the level %d", 1);
+    std::string text = ReadAll(dir / "log.log");
+    EXPECT_NE(text.find(" (F=CUSBDevice::GetVideoFrameRate L=572) framerate: 25"), std::string::npos);
+    EXPECT_EQ(text.find("below the level"), std::string::npos);
+    // Long lines are not cut.
+    std::string big(2000, 'a');
+    log.Log(2, nullptr, "%s", big.c_str());
+    EXPECT_NE(ReadAll(dir / "log.log").find(big), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(ZebLog, UnwritableDirectoryIsReportedNotFatal) {
+    ZebLogLibrary log;
+    EXPECT_NE(log.SetLogDir("/proc/velmora-no-such-dir", "log"), 0);
+    log.SetLogLevel(1, 0);
+    EXPECT_EQ(log.Log(2, nullptr, "still fine %d", 1), 0);
+}
