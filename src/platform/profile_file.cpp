@@ -1,0 +1,135 @@
+#include "profile_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+
+namespace velmora {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::vector<std::string> ReadLines(const std::string& path, bool* exists) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    if (exists) *exists = static_cast<bool>(in);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A section header "[name]" gives name; anything else gives nullopt-like empty with false.
+bool SectionName(std::string_view line, std::string_view* name) {
+    line = Trim(line);
+    if (line.size() < 2 || line.front() != '[') return false;
+    size_t close = line.find(']');
+    if (close == std::string_view::npos) return false;
+    *name = Trim(line.substr(1, close - 1));
+    return true;
+}
+
+bool KeyValue(std::string_view line, std::string_view* key, std::string_view* value) {
+    std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '#') return false;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    *key = Trim(t.substr(0, eq));
+    *value = Trim(t.substr(eq + 1));
+    return true;
+}
+
+}  // namespace
+
+bool ProfileFile::Exists() const { return access(path_.c_str(), R_OK) == 0; }
+
+std::vector<std::pair<std::string, std::string>> ProfileFile::GetSection(std::string_view section) const {
+    std::vector<std::pair<std::string, std::string>> out;
+    bool inSection = false;
+    for (const std::string& line : ReadLines(path_, nullptr)) {
+        std::string_view name, key, value;
+        if (SectionName(line, &name)) {
+            inSection = SameName(name, section);
+            continue;
+        }
+        if (inSection && KeyValue(line, &key, &value)) out.emplace_back(std::string(key), std::string(value));
+    }
+    return out;
+}
+
+std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view def) const {
+    for (auto& [k, v] : GetSection(section))
+        if (SameName(k, key)) return v;
+    return std::string(def);
+}
+
+int ProfileFile::GetInt(std::string_view section, std::string_view key, int def) const {
+    std::string v = GetString(section, key, "\x01");
+    if (v == "\x01") return def;
+    return static_cast<int>(std::strtol(v.c_str(), nullptr, 10));
+}
+
+bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    bool exists = false;
+    std::vector<std::string> lines = ReadLines(path_, &exists);
+    const std::string entry = std::string(key) + "=" + std::string(value);
+
+    int sectionAt = -1, lastKeyAt = -1, keyAt = -1;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view name, k, v;
+        if (SectionName(lines[i], &name)) {
+            if (inSection) break;  // end of our section
+            inSection = SameName(name, section);
+            if (inSection) sectionAt = static_cast<int>(i), lastKeyAt = static_cast<int>(i);
+            continue;
+        }
+        if (inSection && KeyValue(lines[i], &k, &v)) {
+            lastKeyAt = static_cast<int>(i);
+            if (SameName(k, key)) { keyAt = static_cast<int>(i); break; }
+        }
+    }
+    if (keyAt >= 0) {
+        lines[static_cast<size_t>(keyAt)] = entry;
+    } else if (sectionAt >= 0) {
+        lines.insert(lines.begin() + lastKeyAt + 1, entry);
+    } else {
+        lines.push_back("[" + std::string(section) + "]");
+        lines.push_back(entry);
+    }
+
+    std::string tmp = path_ + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        for (const std::string& l : lines) out << l << "\r\n";
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(tmp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velmora

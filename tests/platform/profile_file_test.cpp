@@ -1,0 +1,60 @@
+#include "platform/profile_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using velmora::ProfileFile;
+
+namespace {
+struct TempIni {
+    fs::path path = fs::temp_directory_path() / ("velmora-ini-" + std::to_string(::getpid()) + ".ini");
+    explicit TempIni(const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    ~TempIni() { fs::remove(path); }
+    std::string Text() const {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+};
+}  // namespace
+
+TEST(ProfileFile, ReadsCaseInsensitivelyWithDefaultsAndLeadingNumbers) {
+    TempIni ini("; comment\r\n[win_size]\r\nWIDTH = 800\r\nHeight=12abc\r\n[VID]\r\nSRC1=0x1234\r\nSRC3=5678\r\n[LOG]\r\nLevel=x\r\n");
+    ProfileFile f(ini.path.string());
+    EXPECT_EQ(f.GetInt("WIN_SIZE", "Width", -1), 800);
+    EXPECT_EQ(f.GetInt("WIN_SIZE", "height", -1), 12);
+    EXPECT_EQ(f.GetInt("LOG", "Level", 5), 0);           // present but not a number
+    EXPECT_EQ(f.GetInt("SEARCH_MODE", "Mode", 0), 0);    // missing section
+    EXPECT_EQ(f.GetString("vid", "src1", ""), "0x1234");
+    EXPECT_EQ(f.GetString("VID", "SRC2", ""), "");
+    ASSERT_EQ(f.GetSection("VID").size(), 2u);
+    EXPECT_EQ(ProfileFile("/nonexistent/x.ini").GetString("A", "B", "def"), "def");
+}
+
+TEST(ProfileFile, WriteKeepsEveryOtherLine) {
+    TempIni ini("[LOGIN_INFO]\r\nUsername=op\r\n; keep me\r\n[WIN_SIZE]\r\nWidth=1\r\n");
+    ProfileFile f(ini.path.string());
+    ASSERT_TRUE(f.WriteString("win_size", "WIDTH", "1024"));
+    ASSERT_TRUE(f.WriteString("WIN_SIZE", "Height", "768"));
+    ASSERT_TRUE(f.WriteString("SEARCH_MODE", "Mode", "1"));
+    EXPECT_EQ(ini.Text(),
+              "[LOGIN_INFO]\r\nUsername=op\r\n; keep me\r\n[WIN_SIZE]\r\nWIDTH=1024\r\nHeight=768\r\n"
+              "[SEARCH_MODE]\r\nMode=1\r\n");
+}
+
+TEST(ProfileFile, WriteCreatesTheFileAndFailsCleanlyWhereItCannot) {
+    fs::path p = fs::temp_directory_path() / ("velmora-new-" + std::to_string(::getpid()) + ".ini");
+    fs::remove(p);
+    ProfileFile f(p.string());
+    ASSERT_TRUE(f.WriteString("WINS_MODE", "Mode", "2"));
+    EXPECT_EQ(f.GetInt("WINS_MODE", "Mode", 1), 2);
+    fs::remove(p);
+    EXPECT_FALSE(ProfileFile("/nonexistent-dir/x.ini").WriteString("A", "B", "C"));
+}
