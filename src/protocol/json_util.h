@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+// Small helpers around cJSON shared by the reply parsers and request builders of this folder.
+// Internal to the protocol library. Pure functions; thread-safe.
+namespace velmora::protocol_detail {
+
+struct JsonDeleter {
+    void operator()(cJSON* item) const { cJSON_Delete(item); }
+};
+using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
+
+// Parses `text` (NUL-terminated); null when it is not JSON or not an object.
+JsonPtr ParseObject(const char* text);
+
+// Case-insensitive member lookup that only answers for objects.
+const cJSON* Member(const cJSON* object, const char* name);
+
+// The member's value as an int32 (numbers truncated toward zero and saturated, true/false as
+// 1/0); nothing for other types or a missing member.
+std::optional<int32_t> MemberInt(const cJSON* object, const char* name);
+// Same, keeping the number as a double (numbers and booleans).
+std::optional<double> MemberNumber(const cJSON* object, const char* name);
+
+// Content.nResult of a reply, the common reply check.
+struct ReplyHead {
+    const cJSON* content = nullptr;
+    std::optional<int32_t> result;  // empty when Content or nResult is missing
+};
+ReplyHead ReadReplyHead(const cJSON* root);
+
+// Copies `src` into the fixed field `dst` of `size` bytes, always zero-terminated, cut to at most
+// size - 1 bytes without splitting a UTF-8 sequence (bytes that are not UTF-8 are cut as bytes).
+void CopyUtf8Field(char* dst, size_t size, std::string_view src);
+
+}  // namespace velmora::protocol_detail
