@@ -1,0 +1,115 @@
+#include "cli_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+namespace velmora::cli {
+namespace {
+
+bool ParseInt(const std::string& s, long min, long max, long* out) {
+    if (s.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+    *out = v;
+    return true;
+}
+
+bool ParseHex16(std::string s, uint16_t* out) {
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
+    if (s.empty() || s.size() > 4) return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(s.c_str(), &end, 16);
+    if (errno != 0 || *end != '\0') return false;
+    *out = static_cast<uint16_t>(v);
+    return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+    return "usage: velmora-cli [OPTIONS] COMMAND [ARGS...]\n"
+           "options (before the command):\n"
+           "  --device N        USB camera N, counted from 1 in list order (default 1)\n"
+           "  --vid HEX         also search USB vendor id HEX (repeatable; 0x1703 always)\n"
+           "  --ip ADDR         network camera at ADDR instead of a USB camera\n"
+           "  --user NAME       network login name (default admin)\n"
+           "  --password PASS   network login password (default pelno)\n"
+           "commands:\n"
+           "  list                      USB cameras: index, name, model, serial, BIOS, build date\n"
+           "  search                    addresses of network cameras found by the LAN search\n"
+           "  info                      identity of the camera\n"
+           "  get                       every parameter as name=value, in record order\n"
+           "  set NAME=VALUE...         set parameters one by one, in order\n"
+           "  export FILE               read the camera and save its 8191-byte parameter file\n"
+           "  import FILE               send a parameter file to the camera\n"
+           "  defaults                  restore the camera's factory defaults\n"
+           "  abilities                 the camera's ability list\n"
+           "  focus-near                the near focus limit\n"
+           "  frame-rate                the stream frame rate\n"
+           "  snapshot FILE.png         save one picture of a network camera's main stream\n";
+}
+
+bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::string& error) {
+    out = CliOptions{};
+    int i = 1;
+    auto value = [&](const char* name, std::string* v) {
+        if (i + 1 >= argc) {
+            error = std::string(name) + " needs a value";
+            return false;
+        }
+        *v = argv[++i];
+        return true;
+    };
+    for (; i < argc; ++i) {
+        std::string_view a = argv[i];
+        if (a.empty() || a[0] != '-' || a == "-") break;  // the command
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            out.command = "help";
+            return true;
+        } else if (a == "--device") {
+            long n = 0;
+            if (!value("--device", &v)) return false;
+            if (!ParseInt(v, 1, 1000000, &n)) {
+                error = "--device needs a camera number from 1, not '" + v + "'";
+                return false;
+            }
+            out.device = static_cast<int>(n);
+            out.deviceGiven = true;
+        } else if (a == "--vid") {
+            uint16_t vid = 0;
+            if (!value("--vid", &v)) return false;
+            if (!ParseHex16(v, &vid)) {
+                error = "--vid needs a hexadecimal vendor id such as 1703, not '" + v + "'";
+                return false;
+            }
+            out.vids.push_back(vid);
+        } else if (a == "--ip") {
+            if (!value("--ip", &out.ip)) return false;
+        } else if (a == "--user") {
+            if (!value("--user", &out.user)) return false;
+        } else if (a == "--password") {
+            if (!value("--password", &out.password)) return false;
+        } else {
+            error = "unknown option '" + std::string(a) + "'";
+            return false;
+        }
+    }
+    if (i >= argc) {
+        error = "no command given";
+        return false;
+    }
+    if (out.deviceGiven && !out.ip.empty()) {
+        error = "--device and --ip cannot be used together";
+        return false;
+    }
+    out.command = argv[i++];
+    for (; i < argc; ++i) out.args.emplace_back(argv[i]);
+    return true;
+}
+
+}  // namespace velmora::cli

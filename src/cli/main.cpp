@@ -1,0 +1,55 @@
+// velmora-cli: the program's camera operations for scripts and production lines.
+#include <iostream>
+
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+#include "cli/usb_target.h"
+#include "platform/codepage.h"
+
+using namespace velmora::cli;
+
+namespace {
+
+// One line per USB camera: index, name (UTF-8), model, serial, BIOS version, build date.
+int ListUsb(const CliOptions& o) {
+    auto dev = OpenUsbCameras(o.vids);
+    std::vector<UsbDeviceEntry> entries = dev->GetDevices();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const UsbDeviceEntry& e = entries[i];
+        std::cout << (i + 1) << '\t' << velmora::Cp936ToUtf8(e.name) << '\t' << e.productModel << '\t' << e.serial
+                  << '\t' << e.biosVersion << '\t' << e.buildDate << '\n';
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CliOptions opts;
+    std::string error;
+    if (!ParseCliOptions(argc, argv, opts, error)) {
+        std::cerr << "velmora-cli: " << error << "\n" << UsageText();
+        return kExitUsage;
+    }
+    if (opts.command == "help") {
+        std::cout << UsageText();
+        return kExitOk;
+    }
+    if (opts.command == "list") return ListUsb(opts);
+    if (!IsCameraCommand(opts.command)) {
+        std::cerr << "velmora-cli: unknown command '" << opts.command << "'\n" << UsageText();
+        return kExitUsage;
+    }
+    if (!opts.ip.empty()) {
+        std::cerr << "velmora-cli: network cameras are not available in this build\n";
+        return kExitUsage;
+    }
+    UsbTarget target(OpenUsbCameras(opts.vids), opts.device);
+    std::string what;
+    int r = target.Open(what);
+    if (r != 0) {
+        std::cerr << "error " << r << ": " << what << "\n";
+        return kExitFailed;
+    }
+    return RunCameraCommand(opts, target, std::cout, std::cerr);
+}
