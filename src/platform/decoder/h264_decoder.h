@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+struct AVCodecContext;
+struct AVCodecParserContext;
+struct AVFrame;
+struct AVPacket;
+
+// Cuts an H.264 Annex-B byte stream into access units with libavcodec's H.264 parser and decodes
+// them with low-delay settings (no frame reordering delay, slice threading only).
+//
+// Until the first key frame (an access unit holding an IDR slice), and again after Resync(),
+// access units are skipped, so a stream joined in the middle shows no half-built pictures.
+//
+// Thread-bound: one thread uses an instance at a time.
+class H264Decoder {
+public:
+    using FrameFn = std::function<void(const AVFrame*)>;
+
+    H264Decoder();
+    ~H264Decoder();
+    H264Decoder(const H264Decoder&) = delete;
+    H264Decoder& operator=(const H264Decoder&) = delete;
+
+    // Opens parser and codec. `threads` 0 picks a small number. Returns 0 or a negative
+    // XPLAY_E_* code.
+    int Open(int threads);
+
+    // Feeds stream bytes; `fn` receives every picture completed by them. The buffer must be
+    // followed by at least AV_INPUT_BUFFER_PADDING_SIZE readable bytes (see kInputPadding).
+    // Returns 0, or XPLAY_E_CODEC when the codec refused an access unit (decoding continues
+    // with the next one).
+    int Feed(const uint8_t* data, int size, const FrameFn& fn);
+
+    // Declares that the data fed so far ends an access unit, so a complete picture is decoded
+    // now rather than when the next picture's data arrives. Done by feeding an access unit
+    // delimiter, which the codec ignores.
+    int EndAccessUnit(const FrameFn& fn);
+
+    // Data was lost before the next Feed: discards the partial access unit, forgets reference
+    // pictures and skips until the next key frame.
+    void Resync();
+
+    // End of stream: decodes everything still held. The decoder is finished afterwards.
+    int Drain(const FrameFn& fn);
+
+    uint64_t access_units() const { return access_units_; }
+    uint64_t skipped_units() const { return skipped_units_; }
+    uint64_t decode_errors() const { return decode_errors_; }
+    uint64_t frames_decoded() const { return frames_decoded_; }
+
+    // Bytes of zero padding every Feed buffer must carry after its data.
+    static const int kInputPadding;
+
+    // True if the access unit holds an IDR slice before any other picture slice.
+    static bool ContainsIdr(const uint8_t* data, size_t size);
+
+private:
+    int DecodeUnit(const uint8_t* data, int size, const FrameFn& fn);
+    int ReceiveFrames(const FrameFn& fn);
+
+    AVCodecContext* ctx_ = nullptr;
+    AVCodecParserContext* parser_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    bool need_key_ = true;
+    bool discard_next_ = false;
+    uint64_t access_units_ = 0;
+    uint64_t skipped_units_ = 0;
+    uint64_t decode_errors_ = 0;
+    uint64_t frames_decoded_ = 0;
+};
