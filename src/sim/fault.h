@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::sim {
+
+// One injected fault of a simulated USB camera, written as
+//   KIND[=VALUE][,KEY=VALUE...]
+// Kinds:
+//   refuse=CODE        refuse the request (not applied): CODE in the status word and in nResult
+//   refuse-status=CODE only in the status word (the body says nResult 0)
+//   refuse-result=CODE only in nResult (status word 0)
+//   stall              never answer the request (later requests are served again)
+//   stall=MS           answer only after MS milliseconds, reading nothing else meanwhile
+//   bad-magic[=K]      reply reports from the K-th on (default 1) carry a wrong magic
+//   not-json           the reply body is a text that is not JSON
+//   split=N            reply payload cut into reports of at most N bytes
+//   unplug=N           after the N-th matching exchange: close connections, remove the socket
+//   slow-flash=MS      writing a firmware package takes MS milliseconds
+//   neg-progress=CODE  upgrade data and progress replies report Progress CODE
+// Keys (all optional):
+//   cmd=ID        only exchanges with this HID command id match
+//   after=N       the first N matching exchanges are left alone
+//   times=N       the fault acts at most N times
+//   replug=MS     with unplug: the camera comes back MS milliseconds later
+//   phase=data|progress   with neg-progress: only data replies (3004) or progress replies (40001207)
+struct Fault {
+    enum class Kind { Refuse, Stall, BadMagic, NotJson, Split, Unplug, SlowFlash, NegativeProgress };
+    enum class Where { Both, Status, Result };
+
+    Kind kind = Kind::Refuse;
+    int64_t value = 0;          // code, milliseconds, report index, chunk size or exchange count
+    bool forever = false;       // stall without a value
+    Where where = Where::Both;  // refuse variants
+    std::optional<uint32_t> command;
+    int64_t after = 0;
+    int64_t times = -1;         // -1: unlimited
+    int64_t replugMs = -1;      // -1: stays unplugged
+    std::optional<uint32_t> phaseCommand;  // neg-progress restricted to one command
+
+    // Runtime counters (per camera, not shared).
+    int64_t matched = 0;
+    int64_t fired = 0;
+};
+
+// Parses one fault text. Returns 0, or -1 with a message in `error`.
+int ParseFault(std::string_view text, Fault* out, std::string* error);
+
+// What the faults decided for one exchange.
+struct ExchangePlan {
+    bool refuse = false;
+    int32_t refuseStatus = 0;
+    int32_t refuseResult = 0;
+    bool swallow = false;   // stall forever
+    int64_t delayMs = 0;    // stall=MS
+    size_t badMagicFrom = 0;
+    bool notJson = false;
+    size_t split = 0;
+    bool negativeProgress = false;
+    int32_t progressCode = 0;
+    bool unplug = false;
+    int64_t replugMs = -1;
+};
+
+// Runs the faults of one camera against an exchange with `command`, advancing their counters.
+// Thread-bound: the camera's serving thread owns the vector.
+ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command);
+
+// The flashing time set by a slow-flash fault, if any.
+std::optional<int> SlowFlashMs(const std::vector<Fault>& faults);
+
+}  // namespace velmora::sim

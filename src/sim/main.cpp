@@ -1,0 +1,56 @@
+// velmora-camsim: simulated cameras for trying Velmora and for end-to-end tests.
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/zeb_log.h"
+#include "sim/sim_options.h"
+#include "sim/usb_server.h"
+
+int main(int argc, char** argv) {
+    using namespace velmora::sim;
+    SimOptions options;
+    std::string error;
+    if (ParseCommandLine(argc, argv, &options, &error) != 0) {
+        std::fprintf(stderr, "velmora-camsim: %s\n%s", error.c_str(), UsageText().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.usbCount > 0 && options.usbDir.empty()) {
+        std::fprintf(stderr, "velmora-camsim: --usb-count needs --usb-dir\n");
+        return 2;
+    }
+    std::vector<UsbCameraConfig> cameras;
+    if (BuildUsbCameras(options, &cameras, &error) != 0) {
+        std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        return 2;
+    }
+    AppLog().SetLogLevel(2, options.verbose ? 2 : 3);  // console target: info or warnings
+
+    // Termination signals are taken synchronously by this thread; every thread started below
+    // inherits the blocked mask, so none of them is interrupted.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    UsbServer usb(options.usbDir, std::move(cameras));
+    if (usb.Start(&error) != 0) {
+        std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        return 1;
+    }
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+
+    int signalNumber = 0;
+    sigwait(&stopSignals, &signalNumber);
+    usb.Stop();
+    return 0;
+}

@@ -1,0 +1,393 @@
+#include "sim/sim_options.h"
+
+#include <cjson/cJSON.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "sim/hid_framing.h"
+
+namespace velmora::sim {
+namespace {
+
+struct JsonDeleter {
+    void operator()(cJSON* item) const { cJSON_Delete(item); }
+};
+
+bool ParseInt(std::string_view text, int64_t min, int64_t max, int64_t* out) {
+    int64_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < min || v > max) return false;
+    *out = v;
+    return true;
+}
+
+bool JsonInt(const cJSON* item, int64_t min, int64_t max, int64_t* out) {
+    if (!cJSON_IsNumber(item)) return false;
+    const double v = item->valuedouble;
+    if (std::isnan(v) || v != std::floor(v) || v < static_cast<double>(min) || v > static_cast<double>(max)) return false;
+    *out = static_cast<int64_t>(v);
+    return true;
+}
+
+int ParseAbility(const cJSON* array, std::vector<AbilityEntry>* out, std::string* error) {
+    if (!cJSON_IsArray(array)) {
+        *error = "\"ability\" must be an array";
+        return -1;
+    }
+    std::vector<AbilityEntry> entries;
+    for (const cJSON* e = array->child; e; e = e->next) {
+        AbilityEntry entry;
+        const cJSON* key = cJSON_GetObjectItem(e, "Key");
+        int64_t display = 1;
+        if (!cJSON_IsString(key)) {
+            *error = "ability entry without a Key text";
+            return -1;
+        }
+        entry.key = key->valuestring;
+        if (const cJSON* d = cJSON_GetObjectItem(e, "Display"); d && !JsonInt(d, 0, 255, &display)) {
+            *error = "ability " + entry.key + ": Display must be 0..255";
+            return -1;
+        }
+        entry.display = static_cast<int>(display);
+        if (const cJSON* r = cJSON_GetObjectItem(e, "DisplayRule"); cJSON_IsString(r)) entry.displayRule = r->valuestring;
+        const cJSON* zh = cJSON_GetObjectItem(e, "zh");
+        if (const cJSON* t = cJSON_GetObjectItem(zh, "Title"); cJSON_IsString(t)) entry.title = t->valuestring;
+        const cJSON* options = cJSON_GetObjectItem(zh, "Options");
+        if (!options) options = cJSON_GetObjectItem(cJSON_GetObjectItem(zh, "Value"), "Options");
+        if (options) {
+            if (!cJSON_IsObject(options)) {
+                *error = "ability " + entry.key + ": Options must be an object";
+                return -1;
+            }
+            for (const cJSON* o = options->child; o; o = o->next) {
+                if (!cJSON_IsString(o)) {
+                    *error = "ability " + entry.key + ": option labels must be texts";
+                    return -1;
+                }
+                entry.options.push_back({o->string, o->valuestring});
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    *out = std::move(entries);
+    return 0;
+}
+
+int ApplyCameraObject(const std::string& name, const cJSON* obj, SimOptions* options, std::string* error) {
+    if (!cJSON_IsObject(obj)) {
+        *error = "camera " + name + " must be an object";
+        return -1;
+    }
+    CameraSettings& s = options->cameras[name];
+    for (const cJSON* m = obj->child; m; m = m->next) {
+        const std::string key = m->string ? m->string : "";
+        const std::string where = "camera " + name + ": " + key;
+        int64_t n = 0;
+        auto text = [&](std::optional<std::string>* dst) {
+            if (!cJSON_IsString(m)) {
+                *error = where + " must be a text";
+                return -1;
+            }
+            *dst = m->valuestring;
+            return 0;
+        };
+        if (key == "report_len") {
+            if (!JsonInt(m, kMinReportLength, kMaxReportLength, &n)) {
+                *error = where + " must be " + std::to_string(kMinReportLength) + ".." + std::to_string(kMaxReportLength);
+                return -1;
+            }
+            s.reportLength = static_cast<size_t>(n);
+        } else if (key == "flash_ms" || key == "reboot_ms") {
+            if (!JsonInt(m, 0, 86400000, &n)) {
+                *error = where + " must be milliseconds";
+                return -1;
+            }
+            (key == "flash_ms" ? s.flashMs : s.rebootMs) = static_cast<int>(n);
+        } else if (key == "product_id" || key == "bios_version") {
+            if (!JsonInt(m, 0, 0xFFFF, &n)) {
+                *error = where + " must be 0..65535";
+                return -1;
+            }
+            (key == "product_id" ? s.productId : s.biosVersion) = static_cast<uint16_t>(n);
+        } else if (key == "device_name") {
+            if (text(&s.deviceName)) return -1;
+        } else if (key == "product_model") {
+            if (text(&s.productModel)) return -1;
+        } else if (key == "serial") {
+            if (text(&s.serial)) return -1;
+        } else if (key == "build_date") {
+            if (text(&s.buildDate)) return -1;
+        } else if (key == "params") {
+            if (!cJSON_IsObject(m)) {
+                *error = where + " must be an object";
+                return -1;
+            }
+            for (const cJSON* p = m->child; p; p = p->next) {
+                if (!CameraModel::FindParam(p->string) || !JsonInt(p, INT32_MIN, UINT32_MAX, &n)) {
+                    *error = where + ": unknown member or bad value '" + std::string(p->string) + "'";
+                    return -1;
+                }
+                s.params[p->string] = n;
+            }
+        } else if (key == "ability") {
+            std::vector<AbilityEntry> ability;
+            if (ParseAbility(m, &ability, error) != 0) {
+                *error = "camera " + name + ": " + *error;
+                return -1;
+            }
+            s.ability = std::move(ability);
+        } else if (key == "faults") {
+            if (!cJSON_IsArray(m)) {
+                *error = where + " must be an array of texts";
+                return -1;
+            }
+            for (const cJSON* f = m->child; f; f = f->next) {
+                Fault fault;
+                if (!cJSON_IsString(f)) {
+                    *error = where + " must be an array of texts";
+                    return -1;
+                }
+                if (ParseFault(f->valuestring, &fault, error) != 0) {
+                    *error = "camera " + name + ": " + *error;
+                    return -1;
+                }
+                s.faults.push_back(fault);
+            }
+        } else {
+            *error = "camera " + name + ": unknown setting '" + key + "'";
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int ApplyReportLength(std::string_view value, SimOptions* options, std::string* error) {
+    int64_t n = 0;
+    const size_t eq = value.find('=');
+    const std::string_view number = eq == std::string_view::npos ? value : value.substr(eq + 1);
+    if (!ParseInt(number, kMinReportLength, kMaxReportLength, &n)) {
+        *error = "--usb-report-len needs " + std::to_string(kMinReportLength) + ".." +
+                 std::to_string(kMaxReportLength) + ", got '" + std::string(value) + "'";
+        return -1;
+    }
+    if (eq == std::string_view::npos) options->usbReportLength = static_cast<size_t>(n);
+    else options->cameras[std::string(value.substr(0, eq))].reportLength = static_cast<size_t>(n);
+    return 0;
+}
+
+}  // namespace
+
+std::string UsbCameraName(int index, int count) {
+    int width = 2;
+    for (int c = count; c >= 100; c /= 10) ++width;
+    std::string digits = std::to_string(index);
+    if (digits.size() < static_cast<size_t>(width)) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+    return "cam" + digits;
+}
+
+int AddFaultOption(std::string_view value, SimOptions* options, std::string* error) {
+    const size_t colon = value.find(':');
+    if (colon == std::string_view::npos || colon == 0) {
+        *error = "--fault needs NAME:SPEC (e.g. cam02:stall), got '" + std::string(value) + "'";
+        return -1;
+    }
+    Fault fault;
+    if (ParseFault(value.substr(colon + 1), &fault, error) != 0) return -1;
+    const std::string name(value.substr(0, colon));
+    if (name == "*" || name == "all") options->allFaults.push_back(fault);
+    else options->cameras[name].faults.push_back(fault);
+    return 0;
+}
+
+int ApplyScenario(std::string_view text, SimOptions* options, std::string* error) {
+    std::unique_ptr<cJSON, JsonDeleter> root(cJSON_ParseWithLength(text.data(), text.size()));
+    if (!root || !cJSON_IsObject(root.get())) {
+        *error = "scenario is not a JSON object";
+        return -1;
+    }
+    for (const cJSON* m = root->child; m; m = m->next) {
+        const std::string key = m->string ? m->string : "";
+        int64_t n = 0;
+        if (key == "usb_dir") {
+            if (!cJSON_IsString(m)) {
+                *error = "usb_dir must be a text";
+                return -1;
+            }
+            options->usbDir = m->valuestring;
+        } else if (key == "usb_count") {
+            if (!JsonInt(m, 0, 999, &n)) {
+                *error = "usb_count must be 0..999";
+                return -1;
+            }
+            options->usbCount = static_cast<int>(n);
+        } else if (key == "usb_report_len") {
+            if (!JsonInt(m, kMinReportLength, kMaxReportLength, &n)) {
+                *error = "usb_report_len out of range";
+                return -1;
+            }
+            options->usbReportLength = static_cast<size_t>(n);
+        } else if (key == "flash_ms" || key == "reboot_ms") {
+            if (!JsonInt(m, 0, 86400000, &n)) {
+                *error = key + " must be milliseconds";
+                return -1;
+            }
+            (key == "flash_ms" ? options->flashMs : options->rebootMs) = static_cast<int>(n);
+        } else if (key == "faults") {
+            if (!cJSON_IsArray(m)) {
+                *error = "faults must be an array of \"NAME:SPEC\" texts";
+                return -1;
+            }
+            for (const cJSON* f = m->child; f; f = f->next) {
+                if (!cJSON_IsString(f)) {
+                    *error = "faults must be an array of \"NAME:SPEC\" texts";
+                    return -1;
+                }
+                if (AddFaultOption(f->valuestring, options, error) != 0) return -1;
+            }
+        } else if (key == "cameras") {
+            if (!cJSON_IsObject(m)) {
+                *error = "cameras must be an object keyed by camera name";
+                return -1;
+            }
+            for (const cJSON* c = m->child; c; c = c->next) {
+                if (ApplyCameraObject(c->string, c, options, error) != 0) return -1;
+            }
+        } else {
+            *error = "unknown scenario setting '" + key + "'";
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std::string* error) {
+    // The scenario first, so that the command line refines it.
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string_view(argv[i]) != "--scenario") continue;
+        options->scenarioPath = argv[i + 1];
+        std::ifstream in(options->scenarioPath, std::ios::binary);
+        if (!in) {
+            *error = "cannot read scenario " + options->scenarioPath;
+            return -1;
+        }
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (ApplyScenario(text.str(), options, error) != 0) {
+            *error = options->scenarioPath + ": " + *error;
+            return -1;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options->help = true;
+            continue;
+        }
+        if (arg == "--verbose" || arg == "-v") {
+            options->verbose = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            *error = "unknown option or missing value: " + std::string(arg);
+            return -1;
+        }
+        const std::string_view value = argv[++i];
+        int64_t n = 0;
+        if (arg == "--scenario") {
+            continue;  // loaded above
+        } else if (arg == "--usb-dir") {
+            options->usbDir = std::string(value);
+        } else if (arg == "--usb-count") {
+            if (!ParseInt(value, 0, 999, &n)) {
+                *error = "--usb-count needs 0..999";
+                return -1;
+            }
+            options->usbCount = static_cast<int>(n);
+        } else if (arg == "--usb-report-len") {
+            if (ApplyReportLength(value, options, error) != 0) return -1;
+        } else if (arg == "--flash-ms" || arg == "--reboot-ms") {
+            if (!ParseInt(value, 0, 86400000, &n)) {
+                *error = std::string(arg) + " needs milliseconds";
+                return -1;
+            }
+            (arg == "--flash-ms" ? options->flashMs : options->rebootMs) = static_cast<int>(n);
+        } else if (arg == "--fault") {
+            if (AddFaultOption(value, options, error) != 0) return -1;
+        } else {
+            *error = "unknown option " + std::string(arg);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int BuildUsbCameras(const SimOptions& options, std::vector<UsbCameraConfig>* cameras, std::string* error) {
+    std::vector<UsbCameraConfig> out;
+    std::set<std::string> names;
+    for (int i = 1; i <= options.usbCount; ++i) {
+        UsbCameraConfig cfg;
+        cfg.name = UsbCameraName(i, options.usbCount);
+        names.insert(cfg.name);
+        cfg.reportLength = options.usbReportLength;
+        cfg.rebootMs = options.rebootMs;
+        cfg.model.identity = CameraModel::DefaultIdentity(i);
+        cfg.model.flashMs = options.flashMs;
+        cfg.faults = options.allFaults;
+        auto it = options.cameras.find(cfg.name);
+        if (it != options.cameras.end()) {
+            const CameraSettings& s = it->second;
+            if (s.reportLength) cfg.reportLength = *s.reportLength;
+            if (s.flashMs) cfg.model.flashMs = *s.flashMs;
+            if (s.rebootMs) cfg.rebootMs = *s.rebootMs;
+            if (s.productId) cfg.productId = *s.productId;
+            if (s.deviceName) cfg.model.identity.deviceName = *s.deviceName;
+            if (s.productModel) cfg.model.identity.productModel = *s.productModel;
+            if (s.serial) cfg.model.identity.serial = *s.serial;
+            if (s.buildDate) cfg.model.identity.buildDate = *s.buildDate;
+            if (s.biosVersion) cfg.model.identity.biosVersion = *s.biosVersion;
+            if (s.ability) {
+                cfg.model.ability = *s.ability;
+                cfg.model.useDefaultAbility = false;
+            }
+            cfg.params = s.params;
+            cfg.faults.insert(cfg.faults.end(), s.faults.begin(), s.faults.end());
+        }
+        out.push_back(std::move(cfg));
+    }
+    for (const auto& [name, settings] : options.cameras) {
+        if (!names.count(name)) {
+            *error = "settings for '" + name + "', but the cameras are " +
+                     (options.usbCount ? UsbCameraName(1, options.usbCount) + ".." +
+                                             UsbCameraName(options.usbCount, options.usbCount)
+                                       : std::string("none (--usb-count 0)"));
+            return -1;
+        }
+    }
+    *cameras = std::move(out);
+    return 0;
+}
+
+std::string UsageText() {
+    return "usage: velmora-camsim --usb-dir DIR --usb-count N [options]\n"
+           "Simulated cameras for Velmora. Prints \"ready\" once every camera listens; runs until\n"
+           "SIGINT or SIGTERM, then removes its sockets.\n"
+           "  --usb-dir DIR            directory for <name>.sock and <name>.json (created if needed)\n"
+           "  --usb-count N            number of USB cameras: cam01, cam02, ...\n"
+           "  --usb-report-len L       report length of every camera (default 65)\n"
+           "  --usb-report-len NAME=L  report length of one camera\n"
+           "  --flash-ms MS            time a camera takes to write a firmware package (default 3000)\n"
+           "  --reboot-ms MS           time a rebooting camera stays away (default 1500)\n"
+           "  --fault NAME:SPEC        inject a fault into camera NAME (or * for all), e.g.\n"
+           "                           cam02:stall  cam01:refuse=-5,cmd=40001090  cam01:split=8\n"
+           "                           cam03:unplug=4,replug=500  cam01:neg-progress=-7\n"
+           "  --scenario FILE          JSON scenario (see docs/simulator.md); options refine it\n"
+           "  --verbose                log every exchange on stderr\n";
+}
+
+}  // namespace velmora::sim

@@ -1,0 +1,398 @@
+#include "sim/usb_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include "platform/zeb_log.h"
+#include "sim/hid_framing.h"
+#include "sim/usb_dispatch.h"
+
+namespace velmora::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kMaxClients = 16;
+constexpr unsigned kLogInfo = 2;
+constexpr unsigned kLogWarn = 3;
+
+std::string ResultText(int32_t code) { return "{\"Content\":{\"nResult\":" + std::to_string(code) + "}}"; }
+
+int MillisUntil(Clock::time_point when, Clock::time_point now) {
+    if (when <= now) return 0;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count() + 1;
+    return static_cast<int>(std::min<int64_t>(ms, 60000));
+}
+
+}  // namespace
+
+class UsbServer::Camera {
+public:
+    Camera(const std::string& dir, UsbCameraConfig config)
+        : config_(std::move(config)),
+          sockPath_(dir + "/" + config_.name + ".sock"),
+          jsonPath_(dir + "/" + config_.name + ".json"),
+          model_(config_.model) {
+        if (auto ms = SlowFlashMs(config_.faults)) model_.SetFlashMs(*ms);
+        for (const auto& [member, value] : config_.params) model_.Set(member, value);
+    }
+    ~Camera() {
+        Join();
+        Unplug();
+    }
+
+    int Plug(std::string* error);
+    void Unplug();
+    void StartThread(int wakeFd) {
+        wakeFd_ = wakeFd;
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    CameraModel& model() { return model_; }
+    const UsbCameraConfig& config() const { return config_; }
+    const std::string& sockPath() const { return sockPath_; }
+    const std::string& jsonPath() const { return jsonPath_; }
+    bool plugged() const { return plugged_.load(); }
+    int64_t exchanges() const { return exchanges_.load(); }
+
+private:
+    enum class After { None, Unplug, Reboot };
+    struct Client {
+        int fd = -1;
+        RequestAssembler assembler;
+        std::vector<uint8_t> out;  // reply reports back to back
+        size_t outPos = 0;         // reports already sent
+        std::optional<Clock::time_point> holdUntil;
+        After after = After::None;
+        int64_t replugMs = -1;
+        bool closed = false;
+        explicit Client(int f, size_t reportLength) : fd(f), assembler(reportLength) {}
+    };
+
+    void Run();
+    void ReadRequests(Client& c);
+    void Process(Client& c, RequestAssembler::Event event);
+    void Flush(Client& c);
+    void CloseClient(Client& c);
+    void DropAll();
+
+    UsbCameraConfig config_;
+    std::string sockPath_;
+    std::string jsonPath_;
+    CameraModel model_;
+    int wakeFd_ = -1;
+    int listenFd_ = -1;
+    std::vector<std::unique_ptr<Client>> clients_;
+    std::optional<Clock::time_point> replugAt_;
+    std::atomic<bool> plugged_{false};
+    std::atomic<int64_t> exchanges_{0};
+    std::thread thread_;
+};
+
+int UsbServer::Camera::Plug(std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = config_.name + ": " + why;
+        if (listenFd_ >= 0) {
+            close(listenFd_);
+            listenFd_ = -1;
+        }
+        return -1;
+    };
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (sockPath_.size() >= sizeof addr.sun_path) return fail("socket path too long: " + sockPath_);
+    std::memcpy(addr.sun_path, sockPath_.c_str(), sockPath_.size() + 1);
+
+    struct stat st{};
+    if (lstat(sockPath_.c_str(), &st) == 0) {
+        // A socket left by a simulator that did not end cleanly is replaced; anything else is not ours.
+        if (!S_ISSOCK(st.st_mode)) return fail(sockPath_ + " exists and is not a socket");
+        unlink(sockPath_.c_str());
+    }
+    listenFd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) return fail(std::string("socket: ") + std::strerror(errno));
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        return fail("bind " + sockPath_ + ": " + std::strerror(errno));
+    }
+    if (listen(listenFd_, 8) != 0) {
+        unlink(sockPath_.c_str());
+        return fail(std::string("listen: ") + std::strerror(errno));
+    }
+    // The description appears only once the socket listens, and atomically, so a host that
+    // enumerates the directory never sees a device it cannot open.
+    char desc[160];
+    std::snprintf(desc, sizeof desc,
+                  "{\"vendor_id\": %u, \"product_id\": %u, \"output_report_length\": %zu, "
+                  "\"input_report_length\": %zu}\n",
+                  config_.vendorId, config_.productId, config_.reportLength, config_.reportLength);
+    const std::string tmp = jsonPath_ + ".tmp";
+    FILE* f = std::fopen(tmp.c_str(), "w");
+    bool ok = f && std::fputs(desc, f) >= 0;
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok || std::rename(tmp.c_str(), jsonPath_.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        unlink(sockPath_.c_str());
+        return fail("cannot write " + jsonPath_);
+    }
+    plugged_ = true;
+    return 0;
+}
+
+void UsbServer::Camera::Unplug() {
+    DropAll();
+    if (listenFd_ >= 0) {
+        close(listenFd_);
+        listenFd_ = -1;
+        unlink(jsonPath_.c_str());
+        unlink(sockPath_.c_str());
+    }
+    plugged_ = false;
+}
+
+void UsbServer::Camera::CloseClient(Client& c) {
+    if (c.fd >= 0) close(c.fd);
+    c.fd = -1;
+    c.closed = true;
+}
+
+void UsbServer::Camera::DropAll() {
+    for (auto& c : clients_) CloseClient(*c);
+    clients_.clear();
+}
+
+void UsbServer::Camera::Run() {
+    std::vector<pollfd> fds;
+    std::vector<Client*> polled;
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        if (!plugged_ && replugAt_ && now >= *replugAt_) {
+            std::string error;
+            if (Plug(&error) == 0) {
+                replugAt_.reset();
+                AppLog().Log(kLogInfo, nullptr, "camsim %s: plugged in again", config_.name.c_str());
+            } else {
+                AppLog().Log(kLogWarn, nullptr, "camsim %s", error.c_str());
+                replugAt_ = now + std::chrono::seconds(1);
+            }
+        }
+        fds.clear();
+        polled.clear();
+        fds.push_back({wakeFd_, POLLIN, 0});
+        if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
+        const size_t firstClient = fds.size();
+        int timeout = -1;
+        if (replugAt_) timeout = MillisUntil(*replugAt_, now);
+        for (auto& c : clients_) {
+            short events = 0;
+            if (c->holdUntil && now < *c->holdUntil) {
+                const int t = MillisUntil(*c->holdUntil, now);
+                timeout = timeout < 0 ? t : std::min(timeout, t);
+            } else if (c->outPos * config_.reportLength < c->out.size()) {
+                events = POLLOUT;
+            } else {
+                events = POLLIN;
+            }
+            fds.push_back({c->fd, events, 0});
+            polled.push_back(c.get());
+        }
+        if (poll(fds.data(), fds.size(), timeout) < 0) {
+            if (errno == EINTR) continue;
+            AppLog().Log(kLogWarn, nullptr, "camsim %s: poll: %s", config_.name.c_str(), std::strerror(errno));
+            break;
+        }
+        if (fds[0].revents) break;  // shutdown
+        if (listenFd_ >= 0 && fds[1].revents & POLLIN) {
+            for (;;) {
+                int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd < 0) break;
+                if (clients_.size() >= kMaxClients) {
+                    AppLog().Log(kLogWarn, nullptr, "camsim %s: too many connections", config_.name.c_str());
+                    close(fd);
+                    continue;
+                }
+                clients_.push_back(std::make_unique<Client>(fd, config_.reportLength));
+            }
+        }
+        now = Clock::now();
+        After action = After::None;
+        int64_t replugMs = -1;
+        for (size_t i = 0; i < polled.size(); ++i) {
+            Client& c = *polled[i];
+            const short re = fds[firstClient + i].revents;
+            if (c.holdUntil && now >= *c.holdUntil) c.holdUntil.reset();
+            if (re & POLLNVAL) {
+                CloseClient(c);
+                continue;
+            }
+            if (re & POLLIN) ReadRequests(c);
+            else if (re & (POLLERR | POLLHUP)) CloseClient(c);
+            if (!c.closed && !c.holdUntil) Flush(c);
+            if (!c.closed && c.after != After::None && c.outPos * config_.reportLength >= c.out.size()) {
+                action = c.after;
+                replugMs = c.replugMs;
+                c.after = After::None;
+            }
+        }
+        std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->closed; });
+        if (action == After::Reboot) {
+            AppLog().Log(kLogInfo, nullptr, "camsim %s: rebooting", config_.name.c_str());
+            model_.Reboot();
+        }
+        if (action != After::None && listenFd_ >= 0) {
+            AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged", config_.name.c_str());
+            Unplug();
+            if (replugMs >= 0) replugAt_ = Clock::now() + std::chrono::milliseconds(replugMs);
+        }
+    }
+    Unplug();
+    replugAt_.reset();
+}
+
+void UsbServer::Camera::ReadRequests(Client& c) {
+    std::vector<uint8_t> buf(config_.reportLength + 1);
+    for (;;) {
+        const ssize_t n = recv(c.fd, buf.data(), buf.size(), MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+            CloseClient(c);
+            return;
+        }
+        if (n == 0) {  // the host closed the device
+            CloseClient(c);
+            return;
+        }
+        const auto event = c.assembler.Feed(buf.data(), static_cast<size_t>(n));
+        if (event == RequestAssembler::Event::Incomplete) continue;
+        if (event == RequestAssembler::Event::Malformed) {
+            AppLog().Log(kLogWarn, nullptr, "camsim %s: report ignored: %s", config_.name.c_str(),
+                         c.assembler.error().c_str());
+            continue;
+        }
+        Process(c, event);
+        return;  // one exchange at a time: read on once the reply is out
+    }
+}
+
+void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
+    ++exchanges_;
+    const uint32_t command = c.assembler.command();
+    UsbReply reply;
+    ExchangePlan plan = PlanExchange(config_.faults, command);
+    if (event == RequestAssembler::Event::Oversized) {
+        AppLog().Log(kLogWarn, nullptr, "camsim %s: %s", config_.name.c_str(), c.assembler.error().c_str());
+        reply.status = kErrTooLarge;
+    } else if (plan.refuse) {
+        reply.status = plan.refuseStatus;
+        reply.body = ResultText(plan.refuseResult);
+    } else {
+        reply = HandleUsbCommand(model_, command, c.assembler.payload());
+    }
+    if (plan.negativeProgress) {
+        reply.body = "{\"UpdateStatus\":1,\"Progress\":" + std::to_string(plan.progressCode) + "}";
+    }
+    if (plan.notJson) reply.body = "ERROR 500: internal camera error";
+    AppLog().Log(kLogInfo, nullptr, "camsim %s: command %u, %zu bytes -> status %d, %zu bytes", config_.name.c_str(),
+                 command, c.assembler.payload().size(), reply.status, reply.body.size());
+    if (plan.swallow) {
+        AppLog().Log(kLogInfo, nullptr, "camsim %s: request swallowed (stall)", config_.name.c_str());
+        return;
+    }
+    ReplyFraming framing;
+    framing.chunk = plan.split;
+    framing.badMagicFrom = plan.badMagicFrom;
+    c.out = BuildReplyReports(command, reply.status, reply.body, config_.reportLength, framing);
+    c.outPos = 0;
+    if (plan.delayMs > 0) c.holdUntil = Clock::now() + std::chrono::milliseconds(plan.delayMs);
+    if (reply.reboot && !plan.refuse) {
+        c.after = After::Reboot;
+        c.replugMs = plan.unplug && plan.replugMs >= 0 ? plan.replugMs : config_.rebootMs;
+    } else if (plan.unplug) {
+        c.after = After::Unplug;
+        c.replugMs = plan.replugMs;
+    }
+}
+
+void UsbServer::Camera::Flush(Client& c) {
+    const size_t len = config_.reportLength;
+    while (c.outPos * len < c.out.size()) {
+        const ssize_t n = send(c.fd, c.out.data() + c.outPos * len, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+            CloseClient(c);
+            return;
+        }
+        ++c.outPos;
+    }
+    c.out.clear();
+    c.outPos = 0;
+}
+
+UsbServer::UsbServer(std::string dir, std::vector<UsbCameraConfig> cameras) : dir_(std::move(dir)) {
+    for (auto& cfg : cameras) cameras_.push_back(std::make_unique<Camera>(dir_, std::move(cfg)));
+}
+
+UsbServer::~UsbServer() { Stop(); }
+
+int UsbServer::Start(std::string* error) {
+    if (started_) return 0;
+    std::error_code ec;
+    std::filesystem::create_directories(dir_, ec);
+    if (ec) {
+        if (error) *error = "cannot create " + dir_ + ": " + ec.message();
+        return -1;
+    }
+    for (size_t i = 0; i < cameras_.size(); ++i) {
+        if (cameras_[i]->Plug(error) != 0) {
+            for (size_t k = 0; k < i; ++k) cameras_[k]->Unplug();
+            return -1;
+        }
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        if (error) *error = std::string("eventfd: ") + std::strerror(errno);
+        for (auto& c : cameras_) c->Unplug();
+        return -1;
+    }
+    for (auto& c : cameras_) c->StartThread(wakeFd_);
+    started_ = true;
+    return 0;
+}
+
+void UsbServer::Stop() {
+    if (!started_) return;
+    const uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
+        AppLog().Log(kLogWarn, nullptr, "camsim: cannot wake the camera threads");
+    }
+    for (auto& c : cameras_) c->Join();
+    for (auto& c : cameras_) c->Unplug();
+    close(wakeFd_);
+    wakeFd_ = -1;
+    started_ = false;
+}
+
+size_t UsbServer::CameraCount() const { return cameras_.size(); }
+CameraModel& UsbServer::Model(size_t index) { return cameras_.at(index)->model(); }
+const UsbCameraConfig& UsbServer::Config(size_t index) const { return cameras_.at(index)->config(); }
+std::string UsbServer::SocketPath(size_t index) const { return cameras_.at(index)->sockPath(); }
+std::string UsbServer::DescriptionPath(size_t index) const { return cameras_.at(index)->jsonPath(); }
+bool UsbServer::Plugged(size_t index) const { return cameras_.at(index)->plugged(); }
+int64_t UsbServer::Exchanges(size_t index) const { return cameras_.at(index)->exchanges(); }
+
+}  // namespace velmora::sim
