@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,6 +52,20 @@ bool AddMember(cJSON* object, const char* name, cJSON* item) {
     return true;
 }
 
+// The record field of each whole-record member, looked up once. The first match in record
+// order, so eSceneMode is taken from 6146.
+const std::array<const VideoParamField*, kWriteVideoParamsMemberCount>& WriteOrderFields() {
+    static const auto fields = [] {
+        std::array<const VideoParamField*, kWriteVideoParamsMemberCount> table{};
+        for (size_t i = 0; i < kWriteVideoParamsMemberCount; ++i) {
+            table[i] = FindVideoParamField(kWriteVideoParamsMembers[i]);
+            if (table[i] == nullptr) std::abort();  // the member list and the field table disagree
+        }
+        return table;
+    }();
+    return fields;
+}
+
 }  // namespace
 
 std::string FormatFieldText(const char* member, int value) {
@@ -90,10 +105,10 @@ std::string BuildWriteVideoParamsRequest(const VideoParam& rec) {
     if (!AddMember(content, "ChanNum", cJSON_CreateNumber(0)) || !AddMember(content, "VideoParam", params)) {
         return std::string();
     }
-    for (const char* member : kWriteVideoParamsMembers) {
-        // The first match in record order: eSceneMode is taken from 6146.
-        const VideoParamField* field = FindVideoParamField(member);
-        if (!AddMember(params, member, cJSON_CreateNumber(ReadFieldForSend(rec, *field)))) return std::string();
+    const auto& fields = WriteOrderFields();
+    for (size_t i = 0; i < kWriteVideoParamsMemberCount; ++i) {
+        if (!AddMember(params, kWriteVideoParamsMembers[i], cJSON_CreateNumber(ReadFieldForSend(rec, *fields[i]))))
+            return std::string();
     }
     char* printed = cJSON_Print(root.get());
     if (printed == nullptr) return std::string();
