@@ -1,0 +1,136 @@
+#pragma once
+
+// Client side of Velmora's network camera protocol (see docs/network-protocol.md).
+//
+// Plain functions in the manner of a vendor SDK: every call returns an int, 0 or more on success
+// and a negative ORVEX_ERR_* code on failure; the code of the last failure on the calling thread is
+// also kept for ORVEX_GetLastError.
+//
+// Thread-safe: any thread may call any function; several sessions may log in, stream and exchange
+// texts at the same time. Each session owns one TCP connection and one receive thread, on which the
+// real-play callbacks of that session run.
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------------
+// Result codes. Also the status values carried in reply frames on the wire.
+// ---------------------------------------------------------------------------------------------
+enum : int {
+    ORVEX_OK = 0,
+    ORVEX_ERR_NOT_INIT = -1001,           // ORVEX_Init has not been called (or Cleanup ran)
+    ORVEX_ERR_INVALID_ARG = -1002,        // null pointer, bad length, unparsable address ...
+    ORVEX_ERR_INVALID_HANDLE = -1003,     // no such session or real-play handle
+    ORVEX_ERR_CONNECT = -1004,            // TCP connection to the camera could not be made
+    ORVEX_ERR_TIMEOUT = -1005,            // no reply within the request time-out
+    ORVEX_ERR_DISCONNECTED = -1006,       // the camera closed the connection or went silent
+    ORVEX_ERR_PROTOCOL = -1007,           // malformed or unexpected frame from the peer
+    ORVEX_ERR_AUTH = -1008,               // wrong user name or password
+    ORVEX_ERR_BUFFER_TOO_SMALL = -1009,   // reply does not fit the caller's capacity
+    ORVEX_ERR_TOO_LARGE = -1010,          // request or reply exceeds the protocol's limits
+    ORVEX_ERR_REFUSED = -1011,            // the camera refused (login disabled, busy, ...)
+    ORVEX_ERR_NO_RESOURCES = -1012,       // too many sessions, streams or pending requests
+    ORVEX_ERR_VERSION = -1013,            // the peer speaks another protocol version
+    ORVEX_ERR_STREAM_UNAVAILABLE = -1014, // the requested stream does not exist
+    ORVEX_ERR_UNSUPPORTED = -1015,        // unknown message type
+    ORVEX_ERR_INTERNAL = -1016,           // the camera failed to produce a reply
+};
+
+// Data type passed as the fourth callback argument.
+enum : int { ORVEX_DATA_H264 = 1 };  // one H.264 access unit in Annex-B form (start codes)
+
+// Stream selectors for ORVEX_StartRealPlay.
+enum : int { ORVEX_STREAM_MAIN = 0, ORVEX_STREAM_SUB = 1 };
+
+constexpr uint16_t kOrvexDefaultPort = 36666;
+
+// ---------------------------------------------------------------------------------------------
+// Login record, passed by value. 63 bytes, no padding. Texts are NUL-terminated and cut to fit.
+// ---------------------------------------------------------------------------------------------
+#pragma pack(push, 1)
+struct LoginInfo {
+    char address[20];   // IPv4 text, e.g. "127.0.0.2"
+    uint16_t port;      // TCP port, 36666 for cameras
+    char user[17];      // user name
+    char password[24];  // password; used only as the HMAC key, never sent
+};
+#pragma pack(pop)
+static_assert(sizeof(LoginInfo) == 63, "LoginInfo is a 63-byte record");
+static_assert(offsetof(LoginInfo, address) == 0);
+static_assert(offsetof(LoginInfo, port) == 20);
+static_assert(offsetof(LoginInfo, user) == 22);
+static_assert(offsetof(LoginInfo, password) == 39);
+
+// What ORVEX_Login writes into its 288-byte output area (when the pointer is not null).
+// Texts are the camera's, NUL-terminated and cut to fit.
+struct LoginDeviceInfo {
+    char deviceName[64];
+    char serial[64];
+    char firmware[64];
+    char model[64];
+    int32_t protocolVersion;  // version of the protocol the camera speaks
+    int32_t maxStreams;       // real-play streams the camera allows per session
+    uint8_t reserved[24];
+};
+static_assert(sizeof(LoginDeviceInfo) == 288, "the login output area is 288 bytes");
+
+// Real-play callback: real-play handle, pointer to one access unit, its length in bytes, data type
+// (ORVEX_DATA_H264), user value given to ORVEX_StartRealPlay. Runs on the session's receive
+// thread; the data is valid only during the call. Keep it short (queue the data and return):
+// while it runs, the session receives nothing else.
+typedef void (*ORVEX_RealDataCallback)(int realHandle, const unsigned char* data, int length,
+                                       int dataType, void* user);
+
+// Prepares the library. The argument is reserved (pass 0). Calling it again is harmless.
+int ORVEX_Init(int reserved);
+
+// Connects to info.address:info.port, runs the challenge-response login and returns a session
+// handle (0 or more, never reused within the process) or a negative code (ORVEX_ERR_AUTH for a
+// wrong user name or password). `deviceInfo`, when not null, must point to at least 288 bytes and
+// receives a LoginDeviceInfo. The four trailing arguments are reserved (pass 0).
+int ORVEX_Login(LoginInfo info, void* deviceInfo, int reserved1, int reserved2, int reserved3,
+                int reserved4);
+
+// Code of the last failure of an ORVEX_ call on the calling thread (0 if none yet).
+int ORVEX_GetLastError();
+
+// Opens a stream of the session (selector 0: main stream). Returns a real-play handle or a
+// negative code. From then on `callback` receives the stream's access units on the session's
+// receive thread, possibly before this function has returned. `reserved` is ignored (pass 0).
+int ORVEX_StartRealPlay(int session, int reserved, int streamSelector, ORVEX_RealDataCallback callback,
+                        void* user);
+
+// Sends one request text and waits for its reply.
+//   text, textLength: the request; textLength counts the terminating zero (strlen + 1); the text
+//                     sent is the bytes before the first zero.
+//   reply:            the caller's buffer; *replyLength holds its usable capacity on entry.
+//   On success (result 0) the reply text and a zero byte are written to reply, and *replyLength
+//   receives the text's length without the zero. A reply that needs more than *replyLength bytes
+//   including its zero gives ORVEX_ERR_BUFFER_TOO_SMALL. Whenever the capacity is at least 1 the
+//   buffer ends in a zero byte, on failure too (reply[0] = 0, *replyLength = 0); nothing is ever
+//   written at or beyond reply[*replyLength] as passed in.
+int ORVEX_SendRobotText(int session, const char* text, int textLength, char* reply, int* replyLength);
+
+// Ends a stream. When it returns, no callback for this handle is running or will run (unless it
+// is called from that very callback, in which case the callback in progress is the last one).
+int ORVEX_StopRealPlay(int realHandle);
+
+// Ends a session: stops its streams as ORVEX_StopRealPlay does, says goodbye to the camera and
+// closes the connection. The handle becomes invalid.
+int ORVEX_LogOut(int session);
+
+// Ends every open session and releases the library. ORVEX_Init may be called again afterwards.
+int ORVEX_Cleanup();
+
+// ---------------------------------------------------------------------------------------------
+// Velmora extensions (not needed by the program; tests and tools use them).
+// ---------------------------------------------------------------------------------------------
+
+// Time-outs in milliseconds for new and existing sessions; a value of 0 or less keeps the current
+// one. connect: TCP connect and the whole login (default 5000); request: each text request and
+// stream start (default 5000); idle: a session that hears nothing from the camera for this long
+// (pings are sent after a third of it) is ended as disconnected (default 15000).
+int ORVEX_SetTimeouts(int connectMs, int requestMs, int idleMs);
+
+// Number of sessions currently open (for tests and diagnostics).
+int ORVEX_GetSessionCount();
