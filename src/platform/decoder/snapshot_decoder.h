@@ -42,6 +42,7 @@ private:
     std::unique_ptr<H264Decoder> decoder_;
     RgbPicture picture_;
     bool have_picture_ = false;
+    bool finishing_ = false;
     int open_result_ = 1;  // 1 = not yet opened
 };
 

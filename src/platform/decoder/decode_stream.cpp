@@ -1,0 +1,202 @@
+#include "platform/decoder/decode_stream.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "platform/decoder/h264_decoder.h"
+
+DecodeStream::DecodeStream(const XStreamOptions& options) : options_(options) {}
+
+DecodeStream::~DecodeStream() {
+    // Close refuses on the decoding thread; the table never lets the last reference go there.
+    Close();
+}
+
+int DecodeStream::Start() {
+    decoder_ = std::make_unique<H264Decoder>();
+    int ret = decoder_->Open(options_.decoder_threads);
+    if (ret < 0) return ret;
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        return XPLAY_E_RESOURCE;
+    }
+    return 0;
+}
+
+bool DecodeStream::OnDecodingThread() const {
+    return thread_id_.load() == std::this_thread::get_id();
+}
+
+int DecodeStream::Input(const uint8_t* data, int length) {
+    if (length < 0 || (length > 0 && !data)) return XPLAY_E_ARG;
+    if (length == 0) return 0;
+    if (length > options_.max_chunk_bytes || length > options_.max_queued_bytes) {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (closing_) return XPLAY_E_PORT;
+        ++chunks_dropped_;
+        bytes_dropped_ += static_cast<uint64_t>(length);
+        resync_ = true;  // the stream now has a hole
+        return XPLAY_E_ARG;
+    }
+
+    // Copy outside the lock, with the zero padding the parser needs after the data.
+    Chunk chunk;
+    chunk.data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length) + H264Decoder::kInputPadding]);
+    if (!chunk.data) return XPLAY_E_RESOURCE;
+    std::memcpy(chunk.data.get(), data, static_cast<size_t>(length));
+    std::memset(chunk.data.get() + length, 0, static_cast<size_t>(H264Decoder::kInputPadding));
+    chunk.size = length;
+
+    std::deque<Chunk> dropped;  // freed after the lock is released
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (closing_) return XPLAY_E_PORT;
+        // Make room by pushing out the oldest data; the decoder then waits for a key frame.
+        while (!queue_.empty() && (queued_bytes_ + length > options_.max_queued_bytes ||
+                                   static_cast<int>(queue_.size()) >= options_.max_queued_chunks)) {
+            ++chunks_dropped_;
+            bytes_dropped_ += static_cast<uint64_t>(queue_.front().size);
+            queued_bytes_ -= queue_.front().size;
+            dropped.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+            resync_ = true;
+        }
+        queued_bytes_ += length;
+        queue_.push_back(std::move(chunk));
+        ++chunks_in_;
+        bytes_in_ += static_cast<uint64_t>(length);
+    }
+    cv_.notify_one();
+    return 0;
+}
+
+int DecodeStream::SetSink(FrameSink* sink) {
+    if (OnDecodingThread()) return XPLAY_E_THREAD;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (closing_) return XPLAY_E_PORT;
+    }
+    std::lock_guard<std::mutex> lock(sink_mu_);
+    sink_ = sink;
+    return 0;
+}
+
+void DecodeStream::MarkClosing() {
+    std::lock_guard<std::mutex> lock(mu_);
+    closing_ = true;
+}
+
+int DecodeStream::Close() {
+    if (OnDecodingThread()) return XPLAY_E_THREAD;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        closing_ = true;
+        stop_ = true;
+        stop_flag_.store(true);
+    }
+    cv_.notify_one();
+    if (thread_.joinable()) thread_.join();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        queued_bytes_ = 0;
+        queue_.clear();
+    }
+    decoder_.reset();
+    std::lock_guard<std::mutex> lock(sink_mu_);
+    sink_ = nullptr;
+    return 0;
+}
+
+void DecodeStream::GetStats(XStreamStats* stats) const {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stats->chunks_in = chunks_in_;
+        stats->bytes_in = bytes_in_;
+        stats->chunks_dropped = chunks_dropped_;
+        stats->bytes_dropped = bytes_dropped_;
+        stats->queued_bytes = queued_bytes_;
+        stats->queued_chunks = static_cast<int>(queue_.size());
+    }
+    stats->access_units = access_units_.load();
+    stats->skipped_units = skipped_units_.load();
+    stats->decode_errors = decode_errors_.load();
+    stats->frames_decoded = frames_decoded_.load();
+    stats->frames_delivered = frames_delivered_.load();
+    stats->width = width_.load();
+    stats->height = height_.load();
+}
+
+void DecodeStream::Present(const AVFrame* frame) {
+    width_.store(frame->width);
+    height_.store(frame->height);
+    std::lock_guard<std::mutex> lock(sink_mu_);
+    if (!sink_) return;
+    int w = 0;
+    int h = 0;
+    sink_->TargetSize(&w, &h);
+    if (converter_.Convert(frame, FrameConverter::Format::kBgrx, w, h) < 0) return;
+    sink_->OnFrame(converter_.data(), converter_.width(), converter_.height(), converter_.stride());
+    frames_delivered_.fetch_add(1);
+}
+
+void DecodeStream::Run() {
+    thread_id_.store(std::this_thread::get_id());
+    H264Decoder& decoder = *decoder_;
+    const H264Decoder::FrameFn present = [this](const AVFrame* frame) { Present(frame); };
+    auto publish = [&] {
+        access_units_.store(decoder.access_units());
+        skipped_units_.store(decoder.skipped_units());
+        decode_errors_.store(decoder.decode_errors());
+        frames_decoded_.store(decoder.frames_decoded());
+    };
+
+    std::deque<Chunk> batch;
+    bool unterminated = false;  // data fed since the last access unit was closed off
+    for (;;) {
+        bool resync = false;
+        bool idle = false;
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            auto ready = [this] { return stop_ || !queue_.empty(); };
+            if (unterminated && options_.idle_flush_ms >= 0) {
+                idle = !cv_.wait_for(lock, std::chrono::milliseconds(options_.idle_flush_ms), ready);
+            } else {
+                cv_.wait(lock, ready);
+            }
+            if (stop_) break;
+            if (!idle) {
+                batch.swap(queue_);
+                queued_bytes_ = 0;
+                resync = resync_;
+                resync_ = false;
+            }
+        }
+        if (idle) {
+            // The input went quiet: what has arrived is taken as a whole picture.
+            decoder.EndAccessUnit(present);
+            unterminated = false;
+            publish();
+            continue;
+        }
+        if (resync) {
+            decoder.Resync();
+            unterminated = false;
+        }
+        for (Chunk& chunk : batch) {
+            if (stop_flag_.load(std::memory_order_relaxed)) break;
+            decoder.Feed(chunk.data.get(), chunk.size, present);
+            unterminated = true;
+            publish();
+        }
+        batch.clear();
+    }
+    publish();
+    thread_id_.store(std::thread::id());
+}

@@ -1,0 +1,164 @@
+#include "platform/decoder/h264_decoder.h"
+
+#include <algorithm>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include "platform/decoder/codec_log.h"
+#include "platform/decoder/xplay.h"
+
+const int H264Decoder::kInputPadding = AV_INPUT_BUFFER_PADDING_SIZE;
+
+namespace {
+
+// Access unit delimiter, primary_pic_type 7 (any slice type), followed by the padding the parser
+// may read past the end.
+const uint8_t kAccessUnitDelimiter[6 + AV_INPUT_BUFFER_PADDING_SIZE] = {0, 0, 0, 1, 0x09, 0xF0};
+
+}  // namespace
+
+H264Decoder::H264Decoder() = default;
+
+H264Decoder::~H264Decoder() {
+    av_parser_close(parser_);
+    avcodec_free_context(&ctx_);
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+}
+
+int H264Decoder::Open(int threads) {
+    if (ctx_) return 0;
+    InstallCodecLogHook();
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) return XPLAY_E_RESOURCE;
+    parser_ = av_parser_init(AV_CODEC_ID_H264);
+    ctx_ = avcodec_alloc_context3(codec);
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    if (!parser_ || !ctx_ || !packet_ || !frame_) return XPLAY_E_RESOURCE;
+
+    // Pictures leave the decoder as soon as they are decoded: no reordering delay, and slice
+    // threading only (frame threading would hold back one picture per thread).
+    ctx_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    ctx_->thread_type = FF_THREAD_SLICE;
+    if (threads <= 0) {
+        unsigned hw = std::thread::hardware_concurrency();
+        threads = static_cast<int>(std::clamp(hw, 1u, 4u));
+    }
+    ctx_->thread_count = threads;
+    if (avcodec_open2(ctx_, codec, nullptr) < 0) return XPLAY_E_RESOURCE;
+    return 0;
+}
+
+bool H264Decoder::ContainsIdr(const uint8_t* data, size_t size) {
+    size_t i = 0;
+    while (i + 3 < size) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            int type = data[i + 3] & 0x1F;
+            if (type == 5) return true;
+            if (type >= 1 && type <= 4) return false;  // first picture slice is not IDR
+            i += 3;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
+int H264Decoder::Feed(const uint8_t* data, int size, const FrameFn& fn) {
+    if (!ctx_) return XPLAY_E_RESOURCE;
+    int result = 0;
+    while (size > 0) {
+        uint8_t* unit = nullptr;
+        int unit_size = 0;
+        int used = av_parser_parse2(parser_, ctx_, &unit, &unit_size, data, size, AV_NOPTS_VALUE,
+                                    AV_NOPTS_VALUE, 0);
+        if (used < 0) return XPLAY_E_CODEC;
+        used = std::min(used, size);
+        data += used;
+        size -= used;
+        if (unit_size > 0) {
+            if (DecodeUnit(unit, unit_size, fn) < 0) result = XPLAY_E_CODEC;
+        } else if (used == 0) {
+            break;  // the parser neither consumed nor produced anything: do not spin
+        }
+    }
+    return result;
+}
+
+int H264Decoder::EndAccessUnit(const FrameFn& fn) {
+    return Feed(kAccessUnitDelimiter, 6, fn);
+}
+
+void H264Decoder::Resync() {
+    if (!ctx_) return;
+    // Push whatever partial access unit the parser holds out and throw it away.
+    discard_next_ = true;
+    EndAccessUnit([](const AVFrame*) {});
+    discard_next_ = false;
+    avcodec_flush_buffers(ctx_);
+    need_key_ = true;
+}
+
+int H264Decoder::Drain(const FrameFn& fn) {
+    if (!ctx_) return XPLAY_E_RESOURCE;
+    uint8_t* unit = nullptr;
+    int unit_size = 0;
+    av_parser_parse2(parser_, ctx_, &unit, &unit_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    int result = 0;
+    if (unit_size > 0 && DecodeUnit(unit, unit_size, fn) < 0) result = XPLAY_E_CODEC;
+    if (avcodec_send_packet(ctx_, nullptr) == 0) ReceiveFrames(fn);
+    return result;
+}
+
+int H264Decoder::DecodeUnit(const uint8_t* data, int size, const FrameFn& fn) {
+    ++access_units_;
+    if (discard_next_) {
+        ++skipped_units_;
+        return 0;
+    }
+    if (need_key_) {
+        if (!ContainsIdr(data, static_cast<size_t>(size))) {
+            ++skipped_units_;
+            return 0;
+        }
+        need_key_ = false;
+    }
+    av_packet_unref(packet_);
+    packet_->data = const_cast<uint8_t*>(data);
+    packet_->size = size;
+    int ret = avcodec_send_packet(ctx_, packet_);
+    packet_->data = nullptr;
+    packet_->size = 0;
+    if (ret == AVERROR(EAGAIN)) {
+        // Output is waiting: take it, then try once more.
+        ReceiveFrames(fn);
+        packet_->data = const_cast<uint8_t*>(data);
+        packet_->size = size;
+        ret = avcodec_send_packet(ctx_, packet_);
+        packet_->data = nullptr;
+        packet_->size = 0;
+    }
+    int result = 0;
+    if (ret < 0) {
+        ++decode_errors_;
+        result = XPLAY_E_CODEC;
+    }
+    ReceiveFrames(fn);
+    return result;
+}
+
+int H264Decoder::ReceiveFrames(const FrameFn& fn) {
+    int count = 0;
+    while (avcodec_receive_frame(ctx_, frame_) == 0) {
+        ++frames_decoded_;
+        ++count;
+        fn(frame_);
+        av_frame_unref(frame_);
+    }
+    return count;
+}
