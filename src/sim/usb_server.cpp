@@ -155,14 +155,16 @@ int UsbServer::Camera::Plug(std::string* error) {
 }
 
 void UsbServer::Camera::Unplug() {
-    DropAll();
+    // The device disappears from the directory before its connections close, so a host that
+    // sees its connection end never finds the old socket still listening.
+    plugged_ = false;
     if (listenFd_ >= 0) {
-        close(listenFd_);
-        listenFd_ = -1;
         unlink(jsonPath_.c_str());
         unlink(sockPath_.c_str());
+        close(listenFd_);
+        listenFd_ = -1;
     }
-    plugged_ = false;
+    DropAll();
 }
 
 void UsbServer::Camera::CloseClient(Client& c) {
@@ -250,14 +252,14 @@ void UsbServer::Camera::Run() {
             }
         }
         std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->closed; });
-        if (action == After::Reboot) {
-            AppLog().Log(kLogInfo, nullptr, "camsim %s: rebooting", config_.name.c_str());
-            model_.Reboot();
-        }
         if (action != After::None && listenFd_ >= 0) {
             AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged", config_.name.c_str());
             Unplug();
             if (replugMs >= 0) replugAt_ = Clock::now() + std::chrono::milliseconds(replugMs);
+        }
+        if (action == After::Reboot) {
+            AppLog().Log(kLogInfo, nullptr, "camsim %s: rebooting", config_.name.c_str());
+            model_.Reboot();
         }
     }
     Unplug();
