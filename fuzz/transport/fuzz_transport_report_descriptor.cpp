@@ -1,0 +1,12 @@
+#include <cstdint>
+#include <cstdlib>
+
+#include "transport/hid_report_descriptor.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    velmora::HidReportLengths out;
+    int r = velmora::ParseHidReportDescriptor(data, size, out);
+    if (r != 0 && r != -1) std::abort();
+    if (out.outputReportLength < 0 || out.inputReportLength < 0 || out.featureReportLength < 0) std::abort();
+    return 0;
+}
