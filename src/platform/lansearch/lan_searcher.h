@@ -5,7 +5,6 @@
 // from any thread.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -72,7 +71,6 @@ private:
 
     LanSearchOptions options_;
     std::mutex mu_;
-    std::condition_variable cv_;
     std::map<uint32_t, Known> known_;  // key: source address, host order
     std::vector<uint32_t> recentProbeIds_;
     bool probeRequested_ = false;

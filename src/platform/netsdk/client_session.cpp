@@ -422,6 +422,19 @@ int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallb
     return 0;
 }
 
+int ClientSession::AddDetachedStream(int realHandle, uint32_t streamId, ORVEX_RealDataCallback callback,
+                                     void* user) {
+    if (!detached_ || !callback) return ORVEX_ERR_INVALID_ARG;
+    auto s = std::make_shared<Stream>();
+    s->realHandle = realHandle;
+    s->id = streamId;
+    s->callback = callback;
+    s->user = user;
+    std::lock_guard<std::mutex> lock(mu_);
+    streams_[streamId] = s;
+    return 0;
+}
+
 void ClientSession::DeactivateStream(const std::shared_ptr<Stream>& s) {
     s->active.store(false);
     // Wait for a callback in progress; from inside a callback that would wait for itself.

@@ -79,6 +79,9 @@ public:
     // negative code after which the session is dead. Used by the receive thread and fuzzers.
     int HandleIncoming(const uint8_t* data, size_t length);
 
+    // Detached sessions only: registers a stream as if the camera had accepted it.
+    int AddDetachedStream(int realHandle, uint32_t streamId, ORVEX_RealDataCallback callback, void* user);
+
     bool alive() const { return !dead_.load(); }
     int deadReason() const { return deadReason_.load(); }
     void SetTimeouts(const Timeouts& t);
