@@ -162,7 +162,10 @@ int ClampSpeed(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, 1, 10
 
 CameraModel::CameraModel(Options options) : opts_(std::move(options)) {
     if (opts_.useDefaultAbility && opts_.ability.empty()) opts_.ability = DefaultAbility();
-    if (opts_.identity.deviceName.empty()) opts_.identity = DefaultIdentity(1);
+    const CameraIdentity& id = opts_.identity;
+    if (id.deviceName.empty() && id.productModel.empty() && id.serial.empty() && id.buildDate.empty()) {
+        opts_.identity = DefaultIdentity(1);
+    }
     values_.reserve(kParams.size());
     for (const ParamInfo& p : kParams) values_.push_back(p.factory);
     zoom_.base = 0;
