@@ -142,3 +142,20 @@ TEST_F(SeqpacketPair, CloseWakesABlockedWriteForGood) {
     conn_->Rearm();  // does not undo Close
     EXPECT_EQ(conn_->Write(out, sizeof out), kHidCancelled);
 }
+
+TEST(DefaultBackend, FollowsTheSimulatorVariable) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "cam");
+    ASSERT_EQ(::setenv("VELMORA_USB_SIM", dir.path().c_str(), 1), 0);
+    auto sim = MakeDefaultHidBackend();
+    auto list = sim->Enumerate();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].path, dir.path() + "/cam.sock");
+    EXPECT_NE(sim->Open(list[0]), nullptr);
+
+    // Not a directory: the real HID bus, whatever it holds here (usually nothing).
+    ASSERT_EQ(::setenv("VELMORA_USB_SIM", (dir.path() + "/cam.json").c_str(), 1), 0);
+    auto real = MakeDefaultHidBackend();
+    for (const auto& d : real->Enumerate()) EXPECT_EQ(d.path.find(dir.path()), std::string::npos);
+    ::unsetenv("VELMORA_USB_SIM");
+}
