@@ -431,6 +431,7 @@ void StreamGenerator::Run(Callback callback) {
             // Far behind (machine busy): skip the missed frames rather than bursting them out.
             const auto missed = (now - next) / period;
             frame_index_ += missed;
+            skipped_.fetch_add(static_cast<uint64_t>(missed));
             next += missed * period;
         }
     }

@@ -85,6 +85,8 @@ public:
     bool Running() const { return running_.load(); }
 
     uint64_t FramesEncoded() const { return frames_.load(); }
+    // Frame intervals the push thread let pass without a picture because it fell behind.
+    uint64_t FramesSkipped() const { return skipped_.load(); }
     const GeneratorConfig& Config() const { return config_; }
 
 private:
@@ -115,6 +117,7 @@ private:
     std::unique_ptr<Encoder> enc_;
     int64_t frame_index_ = 0;
     std::atomic<uint64_t> frames_{0};
+    std::atomic<uint64_t> skipped_{0};
 
     // Push thread.
     std::thread thread_;
