@@ -441,22 +441,26 @@ void ClientSession::DeactivateStream(const std::shared_ptr<Stream>& s) {
     if (!OnReceiveThread()) std::lock_guard<std::mutex> wait(s->callbackMu);
 }
 
-void ClientSession::StopStream(uint32_t streamId) {
+void ClientSession::StopStream(int realHandle) {
     std::shared_ptr<Stream> s;
     uint32_t id = 0;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        auto it = streams_.find(streamId);
-        if (it == streams_.end()) return;
-        s = it->second;
-        streams_.erase(it);
+        for (auto it = streams_.begin(); it != streams_.end(); ++it) {
+            if (it->second->realHandle == realHandle) {
+                s = it->second;
+                streams_.erase(it);
+                break;
+            }
+        }
+        if (!s) return;
         id = nextRequestId_++;
         if (nextRequestId_ == 0) nextRequestId_ = 1;
     }
     DeactivateStream(s);
     if (!dead_.load() && !closing_.load()) {
         // The reply, if any, matches no pending request and is ignored.
-        auto p = netwire::EncodeStreamId(streamId);
+        auto p = netwire::EncodeStreamId(s->id);
         SendFrame(MsgType::StreamStop, id, p.data(), p.size());
     }
 }

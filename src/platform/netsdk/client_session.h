@@ -69,8 +69,9 @@ public:
     // or a negative code (and the stream is forgotten).
     int StartStream(int realHandle, int selector, ORVEX_RealDataCallback callback, void* user,
                     uint32_t& streamId);
-    // Forgets the stream and waits until no callback for it runs; tells the camera (no wait).
-    void StopStream(uint32_t streamId);
+    // Forgets the stream of that real-play handle and waits until no callback for it runs;
+    // tells the camera (no wait). Works also while StartStream for it is still waiting.
+    void StopStream(int realHandle);
     // Stops every stream, sends Logout (best effort), closes the socket and ends the receive
     // thread. Safe to call more than once and from a callback of this session.
     void Close();

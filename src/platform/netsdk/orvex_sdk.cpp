@@ -19,7 +19,6 @@ constexpr size_t kMaxSessions = 64;
 struct RealPlay {
     std::shared_ptr<ClientSession> session;
     int sessionHandle = -1;
-    uint32_t streamId = 0;
 };
 
 // Process-wide state behind the handles. Deliberately never destroyed: sessions still open at
@@ -158,23 +157,19 @@ int ORVEX_StartRealPlay(int sessionHandle, int /*reserved*/, int streamSelector,
     Registry& r = Reg();
     int handle;
     {
+        // Registered before the stream starts: the first callback may run before this function
+        // returns, and may already stop the stream with its handle.
         std::lock_guard<std::mutex> lock(r.mu);
+        if (!r.initialized || !r.sessions.count(sessionHandle)) return Fail(ORVEX_ERR_INVALID_HANDLE);
         handle = r.nextRealPlay++;
+        r.realPlays[handle] = RealPlay{session, sessionHandle};
     }
     uint32_t streamId = 0;
     rc = session->StartStream(handle, streamSelector, callback, user, streamId);
-    if (rc < 0) return Fail(rc);
-    bool registered = false;
-    {
+    if (rc < 0) {
         std::lock_guard<std::mutex> lock(r.mu);
-        if (r.initialized && r.sessions.count(sessionHandle)) {
-            r.realPlays[handle] = RealPlay{session, sessionHandle, streamId};
-            registered = true;
-        }
-    }
-    if (!registered) {  // the session was logged out meanwhile
-        session->StopStream(streamId);
-        return Fail(ORVEX_ERR_INVALID_HANDLE);
+        r.realPlays.erase(handle);
+        return Fail(rc);
     }
     return handle;
 }
@@ -214,7 +209,7 @@ int ORVEX_StopRealPlay(int realHandle) {
         rp = std::move(it->second);
         r.realPlays.erase(it);
     }
-    rp.session->StopStream(rp.streamId);
+    rp.session->StopStream(realHandle);
     return ORVEX_OK;
 }
 

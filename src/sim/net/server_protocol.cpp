@@ -100,8 +100,8 @@ int ServerConnectionCore::OnLoginBegin(const FrameView& f) {
     }
     int policy = host_.LoginPolicy();
     if (policy < 0) {
-        Send(MsgType::LoginResult, f.header.requestId, policy, {});
         host_.OnLoginResult(false);
+        Send(MsgType::LoginResult, f.header.requestId, policy, {});
         return Close(policy);
     }
     if (!netwire::RandomBytes(serverNonce_.data(), serverNonce_.size())) {
@@ -137,8 +137,8 @@ int ServerConnectionCore::OnLoginProof(const FrameView& f) {
     }
     auto expected = netwire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
     if (!netwire::ProofsEqual(expected, m.proof)) {
-        Send(MsgType::LoginResult, f.header.requestId, ORVEX_ERR_AUTH, {});
         host_.OnLoginResult(false);
+        Send(MsgType::LoginResult, f.header.requestId, ORVEX_ERR_AUTH, {});
         return Close(ORVEX_ERR_AUTH);
     }
     netwire::LoginAcceptedMsg a = host_.Identity();
