@@ -28,9 +28,10 @@ export VELMORA_USB_SIM="$usbdir"
 # LAN search probes stay on loopback whenever anything runs here.
 export VELMORA_SEARCH_TARGETS="127.255.255.255"
 cli="$bin/velmora-cli"
+# The command line goes to stderr so that it shows even when the output is filtered.
 step() {
-  echo
-  echo "\$ velmora-cli $*"
+  echo >&2
+  echo "\$ velmora-cli $*" >&2
   "$cli" "$@"
 }
 
