@@ -1,0 +1,219 @@
+// The program's USB road (CUSBDevice, the JSON operations, the protocol parsers) against simulated
+// cameras served in-process through the simulator's sockets. The simulator parses requests with
+// its own code, so a mistake shared by both sides cannot hide here.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/user_messages.h"
+#include "protocol/requests.h"
+#include "sim/usb_server.h"
+#include "transport/cusb_device.h"
+#include "transport/sim_hid_backend.h"
+#include "transport/usb_camera_ops.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingMessages : public UserMessages {
+public:
+    std::vector<std::string> shown;
+    void Information(std::string_view text) override { shown.emplace_back(text); }
+    bool AskOkCancel(std::string_view) override { return true; }
+    bool AskYesNo(std::string_view) override { return true; }
+};
+
+class UsbCameraSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/velmora-usbsim-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        SetUserMessages(&messages_);
+    }
+    void TearDown() override {
+        dev_.reset();
+        if (server_) server_->Stop();
+        SetUserMessages(nullptr);
+        fs::remove_all(dir_);
+    }
+
+    // Serves cameras cam01.. with the given faults per camera, then opens them all.
+    void Serve(std::vector<std::vector<std::string>> faultsPerCamera, size_t reportLength = 65) {
+        std::vector<sim::UsbCameraConfig> cams;
+        for (size_t i = 0; i < faultsPerCamera.size(); ++i) {
+            sim::UsbCameraConfig c;
+            c.name = "cam0" + std::to_string(i + 1);
+            c.reportLength = reportLength;
+            c.model.identity = sim::CameraModel::DefaultIdentity(static_cast<int>(i + 1));
+            for (const std::string& text : faultsPerCamera[i]) {
+                sim::Fault f;
+                std::string error;
+                ASSERT_EQ(sim::ParseFault(text, &f, &error), 0) << error;
+                c.faults.push_back(f);
+            }
+            cams.push_back(std::move(c));
+        }
+        server_ = std::make_unique<sim::UsbServer>(dir_, std::move(cams));
+        std::string error;
+        ASSERT_EQ(server_->Start(&error), 0) << error;
+
+        dev_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_));
+        CUSBDevice::Timing t = dev_->GetTiming();
+        t.settleAfterOpen = 0ms;
+        t.retryAfterFailedInfo = 0ms;
+        dev_->SetTiming(t);
+        dev_->SetVendorFilter(0, nullptr);
+        ASSERT_EQ(dev_->RefreshDevices(), static_cast<int>(faultsPerCamera.size()));
+    }
+
+    int32_t Handle(int index) {
+        UsbDeviceEntry e{};
+        EXPECT_TRUE(dev_->GetDevice(index, e));
+        return e.handle;
+    }
+
+    std::string dir_;
+    RecordingMessages messages_;
+    std::unique_ptr<sim::UsbServer> server_;
+    std::unique_ptr<CUSBDevice> dev_;
+};
+
+}  // namespace
+
+TEST_F(UsbCameraSimTest, FindReadChangeCopyAndRestoreTwoCameras) {
+    Serve({{}, {}});
+    UsbDeviceEntry first{};
+    ASSERT_TRUE(dev_->GetDevice(0, first));
+    EXPECT_EQ(Cp936ToUtf8(first.name), "模拟相机1");
+    EXPECT_STREQ(first.biosVersion, "1.02");
+    const int32_t cam1 = Handle(0), cam2 = Handle(1);
+
+    VideoParam rec;
+    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam1, rec), 0);
+    EXPECT_EQ(rec.bytes[0], 50);
+    EXPECT_EQ(rec.bytes[kSceneModeOffset], rec.bytes[kSceneModeCopyOffset]);
+
+    ASSERT_EQ(usb::SetVideoParamField(*dev_, cam1, FormatFieldText("Luminance", 72).c_str()), 0);
+    ASSERT_EQ(usb::SetVideoParamField(*dev_, cam1, FormatFieldText("BExpCPS", -5).c_str()), 0);
+    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam1, rec), 0);
+    EXPECT_EQ(rec.bytes[0], 72);
+    EXPECT_EQ(rec.bytes[kExpCompensationOffset], 251);
+
+    // The whole record of camera 1 goes into camera 2 and reads back the same, but for the
+    // metering weight, which the whole-record set does not carry.
+    rec.bytes[kAEWeightLevelOffset] = 3;
+    ASSERT_EQ(usb::WriteVideoParams(*dev_, cam2, rec), 0);
+    VideoParam copy;
+    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam2, copy), 0);
+    copy.bytes[kAEWeightLevelOffset] = 3;
+    EXPECT_EQ(0, std::memcmp(copy.bytes, rec.bytes, kVideoParamSize));
+
+    ASSERT_EQ(usb::RestoreDefaults(*dev_, cam1), 0);
+    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam1, rec), 0);
+    EXPECT_EQ(rec.bytes[0], 50);
+    EXPECT_EQ(rec.bytes[kExpCompensationOffset], 0);
+
+    AbilityList list;
+    ASSERT_EQ(usb::ReadAbilityList(*dev_, cam1, list), 0);
+    const AbilityItem* shutter = list.Find("uiMShutterSpeed");
+    ASSERT_NE(shutter, nullptr);
+    EXPECT_GT(shutter->OptionCount(), 3);
+    EXPECT_STREQ(shutter->options[0].label, "1/25");
+    EXPECT_EQ(usb::GetVideoFrameRate(*dev_, cam1), 25);
+    EXPECT_GT(usb::GetFocusNear(*dev_, cam1), 0);
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(UsbCameraSimTest, CameraFaultsGiveTheirCodes) {
+    Serve({{"bad-magic"}, {"not-json,cmd=40001089"}, {"refuse=-5,cmd=40001090"}});
+    VideoParam rec;
+    rec.bytes[0] = 9;
+    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), -310);
+    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(1), rec), -310);
+    EXPECT_EQ(rec.bytes[0], 9);  // a failed read leaves the record alone
+
+    EXPECT_EQ(usb::SetVideoParamField(*dev_, Handle(2), "\"Luminance\":1"), -5);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0], "返回错误码: -5");
+    ASSERT_EQ(usb::ReadVideoParams(*dev_, Handle(2), rec), 0);
+    EXPECT_EQ(rec.bytes[0], 50);  // the refused set changed nothing
+}
+
+TEST_F(UsbCameraSimTest, OversizedReplyIsRefusedWithoutOverrun) {
+    Serve({{"split=7"}});
+    // A reply far larger than the buffer: the buffer sits inside a guarded block.
+    std::vector<char> block(64 + 256 + 64, '\x5a');
+    char* reply = block.data() + 64;
+    int received = -1;
+    const std::string req = kReqGetVideoParamUsb;
+    int r = dev_->Transfer(Handle(0), kHidCmdGetVideoParam, req.c_str(), static_cast<int>(req.size()) + 1, reply, 256,
+                           &received, 5);
+    EXPECT_EQ(r, -307);
+    EXPECT_LT(received, 256);
+    EXPECT_EQ(reply[received], '\0');
+    for (size_t i = 0; i < 64; ++i) {
+        ASSERT_EQ(block[i], '\x5a');
+        ASSERT_EQ(block[64 + 256 + i], '\x5a');
+    }
+    // The device stays in step: the next exchange works.
+    VideoParam rec;
+    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), 0);
+}
+
+TEST_F(UsbCameraSimTest, StalledCameraTimesOutAndRecovers) {
+    Serve({{"stall,cmd=40001089,times=1"}});
+    CUSBDevice::Timing t = dev_->GetTiming();
+    t.replyPhase = 200ms;
+    dev_->SetTiming(t);
+    VideoParam rec;
+    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), -302);
+    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), 0);
+}
+
+TEST_F(UsbCameraSimTest, UnplugDuringATransferFailsPromptlyAndTheHandleDies) {
+    Serve({{"stall,cmd=40001089"}});
+    const int32_t h = Handle(0);
+    auto pending = std::async(std::launch::async, [&] {
+        VideoParam rec;
+        return usb::ReadVideoParams(*dev_, h, rec);
+    });
+    std::this_thread::sleep_for(100ms);
+    server_->Stop();  // the camera goes away while the reply is awaited
+    ASSERT_EQ(pending.wait_for(3s), std::future_status::ready) << "transfer hung after the unplug";
+    EXPECT_LT(pending.get(), 0);
+    VideoParam rec;
+    EXPECT_LT(usb::ReadVideoParams(*dev_, h, rec), 0);
+    dev_->CloseAll();
+    EXPECT_EQ(usb::ReadVideoParams(*dev_, h, rec), -304);
+}
+
+TEST_F(UsbCameraSimTest, TwoCamerasExchangeInParallel) {
+    Serve({{}, {}});
+    const int32_t handles[2] = {Handle(0), Handle(1)};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int cam = 0; cam < 2; ++cam) {
+        workers.emplace_back([&, cam] {
+            for (int i = 0; i < 25; ++i) {
+                const int value = cam * 40 + i;
+                if (usb::SetVideoParamField(*dev_, handles[cam], FormatFieldText("Contrast", value).c_str()) != 0)
+                    ++failures;
+                VideoParam rec;
+                if (usb::ReadVideoParams(*dev_, handles[cam], rec) != 0 || rec.bytes[1] != value) ++failures;
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(failures.load(), 0);
+}
