@@ -103,6 +103,18 @@ TEST(StreamGenerator, RejectsBadConfigurations) {
     EXPECT_EQ(-1, g.Start([](const uint8_t*, int, int64_t, bool) {}));
 }
 
+TEST(StreamGenerator, OverlongAndForeignLabelTextIsClipped) {
+    GeneratorConfig c;
+    c.width = 160;
+    c.height = 120;
+    c.label = std::string(500, '8') + "\xE6\x91\x84\xE5\x83\x8F @~";
+    StreamGenerator g;
+    ASSERT_EQ(0, g.Open(c));
+    auto pics = DecodeAll(Encode(g, 2));
+    ASSERT_EQ(2u, pics.size());
+    EXPECT_EQ(160, pics[1].w);
+}
+
 TEST(StreamGenerator, KeyFramesCarryParameterSetsAtTheConfiguredInterval) {
     GeneratorConfig c;
     c.width = 320;
