@@ -50,6 +50,8 @@ int H264Decoder::Open(int threads) {
         threads = static_cast<int>(std::clamp(hw, 1u, 4u));
     }
     ctx_->thread_count = threads;
+    // A damaged or hostile parameter set may claim a huge picture: refuse anything beyond 8K.
+    ctx_->max_pixels = 8192 * 4320;
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return XPLAY_E_RESOURCE;
     return 0;
 }
