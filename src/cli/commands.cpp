@@ -119,6 +119,8 @@ int CmdAbilities(CameraTarget& t, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
+bool TakesArguments(const std::string& c) { return c == "set" || c == "export" || c == "import" || c == "snapshot"; }
+
 bool IsCameraCommand(const std::string& c) {
     static const std::set<std::string> kCommands = {"info",     "get",       "set",        "export",    "import",
                                                     "defaults", "abilities", "focus-near", "frame-rate"};
@@ -127,6 +129,8 @@ bool IsCameraCommand(const std::string& c) {
 
 int RunCameraCommand(const CliOptions& o, CameraTarget& t, std::ostream& out, std::ostream& err) {
     const std::string& c = o.command;
+    if (!TakesArguments(c) && !o.args.empty())
+        return Usage(err, "'" + c + "' takes no arguments (options such as --device stand before the command)");
     if (c == "get") return CmdGet(t, out, err);
     if (c == "set") return CmdSet(o, t, out, err);
     if (c == "export") return CmdExport(o, t, out, err);

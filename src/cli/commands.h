@@ -17,6 +17,9 @@ inline constexpr int kExitUsage = 2;    // the command line was wrong
 // "error <code>: <what failed>".
 int RunCameraCommand(const CliOptions& opts, CameraTarget& target, std::ostream& out, std::ostream& err);
 
+// True for the commands that take arguments after their name.
+bool TakesArguments(const std::string& command);
+
 // True for the commands RunCameraCommand handles.
 bool IsCameraCommand(const std::string& command);
 

@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
         std::cout << UsageText();
         return kExitOk;
     }
+    if (!TakesArguments(opts.command) && !opts.args.empty()) {
+        std::cerr << "velmora-cli: '" << opts.command
+                  << "' takes no arguments (options such as --device stand before the command)\n";
+        return kExitUsage;
+    }
     if (opts.command == "list") return ListUsb(opts);
     if (!IsCameraCommand(opts.command)) {
         std::cerr << "velmora-cli: unknown command '" << opts.command << "'\n" << UsageText();

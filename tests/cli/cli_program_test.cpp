@@ -1,0 +1,104 @@
+// Runs velmora-cli as scripts do, against velmora-camsim: output lines and exit statuses.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+// Runs a shell command line, capturing stdout (and stderr when `mergeErr`).
+Result Shell(const std::string& cmd, bool mergeErr = false) {
+    Result r;
+    FILE* p = popen((cmd + (mergeErr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+class CliProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/velmora-cliprog-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        const std::string ready = dir_ + "/sim.out";
+        pid_ = fork();
+        if (pid_ == 0) {
+            freopen(ready.c_str(), "w", stdout);
+            execl(VELMORA_CAMSIM_PATH, VELMORA_CAMSIM_PATH, "--usb-dir", dir_.c_str(), "--usb-count", "2", "--fault",
+                  "cam02:refuse=-5,cmd=40001090", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200; ++i) {
+            std::ifstream in(ready);
+            std::string line;
+            if (std::getline(in, line) && line == "ready") return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        FAIL() << "simulator did not start";
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        fs::remove_all(dir_);
+    }
+    Result Cli(const std::string& args, bool mergeErr = false) {
+        return Shell("VELMORA_USB_SIM=" + dir_ + " " + VELMORA_CLI_PATH + " " + args, mergeErr);
+    }
+
+    std::string dir_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+TEST_F(CliProgramTest, ListsCamerasAndTunesOne) {
+    Result r = Cli("list");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("1\t模拟相机1\t", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n2\t模拟相机2\t"), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\t'), 10);  // six columns, two lines
+
+    ASSERT_EQ(Cli("--device 1 set Saturation=33").status, 0);
+    r = Cli("--device 1 get");
+    EXPECT_NE(r.out.find("\nSaturation=33\n"), std::string::npos);
+    const std::string file = dir_ + "/cam1.dat";
+    ASSERT_EQ(Cli("--device 1 export " + file).status, 0);
+    EXPECT_EQ(fs::file_size(file), 8191u);
+}
+
+TEST_F(CliProgramTest, FailuresGiveANonZeroStatusAndTheCode) {
+    Result r = Cli("--device 2 set Luminance=1", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error -5: setting Luminance failed"), std::string::npos) << r.out;
+
+    r = Cli("--device 3 get", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error -304: there is no USB camera 3"), std::string::npos) << r.out;
+
+    EXPECT_EQ(Cli("frobnicate").status, 2);
+    r = Cli("get --device 1", true);  // options stand before the command
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("takes no arguments"), std::string::npos);
+}
