@@ -5,7 +5,7 @@ build=${1:-build-fuzz}
 seconds=${2:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
-for t in $(find "$build/fuzz" -type f -executable -name 'fuzz_*' | sort); do
+for t in $(find "$build" -type f -executable -name 'fuzz_*' -not -path '*/CMakeFiles/*' | sort); do
   name=$(basename "$t")
   corpus="$root/fuzz/corpus-$name"
   mkdir -p "$corpus"
