@@ -50,13 +50,13 @@ struct Pane {
     std::atomic<bool> inOrder{true};
     std::atomic<int> wrongHandle{0};
     uint32_t lastSeq = 0xFFFFFFFFu;
-    int expectHandle = -1;
+    std::atomic<int> expectHandle{-1};
 };
 
 void OnRealData(int handle, const unsigned char* data, int length, int type, void* user) {
     auto* p = static_cast<Pane*>(user);
     if (p->closed.load()) p->lateCalls.fetch_add(1);
-    if (p->expectHandle >= 0 && handle != p->expectHandle) p->wrongHandle.fetch_add(1);
+    if (p->expectHandle.load() >= 0 && handle != p->expectHandle.load()) p->wrongHandle.fetch_add(1);
     if (type != ORVEX_DATA_H264 || length < 5 || data[0] != 0 || data[1] != 0 || data[2] != 0 || data[3] != 1)
         p->inOrder.store(false);
     uint32_t seq = CountingSource::SequenceOf(data, length);
@@ -285,7 +285,7 @@ TEST_F(OrvexTest, TwoPanesOnTwoSessionsStreamIndependently) {
 
 namespace {
 
-int g_stopResult = 1;
+std::atomic<int> g_stopResult{1};
 void StopFromInside(int handle, const unsigned char*, int, int, void* user) {
     auto* p = static_cast<Pane*>(user);
     if (p->closed.load()) {
@@ -306,7 +306,7 @@ TEST_F(OrvexTest, StopRealPlayFromItsOwnCallbackDoesNotDeadlock) {
     ASSERT_GE(h, 0);
     ASSERT_TRUE(WaitFor([&] { return pane.closed.load(); }));
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(g_stopResult, 0);
+    EXPECT_EQ(g_stopResult.load(), 0);
     EXPECT_EQ(pane.lateCalls.load(), 0);
     // The session is still usable.
     char reply[64];
@@ -421,6 +421,7 @@ TEST_F(OrvexTest, StreamEndedOrPausedByTheCameraGoesQuietButStaysStoppable) {
     int h2 = ORVEX_StartRealPlay(s, 0, 0, OnRealData, &again);
     ASSERT_GE(h2, 0);
     EXPECT_TRUE(WaitFor([&] { return again.frames.load() >= 3; }));
+    ORVEX_Cleanup();  // `again` lives on this stack
 }
 
 TEST_F(OrvexTest, CleanupEndsOpenSessionsAndStreams) {
@@ -454,4 +455,5 @@ TEST_F(OrvexTest, StreamLimitPerSession) {
     EXPECT_EQ(ORVEX_StartRealPlay(s, 0, 0, OnRealData, &panes[4]), ORVEX_ERR_NO_RESOURCES);
     ORVEX_StopRealPlay(handles[0]);
     EXPECT_GE(ORVEX_StartRealPlay(s, 0, 0, OnRealData, &panes[4]), 0);
+    ORVEX_Cleanup();  // the panes live on this stack: end their streams before they go
 }
