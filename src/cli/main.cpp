@@ -3,6 +3,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/net_target.h"
 #include "cli/usb_target.h"
 #include "platform/codepage.h"
 
@@ -41,20 +42,40 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (opts.command == "list") return ListUsb(opts);
+    if (opts.command == "search") {
+        // Cameras answer a probe within a second; two probe rounds catch a slow one.
+        for (const std::string& ip : SearchCameras(1500)) std::cout << ip << '\n';
+        return kExitOk;
+    }
+    if (opts.command == "snapshot") {
+        if (opts.ip.empty() || opts.args.size() != 1) {
+            std::cerr << "velmora-cli: snapshot needs --ip ADDR and one FILE.png\n";
+            return kExitUsage;
+        }
+        NetTarget target(opts.ip, opts.user, opts.password);
+        std::string what;
+        int r = target.Snapshot(opts.args[0], 10000, what);
+        if (r != 0) {
+            std::cerr << "error " << r << ": " << what << "\n";
+            return kExitFailed;
+        }
+        std::cout << "saved " << opts.args[0] << "\n";
+        return kExitOk;
+    }
     if (!IsCameraCommand(opts.command)) {
         std::cerr << "velmora-cli: unknown command '" << opts.command << "'\n" << UsageText();
         return kExitUsage;
     }
-    if (!opts.ip.empty()) {
-        std::cerr << "velmora-cli: network cameras are not available in this build\n";
-        return kExitUsage;
-    }
-    UsbTarget target(OpenUsbCameras(opts.vids), opts.device);
+    std::unique_ptr<CameraTarget> target;
+    if (!opts.ip.empty())
+        target = std::make_unique<NetTarget>(opts.ip, opts.user, opts.password);
+    else
+        target = std::make_unique<UsbTarget>(OpenUsbCameras(opts.vids), opts.device);
     std::string what;
-    int r = target.Open(what);
+    int r = target->Open(what);
     if (r != 0) {
         std::cerr << "error " << r << ": " << what << "\n";
         return kExitFailed;
     }
-    return RunCameraCommand(opts, target, std::cout, std::cerr);
+    return RunCameraCommand(opts, *target, std::cout, std::cerr);
 }
