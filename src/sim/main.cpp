@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/zeb_log.h"
+#include "sim/net_cameras.h"
 #include "sim/sim_options.h"
 #include "sim/usb_server.h"
 
@@ -30,6 +31,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
         return 2;
     }
+    std::vector<NetCameraConfig> netCameras;
+    if (BuildNetCameras(options, &netCameras, &error) != 0) {
+        std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        return 2;
+    }
+    if (cameras.empty() && netCameras.empty()) {
+        std::fprintf(stderr, "velmora-camsim: no cameras asked for (--usb-count N or --net ADDR)\n%s",
+                     UsageText().c_str());
+        return 2;
+    }
     AppLog().SetLogLevel(2, options.verbose ? 2 : 3);  // console target: info or warnings
 
     // Termination signals are taken synchronously by this thread; every thread started below
@@ -42,8 +53,14 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     UsbServer usb(options.usbDir, std::move(cameras));
-    if (usb.Start(&error) != 0) {
+    if (options.usbCount > 0 && usb.Start(&error) != 0) {
         std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        return 1;
+    }
+    NetCameras net(std::move(netCameras));
+    if (net.Start(&error) != 0) {
+        std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        usb.Stop();
         return 1;
     }
     std::fputs("ready\n", stdout);
@@ -51,6 +68,7 @@ int main(int argc, char** argv) {
 
     int signalNumber = 0;
     sigwait(&stopSignals, &signalNumber);
+    net.Stop();
     usb.Stop();
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "sim/sim_options.h"
 
+#include <arpa/inet.h>
 #include <cjson/cJSON.h>
+#include <netinet/in.h>
 
 #include <charconv>
 #include <cstdio>
@@ -319,10 +321,68 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
             (arg == "--flash-ms" ? options->flashMs : options->rebootMs) = static_cast<int>(n);
         } else if (arg == "--fault") {
             if (AddFaultOption(value, options, error) != 0) return -1;
+        } else if (arg == "--net" || arg == "--net-size" || arg == "--net-fps" || arg == "--net-user" ||
+                   arg == "--net-fault") {
+            if (ApplyNetOption(arg, value, options, error) != 0) return -1;
         } else {
             *error = "unknown option " + std::string(arg);
             return -1;
         }
+    }
+    return 0;
+}
+
+int ApplyNetOption(std::string_view arg, std::string_view value, SimOptions* options, std::string* error) {
+    int64_t n = 0;
+    if (arg == "--net") {
+        size_t start = 0;
+        while (start <= value.size()) {
+            size_t comma = value.find(',', start);
+            std::string_view addr = value.substr(start, comma == std::string_view::npos ? value.npos : comma - start);
+            in_addr parsed{};
+            if (inet_pton(AF_INET, std::string(addr).c_str(), &parsed) != 1) {
+                *error = "--net needs IPv4 addresses separated by commas, got '" + std::string(addr) + "'";
+                return -1;
+            }
+            // Simulated cameras only ever serve on this machine's loopback network.
+            if ((ntohl(parsed.s_addr) >> 24) != 127) {
+                *error = "--net serves on loopback addresses (127.x.x.x) only, got '" + std::string(addr) + "'";
+                return -1;
+            }
+            options->netAddresses.emplace_back(addr);
+            if (comma == std::string_view::npos) break;
+            start = comma + 1;
+        }
+    } else if (arg == "--net-size") {
+        size_t x = value.find('x');
+        int64_t w = 0, h = 0;
+        if (x == std::string_view::npos || !ParseInt(value.substr(0, x), 16, 4096, &w) ||
+            !ParseInt(value.substr(x + 1), 16, 4096, &h) || w % 2 || h % 2) {
+            *error = "--net-size needs WIDTHxHEIGHT with even sizes 16..4096, e.g. 1920x1080";
+            return -1;
+        }
+        options->netWidth = static_cast<int>(w);
+        options->netHeight = static_cast<int>(h);
+    } else if (arg == "--net-fps") {
+        if (!ParseInt(value, 1, 60, &n)) {
+            *error = "--net-fps needs 1..60";
+            return -1;
+        }
+        options->netFps = static_cast<int>(n);
+    } else if (arg == "--net-user") {
+        size_t colon = value.find(':');
+        if (colon == std::string_view::npos || colon == 0 || colon > 16 || value.size() - colon - 1 > 23) {
+            *error = "--net-user needs NAME:PASSWORD (name up to 16, password up to 23 bytes)";
+            return -1;
+        }
+        options->netUsers.emplace_back(std::string(value.substr(0, colon)), std::string(value.substr(colon + 1)));
+    } else if (arg == "--net-fault") {
+        size_t colon = value.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            *error = "--net-fault needs ADDR:KIND (e.g. 127.0.0.3:refuse-login), got '" + std::string(value) + "'";
+            return -1;
+        }
+        options->netFaults[std::string(value.substr(0, colon))].emplace_back(value.substr(colon + 1));
     }
     return 0;
 }
@@ -374,7 +434,7 @@ int BuildUsbCameras(const SimOptions& options, std::vector<UsbCameraConfig>* cam
 }
 
 std::string UsageText() {
-    return "usage: velmora-camsim --usb-dir DIR --usb-count N [options]\n"
+    return "usage: velmora-camsim [--usb-dir DIR --usb-count N] [--net ADDR,...] [options]\n"
            "Simulated cameras for Velmora. Prints \"ready\" once every camera listens; runs until\n"
            "SIGINT or SIGTERM, then removes its sockets.\n"
            "  --usb-dir DIR            directory for <name>.sock and <name>.json (created if needed)\n"
@@ -386,6 +446,11 @@ std::string UsageText() {
            "  --fault NAME:SPEC        inject a fault into camera NAME (or * for all), e.g.\n"
            "                           cam02:stall  cam01:refuse=-5,cmd=40001090  cam01:split=8\n"
            "                           cam03:unplug=4,replug=500  cam01:neg-progress=-7\n"
+           "  --net ADDR[,ADDR...]     network cameras, one per loopback address, port 36666\n"
+           "  --net-size WxH           picture size of their main stream (default 1280x720)\n"
+           "  --net-fps N              frame rate of their main stream (default 25)\n"
+           "  --net-user NAME:PASS     a login of every network camera (default admin:pelno)\n"
+           "  --net-fault ADDR:KIND    refuse-login, drop-after=N, stall[=MS], not-json, stop-stream\n"
            "  --scenario FILE          JSON scenario (see docs/simulator.md); options refine it\n"
            "  --verbose                log every exchange on stderr\n";
 }

@@ -39,6 +39,11 @@ struct SimOptions {
     std::vector<Fault> allFaults;                   // faults for every camera ("*:" or "all:")
     std::map<std::string, CameraSettings> cameras;  // by name
     std::string scenarioPath;
+    // Network cameras: one per loopback address, with a generated H.264 main stream.
+    std::vector<std::string> netAddresses;
+    int netWidth = 1280, netHeight = 720, netFps = 25;
+    std::vector<std::pair<std::string, std::string>> netUsers;   // empty: admin / pelno
+    std::map<std::string, std::vector<std::string>> netFaults;   // by address ("*" for all)
     bool verbose = false;
     bool help = false;
 };
@@ -52,6 +57,10 @@ int ApplyScenario(std::string_view text, SimOptions* options, std::string* error
 
 // Applies one "--fault NAME:SPEC" value. Returns 0, or -1 with `error`.
 int AddFaultOption(std::string_view value, SimOptions* options, std::string* error);
+
+// Applies one network option (--net, --net-size, --net-fps, --net-user, --net-fault).
+// Returns 0, or -1 with `error`.
+int ApplyNetOption(std::string_view arg, std::string_view value, SimOptions* options, std::string* error);
 
 // Camera names for a count: cam01, cam02, ... (wider when the count needs it, so they sort).
 std::string UsbCameraName(int index, int count);

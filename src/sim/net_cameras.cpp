@@ -1,0 +1,239 @@
+#include "sim/net_cameras.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "sim/stream/stream_generator.h"
+
+namespace velmora::sim {
+
+// A camera: its state, its server, and the generators of its open streams.
+class NetCameras::Camera {
+public:
+    explicit Camera(const NetCameraConfig& config) : config_(config), model_(config.model) {
+        for (const auto& [member, value] : config.params) model_.Set(member, value);
+        camsim::CameraServerConfig sc;
+        sc.address = config.address;
+        sc.port = config.port;
+        if (config.searchPort != 0) sc.searchPort = config.searchPort;
+        sc.answerSearch = config.answerSearch;
+        if (!config.users.empty()) sc.users = config.users;
+        const CameraIdentity id = model_.Identity();
+        sc.deviceName = id.deviceName;
+        sc.serial = id.serial;
+        sc.model = id.productModel;
+        server_ = std::make_unique<camsim::CameraServer>(sc);
+        server_->SetTextHandler([this](const std::string& request) {
+            int32_t status = 0;
+            return model_.HandleJson(request, Shape::Network, &status);
+        });
+        server_->SetStreamSourceFactory([this](int selector) -> std::unique_ptr<camsim::StreamSource> {
+            if (selector != 0) return nullptr;  // only the main stream
+            return MakeSource();
+        });
+        model_.SetChangeHook([this](const std::string&, int32_t) { PushParams(); });
+        server_->SetRefuseLogins(config.refuseLogins);
+        server_->SetDropAfterRequests(config.dropAfterRequests);
+        server_->SetReplyStallMs(config.stallMs);
+        server_->SetGarbageReplies(config.garbageReplies);
+        server_->SetStreamsPaused(config.streamStopped);
+    }
+
+    ~Camera() {
+        server_->Stop();
+        model_.SetChangeHook(nullptr);
+    }
+
+    CameraModel& model() { return model_; }
+    camsim::CameraServer& server() { return *server_; }
+
+    // The picture parameters the model holds now.
+    PictureParams CurrentParams() {
+        PictureParams p;
+        p.luminance = model_.Get("Luminance").value_or(50);
+        p.contrast = model_.Get("Contrast").value_or(50);
+        p.saturation = model_.Get("Saturation").value_or(50);
+        p.mirror = model_.Get("bHorzInvert").value_or(0) != 0;
+        p.flip = model_.Get("bVertInvert").value_or(0) != 0;
+        return p;
+    }
+
+    void Register(StreamGenerator* gen) {
+        std::lock_guard lock(mu_);
+        generators_.insert(gen);
+    }
+    void Unregister(StreamGenerator* gen) {
+        std::lock_guard lock(mu_);
+        generators_.erase(gen);
+    }
+
+    const NetCameraConfig& config() const { return config_; }
+
+private:
+    std::unique_ptr<camsim::StreamSource> MakeSource();
+
+    void PushParams() {
+        PictureParams p = CurrentParams();
+        std::lock_guard lock(mu_);
+        for (StreamGenerator* gen : generators_) gen->SetParams(p);
+    }
+
+    NetCameraConfig config_;
+    CameraModel model_;
+    std::unique_ptr<camsim::CameraServer> server_;
+    std::mutex mu_;  // generators_
+    std::set<StreamGenerator*> generators_;
+};
+
+namespace {
+
+// One open stream: a generator paced at the camera's frame rate, pulled by the stream's thread.
+class GeneratorSource final : public camsim::StreamSource {
+public:
+    GeneratorSource(NetCameras::Camera& camera, const GeneratorConfig& config) : camera_(camera) {
+        ok_ = gen_.Open(config) == 0;
+        interval_ = std::chrono::microseconds(1000000 / config.fps);
+        gen_.SetParams(camera_.CurrentParams());
+        camera_.Register(&gen_);
+        due_ = std::chrono::steady_clock::now();
+    }
+    ~GeneratorSource() override { camera_.Unregister(&gen_); }
+
+    bool ok() const { return ok_; }
+
+    bool Next(camsim::AccessUnit& out, std::chrono::milliseconds maxWait) override {
+        auto now = std::chrono::steady_clock::now();
+        if (now < due_) {
+            auto wait = std::min<std::chrono::steady_clock::duration>(due_ - now, maxWait);
+            std::this_thread::sleep_for(wait);
+            if (std::chrono::steady_clock::now() < due_) return false;
+        }
+        AccessUnit au;
+        if (gen_.EncodeNext(&au) != 0) return false;
+        out.data = std::move(au.data);
+        out.keyFrame = au.keyframe;
+        out.timestampUs = static_cast<uint64_t>(au.pts_us);
+        // Keep the pace; after a long stall start afresh rather than bursting.
+        due_ += interval_;
+        now = std::chrono::steady_clock::now();
+        if (due_ + 4 * interval_ < now) due_ = now + interval_;
+        return true;
+    }
+
+private:
+    NetCameras::Camera& camera_;
+    StreamGenerator gen_;
+    bool ok_ = false;
+    std::chrono::steady_clock::duration interval_{};
+    std::chrono::steady_clock::time_point due_;
+};
+
+}  // namespace
+
+std::unique_ptr<camsim::StreamSource> NetCameras::Camera::MakeSource() {
+    GeneratorConfig gc;
+    gc.width = config_.width;
+    gc.height = config_.height;
+    gc.fps = config_.fps;
+    gc.label = config_.address;
+    auto source = std::make_unique<GeneratorSource>(*this, gc);
+    if (!source->ok()) return nullptr;
+    return source;
+}
+
+NetCameras::NetCameras(std::vector<NetCameraConfig> cameras) {
+    for (const NetCameraConfig& c : cameras) cameras_.push_back(std::make_unique<Camera>(c));
+}
+
+NetCameras::~NetCameras() { Stop(); }
+
+int NetCameras::Start(std::string* error) {
+    for (auto& cam : cameras_) {
+        if (cam->server().Start() != 0) {
+            if (error)
+                *error = "cannot serve a network camera on " + cam->config().address + ":" +
+                         std::to_string(cam->config().port) + " (address in use, or not a local address)";
+            Stop();
+            return -1;
+        }
+    }
+    return 0;
+}
+
+void NetCameras::Stop() {
+    for (auto& cam : cameras_) cam->server().Stop();
+}
+
+namespace {
+
+int ApplyNetFault(const std::string& spec, NetCameraConfig* cfg, std::string* error) {
+    const size_t eq = spec.find('=');
+    const std::string kind = spec.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+    auto number = [&](int* out) {
+        char* end = nullptr;
+        long v = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || v < 0 || v > 86400000) return false;
+        *out = static_cast<int>(v);
+        return true;
+    };
+    if (kind == "refuse-login" && value.empty()) {
+        cfg->refuseLogins = true;
+    } else if (kind == "drop-after" && number(&cfg->dropAfterRequests)) {
+    } else if (kind == "stall" && value.empty()) {
+        cfg->stallMs = -1;  // never answer
+    } else if (kind == "stall" && number(&cfg->stallMs)) {
+    } else if (kind == "not-json" && value.empty()) {
+        cfg->garbageReplies = true;
+    } else if (kind == "stop-stream" && value.empty()) {
+        cfg->streamStopped = true;
+    } else {
+        *error = "unknown network fault '" + spec +
+                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream)";
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int BuildNetCameras(const SimOptions& options, std::vector<NetCameraConfig>* cameras, std::string* error) {
+    std::vector<NetCameraConfig> out;
+    for (size_t i = 0; i < options.netAddresses.size(); ++i) {
+        NetCameraConfig cfg;
+        cfg.address = options.netAddresses[i];
+        cfg.width = options.netWidth;
+        cfg.height = options.netHeight;
+        cfg.fps = options.netFps;
+        for (const auto& [user, password] : options.netUsers) cfg.users.push_back({user, password});
+        const int n = static_cast<int>(i) + 1;
+        cfg.model.identity = CameraModel::DefaultIdentity(n);
+        cfg.model.identity.deviceName = "网络相机" + std::to_string(n);
+        cfg.model.flashMs = options.flashMs;
+        for (const char* key : {"*", cfg.address.c_str()}) {
+            auto it = options.netFaults.find(key);
+            if (it == options.netFaults.end()) continue;
+            for (const std::string& spec : it->second)
+                if (ApplyNetFault(spec, &cfg, error) != 0) return -1;
+        }
+        out.push_back(std::move(cfg));
+    }
+    for (const auto& [addr, specs] : options.netFaults) {
+        bool served = addr == "*";
+        for (const std::string& a : options.netAddresses) served = served || a == addr;
+        if (!served) {
+            *error = "--net-fault names " + addr + ", which is not among the --net addresses";
+            return -1;
+        }
+    }
+    *cameras = std::move(out);
+    return 0;
+}
+
+CameraModel& NetCameras::Model(size_t index) { return cameras_.at(index)->model(); }
+camsim::CameraServer& NetCameras::Server(size_t index) { return cameras_.at(index)->server(); }
+
+}  // namespace velmora::sim

@@ -1,0 +1,201 @@
+// The program's network road (network SDK client, the JSON operations, the protocol parsers, the
+// decoder) against simulated network cameras served in-process on loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+#include "platform/codepage.h"
+#include "platform/decoder/snapshot_decoder.h"
+#include "platform/netsdk/orvex_sdk.h"
+#include "platform/user_messages.h"
+#include "protocol/requests.h"
+#include "sim/net_cameras.h"
+#include "transport/net_camera_ops.h"
+
+using namespace velmora;
+
+namespace {
+
+class RecordingMessages : public UserMessages {
+public:
+    std::vector<std::string> shown;
+    void Information(std::string_view text) override { shown.emplace_back(text); }
+    bool AskOkCancel(std::string_view) override { return true; }
+    bool AskYesNo(std::string_view) override { return true; }
+};
+
+class NetCameraSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetUserMessages(&messages_);
+        ORVEX_Init(0);
+    }
+    void TearDown() override {
+        for (int s : sessions_) ORVEX_LogOut(s);
+        ORVEX_Cleanup();
+        if (cams_) cams_->Stop();
+        SetUserMessages(nullptr);
+    }
+
+    // Cameras on 127.0.0.<first>..., each on a free port, without LAN search answers.
+    void Serve(std::vector<std::function<void(sim::NetCameraConfig&)>> tweaks, int first) {
+        std::vector<sim::NetCameraConfig> configs;
+        for (size_t i = 0; i < tweaks.size(); ++i) {
+            sim::NetCameraConfig c;
+            c.address = "127.0.0." + std::to_string(first + static_cast<int>(i));
+            c.port = 0;
+            c.answerSearch = false;
+            c.width = 320;
+            c.height = 240;
+            c.model.identity = sim::CameraModel::DefaultIdentity(static_cast<int>(i) + 1);
+            if (tweaks[i]) tweaks[i](c);
+            configs.push_back(std::move(c));
+        }
+        cams_ = std::make_unique<sim::NetCameras>(std::move(configs));
+        std::string error;
+        ASSERT_EQ(cams_->Start(&error), 0) << error;
+    }
+
+    int Login(size_t index, const char* password = "pelno") {
+        LoginInfo info{};
+        std::snprintf(info.address, sizeof info.address, "%s", cams_->Server(index).config().address.c_str());
+        info.port = cams_->Server(index).Port();
+        std::snprintf(info.user, sizeof info.user, "admin");
+        std::snprintf(info.password, sizeof info.password, "%s", password);
+        char area[288] = {};
+        int s = ORVEX_Login(info, area, 0, 0, 0, 0);
+        if (s >= 0) sessions_.push_back(s);
+        return s;
+    }
+
+    // Decodes the first complete picture of the session's main stream.
+    bool Snapshot(int session, RgbPicture* out) {
+        struct Queue {
+            std::mutex mu;
+            std::condition_variable cv;
+            std::deque<std::string> units;
+        } q;
+        auto cb = [](int, const unsigned char* d, int n, int, void* user) {
+            auto* qq = static_cast<Queue*>(user);
+            std::lock_guard lock(qq->mu);
+            qq->units.emplace_back(reinterpret_cast<const char*>(d), static_cast<size_t>(n));
+            qq->cv.notify_one();
+        };
+        int play = ORVEX_StartRealPlay(session, 0, 0, cb, &q);
+        if (play < 0) return false;
+        SnapshotDecoder decoder;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int r = 0;
+        while (r == 0) {
+            std::unique_lock lock(q.mu);
+            if (!q.cv.wait_until(lock, deadline, [&] { return !q.units.empty(); })) break;
+            std::string unit = std::move(q.units.front());
+            q.units.pop_front();
+            lock.unlock();
+            r = decoder.Feed(reinterpret_cast<const uint8_t*>(unit.data()), static_cast<int>(unit.size()));
+        }
+        ORVEX_StopRealPlay(play);
+        if (r != 1) return false;
+        *out = decoder.Picture();
+        return true;
+    }
+
+    RecordingMessages messages_;
+    std::unique_ptr<sim::NetCameras> cams_;
+    std::vector<int> sessions_;
+};
+
+int Luma(const RgbPicture& p, int x, int y) {
+    const uint8_t* px = p.pixels.data() + static_cast<size_t>(y) * p.stride + static_cast<size_t>(x) * 3;
+    return (299 * px[0] + 587 * px[1] + 114 * px[2]) / 1000;
+}
+
+}  // namespace
+
+TEST_F(NetCameraSimTest, ReadChangeCopyAndRestoreOverTheNetwork) {
+    Serve({nullptr, nullptr}, 41);
+    const int a = Login(0), b = Login(1);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+
+    VideoParam rec;
+    ASSERT_EQ(net::ReadVideoParams(a, rec), 0);
+    EXPECT_EQ(rec.bytes[0], 50);
+    ASSERT_EQ(net::SetVideoParamField(a, FormatFieldText("BExpCPS", -10).c_str()), 0);
+    ASSERT_EQ(net::ReadVideoParams(a, rec), 0);
+    EXPECT_EQ(rec.bytes[kExpCompensationOffset], 246);
+
+    ASSERT_EQ(net::WriteVideoParams(b, rec), 0);
+    VideoParam copy;
+    ASSERT_EQ(net::ReadVideoParams(b, copy), 0);
+    copy.bytes[kAEWeightLevelOffset] = rec.bytes[kAEWeightLevelOffset];
+    EXPECT_EQ(0, std::memcmp(copy.bytes, rec.bytes, kVideoParamSize));
+
+    ASSERT_EQ(net::RestoreDefaults(a), 0);
+    ASSERT_EQ(net::ReadVideoParams(a, rec), 0);
+    EXPECT_EQ(rec.bytes[kExpCompensationOffset], 0);
+
+    EXPECT_EQ(net::ReadVoMode(a), 25);
+    EXPECT_GT(net::GetFocusNear(a), 0);
+    AbilityList list;
+    ASSERT_EQ(net::ReadAbilityList(a, list), 0);
+    const AbilityItem* iris = list.Find("ucManualIris");
+    ASSERT_NE(iris, nullptr);
+    ASSERT_GT(iris->OptionCount(), 0);
+    EXPECT_EQ(iris->options[0].value, 254);
+    EXPECT_EQ(Cp936ToUtf8(iris->options[0].label), "关闭");  // network labels arrive as CP936
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(NetCameraSimTest, BadRepliesAndHandlesAreFailuresNotSuccess) {
+    Serve({[](sim::NetCameraConfig& c) { c.garbageReplies = true; }}, 44);
+    const int s = Login(0);
+    ASSERT_GE(s, 0);
+    VideoParam rec;
+    rec.bytes[0] = 7;
+    // A reply that is not JSON must not pass for an all-zero record.
+    EXPECT_EQ(net::ReadVideoParams(s, rec), -310);
+    EXPECT_EQ(rec.bytes[0], 7);
+    EXPECT_EQ(net::GetFocusNear(s), -10);
+    EXPECT_EQ(net::ReadVoMode(s), 0);
+
+    messages_.shown.clear();
+    AbilityList list;
+    EXPECT_EQ(net::ReadVideoParams(-1, rec), -1);
+    EXPECT_EQ(net::ReadVoMode(-1), -1);
+    EXPECT_EQ(net::ReadAbilityList(-1, list), -1);
+    EXPECT_EQ(messages_.shown, std::vector<std::string>(3, "无效的设备句柄!"));
+
+    // A set on a session that does not exist is refused by the network layer and shown.
+    messages_.shown.clear();
+    const int r = net::SetVideoParamField(987654, "\"Luminance\":1");
+    EXPECT_LT(r, 0);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0], Format("返回错误码: %d", r));
+}
+
+TEST_F(NetCameraSimTest, LiveStreamFollowsMirrorAndBrightness) {
+    Serve({nullptr}, 46);
+    const int s = Login(0);
+    ASSERT_GE(s, 0);
+    RgbPicture plain, mirrored;
+    ASSERT_TRUE(Snapshot(s, &plain));
+    EXPECT_EQ(plain.width, 320);
+    EXPECT_EQ(plain.height, 240);
+    ASSERT_EQ(net::SetVideoParamField(s, "\"bHorzInvert\":1"), 0);
+    ASSERT_TRUE(Snapshot(s, &mirrored));
+    // The bars run from light at the left to dark at the right; mirrored, the other way round.
+    const int y = plain.height / 2;
+    EXPECT_GT(Luma(plain, 8, y), Luma(plain, plain.width - 8, y) + 60);
+    EXPECT_GT(Luma(mirrored, mirrored.width - 8, y), Luma(mirrored, 8, y) + 60);
+
+    ASSERT_EQ(net::SetVideoParamField(s, "\"Luminance\":90"), 0);
+    RgbPicture bright;
+    ASSERT_TRUE(Snapshot(s, &bright));
+    const int x = bright.width / 2;  // a mid-grey bar
+    EXPECT_GT(Luma(bright, x, y), Luma(mirrored, x, y) + 10);
+}
