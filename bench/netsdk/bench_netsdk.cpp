@@ -16,7 +16,10 @@ namespace {
 std::string ThreeKilobyteReply() {
     std::string s = "{\"Cmd\":\"ReqGetVideoParam\",\"Content\":{\"nResult\":0,\"VideoParam\":{";
     int i = 0;
-    while (s.size() < 3000) s += "\"ucField" + std::to_string(i++) + "\":" + std::to_string(i * 7 % 256) + ",";
+    while (s.size() < 3000) {
+        s += "\"ucField" + std::to_string(i) + "\":" + std::to_string(i * 7 % 256) + ",";
+        ++i;
+    }
     s.back() = '}';
     s += "}}";
     return s;
@@ -93,7 +96,7 @@ void BM_ParseMediaFrames(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(stream.size()));
 }
-BENCHMARK(BM_ParseMediaFrames)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParseMediaFrames)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 

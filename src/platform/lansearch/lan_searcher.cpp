@@ -131,9 +131,13 @@ int LanSearcher::Start() {
 
 void LanSearcher::Stop() {
     if (!thread_.joinable()) return;
-    running_.store(false);
-    char b = 1;
-    (void)!::write(wakeFd_[1], &b, 1);
+    {
+        // Under the lock, so a concurrent ProbeNow cannot write to the pipe once it is closed.
+        std::lock_guard<std::mutex> lock(mu_);
+        running_.store(false);
+        char b = 1;
+        (void)!::write(wakeFd_[1], &b, 1);
+    }
     thread_.join();
     ::close(fd_);
     ::close(wakeFd_[0]);
@@ -150,10 +154,8 @@ void LanSearcher::SetTargets(std::vector<SearchTarget> targets) {
 }
 
 void LanSearcher::ProbeNow() {
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        probeRequested_ = true;
-    }
+    std::lock_guard<std::mutex> lock(mu_);
+    probeRequested_ = true;
     if (running_.load()) {
         char b = 1;
         (void)!::write(wakeFd_[1], &b, 1);

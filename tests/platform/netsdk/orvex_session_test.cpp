@@ -66,6 +66,16 @@ void OnRealData(int handle, const unsigned char* data, int length, int type, voi
     p->frames.fetch_add(1);
 }
 
+// True once `count` has not changed for 50 ms (waiting up to 3 s for data in flight to drain).
+bool GoesQuiet(const std::atomic<int>& count) {
+    for (int i = 0; i < 60; ++i) {
+        int before = count.load();
+        std::this_thread::sleep_for(50ms);
+        if (count.load() == before) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 TEST(OrvexBasics, LoginRecordLayoutAndCallsBeforeInit) {
@@ -329,9 +339,7 @@ TEST_F(OrvexTest, CameraVanishingMidStreamStopsCallbacksAndFailsCalls) {
         len = sizeof(reply) - 2;
         return ORVEX_SendRobotText(s, "{}", 3, reply, &len) == ORVEX_ERR_DISCONNECTED;
     }));
-    int settled = pane.frames.load();
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(pane.frames.load(), settled);
+    EXPECT_TRUE(GoesQuiet(pane.frames));
     EXPECT_EQ(ORVEX_StartRealPlay(s, 0, 0, OnRealData, &pane), ORVEX_ERR_DISCONNECTED);
     EXPECT_EQ(ORVEX_StopRealPlay(h), 0);
     EXPECT_EQ(ORVEX_LogOut(s), 0);
@@ -404,17 +412,13 @@ TEST_F(OrvexTest, StreamEndedOrPausedByTheCameraGoesQuietButStaysStoppable) {
     ASSERT_GE(h, 0);
     ASSERT_TRUE(WaitFor([&] { return pane.frames.load() >= 3; }));
     camera_->SetStreamsPaused(true);
-    std::this_thread::sleep_for(30ms);
+    EXPECT_TRUE(GoesQuiet(pane.frames));
     int paused = pane.frames.load();
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(pane.frames.load(), paused);
     camera_->SetStreamsPaused(false);
     ASSERT_TRUE(WaitFor([&] { return pane.frames.load() > paused; }));
     camera_->EndAllStreams();
-    std::this_thread::sleep_for(30ms);
-    int ended = pane.frames.load();
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(pane.frames.load(), ended);
+    EXPECT_TRUE(GoesQuiet(pane.frames));
+    EXPECT_EQ(camera_->OpenStreams(), 0);
     EXPECT_EQ(ORVEX_StopRealPlay(h), 0);
     // A new stream on the same session works.
     Pane again;
