@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# `make run`: starts the camera simulator with two USB cameras in a temporary folder and walks
-# velmora-cli through a short tuning session against them, printing each step.
+# `make run`: starts the camera simulator with two USB cameras in a temporary folder and two
+# network cameras on loopback, and walks velmora-cli through a short tuning session against
+# them, printing each step.
 set -eu
 build=${1:-build}
 bin="$build/bin"
@@ -15,8 +16,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== starting velmora-camsim: two USB cameras in $usbdir"
-"$bin/velmora-camsim" --usb-dir "$usbdir" --usb-count 2 > "$work/sim.out" 2> "$work/sim.err" &
+echo "== starting velmora-camsim: two USB cameras in $usbdir, network cameras on 127.0.0.2 and 127.0.0.3"
+"$bin/velmora-camsim" --usb-dir "$usbdir" --usb-count 2 --net 127.0.0.2,127.0.0.3 \
+  > "$work/sim.out" 2> "$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 1 100); do
   grep -q '^ready' "$work/sim.out" 2>/dev/null && break
@@ -49,5 +51,18 @@ step --device 1 get | grep -E '^(Luminance|BExpCPS)='
 step --device 1 focus-near
 step --device 1 frame-rate
 step --device 1 abilities | head -n 6
+
 echo
-echo "== session done; stopping the simulator"
+echo "== network cameras"
+step search
+step --ip 127.0.0.2 info
+step --ip 127.0.0.2 set bHorzInvert=1 Luminance=65
+step --ip 127.0.0.2 export "$work/net.dat"
+step --ip 127.0.0.3 import "$work/net.dat"
+step --ip 127.0.0.3 get | grep -E '^(Luminance|bHorzInvert)='
+step --ip 127.0.0.2 frame-rate
+mkdir -p out
+step --ip 127.0.0.2 snapshot out/snapshot-127.0.0.2.png
+step --ip 127.0.0.2 --password wrong get || true
+echo
+echo "== session done; stopping the simulator (a picture of the live stream is in out/)"

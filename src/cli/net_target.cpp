@@ -66,6 +66,8 @@ int NetTarget::Open(std::string& what) {
     if (session_ < 0) {
         int code = ORVEX_GetLastError();
         what = "login to " + address_ + " as " + user_ + " failed";
+        if (code == ORVEX_ERR_AUTH) what += " (wrong user name or password)";
+        if (code == ORVEX_ERR_CONNECT) what += " (no camera answers there)";
         return code < 0 ? code : session_;
     }
     identity_ = {{"Address", address_},
