@@ -324,6 +324,35 @@ TEST_F(OrvexTest, StopRealPlayFromItsOwnCallbackDoesNotDeadlock) {
     EXPECT_EQ(ORVEX_SendRobotText(s, "{}", 3, reply, &len), 0);
 }
 
+namespace {
+
+std::atomic<int> g_logoutSession{-1};
+std::atomic<int> g_logoutResult{1};
+void LogOutFromInside(int, const unsigned char*, int, int, void* user) {
+    auto* p = static_cast<Pane*>(user);
+    if (p->closed.exchange(true)) {
+        p->lateCalls.fetch_add(1);
+        return;
+    }
+    g_logoutResult.store(ORVEX_LogOut(g_logoutSession.load()));
+}
+
+}  // namespace
+
+TEST_F(OrvexTest, LogOutFromACallbackEndsTheSessionWithoutDeadlock) {
+    int s = Login();
+    ASSERT_GE(s, 0);
+    g_logoutSession.store(s);
+    Pane pane;
+    ASSERT_GE(ORVEX_StartRealPlay(s, 0, 0, LogOutFromInside, &pane), 0);
+    ASSERT_TRUE(WaitFor([&] { return g_logoutResult.load() != 1; }));
+    EXPECT_EQ(g_logoutResult.load(), 0);
+    EXPECT_TRUE(WaitFor([&] { return camera_->ConnectionCount() == 0; }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(pane.lateCalls.load(), 0);
+    EXPECT_EQ(ORVEX_GetSessionCount(), 0);
+}
+
 TEST_F(OrvexTest, CameraVanishingMidStreamStopsCallbacksAndFailsCalls) {
     int s = Login();
     ASSERT_GE(s, 0);
