@@ -185,7 +185,7 @@ void BM_TransferMiB(benchmark::State& state) {
     std::vector<char> reply(4096);
     int received = 0;
     for (auto _ : state) {
-        int r = host->Transfer(h, kCmdUpgradeData, block.data(), kMiB, reply.data(), static_cast<int>(reply.size()),
+        int r = host->Transfer(h, kHidCmdUpgradeData, block.data(), kMiB, reply.data(), static_cast<int>(reply.size()),
                                &received, 20);
         if (r != 0 || received != kBigReplyBytes) state.SkipWithError("transfer failed");
     }
@@ -202,7 +202,7 @@ void BM_SmallExchange(benchmark::State& state) {
     std::vector<double> micros;
     for (auto _ : state) {
         auto t0 = std::chrono::steady_clock::now();
-        int r = host->Transfer(h, kCmdJsonQuery, request, sizeof request, reply, sizeof reply, &received, 5);
+        int r = host->Transfer(h, kHidCmdJson, request, sizeof request, reply, sizeof reply, &received, 5);
         auto t1 = std::chrono::steady_clock::now();
         if (r != 0 || received != 100) state.SkipWithError("exchange failed");
         micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());

@@ -209,7 +209,7 @@ int CUSBDevice::RefreshDevices() {
 int CUSBDevice::GetDeviceInfo(int32_t handle, UsbDeviceInfo& info) {
     std::vector<char> reply(1024, 0);
     int received = 0;
-    int rc = Transfer(handle, kCmdGetDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
+    int rc = Transfer(handle, kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
     if (rc != 0) return rc;
     return ParseDeviceInfoReply(reply.data(), info);
 }

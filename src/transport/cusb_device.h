@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/device_info.h"
+#include "protocol/requests.h"
 #include "transport/hid_backend.h"
 #include "transport/hid_framing.h"
 
@@ -22,18 +23,6 @@ struct UsbDeviceEntry {
     char buildDate[16];
     char biosVersion[8];
 };
-
-// HID command ids carried by Transfer.
-constexpr uint32_t kCmdGetDeviceInfo = 40001117;
-constexpr uint32_t kCmdJsonQuery = 40001119;
-constexpr uint32_t kCmdGetVideoParam = 40001089;
-constexpr uint32_t kCmdSetVideoParam = 40001090;
-constexpr uint32_t kCmdSetDefaultParam = 40001093;
-constexpr uint32_t kCmdPtzControl = 40001006;
-constexpr uint32_t kCmdUpgradeRequest = 30001008;
-constexpr uint32_t kCmdUpgradeData = 3004;
-constexpr uint32_t kCmdUpgradeProgress = 40001207;
-constexpr uint32_t kCmdReboot = 40001086;
 
 constexpr int32_t kInvalidUsbHandle = -1;
 constexpr uint16_t kDefaultUsbVendorId = 0x1703;

@@ -11,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/decoder/snapshot_decoder.h"
 #include "platform/netsdk/orvex_sdk.h"
+#include "integration/recording_messages.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "sim/net_cameras.h"
@@ -19,14 +20,6 @@
 using namespace velmora;
 
 namespace {
-
-class RecordingMessages : public UserMessages {
-public:
-    std::vector<std::string> shown;
-    void Information(std::string_view text) override { shown.emplace_back(text); }
-    bool AskOkCancel(std::string_view) override { return true; }
-    bool AskYesNo(std::string_view) override { return true; }
-};
 
 class NetCameraSimTest : public ::testing::Test {
 protected:
@@ -104,7 +97,7 @@ protected:
         return true;
     }
 
-    RecordingMessages messages_;
+    velmora::testing::RecordingMessages messages_;
     std::unique_ptr<sim::NetCameras> cams_;
     std::vector<int> sessions_;
 };

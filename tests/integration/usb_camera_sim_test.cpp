@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "integration/recording_messages.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "sim/usb_server.h"
@@ -24,14 +25,6 @@ using namespace velmora;
 using namespace std::chrono_literals;
 
 namespace {
-
-class RecordingMessages : public UserMessages {
-public:
-    std::vector<std::string> shown;
-    void Information(std::string_view text) override { shown.emplace_back(text); }
-    bool AskOkCancel(std::string_view) override { return true; }
-    bool AskYesNo(std::string_view) override { return true; }
-};
 
 class UsbCameraSimTest : public ::testing::Test {
 protected:
@@ -84,7 +77,7 @@ protected:
     }
 
     std::string dir_;
-    RecordingMessages messages_;
+    velmora::testing::RecordingMessages messages_;
     std::unique_ptr<sim::UsbServer> server_;
     std::unique_ptr<CUSBDevice> dev_;
 };

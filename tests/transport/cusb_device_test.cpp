@@ -19,28 +19,14 @@
 
 using namespace std::chrono_literals;
 using velmora::testing::FakeResponse;
+using velmora::testing::FastTiming;
+using velmora::testing::OpenHost;
 using velmora::testing::FakeUsbCamera;
 using velmora::testing::MakeReplyReport;
 using velmora::testing::MakeReplyReports;
 using velmora::testing::TempDir;
 
 namespace {
-
-CUSBDevice::Timing FastTiming() {
-    CUSBDevice::Timing t;
-    t.settleAfterOpen = 1ms;
-    t.retryAfterFailedInfo = 1ms;
-    t.replyPhase = 3000ms;
-    return t;
-}
-
-// A CUSBDevice over the sim backend of `dir`, with vendor 0x1703 in its filter and short waits.
-std::unique_ptr<CUSBDevice> OpenHost(const std::string& dir, CUSBDevice::Timing t = FastTiming()) {
-    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::SimHidBackend>(dir));
-    host->SetVendorFilter(0, nullptr);
-    host->SetTiming(t);
-    return host;
-}
 
 int32_t HandleAt(const CUSBDevice& host, int index) {
     UsbDeviceEntry e{};
@@ -333,7 +319,7 @@ TEST(CUSBDevice, RefreshReadsIdentityTexts) {
     TempDir dir;
     FakeUsbCamera good(dir.path(), "a"), silent(dir.path(), "b"), garbage(dir.path(), "c");
     good.SetHandler([](uint32_t cmd, const std::vector<uint8_t>& req) {
-        EXPECT_EQ(cmd, kCmdGetDeviceInfo);
+        EXPECT_EQ(cmd, kHidCmdDeviceInfo);
         EXPECT_TRUE(req.empty());
         return Reply(65, 0,
                      R"({"DeviceName":"前门摄像机","ProductModel":"VM-2000-PRO-ULTRA-LONG-MODEL-NAME-XYZ",)"

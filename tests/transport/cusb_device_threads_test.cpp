@@ -18,6 +18,8 @@ using namespace std::chrono_literals;
 using velmora::HidConnection;
 using velmora::HidDeviceDescriptor;
 using velmora::testing::FakeResponse;
+using velmora::testing::FastTiming;
+using velmora::testing::OpenHost;
 using velmora::testing::FakeUsbCamera;
 using velmora::testing::MakeReplyReport;
 using velmora::testing::MakeReplyReports;
@@ -25,21 +27,6 @@ using velmora::testing::Report;
 using velmora::testing::TempDir;
 
 namespace {
-
-CUSBDevice::Timing FastTiming() {
-    CUSBDevice::Timing t;
-    t.settleAfterOpen = 1ms;
-    t.retryAfterFailedInfo = 1ms;
-    t.replyPhase = 3000ms;
-    return t;
-}
-
-std::unique_ptr<CUSBDevice> OpenHost(const std::string& dir) {
-    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::SimHidBackend>(dir));
-    host->SetVendorFilter(0, nullptr);
-    host->SetTiming(FastTiming());
-    return host;
-}
 
 // In-memory device: writes succeed until `failWriteAt` (1-based), reads hand out queued reports
 // and otherwise block until Cancel/Close.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -8,10 +9,31 @@
 #include <thread>
 #include <vector>
 
+#include "transport/cusb_device.h"
+#include "transport/sim_hid_backend.h"
+
 // A USB camera served the way the simulator serves one: <dir>/<name>.sock (listening
 // SOCK_SEQPACKET) and <dir>/<name>.json. A server thread reassembles request reports and answers
 // through a handler. Thread-safe: the test thread configures it while the server runs.
 namespace velmora::testing {
+
+// Waits short enough for tests: the refresh settles at once, a silent device fails in 3 s.
+inline CUSBDevice::Timing FastTiming() {
+    using namespace std::chrono_literals;
+    CUSBDevice::Timing t;
+    t.settleAfterOpen = 1ms;
+    t.retryAfterFailedInfo = 1ms;
+    t.replyPhase = 3000ms;
+    return t;
+}
+
+// A CUSBDevice over the sim backend of `dir`, with vendor 0x1703 in its filter.
+inline std::unique_ptr<CUSBDevice> OpenHost(const std::string& dir, CUSBDevice::Timing t = FastTiming()) {
+    auto host = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir));
+    host->SetVendorFilter(0, nullptr);
+    host->SetTiming(t);
+    return host;
+}
 
 using Report = std::vector<uint8_t>;
 
