@@ -11,6 +11,8 @@
 #include "platform/decoder/snapshot_decoder.h"
 #include "platform/lansearch/bsc_search.h"
 #include "platform/netsdk/orvex_sdk.h"
+#include "platform/paths.h"
+#include "platform/profile_file.h"
 #include "transport/net_camera_ops.h"
 
 namespace velmora::cli {
@@ -135,6 +137,9 @@ int NetTarget::Snapshot(const std::string& pngPath, int timeoutMs, std::string& 
 
 std::vector<std::string> SearchCameras(int waitMs) {
     std::vector<std::string> found;
+    // Probe targets of the configuration file; VELMORA_SEARCH_TARGETS still wins over them.
+    const std::string targets = ProfileFile(ConfigPath(ExecutableDir())).GetString("SEARCH", "Targets", "");
+    if (!targets.empty()) BSC_SetSearchTargets(targets.c_str());
     if (BSC_Init() < 0) return found;
     std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
     BSC_DeviceInfo records[kSearchMaxDevices];

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <system_error>
 
@@ -178,6 +180,7 @@ void DecodeStream::Run() {
                 resync_ = false;
             }
         }
+        if (getenv("DECDBG")) fprintf(stderr, " batch=%zu resync=%d idle=%d\n", batch.size(), resync, idle);
         if (idle) {
             // The input went quiet: what has arrived is taken as a whole picture.
             decoder.EndAccessUnit(present);

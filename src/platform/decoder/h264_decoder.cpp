@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <thread>
+#include <cstdio>
+#include <cstdlib>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -98,6 +100,7 @@ int H264Decoder::EndAccessUnit(const FrameFn& fn) {
 
 void H264Decoder::Resync() {
     if (!ctx_) return;
+    if (getenv("DECDBG")) fprintf(stderr, "  RESYNC\n");
     // Push whatever partial access unit the parser holds out and throw it away.
     discard_next_ = true;
     EndAccessUnit([](const AVFrame*) {});
@@ -119,6 +122,7 @@ int H264Decoder::Drain(const FrameFn& fn) {
 
 int H264Decoder::DecodeUnit(const uint8_t* data, int size, const FrameFn& fn) {
     ++access_units_;
+    if (getenv("DECDBG")) fprintf(stderr, "  unit size=%d discard=%d need_key=%d idr=%d\n", size, discard_next_, need_key_, ContainsIdr(data, size));
     if (discard_next_) {
         ++skipped_units_;
         return 0;
