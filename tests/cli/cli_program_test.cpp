@@ -34,6 +34,9 @@ Result Shell(const std::string& cmd, bool mergeErr = false) {
     return r;
 }
 
+// Network cameras of this test, on loopback addresses no other test uses.
+constexpr const char kNetCameras[] = "127.0.0.61,127.0.0.62";
+
 class CliProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,7 +48,8 @@ protected:
         if (pid_ == 0) {
             freopen(ready.c_str(), "w", stdout);
             execl(VELMORA_CAMSIM_PATH, VELMORA_CAMSIM_PATH, "--usb-dir", dir_.c_str(), "--usb-count", "2", "--fault",
-                  "cam02:refuse=-5,cmd=40001090", static_cast<char*>(nullptr));
+                  "cam02:refuse=-5,cmd=40001090", "--net", kNetCameras, "--net-size", "320x240",
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         for (int i = 0; i < 200; ++i) {
@@ -64,7 +68,9 @@ protected:
         fs::remove_all(dir_);
     }
     Result Cli(const std::string& args, bool mergeErr = false) {
-        return Shell("VELMORA_USB_SIM=" + dir_ + " " + VELMORA_CLI_PATH + " " + args, mergeErr);
+        return Shell("VELMORA_USB_SIM=" + dir_ + " VELMORA_SEARCH_TARGETS=" + kNetCameras + " " + VELMORA_CLI_PATH +
+                         " " + args,
+                     mergeErr);
     }
 
     std::string dir_;
@@ -101,4 +107,31 @@ TEST_F(CliProgramTest, FailuresGiveANonZeroStatusAndTheCode) {
     r = Cli("get --device 1", true);  // options stand before the command
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("takes no arguments"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, NetworkCamerasAreFoundTunedAndPictured) {
+    Result r = Cli("search");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "127.0.0.61\n127.0.0.62\n");
+
+    ASSERT_EQ(Cli("--ip 127.0.0.61 set Contrast=61").status, 0);
+    const std::string file = dir_ + "/net.dat";
+    ASSERT_EQ(Cli("--ip 127.0.0.61 export " + file).status, 0);
+    ASSERT_EQ(Cli("--ip 127.0.0.62 import " + file).status, 0);
+    r = Cli("--ip 127.0.0.62 get");
+    EXPECT_NE(r.out.find("\nContrast=61\n"), std::string::npos);
+
+    const std::string png = dir_ + "/snap.png";
+    r = Cli("--ip 127.0.0.61 snapshot " + png, true);
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::ifstream in(png, std::ios::binary);
+    std::string head(8, '\0');
+    in.read(head.data(), 8);
+    EXPECT_EQ(head, "\x89PNG\r\n\x1a\n");
+
+    r = Cli("--ip 127.0.0.61 --password nope get", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error -1008: login to 127.0.0.61 as admin failed (wrong user name or password)"),
+              std::string::npos)
+        << r.out;
 }
