@@ -2,8 +2,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <system_error>
 
@@ -44,14 +42,19 @@ int DecodeStream::Input(const uint8_t* data, int length) {
         if (closing_) return XPLAY_E_PORT;
         ++chunks_dropped_;
         bytes_dropped_ += static_cast<uint64_t>(length);
-        resync_ = true;  // the stream now has a hole
+        // The stream now has a hole here; what is already queued came before it and is whole.
+        hole_pending_ = true;
         return XPLAY_E_ARG;
     }
 
     // Copy outside the lock, with the zero padding the parser needs after the data.
     Chunk chunk;
     chunk.data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length) + H264Decoder::kInputPadding]);
-    if (!chunk.data) return XPLAY_E_RESOURCE;
+    if (!chunk.data) {
+        std::lock_guard<std::mutex> lock(mu_);
+        hole_pending_ = true;  // this data is lost as well
+        return XPLAY_E_RESOURCE;
+    }
     std::memcpy(chunk.data.get(), data, static_cast<size_t>(length));
     std::memset(chunk.data.get() + length, 0, static_cast<size_t>(H264Decoder::kInputPadding));
     chunk.size = length;
@@ -60,7 +63,9 @@ int DecodeStream::Input(const uint8_t* data, int length) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (closing_) return XPLAY_E_PORT;
-        // Make room by pushing out the oldest data; the decoder then waits for a key frame.
+        // Make room by pushing out the oldest data; the decoder then waits for a key frame. The
+        // hole lies before whatever is now the oldest chunk.
+        bool dropped_any = false;
         while (!queue_.empty() && (queued_bytes_ + length > options_.max_queued_bytes ||
                                    static_cast<int>(queue_.size()) >= options_.max_queued_chunks)) {
             ++chunks_dropped_;
@@ -68,8 +73,11 @@ int DecodeStream::Input(const uint8_t* data, int length) {
             queued_bytes_ -= queue_.front().size;
             dropped.push_back(std::move(queue_.front()));
             queue_.pop_front();
-            resync_ = true;
+            dropped_any = true;
         }
+        if (dropped_any && !queue_.empty()) queue_.front().after_hole = true;
+        chunk.after_hole = hole_pending_ || (dropped_any && queue_.empty());
+        hole_pending_ = false;
         queued_bytes_ += length;
         queue_.push_back(std::move(chunk));
         ++chunks_in_;
@@ -162,7 +170,6 @@ void DecodeStream::Run() {
     std::deque<Chunk> batch;
     bool unterminated = false;  // data fed since the last access unit was closed off
     for (;;) {
-        bool resync = false;
         bool idle = false;
         {
             std::unique_lock<std::mutex> lock(mu_);
@@ -176,11 +183,8 @@ void DecodeStream::Run() {
             if (!idle) {
                 batch.swap(queue_);
                 queued_bytes_ = 0;
-                resync = resync_;
-                resync_ = false;
             }
         }
-        if (getenv("DECDBG")) fprintf(stderr, " batch=%zu resync=%d idle=%d\n", batch.size(), resync, idle);
         if (idle) {
             // The input went quiet: what has arrived is taken as a whole picture.
             decoder.EndAccessUnit(present);
@@ -188,12 +192,9 @@ void DecodeStream::Run() {
             publish();
             continue;
         }
-        if (resync) {
-            decoder.Resync();
-            unterminated = false;
-        }
         for (Chunk& chunk : batch) {
             if (stop_flag_.load(std::memory_order_relaxed)) break;
+            if (chunk.after_hole) decoder.Resync(present);
             decoder.Feed(chunk.data.get(), chunk.size, present);
             unterminated = true;
             publish();

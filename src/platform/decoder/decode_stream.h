@@ -42,6 +42,7 @@ private:
     struct Chunk {
         std::unique_ptr<uint8_t[]> data;
         int size = 0;
+        bool after_hole = false;  // data was lost right before this chunk
     };
 
     void Run();
@@ -59,7 +60,7 @@ private:
     int queued_bytes_ = 0;
     bool closing_ = false;
     bool stop_ = false;
-    bool resync_ = false;
+    bool hole_pending_ = false;  // a chunk was refused: the next one queued follows a hole
     uint64_t chunks_in_ = 0;
     uint64_t bytes_in_ = 0;
     uint64_t chunks_dropped_ = 0;

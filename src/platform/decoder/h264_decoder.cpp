@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <thread>
-#include <cstdio>
-#include <cstdlib>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -58,23 +56,26 @@ int H264Decoder::Open(int threads) {
     return 0;
 }
 
-bool H264Decoder::ContainsIdr(const uint8_t* data, size_t size) {
+int H264Decoder::FirstSliceType(const uint8_t* data, size_t size) {
     size_t i = 0;
     while (i + 3 < size) {
         if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
             int type = data[i + 3] & 0x1F;
-            if (type == 5) return true;
-            if (type >= 1 && type <= 4) return false;  // first picture slice is not IDR
+            if (type >= 1 && type <= 5) return type;
             i += 3;
         } else {
             ++i;
         }
     }
-    return false;
+    return 0;
+}
+
+bool H264Decoder::ContainsIdr(const uint8_t* data, size_t size) {
+    return FirstSliceType(data, size) == 5;
 }
 
 int H264Decoder::Feed(const uint8_t* data, int size, const FrameFn& fn) {
-    if (!ctx_) return XPLAY_E_RESOURCE;
+    if (!ctx_ || !parser_) return XPLAY_E_RESOURCE;
     int result = 0;
     while (size > 0) {
         uint8_t* unit = nullptr;
@@ -98,19 +99,38 @@ int H264Decoder::EndAccessUnit(const FrameFn& fn) {
     return Feed(kAccessUnitDelimiter, 6, fn);
 }
 
-void H264Decoder::Resync() {
-    if (!ctx_) return;
-    if (getenv("DECDBG")) fprintf(stderr, "  RESYNC\n");
-    // Push whatever partial access unit the parser holds out and throw it away.
-    discard_next_ = true;
-    EndAccessUnit([](const AVFrame*) {});
-    discard_next_ = false;
+int H264Decoder::Resync(const FrameFn& fn) {
+    if (!ctx_ || !parser_) return XPLAY_E_RESOURCE;
+    int result = 0;
+    // Everything the parser holds arrived before the loss. Input chunks normally end where
+    // pictures end (cameras send one picture per packet), so this is usually a whole picture, and
+    // often the very key frame a viewer that fell behind is waiting for. Had the input paused long
+    // enough for the idle flush before the loss was noticed, it would have been decoded anyway;
+    // whether it is shown must not depend on that timing. Empty input makes the parser hand out
+    // everything it holds.
+    uint8_t* unit = nullptr;
+    int unit_size = 0;
+    av_parser_parse2(parser_, ctx_, &unit, &unit_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    // The delimiter left behind by EndAccessUnit, or parameter sets alone, make no picture.
+    if (unit_size > 0 && FirstSliceType(unit, static_cast<size_t>(unit_size)) != 0) {
+        // A picture the loss cut short comes out patched up with guesses: leave it out.
+        const FrameFn whole = [&fn](const AVFrame* frame) {
+            if (!(frame->flags & AV_FRAME_FLAG_CORRUPT) && !frame->decode_error_flags) fn(frame);
+        };
+        if (DecodeUnit(unit, unit_size, whole) < 0) result = XPLAY_E_CODEC;
+    }
+    // Start the parser afresh: no bytes or half-read slice header of the old data may be joined
+    // to the new data (flushing alone leaves the parser's scanning state behind).
+    av_parser_close(parser_);
+    parser_ = av_parser_init(AV_CODEC_ID_H264);
+    if (!parser_) result = XPLAY_E_RESOURCE;
     avcodec_flush_buffers(ctx_);
     need_key_ = true;
+    return result;
 }
 
 int H264Decoder::Drain(const FrameFn& fn) {
-    if (!ctx_) return XPLAY_E_RESOURCE;
+    if (!ctx_ || !parser_) return XPLAY_E_RESOURCE;
     uint8_t* unit = nullptr;
     int unit_size = 0;
     av_parser_parse2(parser_, ctx_, &unit, &unit_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
@@ -122,11 +142,6 @@ int H264Decoder::Drain(const FrameFn& fn) {
 
 int H264Decoder::DecodeUnit(const uint8_t* data, int size, const FrameFn& fn) {
     ++access_units_;
-    if (getenv("DECDBG")) fprintf(stderr, "  unit size=%d discard=%d need_key=%d idr=%d\n", size, discard_next_, need_key_, ContainsIdr(data, size));
-    if (discard_next_) {
-        ++skipped_units_;
-        return 0;
-    }
     if (need_key_) {
         if (!ContainsIdr(data, static_cast<size_t>(size))) {
             ++skipped_units_;

@@ -40,9 +40,12 @@ public:
     // delimiter, which the codec ignores.
     int EndAccessUnit(const FrameFn& fn);
 
-    // Data was lost before the next Feed: discards the partial access unit, forgets reference
-    // pictures and skips until the next key frame.
-    void Resync();
+    // Data was lost before the next Feed. What the parser still holds arrived before the loss:
+    // it is decoded as a finished access unit and its picture goes to `fn` if the codec found it
+    // whole (one cut short by the loss is dropped). Then the parser starts afresh, reference
+    // pictures are forgotten and access units are skipped until the next key frame.
+    // Returns 0, XPLAY_E_CODEC when the codec refused the held unit, or XPLAY_E_RESOURCE.
+    int Resync(const FrameFn& fn);
 
     // End of stream: decodes everything still held. The decoder is finished afterwards.
     int Drain(const FrameFn& fn);
@@ -59,6 +62,8 @@ public:
     static bool ContainsIdr(const uint8_t* data, size_t size);
 
 private:
+    // NAL unit type (1..5) of the first picture slice in the data, 0 if there is none.
+    static int FirstSliceType(const uint8_t* data, size_t size);
     int DecodeUnit(const uint8_t* data, int size, const FrameFn& fn);
     int ReceiveFrames(const FrameFn& fn);
 
@@ -67,7 +72,6 @@ private:
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     bool need_key_ = true;
-    bool discard_next_ = false;
     uint64_t access_units_ = 0;
     uint64_t skipped_units_ = 0;
     uint64_t decode_errors_ = 0;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -39,6 +41,22 @@ XStreamStats Stats(int port) {
     return stats;
 }
 
+// Counters are published after the data that produced them has been fed, which may be a moment
+// after the sink saw the picture: waits (within a generous bound) until `done` holds for them.
+template <typename Done>
+XStreamStats StatsWhen(int port, Done done) {
+    XStreamStats stats = Stats(port);
+    for (int i = 0; i < 2000 && !done(stats); ++i) {
+        std::this_thread::sleep_for(10ms);
+        stats = Stats(port);
+    }
+    return stats;
+}
+
+XStreamStats StatsOnceDecoded(int port, uint64_t frames) {
+    return StatsWhen(port, [frames](const XStreamStats& s) { return s.frames_decoded >= frames; });
+}
+
 // Mean absolute luma difference between a and b, where b is read through a turn.
 double TurnedDifference(const RecordingSink::Picture& a, const RecordingSink::Picture& b, bool mirror, bool flip,
                         int y0, int y1) {
@@ -52,6 +70,66 @@ double TurnedDifference(const RecordingSink::Picture& a, const RecordingSink::Pi
     }
     return sum / (static_cast<double>(a.width) * (y1 - y0));
 }
+
+// Holds the decoding thread inside OnFrame until the test lets pictures through, so the test
+// knows where decoding stands while it feeds. Feeding must never wait for it.
+class GateSink : public RecordingSink {
+public:
+    void OnFrame(const uint8_t* p, int w, int h, int s) override {
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            ++entered_;
+            cv_.notify_all();
+            // The bound only keeps a broken build from hanging; the test fails if it is reached.
+            if (cv_.wait_for(lock, std::chrono::seconds(20), [&] { return open_ || permits_ > 0; })) {
+                if (!open_) --permits_;
+            } else {
+                timed_out_ = true;
+            }
+        }
+        RecordingSink::OnFrame(p, w, h, s);
+    }
+    // Lets `n` more pictures through.
+    void Let(int n) {
+        std::lock_guard<std::mutex> lock(mu_);
+        permits_ += n;
+        cv_.notify_all();
+    }
+    // Lets every picture through from now on.
+    void Open() {
+        std::lock_guard<std::mutex> lock(mu_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    // Waits until the decoding thread has reached OnFrame `n` times in all.
+    bool WaitEntered(int n) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return entered_ >= n; });
+    }
+    bool TimedOut() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return timed_out_;
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    int entered_ = 0;
+    int permits_ = 0;
+    bool open_ = false;
+    bool timed_out_ = false;
+};
+
+// Closes a port fed into a GateSink however the test ends, so the sink is never left blocked or
+// called after it is gone.
+struct GatedPort {
+    GateSink& sink;
+    int port;
+    ~GatedPort() {
+        sink.Open();
+        X_VideoClose(port);
+    }
+};
 
 }  // namespace
 
@@ -244,51 +322,130 @@ TEST(XPlayGarbage, GarbageIsSurvivedAndAValidStreamStillDecodes) {
 }
 
 TEST(XPlayQueue, OldestDataIsDroppedWhenDecodingFallsBehind) {
-    // The sink holds the decoding thread until the feeder is done: feeding must never wait for it.
-    struct BlockingSink : RecordingSink {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool release = false;
-        std::atomic<bool> timed_out{false};
-        void OnFrame(const uint8_t* p, int w, int h, int s) override {
-            std::unique_lock<std::mutex> lock(mu);
-            if (!cv.wait_for(lock, 20s, [&] { return release; })) timed_out = true;
-            lock.unlock();
-            RecordingSink::OnFrame(p, w, h, s);
-        }
-        void Release() {
-            std::lock_guard<std::mutex> lock(mu);
-            release = true;
-            cv.notify_all();
-        }
-    } sink;
-
+    GateSink sink;
     XStreamOptions options;
     options.max_queued_chunks = 8;
     int port = X_OpenStreamEx(options);
     ASSERT_GE(port, 0);
+    GatedPort guard{sink, port};
     ASSERT_EQ(0, X_PlayEx(port, &sink));
     auto units = MakeStream(100, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(100u, units.size());
 
+    // The first picture holds the decoding thread in the sink; everything after it must be queued
+    // without waiting, pushing out the oldest data.
+    ASSERT_EQ(0, X_VideoInputData(port, units[0].data.data(), static_cast<int>(units[0].data.size())));
+    ASSERT_TRUE(sink.WaitEntered(1));
     int max_queued = 0;
-    for (const AccessUnit& au : units) {
-        ASSERT_EQ(0, X_VideoInputData(port, au.data.data(), static_cast<int>(au.data.size())));
+    for (size_t i = 1; i < units.size(); ++i) {
+        ASSERT_EQ(0, X_VideoInputData(port, units[i].data.data(), static_cast<int>(units[i].data.size())));
         max_queued = std::max(max_queued, Stats(port).queued_chunks);
     }
     XStreamStats stats = Stats(port);
-    sink.Release();
+    sink.Open();
 
-    EXPECT_FALSE(sink.timed_out.load());
-    EXPECT_LE(max_queued, 8);
+    EXPECT_FALSE(sink.TimedOut());
+    EXPECT_EQ(8, max_queued);
+    EXPECT_EQ(8, stats.queued_chunks);
     EXPECT_EQ(100u, stats.chunks_in);
-    EXPECT_GE(stats.chunks_dropped, 80u);
+    EXPECT_EQ(91u, stats.chunks_dropped);  // 1..91; 92..99 are left, with no key frame among them
     EXPECT_GT(stats.bytes_dropped, 0u);
 
-    // After the hole the decoder waits for a key frame and goes on.
+    // After the hole the decoder waits for a key frame: 92..98 are skipped, and 99 once the idle
+    // flush ends it.
+    stats = StatsWhen(port, [](const XStreamStats& s) { return s.skipped_units >= 7; });
+    EXPECT_GE(stats.skipped_units, 7u);
+    EXPECT_LE(stats.skipped_units, 8u);
+    EXPECT_EQ(1u, stats.frames_decoded);
+
+    // And goes on at the next one. Whatever part of this burst is dropped as well, its last key
+    // frame (10) and the picture after it always get through.
     Feed(port, MakeStream(12, PictureParams(), 320, 240, 10));
     EXPECT_TRUE(sink.WaitFor(3));
-    stats = Stats(port);
-    EXPECT_GT(stats.skipped_units, 0u);
+    stats = StatsOnceDecoded(port, 3);
+    EXPECT_GE(stats.skipped_units, 8u);
+    EXPECT_EQ(0u, stats.decode_errors);
+    EXPECT_EQ(320, sink.Last().width);
+    EXPECT_EQ(0, X_VideoClose(port));
+}
+
+TEST(XPlayQueue, KeyFrameJustBeforeAHoleIsShown) {
+    // Pictures end only when the next one begins, so at a hole the decoder still holds the last
+    // picture that arrived before it. When that is a key frame it must be shown, not thrown away
+    // together with what was lost after it.
+    GateSink sink;
+    XStreamOptions options;
+    options.max_queued_chunks = 4;
+    options.idle_flush_ms = -1;  // the test decides where pictures end
+    int port = X_OpenStreamEx(options);
+    ASSERT_GE(port, 0);
+    GatedPort guard{sink, port};
+    ASSERT_EQ(0, X_PlayEx(port, &sink));
+    auto units = MakeStream(22, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(22u, units.size());
+    auto feed = [&](size_t i) {
+        ASSERT_EQ(0, X_VideoInputData(port, units[i].data.data(), static_cast<int>(units[i].data.size())));
+    };
+
+    feed(0);
+    feed(1);
+    ASSERT_TRUE(sink.WaitEntered(1));  // picture 0, ended by the start of 1
+    feed(10);                          // 2..9 never arrive
+    sink.Let(1);
+    ASSERT_TRUE(sink.WaitEntered(2));  // picture 1, ended by the start of key frame 10
+    for (size_t i = 12; i <= 16; ++i) feed(i);  // pushes 12 out: a hole right after 10
+    sink.Open();
+    // Key frame 10 is shown when the hole is reached, so 13..16 have left the queue by then.
+    ASSERT_TRUE(sink.WaitFor(3));
+    feed(20);
+    feed(21);
+
+    EXPECT_TRUE(sink.WaitFor(4));  // 0, 1, 10 and 20 (21 waits for a successor)
+    XStreamStats stats = StatsOnceDecoded(port, 4);
+    EXPECT_EQ(1u, stats.chunks_dropped);
+    EXPECT_EQ(4u, stats.frames_decoded);
+    EXPECT_EQ(4u, stats.skipped_units);  // 13..16 refer to pictures that were lost
+    EXPECT_EQ(0u, stats.decode_errors);
+    EXPECT_FALSE(sink.TimedOut());
+    EXPECT_EQ(0, X_VideoClose(port));
+}
+
+TEST(XPlayQueue, RefusedChunkMakesAHoleWhereItWas) {
+    // Data queued before a refused chunk is whole and decodes; only what follows the refused
+    // chunk waits for a key frame.
+    GateSink sink;
+    XStreamOptions options;
+    options.max_chunk_bytes = 64 * 1024;
+    options.idle_flush_ms = -1;
+    int port = X_OpenStreamEx(options);
+    ASSERT_GE(port, 0);
+    GatedPort guard{sink, port};
+    ASSERT_EQ(0, X_PlayEx(port, &sink));
+    auto units = MakeStream(12, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(12u, units.size());
+    auto feed = [&](size_t i) {
+        ASSERT_EQ(0, X_VideoInputData(port, units[i].data.data(), static_cast<int>(units[i].data.size())));
+    };
+
+    feed(0);
+    feed(1);
+    ASSERT_TRUE(sink.WaitEntered(1));  // holds the decoding thread while 2..6 queue up together
+    feed(2);
+    feed(3);
+    std::vector<uint8_t> big(static_cast<size_t>(options.max_chunk_bytes) + 1, 0);
+    EXPECT_EQ(XPLAY_E_ARG, X_VideoInputData(port, big.data(), static_cast<int>(big.size())));  // stands for 4
+    feed(5);
+    feed(6);
+    sink.Open();
+    feed(10);
+    feed(11);
+
+    EXPECT_TRUE(sink.WaitFor(5));  // 0..3 and 10
+    XStreamStats stats = StatsOnceDecoded(port, 5);
+    EXPECT_EQ(5u, stats.frames_decoded);
+    EXPECT_EQ(2u, stats.skipped_units);  // 5 and 6
+    EXPECT_EQ(1u, stats.chunks_dropped);
+    EXPECT_EQ(0u, stats.decode_errors);
     EXPECT_EQ(0, X_VideoClose(port));
 }
 

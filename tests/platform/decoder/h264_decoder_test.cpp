@@ -1,0 +1,153 @@
+#include "platform/decoder/h264_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "platform/decoder/stream_fixture.h"
+
+namespace {
+
+// Collects what the decoder hands out.
+struct Pictures {
+    int count = 0;
+    int damaged = 0;
+    int key = 0;
+    H264Decoder::FrameFn Fn() {
+        return [this](const AVFrame* f) {
+            ++count;
+            if ((f->flags & AV_FRAME_FLAG_CORRUPT) || f->decode_error_flags) ++damaged;
+            if (f->key_frame) ++key;
+        };
+    }
+};
+
+// Feeds bytes [begin, end) of an access unit, with the padding the parser needs.
+void FeedPart(H264Decoder& decoder, const AccessUnit& au, size_t begin, size_t end, const H264Decoder::FrameFn& fn) {
+    std::vector<uint8_t> padded(au.data.begin() + static_cast<long>(begin), au.data.begin() + static_cast<long>(end));
+    const int size = static_cast<int>(padded.size());
+    padded.resize(padded.size() + H264Decoder::kInputPadding, 0);
+    decoder.Feed(padded.data(), size, fn);
+}
+
+void FeedWhole(H264Decoder& decoder, const AccessUnit& au, const H264Decoder::FrameFn& fn) {
+    FeedPart(decoder, au, 0, au.data.size(), fn);
+}
+
+// Offset of the first IDR slice NAL unit's start code, or the size when there is none.
+size_t IdrSliceOffset(const AccessUnit& au) {
+    const auto& d = au.data;
+    for (size_t i = 0; i + 3 < d.size(); ++i) {
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && (d[i + 3] & 0x1F) == 5) return i;
+    }
+    return d.size();
+}
+
+}  // namespace
+
+TEST(H264Resync, KeyFrameHeldWhenTheHoleIsFoundIsShown) {
+    // Key frames at 0 and 10. The parser still holds the whole key frame 0 when data goes
+    // missing after it: it arrived intact, so the viewer must see it rather than wait a whole
+    // key-frame interval for the next one.
+    auto units = MakeStream(12, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(12u, units.size());
+    H264Decoder decoder;
+    ASSERT_EQ(0, decoder.Open(1));
+    Pictures pics;
+
+    FeedWhole(decoder, units[0], pics.Fn());
+    EXPECT_EQ(0, pics.count);  // its end is not known yet
+    EXPECT_EQ(0, decoder.Resync(pics.Fn()));
+    EXPECT_EQ(1, pics.count);
+    EXPECT_EQ(1, pics.key);
+    EXPECT_EQ(0, pics.damaged);
+
+    // After the hole: pictures that refer to lost ones are skipped until the next key frame.
+    for (int i = 4; i < 12; ++i) FeedWhole(decoder, units[static_cast<size_t>(i)], pics.Fn());
+    decoder.EndAccessUnit(pics.Fn());
+    EXPECT_EQ(6u, decoder.skipped_units());  // 4..9
+    EXPECT_EQ(3, pics.count);                // 0, 10, 11
+    EXPECT_EQ(0, pics.damaged);
+    EXPECT_EQ(0u, decoder.decode_errors());
+}
+
+TEST(H264Resync, PictureCutOffByTheHoleIsNotShown) {
+    auto units = MakeStream(11, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(11u, units.size());
+    H264Decoder decoder;
+    ASSERT_EQ(0, decoder.Open(1));
+    Pictures pics;
+
+    FeedWhole(decoder, units[0], pics.Fn());
+    FeedPart(decoder, units[1], 0, units[1].data.size() / 2, pics.Fn());
+    EXPECT_EQ(1, pics.count);  // picture 0 ended where picture 1 began
+    decoder.Resync(pics.Fn());
+    EXPECT_EQ(1, pics.count);  // half of picture 1 would be patched up with guesses
+
+    FeedWhole(decoder, units[10], pics.Fn());
+    decoder.EndAccessUnit(pics.Fn());
+    EXPECT_EQ(2, pics.count);
+    EXPECT_EQ(0, pics.damaged);
+}
+
+TEST(H264Resync, NothingOfTheOldStreamJoinsTheNextKeyFrame) {
+    // The hole falls just after the header of a key frame's slice, so what the parser holds does
+    // not yet look like a picture. None of it may be glued onto the key frame that follows.
+    auto units = MakeStream(11, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(11u, units.size());
+    const size_t cut = IdrSliceOffset(units[0]);
+    ASSERT_LT(cut, units[0].data.size());
+    for (size_t extra : {0u, 4u, 5u, 6u}) {
+        SCOPED_TRACE(extra);
+        H264Decoder decoder;
+        ASSERT_EQ(0, decoder.Open(1));
+        Pictures pics;
+        FeedPart(decoder, units[0], 0, cut + extra, pics.Fn());
+        decoder.Resync(pics.Fn());
+        FeedWhole(decoder, units[10], pics.Fn());
+        decoder.EndAccessUnit(pics.Fn());
+        EXPECT_EQ(1, pics.count);
+        EXPECT_EQ(0, pics.damaged);
+        EXPECT_EQ(1, pics.key);
+    }
+}
+
+TEST(H264Resync, RepeatedHolesAndIdleFlushesKeepCountersConsistent) {
+    auto units = MakeStream(21, PictureParams(), 320, 240, 10);
+    ASSERT_EQ(21u, units.size());
+    H264Decoder decoder;
+    ASSERT_EQ(0, decoder.Open(1));
+    Pictures pics;
+
+    // A hole before anything arrived, one right after a flushed picture, and two in a row.
+    EXPECT_EQ(0, decoder.Resync(pics.Fn()));
+    FeedWhole(decoder, units[0], pics.Fn());
+    decoder.EndAccessUnit(pics.Fn());
+    EXPECT_EQ(1, pics.count);
+    decoder.Resync(pics.Fn());
+    decoder.Resync(pics.Fn());
+    EXPECT_EQ(1, pics.count);
+    // The delimiter left behind by the flush is not a picture: nothing was skipped or decoded.
+    EXPECT_EQ(1u, decoder.access_units());
+    EXPECT_EQ(0u, decoder.skipped_units());
+
+    FeedWhole(decoder, units[5], pics.Fn());
+    FeedWhole(decoder, units[10], pics.Fn());
+    FeedWhole(decoder, units[11], pics.Fn());
+    decoder.EndAccessUnit(pics.Fn());
+    EXPECT_EQ(3, pics.count);  // 0, 10, 11
+    EXPECT_EQ(1u, decoder.skipped_units());
+    EXPECT_EQ(0, pics.damaged);
+
+    // The stream goes on normally after all that, and ends cleanly.
+    for (int i = 12; i < 21; ++i) FeedWhole(decoder, units[static_cast<size_t>(i)], pics.Fn());
+    EXPECT_EQ(0, decoder.Drain(pics.Fn()));
+    EXPECT_EQ(12, pics.count);
+    EXPECT_EQ(0, pics.damaged);
+    EXPECT_EQ(0u, decoder.decode_errors());
+}
