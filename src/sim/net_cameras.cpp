@@ -169,10 +169,10 @@ void NetCameras::Stop() {
 
 namespace {
 
-int ApplyNetFault(const std::string& spec, NetCameraConfig* cfg, std::string* error) {
-    const size_t eq = spec.find('=');
-    const std::string kind = spec.substr(0, eq);
-    const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+int ApplyNetFault(const std::string& fault, NetCameraConfig* cfg, std::string* error) {
+    const size_t eq = fault.find('=');
+    const std::string kind = fault.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "" : fault.substr(eq + 1);
     auto number = [&](int* out) {
         char* end = nullptr;
         long v = std::strtol(value.c_str(), &end, 10);
@@ -191,7 +191,7 @@ int ApplyNetFault(const std::string& spec, NetCameraConfig* cfg, std::string* er
     } else if (kind == "stop-stream" && value.empty()) {
         cfg->streamStopped = true;
     } else {
-        *error = "unknown network fault '" + spec +
+        *error = "unknown network fault '" + fault +
                  "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream)";
         return -1;
     }
@@ -216,12 +216,12 @@ int BuildNetCameras(const SimOptions& options, std::vector<NetCameraConfig>* cam
         for (const char* key : {"*", cfg.address.c_str()}) {
             auto it = options.netFaults.find(key);
             if (it == options.netFaults.end()) continue;
-            for (const std::string& spec : it->second)
-                if (ApplyNetFault(spec, &cfg, error) != 0) return -1;
+            for (const std::string& fault : it->second)
+                if (ApplyNetFault(fault, &cfg, error) != 0) return -1;
         }
         out.push_back(std::move(cfg));
     }
-    for (const auto& [addr, specs] : options.netFaults) {
+    for (const auto& [addr, faultTexts] : options.netFaults) {
         bool served = addr == "*";
         for (const std::string& a : options.netAddresses) served = served || a == addr;
         if (!served) {

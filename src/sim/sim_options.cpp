@@ -196,7 +196,7 @@ std::string UsbCameraName(int index, int count) {
 int AddFaultOption(std::string_view value, SimOptions* options, std::string* error) {
     const size_t colon = value.find(':');
     if (colon == std::string_view::npos || colon == 0) {
-        *error = "--fault needs NAME:SPEC (e.g. cam02:stall), got '" + std::string(value) + "'";
+        *error = "--fault needs NAME:FAULT (e.g. cam02:stall), got '" + std::string(value) + "'";
         return -1;
     }
     Fault fault;
@@ -242,12 +242,12 @@ int ApplyScenario(std::string_view text, SimOptions* options, std::string* error
             (key == "flash_ms" ? options->flashMs : options->rebootMs) = static_cast<int>(n);
         } else if (key == "faults") {
             if (!cJSON_IsArray(m)) {
-                *error = "faults must be an array of \"NAME:SPEC\" texts";
+                *error = "faults must be an array of \"NAME:FAULT\" texts";
                 return -1;
             }
             for (const cJSON* f = m->child; f; f = f->next) {
                 if (!cJSON_IsString(f)) {
-                    *error = "faults must be an array of \"NAME:SPEC\" texts";
+                    *error = "faults must be an array of \"NAME:FAULT\" texts";
                     return -1;
                 }
                 if (AddFaultOption(f->valuestring, options, error) != 0) return -1;
@@ -443,7 +443,7 @@ std::string UsageText() {
            "  --usb-report-len NAME=L  report length of one camera\n"
            "  --flash-ms MS            time a camera takes to write a firmware package (default 3000)\n"
            "  --reboot-ms MS           time a rebooting camera stays away (default 1500)\n"
-           "  --fault NAME:SPEC        inject a fault into camera NAME (or * for all), e.g.\n"
+           "  --fault NAME:FAULT        inject a fault into camera NAME (or * for all), e.g.\n"
            "                           cam02:stall  cam01:refuse=-5,cmd=40001090  cam01:split=8\n"
            "                           cam03:unplug=4,replug=500  cam01:neg-progress=-7\n"
            "  --net ADDR[,ADDR...]     network cameras, one per loopback address, port 36666\n"

@@ -55,7 +55,7 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
 // Applies a scenario (JSON text) to `options`. Returns 0, or -1 with `error`.
 int ApplyScenario(std::string_view text, SimOptions* options, std::string* error);
 
-// Applies one "--fault NAME:SPEC" value. Returns 0, or -1 with `error`.
+// Applies one "--fault NAME:FAULT" value. Returns 0, or -1 with `error`.
 int AddFaultOption(std::string_view value, SimOptions* options, std::string* error);
 
 // Applies one network option (--net, --net-size, --net-fps, --net-user, --net-fault).

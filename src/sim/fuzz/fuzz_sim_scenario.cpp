@@ -1,4 +1,4 @@
-// Scenario texts and fault specifications as given on the command line.
+// Scenario texts and fault texts as given on the command line.
 #include <cstddef>
 #include <cstdint>
 #include <string>
