@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <utility>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -14,8 +15,11 @@ extern "C" {
 DecodeStream::DecodeStream(const XStreamOptions& options) : options_(options) {}
 
 DecodeStream::~DecodeStream() {
-    // Close refuses on the decoding thread; the table never lets the last reference go there.
+    // Close refuses on the port's threads; the table never lets the last reference go there.
     Close();
+    av_frame_free(&waiting_);
+    av_frame_free(&spare_);
+    av_frame_free(&presenting_);
 }
 
 int DecodeStream::Start() {
@@ -23,15 +27,23 @@ int DecodeStream::Start() {
     int ret = decoder_->Open(options_.decoder_threads);
     if (ret < 0) return ret;
     try {
+        if (!options_.present_on_decoding_thread) {
+            waiting_ = av_frame_alloc();
+            spare_ = av_frame_alloc();
+            presenting_ = av_frame_alloc();
+            if (!waiting_ || !spare_ || !presenting_) return XPLAY_E_RESOURCE;
+            presenter_ = std::thread([this] { RunPresenter(); });
+        }
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
-        return XPLAY_E_RESOURCE;
+        return XPLAY_E_RESOURCE;  // the destructor stops a presenter already started
     }
     return 0;
 }
 
-bool DecodeStream::OnDecodingThread() const {
-    return thread_id_.load() == std::this_thread::get_id();
+bool DecodeStream::OnPortThread() const {
+    const std::thread::id self = std::this_thread::get_id();
+    return thread_id_.load() == self || presenter_id_.load() == self;
 }
 
 int DecodeStream::Input(const uint8_t* data, int length) {
@@ -88,13 +100,16 @@ int DecodeStream::Input(const uint8_t* data, int length) {
 }
 
 int DecodeStream::SetSink(FrameSink* sink) {
-    if (OnDecodingThread()) return XPLAY_E_THREAD;
+    if (OnPortThread()) return XPLAY_E_THREAD;
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (closing_) return XPLAY_E_PORT;
     }
+    // Waits for a sink call in progress; the presenting thread looks at sink_ afresh for each
+    // picture, so the previous sink is not called again once this returns.
     std::lock_guard<std::mutex> lock(sink_mu_);
     sink_ = sink;
+    has_sink_.store(sink != nullptr);
     return 0;
 }
 
@@ -104,7 +119,9 @@ void DecodeStream::MarkClosing() {
 }
 
 int DecodeStream::Close() {
-    if (OnDecodingThread()) return XPLAY_E_THREAD;
+    if (OnPortThread()) return XPLAY_E_THREAD;
+    // Both threads are told to stop at once, so a presenter held up in a slow sink and a decoder
+    // in the middle of a picture wind down side by side.
     {
         std::lock_guard<std::mutex> lock(mu_);
         closing_ = true;
@@ -112,7 +129,20 @@ int DecodeStream::Close() {
         stop_flag_.store(true);
     }
     cv_.notify_one();
+    {
+        std::lock_guard<std::mutex> lock(slot_mu_);
+        present_stop_ = true;
+    }
+    slot_cv_.notify_one();
+    // The decoding thread first: it is the one that hands pictures to the presenter. Once both
+    // are joined, no thread reads the stream any more, and the sink is no longer called.
     if (thread_.joinable()) thread_.join();
+    if (presenter_.joinable()) presenter_.join();
+    {
+        std::lock_guard<std::mutex> lock(slot_mu_);
+        if (waiting_) av_frame_unref(waiting_);  // never shown: the port is closing
+        waiting_full_ = false;
+    }
     {
         std::lock_guard<std::mutex> lock(mu_);
         queued_bytes_ = 0;
@@ -139,13 +169,56 @@ void DecodeStream::GetStats(XStreamStats* stats) const {
     stats->decode_errors = decode_errors_.load();
     stats->frames_decoded = frames_decoded_.load();
     stats->frames_delivered = frames_delivered_.load();
+    stats->frames_superseded = frames_superseded_.load();
     stats->width = width_.load();
     stats->height = height_.load();
 }
 
-void DecodeStream::Present(const AVFrame* frame) {
+void DecodeStream::HandOff(const AVFrame* frame) {
     width_.store(frame->width);
     height_.store(frame->height);
+    if (options_.present_on_decoding_thread) {
+        Present(frame);
+        return;
+    }
+    // Pictures decoded while no sink is attached are not shown; the presenter is left asleep.
+    if (!has_sink_.load()) return;
+    // A new reference to the decoder's buffers: the decoder allocates fresh ones for the pictures
+    // that follow and never writes to these again, so the presenter may read them meanwhile.
+    if (av_frame_ref(spare_, frame) < 0) return;
+    bool replaced = false;
+    {
+        std::lock_guard<std::mutex> lock(slot_mu_);
+        std::swap(spare_, waiting_);
+        replaced = waiting_full_;
+        waiting_full_ = true;
+    }
+    slot_cv_.notify_one();
+    if (replaced) {
+        // The presenter was still busy with an older picture, and the one waiting behind it has
+        // been overtaken by this one. Its buffers go back to the decoder from here.
+        av_frame_unref(spare_);
+        frames_superseded_.fetch_add(1);
+    }
+}
+
+void DecodeStream::RunPresenter() {
+    presenter_id_.store(std::this_thread::get_id());
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(slot_mu_);
+            slot_cv_.wait(lock, [this] { return present_stop_ || waiting_full_; });
+            if (present_stop_) break;
+            std::swap(presenting_, waiting_);
+            waiting_full_ = false;
+        }
+        Present(presenting_);
+        av_frame_unref(presenting_);
+    }
+    presenter_id_.store(std::thread::id());
+}
+
+void DecodeStream::Present(const AVFrame* frame) {
     std::lock_guard<std::mutex> lock(sink_mu_);
     if (!sink_) return;
     int w = 0;
@@ -159,7 +232,7 @@ void DecodeStream::Present(const AVFrame* frame) {
 void DecodeStream::Run() {
     thread_id_.store(std::this_thread::get_id());
     H264Decoder& decoder = *decoder_;
-    const H264Decoder::FrameFn present = [this](const AVFrame* frame) { Present(frame); };
+    const H264Decoder::FrameFn present = [this](const AVFrame* frame) { HandOff(frame); };
     auto publish = [&] {
         access_units_.store(decoder.access_units());
         skipped_units_.store(decoder.skipped_units());

@@ -15,11 +15,21 @@
 class H264Decoder;
 struct AVFrame;
 
-// One decoder port: a bounded input queue, a decoding thread and the attached sink.
+// One decoder port: a bounded input queue, a decoding thread, a presenting thread and the
+// attached sink.
+//
+// The decoding thread parses and decodes; each picture it finishes is handed, as a new reference
+// to the same buffers, to the presenting thread through a one-picture slot. The presenting thread
+// converts the picture for the sink and calls it, side by side with the decoding of the next
+// pictures. When the presenting thread is still busy and a newer picture arrives, the newer one
+// takes the place of the one waiting in the slot (counted as superseded): a viewer only needs the
+// latest picture, and decoding never waits for the sink.
+// With XStreamOptions::present_on_decoding_thread there is no presenting thread: every picture is
+// converted and delivered on the decoding thread before the next one is decoded.
 //
 // Thread-safe: Input, SetSink, Close and GetStats may be called from any thread; Input never waits
-// for decoding. Close (or the destructor) stops and joins the decoding thread; after it, Input
-// fails with XPLAY_E_PORT and the sink is never called again.
+// for decoding. Close (or the destructor) stops and joins both threads; after it, Input fails with
+// XPLAY_E_PORT and the sink is never called again.
 class DecodeStream {
 public:
     explicit DecodeStream(const XStreamOptions& options);
@@ -27,16 +37,18 @@ public:
     DecodeStream(const DecodeStream&) = delete;
     DecodeStream& operator=(const DecodeStream&) = delete;
 
-    // Opens the codec and starts the decoding thread. Returns 0 or a negative code.
+    // Opens the codec and starts the threads. Returns 0 or a negative code.
     int Start();
     int Input(const uint8_t* data, int length);
+    // Returns once no call into the previous sink is in progress. XPLAY_E_THREAD on a port thread.
     int SetSink(FrameSink* sink);
-    // Refuses further input at once; the thread is stopped by Close.
+    // Refuses further input at once; the threads are stopped by Close.
     void MarkClosing();
-    // Stops and joins the decoding thread. Returns 0, or XPLAY_E_THREAD on the decoding thread.
+    // Stops and joins both threads. Returns 0, or XPLAY_E_THREAD on one of them (inside the sink).
     int Close();
     void GetStats(XStreamStats* stats) const;
-    bool OnDecodingThread() const;
+    // True on the port's decoding or presenting thread, the threads that call the sink.
+    bool OnPortThread() const;
 
 private:
     struct Chunk {
@@ -46,12 +58,18 @@ private:
     };
 
     void Run();
+    void RunPresenter();
+    // Decoding thread: passes a finished picture on to be shown.
+    void HandOff(const AVFrame* frame);
+    // Converts the picture for the sink and delivers it, under the sink lock.
     void Present(const AVFrame* frame);
 
     const XStreamOptions options_;
     std::unique_ptr<H264Decoder> decoder_;
     std::thread thread_;
+    std::thread presenter_;
     std::atomic<std::thread::id> thread_id_{};
+    std::atomic<std::thread::id> presenter_id_{};
 
     // Queue state, guarded by mu_.
     mutable std::mutex mu_;
@@ -67,17 +85,29 @@ private:
     uint64_t bytes_dropped_ = 0;
     std::atomic<bool> stop_flag_{false};  // read by the decoding thread between chunks
 
+    // Handoff slot between the decoding and the presenting thread, guarded by slot_mu_. The
+    // AVFrames are allocated in Start and freed after both threads are joined.
+    std::mutex slot_mu_;
+    std::condition_variable slot_cv_;
+    AVFrame* waiting_ = nullptr;     // the newest picture not yet taken by the presenter
+    bool waiting_full_ = false;
+    bool present_stop_ = false;
+    AVFrame* spare_ = nullptr;       // decoding thread only: the next picture's reference
+    AVFrame* presenting_ = nullptr;  // presenting thread only: the picture being shown
+
     // Sink, guarded by sink_mu_ (held while the sink is being called).
     std::mutex sink_mu_;
     FrameSink* sink_ = nullptr;
-    FrameConverter converter_;  // used only on the decoding thread
+    std::atomic<bool> has_sink_{false};  // lets the decoding thread skip the handoff without a sink
+    FrameConverter converter_;  // used only on the thread that presents
 
-    // Counters written by the decoding thread.
+    // Counters written by the port's threads.
     std::atomic<uint64_t> access_units_{0};
     std::atomic<uint64_t> skipped_units_{0};
     std::atomic<uint64_t> decode_errors_{0};
     std::atomic<uint64_t> frames_decoded_{0};
     std::atomic<uint64_t> frames_delivered_{0};
+    std::atomic<uint64_t> frames_superseded_{0};
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
 };

@@ -4,10 +4,13 @@
 
 // Receiver of decoded pictures, implemented by whoever shows them (the video pane).
 //
-// Both calls arrive on the decoding thread of the stream the sink is attached to, never on the
-// thread that feeds data. They must return promptly: copy or post the picture and return. They
-// must not call X_VideoClose or X_PlayEx for the same port, and must not wait for the thread
-// that may be closing the port (that thread joins the decoding thread).
+// Both calls arrive on the presenting thread of the stream the sink is attached to (its decoding
+// thread with XStreamOptions::present_on_decoding_thread), never on the thread that feeds data.
+// A slow sink does not hold up decoding, but pictures decoded meanwhile are skipped: only the
+// latest one is kept for the sink. Calls should still return promptly: copy or post the picture
+// and return. They must not call X_VideoClose or X_PlayEx for the same port, and must not wait
+// for the thread that may be closing the port or detaching the sink (that thread waits for a
+// call in progress to return).
 class FrameSink {
 public:
     virtual ~FrameSink() = default;

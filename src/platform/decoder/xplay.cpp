@@ -102,7 +102,7 @@ int X_VideoClose(int port) {
         std::lock_guard<std::mutex> lock(table.mu);
         auto it = table.streams.find(port);
         if (it == table.streams.end()) return XPLAY_E_PORT;
-        if (it->second->OnDecodingThread()) return XPLAY_E_THREAD;
+        if (it->second->OnPortThread()) return XPLAY_E_THREAD;
         stream = std::move(it->second);
         table.streams.erase(it);
         stream->MarkClosing();

@@ -8,8 +8,11 @@
 //
 // A port is opened with X_OpenStream, attached to a FrameSink with X_PlayEx, fed with the raw
 // Annex-B byte stream of a camera with X_VideoInputData (any chunking) and closed with
-// X_VideoClose. Each port decodes on a thread of its own and delivers every picture, scaled to the
-// size the sink asks for, to the sink on that thread.
+// X_VideoClose. Each port decodes on a thread of its own; a second thread of the port scales each
+// picture to the size the sink asks for and delivers it, while the next ones are being decoded.
+// When the sink (or the scaling) cannot keep up, pictures waiting to be shown are replaced by newer
+// ones (counted in XStreamStats::frames_superseded): the sink always gets the latest picture and
+// decoding never waits for it.
 //
 // Port numbers are 0 or greater and never reused within a run, so a stale port held by a feeding
 // thread can never reach a stream opened later. Results: 0 or greater on success, one of the
@@ -22,7 +25,7 @@
 constexpr int XPLAY_E_PORT = -1;      // unknown port: never opened, closed, or being closed
 constexpr int XPLAY_E_ARG = -2;       // bad argument (null data, negative or oversized length, null output)
 constexpr int XPLAY_E_RESOURCE = -3;  // no decoder, thread, memory, or too many open ports
-constexpr int XPLAY_E_THREAD = -4;    // called from the port's own decoding thread (inside the sink)
+constexpr int XPLAY_E_THREAD = -4;    // called from one of the port's own threads (inside the sink)
 constexpr int XPLAY_E_IO = -5;        // file could not be written (WritePng)
 constexpr int XPLAY_E_CODEC = -6;     // codec refused the data or failed
 
@@ -43,6 +46,11 @@ struct XStreamOptions {
     int idle_flush_ms = 3;
     // Decoder threads (slice threading only, which adds no frame delay). 0 picks a small number.
     int decoder_threads = 0;
+    // Convert and deliver each picture on the decoding thread before decoding the next one,
+    // instead of on a presenting thread beside it. Every decoded picture then reaches the sink,
+    // but a slow sink holds up decoding: the input queue fills and drops data. For consumers that
+    // need every picture, and for tests that hold the decoding thread in the sink.
+    bool present_on_decoding_thread = false;
 };
 
 // Counters of one port since it was opened.
@@ -56,6 +64,7 @@ struct XStreamStats {
     uint64_t decode_errors = 0;      // access units the codec refused
     uint64_t frames_decoded = 0;
     uint64_t frames_delivered = 0;   // pictures handed to the sink
+    uint64_t frames_superseded = 0;  // pictures replaced by a newer one before the sink was free
     int queued_bytes = 0;            // currently waiting in the queue
     int queued_chunks = 0;
     int width = 0;                   // size of the last decoded picture, 0 before the first
@@ -68,8 +77,9 @@ int X_OpenStream(int reserved1, int reserved2);
 int X_OpenStreamEx(const XStreamOptions& options);
 
 // Attaches `sink` to the port (nullptr detaches it). Pictures decoded while no sink is attached
-// are counted and discarded. When the call returns, the previous sink is no longer in use.
-// Returns 0 or a negative code.
+// are counted and discarded. Waits for a call into the previous sink in progress: when it
+// returns, the previous sink is no longer in use. Returns 0, a negative code, or XPLAY_E_THREAD
+// when called from inside the port's own sink.
 int X_PlayEx(int port, FrameSink* sink);
 
 // Queues `length` bytes of the camera's byte stream. Never waits for decoding. Returns 0 when the
@@ -78,10 +88,11 @@ int X_PlayEx(int port, FrameSink* sink);
 // accepted and ignored.
 int X_VideoInputData(int port, const uint8_t* data, int length);
 
-// Stops the port's decoding thread, waits for it and frees the stream. Safe while another thread
+// Stops the port's threads, waits for them (and so for a sink call in progress) and frees the
+// stream. Safe while another thread
 // is calling X_VideoInputData for the same port: such calls return XPLAY_E_PORT from the moment
-// the close begins. Returns 0, XPLAY_E_PORT, or XPLAY_E_THREAD when called from inside the
-// port's own sink.
+// the close begins. Once it returns, the sink is never called again. Returns 0, XPLAY_E_PORT, or
+// XPLAY_E_THREAD when called from inside the port's own sink.
 int X_VideoClose(int port);
 
 // Copies the port's counters into *stats. Returns 0 or a negative code.

@@ -23,18 +23,6 @@ void Feed(int port, const std::vector<AccessUnit>& units) {
     }
 }
 
-// Decodes a whole stream through a port and returns the last picture the sink received.
-RecordingSink::Picture DecodeLast(const std::vector<AccessUnit>& units, int want_w = 0, int want_h = 0) {
-    RecordingSink sink(want_w, want_h);
-    int port = X_OpenStream(0, 0);
-    EXPECT_GE(port, 0);
-    EXPECT_EQ(0, X_PlayEx(port, &sink));
-    Feed(port, units);
-    EXPECT_TRUE(sink.WaitFor(static_cast<int>(units.size())));
-    EXPECT_EQ(0, X_VideoClose(port));
-    return sink.Last();
-}
-
 XStreamStats Stats(int port) {
     XStreamStats stats;
     EXPECT_EQ(0, X_GetStreamStats(port, &stats));
@@ -57,6 +45,30 @@ XStreamStats StatsOnceDecoded(int port, uint64_t frames) {
     return StatsWhen(port, [frames](const XStreamStats& s) { return s.frames_decoded >= frames; });
 }
 
+// Waits until `frames` pictures have been decoded and each of them has either reached the sink or
+// been replaced by a newer one. The newest picture is never replaced, so the sink has it by then.
+XStreamStats StatsOncePresented(int port, uint64_t frames) {
+    return StatsWhen(port, [frames](const XStreamStats& s) {
+        return s.frames_decoded >= frames && s.frames_delivered + s.frames_superseded >= s.frames_decoded;
+    });
+}
+
+// Decodes a whole stream through a port and returns the last picture the sink received, which
+// must be the stream's last picture. Pictures before it may be replaced while the sink is busy.
+RecordingSink::Picture DecodeLast(const std::vector<AccessUnit>& units, int want_w = 0, int want_h = 0) {
+    RecordingSink sink(want_w, want_h);
+    int port = X_OpenStream(0, 0);
+    EXPECT_GE(port, 0);
+    EXPECT_EQ(0, X_PlayEx(port, &sink));
+    Feed(port, units);
+    XStreamStats stats = StatsOncePresented(port, units.size());
+    EXPECT_EQ(units.size(), stats.frames_decoded);
+    EXPECT_EQ(stats.frames_decoded, stats.frames_delivered + stats.frames_superseded);
+    EXPECT_EQ(static_cast<int>(stats.frames_delivered), sink.Count());
+    EXPECT_EQ(0, X_VideoClose(port));
+    return sink.Last();
+}
+
 // Mean absolute luma difference between a and b, where b is read through a turn.
 double TurnedDifference(const RecordingSink::Picture& a, const RecordingSink::Picture& b, bool mirror, bool flip,
                         int y0, int y1) {
@@ -71,8 +83,9 @@ double TurnedDifference(const RecordingSink::Picture& a, const RecordingSink::Pi
     return sum / (static_cast<double>(a.width) * (y1 - y0));
 }
 
-// Holds the decoding thread inside OnFrame until the test lets pictures through, so the test
-// knows where decoding stands while it feeds. Feeding must never wait for it.
+// Holds the thread that calls the sink inside OnFrame until the test lets pictures through, so
+// the test knows where presenting (and, with present_on_decoding_thread, decoding) stands while
+// it feeds. Feeding must never wait for it.
 class GateSink : public RecordingSink {
 public:
     void OnFrame(const uint8_t* p, int w, int h, int s) override {
@@ -101,10 +114,14 @@ public:
         open_ = true;
         cv_.notify_all();
     }
-    // Waits until the decoding thread has reached OnFrame `n` times in all.
+    // Waits until the sink's caller has reached OnFrame `n` times in all.
     bool WaitEntered(int n) {
         std::unique_lock<std::mutex> lock(mu_);
         return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return entered_ >= n; });
+    }
+    int Entered() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return entered_;
     }
     bool TimedOut() {
         std::lock_guard<std::mutex> lock(mu_);
@@ -251,32 +268,41 @@ TEST(XPlayPorts, LonePictureIsDecodedWhenInputGoesQuiet) {
 
 TEST(XPlayPorts, DetachedSinkIsNotCalledAndSinkCannotCloseItsPort) {
     auto units = MakeStream(4);
-    int port = X_OpenStream(0, 0);
-    ASSERT_GE(port, 0);
-    ASSERT_EQ(0, X_PlayEx(port, nullptr));
-    Feed(port, units);
-    for (int i = 0; i < 500 && Stats(port).frames_decoded < units.size(); ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(units.size(), Stats(port).frames_decoded);
-    EXPECT_EQ(0u, Stats(port).frames_delivered);
-    EXPECT_EQ(320, Stats(port).width);
+    // The sink is called on the presenting thread by default, on the decoding thread otherwise:
+    // both are the port's own threads.
+    for (bool on_decoding_thread : {false, true}) {
+        SCOPED_TRACE(on_decoding_thread ? "presenting on the decoding thread" : "presenting thread");
+        XStreamOptions options;
+        options.present_on_decoding_thread = on_decoding_thread;
+        int port = X_OpenStreamEx(options);
+        ASSERT_GE(port, 0);
+        ASSERT_EQ(0, X_PlayEx(port, nullptr));
+        Feed(port, units);
+        XStreamStats stats = StatsOnceDecoded(port, units.size());
+        EXPECT_EQ(units.size(), stats.frames_decoded);
+        EXPECT_EQ(0u, stats.frames_delivered);
+        EXPECT_EQ(0u, stats.frames_superseded);
+        EXPECT_EQ(320, stats.width);
 
-    // A sink that tries to close or re-attach its own port from the decoding thread is refused.
-    struct SelfClosingSink : RecordingSink {
-        int port = -1;
-        std::atomic<int> close_result{1}, play_result{1};
-        void OnFrame(const uint8_t* p, int w, int h, int s) override {
-            close_result = X_VideoClose(port);
-            play_result = X_PlayEx(port, nullptr);
-            RecordingSink::OnFrame(p, w, h, s);
-        }
-    } sink;
-    sink.port = port;
-    ASSERT_EQ(0, X_PlayEx(port, &sink));
-    Feed(port, MakeStream(2));
-    ASSERT_TRUE(sink.WaitFor(1));
-    EXPECT_EQ(XPLAY_E_THREAD, sink.close_result.load());
-    EXPECT_EQ(XPLAY_E_THREAD, sink.play_result.load());
-    EXPECT_EQ(0, X_VideoClose(port));
+        // A sink that tries to close or re-attach its own port from the thread calling it is
+        // refused.
+        struct SelfClosingSink : RecordingSink {
+            int port = -1;
+            std::atomic<int> close_result{1}, play_result{1};
+            void OnFrame(const uint8_t* p, int w, int h, int s) override {
+                close_result = X_VideoClose(port);
+                play_result = X_PlayEx(port, nullptr);
+                RecordingSink::OnFrame(p, w, h, s);
+            }
+        } sink;
+        sink.port = port;
+        ASSERT_EQ(0, X_PlayEx(port, &sink));
+        Feed(port, MakeStream(2));
+        ASSERT_TRUE(sink.WaitFor(1));
+        EXPECT_EQ(XPLAY_E_THREAD, sink.close_result.load());
+        EXPECT_EQ(XPLAY_E_THREAD, sink.play_result.load());
+        EXPECT_EQ(0, X_VideoClose(port));
+    }
 }
 
 TEST(XPlayGarbage, GarbageIsSurvivedAndAValidStreamStillDecodes) {
@@ -324,6 +350,9 @@ TEST(XPlayGarbage, GarbageIsSurvivedAndAValidStreamStillDecodes) {
 TEST(XPlayQueue, OldestDataIsDroppedWhenDecodingFallsBehind) {
     GateSink sink;
     XStreamOptions options;
+    // The test holds the decoding thread in the sink, which only works when pictures are
+    // presented on it.
+    options.present_on_decoding_thread = true;
     options.max_queued_chunks = 8;
     int port = X_OpenStreamEx(options);
     ASSERT_GE(port, 0);
@@ -357,6 +386,7 @@ TEST(XPlayQueue, OldestDataIsDroppedWhenDecodingFallsBehind) {
     EXPECT_GE(stats.skipped_units, 7u);
     EXPECT_LE(stats.skipped_units, 8u);
     EXPECT_EQ(1u, stats.frames_decoded);
+    EXPECT_EQ(0u, stats.frames_superseded);  // on the decoding thread every picture is delivered
 
     // And goes on at the next one. Whatever part of this burst is dropped as well, its last key
     // frame (10) and the picture after it always get through.
@@ -375,6 +405,9 @@ TEST(XPlayQueue, KeyFrameJustBeforeAHoleIsShown) {
     // together with what was lost after it.
     GateSink sink;
     XStreamOptions options;
+    // The test holds the decoding thread in the sink, which only works when pictures are
+    // presented on it.
+    options.present_on_decoding_thread = true;
     options.max_queued_chunks = 4;
     options.idle_flush_ms = -1;  // the test decides where pictures end
     int port = X_OpenStreamEx(options);
@@ -415,6 +448,9 @@ TEST(XPlayQueue, RefusedChunkMakesAHoleWhereItWas) {
     // chunk waits for a key frame.
     GateSink sink;
     XStreamOptions options;
+    // The test holds the decoding thread in the sink, which only works when pictures are
+    // presented on it.
+    options.present_on_decoding_thread = true;
     options.max_chunk_bytes = 64 * 1024;
     options.idle_flush_ms = -1;
     int port = X_OpenStreamEx(options);
@@ -501,4 +537,188 @@ TEST(XPlayClose, CloseWhileAnotherThreadFeeds) {
         EXPECT_EQ(0, unexpected.load());
         EXPECT_EQ(0, sink.late_calls.load());
     }
+}
+
+namespace {
+
+// `frames` pictures of the test camera (320x240, one key frame), the last of them much brighter
+// than the others, so a test can tell the newest picture from the ones before it.
+std::vector<AccessUnit> MakeStreamEndingBright(int frames) {
+    GeneratorConfig config;
+    config.width = 320;
+    config.height = 240;
+    StreamGenerator generator;
+    std::vector<AccessUnit> units;
+    if (generator.Open(config) != 0) return units;
+    for (int i = 0; i < frames; ++i) {
+        if (i == frames - 1) {
+            PictureParams bright;
+            bright.luminance = 90;
+            generator.SetParams(bright);
+        }
+        AccessUnit au;
+        if (generator.EncodeNext(&au) != 0) break;
+        units.push_back(std::move(au));
+    }
+    return units;
+}
+
+// Rows clear of the text boxes.
+double BodyLuma(const RecordingSink::Picture& p) { return p.MeanLuma(0, p.height / 6, p.width, p.height * 5 / 6); }
+
+}  // namespace
+
+TEST(XPlayPresent, SlowSinkDoesNotHoldUpDecodingAndGetsTheNewestPicture) {
+    const double plain = BodyLuma(DecodeLast(MakeStream(2)));
+    auto units = MakeStreamEndingBright(21);
+    ASSERT_EQ(21u, units.size());
+
+    GateSink sink;
+    int port = X_OpenStream(0, 0);
+    ASSERT_GE(port, 0);
+    GatedPort guard{sink, port};
+    ASSERT_EQ(0, X_PlayEx(port, &sink));
+
+    // Picture 0 holds the presenting thread in the sink.
+    Feed(port, {units[0]});
+    ASSERT_TRUE(sink.WaitEntered(1));
+    // Decoding goes on meanwhile: every later picture is decoded, nothing is dropped from the
+    // queue, and each picture waiting for the sink is replaced by the next one.
+    Feed(port, std::vector<AccessUnit>(units.begin() + 1, units.end()));
+    XStreamStats stats = StatsOnceDecoded(port, 21);
+    EXPECT_EQ(21u, stats.frames_decoded);
+    EXPECT_EQ(1, sink.Entered());
+    EXPECT_EQ(0, sink.Count());
+    EXPECT_EQ(0u, stats.frames_delivered);  // picture 0 is still inside the sink
+    EXPECT_EQ(19u, stats.frames_superseded);  // 1..19; 20 waits
+    EXPECT_EQ(0u, stats.chunks_dropped);
+    EXPECT_EQ(0u, stats.skipped_units);
+    EXPECT_EQ(0, stats.queued_chunks);
+
+    // Once the sink is free it gets picture 0 done and then the newest picture, nothing between.
+    sink.Open();
+    stats = StatsOncePresented(port, 21);
+    EXPECT_EQ(2u, stats.frames_delivered);
+    EXPECT_EQ(19u, stats.frames_superseded);
+    EXPECT_EQ(2, sink.Count());
+    EXPECT_GT(BodyLuma(sink.Last()), plain + 30);
+    EXPECT_FALSE(sink.TimedOut());
+    EXPECT_EQ(0, X_VideoClose(port));
+}
+
+TEST(XPlayPresent, CloseAndDetachWaitForTheSinkCallInProgress) {
+    auto units = MakeStream(12, PictureParams(), 320, 240, 5);
+    ASSERT_EQ(12u, units.size());
+    for (bool close : {true, false}) {
+        SCOPED_TRACE(close ? "X_VideoClose" : "X_PlayEx(port, nullptr)");
+        // Notes calls that arrive once the closing or detaching call has returned.
+        struct ProbeSink : GateSink {
+            std::atomic<bool> returned{false};
+            std::atomic<int> late_calls{0};
+            std::atomic<int> returned_during_call{0};
+            void OnFrame(const uint8_t* p, int w, int h, int s) override {
+                if (returned.load()) ++late_calls;
+                GateSink::OnFrame(p, w, h, s);
+                if (returned.load()) ++returned_during_call;
+            }
+            void TargetSize(int* w, int* h) override {
+                if (returned.load()) ++late_calls;
+                GateSink::TargetSize(w, h);
+            }
+        } sink;
+        int port = X_OpenStream(0, 0);
+        ASSERT_GE(port, 0);
+        GatedPort guard{sink, port};
+        ASSERT_EQ(0, X_PlayEx(port, &sink));
+
+        // The presenting thread is inside OnFrame with picture 0, and a newer picture waits.
+        Feed(port, {units[0]});
+        ASSERT_TRUE(sink.WaitEntered(1));
+        Feed(port, std::vector<AccessUnit>(units.begin() + 1, units.begin() + 6));
+        StatsOnceDecoded(port, 6);
+
+        std::atomic<int> result{1};
+        std::thread other([&] {
+            result = close ? X_VideoClose(port) : X_PlayEx(port, nullptr);
+            sink.returned = true;
+        });
+        // A call that did not wait for the sink would return in this time. (A correct one cannot
+        // return before the sink is let go, so this pause only gives a broken build its chance.)
+        std::this_thread::sleep_for(100ms);
+        EXPECT_FALSE(sink.returned.load());
+        sink.Open();
+        other.join();
+        EXPECT_EQ(0, result.load());
+        EXPECT_EQ(0, sink.returned_during_call.load());
+
+        if (close) {
+            EXPECT_EQ(XPLAY_E_PORT, X_VideoInputData(port, units[6].data.data(), static_cast<int>(units[6].data.size())));
+        } else {
+            // Pictures keep being decoded, and none reaches the detached sink.
+            const uint64_t delivered = Stats(port).frames_delivered;
+            EXPECT_LE(delivered, 2u);  // picture 0, and possibly the waiting one before the detach
+            Feed(port, std::vector<AccessUnit>(units.begin() + 6, units.end()));
+            XStreamStats stats = StatsOnceDecoded(port, 12);
+            EXPECT_EQ(12u, stats.frames_decoded);
+            EXPECT_EQ(delivered, stats.frames_delivered);
+            EXPECT_EQ(0, X_VideoClose(port));
+        }
+        EXPECT_EQ(0, sink.late_calls.load());
+        EXPECT_FALSE(sink.TimedOut());
+    }
+}
+
+TEST(XPlayPresent, SinkDetachedOrSwappedWhilePicturesFlow) {
+    auto units = MakeStream(25, PictureParams(), 320, 240, 5);
+    ASSERT_EQ(25u, units.size());
+    // A sink slow enough that a detach often meets a call in progress.
+    struct SlowSink : RecordingSink {
+        std::atomic<bool> detached{false};
+        std::atomic<int> late_calls{0};
+        void OnFrame(const uint8_t* p, int w, int h, int s) override {
+            if (detached.load()) ++late_calls;
+            std::this_thread::sleep_for(1ms);
+            RecordingSink::OnFrame(p, w, h, s);
+            if (detached.load()) ++late_calls;
+        }
+        void TargetSize(int* w, int* h) override {
+            if (detached.load()) ++late_calls;
+            RecordingSink::TargetSize(w, h);
+        }
+    };
+
+    int port = X_OpenStream(0, 0);
+    ASSERT_GE(port, 0);
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] {
+        for (size_t i = 0; !stop.load(); i = (i + 1) % units.size()) {
+            X_VideoInputData(port, units[i].data.data(), static_cast<int>(units[i].data.size()));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+
+    constexpr int kRounds = 8;
+    SlowSink sinks[kRounds];
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        SlowSink& sink = sinks[round];
+        // Even rounds attach over no sink, odd rounds swap the previous sink for this one.
+        ASSERT_EQ(0, X_PlayEx(port, &sink));
+        if (round > 0) sinks[round - 1].detached = true;
+        ASSERT_TRUE(sink.WaitFor(1 + round % 3));
+        if (round % 2 == 0) continue;
+
+        ASSERT_EQ(0, X_PlayEx(port, nullptr));
+        sink.detached = true;
+        // Decoding goes on while nothing is delivered.
+        const XStreamStats before = Stats(port);
+        const XStreamStats after = StatsOnceDecoded(port, before.frames_decoded + 10);
+        EXPECT_GE(after.frames_decoded, before.frames_decoded + 10);
+        EXPECT_EQ(before.frames_delivered, after.frames_delivered);
+    }
+    stop = true;
+    feeder.join();
+    EXPECT_EQ(0, X_VideoClose(port));
+    sinks[kRounds - 1].detached = true;
+    for (int round = 0; round < kRounds; ++round) EXPECT_EQ(0, sinks[round].late_calls.load()) << round;
 }
