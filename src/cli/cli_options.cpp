@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -20,11 +21,14 @@ bool ParseInt(const std::string& s, long min, long max, long* out) {
 bool ParseHex16(std::string s, uint16_t* out) {
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
     if (s.empty() || s.size() > 4) return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long v = std::strtoul(s.c_str(), &end, 16);
-    if (errno != 0 || *end != '\0') return false;
-    *out = static_cast<uint16_t>(v);
+    // Digits only: strtoul would also take a sign or leading blanks, and "-1" would wrap to 0xffff.
+    uint16_t v = 0;
+    for (char c : s) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+        v = static_cast<uint16_t>(v * 16 + digit);
+    }
+    *out = v;
     return true;
 }
 

@@ -101,6 +101,14 @@ TEST(CliOptions, UsageErrorsAreExplained) {
     EXPECT_NE(err.find("--device"), std::string::npos);
     Parse({"--vid", "xyz", "list"}, &err);
     EXPECT_NE(err.find("--vid"), std::string::npos);
+    // Only hexadecimal digits make a vendor id: a sign or a blank would otherwise slip through
+    // strtoul ("-1" became 0xffff) and search a vendor nobody asked for.
+    for (const char* bad : {"-1", "+12", " 12", "0x-1", "0x+1", "0x 1", "12 "}) {
+        err.clear();
+        CliOptions o = Parse({"--vid", bad, "list"}, &err);
+        EXPECT_NE(err.find("--vid"), std::string::npos) << "'" << bad << "'";
+        EXPECT_TRUE(o.vids.empty()) << "'" << bad << "'";
+    }
     Parse({"--device", "1", "--ip", "127.0.0.2", "get"}, &err);
     EXPECT_NE(err.find("together"), std::string::npos);
     Parse({"--device"}, &err);
