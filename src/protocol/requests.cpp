@@ -95,16 +95,18 @@ std::string BuildSetFieldRequest(std::string_view fieldText) {
 std::string BuildWriteVideoParamsRequest(const VideoParam& rec) {
     JsonPtr root(cJSON_CreateObject());
     if (!root) return std::string();
-    cJSON* content = cJSON_CreateObject();
+    // Each object is created just before it is added, so a failure never leaves one outside the
+    // tree (where the tree's deleter would not free it).
     if (!AddMember(root.get(), "Cmd", cJSON_CreateString("ReqSetVideoParam")) ||
-        !AddMember(root.get(), "wCmdId", cJSON_CreateNumber(kCmdIdSetVideoParam)) ||
-        !AddMember(root.get(), "Content", content)) {
+        !AddMember(root.get(), "wCmdId", cJSON_CreateNumber(kCmdIdSetVideoParam))) {
+        return std::string();
+    }
+    cJSON* content = cJSON_CreateObject();
+    if (!AddMember(root.get(), "Content", content) || !AddMember(content, "ChanNum", cJSON_CreateNumber(0))) {
         return std::string();
     }
     cJSON* params = cJSON_CreateObject();
-    if (!AddMember(content, "ChanNum", cJSON_CreateNumber(0)) || !AddMember(content, "VideoParam", params)) {
-        return std::string();
-    }
+    if (!AddMember(content, "VideoParam", params)) return std::string();
     const auto& fields = WriteOrderFields();
     for (size_t i = 0; i < kWriteVideoParamsMemberCount; ++i) {
         if (!AddMember(params, kWriteVideoParamsMembers[i], cJSON_CreateNumber(ReadFieldForSend(rec, *fields[i]))))

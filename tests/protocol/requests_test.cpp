@@ -1,7 +1,9 @@
 #include "protocol/requests.h"
 
+#include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -158,6 +160,47 @@ TEST(WholeRecordRequest, ExtremeValuesAreSentAsTheirTypes) {
     rec.bytes[7169] = 0x00; rec.bytes[7170] = 0x00; rec.bytes[7171] = 0x00; rec.bytes[7172] = 0x80;
     text = BuildWriteVideoParamsRequest(rec);
     EXPECT_NE(text.find("\"u32Lut\":\t-2147483648,"), std::string::npos);
+}
+
+// cJSON allocator that fails the n-th allocation and counts what is still held.
+struct FailingAllocator {
+    static inline int failAt = -1;
+    static inline int calls = 0;
+    static inline int live = 0;
+    static void* Allocate(size_t size) {
+        if (calls++ == failAt) return nullptr;
+        void* p = std::malloc(size);
+        if (p != nullptr) ++live;
+        return p;
+    }
+    static void Free(void* p) {
+        if (p != nullptr) --live;
+        std::free(p);
+    }
+};
+
+TEST(WholeRecordRequest, AllocationFailureGivesEmptyTextAndFreesEverything) {
+    cJSON_Hooks hooks{&FailingAllocator::Allocate, &FailingAllocator::Free};
+    cJSON_InitHooks(&hooks);
+    VideoParam rec;
+    rec.bytes[0] = 42;
+    // Count the allocations of a complete build, then fail each of them in turn.
+    FailingAllocator::failAt = -1;
+    FailingAllocator::calls = 0;
+    FailingAllocator::live = 0;
+    std::string full = BuildWriteVideoParamsRequest(rec);
+    const int total = FailingAllocator::calls;
+    EXPECT_FALSE(full.empty());
+    EXPECT_EQ(FailingAllocator::live, 0);
+    for (int n = 0; n < total; ++n) {
+        FailingAllocator::failAt = n;
+        FailingAllocator::calls = 0;
+        FailingAllocator::live = 0;
+        std::string text = BuildWriteVideoParamsRequest(rec);
+        EXPECT_TRUE(text.empty() || text == full) << "allocation " << n;
+        EXPECT_EQ(FailingAllocator::live, 0) << "allocation " << n << " failed and left blocks behind";
+    }
+    cJSON_InitHooks(nullptr);
 }
 
 }  // namespace
