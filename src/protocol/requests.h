@@ -95,6 +95,9 @@ inline constexpr size_t kUsbUpgradeReplySize = 1024;
 inline constexpr size_t kSetFieldRequestBufferSize = 1024;
 inline constexpr size_t kPtzRequestBufferSize = 512;
 
+// A request text could not be built (the JSON printer ran out of memory); nothing was sent.
+inline constexpr int kRequestNotBuilt = -312;
+
 // ---- Builders ----
 
 // "\"member\":value", no blanks, value in signed decimal (the set-one-field argument).

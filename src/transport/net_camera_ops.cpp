@@ -67,7 +67,12 @@ int SetVideoParamField(int session, const char* fieldText) {
 }
 
 int WriteVideoParams(int session, const VideoParam& rec) {
-    return SendAndReport(session, BuildWriteVideoParamsRequest(rec), kNetSetRecordReplySize);
+    const std::string text = BuildWriteVideoParamsRequest(rec);
+    if (text.empty()) {  // an empty text must not reach the camera and pass for an import
+        Messages().Information(Format("返回错误码: %d", kRequestNotBuilt));
+        return kRequestNotBuilt;
+    }
+    return SendAndReport(session, text, kNetSetRecordReplySize);
 }
 
 int RestoreDefaults(int session) { return SendAndReport(session, kReqSetDefaultParam, kNetRestoreReplySize); }

@@ -43,7 +43,12 @@ int SetVideoParamField(CUSBDevice& dev, int32_t handle, const char* fieldText) {
 }
 
 int WriteVideoParams(CUSBDevice& dev, int32_t handle, const VideoParam& rec) {
-    return SendWithoutReply(dev, handle, kHidCmdSetVideoParam, BuildWriteVideoParamsRequest(rec));
+    const std::string text = BuildWriteVideoParamsRequest(rec);
+    if (text.empty()) {  // an empty text must not reach the camera and pass for an import
+        Messages().Information(Format("返回错误码: %d", kRequestNotBuilt));
+        return kRequestNotBuilt;
+    }
+    return SendWithoutReply(dev, handle, kHidCmdSetVideoParam, text);
 }
 
 int GetFocusNear(CUSBDevice& dev, int32_t handle) {
