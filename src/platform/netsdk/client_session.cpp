@@ -392,6 +392,7 @@ int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallb
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (dead_.load()) return deadReason_.load();
+        if (closed_) return ORVEX_ERR_INVALID_HANDLE;  // Close has begun
         if (streams_.size() >= static_cast<size_t>(maxStreams_)) return ORVEX_ERR_NO_RESOURCES;
         s->id = nextStreamId_++;
         if (nextStreamId_ == 0) nextStreamId_ = 1;
@@ -406,11 +407,14 @@ int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallb
     if (rc == 0 && (netwire::ParseStreamId(reply.data(), reply.size(), echoed) < 0 || echoed != s->id))
         rc = ORVEX_ERR_PROTOCOL;
     if (rc < 0) {
+        // Deactivated before it is forgotten, so a concurrent StopStream or Close still finds it
+        // and waits for a callback in progress.
+        DeactivateStream(s);
         {
             std::lock_guard<std::mutex> lock(mu_);
-            streams_.erase(s->id);
+            auto it = streams_.find(s->id);
+            if (it != streams_.end() && it->second == s) streams_.erase(it);
         }
-        DeactivateStream(s);
         // The camera may still start it after a late answer; tell it we do not want it.
         if (rc == ORVEX_ERR_TIMEOUT) {
             auto p = netwire::EncodeStreamId(s->id);
@@ -467,12 +471,19 @@ void ClientSession::StopStream(int realHandle) {
 
 void ClientSession::Close() {
     std::call_once(closeOnce_, [this] {
+        // The streams stay registered until they are deactivated: a StopStream running meanwhile
+        // must find its stream and wait for its callback like this does.
         std::map<uint32_t, std::shared_ptr<Stream>> streams;
         {
             std::lock_guard<std::mutex> lock(mu_);
-            streams.swap(streams_);
+            closed_ = true;
+            streams = streams_;
         }
         for (auto& kv : streams) DeactivateStream(kv.second);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            streams_.clear();
+        }
         if (!dead_.load()) SendFrame(MsgType::Logout, 0, nullptr, 0);
         closing_.store(true);
         MarkDead(ORVEX_ERR_INVALID_HANDLE);

@@ -130,6 +130,7 @@ private:
     uint32_t nextRequestId_ = 1;
     uint32_t nextStreamId_ = 1;
     int maxStreams_ = 4;
+    bool closed_ = false;  // Close has begun: no new streams
 
     std::atomic<bool> dead_{false};
     std::atomic<int> deadReason_{0};

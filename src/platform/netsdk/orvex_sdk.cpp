@@ -202,10 +202,11 @@ int ORVEX_StopRealPlay(int realHandle) {
     Registry& r = Reg();
     RealPlay rp;
     {
+        // Looked up even while LogOut or Cleanup is ending the session: their entries stay until
+        // the session is closed, so this call still waits for a callback in progress.
         std::lock_guard<std::mutex> lock(r.mu);
-        if (!r.initialized) return Fail(ORVEX_ERR_NOT_INIT);
         auto it = r.realPlays.find(realHandle);
-        if (it == r.realPlays.end()) return Fail(ORVEX_ERR_INVALID_HANDLE);
+        if (it == r.realPlays.end()) return Fail(r.initialized ? ORVEX_ERR_INVALID_HANDLE : ORVEX_ERR_NOT_INIT);
         rp = std::move(it->second);
         r.realPlays.erase(it);
     }
@@ -223,6 +224,11 @@ int ORVEX_LogOut(int sessionHandle) {
         if (it == r.sessions.end()) return Fail(ORVEX_ERR_INVALID_HANDLE);
         session = std::move(it->second);
         r.sessions.erase(it);
+    }
+    session->Close();
+    {
+        // Only now: a StopRealPlay racing this call must find its handle and wait for the callback.
+        std::lock_guard<std::mutex> lock(r.mu);
         for (auto rp = r.realPlays.begin(); rp != r.realPlays.end();) {
             if (rp->second.sessionHandle == sessionHandle)
                 rp = r.realPlays.erase(rp);
@@ -230,7 +236,6 @@ int ORVEX_LogOut(int sessionHandle) {
                 ++rp;
         }
     }
-    session->Close();
     return ORVEX_OK;
 }
 
@@ -241,8 +246,18 @@ int ORVEX_Cleanup() {
         std::lock_guard<std::mutex> lock(r.mu);
         r.initialized = false;
         sessions.swap(r.sessions);
-        r.realPlays.clear();
     }
     for (auto& kv : sessions) kv.second->Close();
+    {
+        // Real-play handles go only after their sessions are closed (see ORVEX_LogOut). Handles
+        // of sessions opened by a new ORVEX_Init meanwhile stay.
+        std::lock_guard<std::mutex> lock(r.mu);
+        for (auto rp = r.realPlays.begin(); rp != r.realPlays.end();) {
+            if (sessions.count(rp->second.sessionHandle))
+                rp = r.realPlays.erase(rp);
+            else
+                ++rp;
+        }
+    }
     return ORVEX_OK;
 }

@@ -490,3 +490,83 @@ TEST_F(OrvexTest, StreamLimitPerSession) {
     EXPECT_GE(ORVEX_StartRealPlay(s, 0, 0, OnRealData, &panes[4]), 0);
     ORVEX_Cleanup();  // the panes live on this stack: end their streams before they go
 }
+
+namespace {
+
+// A callback that holds the first access unit until released, so a stop can be made to race it.
+struct Gate {
+    std::atomic<int> entered{0};
+    std::atomic<bool> inside{false};
+    std::atomic<bool> release{false};
+};
+
+void GatedCallback(int, const unsigned char*, int, int, void* user) {
+    auto* g = static_cast<Gate*>(user);
+    g->inside.store(true);
+    g->entered.fetch_add(1);
+    while (!g->release.load()) std::this_thread::sleep_for(1ms);
+    g->inside.store(false);
+}
+
+// Opens the gate from another thread a little later, so a call that (rightly) waits for the
+// callback can return.
+std::thread ReleaseSoon(Gate& g) {
+    return std::thread([&g] {
+        std::this_thread::sleep_for(100ms);
+        g.release.store(true);
+    });
+}
+
+}  // namespace
+
+// The pane stops its stream and then closes its decoder; that is only safe if StopRealPlay waits
+// for a running callback even when another thread is just ending the whole session or library.
+TEST_F(OrvexTest, StopRealPlayWaitsForTheCallbackWhileTheSessionIsBeingEnded) {
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant == 0 ? "LogOut" : "Cleanup");
+        ORVEX_Init(0);
+        int s = Login();
+        ASSERT_GE(s, 0);
+        Gate gate;
+        int h = ORVEX_StartRealPlay(s, 0, 0, GatedCallback, &gate);
+        ASSERT_GE(h, 0);
+        ASSERT_TRUE(WaitFor([&] { return gate.entered.load() > 0; }));
+        // The ending thread is stuck behind the gated callback.
+        std::thread ender([&] { variant == 0 ? ORVEX_LogOut(s) : ORVEX_Cleanup(); });
+        ASSERT_TRUE(WaitFor([] { return ORVEX_GetSessionCount() == 0; }));
+        std::thread opener = ReleaseSoon(gate);
+        ORVEX_StopRealPlay(h);
+        const bool insideAfterStop = gate.inside.load();
+        opener.join();
+        ender.join();
+        EXPECT_FALSE(insideAfterStop) << "StopRealPlay returned while the callback was still running";
+    }
+}
+
+// The other way round: once a stop has claimed the stream, LogOut and Cleanup must still wait for
+// the callback that stop is waiting for.
+TEST_F(OrvexTest, LogOutAndCleanupWaitForACallbackThatAStopIsWaitingFor) {
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant == 0 ? "LogOut" : "Cleanup");
+        ORVEX_Init(0);
+        int s = Login();
+        ASSERT_GE(s, 0);
+        Gate gate;
+        int h = ORVEX_StartRealPlay(s, 0, 0, GatedCallback, &gate);
+        ASSERT_GE(h, 0);
+        ASSERT_TRUE(WaitFor([&] { return gate.entered.load() > 0; }));
+        std::atomic<bool> stopping{false};
+        std::thread stopper([h, &stopping] {
+            stopping.store(true);
+            ORVEX_StopRealPlay(h);
+        });
+        ASSERT_TRUE(WaitFor([&] { return stopping.load(); }));
+        std::this_thread::sleep_for(50ms);  // let it reach the wait for the callback
+        std::thread opener = ReleaseSoon(gate);
+        variant == 0 ? ORVEX_LogOut(s) : ORVEX_Cleanup();
+        const bool insideAfterEnd = gate.inside.load();
+        opener.join();
+        stopper.join();
+        EXPECT_FALSE(insideAfterEnd) << "the session ended while its callback was still running";
+    }
+}
