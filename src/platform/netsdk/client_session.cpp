@@ -350,6 +350,9 @@ int ClientSession::SendFrame(MsgType type, uint32_t requestId, const uint8_t* pa
 
 int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, MsgType expect,
                              std::vector<uint8_t>* replyPayload) {
+    // From a callback of this session the reply could only be read by this very thread: the wait
+    // would last the whole time-out with the session deaf meanwhile.
+    if (OnReceiveThread()) return ORVEX_ERR_INVALID_ARG;
     auto p = std::make_shared<Pending>();
     p->expect = expect;
     uint32_t id;

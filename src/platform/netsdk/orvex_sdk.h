@@ -77,7 +77,9 @@ static_assert(sizeof(LoginDeviceInfo) == 288, "the login output area is 288 byte
 // Real-play callback: real-play handle, pointer to one access unit, its length in bytes, data type
 // (ORVEX_DATA_H264), user value given to ORVEX_StartRealPlay. Runs on the session's receive
 // thread; the data is valid only during the call. Keep it short (queue the data and return):
-// while it runs, the session receives nothing else.
+// while it runs, the session receives nothing else. For the same reason ORVEX_SendRobotText and
+// ORVEX_StartRealPlay on the callback's own session fail at once with ORVEX_ERR_INVALID_ARG when
+// called from it; stopping streams and logging out work.
 typedef void (*ORVEX_RealDataCallback)(int realHandle, const unsigned char* data, int length,
                                        int dataType, void* user);
 

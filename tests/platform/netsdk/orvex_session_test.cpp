@@ -570,3 +570,41 @@ TEST_F(OrvexTest, LogOutAndCleanupWaitForACallbackThatAStopIsWaitingFor) {
         EXPECT_FALSE(insideAfterEnd) << "the session ended while its callback was still running";
     }
 }
+
+namespace {
+
+std::atomic<int> g_innerSession{-1};
+std::atomic<int> g_innerTextResult{1};
+std::atomic<int> g_innerStartResult{1};
+void RequestFromInside(int, const unsigned char*, int, int, void* user) {
+    auto* p = static_cast<Pane*>(user);
+    p->frames.fetch_add(1);
+    if (p->closed.exchange(true)) return;
+    // The reply would have to come in on the very thread that is waiting for it.
+    char reply[64];
+    int len = sizeof(reply) - 2;
+    g_innerTextResult.store(ORVEX_SendRobotText(g_innerSession.load(), "{}", 3, reply, &len));
+    g_innerStartResult.store(ORVEX_StartRealPlay(g_innerSession.load(), 0, 0, OnRealData, nullptr));
+}
+
+}  // namespace
+
+TEST_F(OrvexTest, RequestsFromACallbackOfTheSameSessionFailAtOnceAndTheSessionCarriesOn) {
+    ORVEX_SetTimeouts(0, 60000, 0);  // a wait for the impossible reply would outlast the test
+    int s = Login();
+    ASSERT_GE(s, 0);
+    g_innerSession.store(s);
+    Pane pane;
+    int h = ORVEX_StartRealPlay(s, 0, 0, RequestFromInside, &pane);
+    ASSERT_GE(h, 0);
+    ASSERT_TRUE(WaitFor([] { return g_innerStartResult.load() != 1; }));
+    EXPECT_EQ(g_innerTextResult.load(), ORVEX_ERR_INVALID_ARG);
+    EXPECT_EQ(g_innerStartResult.load(), ORVEX_ERR_INVALID_ARG);
+    // The stream goes on and the session still answers requests from other threads.
+    int seen = pane.frames.load();
+    EXPECT_TRUE(WaitFor([&] { return pane.frames.load() > seen + 2; }));
+    char reply[64];
+    int len = sizeof(reply) - 2;
+    EXPECT_EQ(ORVEX_SendRobotText(s, "{}", 3, reply, &len), 0);
+    ORVEX_StopRealPlay(h);
+}
