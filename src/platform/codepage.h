@@ -20,4 +20,8 @@ std::string Cp936ToUtf8(std::string_view cp936);
 // CP936 double-byte character at the cut.
 void CopyCp936Field(char* dst, size_t size, std::string_view src);
 
+// Copies `src` into the fixed field `dst` of `size` bytes, always zero-terminated, cut to at most
+// size - 1 bytes without splitting a UTF-8 sequence (bytes that are not UTF-8 are cut as bytes).
+void CopyUtf8Field(char* dst, size_t size, std::string_view src);
+
 }  // namespace velmora

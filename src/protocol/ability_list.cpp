@@ -10,7 +10,7 @@
 #include "protocol/json_util.h"
 #include "protocol/replies.h"
 
-using velmora::protocol_detail::CopyUtf8Field;
+using velmora::CopyUtf8Field;
 using velmora::protocol_detail::JsonPtr;
 using velmora::protocol_detail::Member;
 using velmora::protocol_detail::MemberInt;

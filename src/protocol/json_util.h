@@ -36,8 +36,4 @@ struct ReplyHead {
 };
 ReplyHead ReadReplyHead(const cJSON* root);
 
-// Copies `src` into the fixed field `dst` of `size` bytes, always zero-terminated, cut to at most
-// size - 1 bytes without splitting a UTF-8 sequence (bytes that are not UTF-8 are cut as bytes).
-void CopyUtf8Field(char* dst, size_t size, std::string_view src);
-
 }  // namespace velmora::protocol_detail

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/codepage.h"
 #include "protocol/json_util.h"
 
-using velmora::protocol_detail::CopyUtf8Field;
+using velmora::CopyUtf8Field;
 using velmora::protocol_detail::JsonPtr;
 using velmora::protocol_detail::Member;
 using velmora::protocol_detail::MemberInt;

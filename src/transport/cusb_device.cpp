@@ -24,11 +24,10 @@ int32_t IssueHandle() {
     return h > 0 ? h : 0;  // 0 once the ids are used up: no device gets a recycled id
 }
 
-void CopyText(char* dst, size_t size, const char* src, size_t srcSize) {
-    size_t n = strnlen(src, srcSize);
-    if (n >= size) n = size - 1;
-    std::memcpy(dst, src, n);
-    std::memset(dst + n, 0, size - n);
+// Copies a device text into an entry field, cut to fit without splitting a UTF-8 character.
+template <size_t N, size_t M>
+void CopyField(char (&dst)[N], const char (&src)[M]) {
+    velmora::CopyUtf8Field(dst, N, std::string_view(src, strnlen(src, M)));
 }
 
 }  // namespace
@@ -197,10 +196,10 @@ int CUSBDevice::RefreshDevices() {
         for (auto& e : devices_) {
             if (e.handle != handle) continue;
             velmora::CopyCp936Field(e.name, sizeof e.name, name);
-            CopyText(e.productModel, sizeof e.productModel, info.ProductModel, sizeof info.ProductModel);
-            CopyText(e.serial, sizeof e.serial, info.Serial, sizeof info.Serial);
-            CopyText(e.buildDate, sizeof e.buildDate, info.BuildDate, sizeof info.BuildDate);
-            CopyText(e.biosVersion, sizeof e.biosVersion, info.BiosVersion, sizeof info.BiosVersion);
+            CopyField(e.productModel, info.ProductModel);
+            CopyField(e.serial, info.Serial);
+            CopyField(e.buildDate, info.BuildDate);
+            CopyField(e.biosVersion, info.BiosVersion);
         }
     }
     return count;

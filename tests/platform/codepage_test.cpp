@@ -36,3 +36,13 @@ TEST(Codepage, FieldCopyCutsBetweenCharacters) {
     CopyCp936Field(small, sizeof small, "abcdef");
     EXPECT_STREQ(small, "abc");
 }
+
+TEST(Codepage, Utf8FieldCopyNeverSplitsACharacter) {
+    char field[8];
+    CopyUtf8Field(field, sizeof field, "ab相机相机");  // 2 + 4 x 3 bytes
+    EXPECT_STREQ(field, "ab相");  // room for 7 bytes: the second character would not fit whole
+    CopyUtf8Field(field, sizeof field, std::string("\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8", 8));
+    EXPECT_EQ(std::strlen(field), 7u);  // not UTF-8: a plain byte cut
+    CopyUtf8Field(field, sizeof field, "short");
+    EXPECT_STREQ(field, "short");
+}
