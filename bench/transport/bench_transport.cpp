@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "transport/cusb_device.h"
+#include "transport/fake_usb_camera.h"
 #include "transport/sim_hid_backend.h"
 
 namespace {
@@ -32,29 +33,9 @@ constexpr int kMiB = 1048576;
 constexpr int kRequestReports = 20165;
 constexpr int kBigReplyBytes = 3072;
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-
+// Reply reports of `bytes` payload bytes, framed by the test camera's own encoder.
 std::vector<std::vector<uint8_t>> ReplyReports(int bytes) {
-    std::vector<std::vector<uint8_t>> out;
-    int per = kReportLength - 17, off = 0;
-    do {
-        int n = std::min(per, bytes - off);
-        std::vector<uint8_t> r(kReportLength, 0);
-        Put32(&r[1], 0x48544446);
-        Put16(&r[9], static_cast<uint32_t>(n));
-        Put16(&r[11], off + n == bytes ? 1 : 0);
-        std::memset(&r[17], 'r', static_cast<size_t>(n));
-        out.push_back(std::move(r));
-        off += n;
-    } while (off < bytes);
-    return out;
+    return velmora::testing::MakeReplyReports(kReportLength, 0, 0, std::string(static_cast<size_t>(bytes), 'r'));
 }
 
 // A lean camera: answers every complete request with the reply chosen by its size class
