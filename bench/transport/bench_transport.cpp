@@ -22,9 +22,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "transport/cusb_device.h"
-#include "transport/fake_usb_camera.h"
-#include "transport/sim_hid_backend.h"
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/fake_usb_camera.h"
+#include "transport/usb/sim_hid_backend.h"
 
 namespace {
 

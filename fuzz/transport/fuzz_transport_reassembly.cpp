@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "transport/hid_framing.h"
+#include "transport/usb/hid_framing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;

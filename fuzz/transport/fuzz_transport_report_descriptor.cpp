@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "transport/hid_report_descriptor.h"
+#include "transport/usb/hid_report_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velmora::HidReportLengths out;

@@ -1,8 +1,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "transport/hid_framing.h"
-#include "transport/sim_hid_backend.h"
+#include "transport/usb/hid_framing.h"
+#include "transport/usb/sim_hid_backend.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velmora::HidDeviceDescriptor d;

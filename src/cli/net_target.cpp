@@ -9,11 +9,11 @@
 
 #include "platform/decoder/png_writer.h"
 #include "platform/decoder/snapshot_decoder.h"
-#include "platform/lansearch/bsc_search.h"
-#include "platform/netsdk/orvex_sdk.h"
+#include "transport/net/bsc_search.h"
+#include "transport/net/orvex_sdk.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
-#include "transport/net_camera_ops.h"
+#include "camera/net_camera_ops.h"
 
 namespace velmora::cli {
 namespace {

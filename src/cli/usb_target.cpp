@@ -1,6 +1,6 @@
 #include "cli/usb_target.h"
 
-#include "transport/usb_camera_ops.h"
+#include "camera/usb_camera_ops.h"
 
 namespace velmora::cli {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/camera_target.h"
-#include "transport/cusb_device.h"
+#include "transport/usb/cusb_device.h"
 
 namespace velmora::cli {
 

@@ -10,12 +10,12 @@
 
 #include "platform/codepage.h"
 #include "platform/decoder/snapshot_decoder.h"
-#include "platform/netsdk/orvex_sdk.h"
+#include "transport/net/orvex_sdk.h"
 #include "integration/recording_messages.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "sim/net_cameras.h"
-#include "transport/net_camera_ops.h"
+#include "camera/net_camera_ops.h"
 
 using namespace velmora;
 

@@ -16,9 +16,9 @@
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "sim/usb_server.h"
-#include "transport/cusb_device.h"
-#include "transport/sim_hid_backend.h"
-#include "transport/usb_camera_ops.h"
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/sim_hid_backend.h"
+#include "camera/usb_camera_ops.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;

@@ -12,10 +12,10 @@
 #include <chrono>
 #include <map>
 
-#include "platform/lansearch/search_wire.h"
-#include "platform/netsdk/orvex_sdk.h"
-#include "platform/netsdk/socket_io.h"
-#include "platform/netsdk/wire.h"
+#include "wire/search_wire.h"
+#include "transport/net/orvex_sdk.h"
+#include "wire/socket_io.h"
+#include "wire/wire.h"
 #include "sim/net/server_protocol.h"
 
 namespace camsim {

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/lansearch/bsc_search.h"
+#include "transport/net/bsc_search.h"
 #include "sim/net/stream_source.h"
 
 namespace camsim {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/netsdk/login_auth.h"
-#include "platform/netsdk/orvex_sdk.h"
+#include "wire/login_auth.h"
+#include "transport/net/orvex_sdk.h"
 
 namespace camsim {
 

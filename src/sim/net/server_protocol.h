@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/netsdk/wire.h"
+#include "wire/wire.h"
 
 namespace camsim {
 

@@ -8,9 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/netsdk/orvex_sdk.h"
-#include "platform/netsdk/socket_io.h"
-#include "platform/netsdk/wire.h"
+#include "transport/net/orvex_sdk.h"
+#include "wire/socket_io.h"
+#include "wire/wire.h"
 #include "sim/net/net_test_support.h"
 #include "sim/net/server_protocol.h"
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/netsdk/orvex_sdk.h"
+#include "transport/net/orvex_sdk.h"
 #include "sim/net/camera_server.h"
 #include "sim/net/stream_source.h"
 

@@ -1,0 +1,93 @@
+#include "transport/net/bsc_search.h"
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "transport/net/lan_searcher.h"
+
+namespace {
+
+constexpr int kErrInvalidArg = -1;
+constexpr int kErrNotInit = -2;
+constexpr int kErrSocket = -3;
+
+struct SearchState {
+    std::mutex mu;
+    std::unique_ptr<lansearch::LanSearcher> searcher;
+    std::string configured;
+    int intervalMs = 1000;
+    int expiryMs = 3500;
+};
+
+SearchState& State() {
+    static SearchState* s = new SearchState;  // never destroyed: no static-destructor races at exit
+    return *s;
+}
+
+std::vector<lansearch::SearchTarget> CurrentTargets(const SearchState& s) {
+    return lansearch::ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), s.configured);
+}
+
+}  // namespace
+
+int BSC_Init() {
+    SearchState& s = State();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.searcher) return 0;
+    lansearch::LanSearchOptions o;
+    o.targets = CurrentTargets(s);
+    o.probeIntervalMs = s.intervalMs;
+    o.expiryMs = s.expiryMs;
+    auto searcher = std::make_unique<lansearch::LanSearcher>(std::move(o));
+    if (searcher->Start() < 0) return kErrSocket;
+    s.searcher = std::move(searcher);
+    return 0;
+}
+
+int BSC_GetNum() {
+    SearchState& s = State();
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.searcher ? s.searcher->Count() : 0;
+}
+
+int BSC_GetDevInfo(BSC_DeviceInfo* records, int* count) {
+    if (!records || !count) return kErrInvalidArg;
+    SearchState& s = State();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (!s.searcher) {
+        *count = 0;
+        return kErrNotInit;
+    }
+    int capacity = *count;
+    *count = capacity > 0 ? s.searcher->Snapshot(records, capacity) : 0;
+    return *count;
+}
+
+int BSC_DeInit() {
+    std::unique_ptr<lansearch::LanSearcher> searcher;
+    {
+        SearchState& s = State();
+        std::lock_guard<std::mutex> lock(s.mu);
+        searcher = std::move(s.searcher);
+    }
+    searcher.reset();  // joins the thread outside the lock
+    return 0;
+}
+
+int BSC_SetSearchTargets(const char* commaSeparatedTargets) {
+    SearchState& s = State();
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.configured = commaSeparatedTargets ? commaSeparatedTargets : "";
+    if (s.searcher) s.searcher->SetTargets(CurrentTargets(s));
+    return 0;
+}
+
+int BSC_SetTiming(int probeIntervalMs, int expiryMs) {
+    SearchState& s = State();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (probeIntervalMs > 0) s.intervalMs = probeIntervalMs;
+    if (expiryMs > 0) s.expiryMs = expiryMs;
+    return 0;
+}

@@ -1,0 +1,503 @@
+#include "transport/net/client_session.h"
+
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "wire/login_auth.h"
+#include "wire/socket_io.h"
+
+namespace orvex {
+
+using netwire::FrameView;
+using netwire::MsgType;
+
+namespace {
+
+constexpr size_t kMaxPendingRequests = 64;
+constexpr int kDefaultMaxStreams = 4;
+constexpr int kMaxStreamsCap = 16;
+constexpr size_t kReceiveChunk = 64 * 1024;
+
+// A status from the camera that claims failure must be negative; anything else is a broken peer.
+int FailureCode(int32_t status) { return status < 0 ? status : ORVEX_ERR_PROTOCOL; }
+
+}  // namespace
+
+// ===== LoginHandshake ========================================================================
+
+LoginHandshake::LoginHandshake(std::string user, std::string password)
+    : user_(std::move(user)), password_(std::move(password)) {
+    if (user_.size() > netwire::kMaxUserName) user_.resize(netwire::kMaxUserName);
+}
+
+int LoginHandshake::Begin(std::vector<uint8_t>& out) {
+    if (!netwire::RandomBytes(clientNonce_.data(), clientNonce_.size())) {
+        state_ = State::Failed;
+        return ORVEX_ERR_INTERNAL;
+    }
+    netwire::LoginBeginMsg m;
+    m.clientNonce = clientNonce_;
+    m.user = user_;
+    auto payload = netwire::EncodeLoginBegin(m);
+    netwire::AppendFrame(out, MsgType::LoginBegin, 1, 0, payload.data(), payload.size());
+    state_ = State::AwaitChallenge;
+    return 0;
+}
+
+int LoginHandshake::OnFrame(const FrameView& f, std::vector<uint8_t>& out) {
+    auto fail = [this](int code) {
+        state_ = State::Failed;
+        return code;
+    };
+    if (state_ != State::AwaitChallenge && state_ != State::AwaitResult) return fail(ORVEX_ERR_PROTOCOL);
+    switch (f.type()) {
+    case MsgType::Ping:
+    case MsgType::Pong:
+        return 0;
+    case MsgType::Error:
+        return fail(FailureCode(f.header.status));
+    case MsgType::LoginChallenge: {
+        if (state_ != State::AwaitChallenge) return fail(ORVEX_ERR_PROTOCOL);
+        netwire::LoginChallengeMsg c;
+        if (f.header.status != 0) return fail(FailureCode(f.header.status));
+        if (netwire::ParseLoginChallenge(f.payload, f.length, c) < 0) return fail(ORVEX_ERR_PROTOCOL);
+        if (c.algorithm != netwire::kAlgHmacSha256) return fail(ORVEX_ERR_UNSUPPORTED);
+        serverNonce_ = c.serverNonce;
+        netwire::LoginProofMsg proof;
+        proof.proof = netwire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
+        auto payload = netwire::EncodeLoginProof(proof);
+        netwire::AppendFrame(out, MsgType::LoginProof, 2, 0, payload.data(), payload.size());
+        state_ = State::AwaitResult;
+        return 0;
+    }
+    case MsgType::LoginResult: {
+        // A camera may refuse at once, before any challenge.
+        if (f.header.status != 0) return fail(FailureCode(f.header.status));
+        if (state_ != State::AwaitResult) return fail(ORVEX_ERR_PROTOCOL);
+        netwire::LoginAcceptedMsg a;
+        if (netwire::ParseLoginAccepted(f.payload, f.length, a) < 0) return fail(ORVEX_ERR_PROTOCOL);
+        // The camera proves it knows the password too; an impostor cannot.
+        auto expected = netwire::ComputeCameraProof(password_, clientNonce_, serverNonce_, user_);
+        if (!netwire::ProofsEqual(expected, a.cameraProof)) return fail(ORVEX_ERR_AUTH);
+        accepted_ = std::move(a);
+        state_ = State::Done;
+        return 1;
+    }
+    default:
+        return fail(ORVEX_ERR_PROTOCOL);
+    }
+}
+
+// ===== ClientSession =========================================================================
+
+ClientSession::ClientSession(int fd, netwire::FrameParser parser, const Timeouts& timeouts)
+    : fd_(fd), detached_(fd < 0), parser_(std::move(parser)), timeouts_(timeouts) {}
+
+ClientSession::~ClientSession() {
+    Close();
+    if (receiver_.joinable()) {
+        if (receiver_.get_id() == std::this_thread::get_id())
+            receiver_.detach();
+        else
+            receiver_.join();
+    }
+    netio::CloseFd(fd_);
+}
+
+std::shared_ptr<ClientSession> ClientSession::CreateDetached(const Timeouts& timeouts) {
+    return std::shared_ptr<ClientSession>(
+        new ClientSession(-1, netwire::FrameParser(netwire::Sender::Camera), timeouts));
+}
+
+int ClientSession::Open(uint32_t address, uint16_t port, const std::string& user, const std::string& password,
+                        const Timeouts& timeouts, std::shared_ptr<ClientSession>& out,
+                        netwire::LoginAcceptedMsg* accepted) {
+    const int64_t deadline = netio::NowMs() + timeouts.connectMs;
+    int fd = -1;
+    int rc = netio::ConnectTcp(address, port, timeouts.connectMs, fd);
+    if (rc < 0) return rc;
+
+    LoginHandshake hs(user, password);
+    std::vector<uint8_t> outBytes;
+    rc = hs.Begin(outBytes);
+    if (rc == 0) rc = netio::SendAll(fd, outBytes.data(), outBytes.size(), deadline);
+    netwire::FrameParser parser(netwire::Sender::Camera);
+    uint8_t buf[4096];
+    bool done = false;
+    while (rc == 0 && !done) {
+        int64_t left = deadline - netio::NowMs();
+        if (left <= 0) {
+            rc = ORVEX_ERR_TIMEOUT;
+            break;
+        }
+        long n = netio::RecvSome(fd, buf, sizeof(buf), static_cast<int>(left));
+        if (n < 0) {
+            rc = ORVEX_ERR_DISCONNECTED;
+            break;
+        }
+        if (n == 0) continue;
+        parser.Feed(buf, static_cast<size_t>(n));
+        FrameView f;
+        int pr;
+        while (!done && (pr = parser.Next(f)) == 1) {
+            outBytes.clear();
+            int r = hs.OnFrame(f, outBytes);
+            if (r < 0) {
+                rc = r;
+                break;
+            }
+            if (!outBytes.empty()) {
+                rc = netio::SendAll(fd, outBytes.data(), outBytes.size(), deadline);
+                if (rc < 0) break;
+            }
+            if (r == 1) done = true;
+        }
+        if (rc == 0 && !done && parser.error() < 0) rc = parser.error();
+    }
+    if (rc < 0) {
+        netio::CloseFd(fd);
+        return rc;
+    }
+    std::shared_ptr<ClientSession> s(new ClientSession(fd, std::move(parser), timeouts));
+    int ms = hs.accepted().maxStreams;
+    s->maxStreams_ = ms <= 0 ? kDefaultMaxStreams : std::min(ms, kMaxStreamsCap);
+    if (accepted) *accepted = hs.accepted();
+    s->StartReceiver();
+    out = std::move(s);
+    return 0;
+}
+
+void ClientSession::SetTimeouts(const Timeouts& t) {
+    std::lock_guard<std::mutex> lock(mu_);
+    timeouts_ = t;
+}
+
+bool ClientSession::OnReceiveThread() const { return receiverId_ == std::this_thread::get_id(); }
+
+void ClientSession::StartReceiver() {
+    std::lock_guard<std::mutex> lock(mu_);
+    // The thread keeps the session alive until it ends, so a Close from inside a callback can
+    // let it finish on its own.
+    auto self = shared_from_this();
+    receiver_ = std::thread([self] { self->ReceiveLoop(); });
+    receiverId_ = receiver_.get_id();
+}
+
+void ClientSession::ReceiveLoop() {
+    Timeouts t;
+    {
+        std::lock_guard<std::mutex> lock(mu_);  // waits until StartReceiver has finished
+        t = timeouts_;
+    }
+    lastReceiveMs_ = lastPingMs_ = netio::NowMs();
+    int rc = HandleIncoming(nullptr, 0);  // frames that came in with the login reply
+    if (rc < 0) MarkDead(rc);
+    std::vector<uint8_t> buf(kReceiveChunk);
+    while (!closing_.load() && !dead_.load()) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            t = timeouts_;
+        }
+        const int64_t idle = std::max(t.idleMs, 3);
+        const int64_t pingEvery = idle / 3;
+        int64_t now = netio::NowMs();
+        int64_t nextPing = std::max(lastReceiveMs_, lastPingMs_) + pingEvery;
+        int64_t giveUp = lastReceiveMs_ + idle;
+        int64_t wait = std::clamp<int64_t>(std::min(nextPing, giveUp) - now, 1, 1000);
+        long n = netio::RecvSome(fd_, buf.data(), buf.size(), static_cast<int>(wait));
+        if (n < 0) {
+            MarkDead(closing_.load() ? ORVEX_ERR_INVALID_HANDLE : ORVEX_ERR_DISCONNECTED);
+            break;
+        }
+        now = netio::NowMs();
+        if (n > 0) {
+            lastReceiveMs_ = now;
+            rc = HandleIncoming(buf.data(), static_cast<size_t>(n));
+            if (rc < 0) {
+                MarkDead(rc);
+                break;
+            }
+            continue;
+        }
+        if (now - lastReceiveMs_ >= idle) {
+            MarkDead(ORVEX_ERR_DISCONNECTED);
+            break;
+        }
+        if (now - std::max(lastReceiveMs_, lastPingMs_) >= pingEvery) {
+            lastPingMs_ = now;
+            SendFrame(MsgType::Ping, 0, nullptr, 0);
+        }
+    }
+    // Let the camera see the end at once (a broken stream cannot be resynchronised).
+    ::shutdown(fd_, SHUT_RDWR);
+}
+
+int ClientSession::HandleIncoming(const uint8_t* data, size_t length) {
+    int rc = parser_.Feed(data, length);
+    if (rc < 0) return rc;
+    FrameView f;
+    while ((rc = parser_.Next(f)) == 1) {
+        int d = Dispatch(f);
+        if (d < 0) return d;
+        if (dead_.load()) return deadReason_.load();
+    }
+    return rc;
+}
+
+int ClientSession::Dispatch(const FrameView& f) {
+    switch (f.type()) {
+    case MsgType::TextReply:
+    case MsgType::StreamStartReply:
+    case MsgType::StreamStopReply:
+    case MsgType::LogoutReply:
+    case MsgType::Error: {
+        if (f.header.requestId == 0) {
+            // A connection-level error ends the session; stray replies are ignored.
+            return f.type() == MsgType::Error ? FailureCode(f.header.status) : 0;
+        }
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = pending_.find(f.header.requestId);
+        if (it == pending_.end()) return 0;  // late reply to a request that timed out
+        Pending& p = *it->second;
+        if (p.done) return 0;
+        if (f.type() != MsgType::Error && f.type() != p.expect) return ORVEX_ERR_PROTOCOL;
+        p.done = true;
+        p.status = f.type() == MsgType::Error ? FailureCode(f.header.status) : f.header.status;
+        p.payload.assign(f.payload, f.payload + f.length);
+        cv_.notify_all();
+        return 0;
+    }
+    case MsgType::Media: {
+        netwire::MediaHeader mh;
+        const uint8_t* data = nullptr;
+        size_t dataLength = 0;
+        if (netwire::ParseMedia(f.payload, f.length, mh, data, dataLength) < 0) return ORVEX_ERR_PROTOCOL;
+        std::shared_ptr<Stream> s;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = streams_.find(mh.streamId);
+            if (it == streams_.end()) return 0;  // stopped meanwhile: drop
+            s = it->second;
+        }
+        std::lock_guard<std::mutex> cbLock(s->callbackMu);
+        if (s->active.load())
+            s->callback(s->realHandle, data, static_cast<int>(dataLength), mh.dataType, s->user);
+        return 0;
+    }
+    case MsgType::StreamEnd: {
+        uint32_t id = 0;
+        if (netwire::ParseStreamId(f.payload, f.length, id) < 0) return ORVEX_ERR_PROTOCOL;
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = streams_.find(id);
+        if (it != streams_.end()) it->second->active.store(false);  // we are the only caller
+        return 0;
+    }
+    case MsgType::Ping:
+        SendFrame(MsgType::Pong, f.header.requestId, nullptr, 0);
+        return 0;
+    case MsgType::Pong:
+        return 0;
+    case MsgType::LoginChallenge:
+    case MsgType::LoginResult:
+        return ORVEX_ERR_PROTOCOL;
+    default:
+        return 0;  // unknown types are skipped (their length was bounded by the parser)
+    }
+}
+
+void ClientSession::MarkDead(int reason) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (dead_.load()) return;
+        deadReason_.store(reason);
+        dead_.store(true);
+        for (auto& kv : streams_) kv.second->active.store(false);
+    }
+    cv_.notify_all();
+}
+
+int ClientSession::SendFrame(MsgType type, uint32_t requestId, const uint8_t* payload, size_t length) {
+    if (detached_) return 0;
+    netwire::FrameHeader h;
+    h.type = static_cast<uint8_t>(type);
+    h.requestId = requestId;
+    h.length = static_cast<uint32_t>(length);
+    uint8_t header[netwire::kHeaderSize];
+    netwire::EncodeHeader(h, header);
+    iovec v[2] = {{header, sizeof(header)}, {const_cast<uint8_t*>(payload), length}};
+    int requestMs;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        requestMs = timeouts_.requestMs;
+    }
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(sendMu_);
+        if (dead_.load()) return deadReason_.load();
+        rc = netio::SendAll(fd_, v, length ? 2 : 1, netio::NowMs() + requestMs);
+    }
+    if (rc < 0) {
+        // A frame cut short cannot be resumed: the connection is finished.
+        MarkDead(ORVEX_ERR_DISCONNECTED);
+        ::shutdown(fd_, SHUT_RDWR);
+    }
+    return rc;
+}
+
+int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, MsgType expect,
+                             std::vector<uint8_t>* replyPayload) {
+    // From a callback of this session the reply could only be read by this very thread: the wait
+    // would last the whole time-out with the session deaf meanwhile.
+    if (OnReceiveThread()) return ORVEX_ERR_INVALID_ARG;
+    auto p = std::make_shared<Pending>();
+    p->expect = expect;
+    uint32_t id;
+    int requestMs;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (dead_.load()) return deadReason_.load();
+        if (pending_.size() >= kMaxPendingRequests) return ORVEX_ERR_NO_RESOURCES;
+        id = nextRequestId_++;
+        if (nextRequestId_ == 0) nextRequestId_ = 1;
+        pending_[id] = p;
+        requestMs = timeouts_.requestMs;
+    }
+    int rc = SendFrame(type, id, payload.data(), payload.size());
+    std::unique_lock<std::mutex> lock(mu_);
+    if (rc == 0) {
+        cv_.wait_for(lock, std::chrono::milliseconds(requestMs), [&] { return p->done || dead_.load(); });
+        if (!p->done) rc = dead_.load() ? deadReason_.load() : ORVEX_ERR_TIMEOUT;
+        else if (p->status != 0) rc = FailureCode(p->status);
+        else if (replyPayload) replyPayload->swap(p->payload);
+    }
+    pending_.erase(id);
+    return rc;
+}
+
+int ClientSession::SendText(const uint8_t* text, size_t length, std::vector<uint8_t>& reply) {
+    if (length == 0) return ORVEX_ERR_INVALID_ARG;
+    if (length > netwire::kMaxTextPayload) return ORVEX_ERR_TOO_LARGE;
+    std::vector<uint8_t> payload(text, text + length);
+    return RoundTrip(MsgType::TextRequest, payload, MsgType::TextReply, &reply);
+}
+
+int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallback callback, void* user,
+                               uint32_t& streamId) {
+    if (!callback || selector < 0 || selector > 255) return ORVEX_ERR_INVALID_ARG;
+    auto s = std::make_shared<Stream>();
+    s->realHandle = realHandle;
+    s->callback = callback;
+    s->user = user;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (dead_.load()) return deadReason_.load();
+        if (closed_) return ORVEX_ERR_INVALID_HANDLE;  // Close has begun
+        if (streams_.size() >= static_cast<size_t>(maxStreams_)) return ORVEX_ERR_NO_RESOURCES;
+        s->id = nextStreamId_++;
+        if (nextStreamId_ == 0) nextStreamId_ = 1;
+        // Registered before asking, so the first access unit (sent right after the reply) is
+        // not lost.
+        streams_[s->id] = s;
+    }
+    std::vector<uint8_t> reply;
+    int rc = RoundTrip(MsgType::StreamStart, netwire::EncodeStreamStart({s->id, static_cast<uint8_t>(selector)}),
+                       MsgType::StreamStartReply, &reply);
+    uint32_t echoed = 0;
+    if (rc == 0 && (netwire::ParseStreamId(reply.data(), reply.size(), echoed) < 0 || echoed != s->id))
+        rc = ORVEX_ERR_PROTOCOL;
+    if (rc < 0) {
+        // Deactivated before it is forgotten, so a concurrent StopStream or Close still finds it
+        // and waits for a callback in progress.
+        DeactivateStream(s);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = streams_.find(s->id);
+            if (it != streams_.end() && it->second == s) streams_.erase(it);
+        }
+        // The camera may still start it after a late answer; tell it we do not want it.
+        if (rc == ORVEX_ERR_TIMEOUT) {
+            auto p = netwire::EncodeStreamId(s->id);
+            SendFrame(MsgType::StreamStop, 0, p.data(), p.size());
+        }
+        return rc;
+    }
+    streamId = s->id;
+    return 0;
+}
+
+int ClientSession::AddDetachedStream(int realHandle, uint32_t streamId, ORVEX_RealDataCallback callback,
+                                     void* user) {
+    if (!detached_ || !callback) return ORVEX_ERR_INVALID_ARG;
+    auto s = std::make_shared<Stream>();
+    s->realHandle = realHandle;
+    s->id = streamId;
+    s->callback = callback;
+    s->user = user;
+    std::lock_guard<std::mutex> lock(mu_);
+    streams_[streamId] = s;
+    return 0;
+}
+
+void ClientSession::DeactivateStream(const std::shared_ptr<Stream>& s) {
+    s->active.store(false);
+    // Wait for a callback in progress; from inside a callback that would wait for itself.
+    if (!OnReceiveThread()) std::lock_guard<std::mutex> wait(s->callbackMu);
+}
+
+void ClientSession::StopStream(int realHandle) {
+    std::shared_ptr<Stream> s;
+    uint32_t id = 0;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto it = streams_.begin(); it != streams_.end(); ++it) {
+            if (it->second->realHandle == realHandle) {
+                s = it->second;
+                streams_.erase(it);
+                break;
+            }
+        }
+        if (!s) return;
+        id = nextRequestId_++;
+        if (nextRequestId_ == 0) nextRequestId_ = 1;
+    }
+    DeactivateStream(s);
+    if (!dead_.load() && !closing_.load()) {
+        // The reply, if any, matches no pending request and is ignored.
+        auto p = netwire::EncodeStreamId(s->id);
+        SendFrame(MsgType::StreamStop, id, p.data(), p.size());
+    }
+}
+
+void ClientSession::Close() {
+    std::call_once(closeOnce_, [this] {
+        // The streams stay registered until they are deactivated: a StopStream running meanwhile
+        // must find its stream and wait for its callback like this does.
+        std::map<uint32_t, std::shared_ptr<Stream>> streams;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            closed_ = true;
+            streams = streams_;
+        }
+        for (auto& kv : streams) DeactivateStream(kv.second);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            streams_.clear();
+        }
+        if (!dead_.load()) SendFrame(MsgType::Logout, 0, nullptr, 0);
+        closing_.store(true);
+        MarkDead(ORVEX_ERR_INVALID_HANDLE);
+        if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+        if (receiver_.joinable()) {
+            if (OnReceiveThread())
+                receiver_.detach();  // called from a callback: the thread ends by itself
+            else
+                receiver_.join();
+        }
+    });
+}
+
+}  // namespace orvex

@@ -1,0 +1,83 @@
+#pragma once
+
+// The search engine behind the BSC_ functions: one UDP socket, one thread that probes the
+// targets every interval and collects answers. Thread-safe: every public member may be called
+// from any thread.
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "transport/net/bsc_search.h"
+#include "wire/search_wire.h"
+
+namespace lansearch {
+
+struct SearchTarget {
+    uint32_t address = 0;  // IPv4, host byte order
+    uint16_t port = kSearchPort;
+    bool operator==(const SearchTarget&) const = default;
+};
+
+// Parses "a.b.c.d[:port], ..." (blanks around entries allowed). Invalid entries are skipped;
+// returns the number skipped.
+int ParseSearchTargets(std::string_view text, std::vector<SearchTarget>& out);
+
+// Chooses the targets: the environment value if not null (even when it yields none), else the
+// configured list if it yields any, else the limited broadcast on kSearchPort.
+std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std::string_view configured);
+
+struct LanSearchOptions {
+    std::vector<SearchTarget> targets;
+    int probeIntervalMs = 1000;
+    int expiryMs = 3500;
+};
+
+class LanSearcher {
+public:
+    explicit LanSearcher(LanSearchOptions options);
+    ~LanSearcher();
+    LanSearcher(const LanSearcher&) = delete;
+    LanSearcher& operator=(const LanSearcher&) = delete;
+
+    // Opens the socket and starts the thread (probing at once). 0 or a negative code.
+    int Start();
+    // Stops and joins the thread; known cameras are kept until destruction or the next Start.
+    void Stop();
+    // Replaces the targets; the next probe goes to the new ones.
+    void SetTargets(std::vector<SearchTarget> targets);
+    // Sends a probe round now instead of waiting for the interval.
+    void ProbeNow();
+
+    // Cameras heard from within the expiry age, at most kSearchMaxDevices.
+    int Count();
+    // Copies up to `capacity` records, ordered by address; returns the number copied.
+    int Snapshot(BSC_DeviceInfo* records, int capacity);
+
+private:
+    struct Known {
+        SearchIdentity identity;
+        int64_t lastSeenMs = 0;
+    };
+    void Run();
+    void SendProbes();
+    void ReceiveOne();
+    void DropExpired(int64_t nowMs);
+
+    LanSearchOptions options_;
+    std::mutex mu_;
+    std::map<uint32_t, Known> known_;  // key: source address, host order
+    std::vector<uint32_t> recentProbeIds_;
+    bool probeRequested_ = false;
+    int fd_ = -1;
+    int wakeFd_[2] = {-1, -1};
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+}  // namespace lansearch

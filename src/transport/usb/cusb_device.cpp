@@ -1,0 +1,372 @@
+#include "transport/usb/cusb_device.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/zeb_log.h"
+
+using velmora::HidConnection;
+using velmora::HidDeviceDescriptor;
+
+namespace {
+
+// Handles come from one process-wide counter so that no id is ever issued twice in a run, even
+// across CUSBDevice instances.
+std::atomic<int32_t> g_nextHandle{1};
+
+int32_t IssueHandle() {
+    int32_t h = g_nextHandle.fetch_add(1);
+    return h > 0 ? h : 0;  // 0 once the ids are used up: no device gets a recycled id
+}
+
+// Copies a device text into an entry field, cut to fit without splitting a UTF-8 character.
+template <size_t N, size_t M>
+void CopyField(char (&dst)[N], const char (&src)[M]) {
+    velmora::CopyUtf8Field(dst, N, std::string_view(src, strnlen(src, M)));
+}
+
+}  // namespace
+
+// One open device. The connection is released when the last holder (the map or a running
+// exchange) lets go, so a closed device's descriptor is never reused under a running exchange.
+struct CUSBDevice::OpenDevice {
+    int32_t handle = 0;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    int reportLength = 0;       // output report length: request framing
+    int inputReportLength = 0;  // bytes read per reply report
+    std::unique_ptr<HidConnection> conn;
+    std::mutex exchangeMu;      // one exchange at a time on this device
+};
+
+// State of one exchange, read by its two phase threads. It lives on the caller's stack; every
+// phase thread is joined before Transfer returns.
+struct CUSBDevice::TransferContext {
+    int32_t handle = 0;
+    uint32_t command = 0;
+    const uint8_t* data = nullptr;
+    int dataLength = 0;
+    char* reply = nullptr;
+    int replyCapacity = 0;
+    int* received = nullptr;
+    // 0 just before each read or write call, 1 just after; starts at 0, so a phase that times out
+    // before its first call returned counts as blocked in I/O.
+    std::atomic<int> inIo{0};
+    HidConnection* conn = nullptr;
+    int reportLength = 0;
+    int inputReportLength = 0;
+};
+
+CUSBDevice::CUSBDevice(std::unique_ptr<velmora::HidBackend> backend) : backend_(std::move(backend)) {}
+
+CUSBDevice::~CUSBDevice() { CloseAll(); }
+
+int CUSBDevice::SetVendorFilter(int count, const uint16_t* ids) {
+    std::lock_guard lock(mu_);
+    std::fill(std::begin(vendorIds_), std::end(vendorIds_), uint16_t{0});
+    vendorIds_[0] = kDefaultUsbVendorId;
+    vendorCount_ = 1;
+    if (count > 0 && ids) {
+        int n = std::min(count, 9);
+        std::copy(ids, ids + n, vendorIds_ + 1);
+        vendorCount_ += n;
+    }
+    return 1;
+}
+
+int CUSBDevice::VendorCount() const {
+    std::lock_guard lock(mu_);
+    return vendorCount_;
+}
+
+uint16_t CUSBDevice::VendorId(int slot) const {
+    std::lock_guard lock(mu_);
+    return (slot >= 0 && slot < 10) ? vendorIds_[slot] : 0;
+}
+
+int CUSBDevice::DeviceOpen() {
+    std::lock_guard refresh(refreshMu_);
+    return DeviceOpenLocked();
+}
+
+int CUSBDevice::DeviceOpenLocked() {
+    if (!backend_) return 0;
+    std::vector<HidDeviceDescriptor> found = backend_->Enumerate();
+    int matched = 0;
+    for (const HidDeviceDescriptor& d : found) {
+        bool match = false;
+        {
+            std::lock_guard lock(mu_);
+            for (int i = 0; i < vendorCount_ && !match; ++i) match = vendorIds_[i] == d.vendorId;
+        }
+        if (!match) continue;
+        if (d.outputReportLength < velmora::kMinReportLength || d.outputReportLength > velmora::kMaxReportLength) {
+            // A report this small cannot carry the framing (and would never finish a request).
+            AppLog().Log(3, nullptr, " (F=%s L=%d) %s: unusable report length %d, skipped", "CUSBDevice::DeviceOpen",
+                         __LINE__, d.path.c_str(), d.outputReportLength);
+            continue;
+        }
+        std::unique_ptr<HidConnection> conn = backend_->Open(d);
+        if (!conn) continue;
+        int32_t handle = IssueHandle();
+        if (handle <= 0) {
+            conn->Close();
+            continue;
+        }
+        AppLog().Log(2, nullptr, " (F=%s L=%d) [%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
+                     "CUSBDevice::DeviceOpen", 99, matched, handle, d.vendorId, d.productId, d.outputReportLength);
+
+        auto dev = std::make_shared<OpenDevice>();
+        dev->handle = handle;
+        dev->vendorId = d.vendorId;
+        dev->productId = d.productId;
+        dev->reportLength = d.outputReportLength;
+        int in = d.inputReportLength;
+        dev->inputReportLength = (in >= velmora::kMinReportLength && in <= velmora::kMaxReportLength) ? in : d.outputReportLength;
+        dev->conn = std::move(conn);
+
+        UsbDeviceEntry entry{};
+        entry.handle = handle;
+        {
+            std::lock_guard lock(mu_);
+            open_[handle] = std::move(dev);
+            devices_.push_back(entry);
+        }
+        ++matched;
+    }
+    return matched;
+}
+
+void CUSBDevice::CloseAll() {
+    std::lock_guard refresh(refreshMu_);
+    CloseAllLocked();
+}
+
+void CUSBDevice::CloseAllLocked() {
+    std::map<int32_t, std::shared_ptr<OpenDevice>> closing;
+    {
+        std::lock_guard lock(mu_);
+        closing.swap(open_);
+        devices_.clear();
+    }
+    // Wakes exchanges still running on these devices; they fail and release their hold.
+    for (auto& [handle, dev] : closing) dev->conn->Close();
+}
+
+int CUSBDevice::CloseDevice(int32_t handle) {
+    std::shared_ptr<OpenDevice> dev;
+    {
+        std::lock_guard lock(mu_);
+        auto it = open_.find(handle);
+        if (it == open_.end()) return velmora::kUsbInvalidHandle;
+        dev = std::move(it->second);
+        open_.erase(it);
+    }
+    dev->conn->Close();
+    return 0;
+}
+
+int CUSBDevice::RefreshDevices() {
+    std::lock_guard refresh(refreshMu_);
+    CloseAllLocked();
+    int count = DeviceOpenLocked();
+    if (count <= 0) return count;
+
+    Timing t = GetTiming();
+    std::this_thread::sleep_for(t.settleAfterOpen);
+
+    std::vector<int32_t> handles;
+    {
+        std::lock_guard lock(mu_);
+        for (const auto& e : devices_) handles.push_back(e.handle);
+    }
+    for (int32_t handle : handles) {
+        UsbDeviceInfo info{};
+        if (GetDeviceInfo(handle, info) != 0) {
+            std::this_thread::sleep_for(t.retryAfterFailedInfo);
+            continue;  // the entry keeps empty texts and stays in the list
+        }
+        std::string name = velmora::Utf8ToCp936(std::string_view(info.DeviceName, strnlen(info.DeviceName, sizeof info.DeviceName)));
+        std::lock_guard lock(mu_);
+        for (auto& e : devices_) {
+            if (e.handle != handle) continue;
+            velmora::CopyCp936Field(e.name, sizeof e.name, name);
+            CopyField(e.productModel, info.ProductModel);
+            CopyField(e.serial, info.Serial);
+            CopyField(e.buildDate, info.BuildDate);
+            CopyField(e.biosVersion, info.BiosVersion);
+        }
+    }
+    return count;
+}
+
+int CUSBDevice::GetDeviceInfo(int32_t handle, UsbDeviceInfo& info) {
+    std::vector<char> reply(1024, 0);
+    int received = 0;
+    int rc = Transfer(handle, kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
+    if (rc != 0) return rc;
+    return ParseDeviceInfoReply(reply.data(), info);
+}
+
+int CUSBDevice::GetDeviceCount() const {
+    std::lock_guard lock(mu_);
+    return static_cast<int>(devices_.size());
+}
+
+bool CUSBDevice::GetDevice(int index, UsbDeviceEntry& entry) const {
+    std::lock_guard lock(mu_);
+    if (index < 0 || static_cast<size_t>(index) >= devices_.size()) return false;
+    entry = devices_[static_cast<size_t>(index)];
+    return true;
+}
+
+std::vector<UsbDeviceEntry> CUSBDevice::GetDevices() const {
+    std::lock_guard lock(mu_);
+    return devices_;
+}
+
+int CUSBDevice::ReportLength(int32_t handle) const {
+    auto dev = FindDevice(handle);
+    return dev ? dev->reportLength : velmora::kUsbInvalidHandle;
+}
+
+void CUSBDevice::SetTiming(const Timing& timing) {
+    std::lock_guard lock(mu_);
+    timing_ = timing;
+}
+
+CUSBDevice::Timing CUSBDevice::GetTiming() const {
+    std::lock_guard lock(mu_);
+    return timing_;
+}
+
+std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::FindDevice(int32_t handle) const {
+    std::lock_guard lock(mu_);
+    auto it = open_.find(handle);
+    return it == open_.end() ? nullptr : it->second;
+}
+
+int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dataLen, void* reply, int replyCap,
+                         int* received, int timeoutSeconds) {
+    if (handle == kInvalidUsbHandle) return velmora::kUsbInvalidHandle;
+    std::shared_ptr<OpenDevice> dev = FindDevice(handle);
+    if (!dev) return velmora::kUsbInvalidHandle;
+    if (dataLen < 0 || (dataLen > 0 && !data)) return velmora::kUsbWriteFailed;
+
+    const Timing t = GetTiming();
+    std::lock_guard exchange(dev->exchangeMu);
+
+    TransferContext ctx;
+    ctx.handle = handle;
+    ctx.command = cmd;
+    ctx.data = static_cast<const uint8_t*>(data);
+    ctx.dataLength = dataLen;
+    ctx.reply = static_cast<char*>(reply);
+    ctx.replyCapacity = reply ? std::max(replyCap, 0) : 0;
+    ctx.received = received;
+    ctx.conn = dev->conn.get();
+    ctx.reportLength = dev->reportLength;
+    ctx.inputReportLength = dev->inputReportLength;
+
+    std::chrono::milliseconds requestLimit = t.requestPhase.count() >= 0
+                                                 ? t.requestPhase
+                                                 : std::chrono::milliseconds(int64_t{std::max(timeoutSeconds, 0)} * 1000);
+    ctx.conn->Rearm();
+    int requestResult = RunPhase(&CUSBDevice::WriteThread, ctx, requestLimit);
+
+    // The reply phase runs whatever the request phase gave, so a late reply is drained and the
+    // next exchange starts in step; but it never turns a failed request into success.
+    ctx.conn->Rearm();
+    ctx.inIo.store(0);
+    int replyResult = RunPhase(&CUSBDevice::ReadThread, ctx, t.replyPhase);
+    return requestResult < 0 ? requestResult : replyResult;
+}
+
+int CUSBDevice::RunPhase(int (*body)(TransferContext&), TransferContext& ctx, std::chrono::milliseconds limit) {
+    struct Sync {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+        int result = 0;
+    } sync;
+
+    std::thread worker;
+    try {
+        worker = std::thread([&sync, &ctx, body] {
+            int r = body(ctx);
+            std::lock_guard lock(sync.mu);
+            sync.result = r;
+            sync.done = true;
+            sync.cv.notify_one();
+        });
+    } catch (const std::system_error&) {
+        return velmora::kUsbWaitFailed;  // the phase could not be started, so it cannot be waited for
+    }
+
+    bool finished;
+    {
+        std::unique_lock lock(sync.mu);
+        finished = sync.cv.wait_for(lock, limit, [&sync] { return sync.done; });
+    }
+    if (!finished) {
+        // The thread is either blocked in a read/write (in-I/O flag 0) or between two calls. Either
+        // way the cancel makes its current or next call fail, so it ends promptly and can be joined:
+        // no phase thread outlives the context it reads.
+        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: phase timed out after %lld ms, in-I/O=%d",
+                     "CUSBDevice::Transfer", __LINE__, ctx.handle, static_cast<int>(ctx.command),
+                     static_cast<long long>(limit.count()), ctx.inIo.load());
+        ctx.conn->Cancel();
+        worker.join();
+        return velmora::kUsbTimeout;
+    }
+    worker.join();
+    return sync.result;
+}
+
+int CUSBDevice::WriteThread(TransferContext& ctx) {
+    AppLog().Log(2, nullptr, " (F=%s L=%d) handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", "WriteThread", 304,
+                 ctx.handle, static_cast<int>(ctx.command), ctx.dataLength, ctx.reportLength);
+
+    const int length = ctx.reportLength;
+    std::vector<uint8_t> report(static_cast<size_t>(length), 0);
+    const int perReport = length - velmora::kRequestPayloadOffset;
+
+    auto writeOne = [&ctx, &report, length]() {
+        ctx.inIo.store(0);
+        int n = ctx.conn->Write(report.data(), report.size());
+        ctx.inIo.store(1);
+        return n == length;
+    };
+
+    if (ctx.dataLength == 0) {
+        velmora::EncodeRequestReport(report.data(), length, ctx.command, nullptr, 0, true);
+        return writeOne() ? 0 : velmora::kUsbWriteFailed;
+    }
+    int offset = 0;
+    while (offset < ctx.dataLength) {
+        int remaining = ctx.dataLength - offset;
+        int chunk = std::min(remaining, perReport);
+        velmora::EncodeRequestReport(report.data(), length, ctx.command, ctx.data + offset, chunk, chunk == remaining);
+        if (!writeOne()) return velmora::kUsbWriteFailed;
+        offset += chunk;
+    }
+    return 0;
+}
+
+int CUSBDevice::ReadThread(TransferContext& ctx) {
+    std::vector<uint8_t> report(static_cast<size_t>(ctx.inputReportLength), 0);
+    velmora::ReplyAssembler assembler(ctx.reply, ctx.replyCapacity, ctx.received, ctx.inputReportLength);
+    for (;;) {
+        ctx.inIo.store(0);
+        int n = ctx.conn->Read(report.data(), report.size());
+        ctx.inIo.store(1);
+        if (n == velmora::kHidOversized) return velmora::kUsbBadReply;
+        if (n <= 0) return velmora::kUsbReadFailed;  // device gone, or woken by a close
+        if (assembler.Feed(report.data(), static_cast<size_t>(n))) return assembler.Result();
+    }
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "protocol/device_info.h"
+#include "protocol/requests.h"
+#include "transport/usb/hid_backend.h"
+#include "transport/usb/hid_framing.h"
+
+// One opened USB camera as the windows see it: its handle and its identity texts.
+// name holds CP936 bytes; all texts are zero-terminated and cut to fit.
+struct UsbDeviceEntry {
+    int32_t handle;
+    char name[32];
+    char productModel[32];
+    char serial[32];
+    char buildDate[16];
+    char biosVersion[8];
+};
+
+constexpr int32_t kInvalidUsbHandle = -1;
+constexpr uint16_t kDefaultUsbVendorId = 0x1703;
+
+// Finds the program's cameras among the HID devices, keeps each open under an opaque handle with
+// its identity texts, and carries request/reply exchanges over HID reports (one writer thread for
+// the request reports, then one reader thread for the reply reports, while the caller waits with
+// a deadline).
+//
+// Handles are non-zero ids issued from a counter starting at 1 and never reused within a run;
+// -1 is the invalid handle, 0 means "no camera". A closed or unknown id gives -304.
+//
+// Thread-safe: any thread may call any method. Exchanges on different devices run in parallel;
+// exchanges on the same device are serialised. A refresh or CloseAll makes exchanges still running
+// on the closed devices fail promptly.
+class CUSBDevice {
+public:
+    // Waits of the device search and of the exchange phases; tests shorten them.
+    struct Timing {
+        std::chrono::milliseconds settleAfterOpen{500};      // RefreshDevices, after DeviceOpen
+        std::chrono::milliseconds retryAfterFailedInfo{100}; // RefreshDevices, failed info query
+        std::chrono::milliseconds replyPhase{5000};          // reply phase limit
+        // Request phase limit; negative means "the caller's time-out in seconds".
+        std::chrono::milliseconds requestPhase{-1};
+    };
+
+    explicit CUSBDevice(std::unique_ptr<velmora::HidBackend> backend = velmora::MakeDefaultHidBackend());
+    ~CUSBDevice();
+    CUSBDevice(const CUSBDevice&) = delete;
+    CUSBDevice& operator=(const CUSBDevice&) = delete;
+
+    // Slot 0 = 0x1703, then the first min(count, 9) of `ids`. Returns 1.
+    int SetVendorFilter(int count, const uint16_t* ids);
+    int VendorCount() const;
+    uint16_t VendorId(int slot) const;  // 0 outside 0..9
+
+    // Enumerates, opens and appends matching devices; returns how many it appended.
+    int DeviceOpen();
+    // Closes every device, empties the list, runs DeviceOpen and reads each device's identity.
+    // Returns the number of devices found.
+    int RefreshDevices();
+    // Closes every device and empties the list.
+    void CloseAll();
+    // Closes one device (e.g. after telling it to reboot); its entry stays in the list and its
+    // handle answers -304 from now on. Returns 0, or -304 for an unknown handle.
+    int CloseDevice(int32_t handle);
+
+    // One exchange; see docs/usb-transport.md. Returns the status of the last reply report or a
+    // negative transport code (hid_framing.h).
+    int Transfer(int32_t handle, uint32_t cmd, const void* data, int dataLen, void* reply, int replyCap,
+                 int* received, int timeoutSeconds);
+    // Command 40001117 into a 1024-byte reply, parsed into `info`. 0, a non-zero Transfer result,
+    // or -310 for a reply that does not parse.
+    int GetDeviceInfo(int32_t handle, UsbDeviceInfo& info);
+
+    // The device list: count and copies of entries by index (false when out of range).
+    int GetDeviceCount() const;
+    bool GetDevice(int index, UsbDeviceEntry& entry) const;
+    std::vector<UsbDeviceEntry> GetDevices() const;
+
+    // Report length of an open device (its output report length), or -304.
+    int ReportLength(int32_t handle) const;
+
+    void SetTiming(const Timing& timing);
+    Timing GetTiming() const;
+
+    // --- JSON operations over USB are declared below this line (usb_camera_ops.cpp). ---
+
+private:
+    struct OpenDevice;
+    struct TransferContext;
+
+    std::shared_ptr<OpenDevice> FindDevice(int32_t handle) const;
+    int DeviceOpenLocked();
+    void CloseAllLocked();
+    int RunPhase(int (*body)(TransferContext&), TransferContext& ctx, std::chrono::milliseconds limit);
+    static int WriteThread(TransferContext& ctx);
+    static int ReadThread(TransferContext& ctx);
+
+    std::unique_ptr<velmora::HidBackend> backend_;
+    mutable std::mutex mu_;      // guards everything below
+    std::mutex refreshMu_;       // serialises DeviceOpen / RefreshDevices / CloseAll as wholes
+    int vendorCount_ = 0;
+    uint16_t vendorIds_[10] = {};
+    std::vector<UsbDeviceEntry> devices_;
+    std::map<int32_t, std::shared_ptr<OpenDevice>> open_;
+    Timing timing_;
+};

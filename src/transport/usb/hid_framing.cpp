@@ -1,0 +1,89 @@
+#include "transport/usb/hid_framing.h"
+
+#include <cstring>
+
+namespace velmora {
+namespace {
+
+void PutLe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+    PutLe16(p, v);
+    PutLe16(p + 2, v >> 16);
+}
+
+uint32_t GetLe16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8); }
+
+uint32_t GetLe32(const uint8_t* p) { return GetLe16(p) | (GetLe16(p + 2) << 16); }
+
+}  // namespace
+
+void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, const uint8_t* chunk,
+                         int chunkLength, bool last) {
+    (void)reportLength;
+    report[0] = 0;
+    PutLe32(report + 1, kUsbMagic);
+    PutLe32(report + 5, command);
+    PutLe16(report + 9, static_cast<uint32_t>(chunkLength));
+    PutLe16(report + 11, last ? 1u : 0u);
+    if (chunkLength > 0) std::memcpy(report + kRequestPayloadOffset, chunk, static_cast<size_t>(chunkLength));
+}
+
+int64_t RequestReportCount(int64_t dataLength, int reportLength) {
+    int64_t per = reportLength - kRequestPayloadOffset;
+    if (per <= 0) return -1;
+    if (dataLength <= 0) return 1;
+    return (dataLength + per - 1) / per;
+}
+
+ReplyAssembler::ReplyAssembler(char* reply, int capacity, int* received, int reportLength)
+    : reply_(reply), capacity_(capacity < 0 ? 0 : capacity), received_(received), reportLength_(reportLength) {
+    if (received_) *received_ = 0;
+    // An empty reply still reads as an empty text.
+    if (reply_ && capacity_ > 0) reply_[0] = 0;
+}
+
+bool ReplyAssembler::Feed(const uint8_t* report, size_t length) {
+    if (finished_) return true;
+    if (length < static_cast<size_t>(kReplyPayloadOffset) || GetLe32(report + 1) != kUsbMagic) {
+        result_ = kUsbBadReply;
+        finished_ = true;
+        return true;
+    }
+    const int payload = static_cast<int>(GetLe16(report + 9));
+    const bool last = GetLe16(report + 11) == 1;
+    const int status = static_cast<int32_t>(GetLe32(report + 13));
+
+    // A payload length the report cannot hold is a malformed report: stop rather than copy
+    // whatever lies behind it.
+    const int64_t room = static_cast<int64_t>(length) - kReplyPayloadOffset;
+    if (payload > reportLength_ - kReplyPayloadOffset || payload > room) {
+        result_ = kUsbBadReply;
+        finished_ = true;
+        return true;
+    }
+
+    if (payload > 0 && reply_) {
+        if (!overflowed_ && static_cast<int64_t>(total_) + payload < capacity_) {
+            std::memcpy(reply_ + total_, report + kReplyPayloadOffset, static_cast<size_t>(payload));
+            total_ += payload;
+            reply_[total_] = 0;
+            if (received_) *received_ = total_;
+            result_ = status;
+        } else {
+            // Once a chunk is lost the reply has a hole; later chunks are not appended either.
+            overflowed_ = true;
+            result_ = kUsbReplyTooLong;
+        }
+    } else if (!overflowed_) {
+        result_ = status;
+    }
+
+    if (last) finished_ = true;
+    return finished_;
+}
+
+}  // namespace velmora

@@ -1,0 +1,215 @@
+#include "transport/usb/sim_hid_backend.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#include <cjson/cJSON.h>
+
+#include "platform/zeb_log.h"
+#include "transport/usb/hid_framing.h"
+
+namespace velmora {
+namespace {
+
+constexpr size_t kMaxDescriptionBytes = 64 * 1024;
+// poll() wakes at least this often as a safety net; Cancel and Close also wake it through the
+// event fd at once.
+constexpr int kPollSliceMs = 200;
+
+bool GetInt(const cJSON* root, const char* name, long lo, long hi, long& out) {
+    const cJSON* item = cJSON_GetObjectItem(root, name);
+    if (!cJSON_IsNumber(item)) return false;
+    double v = item->valuedouble;
+    if (!std::isfinite(v) || v != std::floor(v) || v < static_cast<double>(lo) || v > static_cast<double>(hi))
+        return false;
+    out = static_cast<long>(v);
+    return true;
+}
+
+// One connected SOCK_SEQPACKET socket plus an event fd that Cancel and Close signal.
+class SeqpacketConnection : public HidConnection {
+public:
+    SeqpacketConnection(int fd, int wake) : fd_(fd), wake_(wake) {}
+    ~SeqpacketConnection() override {
+        ::close(fd_);
+        ::close(wake_);
+    }
+
+    int Write(const uint8_t* report, size_t length) override {
+        for (;;) {
+            if (int stop = Stopped()) return stop;
+            ssize_t n = ::send(fd_, report, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n >= 0) return static_cast<int>(n);
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (int r = Wait(POLLOUT); r < 0) return r;
+                continue;
+            }
+            return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? kHidDisconnected : kHidIoError;
+        }
+    }
+
+    int Read(uint8_t* buffer, size_t capacity) override {
+        for (;;) {
+            if (int stop = Stopped()) return stop;
+            // MSG_TRUNC makes recv report the packet's real size, so an oversized report is
+            // noticed instead of silently cut.
+            ssize_t n = ::recv(fd_, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
+            if (n > 0) return static_cast<size_t>(n) > capacity ? kHidOversized : static_cast<int>(n);
+            if (n == 0) return kHidDisconnected;
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (int r = Wait(POLLIN); r < 0) return r;
+                continue;
+            }
+            return errno == ECONNRESET ? kHidDisconnected : kHidIoError;
+        }
+    }
+
+    void Cancel() override {
+        cancelled_.store(true);
+        Signal();
+    }
+
+    void Rearm() override {
+        if (closed_.load()) return;
+        cancelled_.store(false);
+        uint64_t v;
+        while (::read(wake_, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
+        }
+        // A Close() that raced with the drain is still seen through closed_ before every call.
+    }
+
+    void Close() override {
+        closed_.store(true);
+        Signal();
+    }
+
+private:
+    int Stopped() const { return (closed_.load() || cancelled_.load()) ? kHidCancelled : 0; }
+
+    void Signal() {
+        uint64_t one = 1;
+        ssize_t r = ::write(wake_, &one, sizeof one);
+        (void)r;  // a saturated counter is still readable, which is all poll needs
+    }
+
+    int Wait(short events) {
+        pollfd fds[2] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
+        int r = ::poll(fds, 2, kPollSliceMs);
+        if (r < 0 && errno != EINTR) return kHidIoError;
+        if (fds[1].revents & POLLIN) return Stopped() ? kHidCancelled : 0;
+        // POLLHUP/POLLERR: the following send/recv reports what happened.
+        return 0;
+    }
+
+    int fd_;
+    int wake_;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> closed_{false};
+};
+
+}  // namespace
+
+int ParseSimDeviceDescription(const char* text, size_t length, HidDeviceDescriptor& out) {
+    if (!text || length == 0 || length > kMaxDescriptionBytes) return -1;
+    cJSON* root = cJSON_ParseWithLength(text, length);
+    if (!root) return -1;
+    long vid = 0, pid = 0, outLen = 0, inLen = 0;
+    bool ok = cJSON_IsObject(root) && GetInt(root, "vendor_id", 0, 0xFFFF, vid) &&
+              GetInt(root, "product_id", 0, 0xFFFF, pid) &&
+              GetInt(root, "output_report_length", kMinReportLength, kMaxReportLength, outLen);
+    if (ok && cJSON_GetObjectItem(root, "input_report_length")) {
+        ok = GetInt(root, "input_report_length", kMinReportLength, kMaxReportLength, inLen);
+    } else {
+        inLen = outLen;
+    }
+    cJSON_Delete(root);
+    if (!ok) return -1;
+    out.vendorId = static_cast<uint16_t>(vid);
+    out.productId = static_cast<uint16_t>(pid);
+    out.outputReportLength = static_cast<int>(outLen);
+    out.inputReportLength = static_cast<int>(inLen);
+    out.numberedReports = false;
+    return 0;
+}
+
+std::unique_ptr<HidConnection> MakeSeqpacketConnection(int fd) {
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<SeqpacketConnection>(fd, wake);
+}
+
+SimHidBackend::SimHidBackend(std::string directory) : dir_(std::move(directory)) {}
+
+std::vector<HidDeviceDescriptor> SimHidBackend::Enumerate() {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir_.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string n = e->d_name;
+            if (n.size() > 5 && n.compare(n.size() - 5, 5, ".json") == 0) names.push_back(n.substr(0, n.size() - 5));
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+
+    std::vector<HidDeviceDescriptor> found;
+    for (const auto& name : names) {
+        std::string base = dir_ + "/" + name;
+        struct stat st {};
+        if (::stat((base + ".sock").c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+
+        std::string text;
+        if (FILE* f = std::fopen((base + ".json").c_str(), "rb")) {
+            char buf[4096];
+            size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() <= kMaxDescriptionBytes) text.append(buf, n);
+            std::fclose(f);
+        }
+        HidDeviceDescriptor dev;
+        if (ParseSimDeviceDescription(text.data(), text.size(), dev) != 0) {
+            AppLog().Log(3, nullptr, " (F=%s L=%d) skipping %s.json: not a usable device description",
+                         "SimHidBackend::Enumerate", __LINE__, base.c_str());
+            continue;
+        }
+        dev.path = base + ".sock";
+        found.push_back(std::move(dev));
+    }
+    return found;
+}
+
+std::unique_ptr<HidConnection> SimHidBackend::Open(const HidDeviceDescriptor& device) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (device.path.size() >= sizeof addr.sun_path) return nullptr;
+    std::memcpy(addr.sun_path, device.path.c_str(), device.path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    int r;
+    do {
+        r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return MakeSeqpacketConnection(fd);
+}
+
+}  // namespace velmora

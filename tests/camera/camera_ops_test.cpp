@@ -1,0 +1,46 @@
+// The camera operations of both transports refuse to send a request they could not build.
+#include <cjson/cJSON.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "integration/recording_messages.h"
+#include "protocol/requests.h"
+#include "camera/net_camera_ops.h"
+#include "transport/usb/sim_hid_backend.h"
+#include "camera/usb_camera_ops.h"
+
+using namespace velmora;
+
+namespace {
+
+void* NoMemory(size_t) { return nullptr; }
+
+// While it lives, every cJSON allocation fails.
+struct OutOfMemory {
+    OutOfMemory() {
+        cJSON_Hooks hooks{&NoMemory, &std::free};
+        cJSON_InitHooks(&hooks);
+    }
+    ~OutOfMemory() { cJSON_InitHooks(nullptr); }
+};
+
+}  // namespace
+
+TEST(CameraOps, AWholeRecordThatCannotBeBuiltIsNotSentOnEitherTransport) {
+    velmora::testing::RecordingMessages messages;
+    SetUserMessages(&messages);
+    CUSBDevice usb(std::make_unique<SimHidBackend>(std::filesystem::temp_directory_path().string()));
+    VideoParam rec;
+    int usbResult, netResult;
+    {
+        OutOfMemory oom;
+        usbResult = usb::WriteVideoParams(usb, 12345, rec);  // would be -304 if it were sent
+        netResult = net::WriteVideoParams(12345, rec);
+    }
+    SetUserMessages(nullptr);
+    EXPECT_EQ(usbResult, kRequestNotBuilt);
+    EXPECT_EQ(netResult, kRequestNotBuilt);
+    EXPECT_EQ(messages.shown, std::vector<std::string>(2, "返回错误码: -312"));
+}

@@ -1,0 +1,251 @@
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/fake_usb_camera.h"
+#include "transport/usb/sim_hid_backend.h"
+
+using namespace std::chrono_literals;
+using velmora::HidConnection;
+using velmora::HidDeviceDescriptor;
+using velmora::testing::FakeResponse;
+using velmora::testing::FastTiming;
+using velmora::testing::OpenHost;
+using velmora::testing::FakeUsbCamera;
+using velmora::testing::MakeReplyReport;
+using velmora::testing::MakeReplyReports;
+using velmora::testing::Report;
+using velmora::testing::TempDir;
+
+namespace {
+
+// In-memory device: writes succeed until `failWriteAt` (1-based), reads hand out queued reports
+// and otherwise block until Cancel/Close.
+struct ScriptedState {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<Report> replies;
+    int writes = 0;
+    int failWriteAt = 0;
+    std::chrono::milliseconds writeDelay{0};
+};
+
+class ScriptedConnection : public HidConnection {
+public:
+    explicit ScriptedConnection(std::shared_ptr<ScriptedState> s) : s_(std::move(s)) {}
+    int Write(const uint8_t*, size_t length) override {
+        std::unique_lock lock(s_->mu);
+        if (stopped()) return velmora::kHidCancelled;
+        if (s_->writeDelay.count()) s_->cv.wait_for(lock, s_->writeDelay, [this] { return stopped(); });
+        ++s_->writes;
+        if (s_->writes == s_->failWriteAt) return velmora::kHidIoError;
+        return static_cast<int>(length);
+    }
+    int Read(uint8_t* buffer, size_t capacity) override {
+        std::unique_lock lock(s_->mu);
+        s_->cv.wait(lock, [this] { return stopped() || !s_->replies.empty(); });
+        if (stopped()) return velmora::kHidCancelled;
+        Report r = std::move(s_->replies.front());
+        s_->replies.pop_front();
+        size_t n = std::min(capacity, r.size());
+        std::copy(r.begin(), r.begin() + static_cast<long>(n), buffer);
+        return static_cast<int>(n);
+    }
+    void Cancel() override { Set(cancelled_, true); }
+    void Rearm() override { Set(cancelled_, false); }
+    void Close() override { Set(closed_, true); }
+
+private:
+    bool stopped() const { return cancelled_ || closed_; }
+    void Set(bool& flag, bool v) {
+        std::lock_guard lock(s_->mu);
+        flag = v;
+        s_->cv.notify_all();
+    }
+    std::shared_ptr<ScriptedState> s_;
+    bool cancelled_ = false;
+    bool closed_ = false;
+};
+
+class ScriptedBackend : public velmora::HidBackend {
+public:
+    std::vector<HidDeviceDescriptor> devices;
+    std::shared_ptr<ScriptedState> state = std::make_shared<ScriptedState>();
+    std::vector<HidDeviceDescriptor> Enumerate() override { return devices; }
+    std::unique_ptr<HidConnection> Open(const HidDeviceDescriptor&) override {
+        return std::make_unique<ScriptedConnection>(state);
+    }
+};
+
+HidDeviceDescriptor Scripted(const std::string& path, int reportLength) {
+    HidDeviceDescriptor d;
+    d.path = path;
+    d.vendorId = 0x1703;
+    d.outputReportLength = d.inputReportLength = reportLength;
+    return d;
+}
+
+}  // namespace
+
+// A failed request stays failed even when the device's reply (status 0) is still drained.
+TEST(CUSBDeviceThreads, FailedRequestIsNotTurnedIntoSuccessByALateReply) {
+    auto backend = std::make_unique<ScriptedBackend>();
+    backend->devices.push_back(Scripted("s0", 65));
+    auto state = backend->state;
+    CUSBDevice host(std::move(backend));
+    host.SetVendorFilter(0, nullptr);
+    host.SetTiming(FastTiming());
+    ASSERT_EQ(host.DeviceOpen(), 1);
+    UsbDeviceEntry e{};
+    host.GetDevice(0, e);
+
+    {
+        std::lock_guard lock(state->mu);
+        state->failWriteAt = 2;
+        state->replies.push_back(MakeReplyReport(65, 0, 0, "", true));
+    }
+    std::string data(200, 'd');
+    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
+    EXPECT_TRUE(state->replies.empty());  // the late reply was drained
+
+    // A request phase that times out between two writes (not blocked in I/O) is still stopped
+    // and joined, and its -302 stands against the reply that follows.
+    CUSBDevice::Timing t = FastTiming();
+    t.requestPhase = 50ms;
+    host.SetTiming(t);
+    {
+        std::lock_guard lock(state->mu);
+        state->failWriteAt = 0;
+        state->writeDelay = 20ms;
+        state->replies.push_back(MakeReplyReport(65, 0, 0, "", true));
+    }
+    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+}
+
+TEST(CUSBDeviceThreads, DevicesWithUnusableReportLengthsAreSkipped) {
+    auto backend = std::make_unique<ScriptedBackend>();
+    backend->devices.push_back(Scripted("tiny", 13));
+    backend->devices.push_back(Scripted("unknown", 0));
+    backend->devices.push_back(Scripted("huge", 1 << 20));
+    backend->devices.push_back(Scripted("fine", 18));
+    CUSBDevice host(std::move(backend));
+    host.SetVendorFilter(0, nullptr);
+    EXPECT_EQ(host.DeviceOpen(), 1);
+    UsbDeviceEntry e{};
+    ASSERT_TRUE(host.GetDevice(0, e));
+    EXPECT_EQ(host.ReportLength(e.handle), 18);
+}
+
+TEST(CUSBDeviceThreads, TransfersOnTwoDevicesRunAtOnce) {
+    TempDir dir;
+    FakeUsbCamera a(dir.path(), "a", 0x1703, 1, 65), b(dir.path(), "b", 0x1703, 2, 33);
+    auto echo = [](int len) {
+        return [len](uint32_t, const std::vector<uint8_t>& req) {
+            FakeResponse r;
+            r.reports = MakeReplyReports(len, 0, static_cast<int32_t>(req.size()), std::string(req.begin(), req.end()));
+            return r;
+        };
+    };
+    a.SetHandler(echo(65));
+    b.SetHandler(echo(33));
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 2);
+    auto list = host->GetDevices();
+
+    std::atomic<int> failures{0};
+    auto worker = [&](int32_t handle, char fill) {
+        for (int i = 0; i < 40; ++i) {
+            std::string req(static_cast<size_t>(1 + i * 37), fill);
+            char reply[2048];
+            int received = 0;
+            int r = host->Transfer(handle, 40001119, req.data(), static_cast<int>(req.size()), reply, sizeof reply,
+                                   &received, 5);
+            if (r != static_cast<int>(req.size()) || std::string(reply, static_cast<size_t>(received)) != req) ++failures;
+        }
+    };
+    std::thread ta(worker, list[0].handle, 'a'), tb(worker, list[1].handle, 'b');
+    ta.join();
+    tb.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(a.stats().requests, 40);
+    EXPECT_EQ(b.stats().requests, 40);
+}
+
+TEST(CUSBDeviceThreads, ExchangesOnOneDeviceAreSerialised) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "a");
+    cam.SetHandler([](uint32_t, const std::vector<uint8_t>& req) {
+        FakeResponse r;
+        r.reports = MakeReplyReports(65, 0, 0, std::string(req.begin(), req.end()));
+        return r;
+    });
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 1);
+    int32_t h = host->GetDevices()[0].handle;
+    std::atomic<int> failures{0};
+    auto worker = [&](char fill) {
+        for (int i = 0; i < 30; ++i) {
+            std::string req(200, fill);
+            char reply[512];
+            int received = 0;
+            int r = host->Transfer(h, 40001119, req.data(), 200, reply, sizeof reply, &received, 5);
+            if (r != 0 || std::string(reply, static_cast<size_t>(received)) != req) ++failures;
+        }
+    };
+    std::thread t1(worker, 'x'), t2(worker, 'y');
+    t1.join();
+    t2.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(CUSBDeviceThreads, CloseAllWakesAnExchangeWaitingForItsReply) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "a");
+    cam.SetHandler([](uint32_t, const std::vector<uint8_t>&) { return FakeResponse{}; });  // never answers
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 1);
+    int32_t h = host->GetDevices()[0].handle;
+
+    int result = 0;
+    auto start = std::chrono::steady_clock::now();
+    std::thread t([&] { result = host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5); });
+    std::this_thread::sleep_for(50ms);
+    host->CloseAll();
+    t.join();
+    EXPECT_EQ(result, velmora::kUsbReadFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST(CUSBDeviceThreads, RefreshWhileOtherDevicesExchange) {
+    TempDir dir;
+    FakeUsbCamera a(dir.path(), "a"), b(dir.path(), "b");
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 2);
+    int32_t h = host->GetDevices()[0].handle;
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::thread t([&] {
+        while (!stop.load()) {
+            int r = host->Transfer(h, 1, "x", 2, nullptr, 0, nullptr, 5);
+            // Success until the refresh closes the device, then -304 (or a failure of the
+            // exchange that the close interrupted).
+            if (r != 0 && r != velmora::kUsbInvalidHandle && r != velmora::kUsbReadFailed &&
+                r != velmora::kUsbWriteFailed)
+                ++bad;
+        }
+    });
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(host->RefreshDevices(), 2);
+    stop = true;
+    t.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_EQ(host->GetDeviceCount(), 2);
+}
