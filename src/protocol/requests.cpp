@@ -10,21 +10,6 @@
 
 using velmora::protocol_detail::JsonPtr;
 
-const char* const kWriteVideoParamsMembers[kWriteVideoParamsMemberCount] = {
-    "Luminance",       "Contrast",       "Saturation",      "ucHue",
-    "Hue",             "eExposureMode",  "BExpCPS",         "uiMShutterSpeed",
-    "ucManualIris",    "ucAutoGainLimit", "ucManualGain",   "bBacklightCompensation",
-    "ucAntiFlicker",   "eWDMode",        "ucWDRStrength",   "eWBMode",
-    "uAwbTolerance",   "u32CTNum",       "ucRGGain",        "ucBGGain",
-    "u8RgainTuning",   "u8GgainTuning",  "u8BgainTuning",   "ucFocusMode",
-    "ucAFScene",       "ucAFArea",       "ucFocusDistanceMin", "ucAFSen",
-    "eNightMode",      "ucNightDayChnSensity", "uc2DNR",    "uc3DNR",
-    "uDpSlope",        "ucDefogMode",    "ucDelFogClass",   "ucGammaVal",
-    "u32AIFocus",      "u32AIAe",        "ucCamCorrection", "bHorzInvert",
-    "bVertInvert",     "ucRotation",     "eSceneMode",      "u32Lut",
-    "ucDigitalZoom",
-};
-
 namespace {
 
 // snprintf into a fixed buffer, the way the camera-facing texts have always been formatted: a
@@ -50,20 +35,6 @@ bool AddMember(cJSON* object, const char* name, cJSON* item) {
         return false;
     }
     return true;
-}
-
-// The record field of each whole-record member, looked up once. The first match in record
-// order, so eSceneMode is taken from 6146.
-const std::array<const VideoParamField*, kWriteVideoParamsMemberCount>& WriteOrderFields() {
-    static const auto fields = [] {
-        std::array<const VideoParamField*, kWriteVideoParamsMemberCount> table{};
-        for (size_t i = 0; i < kWriteVideoParamsMemberCount; ++i) {
-            table[i] = FindVideoParamField(kWriteVideoParamsMembers[i]);
-            if (table[i] == nullptr) std::abort();  // the member list and the field table disagree
-        }
-        return table;
-    }();
-    return fields;
 }
 
 }  // namespace
@@ -107,10 +78,8 @@ std::string BuildWriteVideoParamsRequest(const VideoParam& rec) {
     }
     cJSON* params = cJSON_CreateObject();
     if (!AddMember(content, "VideoParam", params)) return std::string();
-    const auto& fields = WriteOrderFields();
-    for (size_t i = 0; i < kWriteVideoParamsMemberCount; ++i) {
-        if (!AddMember(params, kWriteVideoParamsMembers[i], cJSON_CreateNumber(ReadFieldForSend(rec, *fields[i]))))
-            return std::string();
+    for (const VideoParamField* field : WholeRecordFields()) {
+        if (!AddMember(params, field->member, cJSON_CreateNumber(ReadFieldForSend(rec, *field)))) return std::string();
     }
     char* printed = cJSON_Print(root.get());
     if (printed == nullptr) return std::string();

@@ -115,10 +115,6 @@ std::string BuildSetFieldRequest(std::string_view fieldText);
 // failure.
 std::string BuildWriteVideoParamsRequest(const VideoParam& rec);
 
-// The 45 members of the whole-record set, in the order they are sent.
-inline constexpr size_t kWriteVideoParamsMemberCount = 45;
-extern const char* const kWriteVideoParamsMembers[kWriteVideoParamsMemberCount];
-
 // ReqPtzCtrl with `cmd` (ZoomWide, Stop, ...), ParamH 4, ParamV 4; cut to 511 bytes.
 std::string BuildPtzRequest(const char* cmd);
 // ReqPresetCtrl with `cmd` (Set, Call, Del), PresetID `id` and PresetName "Preset<id>"; cut to

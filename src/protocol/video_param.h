@@ -43,11 +43,22 @@ struct VideoParamField {
     uint8_t width;    // 1 or 4
     bool isSigned;    // BExpCPS and the 4-byte fields
     bool optional;    // may be missing from a read reply (the byte then keeps its value)
+    int8_t sendOrder; // place in the whole-record set; -1 when the field is never sent
 };
+
+// Members carried by the whole-record set (ucAEWeightLevel and the 7167 scene-mode copy are not).
+inline constexpr size_t kWholeRecordMemberCount = 45;
 
 // Every field that a read reply fills, in record order. eSceneMode appears twice (6146 and
 // 7167): a read stores the one reply value at both offsets.
 std::span<const VideoParamField> VideoParamFields();
+
+// The fields of the whole-record set in the order they are sent (eSceneMode from 6146).
+std::span<const VideoParamField* const> WholeRecordFields();
+
+// True when `value` can be stored in the field as sent: 0..255 for a byte, -128..127 for
+// BExpCPS, the int32 range for the 4-byte fields.
+bool FieldValueFits(const VideoParamField& field, int64_t value);
 
 // Case-insensitive lookup by member name; the first match in record order (so "eSceneMode"
 // gives the 6146 copy). Null when unknown.

@@ -100,3 +100,26 @@ TEST(VideoParamConversion, ReplyNumbersAreTruncatedAndKeepTheirLowBytes) {
 }
 
 }  // namespace
+
+TEST(VideoParamLayout, ValueRangesFollowTheFieldWidths) {
+    const VideoParamField& luminance = *FindVideoParamField("Luminance");
+    const VideoParamField& exposureComp = *FindVideoParamField("BExpCPS");
+    const VideoParamField& shutter = *FindVideoParamField("uiMShutterSpeed");
+    EXPECT_TRUE(FieldValueFits(luminance, 255));
+    EXPECT_FALSE(FieldValueFits(luminance, 1000));  // would arrive as 232
+    EXPECT_FALSE(FieldValueFits(luminance, -1));
+    EXPECT_TRUE(FieldValueFits(exposureComp, -128));
+    EXPECT_FALSE(FieldValueFits(exposureComp, 128));
+    EXPECT_TRUE(FieldValueFits(shutter, -2147483648LL));
+    EXPECT_FALSE(FieldValueFits(shutter, 2147483648LL));
+}
+
+TEST(VideoParamLayout, WholeRecordOrderLeavesOutTheUnsentFields) {
+    auto sent = WholeRecordFields();
+    ASSERT_EQ(sent.size(), kWholeRecordMemberCount);
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i]->sendOrder, static_cast<int>(i));
+    for (const VideoParamField* f : sent) {
+        EXPECT_NE(f->offset, kAEWeightLevelOffset);
+        EXPECT_NE(f->offset, kSceneModeCopyOffset);
+    }
+}
