@@ -7,7 +7,7 @@
 
 #include "transport/net/orvex_sdk.h"
 #include "sim/net_cameras.h"
-#include "camera/net_camera_ops.h"
+#include "camera/net_camera.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void BM_LoginReadVideoParamsLogout(benchmark::State& state) {
     for (auto _ : state) {
         int s = ORVEX_Login(login, nullptr, 0, 0, 0, 0);
         VideoParam rec;
-        int r = velmora::net::ReadVideoParams(s, rec);
+        int r = NetCamera(s, "", 0).ReadVideoParams(rec);
         ORVEX_LogOut(s);
         if (s < 0 || r != 0) state.SkipWithError("login or read failed");
         benchmark::DoNotOptimize(rec.bytes[0]);

@@ -1,9 +1,16 @@
-#include "cli_options.h"
+#include "cli/cli_options.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
+
+#include "camera/net_session.h"
 
 namespace velmora::cli {
 namespace {
@@ -32,16 +39,64 @@ bool ParseHex16(std::string s, uint16_t* out) {
     return true;
 }
 
+// The first line of a small regular file (a FIFO or a device is refused rather than waited on).
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    constexpr off_t kMaxBytes = 4096;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = "cannot open the password file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    std::string text;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxBytes;
+    if (ok) {
+        text.resize(static_cast<size_t>(st.st_size));
+        ssize_t n = ::read(fd, text.data(), text.size());
+        ok = n == static_cast<ssize_t>(text.size());
+    }
+    ::close(fd);
+    if (!ok) {
+        error = "the password file " + path + " must be a readable regular file of at most 4096 bytes";
+        return false;
+    }
+    password = text.substr(0, text.find('\n'));
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
+}
+
 }  // namespace
+
+bool ResolveCredentials(CliOptions& o, const char* envPassword, std::string& error) {
+    if (!o.passwordFile.empty()) {
+        if (!ReadPasswordFile(o.passwordFile, o.password, error)) return false;
+    } else if (!o.passwordGiven && envPassword != nullptr) {
+        o.password = envPassword;
+    }
+    if (o.user.size() > kMaxLoginUserBytes) {
+        error = "the user name has " + std::to_string(o.user.size()) + " bytes; a login holds at most " +
+                std::to_string(kMaxLoginUserBytes);
+        return false;
+    }
+    if (o.password.size() > kMaxLoginPasswordBytes) {
+        error = "the password has " + std::to_string(o.password.size()) + " bytes; a login holds at most " +
+                std::to_string(kMaxLoginPasswordBytes) + " (a longer one is never cut)";
+        return false;
+    }
+    return true;
+}
 
 const char* UsageText() {
     return "usage: velmora-cli [OPTIONS] COMMAND [ARGS...]\n"
            "options (before the command):\n"
            "  --device N        USB camera N, counted from 1 in list order (default 1)\n"
+           "  --serial SN       the USB camera with serial number SN\n"
            "  --vid HEX         also search USB vendor id HEX (repeatable; 0x1703 always)\n"
            "  --ip ADDR         network camera at ADDR instead of a USB camera\n"
            "  --user NAME       network login name (default admin)\n"
            "  --password PASS   network login password (default pelno)\n"
+           "  --password-file F network login password: the first line of file F\n"
+           "                    (without either, VELMORA_PASSWORD is used when set)\n"
            "commands:\n"
            "  list                      USB cameras: index, name, model, serial, BIOS, build date\n"
            "  search                    addresses of network cameras found by the LAN search\n"
@@ -84,6 +139,13 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             }
             out.device = static_cast<int>(n);
             out.deviceGiven = true;
+        } else if (a == "--serial") {
+            if (!value("--serial", &out.serial)) return false;
+            if (out.serial.empty()) {
+                error = "--serial needs a serial number";
+                return false;
+            }
+            out.serialGiven = true;
         } else if (a == "--vid") {
             uint16_t vid = 0;
             if (!value("--vid", &v)) return false;
@@ -94,10 +156,22 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             out.vids.push_back(vid);
         } else if (a == "--ip") {
             if (!value("--ip", &out.ip)) return false;
+            if (!IsDottedIPv4(out.ip)) {
+                error = "--ip needs a dotted IPv4 address such as 127.0.0.2, not '" + out.ip + "'";
+                return false;
+            }
+            out.ipGiven = true;
         } else if (a == "--user") {
             if (!value("--user", &out.user)) return false;
         } else if (a == "--password") {
             if (!value("--password", &out.password)) return false;
+            out.passwordGiven = true;
+        } else if (a == "--password-file") {
+            if (!value("--password-file", &out.passwordFile)) return false;
+            if (out.passwordFile.empty()) {
+                error = "--password-file needs a file name";
+                return false;
+            }
         } else {
             error = "unknown option '" + std::string(a) + "'";
             return false;
@@ -107,8 +181,13 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
         error = "no command given";
         return false;
     }
-    if (out.deviceGiven && !out.ip.empty()) {
-        error = "--device and --ip cannot be used together";
+    const int cameraChoices = int(out.deviceGiven) + int(out.serialGiven) + int(out.ipGiven);
+    if (cameraChoices > 1) {
+        error = "--device, --serial and --ip cannot be used together";
+        return false;
+    }
+    if (out.passwordGiven && !out.passwordFile.empty()) {
+        error = "--password and --password-file cannot be used together";
         return false;
     }
     out.command = argv[i++];

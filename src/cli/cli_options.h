@@ -5,22 +5,34 @@
 #include <vector>
 
 // Command-line surface of velmora-cli. Options stand before the command:
-//   velmora-cli [--device N | --ip ADDR [--user U] [--password P]] [--vid HEX]... COMMAND [ARGS...]
+//   velmora-cli [--device N | --serial SN | --ip ADDR [--user U] [--password P | --password-file F]]
+//               [--vid HEX]... COMMAND [ARGS...]
 namespace velmora::cli {
 
 struct CliOptions {
     int device = 1;                 // USB camera index, from 1, in the transport's order
     bool deviceGiven = false;
+    std::string serial;             // USB camera chosen by serial number
+    bool serialGiven = false;
     std::vector<uint16_t> vids;     // extra USB vendor ids (0x1703 is always searched)
-    std::string ip;                 // network camera address; empty = USB
+    std::string ip;                 // network camera address (dotted IPv4)
+    bool ipGiven = false;
     std::string user = "admin";
     std::string password = "pelno";
+    bool passwordGiven = false;     // --password
+    std::string passwordFile;       // --password-file
     std::string command;
     std::vector<std::string> args;
 };
 
 // Parses argv; on a usage error returns false and describes it in `error`.
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::string& error);
+
+// Settles the password of a network command: --password, else the first line of
+// --password-file, else the environment variable VELMORA_PASSWORD (`envPassword`, null when
+// unset), else the default. Then checks that user name and password fit the login record.
+// false with `error` on a usage error (unreadable file, too long).
+bool ResolveCredentials(CliOptions& opts, const char* envPassword, std::string& error);
 
 // The usage text printed for --help and usage errors.
 const char* UsageText();

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "protocol/param_file.h"
+#include "protocol/replies.h"
 #include "protocol/requests.h"
 
 namespace velmora::cli {
@@ -23,28 +25,58 @@ int Usage(std::ostream& err, const std::string& what) {
     return kExitUsage;
 }
 
-// A member name goes into the request text between quotes: letters, digits and '_' only.
-bool ValidMember(std::string_view name) {
-    if (name.empty() || name.size() > 63) return false;
-    for (char c : name)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
-    return true;
+// Operations that answer a failed exchange with a fixed -1 (as the windows expect) still let
+// the tool name the transport's own code.
+int RealCode(const Camera& camera, int result) {
+    const int exchange = camera.LastExchangeResult();
+    return result == -1 && exchange < 0 ? exchange : result;
 }
 
-bool ParseInt32(const std::string& s, int* out) {
-    if (s.empty()) return false;
+bool ParseInt64(const std::string& s, long long* out) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
     errno = 0;
     char* end = nullptr;
     long long v = std::strtoll(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-    *out = static_cast<int>(v);
+    if (errno != 0 || *end != '\0') return false;
+    *out = v;
     return true;
 }
 
-int CmdGet(CameraTarget& t, std::ostream& out, std::ostream& err) {
+size_t EditDistanceIgnoringCase(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = row[j];
+            row[j] = next;
+        }
+    }
+    return row[b.size()];
+}
+
+// The member name closest to a misspelt one, or empty when none is close.
+std::string NearestMember(std::string_view name) {
+    std::string best;
+    size_t bestDistance = std::max<size_t>(3, name.size() / 3) + 1;
+    for (const VideoParamField& f : VideoParamFields()) {
+        size_t d = EditDistanceIgnoringCase(name, f.member);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = f.member;
+        }
+    }
+    return best;
+}
+
+int CmdGet(Camera& camera, std::ostream& out, std::ostream& err) {
     VideoParam rec;
-    int r = t.ReadVideoParams(rec);
-    if (r != 0) return Fail(err, r, "reading the parameters failed");
+    int r = camera.ReadVideoParams(rec);
+    if (r != 0) return Fail(err, RealCode(camera, r), "reading the parameters failed");
     // Record order; the second scene-mode copy carries the same member name and is skipped.
     std::set<std::string> seen;
     for (const VideoParamField& f : VideoParamFields()) {
@@ -54,37 +86,56 @@ int CmdGet(CameraTarget& t, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-int CmdSet(const CliOptions& o, CameraTarget& t, std::ostream& out, std::ostream& err) {
+// Every pair is checked against the parameter table before anything is sent: an unknown member
+// would change nothing, and a value that does not fit would arrive cut (1000 as 232).
+int CmdSet(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
     if (o.args.empty()) return Usage(err, "set needs NAME=VALUE pairs");
-    std::vector<std::pair<std::string, int>> pairs;
+    std::vector<std::pair<const VideoParamField*, int>> pairs;
     for (const std::string& a : o.args) {
         size_t eq = a.find('=');
-        int value = 0;
-        if (eq == std::string::npos || !ValidMember(std::string_view(a).substr(0, eq)) ||
-            !ParseInt32(a.substr(eq + 1), &value))
-            return Usage(err, "'" + a + "' is not NAME=VALUE with a member name and a whole number");
-        pairs.emplace_back(a.substr(0, eq), value);
+        if (eq == std::string::npos || eq == 0)
+            return Usage(err, "'" + TerminalText(a) + "' is not NAME=VALUE");
+        const std::string name = a.substr(0, eq);
+        const VideoParamField* field = FindVideoParamField(name);
+        if (field == nullptr) {
+            std::string nearest = NearestMember(name);
+            return Usage(err, "there is no parameter '" + TerminalText(name) + "'" +
+                                  (nearest.empty() ? "" : "; did you mean " + nearest + "?") +
+                                  " ('get' lists them all)");
+        }
+        long long value = 0;
+        if (!ParseInt64(a.substr(eq + 1), &value))
+            return Usage(err, "'" + TerminalText(a) + "' needs a whole number after '='");
+        if (!FieldValueFits(*field, value)) {
+            const bool wide = field->width == 4;
+            const char* range = wide ? "-2147483648..2147483647" : field->isSigned ? "-128..127" : "0..255";
+            return Usage(err, std::string(field->member) + " takes " + range + ", not " + std::to_string(value));
+        }
+        pairs.emplace_back(field, static_cast<int>(value));
     }
-    for (const auto& [name, value] : pairs) {
-        int r = t.SetVideoParamField(FormatFieldText(name.c_str(), value));
-        if (r < 0) return Fail(err, r, "setting " + name + " failed");
-        out << name << "=" << value << "\n";
+    for (const auto& [field, value] : pairs) {
+        int r = camera.SetVideoParamField(FormatFieldText(field->member, value).c_str());
+        if (r < 0) return Fail(err, r, std::string("setting ") + field->member + " failed");
+        out << field->member << "=" << value << "\n";
     }
     return kExitOk;
 }
 
-int CmdExport(const CliOptions& o, CameraTarget& t, std::ostream& out, std::ostream& err) {
+int CmdExport(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
     if (o.args.size() != 1) return Usage(err, "export needs one FILE");
     VideoParam rec;
-    int r = t.ReadVideoParams(rec);
-    if (r != 0) return Fail(err, r, "reading the parameters failed, nothing was written");
-    r = SaveParamFile(o.args[0], rec);
-    if (r != 0) return Fail(err, r, "could not write " + o.args[0] + " (any earlier file is unchanged)");
+    int r = camera.ReadVideoParams(rec);
+    if (r != 0) return Fail(err, RealCode(camera, r), "reading the parameters failed, nothing was written");
+    std::string why;
+    r = SaveParamFile(o.args[0], rec, &why);
+    if (r != 0)
+        return Fail(err, r, "could not write " + o.args[0] + (why.empty() ? "" : ": " + why) +
+                                " (any earlier file is unchanged)");
     out << "exported " << kVideoParamSize << " bytes to " << o.args[0] << "\n";
     return kExitOk;
 }
 
-int CmdImport(const CliOptions& o, CameraTarget& t, std::ostream& out, std::ostream& err) {
+int CmdImport(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
     if (o.args.size() != 1) return Usage(err, "import needs one FILE");
     VideoParam rec;
     long long size = -1;
@@ -93,31 +144,89 @@ int CmdImport(const CliOptions& o, CameraTarget& t, std::ostream& out, std::ostr
         return Fail(err, r, o.args[0] + " holds " + std::to_string(size) + " bytes, a parameter file holds " +
                                 std::to_string(kVideoParamSize) + "; nothing was sent");
     if (r != 0) return Fail(err, r, "could not open " + o.args[0]);
-    r = t.WriteVideoParams(rec);
+    r = camera.WriteVideoParams(rec);
     if (r < 0) return Fail(err, r, "the camera did not take the parameters");
     out << "imported " << o.args[0] << "\n";
     return kExitOk;
 }
 
-int CmdAbilities(CameraTarget& t, std::ostream& out, std::ostream& err) {
+int CmdAbilities(Camera& camera, std::ostream& out, std::ostream& err) {
     AbilityList list;
-    int r = t.ReadAbilityList(list);
-    if (r != 0) return Fail(err, r, "reading the ability list failed");
+    int r = camera.ReadAbilityList(list);
+    if (r != 0) return Fail(err, RealCode(camera, r), "reading the ability list failed");
+    const bool cp936 = camera.LabelsAreCp936();
     for (size_t i = 0; i < list.size(); ++i) {
         const AbilityItem& item = list[i];
-        out << item.key << "\tdisplay=" << static_cast<int>(item.display);
-        if (item.display == 2) out << "\trule=" << item.displayRule;
-        if (item.title[0]) out << "\t" << item.title;
+        out << TerminalText(item.key) << "\tdisplay=" << static_cast<int>(item.display);
+        if (item.display == 2) out << "\trule=" << TerminalText(item.displayRule);
+        if (item.title[0]) out << "\t" << TerminalText(item.title);
         for (const AbilityOption& opt : item.options) {
-            std::string label = t.LabelsAreCp936() ? Cp936ToUtf8(opt.label) : std::string(opt.label);
-            out << "\t" << opt.value << ":" << label;
+            std::string label = cp936 ? Cp936ToUtf8(opt.label) : std::string(opt.label);
+            out << "\t" << opt.value << ":" << TerminalText(label);
         }
         out << "\n";
     }
     return kExitOk;
 }
 
+int CmdFrameRate(Camera& camera, std::ostream& out, std::ostream& err) {
+    int r = camera.GetFrameRate();
+    if (r < 0) return Fail(err, RealCode(camera, r), "reading the frame rate failed");
+    if (r == 0) {
+        // The operation answers 0 for a failed exchange and for a reply without a usable rate.
+        const int exchange = camera.LastExchangeResult();
+        return exchange < 0 ? Fail(err, exchange, "reading the frame rate failed")
+                            : Fail(err, kReplyIncomplete, "the camera gave no usable frame rate");
+    }
+    out << r << "\n";
+    return kExitOk;
+}
+
+// Length of the UTF-8 sequence at `s` (2..4) when it is well formed and not a C1 control.
+size_t Utf8SequenceLength(std::string_view s) {
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    const auto cont = [&](size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
+    const unsigned char c = b(0);
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) && !(c == 0xC2 && b(1) < 0xA0) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) >= 0xA0)) return 0;  // overlong, surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if ((c == 0xF0 && b(1) < 0x90) || (c == 0xF4 && b(1) >= 0x90)) return 0;
+        return 4;
+    }
+    return 0;
+}
+
 }  // namespace
+
+std::string TerminalText(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            if (c == '\\') out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (size_t n = c >= 0x80 ? Utf8SequenceLength(text.substr(i)) : 0) {
+            out.append(text.substr(i, n));
+            i += n;
+            continue;
+        }
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+        ++i;
+    }
+    return out;
+}
 
 bool TakesArguments(const std::string& c) { return c == "set" || c == "export" || c == "import" || c == "snapshot"; }
 
@@ -127,38 +236,32 @@ bool IsCameraCommand(const std::string& c) {
     return kCommands.count(c) != 0;
 }
 
-int RunCameraCommand(const CliOptions& o, CameraTarget& t, std::ostream& out, std::ostream& err) {
+int RunCameraCommand(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
     const std::string& c = o.command;
     if (!TakesArguments(c) && !o.args.empty())
         return Usage(err, "'" + c + "' takes no arguments (options such as --device stand before the command)");
-    if (c == "get") return CmdGet(t, out, err);
-    if (c == "set") return CmdSet(o, t, out, err);
-    if (c == "export") return CmdExport(o, t, out, err);
-    if (c == "import") return CmdImport(o, t, out, err);
-    if (c == "abilities") return CmdAbilities(t, out, err);
+    if (c == "get") return CmdGet(camera, out, err);
+    if (c == "set") return CmdSet(o, camera, out, err);
+    if (c == "export") return CmdExport(o, camera, out, err);
+    if (c == "import") return CmdImport(o, camera, out, err);
+    if (c == "abilities") return CmdAbilities(camera, out, err);
+    if (c == "frame-rate") return CmdFrameRate(camera, out, err);
     if (c == "info") {
-        std::vector<std::pair<std::string, std::string>> info;
-        int r = t.Info(info);
+        CameraIdentity info;
+        int r = camera.ReadIdentity(info);
         if (r != 0) return Fail(err, r, "reading the device information failed");
-        for (auto& [k, v] : info) out << k << "=" << v << "\n";
+        for (auto& [k, v] : info) out << k << "=" << TerminalText(v) << "\n";
         return kExitOk;
     }
     if (c == "defaults") {
-        int r = t.RestoreDefaults();
+        int r = camera.RestoreDefaults();
         if (r < 0) return Fail(err, r, "restoring the defaults failed");
         out << "defaults restored\n";
         return kExitOk;
     }
     if (c == "focus-near") {
-        int r = t.GetFocusNear();
+        int r = camera.GetFocusNear();
         if (r < 0) return Fail(err, r, "reading the near focus limit failed");
-        out << r << "\n";
-        return kExitOk;
-    }
-    if (c == "frame-rate") {
-        int r = t.GetFrameRate();
-        if (r < 0) return Fail(err, r, "reading the frame rate failed");
-        if (r == 0) return Fail(err, 0, "the camera gave no usable frame rate");
         out << r << "\n";
         return kExitOk;
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <string_view>
 
-#include "cli/camera_target.h"
+#include "camera/camera.h"
 #include "cli/cli_options.h"
 
 namespace velmora::cli {
@@ -13,14 +15,19 @@ inline constexpr int kExitFailed = 1;   // the camera, the transport or a file r
 inline constexpr int kExitUsage = 2;    // the command line was wrong
 
 // Runs one per-camera command (info, get, set, export, import, defaults, abilities, focus-near,
-// frame-rate) on an opened target. Results go to `out`; failures to `err` as one line
-// "error <code>: <what failed>".
-int RunCameraCommand(const CliOptions& opts, CameraTarget& target, std::ostream& out, std::ostream& err);
+// frame-rate) on an opened camera. Results go to `out`; failures to `err` as one line
+// "error <code>: <what failed>" with the most specific code known.
+int RunCameraCommand(const CliOptions& opts, Camera& camera, std::ostream& out, std::ostream& err);
 
 // True for the commands that take arguments after their name.
 bool TakesArguments(const std::string& command);
 
 // True for the commands RunCameraCommand handles.
 bool IsCameraCommand(const std::string& command);
+
+// Text from a camera made safe for a terminal and for line-based parsing: control characters
+// (C0, DEL, C1) and bytes that are not UTF-8 become \xNN, and a backslash becomes \\, so a name
+// can neither forge a second line nor send escape sequences. Other UTF-8 text stays as it is.
+std::string TerminalText(std::string_view text);
 
 }  // namespace velmora::cli

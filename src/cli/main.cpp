@@ -1,31 +1,142 @@
 // velmora-cli: the program's camera operations for scripts and production lines.
+#include <chrono>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <thread>
 
+#include "camera/net_session.h"
+#include "camera/net_snapshot.h"
+#include "camera/usb_camera.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
-#include "cli/net_target.h"
-#include "cli/usb_target.h"
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
+#include "platform/paths.h"
+#include "platform/profile_file.h"
+#include "platform/user_messages.h"
+#include "platform/zeb_log.h"
+#include "transport/net/bsc_search.h"
+#include "transport/net/orvex_sdk.h"
 
+using namespace velmora;
 using namespace velmora::cli;
 
 namespace {
 
+constexpr int kSnapshotTimeoutMs = 10000;
+// Cameras answer a probe within a second; two probe rounds catch a slow one.
+constexpr int kSearchWaitMs = 1500;
+
+// The tool reports each failure as one "error <code>: ..." line with the most specific code, so
+// the message texts the windows show would only repeat it; they go to the log instead.
+class LogMessages final : public UserMessages {
+public:
+    void Information(std::string_view text) override {
+        AppLog().Log(3, nullptr, "%.*s", static_cast<int>(text.size()), text.data());
+    }
+    bool AskOkCancel(std::string_view) override { return false; }
+    bool AskYesNo(std::string_view) override { return false; }
+};
+
+int Failed(int code, const std::string& what) {
+    std::cerr << "error " << code << ": " << what << "\n";
+    return kExitFailed;
+}
+
+int UsageError(const std::string& what) {
+    std::cerr << "velmora-cli: " << what << "\n";
+    return kExitUsage;
+}
+
+std::unique_ptr<CUSBDevice> UsbDevices(const CliOptions& o) {
+    auto dev = std::make_unique<CUSBDevice>();
+    dev->SetVendorFilter(static_cast<int>(o.vids.size()), o.vids.data());
+    return dev;
+}
+
 // One line per USB camera: index, name (UTF-8), model, serial, BIOS version, build date.
 int ListUsb(const CliOptions& o) {
-    auto dev = OpenUsbCameras(o.vids);
+    auto dev = UsbDevices(o);
+    dev->RefreshDevices();
     std::vector<UsbDeviceEntry> entries = dev->GetDevices();
     for (size_t i = 0; i < entries.size(); ++i) {
         const UsbDeviceEntry& e = entries[i];
-        std::cout << (i + 1) << '\t' << velmora::Cp936ToUtf8(e.name) << '\t' << e.productModel << '\t' << e.serial
-                  << '\t' << e.biosVersion << '\t' << e.buildDate << '\n';
+        std::cout << (i + 1) << '\t' << TerminalText(Cp936ToUtf8(e.name)) << '\t' << TerminalText(e.productModel)
+                  << '\t' << TerminalText(e.serial) << '\t' << TerminalText(e.biosVersion) << '\t'
+                  << TerminalText(e.buildDate) << '\n';
     }
     return kExitOk;
+}
+
+std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+int SearchLan() {
+    // Probe targets of the configuration file; VELMORA_SEARCH_TARGETS still wins over them.
+    const std::string targets = ProfileFile(ConfigPath(ExecutableDir())).GetString("SEARCH", "Targets", "");
+    if (!targets.empty()) BSC_SetSearchTargets(targets.c_str());
+    int r = BSC_Init();
+    if (r < 0) return Failed(r, "the LAN search could not start");
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSearchWaitMs));
+    BSC_DeviceInfo records[kSearchMaxDevices];
+    int count = kSearchMaxDevices;
+    if (BSC_GetDevInfo(records, &count) > 0)
+        for (int i = 0; i < count; ++i) std::cout << TerminalText(FieldText(records[i].ip, sizeof records[i].ip)) << '\n';
+    BSC_DeInit();
+    return kExitOk;
+}
+
+// Opens only the camera the command names: by serial number, or the N-th in list order.
+int RunOnUsbCamera(const CliOptions& o) {
+    auto dev = UsbDevices(o);
+    int32_t handle = kInvalidUsbHandle;
+    int matching = 0;
+    int r = o.serialGiven ? dev->OpenDeviceBySerial(o.serial, &handle, &matching)
+                          : dev->OpenDeviceAt(o.device - 1, &handle, &matching);
+    if (r != 0) {
+        if (matching == 0) return Failed(r, "no USB camera found");
+        if (o.serialGiven)
+            return Failed(r, "no USB camera has serial " + TerminalText(o.serial) + " (found " +
+                                 std::to_string(matching) + ")");
+        if (o.device > matching)
+            return Failed(r, "there is no USB camera " + std::to_string(o.device) + " (found " +
+                                 std::to_string(matching) + ")");
+        return Failed(r, "USB camera " + std::to_string(o.device) + " could not be opened");
+    }
+    UsbCamera camera(*dev, handle);
+    return RunCameraCommand(o, camera, std::cout, std::cerr);
+}
+
+// Logs in for the length of one command.
+struct NetworkLogin {
+    NetworkLogin() { ORVEX_Init(0); }
+    ~NetworkLogin() {
+        session.LogOut();
+        ORVEX_Cleanup();
+    }
+    NetSession session;
+};
+
+int RunOnNetworkCamera(const CliOptions& o) {
+    NetworkLogin login;
+    std::string what;
+    int r = login.session.Login(o.ip, kOrvexDefaultPort, o.user, o.password, what);
+    if (r != 0) return Failed(r, what);
+    if (o.command == "snapshot") {
+        r = TakeNetSnapshot(login.session.handle(), o.args[0], kSnapshotTimeoutMs, what);
+        if (r != 0) return Failed(r, what);
+        std::cout << "saved " << o.args[0] << "\n";
+        return kExitOk;
+    }
+    NetCamera camera = login.session.camera();
+    return RunCameraCommand(o, camera, std::cout, std::cerr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit then fails a write with a message instead of killing the tool.
+    IgnoreFileSizeSignal();
     CliOptions opts;
     std::string error;
     if (!ParseCliOptions(argc, argv, opts, error)) {
@@ -36,46 +147,19 @@ int main(int argc, char** argv) {
         std::cout << UsageText();
         return kExitOk;
     }
-    if (!TakesArguments(opts.command) && !opts.args.empty()) {
-        std::cerr << "velmora-cli: '" << opts.command
-                  << "' takes no arguments (options such as --device stand before the command)\n";
-        return kExitUsage;
-    }
+    if (!TakesArguments(opts.command) && !opts.args.empty())
+        return UsageError("'" + opts.command + "' takes no arguments (options such as --device stand before the command)");
+    LogMessages messages;
+    SetUserMessages(&messages);
     if (opts.command == "list") return ListUsb(opts);
-    if (opts.command == "search") {
-        // Cameras answer a probe within a second; two probe rounds catch a slow one.
-        for (const std::string& ip : SearchCameras(1500)) std::cout << ip << '\n';
-        return kExitOk;
-    }
-    if (opts.command == "snapshot") {
-        if (opts.ip.empty() || opts.args.size() != 1) {
-            std::cerr << "velmora-cli: snapshot needs --ip ADDR and one FILE.png\n";
-            return kExitUsage;
-        }
-        NetTarget target(opts.ip, opts.user, opts.password);
-        std::string what;
-        int r = target.Snapshot(opts.args[0], 10000, what);
-        if (r != 0) {
-            std::cerr << "error " << r << ": " << what << "\n";
-            return kExitFailed;
-        }
-        std::cout << "saved " << opts.args[0] << "\n";
-        return kExitOk;
-    }
-    if (!IsCameraCommand(opts.command)) {
-        std::cerr << "velmora-cli: unknown command '" << opts.command << "'\n" << UsageText();
+    if (opts.command == "search") return SearchLan();
+    if (opts.command == "snapshot" && (!opts.ipGiven || opts.args.size() != 1))
+        return UsageError("snapshot needs --ip ADDR and one FILE.png");
+    if (opts.command != "snapshot" && !IsCameraCommand(opts.command)) {
+        std::cerr << "velmora-cli: unknown command '" << TerminalText(opts.command) << "'\n" << UsageText();
         return kExitUsage;
     }
-    std::unique_ptr<CameraTarget> target;
-    if (!opts.ip.empty())
-        target = std::make_unique<NetTarget>(opts.ip, opts.user, opts.password);
-    else
-        target = std::make_unique<UsbTarget>(OpenUsbCameras(opts.vids), opts.device);
-    std::string what;
-    int r = target->Open(what);
-    if (r != 0) {
-        std::cerr << "error " << r << ": " << what << "\n";
-        return kExitFailed;
-    }
-    return RunCameraCommand(opts, *target, std::cout, std::cerr);
+    if (!opts.ipGiven) return RunOnUsbCamera(opts);
+    if (!ResolveCredentials(opts, std::getenv("VELMORA_PASSWORD"), error)) return UsageError(error);
+    return RunOnNetworkCamera(opts);
 }

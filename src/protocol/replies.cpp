@@ -56,6 +56,15 @@ int ParseVideoParamsReply(const char* text, VideoParam& rec) {
     return 0;
 }
 
+int SetReplyResult(const char* text, int transportResult) {
+    if (transportResult < 0 || text == nullptr) return transportResult;
+    JsonPtr root = ParseObject(text);
+    if (!root) return transportResult;
+    ReplyHead head = ReadReplyHead(root.get());
+    if (head.result && *head.result < 0) return *head.result;
+    return transportResult;
+}
+
 int ParseFocusNear(const char* text) {
     JsonPtr root = ParseObject(text);
     if (!root) return kFocusNearUnusable;

@@ -7,9 +7,9 @@
 
 #include "integration/recording_messages.h"
 #include "protocol/requests.h"
-#include "camera/net_camera_ops.h"
+#include "camera/net_camera.h"
 #include "transport/usb/sim_hid_backend.h"
-#include "camera/usb_camera_ops.h"
+#include "camera/usb_camera.h"
 
 using namespace velmora;
 
@@ -36,8 +36,8 @@ TEST(CameraOps, AWholeRecordThatCannotBeBuiltIsNotSentOnEitherTransport) {
     int usbResult, netResult;
     {
         OutOfMemory oom;
-        usbResult = usb::WriteVideoParams(usb, 12345, rec);  // would be -304 if it were sent
-        netResult = net::WriteVideoParams(12345, rec);
+        usbResult = UsbCamera(usb, 12345).WriteVideoParams(rec);  // would be -304 if it were sent
+        netResult = NetCamera(12345, "", 0).WriteVideoParams(rec);
     }
     SetUserMessages(nullptr);
     EXPECT_EQ(usbResult, kRequestNotBuilt);

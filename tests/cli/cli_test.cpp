@@ -15,25 +15,28 @@ using namespace velmora::cli;
 namespace {
 
 // Records what the command layer asks of a camera; answers from a scripted record.
-class FakeTarget : public CameraTarget {
+class FakeCamera : public velmora::Camera {
 public:
     VideoParam rec;
     int readResult = 0;
     int setFailAt = -1;  // index of the set call that fails
     int setFailCode = -5;
+    int frameRate = 25;
+    int exchangeResult = 0;  // what LastExchangeResult reports after each call
     std::vector<std::string> setTexts;
     std::vector<VideoParam> written;
 
-    int Open(std::string&) override { return 0; }
-    int Info(std::vector<std::pair<std::string, std::string>>& out) override {
-        out = {{"DeviceName", "模拟相机1"}, {"Serial", "SN1"}};
+    bool IsNetwork() const override { return false; }
+    int ReadIdentity(velmora::CameraIdentity& out) override {
+        out = {{"DeviceName", "模拟相机1"}, {"Serial", "SN1\n2\x1b[31m"}};
         return 0;
     }
     int ReadVideoParams(VideoParam& r) override {
+        lastExchange_ = exchangeResult;
         if (readResult == 0) r = rec;
         return readResult;
     }
-    int SetVideoParamField(const std::string& text) override {
+    int SetVideoParamField(const char* text) override {
         setTexts.push_back(text);
         return static_cast<int>(setTexts.size()) - 1 == setFailAt ? setFailCode : 0;
     }
@@ -44,8 +47,12 @@ public:
     int RestoreDefaults() override { return 0; }
     int ReadAbilityList(AbilityList&) override { return 0; }
     int GetFocusNear() override { return -10; }
-    int GetFrameRate() override { return 25; }
+    int GetFrameRate() override {
+        lastExchange_ = exchangeResult;
+        return frameRate;
+    }
     bool LabelsAreCp936() const override { return false; }
+    int SendPtzTexts(const std::vector<std::string>&) override { return 0; }
 };
 
 CliOptions Parse(std::vector<const char*> args, std::string* error = nullptr) {
@@ -62,7 +69,7 @@ struct CmdRun {
     std::string out, err;
 };
 
-CmdRun Exec(FakeTarget& t, std::vector<const char*> args) {
+CmdRun Exec(FakeCamera& t, std::vector<const char*> args) {
     std::string error;
     CliOptions o = Parse(std::move(args), &error);
     EXPECT_EQ(error, "");
@@ -111,6 +118,17 @@ TEST(CliOptions, UsageErrorsAreExplained) {
     }
     Parse({"--device", "1", "--ip", "127.0.0.2", "get"}, &err);
     EXPECT_NE(err.find("together"), std::string::npos);
+    Parse({"--serial", "SN1", "--device", "2", "get"}, &err);
+    EXPECT_NE(err.find("together"), std::string::npos);
+    Parse({"--password", "a", "--password-file", "f", "--ip", "127.0.0.2", "get"}, &err);
+    EXPECT_NE(err.find("together"), std::string::npos);
+    // An address that is not dotted IPv4 is a usage error, not a failed login or a USB camera.
+    for (const char* bad : {"", "localhost", "999.1.1.1", "127.0.0", "127.0.0.2 "}) {
+        err.clear();
+        CliOptions o = Parse({"--ip", bad, "get"}, &err);
+        EXPECT_NE(err.find("dotted IPv4"), std::string::npos) << "'" << bad << "'";
+        EXPECT_FALSE(o.ipGiven) << "'" << bad << "'";
+    }
     Parse({"--device"}, &err);
     EXPECT_NE(err.find("needs a value"), std::string::npos);
     Parse({}, &err);
@@ -118,7 +136,7 @@ TEST(CliOptions, UsageErrorsAreExplained) {
 }
 
 TEST(CliCommands, GetPrintsEveryMemberOnceInRecordOrderAsSent) {
-    FakeTarget t;
+    FakeCamera t;
     t.rec.bytes[0] = 72;                 // Luminance
     t.rec.bytes[kExpCompensationOffset] = 251;  // BExpCPS -5
     WriteInt32LE(t.rec, 7169, 1);        // u32Lut
@@ -139,21 +157,38 @@ TEST(CliCommands, GetPrintsEveryMemberOnceInRecordOrderAsSent) {
 }
 
 TEST(CliCommands, SetSendsOneRequestPerPairInOrderAndStopsAtTheFirstRefusal) {
-    FakeTarget t;
+    FakeCamera t;
     CmdRun r = Exec(t, {"set", "Luminance=50", "BExpCPS=-10"});
     EXPECT_EQ(r.status, kExitOk);
     EXPECT_EQ(t.setTexts, (std::vector<std::string>{"\"Luminance\":50", "\"BExpCPS\":-10"}));
 
-    FakeTarget refusing;
+    FakeCamera refusing;
     refusing.setFailAt = 0;
     r = Exec(refusing, {"set", "Contrast=1", "Hue=2"});
     EXPECT_EQ(r.status, kExitFailed);
     EXPECT_EQ(refusing.setTexts.size(), 1u);
     EXPECT_NE(r.err.find("error -5: setting Contrast failed"), std::string::npos);
 
+    // Names are the table's spelling, whatever case was typed.
+    FakeCamera anyCase;
+    EXPECT_EQ(Exec(anyCase, {"set", "luminance=5"}).status, kExitOk);
+    EXPECT_EQ(anyCase.setTexts, std::vector<std::string>{"\"Luminance\":5"});
+
+    // An unknown member or a value the member cannot hold is refused with the reason.
+    FakeCamera typo;
+    r = Exec(typo, {"set", "Contrast=1", "Luminence=5"});
+    EXPECT_EQ(r.status, kExitUsage);
+    EXPECT_NE(r.err.find("did you mean Luminance?"), std::string::npos) << r.err;
+    r = Exec(typo, {"set", "Luminance=1000"});
+    EXPECT_NE(r.err.find("0..255"), std::string::npos) << r.err;
+    r = Exec(typo, {"set", "BExpCPS=-129"});
+    EXPECT_NE(r.err.find("-128..127"), std::string::npos) << r.err;
+    EXPECT_TRUE(typo.setTexts.empty());
+
     // A malformed pair anywhere sends nothing at all.
-    for (const char* bad : {"Luminance", "Lum\"inance=1", "Luminance=1.5", "Luminance=99999999999", "=3"}) {
-        FakeTarget fresh;
+    for (const char* bad : {"Luminance", "Lum\"inance=1", "Luminance=1.5", "Luminance=99999999999", "=3",
+                            "Luminance= 1", "NoSuchMember=1"}) {
+        FakeCamera fresh;
         r = Exec(fresh, {"set", "Contrast=1", bad});
         EXPECT_EQ(r.status, kExitUsage) << bad;
         EXPECT_TRUE(fresh.setTexts.empty()) << bad;
@@ -162,7 +197,7 @@ TEST(CliCommands, SetSendsOneRequestPerPairInOrderAndStopsAtTheFirstRefusal) {
 
 TEST(CliCommands, ExportAndImportRoundTripAndRefuseBadFiles) {
     fs::path file = TempPath("params.dat");
-    FakeTarget t;
+    FakeCamera t;
     for (size_t i = 0; i < kVideoParamSize; ++i) t.rec.bytes[i] = static_cast<uint8_t>(i * 7);
     ASSERT_EQ(Exec(t, {"export", file.c_str()}).status, kExitOk);
     EXPECT_EQ(fs::file_size(file), kVideoParamSize);
@@ -173,7 +208,7 @@ TEST(CliCommands, ExportAndImportRoundTripAndRefuseBadFiles) {
     EXPECT_EQ(0, std::memcmp(t.written[0].bytes, t.rec.bytes, kVideoParamSize));
 
     // A failed read leaves an existing file exactly as it was.
-    FakeTarget failing;
+    FakeCamera failing;
     failing.readResult = -302;
     r = Exec(failing, {"export", file.c_str()});
     EXPECT_EQ(r.status, kExitFailed);
@@ -183,7 +218,7 @@ TEST(CliCommands, ExportAndImportRoundTripAndRefuseBadFiles) {
 
     // A file of the wrong size is refused before anything is sent, and the size is named.
     std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
-    FakeTarget fresh;
+    FakeCamera fresh;
     r = Exec(fresh, {"import", file.c_str()});
     EXPECT_EQ(r.status, kExitFailed);
     EXPECT_TRUE(fresh.written.empty());
@@ -196,15 +231,67 @@ TEST(CliCommands, ExportAndImportRoundTripAndRefuseBadFiles) {
 }
 
 TEST(CliCommands, ValueCommandsReportFailuresAsErrors) {
-    FakeTarget t;
+    FakeCamera t;
     CmdRun r = Exec(t, {"focus-near"});
     EXPECT_EQ(r.status, kExitFailed);
     EXPECT_EQ(r.err.rfind("error -10: ", 0), 0u);
     r = Exec(t, {"frame-rate"});
     EXPECT_EQ(r.status, kExitOk);
     EXPECT_EQ(r.out, "25\n");
+    // Camera texts cannot forge a line or reach the terminal as escape sequences.
     r = Exec(t, {"info"});
-    EXPECT_EQ(r.out, "DeviceName=模拟相机1\nSerial=SN1\n");
+    EXPECT_EQ(r.out, "DeviceName=模拟相机1\nSerial=SN1\\x0a2\\x1b[31m\n");
     r = Exec(t, {"export"});
     EXPECT_EQ(r.status, kExitUsage);
+
+    // One line with the real code, also where the operation answers a fixed -1 or 0.
+    FakeCamera network;
+    network.readResult = -1;
+    network.exchangeResult = -1005;
+    r = Exec(network, {"get"});
+    EXPECT_EQ(r.err, "error -1005: reading the parameters failed\n");
+    network.frameRate = 0;
+    r = Exec(network, {"frame-rate"});
+    EXPECT_EQ(r.err, "error -1005: reading the frame rate failed\n");
+    network.exchangeResult = 0;
+    r = Exec(network, {"frame-rate"});
+    EXPECT_EQ(r.err.rfind("error -311: ", 0), 0u) << r.err;
+}
+
+TEST(CliOptions, CredentialsComeFromOneSourceAndMustFitTheLogin) {
+    std::string err;
+    CliOptions o = Parse({"--ip", "127.0.0.2", "get"});
+    ASSERT_TRUE(ResolveCredentials(o, "fromenv", err));
+    EXPECT_EQ(o.password, "fromenv");
+    o = Parse({"--ip", "127.0.0.2", "--password", "given", "get"});
+    ASSERT_TRUE(ResolveCredentials(o, "fromenv", err));
+    EXPECT_EQ(o.password, "given");
+
+    fs::path file = TempPath("password");
+    std::ofstream(file) << "fromfile\r\nsecond line\n";
+    std::string fileArg = file.string();
+    o = Parse({"--ip", "127.0.0.2", "--password-file", fileArg.c_str(), "get"});
+    ASSERT_TRUE(ResolveCredentials(o, "fromenv", err)) << err;
+    EXPECT_EQ(o.password, "fromfile");
+    fs::remove(file);
+    o = Parse({"--ip", "127.0.0.2", "--password-file", fileArg.c_str(), "get"});
+    EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
+    o = Parse({"--ip", "127.0.0.2", "--password-file", "/dev/zero", "get"});
+    EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
+
+    // Longer than the login record holds: refused, never cut to a prefix that might log in.
+    o = Parse({"--ip", "127.0.0.2", "--password", "123456789012345678901234", "get"});
+    EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
+    EXPECT_NE(err.find("at most 23"), std::string::npos);
+    o = Parse({"--ip", "127.0.0.2", "--user", "a-very-long-user-name", "get"});
+    EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
+}
+
+TEST(CliOutput, TerminalTextEscapesControlsAndKeepsUtf8) {
+    EXPECT_EQ(TerminalText("模拟相机 1"), "模拟相机 1");
+    EXPECT_EQ(TerminalText("a\nb\tc\x7f"), "a\\x0ab\\x09c\\x7f");
+    EXPECT_EQ(TerminalText("\x1b]0;title\x07"), "\\x1b]0;title\\x07");
+    EXPECT_EQ(TerminalText("\xc2\x9b" "1m"), "\\xc2\\x9b1m");  // C1 control (CSI)
+    EXPECT_EQ(TerminalText("\xe6\xa8"), "\\xe6\\xa8");        // cut character
+    EXPECT_EQ(TerminalText("back\\slash"), "back\\\\slash");
 }

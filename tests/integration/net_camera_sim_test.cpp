@@ -15,7 +15,7 @@
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "sim/net_cameras.h"
-#include "camera/net_camera_ops.h"
+#include "camera/net_camera.h"
 
 using namespace velmora;
 
@@ -116,26 +116,26 @@ TEST_F(NetCameraSimTest, ReadChangeCopyAndRestoreOverTheNetwork) {
     ASSERT_GE(b, 0);
 
     VideoParam rec;
-    ASSERT_EQ(net::ReadVideoParams(a, rec), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 50);
-    ASSERT_EQ(net::SetVideoParamField(a, FormatFieldText("BExpCPS", -10).c_str()), 0);
-    ASSERT_EQ(net::ReadVideoParams(a, rec), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).SetVideoParamField(FormatFieldText("BExpCPS", -10).c_str()), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[kExpCompensationOffset], 246);
 
-    ASSERT_EQ(net::WriteVideoParams(b, rec), 0);
+    ASSERT_EQ(NetCamera(b, "", 0).WriteVideoParams(rec), 0);
     VideoParam copy;
-    ASSERT_EQ(net::ReadVideoParams(b, copy), 0);
+    ASSERT_EQ(NetCamera(b, "", 0).ReadVideoParams(copy), 0);
     copy.bytes[kAEWeightLevelOffset] = rec.bytes[kAEWeightLevelOffset];
     EXPECT_EQ(0, std::memcmp(copy.bytes, rec.bytes, kVideoParamSize));
 
-    ASSERT_EQ(net::RestoreDefaults(a), 0);
-    ASSERT_EQ(net::ReadVideoParams(a, rec), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).RestoreDefaults(), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[kExpCompensationOffset], 0);
 
-    EXPECT_EQ(net::ReadVoMode(a), 25);
-    EXPECT_GT(net::GetFocusNear(a), 0);
+    EXPECT_EQ(NetCamera(a, "", 0).GetFrameRate(), 25);
+    EXPECT_GT(NetCamera(a, "", 0).GetFocusNear(), 0);
     AbilityList list;
-    ASSERT_EQ(net::ReadAbilityList(a, list), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).ReadAbilityList(list), 0);
     const AbilityItem* iris = list.Find("ucManualIris");
     ASSERT_NE(iris, nullptr);
     ASSERT_GT(iris->OptionCount(), 0);
@@ -151,21 +151,21 @@ TEST_F(NetCameraSimTest, BadRepliesAndHandlesAreFailuresNotSuccess) {
     VideoParam rec;
     rec.bytes[0] = 7;
     // A reply that is not JSON must not pass for an all-zero record.
-    EXPECT_EQ(net::ReadVideoParams(s, rec), -310);
+    EXPECT_EQ(NetCamera(s, "", 0).ReadVideoParams(rec), -310);
     EXPECT_EQ(rec.bytes[0], 7);
-    EXPECT_EQ(net::GetFocusNear(s), -10);
-    EXPECT_EQ(net::ReadVoMode(s), 0);
+    EXPECT_EQ(NetCamera(s, "", 0).GetFocusNear(), -10);
+    EXPECT_EQ(NetCamera(s, "", 0).GetFrameRate(), 0);
 
     messages_.shown.clear();
     AbilityList list;
-    EXPECT_EQ(net::ReadVideoParams(-1, rec), -1);
-    EXPECT_EQ(net::ReadVoMode(-1), -1);
-    EXPECT_EQ(net::ReadAbilityList(-1, list), -1);
+    EXPECT_EQ(NetCamera(-1, "", 0).ReadVideoParams(rec), -1);
+    EXPECT_EQ(NetCamera(-1, "", 0).GetFrameRate(), -1);
+    EXPECT_EQ(NetCamera(-1, "", 0).ReadAbilityList(list), -1);
     EXPECT_EQ(messages_.shown, std::vector<std::string>(3, "无效的设备句柄!"));
 
     // A set on a session that does not exist is refused by the network layer and shown.
     messages_.shown.clear();
-    const int r = net::SetVideoParamField(987654, "\"Luminance\":1");
+    const int r = NetCamera(987654, "", 0).SetVideoParamField("\"Luminance\":1");
     EXPECT_LT(r, 0);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0], Format("返回错误码: %d", r));
@@ -179,14 +179,14 @@ TEST_F(NetCameraSimTest, LiveStreamFollowsMirrorAndBrightness) {
     ASSERT_TRUE(Snapshot(s, &plain));
     EXPECT_EQ(plain.width, 320);
     EXPECT_EQ(plain.height, 240);
-    ASSERT_EQ(net::SetVideoParamField(s, "\"bHorzInvert\":1"), 0);
+    ASSERT_EQ(NetCamera(s, "", 0).SetVideoParamField("\"bHorzInvert\":1"), 0);
     ASSERT_TRUE(Snapshot(s, &mirrored));
     // The bars run from light at the left to dark at the right; mirrored, the other way round.
     const int y = plain.height / 2;
     EXPECT_GT(Luma(plain, 8, y), Luma(plain, plain.width - 8, y) + 60);
     EXPECT_GT(Luma(mirrored, mirrored.width - 8, y), Luma(mirrored, 8, y) + 60);
 
-    ASSERT_EQ(net::SetVideoParamField(s, "\"Luminance\":90"), 0);
+    ASSERT_EQ(NetCamera(s, "", 0).SetVideoParamField("\"Luminance\":90"), 0);
     RgbPicture bright;
     ASSERT_TRUE(Snapshot(s, &bright));
     const int x = bright.width / 2;  // a mid-grey bar

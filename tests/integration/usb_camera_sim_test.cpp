@@ -18,7 +18,7 @@
 #include "sim/usb_server.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
-#include "camera/usb_camera_ops.h"
+#include "camera/usb_camera.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -93,38 +93,38 @@ TEST_F(UsbCameraSimTest, FindReadChangeCopyAndRestoreTwoCameras) {
     const int32_t cam1 = Handle(0), cam2 = Handle(1);
 
     VideoParam rec;
-    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam1, rec), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 50);
     EXPECT_EQ(rec.bytes[kSceneModeOffset], rec.bytes[kSceneModeCopyOffset]);
 
-    ASSERT_EQ(usb::SetVideoParamField(*dev_, cam1, FormatFieldText("Luminance", 72).c_str()), 0);
-    ASSERT_EQ(usb::SetVideoParamField(*dev_, cam1, FormatFieldText("BExpCPS", -5).c_str()), 0);
-    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam1, rec), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).SetVideoParamField(FormatFieldText("Luminance", 72).c_str()), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).SetVideoParamField(FormatFieldText("BExpCPS", -5).c_str()), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 72);
     EXPECT_EQ(rec.bytes[kExpCompensationOffset], 251);
 
     // The whole record of camera 1 goes into camera 2 and reads back the same, but for the
     // metering weight, which the whole-record set does not carry.
     rec.bytes[kAEWeightLevelOffset] = 3;
-    ASSERT_EQ(usb::WriteVideoParams(*dev_, cam2, rec), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam2).WriteVideoParams(rec), 0);
     VideoParam copy;
-    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam2, copy), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam2).ReadVideoParams(copy), 0);
     copy.bytes[kAEWeightLevelOffset] = 3;
     EXPECT_EQ(0, std::memcmp(copy.bytes, rec.bytes, kVideoParamSize));
 
-    ASSERT_EQ(usb::RestoreDefaults(*dev_, cam1), 0);
-    ASSERT_EQ(usb::ReadVideoParams(*dev_, cam1, rec), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).RestoreDefaults(), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 50);
     EXPECT_EQ(rec.bytes[kExpCompensationOffset], 0);
 
     AbilityList list;
-    ASSERT_EQ(usb::ReadAbilityList(*dev_, cam1, list), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).ReadAbilityList(list), 0);
     const AbilityItem* shutter = list.Find("uiMShutterSpeed");
     ASSERT_NE(shutter, nullptr);
     EXPECT_GT(shutter->OptionCount(), 3);
     EXPECT_STREQ(shutter->options[0].label, "1/25");
-    EXPECT_EQ(usb::GetVideoFrameRate(*dev_, cam1), 25);
-    EXPECT_GT(usb::GetFocusNear(*dev_, cam1), 0);
+    EXPECT_EQ(UsbCamera(*dev_, cam1).GetFrameRate(), 25);
+    EXPECT_GT(UsbCamera(*dev_, cam1).GetFocusNear(), 0);
     EXPECT_TRUE(messages_.shown.empty());
 }
 
@@ -132,14 +132,14 @@ TEST_F(UsbCameraSimTest, CameraFaultsGiveTheirCodes) {
     Serve({{"bad-magic"}, {"not-json,cmd=40001089"}, {"refuse=-5,cmd=40001090"}});
     VideoParam rec;
     rec.bytes[0] = 9;
-    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), -310);
-    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(1), rec), -310);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(0)).ReadVideoParams(rec), -310);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(1)).ReadVideoParams(rec), -310);
     EXPECT_EQ(rec.bytes[0], 9);  // a failed read leaves the record alone
 
-    EXPECT_EQ(usb::SetVideoParamField(*dev_, Handle(2), "\"Luminance\":1"), -5);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(2)).SetVideoParamField("\"Luminance\":1"), -5);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0], "返回错误码: -5");
-    ASSERT_EQ(usb::ReadVideoParams(*dev_, Handle(2), rec), 0);
+    ASSERT_EQ(UsbCamera(*dev_, Handle(2)).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 50);  // the refused set changed nothing
 }
 
@@ -161,7 +161,7 @@ TEST_F(UsbCameraSimTest, OversizedReplyIsRefusedWithoutOverrun) {
     }
     // The device stays in step: the next exchange works.
     VideoParam rec;
-    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), 0);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(0)).ReadVideoParams(rec), 0);
 }
 
 TEST_F(UsbCameraSimTest, StalledCameraTimesOutAndRecovers) {
@@ -170,8 +170,8 @@ TEST_F(UsbCameraSimTest, StalledCameraTimesOutAndRecovers) {
     t.replyPhase = 200ms;
     dev_->SetTiming(t);
     VideoParam rec;
-    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), -302);
-    EXPECT_EQ(usb::ReadVideoParams(*dev_, Handle(0), rec), 0);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(0)).ReadVideoParams(rec), -302);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(0)).ReadVideoParams(rec), 0);
 }
 
 TEST_F(UsbCameraSimTest, UnplugDuringATransferFailsPromptlyAndTheHandleDies) {
@@ -179,16 +179,16 @@ TEST_F(UsbCameraSimTest, UnplugDuringATransferFailsPromptlyAndTheHandleDies) {
     const int32_t h = Handle(0);
     auto pending = std::async(std::launch::async, [&] {
         VideoParam rec;
-        return usb::ReadVideoParams(*dev_, h, rec);
+        return UsbCamera(*dev_, h).ReadVideoParams(rec);
     });
     std::this_thread::sleep_for(100ms);
     server_->Stop();  // the camera goes away while the reply is awaited
     ASSERT_EQ(pending.wait_for(3s), std::future_status::ready) << "transfer hung after the unplug";
     EXPECT_LT(pending.get(), 0);
     VideoParam rec;
-    EXPECT_LT(usb::ReadVideoParams(*dev_, h, rec), 0);
+    EXPECT_LT(UsbCamera(*dev_, h).ReadVideoParams(rec), 0);
     dev_->CloseAll();
-    EXPECT_EQ(usb::ReadVideoParams(*dev_, h, rec), -304);
+    EXPECT_EQ(UsbCamera(*dev_, h).ReadVideoParams(rec), -304);
 }
 
 TEST_F(UsbCameraSimTest, TwoCamerasExchangeInParallel) {
@@ -200,10 +200,10 @@ TEST_F(UsbCameraSimTest, TwoCamerasExchangeInParallel) {
         workers.emplace_back([&, cam] {
             for (int i = 0; i < 25; ++i) {
                 const int value = cam * 40 + i;
-                if (usb::SetVideoParamField(*dev_, handles[cam], FormatFieldText("Contrast", value).c_str()) != 0)
+                if (UsbCamera(*dev_, handles[cam]).SetVideoParamField(FormatFieldText("Contrast", value).c_str()) != 0)
                     ++failures;
                 VideoParam rec;
-                if (usb::ReadVideoParams(*dev_, handles[cam], rec) != 0 || rec.bytes[1] != value) ++failures;
+                if (UsbCamera(*dev_, handles[cam]).ReadVideoParams(rec) != 0 || rec.bytes[1] != value) ++failures;
             }
         });
     }

@@ -1,0 +1,121 @@
+#include "camera/net_camera.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/user_messages.h"
+#include "protocol/replies.h"
+#include "protocol/requests.h"
+#include "transport/net/orvex_sdk.h"
+#include "transport/net/probe_tcp_port.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char kInvalidHandleText[] = "无效的设备句柄!";
+constexpr int kPtzUnreachable = -27;
+constexpr int kPtzProbeSeconds = 1;
+
+bool CheckSession(int session) {
+    if (session >= 0) return true;
+    Messages().Information(kInvalidHandleText);
+    return false;
+}
+
+}  // namespace
+
+int NetCamera::Send(const std::string& text, std::vector<char>& reply, size_t size) {
+    reply.assign(size, 0);
+    int capacity = static_cast<int>(size - kNetReplyReserve);
+    lastExchange_ =
+        ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1, reply.data(), &capacity);
+    return lastExchange_;
+}
+
+int NetCamera::SendSet(const std::string& text, size_t size) {
+    std::vector<char> reply;
+    const int sent = Send(text, reply, size);
+    const int r = SetReplyResult(reply.data(), sent);
+    if (r < 0) Messages().Information(Format("返回错误码: %d", r));
+    return r;
+}
+
+int NetCamera::GetFrameRate() {
+    if (!CheckSession(session_)) return -1;
+    std::vector<char> reply;
+    int r = Send(kReqGetVOMode, reply, kNetVoModeReplySize);
+    if (r < 0) return r;
+    return ParseVoModeReply(reply.data());
+}
+
+int NetCamera::ReadVideoParams(VideoParam& rec) {
+    if (!CheckSession(session_)) return -1;
+    std::vector<char> reply;
+    int r = Send(kReqGetVideoParamNet, reply, kNetVideoParamReplySize);
+    if (r < 0) {
+        Messages().Information(Format("返回错误码: %d", r));
+        return -1;
+    }
+    // A reply that is not JSON is a failure (-310), as over USB: reporting success here would let
+    // an export save an all-zero record as the camera's settings.
+    return ParseVideoParamsReply(reply.data(), rec);
+}
+
+int NetCamera::SetVideoParamField(const char* fieldText) {
+    return SendSet(BuildSetFieldRequest(fieldText ? fieldText : ""), kNetSetFieldReplySize);
+}
+
+int NetCamera::WriteVideoParams(const VideoParam& rec) {
+    const std::string text = BuildWriteVideoParamsRequest(rec);
+    if (text.empty()) {  // an empty text must not reach the camera and pass for an import
+        Messages().Information(Format("返回错误码: %d", kRequestNotBuilt));
+        return kRequestNotBuilt;
+    }
+    return SendSet(text, kNetSetRecordReplySize);
+}
+
+int NetCamera::RestoreDefaults() { return SendSet(kReqSetDefaultParam, kNetRestoreReplySize); }
+
+int NetCamera::GetFocusNear() {
+    std::vector<char> reply;
+    int r = Send(kReqGetFocusNear, reply, kNetFocusNearReplySize);
+    if (r < 0) {
+        Messages().Information(Format("返回错误码: %d", r));
+        return r;
+    }
+    return ParseFocusNear(reply.data());
+}
+
+int NetCamera::ReadAbilityList(AbilityList& list) {
+    if (!CheckSession(session_)) return -1;
+    // One reply buffer for the whole run, as the camera software has always had it.
+    static std::mutex bufferMu;
+    static char buffer[kNetAbilityReplySize];
+    std::lock_guard lock(bufferMu);
+    std::memset(buffer, 0, sizeof buffer);
+    int received = static_cast<int>(kNetAbilityReplySize - kNetReplyReserve);
+    int r = lastExchange_ = ORVEX_SendRobotText(session_, kReqGetAbilityLevel,
+                                                static_cast<int>(sizeof kReqGetAbilityLevel), buffer, &received);
+    if (r < 0) return -1;
+    if (received < 0 || static_cast<size_t>(received) >= kNetAbilityReplySize) return -1;
+    buffer[received] = '\0';
+    return ParseAbilityListReply(buffer, AbilityShape::Network, r, list);
+}
+
+int NetCamera::ReadIdentity(CameraIdentity& out) {
+    out = identity_;
+    return 0;
+}
+
+int NetCamera::SendPtzTexts(const std::vector<std::string>& texts) {
+    if (session_ < 0) return 0;
+    if (ProbeTcpPort(address_.c_str(), port_, kPtzProbeSeconds) != 1) return kPtzUnreachable;
+    return SendEach(texts, [&](const std::string& text) {
+        std::vector<char> reply;
+        return Send(text, reply, kNetPtzReplySize);
+    });
+}
+
+}  // namespace velmora

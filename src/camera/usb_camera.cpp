@@ -1,0 +1,104 @@
+#include "camera/usb_camera.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/user_messages.h"
+#include "platform/zeb_log.h"
+#include "protocol/replies.h"
+#include "protocol/requests.h"
+
+namespace velmora {
+namespace {
+
+}  // namespace
+
+int UsbCamera::Exchange(uint32_t cmd, const char* text, std::vector<char>& reply) {
+    std::fill(reply.begin(), reply.end(), 0);
+    int received = 0;
+    lastExchange_ = dev_.Transfer(handle_, cmd, text, static_cast<int>(std::strlen(text)) + 1, reply.data(),
+                                  static_cast<int>(reply.size()), &received, kUsbRequestTimeoutSec);
+    return lastExchange_;
+}
+
+int UsbCamera::SendSet(uint32_t cmd, const std::string& text) {
+    // The reply is read only for a refusal in nResult; the data a set sends stays as it was.
+    std::vector<char> reply(kUsbSetReplySize);
+    const int sent = Exchange(cmd, text.c_str(), reply);
+    const int r = SetReplyResult(reply.data(), sent);
+    if (r < 0) Messages().Information(Format("返回错误码: %d", r));
+    return r;
+}
+
+int UsbCamera::ReadVideoParams(VideoParam& rec) {
+    std::vector<char> reply(kUsbVideoParamReplySize);
+    int r = Exchange(kHidCmdGetVideoParam, kReqGetVideoParamUsb, reply);
+    if (r != 0) return r;
+    return ParseVideoParamsReply(reply.data(), rec);
+}
+
+int UsbCamera::SetVideoParamField(const char* fieldText) {
+    return SendSet(kHidCmdSetVideoParam, BuildSetFieldRequest(fieldText ? fieldText : ""));
+}
+
+int UsbCamera::WriteVideoParams(const VideoParam& rec) {
+    const std::string text = BuildWriteVideoParamsRequest(rec);
+    if (text.empty()) {  // an empty text must not reach the camera and pass for an import
+        Messages().Information(Format("返回错误码: %d", kRequestNotBuilt));
+        return kRequestNotBuilt;
+    }
+    return SendSet(kHidCmdSetVideoParam, text);
+}
+
+int UsbCamera::RestoreDefaults() { return SendSet(kHidCmdSetDefault, kReqSetDefaultParam); }
+
+int UsbCamera::GetFocusNear() {
+    std::vector<char> reply(kUsbFocusNearReplySize);
+    int r = Exchange(kHidCmdJson, kReqGetFocusNear, reply);
+    if (r < 0) {
+        Messages().Information(Format("返回错误码: %d", r));
+        return r;
+    }
+    return ParseFocusNear(reply.data());
+}
+
+int UsbCamera::GetFrameRate() {
+    std::vector<char> reply(kUsbCodeParamReplySize);
+    Exchange(kHidCmdJson, kReqGetCodeParam, reply);
+    AppLog().Log(3, nullptr, " (F=%s L=%d) %s\n", "CUSBDevice::GetVideoFrameRate", 537, reply.data());
+    int fps = ParseFrameRateReply(reply.data());
+    AppLog().Log(3, nullptr, " (F=%s L=%d) framerate: %d\n", "CUSBDevice::GetVideoFrameRate", 572, fps);
+    return fps;
+}
+
+int UsbCamera::ReadAbilityList(AbilityList& list) {
+    if (handle_ < 0) return -1;
+    std::vector<char> reply(kUsbAbilityReplySize);
+    int r = Exchange(kHidCmdJson, kReqGetAbilityLevel, reply);
+    if (r < 0) return -1;
+    return ParseAbilityListReply(reply.data(), AbilityShape::Usb, r, list);
+}
+
+int UsbCamera::ReadIdentity(CameraIdentity& out) {
+    UsbDeviceInfo info{};
+    int r = lastExchange_ = dev_.GetDeviceInfo(handle_, info);
+    if (r != 0) return r;
+    out = {{"DeviceName", info.DeviceName},
+           {"ProductModel", info.ProductModel},
+           {"Serial", info.Serial},
+           {"BiosVersion", info.BiosVersion},
+           {"BuildDate", info.BuildDate}};
+    return 0;
+}
+
+int UsbCamera::SendPtzTexts(const std::vector<std::string>& texts) {
+    if (handle_ < 0) return 0;
+    return SendEach(texts, [&](const std::string& text) {
+        lastExchange_ = dev_.Transfer(handle_, kHidCmdPtz, text.c_str(), static_cast<int>(text.size()) + 1, nullptr,
+                                      0, nullptr, kUsbRequestTimeoutSec);
+        return lastExchange_;
+    });
+}
+
+}  // namespace velmora

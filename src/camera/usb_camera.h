@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "camera/camera.h"
+#include "transport/usb/cusb_device.h"
+
+namespace velmora {
+
+// A USB camera: an open handle of a CUSBDevice, which the caller owns. Each operation is one
+// Transfer with the request text and HID command id of the protocol layer, parsed by the
+// protocol layer's reply parsers. Where the USB variant differs from the network one (codes,
+// messages) it is said here.
+class UsbCamera final : public Camera {
+public:
+    UsbCamera(CUSBDevice& dev, int32_t handle) : dev_(dev), handle_(handle) {}
+
+    bool IsNetwork() const override { return false; }
+    int32_t handle() const { return handle_; }
+
+    // 0; a non-zero transfer result unchanged, without a message; -310 for a reply that is not
+    // JSON; the camera's negative nResult; -311 when the reply lacks a member the record needs.
+    int ReadVideoParams(VideoParam& rec) override;
+    int SetVideoParamField(const char* fieldText) override;
+    int WriteVideoParams(const VideoParam& rec) override;
+    int RestoreDefaults() override;
+    int GetFocusNear() override;
+    // The transfer result is not examined: a failed exchange leaves the reply empty, which does
+    // not parse and gives 0. Logs the reply and the result at level 3.
+    int GetFrameRate() override;
+    // -1 for a negative handle or a failed exchange; otherwise as ParseAbilityListReply.
+    int ReadAbilityList(AbilityList& list) override;
+    bool LabelsAreCp936() const override { return false; }
+    // DeviceName, ProductModel, Serial, BiosVersion, BuildDate (command 40001117).
+    int ReadIdentity(CameraIdentity& out) override;
+    // Each text is HID command 40001006, no reply buffer, 5 s; a negative handle sends nothing.
+    int SendPtzTexts(const std::vector<std::string>& texts) override;
+
+private:
+    // Sends a NUL-terminated request text into `reply`, zero-filled first (it keeps a
+    // terminator). Returns the transfer's result.
+    int Exchange(uint32_t cmd, const char* text, std::vector<char>& reply);
+    // A set or restore-defaults request: the result is the transfer's status, or a negative
+    // nResult in the reply; a failure is shown as "返回错误码: %d".
+    int SendSet(uint32_t cmd, const std::string& text);
+
+    CUSBDevice& dev_;
+    int32_t handle_;
+};
+
+}  // namespace velmora
