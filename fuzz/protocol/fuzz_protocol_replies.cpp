@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes, as a NUL-terminated reply text, to every reply parser.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)ParseFocusNear(text.c_str());
     (void)ParseFrameRateReply(text.c_str());
     (void)ParseVoModeReply(text.c_str());
+    if (SetReplyResult(text.c_str(), 0) > 0) std::abort();  // a reply can only turn success into a refusal
     (void)FrameRateFromVoModeName(text.c_str());
 
     UsbDeviceInfo info{};

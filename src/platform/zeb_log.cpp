@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -109,6 +110,42 @@ int ZebLogLibrary::LogV(unsigned level, const char* text, const char* format, va
     if (toFile) { impl_->fileSink->log(msg); impl_->fileSink->flush(); }
     if (toConsole) impl_->consoleSink->log(msg);
     return 0;
+}
+
+std::string ShortFunctionName(const char* signature) {
+    std::string_view s = signature != nullptr ? signature : "";
+    // Cut the parameter list at the '(' that closes the name (operator() keeps its own pair).
+    size_t open = s.find("operator()");
+    open = open != std::string_view::npos ? s.find('(', open + 10) : s.find('(');
+    if (open != std::string_view::npos) s = s.substr(0, open);
+    // The return type ends at the last blank outside template brackets.
+    int depth = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '<') ++depth;
+        if (s[i] == '>') --depth;
+        if (s[i] == ' ' && depth == 0) start = i + 1;
+    }
+    std::string name(s.substr(start));
+    for (std::string_view prefix : {"velmora::", "{anonymous}::", "(anonymous namespace)::"}) {
+        for (size_t at; (at = name.find(prefix)) != std::string::npos;) name.erase(at, prefix.size());
+    }
+    return name;
+}
+
+LogSite::LogSite(std::source_location where) : function(ShortFunctionName(where.function_name())), line(where.line()) {}
+
+int LogLine(unsigned level, const LogSite& site, const char* format, ...) {
+    std::string line = " (F=" + site.function + " L=" + std::to_string(site.line) + ") ";
+    line += format != nullptr ? format : "";
+    va_list args;
+    va_start(args, format);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    int r = AppLog().LogV(level, nullptr, line.c_str(), args);
+#pragma GCC diagnostic pop
+    va_end(args);
+    return r;
 }
 
 ZebLogLibrary& AppLog() {

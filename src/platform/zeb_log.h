@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <memory>
 #include <mutex>
+#include <source_location>
 #include <string>
 
 // Process-wide logger with two targets, configured the way the program always configured it:
@@ -32,3 +33,21 @@ private:
 
 // The one logger of the process.
 ZebLogLibrary& AppLog();
+
+// Where a log line comes from. By default the caller's own function and line, taken by the
+// compiler, so they cannot drift from the code; a few lines whose site is a documented fact
+// (log readers look for them) name it explicitly.
+struct LogSite {
+    LogSite(std::source_location where = std::source_location::current());
+    LogSite(const char* functionName, unsigned lineNumber) : function(functionName), line(lineNumber) {}
+    std::string function;  // "CUSBDevice::Transfer": no return type, parameters or namespace
+    unsigned line;
+};
+
+// Logs " (F=<function> L=<line>) " and the printf-style message through AppLog().
+// Use as `LogLine(3, {}, "handle=%d", h)`; `{}` stands for the caller's own position.
+int LogLine(unsigned level, const LogSite& site, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// A compiler's function signature shortened to its qualified name, without the program's own
+// namespaces: "int velmora::CUSBDevice::Transfer(int, ...)" gives "CUSBDevice::Transfer".
+std::string ShortFunctionName(const char* signature);

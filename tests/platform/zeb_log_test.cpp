@@ -44,3 +44,19 @@ TEST(ZebLog, UnwritableDirectoryIsReportedNotFatal) {
     log.SetLogLevel(1, 0);
     EXPECT_EQ(log.Log(2, nullptr, "still fine %d", 1), 0);
 }
+
+namespace velmora::logtest {
+struct Widget {
+    static std::pair<LogSite, unsigned> Here() { return {LogSite{}, __LINE__}; }
+};
+}  // namespace velmora::logtest
+
+TEST(ZebLog, LogSitesComeFromTheCompiler) {
+    auto [site, line] = velmora::logtest::Widget::Here();
+    EXPECT_EQ(site.function, "logtest::Widget::Here");
+    EXPECT_EQ(site.line, line);
+    EXPECT_EQ(ShortFunctionName("int velmora::CUSBDevice::Transfer(int32_t, uint32_t)"), "CUSBDevice::Transfer");
+    EXPECT_EQ(ShortFunctionName("void {anonymous}::Run(std::map<int, int>)"), "Run");
+    EXPECT_EQ(ShortFunctionName("std::vector<int, std::allocator<int> > f::Get()"), "f::Get");
+    EXPECT_EQ(ShortFunctionName("main"), "main");
+}
