@@ -1,13 +1,12 @@
-#include "profile_file.h"
+#include "platform/profile_file.h"
 
-#include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
-#include <strings.h>
+
+#include "platform/atomic_file.h"
 
 namespace velmora {
 namespace {
@@ -22,15 +21,18 @@ bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::vector<std::string> ReadLines(const std::string& path, bool* exists) {
+// Every line of the file, without line ends; `readAll` (may be null) tells whether the file was
+// opened and read to its end without an error.
+std::vector<std::string> ReadLines(const std::string& path, bool* readAll) {
     std::vector<std::string> lines;
     std::ifstream in(path, std::ios::binary);
-    if (exists) *exists = static_cast<bool>(in);
+    bool opened = static_cast<bool>(in);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
     }
+    if (readAll) *readAll = opened && !in.bad();
     return lines;
 }
 
@@ -84,9 +86,17 @@ int ProfileFile::GetInt(std::string_view section, std::string_view key, int def)
     return static_cast<int>(std::strtol(v.c_str(), nullptr, 10));
 }
 
-bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(path_, &exists);
+bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
+                              std::string* error) {
+    // Checked before reading: opening a FIFO for reading would block.
+    if (CheckReplaceableFile(path_, error) != 0) return false;
+    bool readAll = false;
+    std::vector<std::string> lines = ReadLines(path_, &readAll);
+    // A file that exists but cannot be read would be replaced by the one new key alone.
+    if (!readAll && ::access(path_.c_str(), F_OK) == 0) {
+        if (error != nullptr) *error = "it exists but cannot be read, and writing it would lose its other lines";
+        return false;
+    }
     const std::string entry = std::string(key) + "=" + std::string(value);
 
     int sectionAt = -1, lastKeyAt = -1, keyAt = -1;
@@ -113,23 +123,9 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
         lines.push_back(entry);
     }
 
-    std::string tmp = path_ + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (const std::string& l : lines) out << l << "\r\n";
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const std::string& l : lines) text += l + "\r\n";
+    return WriteFileAtomically(path_, text, error) == 0;
 }
 
 }  // namespace velmora

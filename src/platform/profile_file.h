@@ -28,8 +28,11 @@ public:
     std::vector<std::pair<std::string, std::string>> GetSection(std::string_view section) const;
 
     // Sets [section] key = value, creating the file, section or key when missing; returns false
-    // when the file cannot be written. The file is replaced atomically.
-    bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    // when the file cannot be written, with the reason in `error` (may be null). The file is
+    // replaced atomically (WriteFileAtomically): a failure leaves it as it was, and a path that
+    // is not a regular file (a FIFO, a device, a folder) is refused before it is read.
+    bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                     std::string* error = nullptr);
 
 private:
     std::string path_;

@@ -1,6 +1,5 @@
 #include "platform/decoder/png_writer.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -9,6 +8,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "platform/atomic_file.h"
 #include "platform/decoder/codec_log.h"
 #include "platform/decoder/xplay.h"
 
@@ -55,20 +55,17 @@ int EncodePng(const uint8_t* rgb, int w, int h, int stride, std::string* out) {
     return 0;
 }
 
-int WritePng(const std::string& path, const uint8_t* rgb, int w, int h, int stride) {
-    if (path.empty()) return XPLAY_E_ARG;
+int WritePng(const std::string& path, const uint8_t* rgb, int w, int h, int stride, std::string* error) {
+    if (path.empty()) {
+        if (error != nullptr) *error = "no file name given";
+        return XPLAY_E_ARG;
+    }
     std::string png;
     int ret = EncodePng(rgb, w, h, stride, &png);
-    if (ret < 0) return ret;
-    // Written beside the target and renamed into place, so a failure leaves no torn file.
-    const std::string temp = path + ".part";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return XPLAY_E_IO;
-    bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return XPLAY_E_IO;
+    if (ret < 0) {
+        if (error != nullptr) *error = ret == XPLAY_E_ARG ? "the picture is empty or malformed" : "encoding the PNG failed";
+        return ret;
     }
+    if (velmora::WriteFileAtomically(path, std::string_view(png), error) != 0) return XPLAY_E_IO;
     return 0;
 }
