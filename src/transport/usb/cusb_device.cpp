@@ -12,6 +12,7 @@
 
 using velmora::HidConnection;
 using velmora::HidDeviceDescriptor;
+using velmora::ReplyHeader;
 
 namespace {
 
@@ -30,18 +31,33 @@ void CopyField(char (&dst)[N], const char (&src)[M]) {
     velmora::CopyUtf8Field(dst, N, std::string_view(src, strnlen(src, M)));
 }
 
+// The entry's texts from a device's identity: the name converted from UTF-8 to CP936, the others
+// as they came; all cut to fit.
+void StoreIdentity(UsbDeviceEntry& e, const UsbDeviceInfo& info) {
+    std::string name = velmora::Utf8ToCp936(std::string_view(info.DeviceName, strnlen(info.DeviceName, sizeof info.DeviceName)));
+    velmora::CopyCp936Field(e.name, sizeof e.name, name);
+    CopyField(e.productModel, info.ProductModel);
+    CopyField(e.serial, info.Serial);
+    CopyField(e.buildDate, info.BuildDate);
+    CopyField(e.biosVersion, info.BiosVersion);
+}
+
 }  // namespace
 
 // One open device. The connection is released when the last holder (the map or a running
 // exchange) lets go, so a closed device's descriptor is never reused under a running exchange.
 struct CUSBDevice::OpenDevice {
     int32_t handle = 0;
+    std::string path;           // what the backend opened; names the device in log lines
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     int reportLength = 0;       // output report length: request framing
     int inputReportLength = 0;  // bytes read per reply report
     std::unique_ptr<HidConnection> conn;
     std::mutex exchangeMu;      // one exchange at a time on this device
+    // The device refused this connection (busy notice): every later exchange on it gives -42.
+    // Guarded by exchangeMu.
+    bool refused = false;
 };
 
 // State of one exchange, read by its two phase threads. It lives on the caller's stack; every
@@ -60,6 +76,8 @@ struct CUSBDevice::TransferContext {
     HidConnection* conn = nullptr;
     int reportLength = 0;
     int inputReportLength = 0;
+    // Set by the reply phase when the device's busy notice came; read after the join.
+    bool busyNotice = false;
 };
 
 CUSBDevice::CUSBDevice(std::unique_ptr<velmora::HidBackend> backend) : backend_(std::move(backend)) {}
@@ -94,52 +112,141 @@ int CUSBDevice::DeviceOpen() {
     return DeviceOpenLocked();
 }
 
-int CUSBDevice::DeviceOpenLocked() {
-    if (!backend_) return 0;
-    std::vector<HidDeviceDescriptor> found = backend_->Enumerate();
-    int matched = 0;
-    for (const HidDeviceDescriptor& d : found) {
-        bool match = false;
-        {
-            std::lock_guard lock(mu_);
-            for (int i = 0; i < vendorCount_ && !match; ++i) match = vendorIds_[i] == d.vendorId;
-        }
-        if (!match) continue;
+bool CUSBDevice::Matches(const HidDeviceDescriptor& d) const {
+    std::lock_guard lock(mu_);
+    for (int i = 0; i < vendorCount_; ++i) {
+        if (vendorIds_[i] == d.vendorId) return true;
+    }
+    return false;
+}
+
+std::vector<HidDeviceDescriptor> CUSBDevice::EnumerateMatching() {
+    std::vector<HidDeviceDescriptor> matching;
+    if (!backend_) return matching;
+    for (HidDeviceDescriptor& d : backend_->Enumerate()) {
+        if (!Matches(d)) continue;
         if (d.outputReportLength < velmora::kMinReportLength || d.outputReportLength > velmora::kMaxReportLength) {
             // A report this small cannot carry the framing (and would never finish a request).
             AppLog().Log(3, nullptr, " (F=%s L=%d) %s: unusable report length %d, skipped", "CUSBDevice::DeviceOpen",
                          __LINE__, d.path.c_str(), d.outputReportLength);
             continue;
         }
-        std::unique_ptr<HidConnection> conn = backend_->Open(d);
-        if (!conn) continue;
-        int32_t handle = IssueHandle();
-        if (handle <= 0) {
-            conn->Close();
-            continue;
-        }
-        AppLog().Log(2, nullptr, " (F=%s L=%d) [%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
-                     "CUSBDevice::DeviceOpen", 99, matched, handle, d.vendorId, d.productId, d.outputReportLength);
+        matching.push_back(std::move(d));
+    }
+    return matching;
+}
 
-        auto dev = std::make_shared<OpenDevice>();
-        dev->handle = handle;
-        dev->vendorId = d.vendorId;
-        dev->productId = d.productId;
-        dev->reportLength = d.outputReportLength;
-        int in = d.inputReportLength;
-        dev->inputReportLength = (in >= velmora::kMinReportLength && in <= velmora::kMaxReportLength) ? in : d.outputReportLength;
-        dev->conn = std::move(conn);
+std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescriptor& d, int matchedBefore) {
+    std::unique_ptr<HidConnection> conn = backend_->Open(d);
+    if (!conn) return nullptr;
+    int32_t handle = IssueHandle();
+    if (handle <= 0) {
+        conn->Close();
+        return nullptr;
+    }
+    AppLog().Log(2, nullptr, " (F=%s L=%d) [%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
+                 "CUSBDevice::DeviceOpen", 99, matchedBefore, handle, d.vendorId, d.productId, d.outputReportLength);
 
-        UsbDeviceEntry entry{};
-        entry.handle = handle;
-        {
-            std::lock_guard lock(mu_);
-            open_[handle] = std::move(dev);
-            devices_.push_back(entry);
-        }
+    auto dev = std::make_shared<OpenDevice>();
+    dev->handle = handle;
+    dev->path = d.path;
+    dev->vendorId = d.vendorId;
+    dev->productId = d.productId;
+    dev->reportLength = d.outputReportLength;
+    int in = d.inputReportLength;
+    dev->inputReportLength = (in >= velmora::kMinReportLength && in <= velmora::kMaxReportLength) ? in : d.outputReportLength;
+    dev->conn = std::move(conn);
+    return dev;
+}
+
+void CUSBDevice::Publish(const std::shared_ptr<OpenDevice>& dev, const UsbDeviceInfo* identity) {
+    UsbDeviceEntry entry{};
+    entry.handle = dev->handle;
+    if (identity) StoreIdentity(entry, *identity);
+    std::lock_guard lock(mu_);
+    open_[dev->handle] = dev;
+    devices_.push_back(entry);
+}
+
+int CUSBDevice::DeviceOpenLocked() {
+    int matched = 0;
+    for (const HidDeviceDescriptor& d : EnumerateMatching()) {
+        std::shared_ptr<OpenDevice> dev = OpenOne(d, matched);
+        if (!dev) continue;
+        Publish(dev, nullptr);
         ++matched;
     }
     return matched;
+}
+
+int CUSBDevice::OpenDeviceAt(int index, int32_t* handle, int* matching) {
+    if (handle) *handle = 0;
+    if (matching) *matching = 0;
+    std::lock_guard refresh(refreshMu_);
+    std::vector<HidDeviceDescriptor> found = EnumerateMatching();
+    if (matching) *matching = static_cast<int>(found.size());
+    if (index < 0 || static_cast<size_t>(index) >= found.size()) return velmora::kUsbInvalidHandle;
+
+    std::shared_ptr<OpenDevice> dev = OpenOne(found[static_cast<size_t>(index)], index);
+    if (!dev) return velmora::kUsbInvalidHandle;
+    // A device whose connections are all taken answers with its busy notice and closes. If that
+    // has already arrived it costs nothing to notice here; otherwise the first exchange says so.
+    bool busy = false;
+    dev->conn->DiscardPending(static_cast<size_t>(dev->inputReportLength), [&busy](const uint8_t* r, size_t n) {
+        ReplyHeader h;
+        if (velmora::PeekReplyHeader(r, n, h) && velmora::IsBusyNotice(h)) busy = true;
+    });
+    if (busy) {
+        AppLog().Log(3, nullptr, " (F=%s L=%d) %s: the device refused the connection, all its connections are taken",
+                     "CUSBDevice::OpenDeviceAt", __LINE__, dev->path.c_str());
+        dev->conn->Close();
+        return velmora::kUsbDeviceBusy;
+    }
+    Publish(dev, nullptr);
+    if (handle) *handle = dev->handle;
+    return 0;
+}
+
+int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching) {
+    if (handle) *handle = 0;
+    if (matching) *matching = 0;
+    std::lock_guard refresh(refreshMu_);
+    std::vector<HidDeviceDescriptor> found = EnumerateMatching();
+    if (matching) *matching = static_cast<int>(found.size());
+    if (serial.empty()) return velmora::kUsbInvalidHandle;
+
+    for (size_t i = 0; i < found.size(); ++i) {
+        std::shared_ptr<OpenDevice> dev = OpenOne(found[i], static_cast<int>(i));
+        if (!dev) continue;
+        {
+            // Reachable by its handle for the identity query, not listed yet.
+            std::lock_guard lock(mu_);
+            open_[dev->handle] = dev;
+        }
+        UsbDeviceInfo info{};
+        bool keep = GetDeviceInfo(dev->handle, info) == 0 &&
+                    std::string_view(info.Serial, strnlen(info.Serial, sizeof info.Serial)) == serial;
+        {
+            std::lock_guard lock(mu_);
+            auto it = open_.find(dev->handle);
+            if (it == open_.end()) {
+                keep = false;  // closed meanwhile by CloseDevice on another thread
+            } else if (keep) {
+                UsbDeviceEntry entry{};
+                entry.handle = dev->handle;
+                StoreIdentity(entry, info);
+                devices_.push_back(entry);
+            } else {
+                open_.erase(it);
+            }
+        }
+        if (keep) {
+            if (handle) *handle = dev->handle;
+            return 0;
+        }
+        dev->conn->Close();
+    }
+    return velmora::kUsbInvalidHandle;
 }
 
 void CUSBDevice::CloseAll() {
@@ -191,15 +298,9 @@ int CUSBDevice::RefreshDevices() {
             std::this_thread::sleep_for(t.retryAfterFailedInfo);
             continue;  // the entry keeps empty texts and stays in the list
         }
-        std::string name = velmora::Utf8ToCp936(std::string_view(info.DeviceName, strnlen(info.DeviceName, sizeof info.DeviceName)));
         std::lock_guard lock(mu_);
         for (auto& e : devices_) {
-            if (e.handle != handle) continue;
-            velmora::CopyCp936Field(e.name, sizeof e.name, name);
-            CopyField(e.productModel, info.ProductModel);
-            CopyField(e.serial, info.Serial);
-            CopyField(e.buildDate, info.BuildDate);
-            CopyField(e.biosVersion, info.BiosVersion);
+            if (e.handle == handle) StoreIdentity(e, info);
         }
     }
     return count;
@@ -260,6 +361,7 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
 
     const Timing t = GetTiming();
     std::lock_guard exchange(dev->exchangeMu);
+    if (dev->refused) return velmora::kUsbDeviceBusy;
 
     TransferContext ctx;
     ctx.handle = handle;
@@ -277,6 +379,28 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
                                                  ? t.requestPhase
                                                  : std::chrono::milliseconds(int64_t{std::max(timeoutSeconds, 0)} * 1000);
     ctx.conn->Rearm();
+
+    // Other processes (and other CUSBDevice objects) talking to this device wait for each other:
+    // on hidraw every open handle receives every reply.
+    int locked = ctx.conn->LockExchange(requestLimit);
+    if (locked == velmora::kHidLockTimeout) {
+        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: %s is locked by another exchange; gave up after %lld ms",
+                     "CUSBDevice::Transfer", __LINE__, handle, static_cast<int>(cmd), dev->path.c_str(),
+                     static_cast<long long>(requestLimit.count()));
+        return velmora::kUsbTimeout;
+    }
+    if (locked != 0) return velmora::kUsbWriteFailed;  // closed while waiting: as a write on a closed device
+    struct Unlock {
+        HidConnection* conn;
+        ~Unlock() { conn->UnlockExchange(); }
+    } unlock{ctx.conn};
+
+    // Replies that arrived after their exchange gave up would otherwise answer this one.
+    if (DiscardStale(ctx)) {
+        dev->refused = true;
+        return velmora::kUsbDeviceBusy;
+    }
+
     int requestResult = RunPhase(&CUSBDevice::WriteThread, ctx, requestLimit);
 
     // The reply phase runs whatever the request phase gave, so a late reply is drained and the
@@ -284,7 +408,30 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
     ctx.conn->Rearm();
     ctx.inIo.store(0);
     int replyResult = RunPhase(&CUSBDevice::ReadThread, ctx, t.replyPhase);
+    if (ctx.busyNotice) {
+        // The device refused the connection; that is the answer even when the request could not
+        // be written because the device had already closed it.
+        dev->refused = true;
+        return velmora::kUsbDeviceBusy;
+    }
     return requestResult < 0 ? requestResult : replyResult;
+}
+
+bool CUSBDevice::DiscardStale(TransferContext& ctx) {
+    bool busy = false;
+    int dropped = ctx.conn->DiscardPending(static_cast<size_t>(ctx.inputReportLength), [&busy](const uint8_t* r, size_t n) {
+        ReplyHeader h;
+        if (velmora::PeekReplyHeader(r, n, h) && velmora::IsBusyNotice(h)) busy = true;
+    });
+    if (dropped > 0) {
+        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: dropped %d stale report(s) before the request",
+                     "CUSBDevice::Transfer", __LINE__, ctx.handle, static_cast<int>(ctx.command), dropped);
+    }
+    if (busy) {
+        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d: the device refused the connection, all its connections are taken",
+                     "CUSBDevice::Transfer", __LINE__, ctx.handle);
+    }
+    return busy;
 }
 
 int CUSBDevice::RunPhase(int (*body)(TransferContext&), TransferContext& ctx, std::chrono::milliseconds limit) {
@@ -367,6 +514,21 @@ int CUSBDevice::ReadThread(TransferContext& ctx) {
         ctx.inIo.store(1);
         if (n == velmora::kHidOversized) return velmora::kUsbBadReply;
         if (n <= 0) return velmora::kUsbReadFailed;  // device gone, or woken by a close
+        ReplyHeader h;
+        if (velmora::PeekReplyHeader(report.data(), static_cast<size_t>(n), h)) {
+            if (velmora::IsBusyNotice(h)) {
+                AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d: the device refused the connection, all its connections are taken",
+                             "ReadThread", __LINE__, ctx.handle);
+                ctx.busyNotice = true;
+                return velmora::kUsbDeviceBusy;
+            }
+            if (h.command != ctx.command) {
+                // Not this exchange's reply (a late one of an earlier exchange): not fed.
+                AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: skipped a reply report of command %u",
+                             "ReadThread", __LINE__, ctx.handle, static_cast<int>(ctx.command), h.command);
+                continue;
+            }
+        }
         if (assembler.Feed(report.data(), static_cast<size_t>(n))) return assembler.Result();
     }
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "protocol/device_info.h"
@@ -36,8 +37,9 @@ constexpr uint16_t kDefaultUsbVendorId = 0x1703;
 // -1 is the invalid handle, 0 means "no camera". A closed or unknown id gives -304.
 //
 // Thread-safe: any thread may call any method. Exchanges on different devices run in parallel;
-// exchanges on the same device are serialised. A refresh or CloseAll makes exchanges still running
-// on the closed devices fail promptly.
+// exchanges on the same device are serialised, within the process by a mutex and across processes
+// by the device's advisory lock (see docs/usb-transport.md). A refresh or CloseAll makes exchanges
+// still running on the closed devices fail promptly.
 class CUSBDevice {
 public:
     // Waits of the device search and of the exchange phases; tests shorten them.
@@ -64,6 +66,18 @@ public:
     // Closes every device, empties the list, runs DeviceOpen and reads each device's identity.
     // Returns the number of devices found.
     int RefreshDevices();
+    // Opens only the index-th (from 0) matching device, in the order DeviceOpen meets them (vendor
+    // in the filter, usable report length), and appends its entry with empty texts: no settle
+    // wait, no identity query, the other devices stay untouched. `*matching` = how many matching
+    // devices were seen. Returns 0 with `*handle`, -304 when there is no such device or it cannot
+    // be opened, -42 when it already said it is busy (otherwise its first exchange says so).
+    // Either pointer may be null.
+    int OpenDeviceAt(int index, int32_t* handle, int* matching);
+    // Opens the matching devices one at a time and asks each for its identity (no settle wait);
+    // keeps the first whose Serial equals `serial` exactly, appending its entry with its identity
+    // texts, and closes every other at once. Returns 0 with `*handle`, or -304 when none matches
+    // (an empty serial matches nothing). `*matching` as for OpenDeviceAt.
+    int OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching);
     // Closes every device and empties the list.
     void CloseAll();
     // Closes one device (e.g. after telling it to reboot); its entry stays in the list and its
@@ -96,11 +110,16 @@ private:
     struct TransferContext;
 
     std::shared_ptr<OpenDevice> FindDevice(int32_t handle) const;
+    bool Matches(const velmora::HidDeviceDescriptor& d) const;
+    std::vector<velmora::HidDeviceDescriptor> EnumerateMatching();
+    std::shared_ptr<OpenDevice> OpenOne(const velmora::HidDeviceDescriptor& d, int matchedBefore);
+    void Publish(const std::shared_ptr<OpenDevice>& dev, const UsbDeviceInfo* identity);
     int DeviceOpenLocked();
     void CloseAllLocked();
     int RunPhase(int (*body)(TransferContext&), TransferContext& ctx, std::chrono::milliseconds limit);
     static int WriteThread(TransferContext& ctx);
     static int ReadThread(TransferContext& ctx);
+    static bool DiscardStale(TransferContext& ctx);
 
     std::unique_ptr<velmora::HidBackend> backend_;
     mutable std::mutex mu_;      // guards everything below

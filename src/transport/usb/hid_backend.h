@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,10 +31,15 @@ enum HidIoResult : int {
     kHidDisconnected = -2,  // the device is gone (unplugged, peer closed)
     kHidOversized = -3,     // an incoming report was larger than the read buffer
     kHidIoError = -4,       // any other system failure
+    kHidLockTimeout = -5,   // LockExchange: another holder kept the device's lock too long
 };
 
+// Shown each report DiscardPending drops (report id byte first).
+using HidReportVisitor = std::function<void(const uint8_t* report, size_t length)>;
+
 // One open device. Read and Write block until they are done, fail, or are woken by Cancel/Close.
-// Thread-safety: one thread does I/O at a time (one phase of one exchange); Cancel() and Close()
+// Thread-safety: one thread does I/O at a time (one phase of one exchange, or the exchange's
+// caller around the phases: DiscardPending, LockExchange, UnlockExchange); Cancel() and Close()
 // may be called from any other thread at any time. Rearm() is called only while no I/O runs.
 class HidConnection {
 public:
@@ -43,6 +50,22 @@ public:
     // Reads one report into `buffer` (report id byte first, 0 for devices without report ids).
     // Returns the byte count (> 0) or a HidIoResult.
     virtual int Read(uint8_t* buffer, size_t capacity) = 0;
+    // Reads and drops every report already waiting, without blocking: replies that arrived after
+    // their exchange gave up. `seen` (may be empty) is shown each dropped report, cut to
+    // `capacity` bytes. Stops when nothing more waits, on a read failure (the exchange that
+    // follows notices it), or after a bound, so a device that never stops talking cannot keep it
+    // spinning. Returns how many reports were dropped.
+    virtual int DiscardPending(size_t capacity, const HidReportVisitor& seen) = 0;
+    // Takes the device's cross-process exchange lock (an flock on a file every process names the
+    // same way for this device), polling for at most `limit`. Returns 0, kHidLockTimeout when
+    // another holder kept it, or kHidCancelled when Cancel/Close came first. A connection without
+    // such a file (or whose file could not be opened) returns 0 at once.
+    virtual int LockExchange(std::chrono::milliseconds limit) {
+        (void)limit;
+        return 0;
+    }
+    // Releases what LockExchange took; harmless when nothing is held.
+    virtual void UnlockExchange() {}
     // Makes a blocked Read/Write return kHidCancelled at once, and every later one until Rearm().
     virtual void Cancel() = 0;
     // Clears a Cancel() for the next phase. Does not undo Close().

@@ -32,6 +32,17 @@ void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, co
     if (chunkLength > 0) std::memcpy(report + kRequestPayloadOffset, chunk, static_cast<size_t>(chunkLength));
 }
 
+bool PeekReplyHeader(const uint8_t* report, size_t length, ReplyHeader& out) {
+    if (!report || length < static_cast<size_t>(kReplyPayloadOffset) || GetLe32(report + 1) != kUsbMagic) return false;
+    out.command = GetLe32(report + 5);
+    out.payloadLength = static_cast<int>(GetLe16(report + 9));
+    out.last = GetLe16(report + 11) == 1;
+    out.status = static_cast<int32_t>(GetLe32(report + 13));
+    return true;
+}
+
+bool IsBusyNotice(const ReplyHeader& header) { return header.command == 0 && header.status == kUsbDeviceBusy; }
+
 int64_t RequestReportCount(int64_t dataLength, int reportLength) {
     int64_t per = reportLength - kRequestPayloadOffset;
     if (per <= 0) return -1;

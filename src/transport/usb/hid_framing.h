@@ -7,7 +7,7 @@
 //
 // Request report: [0] report id 0, [1..4] magic "FDTH", [5..8] command id, [9..10] payload length,
 // [11..12] last flag (1 on the final report), [13..] payload.
-// Reply report:   [0] report id, [1..4] magic, [5..8] command id (ignored), [9..10] payload length,
+// Reply report:   [0] report id, [1..4] magic, [5..8] command id, [9..10] payload length,
 // [11..12] last flag, [13..16] signed status, [17..] payload. All fields little-endian.
 
 namespace velmora {
@@ -29,12 +29,30 @@ constexpr int kUsbWriteFailed = -40;      // writing a request report failed (or
 constexpr int kUsbReadFailed = -41;       // reading a reply report failed: device gone
 constexpr int kUsbBadReply = -310;        // wrong magic, malformed reply report, unparsable reply
 constexpr int kUsbReplyTooLong = -307;    // a reply chunk did not fit into the reply buffer
+// The device refused the connection: all its connections are taken. It says so with one reply
+// report of command id 0, payload length 0, last flag 1 and this status, then closes.
+constexpr int kUsbDeviceBusy = -42;
 
 // Fills `report` (reportLength bytes, zero-filled by the caller once per request) with the
 // request header and `chunk` of `chunkLength` bytes. Requires reportLength >= kMinReportLength and
 // chunkLength <= reportLength - kRequestPayloadOffset.
 void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, const uint8_t* chunk,
                          int chunkLength, bool last);
+
+// Header fields of a reply report.
+struct ReplyHeader {
+    uint32_t command = 0;
+    int payloadLength = 0;
+    bool last = false;
+    int32_t status = 0;
+};
+
+// Reads the header of a reply report (report id byte first). False when the report is shorter
+// than the reply header or does not start with the magic; ReplyAssembler refuses such a report.
+bool PeekReplyHeader(const uint8_t* report, size_t length, ReplyHeader& out);
+
+// True for the device's notice that it refused the connection (command id 0, status -42).
+bool IsBusyNotice(const ReplyHeader& header);
 
 // Number of reports a request of `dataLength` bytes takes (1 for an empty request).
 int64_t RequestReportCount(int64_t dataLength, int reportLength);

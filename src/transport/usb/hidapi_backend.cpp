@@ -2,13 +2,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
 
 #include <hidapi/hidapi.h>
 
+#include "transport/usb/device_lock.h"
 #include "transport/usb/hid_report_descriptor.h"
 
 namespace velmora {
@@ -18,6 +21,8 @@ namespace {
 constexpr int kReadSliceMs = 50;
 // The largest report descriptor the HID core accepts.
 constexpr size_t kMaxDescriptorBytes = 4096;
+// DiscardPending drops at most this many reports per call.
+constexpr int kMaxDiscardedReports = 4096;
 
 std::mutex& HidapiMutex() {
     static std::mutex mu;
@@ -28,7 +33,8 @@ std::mutex& HidapiMutex() {
 // here. Reads and writes on an open device need no lock.
 class HidapiConnection : public HidConnection {
 public:
-    HidapiConnection(hid_device* dev, bool numbered) : dev_(dev), numbered_(numbered) {}
+    HidapiConnection(hid_device* dev, bool numbered, std::unique_ptr<DeviceLockFile> lock)
+        : dev_(dev), numbered_(numbered), lock_(std::move(lock)) {}
     ~HidapiConnection() override {
         std::lock_guard lock(HidapiMutex());
         hid_close(dev_);
@@ -43,20 +49,33 @@ public:
 
     int Read(uint8_t* buffer, size_t capacity) override {
         if (capacity < 2) return kHidIoError;
-        // Unnumbered reports come without a report-id byte; put the 0 the framing expects.
-        uint8_t* into = numbered_ ? buffer : buffer + 1;
-        size_t room = numbered_ ? capacity : capacity - 1;
         for (;;) {
             if (Stopped()) return kHidCancelled;
-            int n = hid_read_timeout(dev_, into, room, kReadSliceMs);
-            if (n < 0) return kHidDisconnected;
-            if (n == 0) continue;
-            if (!numbered_) {
-                buffer[0] = 0;
-                ++n;
-            }
-            return n;
+            int n = ReadWithin(buffer, capacity, kReadSliceMs);
+            if (n != 0) return n;
         }
+    }
+
+    int DiscardPending(size_t capacity, const HidReportVisitor& seen) override {
+        if (Stopped()) return 0;
+        std::vector<uint8_t> buffer(std::max<size_t>(capacity, 2));
+        int dropped = 0;
+        while (dropped < kMaxDiscardedReports) {
+            int n = ReadWithin(buffer.data(), buffer.size(), 0);
+            if (n <= 0) break;  // nothing waits, or the device is gone: the exchange notices the latter
+            ++dropped;
+            if (seen) seen(buffer.data(), static_cast<size_t>(n));
+        }
+        return dropped;
+    }
+
+    int LockExchange(std::chrono::milliseconds limit) override {
+        if (!lock_) return 0;
+        return lock_->Acquire(limit, [this] { return Stopped(); });
+    }
+
+    void UnlockExchange() override {
+        if (lock_) lock_->Release();
     }
 
     void Cancel() override { cancelled_.store(true); }
@@ -66,8 +85,25 @@ public:
 private:
     bool Stopped() const { return cancelled_.load() || closed_.load(); }
 
+    // One read waiting at most `ms` (0: only what is already there). Returns the report length
+    // with the report-id byte in front, 0 when nothing came, or kHidDisconnected.
+    int ReadWithin(uint8_t* buffer, size_t capacity, int ms) {
+        // Unnumbered reports come without a report-id byte; put the 0 the framing expects.
+        uint8_t* into = numbered_ ? buffer : buffer + 1;
+        size_t room = numbered_ ? capacity : capacity - 1;
+        int n = hid_read_timeout(dev_, into, room, ms);
+        if (n < 0) return kHidDisconnected;
+        if (n == 0) return 0;
+        if (!numbered_) {
+            buffer[0] = 0;
+            ++n;
+        }
+        return n;
+    }
+
     hid_device* dev_;
     bool numbered_;
+    std::unique_ptr<DeviceLockFile> lock_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> closed_{false};
 };
@@ -125,7 +161,11 @@ std::unique_ptr<HidConnection> HidapiBackend::Open(const HidDeviceDescriptor& de
     }
     if (!h) return nullptr;
     hid_set_nonblocking(h, 0);
-    return std::make_unique<HidapiConnection>(h, device.numberedReports);
+    // The exchange lock is an flock on the hidraw node itself, opened a second time: the node is
+    // the one name every process (of every user) shares for this device. Read-only and
+    // non-blocking; this descriptor is never read, hidraw drops what its queue cannot hold.
+    auto lock = std::make_unique<DeviceLockFile>(device.path, O_RDONLY | O_NONBLOCK);
+    return std::make_unique<HidapiConnection>(h, device.numberedReports, std::move(lock));
 }
 
 }  // namespace velmora

@@ -14,11 +14,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include <cjson/cJSON.h>
 
 #include "platform/zeb_log.h"
+#include "transport/usb/device_lock.h"
 #include "transport/usb/hid_framing.h"
 
 namespace velmora {
@@ -28,6 +32,8 @@ constexpr size_t kMaxDescriptionBytes = 64 * 1024;
 // poll() wakes at least this often as a safety net; Cancel and Close also wake it through the
 // event fd at once.
 constexpr int kPollSliceMs = 200;
+// DiscardPending drops at most this many reports per call.
+constexpr int kMaxDiscardedReports = 4096;
 
 bool GetInt(const cJSON* root, const char* name, long lo, long hi, long& out) {
     const cJSON* item = cJSON_GetObjectItem(root, name);
@@ -42,7 +48,8 @@ bool GetInt(const cJSON* root, const char* name, long lo, long hi, long& out) {
 // One connected SOCK_SEQPACKET socket plus an event fd that Cancel and Close signal.
 class SeqpacketConnection : public HidConnection {
 public:
-    SeqpacketConnection(int fd, int wake) : fd_(fd), wake_(wake) {}
+    SeqpacketConnection(int fd, int wake, std::unique_ptr<DeviceLockFile> lock)
+        : fd_(fd), wake_(wake), lock_(std::move(lock)) {}
     ~SeqpacketConnection() override {
         ::close(fd_);
         ::close(wake_);
@@ -63,6 +70,7 @@ public:
     }
 
     int Read(uint8_t* buffer, size_t capacity) override {
+        bool resetSeen = false;
         for (;;) {
             if (int stop = Stopped()) return stop;
             // MSG_TRUNC makes recv report the packet's real size, so an oversized report is
@@ -75,8 +83,46 @@ public:
                 if (int r = Wait(POLLIN); r < 0) return r;
                 continue;
             }
+            if (errno == ECONNRESET && !resetSeen) {
+                // A peer that closed while our request lay unread is reported once as a reset;
+                // the reports it sent before closing (e.g. a busy notice) are still queued and
+                // the end of the connection follows them.
+                resetSeen = true;
+                continue;
+            }
             return errno == ECONNRESET ? kHidDisconnected : kHidIoError;
         }
+    }
+
+    int DiscardPending(size_t capacity, const HidReportVisitor& seen) override {
+        if (Stopped()) return 0;
+        std::vector<uint8_t> buffer(std::max<size_t>(capacity, 1));
+        int dropped = 0;
+        bool resetSeen = false;
+        while (dropped < kMaxDiscardedReports) {
+            ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+            if (n > 0) {
+                ++dropped;
+                if (seen) seen(buffer.data(), std::min(static_cast<size_t>(n), buffer.size()));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == ECONNRESET && !resetSeen) {
+                resetSeen = true;  // see Read
+                continue;
+            }
+            break;  // nothing waits, or the connection ended: the exchange notices the latter
+        }
+        return dropped;
+    }
+
+    int LockExchange(std::chrono::milliseconds limit) override {
+        if (!lock_) return 0;
+        return lock_->Acquire(limit, [this] { return Stopped() != 0; });
+    }
+
+    void UnlockExchange() override {
+        if (lock_) lock_->Release();
     }
 
     void Cancel() override {
@@ -118,6 +164,7 @@ private:
 
     int fd_;
     int wake_;
+    std::unique_ptr<DeviceLockFile> lock_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> closed_{false};
 };
@@ -147,16 +194,19 @@ int ParseSimDeviceDescription(const char* text, size_t length, HidDeviceDescript
     return 0;
 }
 
-std::unique_ptr<HidConnection> MakeSeqpacketConnection(int fd) {
+std::unique_ptr<HidConnection> MakeSeqpacketConnection(int fd, const std::string& lockPath) {
     int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0) {
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<SeqpacketConnection>(fd, wake);
+    std::unique_ptr<DeviceLockFile> lock;
+    if (!lockPath.empty()) lock = std::make_unique<DeviceLockFile>(lockPath, O_RDONLY);
+    return std::make_unique<SeqpacketConnection>(fd, wake, std::move(lock));
 }
 
-SimHidBackend::SimHidBackend(std::string directory) : dir_(std::move(directory)) {}
+SimHidBackend::SimHidBackend(std::string directory, std::chrono::milliseconds connectTimeout)
+    : dir_(std::move(directory)), connectTimeout_(connectTimeout) {}
 
 std::vector<HidDeviceDescriptor> SimHidBackend::Enumerate() {
     std::vector<std::string> names;
@@ -194,22 +244,65 @@ std::vector<HidDeviceDescriptor> SimHidBackend::Enumerate() {
     return found;
 }
 
+namespace {
+
+// Connects `fd` (non-blocking) to `addr`, retrying until `deadline`. A listener whose backlog is
+// full answers EAGAIN and cannot be waited for, so connect() is tried again in short steps.
+// Returns 0, 1 when the deadline passed, or -1 when the device refuses (no listener, ...).
+int ConnectBefore(int fd, const sockaddr_un& addr, std::chrono::steady_clock::time_point deadline) {
+    std::chrono::milliseconds step{1};
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
+        const int err = errno;
+        if (err == EINTR) continue;
+        if (err == EISCONN) return 0;  // an earlier attempt completed meanwhile
+        auto now = std::chrono::steady_clock::now();
+        if (err == EINPROGRESS || err == EALREADY) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+            if (left <= 0) return 1;
+            pollfd p{fd, POLLOUT, 0};
+            int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+            if (r < 0 && errno != EINTR) return -1;
+            if (r > 0) {
+                int soErr = 0;
+                socklen_t len = sizeof soErr;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soErr, &len) != 0 || soErr != 0) return -1;
+                return 0;
+            }
+            continue;
+        }
+        if (err != EAGAIN && err != EWOULDBLOCK) return -1;
+        if (now >= deadline) return 1;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(step, deadline - now));
+        step = std::min(step * 2, std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<HidConnection> SimHidBackend::Open(const HidDeviceDescriptor& device) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (device.path.size() >= sizeof addr.sun_path) return nullptr;
     std::memcpy(addr.sun_path, device.path.c_str(), device.path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return nullptr;
-    int r;
-    do {
-        r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    } while (r != 0 && errno == EINTR);
+    int r = ConnectBefore(fd, addr, std::chrono::steady_clock::now() + connectTimeout_);
     if (r != 0) {
+        if (r > 0) {
+            AppLog().Log(3, nullptr, " (F=%s L=%d) %s: connection not accepted within %lld ms; device skipped",
+                         "SimHidBackend::Open", __LINE__, device.path.c_str(),
+                         static_cast<long long>(connectTimeout_.count()));
+        }
         ::close(fd);
         return nullptr;
     }
-    return MakeSeqpacketConnection(fd);
+    // Every process names the device's lock by its description file next to the socket.
+    std::string lockPath;
+    const std::string sock = ".sock";
+    if (device.path.size() > sock.size() && device.path.compare(device.path.size() - sock.size(), sock.size(), sock) == 0)
+        lockPath = device.path.substr(0, device.path.size() - sock.size()) + ".json";
+    return MakeSeqpacketConnection(fd, lockPath);
 }
 
 }  // namespace velmora

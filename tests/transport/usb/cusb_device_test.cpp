@@ -34,9 +34,10 @@ int32_t HandleAt(const CUSBDevice& host, int index) {
     return e.handle;
 }
 
-FakeResponse Reply(int reportLength, int32_t status, const std::string& data) {
+// The camera's answer to `cmd` (replies carry the request's command id).
+FakeResponse Reply(uint32_t cmd, int reportLength, int32_t status, const std::string& data) {
     FakeResponse r;
-    r.reports = MakeReplyReports(reportLength, 0, status, data);
+    r.reports = MakeReplyReports(reportLength, cmd, status, data);
     return r;
 }
 
@@ -88,7 +89,7 @@ TEST_F(CUSBDeviceTest, FirmwareBlockOfOneMebibyteIs20165Reports) {
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     char reply[1024] = {};
     int received = -1;
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, 0, "{\"nResult\":0}"); });
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, "{\"nResult\":0}"); });
     EXPECT_EQ(host_->Transfer(handle_, 3004, block.data(), static_cast<int>(block.size()), reply, sizeof reply,
                               &received, 20),
               0);
@@ -104,10 +105,10 @@ TEST_F(CUSBDeviceTest, FirmwareBlockOfOneMebibyteIs20165Reports) {
 }
 
 TEST_F(CUSBDeviceTest, ReplyIsReassembledAndStatusComesFromTheLastReport) {
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) {
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
         FakeResponse r;
-        r.reports.push_back(MakeReplyReport(65, 0, 1, std::string(48, 'x'), false));
-        r.reports.push_back(MakeReplyReport(65, 0, 7, std::string(10, 'y'), true));
+        r.reports.push_back(MakeReplyReport(65, cmd, 1, std::string(48, 'x'), false));
+        r.reports.push_back(MakeReplyReport(65, cmd, 7, std::string(10, 'y'), true));
         return r;
     });
     char reply[3072];
@@ -120,27 +121,27 @@ TEST_F(CUSBDeviceTest, ReplyIsReassembledAndStatusComesFromTheLastReport) {
     EXPECT_EQ(reply[58], 0);
 
     // A set request without reply buffer: only the status matters.
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, 0, "whatever"); });
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, "whatever"); });
     EXPECT_EQ(host_->Transfer(handle_, 40001090, req, sizeof req, nullptr, 0, nullptr, 5), 0);
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, -21, ""); });
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, -21, ""); });
     EXPECT_EQ(host_->Transfer(handle_, 40001090, req, sizeof req, nullptr, 0, nullptr, 5), -21);
 }
 
 TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
     char reply[3072] = {};
     // Wrong magic after a good report: -310 at once (the final report is never waited for).
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) {
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
         FakeResponse r;
-        r.reports.push_back(MakeReplyReport(65, 0, 0, "ok", false));
-        r.reports.push_back(MakeReplyReport(65, 0, 0, "bad", false, 0x11223344));
+        r.reports.push_back(MakeReplyReport(65, cmd, 0, "ok", false));
+        r.reports.push_back(MakeReplyReport(65, cmd, 0, "bad", false, 0x11223344));
         return r;
     });
     EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbBadReply);
 
     // A payload length the report cannot hold: -310.
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) {
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
         FakeResponse r;
-        auto rep = MakeReplyReport(65, 0, 0, "", true);
+        auto rep = MakeReplyReport(65, cmd, 0, "", true);
         rep[9] = 0xFF;
         rep[10] = 0xFF;
         r.reports.push_back(rep);
@@ -149,23 +150,23 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
     EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbBadReply);
 
     // A packet longer than the report length: -310, nothing beyond the report is read.
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) {
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
         FakeResponse r;
-        r.reports.push_back(MakeReplyReport(200, 0, 0, "long", true));
+        r.reports.push_back(MakeReplyReport(200, cmd, 0, "long", true));
         return r;
     });
     EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbBadReply);
 }
 
 TEST_F(CUSBDeviceTest, OversizedReplyGivesMinus307WithoutOverrun) {
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, 0, std::string(300, 'r')); });
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, std::string(300, 'r')); });
     auto reply = std::make_unique<char[]>(100);  // exact size: ASan reports any write past it
     int received = 0;
     EXPECT_EQ(host_->Transfer(handle_, 40001119, "q", 2, reply.get(), 100, &received, 5), velmora::kUsbReplyTooLong);
     EXPECT_EQ(received, 96);  // two chunks of 48; the third would leave no room for the zero
     EXPECT_EQ(reply[96], 0);
     // The exchange stayed in step: the next one is answered normally.
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, 0, "fine"); });
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, "fine"); });
     EXPECT_EQ(host_->Transfer(handle_, 40001119, "q", 2, reply.get(), 100, &received, 5), 0);
     EXPECT_STREQ(reply.get(), "fine");
 }
@@ -210,9 +211,9 @@ TEST_F(CUSBDeviceTest, UnpluggedDeviceFailsWithoutHanging) {
 }
 
 TEST_F(CUSBDeviceTest, UnplugDuringTheReplyGivesMinus41) {
-    cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) {
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
         FakeResponse r;
-        r.reports.push_back(MakeReplyReport(65, 0, 0, "partial", false));
+        r.reports.push_back(MakeReplyReport(65, cmd, 0, "partial", false));
         r.unplug = true;
         return r;
     });
@@ -292,8 +293,8 @@ TEST(CUSBDevice, VendorFilterKeeps1703AndTheFirstNineIds) {
 TEST(CUSBDevice, EachDeviceUsesItsOwnReportLength) {
     TempDir dir;
     FakeUsbCamera wide(dir.path(), "a-wide", 0x1703, 1, 65), narrow(dir.path(), "b-narrow", 0x1703, 2, 33);
-    wide.SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, 1, std::string(100, 'w')); });
-    narrow.SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(33, 2, std::string(100, 'n')); });
+    wide.SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 1, std::string(100, 'w')); });
+    narrow.SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 33, 2, std::string(100, 'n')); });
     auto host = OpenHost(dir.path());
     ASSERT_EQ(host->DeviceOpen(), 2);
     int32_t hw = HandleAt(*host, 0), hn = HandleAt(*host, 1);
@@ -321,12 +322,12 @@ TEST(CUSBDevice, RefreshReadsIdentityTexts) {
     good.SetHandler([](uint32_t cmd, const std::vector<uint8_t>& req) {
         EXPECT_EQ(cmd, kHidCmdDeviceInfo);
         EXPECT_TRUE(req.empty());
-        return Reply(65, 0,
+        return Reply(cmd, 65, 0,
                      R"({"DeviceName":"前门摄像机","ProductModel":"VM-2000-PRO-ULTRA-LONG-MODEL-NAME-XYZ",)"
                      R"("Serial":"SN0001","BuildDate":"2024-05-06","BiosVersion":258})");
     });
-    silent.SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, -5, ""); });
-    garbage.SetHandler([](uint32_t, const std::vector<uint8_t>&) { return Reply(65, 0, "not json"); });
+    silent.SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, -5, ""); });
+    garbage.SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, "not json"); });
 
     auto host = OpenHost(dir.path());
     EXPECT_EQ(host->RefreshDevices(), 3);

@@ -29,10 +29,12 @@ using velmora::testing::TempDir;
 namespace {
 
 // In-memory device: writes succeed until `failWriteAt` (1-based), reads hand out queued reports
-// and otherwise block until Cancel/Close.
+// and otherwise block until Cancel/Close. `waiting` holds reports already there before the
+// request (what DiscardPending finds), `replies` those that come once it is written.
 struct ScriptedState {
     std::mutex mu;
     std::condition_variable cv;
+    std::deque<Report> waiting;
     std::deque<Report> replies;
     int writes = 0;
     int failWriteAt = 0;
@@ -59,6 +61,13 @@ public:
         size_t n = std::min(capacity, r.size());
         std::copy(r.begin(), r.begin() + static_cast<long>(n), buffer);
         return static_cast<int>(n);
+    }
+    int DiscardPending(size_t, const velmora::HidReportVisitor& seen) override {
+        std::lock_guard lock(s_->mu);
+        int n = static_cast<int>(s_->waiting.size());
+        for (const Report& r : s_->waiting) seen(r.data(), r.size());
+        s_->waiting.clear();
+        return n;
     }
     void Cancel() override { Set(cancelled_, true); }
     void Rearm() override { Set(cancelled_, false); }
@@ -111,7 +120,7 @@ TEST(CUSBDeviceThreads, FailedRequestIsNotTurnedIntoSuccessByALateReply) {
     {
         std::lock_guard lock(state->mu);
         state->failWriteAt = 2;
-        state->replies.push_back(MakeReplyReport(65, 0, 0, "", true));
+        state->replies.push_back(MakeReplyReport(65, 3004, 0, "", true));
     }
     std::string data(200, 'd');
     EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
@@ -126,7 +135,7 @@ TEST(CUSBDeviceThreads, FailedRequestIsNotTurnedIntoSuccessByALateReply) {
         std::lock_guard lock(state->mu);
         state->failWriteAt = 0;
         state->writeDelay = 20ms;
-        state->replies.push_back(MakeReplyReport(65, 0, 0, "", true));
+        state->replies.push_back(MakeReplyReport(65, 3004, 0, "", true));
     }
     EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
 }
@@ -149,9 +158,9 @@ TEST(CUSBDeviceThreads, TransfersOnTwoDevicesRunAtOnce) {
     TempDir dir;
     FakeUsbCamera a(dir.path(), "a", 0x1703, 1, 65), b(dir.path(), "b", 0x1703, 2, 33);
     auto echo = [](int len) {
-        return [len](uint32_t, const std::vector<uint8_t>& req) {
+        return [len](uint32_t cmd, const std::vector<uint8_t>& req) {
             FakeResponse r;
-            r.reports = MakeReplyReports(len, 0, static_cast<int32_t>(req.size()), std::string(req.begin(), req.end()));
+            r.reports = MakeReplyReports(len, cmd, static_cast<int32_t>(req.size()), std::string(req.begin(), req.end()));
             return r;
         };
     };
@@ -183,9 +192,9 @@ TEST(CUSBDeviceThreads, TransfersOnTwoDevicesRunAtOnce) {
 TEST(CUSBDeviceThreads, ExchangesOnOneDeviceAreSerialised) {
     TempDir dir;
     FakeUsbCamera cam(dir.path(), "a");
-    cam.SetHandler([](uint32_t, const std::vector<uint8_t>& req) {
+    cam.SetHandler([](uint32_t cmd, const std::vector<uint8_t>& req) {
         FakeResponse r;
-        r.reports = MakeReplyReports(65, 0, 0, std::string(req.begin(), req.end()));
+        r.reports = MakeReplyReports(65, cmd, 0, std::string(req.begin(), req.end()));
         return r;
     });
     auto host = OpenHost(dir.path());

@@ -102,36 +102,52 @@ FakeUsbCamera::Stats FakeUsbCamera::stats() const {
 }
 
 void FakeUsbCamera::Serve() {
-    int conn = -1;
+    std::vector<int> conns;
     std::vector<uint8_t> buf(static_cast<size_t>(reportLength_) + 64);
     for (;;) {
-        pollfd fds[3] = {{wake_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}, {conn, short(reading_.load() ? POLLIN : 0), 0}};
-        int r = ::poll(fds, conn >= 0 ? 3 : 2, reading_.load() ? -1 : 10);
+        const bool reading = reading_.load();
+        std::vector<pollfd> fds = {{wake_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        for (int c : conns) fds.push_back({c, short(reading ? POLLIN : 0), 0});
+        int r = ::poll(fds.data(), fds.size(), reading ? -1 : 10);
         if (r < 0 && errno == EINTR) continue;
         if (fds[0].revents) break;
         if (fds[1].revents & POLLIN) {
             int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c >= 0) {
-                if (conn >= 0) ::close(conn);
-                conn = c;
+            if (c < 0) continue;
+            if (busy_.load()) {
+                SendReport(c, MakeReplyReport(reportLength_, 0, -42, "", true));
+                ::close(c);
+                std::lock_guard lock(mu_);
+                ++stats_.refused;
+                continue;
+            }
+            if (!shared_.load()) {
+                for (int old : conns) ::close(old);
+                conns.clear();
+            }
+            conns.push_back(c);
+            if (!shared_.load()) {
                 std::lock_guard lock(mu_);
                 pending_.clear();
+                requestFrom_ = -1;
             }
             continue;
         }
-        if (conn >= 0 && fds[2].revents) {
-            ssize_t n = ::recv(conn, buf.data(), buf.size(), MSG_DONTWAIT);
+        for (size_t i = 0; i < conns.size() && i + 2 < fds.size(); ++i) {
+            if (conns[i] < 0 || !fds[i + 2].revents) continue;
+            ssize_t n = ::recv(conns[i], buf.data(), buf.size(), MSG_DONTWAIT);
             if (n <= 0) {
                 if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                    ::close(conn);
-                    conn = -1;
+                    ::close(conns[i]);
+                    conns[i] = -1;
                 }
                 continue;
             }
-            HandlePacket(conn, buf.data(), static_cast<size_t>(n));
+            HandlePacket(conns, i, buf.data(), static_cast<size_t>(n));
         }
+        std::erase(conns, -1);
     }
-    if (conn >= 0) ::close(conn);
+    for (int c : conns) ::close(c);
 }
 
 bool FakeUsbCamera::SendReport(int conn, const Report& r) {
@@ -145,7 +161,12 @@ bool FakeUsbCamera::SendReport(int conn, const Report& r) {
     }
 }
 
-void FakeUsbCamera::HandlePacket(int& conn, const uint8_t* p, size_t n) {
+bool FakeUsbCamera::WaitOrQuit(std::chrono::milliseconds delay) {
+    pollfd p{wake_[0], POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(delay.count())) == 0;
+}
+
+void FakeUsbCamera::HandlePacket(std::vector<int>& conns, size_t from, const uint8_t* p, size_t n) {
     FakeResponse response;
     bool complete = false;
     {
@@ -158,11 +179,13 @@ void FakeUsbCamera::HandlePacket(int& conn, const uint8_t* p, size_t n) {
             stats_.payloadLengths.push_back(static_cast<uint16_t>(len));
             stats_.lastFlags.push_back(static_cast<uint16_t>(last));
         }
+        if (requestFrom_ >= 0 && requestFrom_ != conns[from]) ++stats_.interleaved;
+        requestFrom_ = last == 1 ? -1 : conns[from];
         if (13 + len <= n) pending_.insert(pending_.end(), p + 13, p + 13 + len);
         int unplugAt = unplugAfter_.load();
         if (unplugAt > 0 && stats_.reports >= unplugAt) {
-            ::close(conn);
-            conn = -1;
+            ::close(conns[from]);
+            conns[from] = -1;
             return;
         }
         if (last == 1) {
@@ -179,12 +202,28 @@ void FakeUsbCamera::HandlePacket(int& conn, const uint8_t* p, size_t n) {
         }
     }
     if (!complete) return;
+    if (response.delay.count() > 0 && !WaitOrQuit(response.delay)) return;
+    bool sent = true;
     for (const Report& r : response.reports) {
-        if (!SendReport(conn, r)) break;
+        // hidraw hands a report to every open handle before any reader wakes, so the others get
+        // it first: by the time the requester has read it, they have it too.
+        if (shared_.load()) {
+            for (int other : conns) {
+                if (other >= 0 && other != conns[from]) ::send(other, r.data(), r.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            }
+        }
+        if (!SendReport(conns[from], r)) {
+            sent = false;
+            break;
+        }
+    }
+    if (sent) {
+        std::lock_guard lock(mu_);
+        ++stats_.repliesSent;
     }
     if (response.unplug) {
-        ::close(conn);
-        conn = -1;
+        ::close(conns[from]);
+        conns[from] = -1;
     }
 }
 

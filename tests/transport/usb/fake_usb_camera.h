@@ -40,6 +40,7 @@ using Report = std::vector<uint8_t>;
 struct FakeResponse {
     std::vector<Report> reports;  // sent one packet each, in order
     bool unplug = false;          // close the connection after sending the reports
+    std::chrono::milliseconds delay{0};  // wait this long before sending (a late reply)
 };
 
 // Reply reports for `status` and `data`: payload chunks of reportLength - 17, last flag on the final.
@@ -72,6 +73,14 @@ public:
     void SetReading(bool reading) { reading_.store(reading); }
     // Close the connection after this many request reports (0 = never).
     void UnplugAfterReports(int count) { unplugAfter_.store(count); }
+    // Like one hidraw device opened by several hosts: every connection is kept, request reports
+    // from all of them reach one reassembly, and every reply goes to every connection (dropped
+    // for a connection whose queue is full, as hidraw drops). Otherwise a new connection
+    // replaces the previous one.
+    void SetSharedBus(bool shared) { shared_.store(shared); }
+    // All connections taken: each new connection gets the busy notice (command id 0, status
+    // -42, last flag 1) and is closed.
+    void SetBusy(bool busy) { busy_.store(busy); }
 
     struct Stats {
         int reports = 0;                      // request reports received
@@ -81,14 +90,18 @@ public:
         uint32_t lastCommand = 0;
         std::vector<uint8_t> lastRequest;
         std::vector<int> packetSizes;          // sizes of the first 100000 packets
+        int repliesSent = 0;                   // responses sent in full
+        int refused = 0;                       // connections answered with the busy notice
+        int interleaved = 0;                   // request reports from one connection in the middle of another's request
     };
     Stats stats() const;
     int reportLength() const { return reportLength_; }
 
 private:
     void Serve();
-    void HandlePacket(int& conn, const uint8_t* p, size_t n);
+    void HandlePacket(std::vector<int>& conns, size_t from, const uint8_t* p, size_t n);
     bool SendReport(int conn, const Report& r);
+    bool WaitOrQuit(std::chrono::milliseconds delay);
 
     int reportLength_;
     int listenFd_ = -1;
@@ -96,10 +109,13 @@ private:
     std::thread server_;
     std::atomic<bool> reading_{true};
     std::atomic<int> unplugAfter_{0};
+    std::atomic<bool> shared_{false};
+    std::atomic<bool> busy_{false};
     mutable std::mutex mu_;
     Handler handler_;
     Stats stats_;
     std::vector<uint8_t> pending_;
+    int requestFrom_ = -1;  // connection whose request is being reassembled, -1 between requests
 };
 
 }  // namespace velmora::testing
