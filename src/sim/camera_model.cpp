@@ -9,13 +9,10 @@
 #include <memory>
 #include <strings.h>
 
+#include "sim/json_ptr.h"
+
 namespace velmora::sim {
 namespace {
-
-struct JsonDeleter {
-    void operator()(cJSON* item) const { cJSON_Delete(item); }
-};
-using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 
 std::string PrintCompact(const cJSON* item) {
     char* text = cJSON_PrintUnformatted(item);
@@ -54,18 +51,6 @@ bool GetInt(const cJSON* object, const char* name, int64_t* out) {
     return true;
 }
 
-std::string_view StripTrailingNuls(std::string_view text) {
-    while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-    return text;
-}
-
-JsonPtr ParseObject(std::string_view text) {
-    text = StripTrailingNuls(text);
-    JsonPtr root(cJSON_ParseWithLength(text.data(), text.size()));
-    if (!root || !cJSON_IsObject(root.get())) return nullptr;
-    return root;
-}
-
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t size) {
     static const std::array<uint32_t, 256> table = [] {
         std::array<uint32_t, 256> t{};
@@ -82,6 +67,8 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t size) {
 }
 
 // The record's members in record order, with the values a freshly reset camera holds.
+// The simulator keeps this table (member, offset, width, signedness) itself on purpose, apart from
+// the program's own, so that a mistake in one cannot hide by being repeated on both sides.
 const std::vector<ParamInfo> kParams = {
     {"Luminance", 0, 1, false, 50},
     {"Contrast", 1, 1, false, 50},
@@ -255,7 +242,7 @@ std::string CameraModel::HandleJson(std::string_view requestText, Shape shape, i
     int32_t result = 0;
     std::string reply;
     std::vector<Change> changes;
-    JsonPtr req = ParseObject(requestText);
+    JsonPtr req = ParseJsonObject(requestText);
     const cJSON* cmdItem = req ? cJSON_GetObjectItem(req.get(), "Cmd") : nullptr;
     if (!cJSON_IsString(cmdItem)) {
         result = kErrBadRequest;
@@ -402,7 +389,7 @@ void CameraModel::AdvanceFlashLocked() {
 }
 
 std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* status) {
-    JsonPtr req = ParseObject(requestText);
+    JsonPtr req = ParseJsonObject(requestText);
     int64_t type = 0, size = 0;
     int32_t result = 0;
     std::lock_guard lock(mu_);

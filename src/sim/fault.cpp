@@ -1,21 +1,12 @@
 #include "sim/fault.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
+
+#include "sim/parse_int.h"
 
 namespace velmora::sim {
 namespace {
-
-bool ParseInt(std::string_view text, int64_t min, int64_t max, int64_t* out) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    int64_t v = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
-    if (v < min || v > max) return false;
-    *out = v;
-    return true;
-}
 
 std::string Range(int64_t min, int64_t max) { return std::to_string(min) + ".." + std::to_string(max); }
 

@@ -85,4 +85,8 @@ std::vector<uint8_t> BuildReplyReports(uint32_t command, int32_t status, std::st
     return out;
 }
 
+std::vector<uint8_t> BuildBusyNotice(size_t reportLength) {
+    return BuildReplyReports(kBusyNoticeCommand, kBusyStatus, {}, reportLength);
+}
+
 }  // namespace velmora::sim

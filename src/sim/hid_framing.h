@@ -25,6 +25,12 @@ inline constexpr size_t kMinReportLength = 18;      // room for one reply payloa
 inline constexpr size_t kMaxReportLength = 8192;
 inline constexpr size_t kMaxRequestBytes = 2u * 1024 * 1024;  // firmware blocks are at most 1 MiB
 
+// Busy notice: a camera whose connections are all taken answers a further connection with one
+// reply report of command id 0, payload length 0, last flag 1 and this status, then closes it.
+// Hosts report it as "device busy".
+inline constexpr uint32_t kBusyNoticeCommand = 0;
+inline constexpr int32_t kBusyStatus = -42;
+
 // Collects request reports of one connection into whole requests.
 // Thread-bound: used by the thread that serves the connection.
 class RequestAssembler {
@@ -69,6 +75,9 @@ struct ReplyFraming {
 // report with payload length 0 and the last flag set. Returns the reports back to back.
 std::vector<uint8_t> BuildReplyReports(uint32_t command, int32_t status, std::string_view body,
                                        size_t reportLength, const ReplyFraming& framing = {});
+
+// The busy notice (see kBusyStatus): exactly one report of `reportLength` bytes.
+std::vector<uint8_t> BuildBusyNotice(size_t reportLength);
 
 // Little-endian helpers shared with the tests' own client.
 inline void PutLe16(uint8_t* p, uint16_t v) {

@@ -2,31 +2,64 @@
 
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <charconv>
-#include <cstdio>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
-#include <memory>
+#include <cstdio>
+#include <cstring>
 #include <set>
-#include <sstream>
 
 #include "sim/hid_framing.h"
+#include "sim/json_ptr.h"
+#include "sim/parse_int.h"
 
 namespace velmora::sim {
 namespace {
 
-struct JsonDeleter {
-    void operator()(cJSON* item) const { cJSON_Delete(item); }
-};
-
-bool ParseInt(std::string_view text, int64_t min, int64_t max, int64_t* out) {
-    int64_t v = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < min || v > max) return false;
-    *out = v;
-    return true;
+// Reads a scenario file: a regular file of at most kMaxScenarioBytes. Opening does not wait (a FIFO
+// without a writer would block for ever) and the size is checked before anything is read, so a
+// device such as /dev/zero or a huge file cannot make the simulator hang or grow without bound.
+int ReadScenarioFile(const std::string& path, std::string* text, std::string* error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot read scenario " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct stat st{};
+    int rc = 0;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = "scenario " + path + " is not a regular file";
+        rc = -1;
+    } else if (static_cast<uint64_t>(st.st_size) > kMaxScenarioBytes) {
+        *error = "scenario " + path + " is " + std::to_string(st.st_size) + " bytes; at most " +
+                 std::to_string(kMaxScenarioBytes) + " are accepted";
+        rc = -1;
+    } else {
+        // One byte more than the bound tells a file that grew since fstat.
+        text->assign(kMaxScenarioBytes + 1, '\0');
+        size_t got = 0;
+        while (got < text->size()) {
+            const ssize_t n = read(fd, text->data() + got, text->size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                *error = "cannot read scenario " + path + ": " + std::strerror(errno);
+                rc = -1;
+            }
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        text->resize(got);
+        if (rc == 0 && got > kMaxScenarioBytes) {
+            *error = "scenario " + path + " grew beyond " + std::to_string(kMaxScenarioBytes) + " bytes while read";
+            rc = -1;
+        }
+    }
+    close(fd);
+    return rc;
 }
 
 bool JsonInt(const cJSON* item, int64_t min, int64_t max, int64_t* out) {
@@ -208,8 +241,8 @@ int AddFaultOption(std::string_view value, SimOptions* options, std::string* err
 }
 
 int ApplyScenario(std::string_view text, SimOptions* options, std::string* error) {
-    std::unique_ptr<cJSON, JsonDeleter> root(cJSON_ParseWithLength(text.data(), text.size()));
-    if (!root || !cJSON_IsObject(root.get())) {
+    const JsonPtr root = ParseJsonObject(text);
+    if (!root) {
         *error = "scenario is not a JSON object";
         return -1;
     }
@@ -273,14 +306,9 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::string_view(argv[i]) != "--scenario") continue;
         options->scenarioPath = argv[i + 1];
-        std::ifstream in(options->scenarioPath, std::ios::binary);
-        if (!in) {
-            *error = "cannot read scenario " + options->scenarioPath;
-            return -1;
-        }
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (ApplyScenario(text.str(), options, error) != 0) {
+        std::string text;
+        if (ReadScenarioFile(options->scenarioPath, &text, error) != 0) return -1;
+        if (ApplyScenario(text, options, error) != 0) {
             *error = options->scenarioPath + ": " + *error;
             return -1;
         }

@@ -29,6 +29,9 @@ struct CameraSettings {
     std::vector<Fault> faults;
 };
 
+// A scenario file larger than this is refused (the largest real scenarios are a few KiB).
+inline constexpr size_t kMaxScenarioBytes = 1024 * 1024;
+
 // Everything velmora-camsim was asked to do.
 struct SimOptions {
     std::string usbDir;
@@ -49,7 +52,8 @@ struct SimOptions {
 };
 
 // Parses the command line (argv[0] is the program). A --scenario file is loaded first and the
-// other options are applied on top of it, wherever they stand. Returns 0, or -1 with `error`.
+// other options are applied on top of it, wherever they stand; it must be a regular file of at
+// most kMaxScenarioBytes. Returns 0, or -1 with `error`.
 int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std::string* error);
 
 // Applies a scenario (JSON text) to `options`. Returns 0, or -1 with `error`.

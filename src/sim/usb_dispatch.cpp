@@ -5,18 +5,16 @@
 #include <cstring>
 #include <string_view>
 
+#include "sim/json_ptr.h"
+
 namespace velmora::sim {
 namespace {
 
 // The Cmd member of a request text, or "" when the text is not a JSON object with a string Cmd.
 std::string PeekCmd(std::string_view text) {
-    while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-    cJSON* root = cJSON_ParseWithLength(text.data(), text.size());
-    std::string cmd;
-    const cJSON* item = cJSON_IsObject(root) ? cJSON_GetObjectItem(root, "Cmd") : nullptr;
-    if (cJSON_IsString(item)) cmd = item->valuestring;
-    cJSON_Delete(root);
-    return cmd;
+    const JsonPtr root = ParseJsonObject(text);
+    const cJSON* item = root ? cJSON_GetObjectItem(root.get(), "Cmd") : nullptr;
+    return cJSON_IsString(item) ? item->valuestring : "";
 }
 
 bool CmdBelongsTo(uint32_t command, const std::string& cmd) {
@@ -36,9 +34,9 @@ bool CmdBelongsTo(uint32_t command, const std::string& cmd) {
     }
 }
 
-std::string ResultText(int32_t code) { return "{\"Content\":{\"nResult\":" + std::to_string(code) + "}}"; }
-
 }  // namespace
+
+std::string ResultText(int32_t code) { return "{\"Content\":{\"nResult\":" + std::to_string(code) + "}}"; }
 
 UsbReply HandleUsbCommand(CameraModel& model, uint32_t command, const std::vector<uint8_t>& payload) {
     UsbReply reply;

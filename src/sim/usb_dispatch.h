@@ -32,4 +32,7 @@ struct UsbReply {
 // Thread-safe as far as the model is.
 UsbReply HandleUsbCommand(CameraModel& model, uint32_t command, const std::vector<uint8_t>& payload);
 
+// The reply text of a request that was not carried out: {"Content":{"nResult":code}}.
+std::string ResultText(int32_t code);
+
 }  // namespace velmora::sim

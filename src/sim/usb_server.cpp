@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -26,10 +27,63 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kMaxClients = 16;
+// Refused connections kept open until their host hangs up (see RefuseBusy), at most this many
+// and at most this long each.
+constexpr size_t kMaxRefused = 16;
+constexpr auto kRefusedLinger = std::chrono::seconds(2);
 constexpr unsigned kLogInfo = 2;
 constexpr unsigned kLogWarn = 3;
+constexpr const char* kLockName = ".camsim.lock";
 
-std::string ResultText(int32_t code) { return "{\"Content\":{\"nResult\":" + std::to_string(code) + "}}"; }
+// Takes the directory's lock file: an exclusive flock held until ReleaseLock, with this process's
+// id written into the file so that a refused simulator can name the holder. Only the lock counts,
+// never the file's existence: a file left by a simulator that died holds no lock. Returns the
+// file descriptor, or -1 with `error`.
+int TakeLock(const std::string& path, const std::string& dir, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return -1;
+    };
+    // A holder removes the file before it lets go of the lock; whoever locked a file that is no
+    // longer the one at `path` tries again, so two simulators never hold locks on different files.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) return fail("cannot open " + path + ": " + std::strerror(errno));
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            char text[32] = {};
+            const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+            close(fd);
+            if (err != EWOULDBLOCK) return fail("cannot lock " + path + ": " + std::strerror(err));
+            long pid = 0;
+            const bool known = n > 0 && std::sscanf(text, "%ld", &pid) == 1 && pid > 0;
+            return fail(dir + " is in use by another velmora-camsim" +
+                        (known ? " (pid " + std::to_string(pid) + ")" : std::string()));
+        }
+        struct stat held{}, named{};
+        if (fstat(fd, &held) != 0 || stat(path.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+            held.st_ino != named.st_ino) {
+            close(fd);
+            continue;
+        }
+        const std::string pid = std::to_string(getpid()) + "\n";
+        if (pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()) ||
+            ftruncate(fd, static_cast<off_t>(pid.size())) != 0) {
+            const int err = errno;
+            close(fd);
+            return fail("cannot write " + path + ": " + std::strerror(err));
+        }
+        return fd;
+    }
+    return fail("cannot lock " + path + ": it keeps being replaced");
+}
+
+// Reads and drops whatever the host of a refused connection has sent.
+void DiscardInput(int fd) {
+    char buf[512];
+    while (recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+}
 
 int MillisUntil(Clock::time_point when, Clock::time_point now) {
     if (when <= now) return 0;
@@ -85,7 +139,13 @@ private:
         explicit Client(int f, size_t reportLength) : fd(f), assembler(reportLength) {}
     };
 
+    struct Refused {
+        int fd;
+        Clock::time_point until;
+    };
+
     void Run();
+    void RefuseBusy(int fd, Clock::time_point now);
     void ReadRequests(Client& c);
     void Process(Client& c, RequestAssembler::Event event);
     void Flush(Client& c);
@@ -99,6 +159,7 @@ private:
     int wakeFd_ = -1;
     int listenFd_ = -1;
     std::vector<std::unique_ptr<Client>> clients_;
+    std::vector<Refused> refused_;
     std::optional<Clock::time_point> replugAt_;
     std::atomic<bool> plugged_{false};
     std::atomic<int64_t> exchanges_{0};
@@ -176,6 +237,28 @@ void UsbServer::Camera::CloseClient(Client& c) {
 void UsbServer::Camera::DropAll() {
     for (auto& c : clients_) CloseClient(*c);
     clients_.clear();
+    for (const Refused& r : refused_) close(r.fd);
+    refused_.clear();
+}
+
+void UsbServer::Camera::RefuseBusy(int fd, Clock::time_point now) {
+    AppLog().Log(kLogWarn, nullptr, "camsim %s: busy, all %zu connections taken; refused a connection",
+                 config_.name.c_str(), clients_.size());
+    const std::vector<uint8_t> notice = BuildBusyNotice(config_.reportLength);
+    if (send(fd, notice.data(), notice.size(), MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(notice.size())) {
+        close(fd);
+        return;
+    }
+    // The host reads the notice and then the end of the connection. The socket itself stays open
+    // until the host hangs up: closing it while a request of the host is still unread would make
+    // the host's next read fail with a reset instead of returning the notice.
+    shutdown(fd, SHUT_WR);
+    if (refused_.size() >= kMaxRefused) {
+        DiscardInput(fd);
+        close(fd);
+        return;
+    }
+    refused_.push_back({fd, now + kRefusedLinger});
 }
 
 void UsbServer::Camera::Run() {
@@ -197,9 +280,15 @@ void UsbServer::Camera::Run() {
         polled.clear();
         fds.push_back({wakeFd_, POLLIN, 0});
         if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
-        const size_t firstClient = fds.size();
         int timeout = -1;
         if (replugAt_) timeout = MillisUntil(*replugAt_, now);
+        const size_t firstRefused = fds.size();
+        for (const Refused& r : refused_) {
+            fds.push_back({r.fd, POLLIN, 0});
+            const int t = MillisUntil(r.until, now);
+            timeout = timeout < 0 ? t : std::min(timeout, t);
+        }
+        const size_t firstClient = fds.size();
         for (auto& c : clients_) {
             short events = 0;
             if (c->holdUntil && now < *c->holdUntil) {
@@ -219,19 +308,30 @@ void UsbServer::Camera::Run() {
             break;
         }
         if (fds[0].revents) break;  // shutdown
+        now = Clock::now();
+        // Refused connections: drop what their hosts send, close them once the host hangs up or
+        // their time is over.
+        for (size_t i = 0; i < refused_.size(); ++i) {
+            const short re = fds[firstRefused + i].revents;
+            if (re & POLLIN) DiscardInput(refused_[i].fd);
+            if ((re & (POLLHUP | POLLERR | POLLNVAL)) || now >= refused_[i].until) {
+                DiscardInput(refused_[i].fd);
+                close(refused_[i].fd);
+                refused_[i].fd = -1;
+            }
+        }
+        std::erase_if(refused_, [](const Refused& r) { return r.fd < 0; });
         if (listenFd_ >= 0 && fds[1].revents & POLLIN) {
             for (;;) {
                 int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) break;
                 if (clients_.size() >= kMaxClients) {
-                    AppLog().Log(kLogWarn, nullptr, "camsim %s: too many connections", config_.name.c_str());
-                    close(fd);
+                    RefuseBusy(fd, now);
                     continue;
                 }
                 clients_.push_back(std::make_unique<Client>(fd, config_.reportLength));
             }
         }
-        now = Clock::now();
         After action = After::None;
         int64_t replugMs = -1;
         for (size_t i = 0; i < polled.size(); ++i) {
@@ -359,9 +459,14 @@ int UsbServer::Start(std::string* error) {
         if (error) *error = "cannot create " + dir_ + ": " + ec.message();
         return -1;
     }
+    // The lock comes before any socket: a second simulator on this directory must not replace
+    // the first one's sockets, nor remove them when it ends.
+    lockFd_ = TakeLock(LockPath(), dir_, error);
+    if (lockFd_ < 0) return -1;
     for (size_t i = 0; i < cameras_.size(); ++i) {
         if (cameras_[i]->Plug(error) != 0) {
             for (size_t k = 0; k < i; ++k) cameras_[k]->Unplug();
+            ReleaseLock();
             return -1;
         }
     }
@@ -369,6 +474,7 @@ int UsbServer::Start(std::string* error) {
     if (wakeFd_ < 0) {
         if (error) *error = std::string("eventfd: ") + std::strerror(errno);
         for (auto& c : cameras_) c->Unplug();
+        ReleaseLock();
         return -1;
     }
     for (auto& c : cameras_) c->StartThread(wakeFd_);
@@ -386,7 +492,18 @@ void UsbServer::Stop() {
     for (auto& c : cameras_) c->Unplug();
     close(wakeFd_);
     wakeFd_ = -1;
+    ReleaseLock();
     started_ = false;
+}
+
+std::string UsbServer::LockPath() const { return dir_ + "/" + kLockName; }
+
+void UsbServer::ReleaseLock() {
+    if (lockFd_ < 0) return;
+    // Removed while still locked (see TakeLock), so that the directory is left as it was found.
+    unlink(LockPath().c_str());
+    close(lockFd_);
+    lockFd_ = -1;
 }
 
 size_t UsbServer::CameraCount() const { return cameras_.size(); }

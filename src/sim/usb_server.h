@@ -28,6 +28,10 @@ struct UsbCameraConfig {
 // report of the camera's report length; the camera reassembles request reports, answers with
 // reply reports and applies its faults. One thread per camera serves all its connections with
 // poll(); Stop() wakes and joins them and removes every file the server created.
+// While started, the server holds an exclusive lock on <dir>/.camsim.lock (with its process id in
+// the file), so a second server on the same directory refuses to start instead of taking over.
+// A camera whose connections are all taken answers a further one with the busy notice
+// (BuildBusyNotice) and closes it.
 // Thread-safe: Start/Stop from one controlling thread; Model() may be used from any thread.
 class UsbServer {
 public:
@@ -36,8 +40,9 @@ public:
     UsbServer(const UsbServer&) = delete;
     UsbServer& operator=(const UsbServer&) = delete;
 
-    // Creates the directory if needed, every socket (listening) and description, then starts the
-    // camera threads. Returns 0, or -1 with a message in `error` (nothing is left behind).
+    // Creates the directory if needed, takes its lock, creates every socket (listening) and
+    // description, then starts the camera threads. Returns 0, or -1 with a message in `error`
+    // (nothing is left behind; when another server holds the directory nothing is touched).
     int Start(std::string* error);
     void Stop();
 
@@ -52,9 +57,13 @@ public:
     class Camera;  // one served camera (defined in the .cpp)
 
 private:
+    std::string LockPath() const;
+    void ReleaseLock();
+
     std::string dir_;
     std::vector<std::unique_ptr<Camera>> cameras_;
     int wakeFd_ = -1;
+    int lockFd_ = -1;
     bool started_ = false;
 };
 

@@ -1,14 +1,17 @@
 // Runs the velmora-camsim program itself: start-up line, sockets, scenario, clean shutdown.
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -16,15 +19,17 @@
 
 namespace {
 
-// A running simulator with its stdout on a pipe.
+// A running simulator with its stdout on a pipe, and on request its stderr on another.
 class Program {
 public:
-    explicit Program(std::vector<std::string> args) {
+    explicit Program(std::vector<std::string> args, bool captureErrors = false) {
         int out[2];
-        if (pipe(out) != 0) return;
+        int err[2] = {-1, -1};
+        if (pipe(out) != 0 || (captureErrors && pipe2(err, O_NONBLOCK) != 0)) return;
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
+            if (err[1] >= 0) dup2(err[1], STDERR_FILENO);
             close(out[0]);
             close(out[1]);
             std::vector<char*> argv;
@@ -37,6 +42,8 @@ public:
         }
         close(out[1]);
         out_ = out[0];
+        if (err[1] >= 0) close(err[1]);
+        err_ = err[0];
     }
     ~Program() {
         if (pid_ > 0 && !exited_) {
@@ -44,6 +51,7 @@ public:
             waitpid(pid_, nullptr, 0);
         }
         if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
     }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -76,10 +84,20 @@ public:
         }
         return -1;
     }
+    pid_t pid() const { return pid_; }
+    // What the program wrote on stderr so far (with captureErrors).
+    std::string ErrorText() {
+        char buf[4096];
+        ssize_t n;
+        while (err_ >= 0 && (n = read(err_, buf, sizeof buf)) > 0) errors_.append(buf, static_cast<size_t>(n));
+        return errors_;
+    }
 
 private:
     pid_t pid_ = -1;
     int out_ = -1;
+    int err_ = -1;
+    std::string errors_;
     bool exited_ = false;
 };
 
@@ -156,4 +174,61 @@ TEST_F(CamsimProgramTest, BadOptionsExitWithUsage) {
         EXPECT_EQ(p.Stop(0), 2) << args[0];
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+TEST_F(CamsimProgramTest, ScenarioThatIsNoRegularFileIsRefusedAtOnce) {
+    const std::string fifo = dir_ + "/scenario.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Program p({"--usb-dir", dir_ + "/usb", "--usb-count", "1", "--scenario", fifo}, true);
+    EXPECT_EQ(p.Stop(0), 2);  // no writer ever opens the FIFO: reading it would wait forever
+    EXPECT_NE(p.ErrorText().find("velmora-camsim: scenario " + fifo + " is not a regular file"), std::string::npos)
+        << p.ErrorText();
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/usb"));
+}
+
+TEST_F(CamsimProgramTest, SecondSimulatorOnTheSameDirectoryIsRefused) {
+    const std::string usb = dir_ + "/usb";
+    // A lock file left by a simulator that died does not block: only a held lock does.
+    std::filesystem::create_directories(usb);
+    std::ofstream(usb + "/.camsim.lock") << "999999\n";
+    Program first({"--usb-dir", usb, "--usb-count", "2"});
+    ASSERT_EQ(first.ReadLine(), "ready");
+    struct stat before{}, after{};
+    ASSERT_EQ(stat((usb + "/cam01.sock").c_str(), &before), 0);
+    {
+        Program second({"--usb-dir", usb, "--usb-count", "1"}, true);
+        EXPECT_EQ(second.Stop(0), 1);
+        EXPECT_NE(second.ErrorText().find(usb + " is in use by another velmora-camsim (pid " +
+                                          std::to_string(first.pid()) + ")"),
+                  std::string::npos)
+            << second.ErrorText();
+    }
+    // The first simulator keeps its own sockets and serves on.
+    ASSERT_TRUE(std::filesystem::exists(usb + "/cam01.json"));
+    ASSERT_EQ(stat((usb + "/cam01.sock").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    simtest::HidClient c;
+    ASSERT_TRUE(c.Connect(usb + "/cam01.sock"));
+    EXPECT_EQ(DeviceName(c.Exchange(40001117, "")), "模拟相机1");
+    EXPECT_EQ(first.Stop(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(usb));
+}
+
+TEST_F(CamsimProgramTest, BusyCameraLogsTheRefusedConnection) {
+    const std::string usb = dir_ + "/usb";
+    Program p({"--usb-dir", usb, "--usb-count", "1"}, true);
+    ASSERT_EQ(p.ReadLine(), "ready");
+    std::vector<std::unique_ptr<simtest::HidClient>> held;
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(std::make_unique<simtest::HidClient>());
+        ASSERT_TRUE(held.back()->Connect(usb + "/cam01.sock"));
+        ASSERT_EQ(held.back()->Exchange(40001117, "").error, 0);  // accepted and served
+    }
+    simtest::HidClient extra;
+    ASSERT_TRUE(extra.Connect(usb + "/cam01.sock"));
+    EXPECT_EQ(extra.ReadReply().status, -42);
+    EXPECT_EQ(p.Stop(), 0);
+    EXPECT_NE(p.ErrorText().find("camsim cam01: busy, all 16 connections taken; refused a connection"),
+              std::string::npos)
+        << p.ErrorText();
 }

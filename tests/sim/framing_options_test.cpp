@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "sim/fault.h"
 #include "sim/hid_framing.h"
@@ -125,7 +127,7 @@ TEST(FaultTest, ParsesTheDocumentedSyntax) {
 
     for (const char* bad : {"", "refuse", "refuse=0", "refuse=x", "stall=-1", "split=0", "unplug", "nope",
                             "not-json=1", "split=8,cmd", "split=8,replug=5", "neg-progress=5",
-                            "refuse=-1,times=0", "bad-magic=0", "refuse=99999999999"}) {
+                            "refuse=-1,times=0", "bad-magic=0", "refuse=99999999999", "refuse=+-5"}) {
         EXPECT_NE(ParseFault(bad, &f, &error), 0) << bad;
         EXPECT_FALSE(error.empty());
     }
@@ -207,4 +209,31 @@ TEST(SimOptionsTest, CommandLineAndScenarioBuildCameras) {
         SimOptions s;
         EXPECT_NE(ParseCommandLine(static_cast<int>(bad.size()), bad.data(), &s, &error), 0) << bad[1];
     }
+}
+
+TEST(SimOptionsTest, ScenarioMustBeABoundedRegularFile) {
+    char tmpl[] = "/tmp/camsim-scenario-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    auto parse = [](const std::string& path, std::string* error) {
+        SimOptions o;
+        const char* argv[] = {"camsim", "--scenario", path.c_str()};
+        return ParseCommandLine(3, argv, &o, error);
+    };
+    std::string error;
+    for (const std::string& path : {std::string("/dev/null"), dir}) {
+        EXPECT_NE(parse(path, &error), 0) << path;
+        EXPECT_EQ(error, "scenario " + path + " is not a regular file");
+    }
+    // Valid JSON padded to just over the bound is refused by its size, not read.
+    const std::string big = dir + "/big.json";
+    std::string text = "{\"usb_count\": 1}";
+    text.resize(1024 * 1024 + 1, ' ');
+    std::ofstream(big, std::ios::binary) << text;
+    EXPECT_NE(parse(big, &error), 0);
+    EXPECT_NE(error.find("scenario " + big + " is 1048577 bytes"), std::string::npos) << error;
+    text.resize(1024 * 1024);
+    std::ofstream(big, std::ios::binary | std::ios::trunc) << text;
+    EXPECT_EQ(parse(big, &error), 0) << error;
+    std::filesystem::remove_all(dir);
 }

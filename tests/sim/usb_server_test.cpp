@@ -422,3 +422,44 @@ TEST_F(UsbServerTest, StopRemovesFilesAndRefusesForeignFiles) {
     EXPECT_NE(error.find("not a socket"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(dir_ + "/cam01.sock"));
 }
+
+TEST_F(UsbServerTest, BusyCameraSendsANoticeThenCloses) {
+    Start({Camera("cam01", {}, 33)});
+    std::vector<std::unique_ptr<HidClient>> held;
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(std::make_unique<HidClient>(33));
+        ASSERT_TRUE(held.back()->Connect(Sock("cam01")));
+        ASSERT_EQ(held.back()->Exchange(kCmdDeviceInfo, "").error, 0);  // accepted and served
+    }
+    // The notice: one reply report of the camera's length, command id 0, empty, last, status -42.
+    std::vector<uint8_t> notice(33, 0);
+    std::memcpy(&notice[1], "FDTH", 4);
+    notice[11] = 1;
+    const uint8_t busy[4] = {0xD6, 0xFF, 0xFF, 0xFF};  // -42
+    std::memcpy(&notice[13], busy, 4);
+    // A host that writes its first request at once still reads the notice, then the end.
+    for (bool sendFirst : {false, true}) {
+        HidClient extra(33);
+        ASSERT_TRUE(extra.Connect(Sock("cam01")));
+        if (sendFirst) {
+            ASSERT_TRUE(extra.SendRequest(kCmdDeviceInfo, ""));
+        }
+        pollfd p{extra.fd(), POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        std::vector<uint8_t> got(100);
+        const ssize_t n = recv(extra.fd(), got.data(), got.size(), 0);
+        ASSERT_EQ(n, 33) << std::strerror(errno);
+        got.resize(33);
+        EXPECT_EQ(got, notice);
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        EXPECT_EQ(recv(extra.fd(), got.data(), got.size(), 0), 0);
+    }
+    // A freed connection is served again.
+    held.pop_back();
+    HidClient again(33);
+    EXPECT_TRUE(WaitFor([&] {
+        if (!again.Connect(Sock("cam01"))) return false;
+        const Reply r = again.Exchange(kCmdDeviceInfo, "");
+        return r.error == 0 && r.status == 0;
+    }));
+}
