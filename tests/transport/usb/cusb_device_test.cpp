@@ -374,3 +374,126 @@ TEST(CUSBDevice, LogsOpenedDevicesAndWrittenRequests) {
                   h);
     EXPECT_NE(err.find(expect), std::string::npos) << err;
 }
+
+namespace {
+
+// Polls `done` for up to 10 s.
+template <class F>
+bool Eventually(F done) {
+    for (auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(5ms)) {
+        if (done()) return true;
+    }
+    return done();
+}
+
+}  // namespace
+
+TEST_F(CUSBDeviceTest, LateRepliesNeverAnswerTheNextExchange) {
+    // The reply of a set that timed out arrives late; the next set, which the camera refuses,
+    // must not take it as its answer.
+    CUSBDevice::Timing t = FastTiming();
+    t.replyPhase = 100ms;
+    host_->SetTiming(t);
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
+        FakeResponse r = Reply(cmd, 65, 0, "");
+        r.delay = 400ms;
+        return r;
+    });
+    EXPECT_EQ(host_->Transfer(handle_, 40001090, "a", 2, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+    ASSERT_TRUE(Eventually([&] { return cam_->stats().repliesSent == 1; }));
+    host_->SetTiming(FastTiming());
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, -5, ""); });
+    EXPECT_EQ(host_->Transfer(handle_, 40001090, "b", 2, nullptr, 0, nullptr, 5), -5);
+
+    // A report of another command met during the reply is skipped, not taken into it.
+    cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
+        FakeResponse r;
+        r.reports.push_back(MakeReplyReport(65, cmd, 1, std::string(48, 'x'), false));
+        r.reports.push_back(MakeReplyReport(65, cmd + 1, 0, "stray", true));
+        r.reports.push_back(MakeReplyReport(65, cmd, -5, "y", true));
+        return r;
+    });
+    char reply[256];
+    int received = 0;
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "c", 2, reply, sizeof reply, &received, 5), -5);
+    EXPECT_EQ(std::string(reply, static_cast<size_t>(received)), std::string(48, 'x') + "y");
+}
+
+TEST(CUSBDevice, BusyDeviceAnswersMinus42) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "cam");
+    cam.SetBusy(true);
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 1);  // the connect itself succeeds
+    int32_t h = HandleAt(*host, 0);
+    ASSERT_TRUE(Eventually([&] { return cam.stats().refused == 1; }));
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbDeviceBusy);
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbDeviceBusy);
+
+    // Opening just this camera: the notice is seen at once or by the first exchange.
+    int32_t one = 0;
+    int rc = host->OpenDeviceAt(0, &one, nullptr);
+    if (rc == 0) rc = host->Transfer(one, 40001089, "x", 2, nullptr, 0, nullptr, 5);
+    EXPECT_EQ(rc, velmora::kUsbDeviceBusy);
+    EXPECT_EQ(cam.stats().requests, 0);
+}
+
+TEST(CUSBDevice, OpensOneCameraByIndexOrBySerialInListOrder) {
+    TempDir dir;
+    std::vector<std::unique_ptr<FakeUsbCamera>> cams;
+    for (std::string name : {"a", "b", "c", "d"}) {
+        cams.push_back(std::make_unique<FakeUsbCamera>(dir.path(), name, name == "b" ? 0x046d : 0x1703));
+        cams.back()->SetHandler([name](uint32_t cmd, const std::vector<uint8_t>&) {
+            return Reply(cmd, 65, 0, R"({"DeviceName":"cam )" + name + R"(","Serial":"SN-)" + name + "\"}");
+        });
+    }
+    auto requests = [&cams] {
+        std::vector<int> n;
+        for (auto& c : cams) n.push_back(c->stats().requests);
+        return n;
+    };
+    std::vector<UsbDeviceEntry> listed;
+    {
+        auto ref = OpenHost(dir.path());
+        ASSERT_EQ(ref->RefreshDevices(), 3);
+        listed = ref->GetDevices();
+    }
+    for (int i = 0; i < 3; ++i) {
+        auto host = OpenHost(dir.path());
+        auto before = requests();
+        int32_t h = 0;
+        int matching = 0;
+        ASSERT_EQ(host->OpenDeviceAt(i, &h, &matching), 0);
+        EXPECT_EQ(matching, 3);
+        EXPECT_EQ(requests(), before);  // no identity query, no other camera touched
+        ASSERT_EQ(host->GetDeviceCount(), 1);
+        EXPECT_STREQ(host->GetDevices()[0].serial, "");
+        UsbDeviceInfo info{};
+        ASSERT_EQ(host->GetDeviceInfo(h, info), 0);
+        EXPECT_STREQ(info.Serial, listed[static_cast<size_t>(i)].serial);
+    }
+
+    auto host = OpenHost(dir.path());
+    int32_t h = 0;
+    int matching = 0;
+    EXPECT_EQ(host->OpenDeviceAt(3, &h, &matching), velmora::kUsbInvalidHandle);
+    EXPECT_EQ(matching, 3);
+    EXPECT_EQ(host->OpenDeviceAt(-1, &h, nullptr), velmora::kUsbInvalidHandle);
+
+    auto before = requests();
+    ASSERT_EQ(host->OpenDeviceBySerial("SN-c", &h, &matching), 0);
+    EXPECT_EQ(matching, 3);
+    auto list = host->GetDevices();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].handle, h);
+    EXPECT_STREQ(list[0].serial, "SN-c");
+    EXPECT_STREQ(list[0].name, "cam c");
+    auto after = requests();
+    EXPECT_EQ(after[0], before[0] + 1);  // asked, then closed
+    EXPECT_EQ(after[3], before[3]);      // never reached
+    for (const char* miss : {"SN-C", "SN-", ""}) {
+        EXPECT_EQ(host->OpenDeviceBySerial(miss, &h, nullptr), velmora::kUsbInvalidHandle) << miss;
+    }
+    EXPECT_EQ(host->GetDeviceCount(), 1);
+}

@@ -8,7 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include "platform/zeb_log.h"
 
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/fake_usb_camera.h"
@@ -257,4 +263,110 @@ TEST(CUSBDeviceThreads, RefreshWhileOtherDevicesExchange) {
     t.join();
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(host->GetDeviceCount(), 2);
+}
+
+TEST(CUSBDeviceThreads, BusyNoticeEndsTheExchangeWithMinus42) {
+    auto backend = std::make_unique<ScriptedBackend>();
+    backend->devices.push_back(Scripted("s0", 65));
+    auto state = backend->state;
+    CUSBDevice host(std::move(backend));
+    host.SetVendorFilter(0, nullptr);
+    host.SetTiming(FastTiming());
+    const Report notice = MakeReplyReport(65, 0, velmora::kUsbDeviceBusy, "", true);
+    auto script = [&](int failWriteAt, std::deque<Report> waiting, std::deque<Report> replies) {
+        std::lock_guard lock(state->mu);
+        state->failWriteAt = failWriteAt ? state->writes + failWriteAt : 0;
+        state->waiting = std::move(waiting);
+        state->replies = std::move(replies);
+    };
+
+    // The device had already closed, so the write failed; its notice is still the answer.
+    int32_t h = 0;
+    ASSERT_EQ(host.OpenDeviceAt(0, &h, nullptr), 0);
+    script(1, {}, {notice});
+    EXPECT_EQ(host.Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbDeviceBusy);
+
+    // The camera's own status -42 for this command is no notice: the failed write stands.
+    ASSERT_EQ(host.OpenDeviceAt(0, &h, nullptr), 0);
+    script(1, {}, {MakeReplyReport(65, 40001089, velmora::kUsbDeviceBusy, "", true)});
+    EXPECT_EQ(host.Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
+
+    // A notice already waiting ends the exchange before its request is written.
+    script(0, {notice}, {});
+    const int writes = state->writes;
+    EXPECT_EQ(host.Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbDeviceBusy);
+    EXPECT_EQ(state->writes, writes);
+    script(0, {notice}, {});
+    EXPECT_EQ(host.OpenDeviceAt(0, &h, nullptr), velmora::kUsbDeviceBusy);
+}
+
+// Like two processes on one hidraw device: every reply reaches both connections.
+TEST(CUSBDeviceThreads, TwoHostsOnOneDeviceTakeTurnsWithWholeExchanges) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "a");
+    cam.SetSharedBus(true);
+    cam.SetHandler([](uint32_t cmd, const std::vector<uint8_t>& req) {
+        FakeResponse r;
+        r.reports = MakeReplyReports(65, cmd, 0, std::string(req.begin(), req.end()));
+        return r;
+    });
+    auto first = OpenHost(dir.path()), second = OpenHost(dir.path());
+    ASSERT_EQ(first->DeviceOpen(), 1);
+    ASSERT_EQ(second->DeviceOpen(), 1);
+    std::atomic<int> failures{0};
+    auto worker = [&failures](CUSBDevice& host, char fill) {
+        int32_t h = host.GetDevices()[0].handle;
+        for (int i = 0; i < 30; ++i) {
+            std::string req(200, fill);
+            char reply[512];
+            int received = 0;
+            int r = host.Transfer(h, 40001119, req.data(), 200, reply, sizeof reply, &received, 5);
+            if (r != 0 || std::string(reply, static_cast<size_t>(received)) != req) ++failures;
+        }
+    };
+    std::thread t1(worker, std::ref(*first), 'x'), t2(worker, std::ref(*second), 'y');
+    t1.join();
+    t2.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(cam.stats().interleaved, 0);
+    EXPECT_EQ(cam.stats().requests, 60);
+}
+
+TEST(CUSBDeviceThreads, ExchangeWaitsForTheDeviceLockOfAnotherProcess) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "a");
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 1);
+    int32_t h = host->GetDevices()[0].handle;
+    int other = ::open((dir.path() + "/a.json").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+
+    CUSBDevice::Timing t = FastTiming();
+    t.requestPhase = 100ms;
+    host->SetTiming(t);
+    AppLog().SetLogLevel(2, 3);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    AppLog().SetLogLevel(2, 6);
+    EXPECT_NE(err.find(dir.path() + "/a.sock"), std::string::npos) << err;
+    EXPECT_EQ(cam.stats().reports, 0);
+
+    // Released: the exchange goes through.
+    ::flock(other, LOCK_UN);
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), 0);
+
+    // Closing the device wakes an exchange waiting for the lock (5 s from the call's time-out).
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    host->SetTiming(FastTiming());
+    auto start = std::chrono::steady_clock::now();
+    int result = 0;
+    std::thread waiter([&] { result = host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5); });
+    std::this_thread::sleep_for(50ms);
+    host->CloseAll();
+    waiter.join();
+    EXPECT_TRUE(result == velmora::kUsbWriteFailed || result == velmora::kUsbInvalidHandle) << result;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    ::close(other);
 }

@@ -1,9 +1,15 @@
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+#include "transport/usb/cusb_device.h"
 
 #include <gtest/gtest.h>
 
@@ -141,6 +147,66 @@ TEST_F(SeqpacketPair, CloseWakesABlockedWriteForGood) {
     EXPECT_GT(written, 0);
     conn_->Rearm();  // does not undo Close
     EXPECT_EQ(conn_->Write(out, sizeof out), kHidCancelled);
+}
+
+TEST_F(SeqpacketPair, DiscardDropsWhatWaitsAndRepliesOutliveAClosedPeer) {
+    std::vector<size_t> seen;
+    auto note = [&seen](const uint8_t*, size_t n) { seen.push_back(n); };
+    EXPECT_EQ(conn_->DiscardPending(65, note), 0);  // nothing waits: returns at once
+    uint8_t pkt[65] = {7};
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(::send(peer_, pkt, static_cast<size_t>(20 + i), 0), 20 + i);
+    EXPECT_EQ(conn_->DiscardPending(65, note), 3);
+    EXPECT_EQ(seen, (std::vector<size_t>{20, 21, 22}));
+
+    // The peer answers and closes while our report lies unread there: the answer still arrives.
+    uint8_t out[65] = {}, in[65];
+    ASSERT_EQ(conn_->Write(out, sizeof out), 65);
+    ASSERT_EQ(::send(peer_, pkt, sizeof pkt, 0), 65);
+    ::close(peer_);
+    peer_ = -1;
+    EXPECT_EQ(conn_->Read(in, sizeof in), 65);
+    EXPECT_EQ(in[0], 7);
+    EXPECT_EQ(conn_->Read(in, sizeof in), kHidDisconnected);
+}
+
+TEST(SimBackend, ConnectGivesUpOnAListenerThatNeverAccepts) {
+    TempDir dir;
+    FakeUsbCamera good(dir.path(), "b-good");
+    // "a-stuck" listens with a backlog of 0, already full, and never accepts.
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/a-stuck.sock", dir.path().c_str());
+    int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    WriteFile(dir.path() + "/a-stuck.json", R"({"vendor_id":5891,"product_id":1,"output_report_length":65})");
+    std::vector<int> held;
+    for (;;) {
+        int c = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(c);
+            break;
+        }
+        held.push_back(c);
+    }
+
+    CUSBDevice host(std::make_unique<SimHidBackend>(dir.path(), std::chrono::milliseconds(200)));
+    host.SetVendorFilter(0, nullptr);
+    std::atomic<int> opened{-1};
+    std::thread t([&] { opened = host.DeviceOpen(); });
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (opened < 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool hung = opened < 0;
+    while (opened < 0) {  // release a connect that would otherwise wait for ever
+        int c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c >= 0) held.push_back(c);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    t.join();
+    EXPECT_FALSE(hung);
+    EXPECT_EQ(opened.load(), 1);  // the stuck device is skipped, the good one opened
+    for (int fd : held) ::close(fd);
+    ::close(listener);
 }
 
 TEST(DefaultBackend, FollowsTheSimulatorVariable) {
