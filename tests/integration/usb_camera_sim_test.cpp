@@ -210,3 +210,53 @@ TEST_F(UsbCameraSimTest, TwoCamerasExchangeInParallel) {
     for (auto& w : workers) w.join();
     EXPECT_EQ(failures.load(), 0);
 }
+
+TEST_F(UsbCameraSimTest, OpensOneCameraByIndexOrSerialInListOrder) {
+    Serve({{}, {}, {}});
+    const std::vector<UsbDeviceEntry> listed = dev_->GetDevices();
+    for (int i = 0; i < 3; ++i) {
+        CUSBDevice one(std::make_unique<SimHidBackend>(dir_));
+        one.SetVendorFilter(0, nullptr);
+        int32_t h = 0;
+        int matching = 0;
+        ASSERT_EQ(one.OpenDeviceAt(i, &h, &matching), 0);
+        EXPECT_EQ(matching, 3);
+        UsbDeviceInfo info{};
+        ASSERT_EQ(one.GetDeviceInfo(h, info), 0);
+        EXPECT_STREQ(info.Serial, listed[static_cast<size_t>(i)].serial);
+
+        CUSBDevice bySerial(std::make_unique<SimHidBackend>(dir_));
+        bySerial.SetVendorFilter(0, nullptr);
+        ASSERT_EQ(bySerial.OpenDeviceBySerial(listed[static_cast<size_t>(i)].serial, &h, nullptr), 0);
+        UsbDeviceEntry e{};
+        ASSERT_TRUE(bySerial.GetDevice(0, e));
+        EXPECT_EQ(bySerial.GetDeviceCount(), 1);
+        EXPECT_STREQ(e.name, listed[static_cast<size_t>(i)].name);
+        VideoParam rec;
+        EXPECT_EQ(UsbCamera(bySerial, h).ReadVideoParams(rec), 0);
+    }
+}
+
+TEST_F(UsbCameraSimTest, TwoHostsShareOneCamera) {
+    Serve({{}});
+    CUSBDevice other(std::make_unique<SimHidBackend>(dir_));
+    other.SetVendorFilter(0, nullptr);
+    ASSERT_EQ(other.DeviceOpen(), 1);
+    const int32_t handles[2] = {Handle(0), other.GetDevices()[0].handle};
+    CUSBDevice* hosts[2] = {dev_.get(), &other};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int k = 0; k < 2; ++k) {
+        workers.emplace_back([&, k] {
+            for (int i = 0; i < 20; ++i) {
+                VideoParam rec;
+                UsbCamera camera(*hosts[k], handles[k]);
+                if (camera.SetVideoParamField(FormatFieldText("Contrast", k * 40 + i).c_str()) != 0 ||
+                    camera.ReadVideoParams(rec) != 0)
+                    ++failures;
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(failures.load(), 0);
+}
