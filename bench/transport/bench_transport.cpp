@@ -101,8 +101,12 @@ private:
                     }
                     ++reportsInRequest[i];
                     if (buf[11] == 1) {
-                        const auto& reply = reportsInRequest[i] > 1 ? big_ : small_;
-                        for (const auto& r : reply) ::send(c, r.data(), r.size(), MSG_NOSIGNAL);
+                        // Replies carry the request's command id, as a camera's do.
+                        auto& reply = reportsInRequest[i] > 1 ? big_ : small_;
+                        for (auto& r : reply) {
+                            std::memcpy(r.data() + 5, buf + 5, 4);
+                            ::send(c, r.data(), r.size(), MSG_NOSIGNAL);
+                        }
                         reportsInRequest[i] = 0;
                     }
                 }
