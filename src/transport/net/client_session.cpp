@@ -1,5 +1,6 @@
 #include "transport/net/client_session.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -24,6 +25,10 @@ constexpr size_t kReceiveChunk = 64 * 1024;
 
 // A status from the camera that claims failure must be negative; anything else is a broken peer.
 int FailureCode(int32_t status) { return status < 0 ? status : ORVEX_ERR_PROTOCOL; }
+
+// The reason a camera gives for ending a stream should be negative; a camera that leaves it 0 (or
+// sends a positive value) still ended the stream, which is then reported as no longer available.
+int StreamEndReason(int32_t status) { return status < 0 ? status : ORVEX_ERR_STREAM_UNAVAILABLE; }
 
 }  // namespace
 
@@ -163,12 +168,22 @@ int ClientSession::Open(uint32_t address, uint16_t port, const std::string& user
         return rc;
     }
     std::shared_ptr<ClientSession> s(new ClientSession(fd, std::move(parser), timeouts));
+    s->peerAddress_ = address;
     int ms = hs.accepted().maxStreams;
     s->maxStreams_ = ms <= 0 ? kDefaultMaxStreams : std::min(ms, kMaxStreamsCap);
     if (accepted) *accepted = hs.accepted();
     s->StartReceiver();
     out = std::move(s);
     return 0;
+}
+
+std::string ClientSession::PeerAddress() const {
+    if (detached_) return std::string();
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = peerAddress_;
+    if (!inet_ntop(AF_INET, &a, text, sizeof(text))) return std::string();
+    return text;
 }
 
 void ClientSession::SetTimeouts(const Timeouts& t) {
@@ -293,7 +308,11 @@ int ClientSession::Dispatch(const FrameView& f) {
         if (netwire::ParseStreamId(f.payload, f.length, id) < 0) return ORVEX_ERR_PROTOCOL;
         std::lock_guard<std::mutex> lock(mu_);
         auto it = streams_.find(id);
-        if (it != streams_.end()) it->second->active.store(false);  // we are the only caller
+        if (it != streams_.end()) {
+            // The reason first: whoever sees the stream inactive may ask for it at once.
+            it->second->endReason.store(StreamEndReason(f.header.status));
+            it->second->active.store(false);  // we are the only caller
+        }
         return 0;
     }
     case MsgType::Ping:
@@ -361,8 +380,7 @@ int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, 
         std::lock_guard<std::mutex> lock(mu_);
         if (dead_.load()) return deadReason_.load();
         if (pending_.size() >= kMaxPendingRequests) return ORVEX_ERR_NO_RESOURCES;
-        id = nextRequestId_++;
-        if (nextRequestId_ == 0) nextRequestId_ = 1;
+        id = TakeId(nextRequestId_);
         pending_[id] = p;
         requestMs = timeouts_.requestMs;
     }
@@ -385,20 +403,31 @@ int ClientSession::SendText(const uint8_t* text, size_t length, std::vector<uint
     return RoundTrip(MsgType::TextRequest, payload, MsgType::TextReply, &reply);
 }
 
-int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallback callback, void* user,
-                               uint32_t& streamId) {
-    if (!callback || selector < 0 || selector > 255) return ORVEX_ERR_INVALID_ARG;
+uint32_t ClientSession::TakeId(uint32_t& next) {
+    uint32_t id = next++;
+    if (next == 0) next = 1;
+    return id;
+}
+
+std::shared_ptr<ClientSession::Stream> ClientSession::MakeStream(int realHandle, ORVEX_RealDataCallback callback,
+                                                                 void* user) {
     auto s = std::make_shared<Stream>();
     s->realHandle = realHandle;
     s->callback = callback;
     s->user = user;
+    return s;
+}
+
+int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallback callback, void* user,
+                               uint32_t& streamId) {
+    if (!callback || selector < 0 || selector > 255) return ORVEX_ERR_INVALID_ARG;
+    auto s = MakeStream(realHandle, callback, user);
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (dead_.load()) return deadReason_.load();
         if (closed_) return ORVEX_ERR_INVALID_HANDLE;  // Close has begun
         if (streams_.size() >= static_cast<size_t>(maxStreams_)) return ORVEX_ERR_NO_RESOURCES;
-        s->id = nextStreamId_++;
-        if (nextStreamId_ == 0) nextStreamId_ = 1;
+        s->id = TakeId(nextStreamId_);
         // Registered before asking, so the first access unit (sent right after the reply) is
         // not lost.
         streams_[s->id] = s;
@@ -432,11 +461,8 @@ int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallb
 int ClientSession::AddDetachedStream(int realHandle, uint32_t streamId, ORVEX_RealDataCallback callback,
                                      void* user) {
     if (!detached_ || !callback) return ORVEX_ERR_INVALID_ARG;
-    auto s = std::make_shared<Stream>();
-    s->realHandle = realHandle;
+    auto s = MakeStream(realHandle, callback, user);
     s->id = streamId;
-    s->callback = callback;
-    s->user = user;
     std::lock_guard<std::mutex> lock(mu_);
     streams_[streamId] = s;
     return 0;
@@ -446,6 +472,17 @@ void ClientSession::DeactivateStream(const std::shared_ptr<Stream>& s) {
     s->active.store(false);
     // Wait for a callback in progress; from inside a callback that would wait for itself.
     if (!OnReceiveThread()) std::lock_guard<std::mutex> wait(s->callbackMu);
+}
+
+int ClientSession::StreamState(int realHandle) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const auto& kv : streams_) {
+        if (kv.second->realHandle != realHandle) continue;
+        int reason = kv.second->endReason.load();
+        if (reason < 0) return reason;
+        break;
+    }
+    return dead_.load() ? deadReason_.load() : 0;
 }
 
 void ClientSession::StopStream(int realHandle) {
@@ -461,8 +498,7 @@ void ClientSession::StopStream(int realHandle) {
             }
         }
         if (!s) return;
-        id = nextRequestId_++;
-        if (nextRequestId_ == 0) nextRequestId_ = 1;
+        id = TakeId(nextRequestId_);
     }
     DeactivateStream(s);
     if (!dead_.load() && !closing_.load()) {

@@ -83,8 +83,15 @@ public:
     // Detached sessions only: registers a stream as if the camera had accepted it.
     int AddDetachedStream(int realHandle, uint32_t streamId, ORVEX_RealDataCallback callback, void* user);
 
+    // State of the stream of that real-play handle: 0 while it runs (or is still starting), the
+    // camera's negative reason once it sent StreamEnd, else the session's dead reason once the
+    // session is dead. A handle this session does not know reports the dead reason or 0.
+    int StreamState(int realHandle) const;
+
     bool alive() const { return !dead_.load(); }
     int deadReason() const { return deadReason_.load(); }
+    // The camera's IPv4 address as text ("" for detached sessions).
+    std::string PeerAddress() const;
     void SetTimeouts(const Timeouts& t);
     int maxStreams() const { return maxStreams_; }
 
@@ -102,9 +109,13 @@ private:
         void* user = nullptr;
         std::mutex callbackMu;  // held while the callback runs
         std::atomic<bool> active{true};
+        std::atomic<int> endReason{0};  // negative once the camera ended the stream
     };
 
     ClientSession(int fd, netwire::FrameParser parser, const Timeouts& timeouts);
+    static std::shared_ptr<Stream> MakeStream(int realHandle, ORVEX_RealDataCallback callback, void* user);
+    // Hands out the next id of a counter that skips 0 when it wraps. Call with mu_ held.
+    static uint32_t TakeId(uint32_t& next);
     void StartReceiver();
     void ReceiveLoop();
     int Dispatch(const netwire::FrameView& frame);
@@ -119,6 +130,7 @@ private:
 
     int fd_;
     const bool detached_;
+    uint32_t peerAddress_ = 0;  // network byte order; 0 for detached sessions
     netwire::FrameParser parser_;  // receive thread only (or the fuzzer's thread)
     std::mutex sendMu_;
 

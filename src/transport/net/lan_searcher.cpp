@@ -13,6 +13,7 @@
 #include <cstring>
 #include <random>
 
+#include "platform/codepage.h"
 #include "platform/zeb_log.h"
 
 namespace lansearch {
@@ -58,12 +59,6 @@ bool ParseOne(std::string_view entry, SearchTarget& out) {
     out.address = ntohl(a.s_addr);
     out.port = port;
     return true;
-}
-
-void CopyText(char* dst, size_t size, const std::string& src) {
-    size_t n = std::min(src.size(), size - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
 }
 
 }  // namespace
@@ -264,17 +259,18 @@ int LanSearcher::Snapshot(BSC_DeviceInfo* records, int capacity) {
         if (n >= capacity) break;
         BSC_DeviceInfo& r = records[n++];
         std::memset(&r, 0, sizeof(r));
-        CopyText(r.deviceName, sizeof(r.deviceName), k.identity.deviceName);
-        CopyText(r.serial, sizeof(r.serial), k.identity.serial);
-        CopyText(r.firmware, sizeof(r.firmware), k.identity.firmware);
+        // The camera's texts are UTF-8 (addresses are plain ASCII).
+        velmora::CopyUtf8Field(r.deviceName, sizeof(r.deviceName), k.identity.deviceName);
+        velmora::CopyUtf8Field(r.serial, sizeof(r.serial), k.identity.serial);
+        velmora::CopyUtf8Field(r.firmware, sizeof(r.firmware), k.identity.firmware);
         std::memcpy(r.mac, k.identity.mac.data(), sizeof(r.mac));
         r.sdkPort = k.identity.sdkPort;
         in_addr a{};
         a.s_addr = htonl(address);
         inet_ntop(AF_INET, &a, r.ip, sizeof(r.ip));
-        CopyText(r.netmask, sizeof(r.netmask), k.identity.netmask);
-        CopyText(r.gateway, sizeof(r.gateway), k.identity.gateway);
-        CopyText(r.model, sizeof(r.model), k.identity.model);
+        velmora::CopyUtf8Field(r.netmask, sizeof(r.netmask), k.identity.netmask);
+        velmora::CopyUtf8Field(r.gateway, sizeof(r.gateway), k.identity.gateway);
+        velmora::CopyUtf8Field(r.model, sizeof(r.model), k.identity.model);
         r.httpPort = k.identity.httpPort;
         int64_t age = now - k.lastSeenMs;
         r.ageMs = static_cast<uint32_t>(age < 0 ? 0 : age);

@@ -8,6 +8,7 @@
 
 #include "transport/net/client_session.h"
 #include "wire/socket_io.h"
+#include "platform/codepage.h"
 #include "platform/zeb_log.h"
 
 namespace {
@@ -47,10 +48,18 @@ int Fail(int code) {
 
 std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
-void CopyText(char* dst, size_t size, const std::string& src) {
-    size_t n = std::min(src.size(), size - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
+// Drops the real-play handles of the sessions `ended` says are gone; called only after those
+// sessions are closed (see ORVEX_LogOut).
+template <typename Ended>
+void ForgetRealPlays(Ended ended) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mu);
+    for (auto rp = r.realPlays.begin(); rp != r.realPlays.end();) {
+        if (ended(rp->second.sessionHandle))
+            rp = r.realPlays.erase(rp);
+        else
+            ++rp;
+    }
 }
 
 std::shared_ptr<ClientSession> FindSession(int handle, int& rc) {
@@ -122,11 +131,12 @@ int ORVEX_Login(LoginInfo info, void* deviceInfo, int, int, int, int) {
         return Fail(rc);
     }
     if (deviceInfo) {
+        // The camera's identity texts are UTF-8.
         LoginDeviceInfo out{};
-        CopyText(out.deviceName, sizeof(out.deviceName), accepted.deviceName);
-        CopyText(out.serial, sizeof(out.serial), accepted.serial);
-        CopyText(out.firmware, sizeof(out.firmware), accepted.firmware);
-        CopyText(out.model, sizeof(out.model), accepted.model);
+        velmora::CopyUtf8Field(out.deviceName, sizeof(out.deviceName), accepted.deviceName);
+        velmora::CopyUtf8Field(out.serial, sizeof(out.serial), accepted.serial);
+        velmora::CopyUtf8Field(out.firmware, sizeof(out.firmware), accepted.firmware);
+        velmora::CopyUtf8Field(out.model, sizeof(out.model), accepted.model);
         out.protocolVersion = netwire::kVersion;
         out.maxStreams = session->maxStreams();
         std::memcpy(deviceInfo, &out, sizeof(out));
@@ -226,16 +236,8 @@ int ORVEX_LogOut(int sessionHandle) {
         r.sessions.erase(it);
     }
     session->Close();
-    {
-        // Only now: a StopRealPlay racing this call must find its handle and wait for the callback.
-        std::lock_guard<std::mutex> lock(r.mu);
-        for (auto rp = r.realPlays.begin(); rp != r.realPlays.end();) {
-            if (rp->second.sessionHandle == sessionHandle)
-                rp = r.realPlays.erase(rp);
-            else
-                ++rp;
-        }
-    }
+    // Only now: a StopRealPlay racing this call must find its handle and wait for the callback.
+    ForgetRealPlays([sessionHandle](int owner) { return owner == sessionHandle; });
     return ORVEX_OK;
 }
 
@@ -248,16 +250,32 @@ int ORVEX_Cleanup() {
         sessions.swap(r.sessions);
     }
     for (auto& kv : sessions) kv.second->Close();
-    {
-        // Real-play handles go only after their sessions are closed (see ORVEX_LogOut). Handles
-        // of sessions opened by a new ORVEX_Init meanwhile stay.
-        std::lock_guard<std::mutex> lock(r.mu);
-        for (auto rp = r.realPlays.begin(); rp != r.realPlays.end();) {
-            if (sessions.count(rp->second.sessionHandle))
-                rp = r.realPlays.erase(rp);
-            else
-                ++rp;
-        }
-    }
+    // Real-play handles go only after their sessions are closed (see ORVEX_LogOut). Handles of
+    // sessions opened by a new ORVEX_Init meanwhile stay.
+    ForgetRealPlays([&sessions](int owner) { return sessions.count(owner) != 0; });
     return ORVEX_OK;
+}
+
+int ORVEX_GetRealPlayState(int realHandle) {
+    std::shared_ptr<ClientSession> session;
+    {
+        Registry& r = Reg();
+        std::lock_guard<std::mutex> lock(r.mu);
+        auto it = r.realPlays.find(realHandle);
+        if (it == r.realPlays.end()) return Fail(r.initialized ? ORVEX_ERR_INVALID_HANDLE : ORVEX_ERR_NOT_INIT);
+        session = it->second.session;
+    }
+    return session->StreamState(realHandle);
+}
+
+int ORVEX_GetSessionAddress(int sessionHandle, char* address, int capacity) {
+    if (!address || capacity < 1) return Fail(ORVEX_ERR_INVALID_ARG);
+    address[0] = '\0';
+    int rc = 0;
+    auto session = FindSession(sessionHandle, rc);
+    if (!session) return Fail(rc);
+    const std::string text = session->PeerAddress();
+    if (text.size() + 1 > static_cast<size_t>(capacity)) return Fail(ORVEX_ERR_BUFFER_TOO_SMALL);
+    std::memcpy(address, text.c_str(), text.size() + 1);
+    return static_cast<int>(text.size());
 }

@@ -125,7 +125,7 @@ int ORVEX_LogOut(int session);
 int ORVEX_Cleanup();
 
 // ---------------------------------------------------------------------------------------------
-// Velmora extensions (not needed by the program; tests and tools use them).
+// Velmora extensions beyond the vendor set (the snapshot, tests and tools use them).
 // ---------------------------------------------------------------------------------------------
 
 // Time-outs in milliseconds for new and existing sessions; a value of 0 or less keeps the current
@@ -136,3 +136,22 @@ int ORVEX_SetTimeouts(int connectMs, int requestMs, int idleMs);
 
 // Number of sessions currently open (for tests and diagnostics).
 int ORVEX_GetSessionCount();
+
+// State of a real-play stream, so a caller waiting for data learns at once that none will come:
+//   0                          the stream runs (or is still starting);
+//   the camera's reason (< 0)  the camera ended the stream with a StreamEnd frame (a StreamEnd
+//                              without a negative reason gives ORVEX_ERR_STREAM_UNAVAILABLE);
+//   the session's reason (< 0) the session died (ORVEX_ERR_DISCONNECTED when the camera went away
+//                              or fell silent, ORVEX_ERR_PROTOCOL for garbage, ...) or is being
+//                              logged out (ORVEX_ERR_INVALID_HANDLE);
+//   ORVEX_ERR_INVALID_HANDLE   no such real-play handle (never started, or stopped);
+//   ORVEX_ERR_NOT_INIT         the library is not initialised.
+// Only the last two count as failures of the call (ORVEX_GetLastError). The callback is not told
+// of the end; a caller that waits for data polls this (it is cheap: two short locks).
+int ORVEX_GetRealPlayState(int realHandle);
+
+// Writes the IPv4 text of the camera a session is logged in to ("127.0.0.2") and a zero into
+// `address`, which holds `capacity` bytes (16 always suffice). Returns the text's length,
+// ORVEX_ERR_INVALID_HANDLE, ORVEX_ERR_INVALID_ARG (null or capacity < 1) or
+// ORVEX_ERR_BUFFER_TOO_SMALL (then `address` holds "").
+int ORVEX_GetSessionAddress(int session, char* address, int capacity);

@@ -12,6 +12,7 @@
 #include <future>
 #include <thread>
 
+#include "transport/net/client_session.h"
 #include "transport/net/orvex_sdk.h"
 #include "wire/socket_io.h"
 #include "wire/wire.h"
@@ -96,7 +97,13 @@ TEST_F(OrvexTest, LoginFillsDeviceInfoAndHandlesAreNeverReused) {
     EXPECT_STREQ(info.deviceName, "Velmora SimCam");
     EXPECT_STREQ(info.serial, "VSC0000001");
     EXPECT_EQ(info.maxStreams, 4);
+    char address[16] = "x";
+    EXPECT_EQ(ORVEX_GetSessionAddress(a, address, sizeof(address)), 9);
+    EXPECT_STREQ(address, "127.0.0.2");
+    EXPECT_EQ(ORVEX_GetSessionAddress(a, address, 9), ORVEX_ERR_BUFFER_TOO_SMALL);
+    EXPECT_STREQ(address, "");
     EXPECT_EQ(ORVEX_LogOut(a), 0);
+    EXPECT_EQ(ORVEX_GetSessionAddress(a, address, sizeof(address)), ORVEX_ERR_INVALID_HANDLE);
     int b = Login();
     ASSERT_GE(b, 0);
     EXPECT_NE(a, b);
@@ -360,8 +367,10 @@ TEST_F(OrvexTest, CameraVanishingMidStreamStopsCallbacksAndFailsCalls) {
     int h = ORVEX_StartRealPlay(s, 0, 0, OnRealData, &pane);
     ASSERT_GE(h, 0);
     ASSERT_TRUE(WaitFor([&] { return pane.frames.load() >= 5; }));
+    EXPECT_EQ(ORVEX_GetRealPlayState(h), 0);
     camera_->Stop();
-    // The session notices the closed connection; the stream goes quiet.
+    // The session notices the closed connection; the stream goes quiet and says why.
+    EXPECT_TRUE(WaitFor([&] { return ORVEX_GetRealPlayState(h) == ORVEX_ERR_DISCONNECTED; }));
     char reply[64];
     int len = sizeof(reply) - 2;
     EXPECT_TRUE(WaitFor([&] {
@@ -371,6 +380,7 @@ TEST_F(OrvexTest, CameraVanishingMidStreamStopsCallbacksAndFailsCalls) {
     EXPECT_TRUE(GoesQuiet(pane.frames));
     EXPECT_EQ(ORVEX_StartRealPlay(s, 0, 0, OnRealData, &pane), ORVEX_ERR_DISCONNECTED);
     EXPECT_EQ(ORVEX_StopRealPlay(h), 0);
+    EXPECT_EQ(ORVEX_GetRealPlayState(h), ORVEX_ERR_INVALID_HANDLE);
     EXPECT_EQ(ORVEX_LogOut(s), 0);
 }
 
@@ -442,19 +452,45 @@ TEST_F(OrvexTest, StreamEndedOrPausedByTheCameraGoesQuietButStaysStoppable) {
     ASSERT_TRUE(WaitFor([&] { return pane.frames.load() >= 3; }));
     camera_->SetStreamsPaused(true);
     EXPECT_TRUE(GoesQuiet(pane.frames));
+    EXPECT_EQ(ORVEX_GetRealPlayState(h), 0);  // quiet is not ended
     int paused = pane.frames.load();
     camera_->SetStreamsPaused(false);
     ASSERT_TRUE(WaitFor([&] { return pane.frames.load() > paused; }));
     camera_->EndAllStreams();
     EXPECT_TRUE(GoesQuiet(pane.frames));
     EXPECT_EQ(camera_->OpenStreams(), 0);
+    // The camera gives no reason (status 0): the stream counts as no longer available.
+    EXPECT_EQ(ORVEX_GetRealPlayState(h), ORVEX_ERR_STREAM_UNAVAILABLE);
     EXPECT_EQ(ORVEX_StopRealPlay(h), 0);
     // A new stream on the same session works.
     Pane again;
     int h2 = ORVEX_StartRealPlay(s, 0, 0, OnRealData, &again);
     ASSERT_GE(h2, 0);
     EXPECT_TRUE(WaitFor([&] { return again.frames.load() >= 3; }));
+    EXPECT_EQ(ORVEX_GetRealPlayState(h2), 0);
     ORVEX_Cleanup();  // `again` lives on this stack
+    EXPECT_EQ(ORVEX_GetRealPlayState(h2), ORVEX_ERR_NOT_INIT);
+}
+
+TEST(OrvexStreamEnd, TheCamerasReasonIsKeptPerStream) {
+    auto session = orvex::ClientSession::CreateDetached(orvex::Timeouts{});
+    Pane a, b;
+    ASSERT_EQ(session->AddDetachedStream(7, 1, OnRealData, &a), 0);
+    ASSERT_EQ(session->AddDetachedStream(8, 2, OnRealData, &b), 0);
+    auto end = [&](uint32_t streamId, int32_t status) {
+        auto id = netwire::EncodeStreamId(streamId);
+        std::vector<uint8_t> frame;
+        netwire::AppendFrame(frame, netwire::MsgType::StreamEnd, 0, status, id.data(), id.size());
+        return session->HandleIncoming(frame.data(), frame.size());
+    };
+    EXPECT_EQ(end(1, ORVEX_ERR_INTERNAL), 0);
+    EXPECT_EQ(session->StreamState(7), ORVEX_ERR_INTERNAL);
+    EXPECT_EQ(session->StreamState(8), 0);  // the other stream runs on
+    EXPECT_EQ(end(2, 5), 0);                // a reason that is not negative still ends it
+    EXPECT_EQ(session->StreamState(8), ORVEX_ERR_STREAM_UNAVAILABLE);
+    EXPECT_EQ(end(99, -1), 0);              // an unknown stream id is ignored
+    session->Close();
+    EXPECT_EQ(session->StreamState(7), ORVEX_ERR_INVALID_HANDLE);  // the session's end
 }
 
 TEST_F(OrvexTest, CleanupEndsOpenSessionsAndStreams) {
