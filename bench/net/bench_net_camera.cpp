@@ -32,7 +32,7 @@ void BM_LoginReadVideoParamsLogout(benchmark::State& state) {
     for (auto _ : state) {
         int s = ORVEX_Login(login, nullptr, 0, 0, 0, 0);
         VideoParam rec;
-        int r = NetCamera(s, "", 0).ReadVideoParams(rec);
+        int r = velmora::NetCamera(s, "", 0).ReadVideoParams(rec);
         ORVEX_LogOut(s);
         if (s < 0 || r != 0) state.SkipWithError("login or read failed");
         benchmark::DoNotOptimize(rec.bytes[0]);

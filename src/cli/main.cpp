@@ -1,5 +1,6 @@
 // velmora-cli: the program's camera operations for scripts and production lines.
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
