@@ -53,7 +53,8 @@ parallel_exports() {
   for p in "${pids[@]}"; do wait "$p" || fails=$((fails + 1)); done
   local errs; errs=$(cat "$work"/e*.txt 2>/dev/null | sed 's/^\(error -*[0-9]*\).*/\1/' | sort | uniq -c | tr '\n' ' ')
   rm -f "$work"/e*.txt "$work"/p*.dat
-  echo "$n parallel exports ($mode camera each): $(( $(now_ms) - t0 )) ms wall, $fails failed ${errs:+($errs)}"
+  local what="each on its own camera"; [ "$mode" = one ] && what="all on camera 1"
+  echo "$n parallel exports ($what): $(( $(now_ms) - t0 )) ms wall, $fails failed ${errs:+($errs)}"
 }
 
 for n in 16 64; do parallel_exports "$n" own; done

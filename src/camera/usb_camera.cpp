@@ -66,9 +66,9 @@ int UsbCamera::GetFocusNear() {
 int UsbCamera::GetFrameRate() {
     std::vector<char> reply(kUsbCodeParamReplySize);
     Exchange(kHidCmdJson, kReqGetCodeParam, reply);
-    AppLog().Log(3, nullptr, " (F=%s L=%d) %s\n", "CUSBDevice::GetVideoFrameRate", 537, reply.data());
+    LogLine(3, {"CUSBDevice::GetVideoFrameRate", 537}, "%s\n", reply.data());
     int fps = ParseFrameRateReply(reply.data());
-    AppLog().Log(3, nullptr, " (F=%s L=%d) framerate: %d\n", "CUSBDevice::GetVideoFrameRate", 572, fps);
+    LogLine(3, {"CUSBDevice::GetVideoFrameRate", 572}, "framerate: %d\n", fps);
     return fps;
 }
 

@@ -1,12 +1,12 @@
 #include "platform/profile_file.h"
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 
 #include "platform/atomic_file.h"
+#include "platform/text.h"
 
 namespace velmora {
 namespace {
@@ -15,10 +15,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // Every line of the file, without line ends; `readAll` (may be null) tells whether the file was
@@ -66,7 +62,7 @@ std::vector<std::pair<std::string, std::string>> ProfileFile::GetSection(std::st
     for (const std::string& line : ReadLines(path_, nullptr)) {
         std::string_view name, key, value;
         if (SectionName(line, &name)) {
-            inSection = SameName(name, section);
+            inSection = EqualsIgnoreCase(name, section);
             continue;
         }
         if (inSection && KeyValue(line, &key, &value)) out.emplace_back(std::string(key), std::string(value));
@@ -76,7 +72,7 @@ std::vector<std::pair<std::string, std::string>> ProfileFile::GetSection(std::st
 
 std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view def) const {
     for (auto& [k, v] : GetSection(section))
-        if (SameName(k, key)) return v;
+        if (EqualsIgnoreCase(k, key)) return v;
     return std::string(def);
 }
 
@@ -105,13 +101,13 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
         std::string_view name, k, v;
         if (SectionName(lines[i], &name)) {
             if (inSection) break;  // end of our section
-            inSection = SameName(name, section);
+            inSection = EqualsIgnoreCase(name, section);
             if (inSection) sectionAt = static_cast<int>(i), lastKeyAt = static_cast<int>(i);
             continue;
         }
         if (inSection && KeyValue(lines[i], &k, &v)) {
             lastKeyAt = static_cast<int>(i);
-            if (SameName(k, key)) { keyAt = static_cast<int>(i); break; }
+            if (EqualsIgnoreCase(k, key)) { keyAt = static_cast<int>(i); break; }
         }
     }
     if (keyAt >= 0) {

@@ -1,12 +1,11 @@
 #include "protocol/ability_list.h"
 
-#include <strings.h>
-
 #include <cstring>
 #include <limits>
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/text.h"
 #include "protocol/json_util.h"
 #include "protocol/replies.h"
 
@@ -75,8 +74,7 @@ bool BuildItem(const cJSON* element, AbilityShape shape, AbilityItem& item) {
 
 const AbilityItem* AbilityList::Find(std::string_view key) const {
     for (const AbilityItem& item : items_) {
-        size_t len = strnlen(item.key, sizeof item.key);
-        if (len == key.size() && strncasecmp(item.key, key.data(), len) == 0) return &item;
+        if (velmora::EqualsIgnoreCase(std::string_view(item.key, strnlen(item.key, sizeof item.key)), key)) return &item;
     }
     return nullptr;
 }

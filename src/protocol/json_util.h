@@ -8,8 +8,9 @@
 #include <optional>
 #include <string_view>
 
-// Small helpers around cJSON shared by the reply parsers and request builders of this folder.
-// Internal to the protocol library. Pure functions; thread-safe.
+// Small helpers around cJSON: the owner of a parsed tree (for every JSON reader of the program)
+// and the lookups the reply parsers and request builders of this folder share. Pure functions;
+// thread-safe.
 namespace velmora::protocol_detail {
 
 struct JsonDeleter {

@@ -1,11 +1,12 @@
 #include "protocol/video_param.h"
 
-#include <strings.h>
-
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+
+#include "platform/byte_order.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -87,8 +88,7 @@ bool FieldValueFits(const VideoParamField& field, int64_t value) {
 
 const VideoParamField* FindVideoParamField(std::string_view member) {
     for (const VideoParamField& field : kFields) {
-        std::string_view name(field.member);
-        if (name.size() == member.size() && strncasecmp(name.data(), member.data(), name.size()) == 0) return &field;
+        if (velmora::EqualsIgnoreCase(field.member, member)) return &field;
     }
     return nullptr;
 }
@@ -101,18 +101,11 @@ int32_t TruncateToInt32(double number) {
 }
 
 int32_t ReadInt32LE(const VideoParam& rec, size_t offset) {
-    uint32_t v = static_cast<uint32_t>(rec.bytes[offset]) | (static_cast<uint32_t>(rec.bytes[offset + 1]) << 8) |
-                 (static_cast<uint32_t>(rec.bytes[offset + 2]) << 16) |
-                 (static_cast<uint32_t>(rec.bytes[offset + 3]) << 24);
-    return static_cast<int32_t>(v);
+    return static_cast<int32_t>(velmora::GetLe32(rec.bytes + offset));
 }
 
 void WriteInt32LE(VideoParam& rec, size_t offset, int32_t value) {
-    uint32_t v = static_cast<uint32_t>(value);
-    rec.bytes[offset] = static_cast<uint8_t>(v);
-    rec.bytes[offset + 1] = static_cast<uint8_t>(v >> 8);
-    rec.bytes[offset + 2] = static_cast<uint8_t>(v >> 16);
-    rec.bytes[offset + 3] = static_cast<uint8_t>(v >> 24);
+    velmora::PutLe32(rec.bytes + offset, static_cast<uint32_t>(value));
 }
 
 void StoreReplyNumber(VideoParam& rec, const VideoParamField& field, double number) {

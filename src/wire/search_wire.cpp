@@ -1,5 +1,7 @@
 #include "wire/search_wire.h"
 
+#include "platform/byte_order.h"
+
 #include <cstring>
 
 namespace lansearch {
@@ -17,17 +19,10 @@ constexpr size_t kHttpPortAt = 136;
 constexpr size_t kIpAt = 138, kNetmaskAt = 154, kGatewayAt = 170, kAddrSize = 16;
 static_assert(kGatewayAt + kAddrSize == kAnswerBodySize);
 
-void PutU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+using velmora::GetLe16;
+using velmora::GetLe32;
+using velmora::PutLe16;
+using velmora::PutLe32;
 
 // Writes at most size-1 bytes and leaves the rest of the field zero.
 void PutText(uint8_t* field, size_t size, const std::string& text) {
@@ -42,11 +37,11 @@ std::string GetText(const uint8_t* field, size_t size) {
 }
 
 void PutHeader(uint8_t* p, uint8_t type, uint16_t bodyLength, uint32_t probeId) {
-    PutU32(p, kSearchMagic);
+    PutLe32(p, kSearchMagic);
     p[4] = kSearchVersion;
     p[5] = type;
-    PutU16(p + 6, bodyLength);
-    PutU32(p + 8, probeId);
+    PutLe16(p + 6, bodyLength);
+    PutLe32(p + 8, probeId);
 }
 
 }  // namespace
@@ -59,8 +54,8 @@ std::vector<uint8_t> EncodeProbe(uint32_t probeId) {
 
 int ParseProbe(const uint8_t* p, size_t length, uint32_t& probeId) {
     if (!p || length < kProbeSize || length > kMaxDatagram) return -1;
-    if (GetU32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeProbe) return -1;
-    probeId = GetU32(p + 8);
+    if (GetLe32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeProbe) return -1;
+    probeId = GetLe32(p + 8);
     return 0;
 }
 
@@ -73,8 +68,8 @@ std::vector<uint8_t> EncodeAnswer(uint32_t probeId, const SearchIdentity& id) {
     PutText(b + kFirmwareAt, kFirmwareSize, id.firmware);
     PutText(b + kModelAt, kModelSize, id.model);
     std::memcpy(b + kMacAt, id.mac.data(), id.mac.size());
-    PutU16(b + kSdkPortAt, id.sdkPort);
-    PutU16(b + kHttpPortAt, id.httpPort);
+    PutLe16(b + kSdkPortAt, id.sdkPort);
+    PutLe16(b + kHttpPortAt, id.httpPort);
     PutText(b + kIpAt, kAddrSize, id.ip);
     PutText(b + kNetmaskAt, kAddrSize, id.netmask);
     PutText(b + kGatewayAt, kAddrSize, id.gateway);
@@ -83,19 +78,19 @@ std::vector<uint8_t> EncodeAnswer(uint32_t probeId, const SearchIdentity& id) {
 
 int ParseAnswer(const uint8_t* p, size_t length, uint32_t& probeId, SearchIdentity& out) {
     if (!p || length < kAnswerHeaderSize + kAnswerBodySize || length > kMaxDatagram) return -1;
-    if (GetU32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeAnswer) return -1;
-    size_t bodyLength = GetU16(p + 6);
+    if (GetLe32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeAnswer) return -1;
+    size_t bodyLength = GetLe16(p + 6);
     // Later versions may append fields; the declared body must be there in full.
     if (bodyLength < kAnswerBodySize || bodyLength > length - kAnswerHeaderSize) return -1;
-    probeId = GetU32(p + 8);
+    probeId = GetLe32(p + 8);
     const uint8_t* b = p + kAnswerHeaderSize;
     out.deviceName = GetText(b + kNameAt, kNameSize);
     out.serial = GetText(b + kSerialAt, kSerialSize);
     out.firmware = GetText(b + kFirmwareAt, kFirmwareSize);
     out.model = GetText(b + kModelAt, kModelSize);
     std::memcpy(out.mac.data(), b + kMacAt, out.mac.size());
-    out.sdkPort = GetU16(b + kSdkPortAt);
-    out.httpPort = GetU16(b + kHttpPortAt);
+    out.sdkPort = GetLe16(b + kSdkPortAt);
+    out.httpPort = GetLe16(b + kHttpPortAt);
     out.ip = GetText(b + kIpAt, kAddrSize);
     out.netmask = GetText(b + kNetmaskAt, kAddrSize);
     out.gateway = GetText(b + kGatewayAt, kAddrSize);

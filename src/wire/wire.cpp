@@ -81,23 +81,23 @@ uint32_t MaxPayload(Sender sender, uint8_t type) {
 }
 
 void EncodeHeader(const FrameHeader& h, uint8_t out[kHeaderSize]) {
-    PutU32(out, kMagic);
+    PutLe32(out, kMagic);
     out[4] = h.version;
     out[5] = h.type;
-    PutU16(out + 6, h.flags);
-    PutU32(out + 8, h.requestId);
-    PutU32(out + 12, static_cast<uint32_t>(h.status));
-    PutU32(out + 16, h.length);
+    PutLe16(out + 6, h.flags);
+    PutLe32(out + 8, h.requestId);
+    PutLe32(out + 12, static_cast<uint32_t>(h.status));
+    PutLe32(out + 16, h.length);
 }
 
 int DecodeHeader(const uint8_t in[kHeaderSize], Sender sender, FrameHeader& out) {
-    if (GetU32(in) != kMagic) return ORVEX_ERR_PROTOCOL;
+    if (GetLe32(in) != kMagic) return ORVEX_ERR_PROTOCOL;
     out.version = in[4];
     out.type = in[5];
-    out.flags = GetU16(in + 6);
-    out.requestId = GetU32(in + 8);
-    out.status = static_cast<int32_t>(GetU32(in + 12));
-    out.length = GetU32(in + 16);
+    out.flags = GetLe16(in + 6);
+    out.requestId = GetLe32(in + 8);
+    out.status = static_cast<int32_t>(GetLe32(in + 12));
+    out.length = GetLe32(in + 16);
     if (out.version != kVersion) return ORVEX_ERR_VERSION;
     if (out.length > MaxPayload(sender, out.type)) return ORVEX_ERR_TOO_LARGE;
     return 0;
@@ -217,44 +217,44 @@ int ParseLoginAccepted(const uint8_t* p, size_t length, LoginAcceptedMsg& out) {
 
 std::vector<uint8_t> EncodeStreamStart(const StreamStartMsg& m) {
     std::vector<uint8_t> out(8, 0);
-    PutU32(out.data(), m.streamId);
+    PutLe32(out.data(), m.streamId);
     out[4] = m.selector;
     return out;
 }
 
 int ParseStreamStart(const uint8_t* p, size_t length, StreamStartMsg& out) {
     if (length != 8) return ORVEX_ERR_PROTOCOL;
-    out.streamId = GetU32(p);
+    out.streamId = GetLe32(p);
     out.selector = p[4];
     return 0;
 }
 
 std::vector<uint8_t> EncodeStreamId(uint32_t streamId) {
     std::vector<uint8_t> out(4);
-    PutU32(out.data(), streamId);
+    PutLe32(out.data(), streamId);
     return out;
 }
 
 int ParseStreamId(const uint8_t* p, size_t length, uint32_t& streamId) {
     if (length != 4) return ORVEX_ERR_PROTOCOL;
-    streamId = GetU32(p);
+    streamId = GetLe32(p);
     return 0;
 }
 
 void EncodeMediaHeader(const MediaHeader& m, uint8_t out[kMediaHeaderSize]) {
-    PutU32(out, m.streamId);
+    PutLe32(out, m.streamId);
     out[4] = m.dataType;
     out[5] = m.flags;
-    PutU16(out + 6, 0);
-    PutU64(out + 8, m.timestampUs);
+    PutLe16(out + 6, 0);
+    PutLe64(out + 8, m.timestampUs);
 }
 
 int ParseMedia(const uint8_t* p, size_t length, MediaHeader& out, const uint8_t*& data, size_t& dataLength) {
     if (length <= kMediaHeaderSize || length > kMaxMediaPayload) return ORVEX_ERR_PROTOCOL;
-    out.streamId = GetU32(p);
+    out.streamId = GetLe32(p);
     out.dataType = p[4];
     out.flags = p[5];
-    out.timestampUs = GetU64(p + 8);
+    out.timestampUs = GetLe64(p + 8);
     data = p + kMediaHeaderSize;
     dataLength = length - kMediaHeaderSize;
     return 0;

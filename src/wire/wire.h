@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace netwire {
 
 constexpr uint32_t kMagic = 0x584E4C56u;
@@ -178,18 +180,12 @@ void EncodeMediaHeader(const MediaHeader& m, uint8_t out[kMediaHeaderSize]);
 // Splits a Media payload into its header and data; the data must not be empty.
 int ParseMedia(const uint8_t* p, size_t length, MediaHeader& out, const uint8_t*& data, size_t& dataLength);
 
-// Little-endian helpers.
-inline void PutU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-inline void PutU64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-inline uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t GetU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint64_t GetU64(const uint8_t* p) { return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32); }
+// Little-endian helpers of the program.
+using velmora::GetLe16;
+using velmora::GetLe32;
+using velmora::GetLe64;
+using velmora::PutLe16;
+using velmora::PutLe32;
+using velmora::PutLe64;
 
 }  // namespace netwire

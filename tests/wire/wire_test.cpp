@@ -20,10 +20,10 @@ std::vector<uint8_t> Frame(MsgType type, uint32_t id, int32_t status, const std:
 
 std::vector<uint8_t> RawHeader(uint8_t type, uint32_t length, uint8_t version = kVersion, uint32_t magic = kMagic) {
     std::vector<uint8_t> h(kHeaderSize, 0);
-    PutU32(h.data(), magic);
+    PutLe32(h.data(), magic);
     h[4] = version;
     h[5] = type;
-    PutU32(h.data() + 16, length);
+    PutLe32(h.data() + 16, length);
     return h;
 }
 

@@ -127,8 +127,7 @@ std::vector<HidDeviceDescriptor> CUSBDevice::EnumerateMatching() {
         if (!Matches(d)) continue;
         if (d.outputReportLength < velmora::kMinReportLength || d.outputReportLength > velmora::kMaxReportLength) {
             // A report this small cannot carry the framing (and would never finish a request).
-            AppLog().Log(3, nullptr, " (F=%s L=%d) %s: unusable report length %d, skipped", "CUSBDevice::DeviceOpen",
-                         __LINE__, d.path.c_str(), d.outputReportLength);
+            LogLine(3, {}, "%s: unusable report length %d, skipped", d.path.c_str(), d.outputReportLength);
             continue;
         }
         matching.push_back(std::move(d));
@@ -144,8 +143,8 @@ std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescr
         conn->Close();
         return nullptr;
     }
-    AppLog().Log(2, nullptr, " (F=%s L=%d) [%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
-                 "CUSBDevice::DeviceOpen", 99, matchedBefore, handle, d.vendorId, d.productId, d.outputReportLength);
+    LogLine(2, {"CUSBDevice::DeviceOpen", 99}, "[%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
+            matchedBefore, handle, d.vendorId, d.productId, d.outputReportLength);
 
     auto dev = std::make_shared<OpenDevice>();
     dev->handle = handle;
@@ -197,8 +196,7 @@ int CUSBDevice::OpenDeviceAt(int index, int32_t* handle, int* matching) {
         if (velmora::PeekReplyHeader(r, n, h) && velmora::IsBusyNotice(h)) busy = true;
     });
     if (busy) {
-        AppLog().Log(3, nullptr, " (F=%s L=%d) %s: the device refused the connection, all its connections are taken",
-                     "CUSBDevice::OpenDeviceAt", __LINE__, dev->path.c_str());
+        LogLine(3, {}, "%s: the device refused the connection, all its connections are taken", dev->path.c_str());
         dev->conn->Close();
         return velmora::kUsbDeviceBusy;
     }
@@ -384,9 +382,8 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
     // on hidraw every open handle receives every reply.
     int locked = ctx.conn->LockExchange(requestLimit);
     if (locked == velmora::kHidLockTimeout) {
-        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: %s is locked by another exchange; gave up after %lld ms",
-                     "CUSBDevice::Transfer", __LINE__, handle, static_cast<int>(cmd), dev->path.c_str(),
-                     static_cast<long long>(requestLimit.count()));
+        LogLine(3, {}, "handle=%d, cmd=%d: %s is locked by another exchange; gave up after %lld ms", handle,
+                static_cast<int>(cmd), dev->path.c_str(), static_cast<long long>(requestLimit.count()));
         return velmora::kUsbTimeout;
     }
     if (locked != 0) return velmora::kUsbWriteFailed;  // closed while waiting: as a write on a closed device
@@ -424,12 +421,11 @@ bool CUSBDevice::DiscardStale(TransferContext& ctx) {
         if (velmora::PeekReplyHeader(r, n, h) && velmora::IsBusyNotice(h)) busy = true;
     });
     if (dropped > 0) {
-        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: dropped %d stale report(s) before the request",
-                     "CUSBDevice::Transfer", __LINE__, ctx.handle, static_cast<int>(ctx.command), dropped);
+        LogLine(3, {}, "handle=%d, cmd=%d: dropped %d stale report(s) before the request", ctx.handle,
+                static_cast<int>(ctx.command), dropped);
     }
     if (busy) {
-        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d: the device refused the connection, all its connections are taken",
-                     "CUSBDevice::Transfer", __LINE__, ctx.handle);
+        LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", ctx.handle);
     }
     return busy;
 }
@@ -464,9 +460,8 @@ int CUSBDevice::RunPhase(int (*body)(TransferContext&), TransferContext& ctx, st
         // The thread is either blocked in a read/write (in-I/O flag 0) or between two calls. Either
         // way the cancel makes its current or next call fail, so it ends promptly and can be joined:
         // no phase thread outlives the context it reads.
-        AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: phase timed out after %lld ms, in-I/O=%d",
-                     "CUSBDevice::Transfer", __LINE__, ctx.handle, static_cast<int>(ctx.command),
-                     static_cast<long long>(limit.count()), ctx.inIo.load());
+        LogLine(3, {}, "handle=%d, cmd=%d: phase timed out after %lld ms, in-I/O=%d", ctx.handle,
+                static_cast<int>(ctx.command), static_cast<long long>(limit.count()), ctx.inIo.load());
         ctx.conn->Cancel();
         worker.join();
         return velmora::kUsbTimeout;
@@ -476,8 +471,8 @@ int CUSBDevice::RunPhase(int (*body)(TransferContext&), TransferContext& ctx, st
 }
 
 int CUSBDevice::WriteThread(TransferContext& ctx) {
-    AppLog().Log(2, nullptr, " (F=%s L=%d) handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", "WriteThread", 304,
-                 ctx.handle, static_cast<int>(ctx.command), ctx.dataLength, ctx.reportLength);
+    LogLine(2, {"WriteThread", 304}, "handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", ctx.handle,
+            static_cast<int>(ctx.command), ctx.dataLength, ctx.reportLength);
 
     const int length = ctx.reportLength;
     std::vector<uint8_t> report(static_cast<size_t>(length), 0);
@@ -517,15 +512,15 @@ int CUSBDevice::ReadThread(TransferContext& ctx) {
         ReplyHeader h;
         if (velmora::PeekReplyHeader(report.data(), static_cast<size_t>(n), h)) {
             if (velmora::IsBusyNotice(h)) {
-                AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d: the device refused the connection, all its connections are taken",
-                             "ReadThread", __LINE__, ctx.handle);
+                LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
+                        ctx.handle);
                 ctx.busyNotice = true;
                 return velmora::kUsbDeviceBusy;
             }
             if (h.command != ctx.command) {
                 // Not this exchange's reply (a late one of an earlier exchange): not fed.
-                AppLog().Log(3, nullptr, " (F=%s L=%d) handle=%d, cmd=%d: skipped a reply report of command %u",
-                             "ReadThread", __LINE__, ctx.handle, static_cast<int>(ctx.command), h.command);
+                LogLine(3, {}, "handle=%d, cmd=%d: skipped a reply report of command %u", ctx.handle,
+                        static_cast<int>(ctx.command), h.command);
                 continue;
             }
         }

@@ -27,10 +27,8 @@ DeviceLockFile::DeviceLockFile(std::string path, int flags) : path_(std::move(pa
         fd_ = ::open(path_.c_str(), flags | O_CLOEXEC);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
-        AppLog().Log(3, nullptr,
-                     " (F=%s L=%d) %s: cannot open for the exchange lock (%s); exchanges are serialised within "
-                     "this process only",
-                     "DeviceLockFile", __LINE__, path_.c_str(), std::strerror(errno));
+        LogLine(3, {}, "%s: cannot open for the exchange lock (%s); exchanges are serialised within this process only",
+                path_.c_str(), std::strerror(errno));
     }
 }
 
@@ -52,8 +50,7 @@ int DeviceLockFile::Acquire(std::chrono::milliseconds limit, const std::function
         if (errno != EWOULDBLOCK) {
             // The file system refuses locks (e.g. ENOLCK): carry on with the in-process
             // serialisation rather than failing every exchange.
-            AppLog().Log(3, nullptr, " (F=%s L=%d) %s: flock failed (%s); exchange not locked", "DeviceLockFile",
-                         __LINE__, path_.c_str(), std::strerror(errno));
+            LogLine(3, {}, "%s: flock failed (%s); exchange not locked", path_.c_str(), std::strerror(errno));
             return 0;
         }
         auto now = std::chrono::steady_clock::now();

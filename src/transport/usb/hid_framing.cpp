@@ -2,24 +2,9 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace velmora {
-namespace {
-
-void PutLe16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    PutLe16(p, v);
-    PutLe16(p + 2, v >> 16);
-}
-
-uint32_t GetLe16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8); }
-
-uint32_t GetLe32(const uint8_t* p) { return GetLe16(p) | (GetLe16(p + 2) << 16); }
-
-}  // namespace
 
 void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, const uint8_t* chunk,
                          int chunkLength, bool last) {
@@ -27,8 +12,8 @@ void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, co
     report[0] = 0;
     PutLe32(report + 1, kUsbMagic);
     PutLe32(report + 5, command);
-    PutLe16(report + 9, static_cast<uint32_t>(chunkLength));
-    PutLe16(report + 11, last ? 1u : 0u);
+    PutLe16(report + 9, static_cast<uint16_t>(chunkLength));
+    PutLe16(report + 11, last ? 1 : 0);
     if (chunkLength > 0) std::memcpy(report + kRequestPayloadOffset, chunk, static_cast<size_t>(chunkLength));
 }
 

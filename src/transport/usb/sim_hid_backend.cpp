@@ -22,6 +22,7 @@
 #include <cjson/cJSON.h>
 
 #include "platform/zeb_log.h"
+#include "protocol/json_util.h"
 #include "transport/usb/device_lock.h"
 #include "transport/usb/hid_framing.h"
 
@@ -173,7 +174,8 @@ private:
 
 int ParseSimDeviceDescription(const char* text, size_t length, HidDeviceDescriptor& out) {
     if (!text || length == 0 || length > kMaxDescriptionBytes) return -1;
-    cJSON* root = cJSON_ParseWithLength(text, length);
+    protocol_detail::JsonPtr owner(cJSON_ParseWithLength(text, length));
+    const cJSON* root = owner.get();
     if (!root) return -1;
     long vid = 0, pid = 0, outLen = 0, inLen = 0;
     bool ok = cJSON_IsObject(root) && GetInt(root, "vendor_id", 0, 0xFFFF, vid) &&
@@ -184,7 +186,6 @@ int ParseSimDeviceDescription(const char* text, size_t length, HidDeviceDescript
     } else {
         inLen = outLen;
     }
-    cJSON_Delete(root);
     if (!ok) return -1;
     out.vendorId = static_cast<uint16_t>(vid);
     out.productId = static_cast<uint16_t>(pid);
@@ -234,8 +235,7 @@ std::vector<HidDeviceDescriptor> SimHidBackend::Enumerate() {
         }
         HidDeviceDescriptor dev;
         if (ParseSimDeviceDescription(text.data(), text.size(), dev) != 0) {
-            AppLog().Log(3, nullptr, " (F=%s L=%d) skipping %s.json: not a usable device description",
-                         "SimHidBackend::Enumerate", __LINE__, base.c_str());
+            LogLine(3, {}, "skipping %s.json: not a usable device description", base.c_str());
             continue;
         }
         dev.path = base + ".sock";
@@ -290,9 +290,8 @@ std::unique_ptr<HidConnection> SimHidBackend::Open(const HidDeviceDescriptor& de
     int r = ConnectBefore(fd, addr, std::chrono::steady_clock::now() + connectTimeout_);
     if (r != 0) {
         if (r > 0) {
-            AppLog().Log(3, nullptr, " (F=%s L=%d) %s: connection not accepted within %lld ms; device skipped",
-                         "SimHidBackend::Open", __LINE__, device.path.c_str(),
-                         static_cast<long long>(connectTimeout_.count()));
+            LogLine(3, {}, "%s: connection not accepted within %lld ms; device skipped", device.path.c_str(),
+                    static_cast<long long>(connectTimeout_.count()));
         }
         ::close(fd);
         return nullptr;

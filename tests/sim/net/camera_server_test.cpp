@@ -120,10 +120,10 @@ TEST_F(CameraServerTest, ProofWithoutChallengeOrGarbageClosesTheConnection) {
         // A declared length far beyond the bound: refused at once, not waited for.
         RawClient c(camera_->Port());
         std::vector<uint8_t> h(kHeaderSize, 0);
-        PutU32(h.data(), kMagic);
+        PutLe32(h.data(), kMagic);
         h[4] = kVersion;
         h[5] = uint8_t(MsgType::TextRequest);
-        PutU32(h.data() + 16, 0x7FFFFFFF);
+        PutLe32(h.data() + 16, 0x7FFFFFFF);
         c.SendRaw(h);
         FrameHeader rh;
         std::vector<uint8_t> p;
