@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "sim/json_ptr.h"
 #include "sim/stream/stream_generator.h"
 
 namespace velmora::sim {
@@ -27,6 +28,8 @@ public:
         sc.model = id.productModel;
         server_ = std::make_unique<camsim::CameraServer>(sc);
         server_->SetTextHandler([this](const std::string& request) {
+            if (config_.refuseSets != 0 && IsSet(request))
+                return "{\"Content\":{\"nResult\":" + std::to_string(config_.refuseSets) + "}}";
             int32_t status = 0;
             return model_.HandleJson(request, Shape::Network, &status);
         });
@@ -48,6 +51,15 @@ public:
     }
 
     CameraModel& model() { return model_; }
+
+    // A set of one field or of the whole record, or a restore of the defaults.
+    static bool IsSet(const std::string& request) {
+        JsonPtr root = ParseJsonObject(request);
+        const cJSON* cmd = root ? cJSON_GetObjectItem(root.get(), "Cmd") : nullptr;
+        if (!cJSON_IsString(cmd)) return false;
+        const std::string_view name = cmd->valuestring;
+        return name == "ReqSetVideoParam" || name == "ReqSetDefaultParam";
+    }
     camsim::CameraServer& server() { return *server_; }
 
     // The picture parameters the model holds now.
@@ -172,7 +184,7 @@ namespace {
 int ApplyNetFault(const std::string& fault, NetCameraConfig* cfg, std::string* error) {
     const size_t eq = fault.find('=');
     const std::string kind = fault.substr(0, eq);
-    const std::string value = eq == std::string::npos ? "" : fault.substr(eq + 1);
+    std::string value = eq == std::string::npos ? "" : fault.substr(eq + 1);
     auto number = [&](int* out) {
         char* end = nullptr;
         long v = std::strtol(value.c_str(), &end, 10);
@@ -190,9 +202,12 @@ int ApplyNetFault(const std::string& fault, NetCameraConfig* cfg, std::string* e
         cfg->garbageReplies = true;
     } else if (kind == "stop-stream" && value.empty()) {
         cfg->streamStopped = true;
+    } else if (kind == "refuse-sets" && value.size() > 1 && value[0] == '-' &&
+               (value.erase(0, 1), number(&cfg->refuseSets)) && cfg->refuseSets > 0) {
+        cfg->refuseSets = -cfg->refuseSets;
     } else {
         *error = "unknown network fault '" + fault +
-                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream)";
+                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream, refuse-sets=-CODE)";
         return -1;
     }
     return 0;

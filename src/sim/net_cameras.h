@@ -28,6 +28,7 @@ struct NetCameraConfig {
     int stallMs = 0;                      // delay every text reply; negative: never reply
     bool garbageReplies = false;          // replies that are not JSON
     bool streamStopped = false;           // streams open but send nothing
+    int refuseSets = 0;                   // non-zero: sets and restore-defaults answer this nResult
 };
 
 // Serves network cameras: each answers the camera protocol and the LAN search from a shared

@@ -171,6 +171,20 @@ TEST_F(NetCameraSimTest, BadRepliesAndHandlesAreFailuresNotSuccess) {
     EXPECT_EQ(messages_.shown[0], Format("返回错误码: %d", r));
 }
 
+// A network camera can refuse a set only through nResult: that is the result, and it is shown.
+TEST_F(NetCameraSimTest, RefusalInNResultIsTheResultOfEverySet) {
+    Serve({[](sim::NetCameraConfig& c) { c.refuseSets = -9; }}, 47);
+    const int s = Login(0);
+    ASSERT_GE(s, 0);
+    NetCamera camera(s, "", 0);
+    VideoParam rec;
+    ASSERT_EQ(camera.ReadVideoParams(rec), 0);
+    EXPECT_EQ(camera.SetVideoParamField("\"Luminance\":1"), -9);
+    EXPECT_EQ(camera.WriteVideoParams(rec), -9);
+    EXPECT_EQ(camera.RestoreDefaults(), -9);
+    EXPECT_EQ(messages_.shown, std::vector<std::string>(3, "返回错误码: -9"));
+}
+
 TEST_F(NetCameraSimTest, LiveStreamFollowsMirrorAndBrightness) {
     Serve({nullptr}, 46);
     const int s = Login(0);

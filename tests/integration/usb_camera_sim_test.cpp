@@ -143,6 +143,20 @@ TEST_F(UsbCameraSimTest, CameraFaultsGiveTheirCodes) {
     EXPECT_EQ(rec.bytes[0], 50);  // the refused set changed nothing
 }
 
+// A refusal carried only in the reply's nResult (status word 0) is the result of a set, a
+// whole-record set and restore defaults; it used to pass for success.
+TEST_F(UsbCameraSimTest, RefusalInNResultAloneIsTheResultOfEverySet) {
+    Serve({{"refuse-result=-7,cmd=40001090", "refuse-result=-8,cmd=40001093"}});
+    UsbCamera camera(*dev_, Handle(0));
+    VideoParam rec;
+    ASSERT_EQ(camera.ReadVideoParams(rec), 0);
+    EXPECT_EQ(camera.SetVideoParamField("\"Luminance\":1"), -7);
+    EXPECT_EQ(camera.WriteVideoParams(rec), -7);
+    EXPECT_EQ(camera.RestoreDefaults(), -8);
+    EXPECT_EQ(messages_.shown,
+              (std::vector<std::string>{"返回错误码: -7", "返回错误码: -7", "返回错误码: -8"}));
+}
+
 TEST_F(UsbCameraSimTest, OversizedReplyIsRefusedWithoutOverrun) {
     Serve({{"split=7"}});
     // A reply far larger than the buffer: the buffer sits inside a guarded block.
