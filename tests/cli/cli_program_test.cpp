@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,7 +112,17 @@ TEST_F(CliProgramTest, ListsCamerasAndTunesOne) {
 TEST_F(CliProgramTest, FailuresGiveANonZeroStatusAndTheCode) {
     Result r = Cli("--device 2 set Luminance=1", true);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("error -5: setting Luminance failed"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out, "error -5: setting Luminance failed\n");  // one line, the camera's code
+
+    // A camera chosen by its serial number is that camera, whatever its place in the list.
+    const Result info = Cli("--device 2 info");
+    const size_t at = info.out.find("Serial=");
+    ASSERT_NE(at, std::string::npos) << info.out;
+    const std::string serial = info.out.substr(at + 7, info.out.find('\n', at) - at - 7);
+    r = Cli("--serial " + serial + " info");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("DeviceName=模拟相机2\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("--serial NO-SUCH-SERIAL info").status, 1);
 
     r = Cli("--device 3 get", true);
     EXPECT_EQ(r.status, 1);
@@ -121,6 +132,25 @@ TEST_F(CliProgramTest, FailuresGiveANonZeroStatusAndTheCode) {
     r = Cli("get --device 1", true);  // options stand before the command
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("takes no arguments"), std::string::npos);
+}
+
+// An export never turns something that is not a regular file into one, and a file-size limit
+// gives an error line instead of killing the tool, leaving nothing behind.
+TEST_F(CliProgramTest, ExportsDamageNothing) {
+    const std::string fifo = dir_ + "/pipe.dat";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Result r = Cli("--device 1 export " + fifo, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("FIFO"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    const std::string file = dir_ + "/limited.dat";
+    r = Shell("ulimit -f 4; VELMORA_USB_SIM=" + dir_ + " " + VELMORA_CLI_PATH + " --device 1 export " + file, true);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("could not write"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(file));
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".limited.dat"), std::string::npos) << entry.path();
 }
 
 TEST_F(CliNetworkProgramTest, NetworkCamerasAreFoundTunedAndPictured) {
