@@ -70,6 +70,26 @@ void AccessUnitQueue::OnRealData(int, const unsigned char* data, int length, int
     static_cast<AccessUnitQueue*>(user)->Push(data, length);
 }
 
+int WaitForPicture(AccessUnitQueue& queue, Clock::time_point deadline, const PictureSteps& steps, int& stopped) {
+    stopped = 0;
+    std::string unit;
+    // The deadline is checked before every unit, so neither a flood of data nor slow decoding
+    // can stretch the wait.
+    for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        if (queue.Pop(unit, static_cast<int>(std::min<int64_t>(left, kStatePollMs)))) {
+            const int r = steps.feed(unit);
+            if (r != 0) return r;
+            continue;
+        }
+        // Nothing queued: everything received so far has been fed. A stream that stopped brings
+        // no more, so the decoder gives up what it holds and the wait ends now.
+        stopped = steps.state();
+        if (stopped != 0) return steps.finish();
+    }
+    return 0;
+}
+
 int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std::string& what) {
     if (pngPath.empty()) {
         what = "no file name was given for the snapshot";
@@ -89,26 +109,14 @@ int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std:
         return play;
     }
     SnapshotDecoder decoder;
-    int decoded = 0;  // 1 picture ready, 0 more data needed, negative: decoder failure
-    int ended = 0;    // the stream's state once it stopped running
-    std::string unit;
-    // The deadline is checked before every unit, so neither a flood of data nor slow decoding
-    // can stretch the wait.
-    for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-        if (queue.Pop(unit, static_cast<int>(std::min<int64_t>(left, kStatePollMs)))) {
-            decoded = decoder.Feed(reinterpret_cast<const uint8_t*>(unit.data()), static_cast<int>(unit.size()));
-            if (decoded != 0) break;
-            continue;
-        }
-        // Nothing queued: everything received so far has been decoded. A stream that ended
-        // brings no more, so the decoder gives up what it holds and the wait ends now.
-        ended = ORVEX_GetRealPlayState(play);
-        if (ended != 0) {
-            decoded = decoder.Finish();
-            break;
-        }
-    }
+    PictureSteps steps;
+    steps.feed = [&decoder](const std::string& unit) {
+        return decoder.Feed(reinterpret_cast<const uint8_t*>(unit.data()), static_cast<int>(unit.size()));
+    };
+    steps.finish = [&decoder] { return decoder.Finish(); };
+    steps.state = [play] { return ORVEX_GetRealPlayState(play); };
+    int ended = 0;
+    const int decoded = WaitForPicture(queue, deadline, steps, ended);
     // No callback runs after this returns, so the queue may go out of scope safely.
     ORVEX_StopRealPlay(play);
 

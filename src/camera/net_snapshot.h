@@ -3,10 +3,12 @@
 // One still picture from a network camera: starts the main stream of a logged-in session,
 // decodes the first complete picture and writes it as a PNG file.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -56,5 +58,19 @@ private:
     size_t charged_ = 0;
     size_t dropped_ = 0;
 };
+
+// The steps of decoding a stream for one picture, so the wait can be run with any decoder.
+struct PictureSteps {
+    std::function<int(const std::string& unit)> feed;  // 1 picture ready, 0 more needed, < 0 failure
+    std::function<int()> finish;                        // the stream ended: as feed, for what is held
+    std::function<int()> state;                         // 0 while the stream runs, else why it stopped
+};
+
+// Feeds units from `queue` until a picture is ready, feeding fails, or `deadline` passes, which is
+// checked before every unit. While nothing is queued it asks `state` every few milliseconds; once
+// the stream has stopped it finishes the decoder and returns. Returns 1 (picture), 0 (none by the
+// deadline or the end) or feed's failure; `stopped` receives the stopped state, else 0.
+int WaitForPicture(AccessUnitQueue& queue, std::chrono::steady_clock::time_point deadline,
+                   const PictureSteps& steps, int& stopped);
 
 }  // namespace velmora
