@@ -120,7 +120,7 @@ TEST(WaitForPicture, TheDeadlineHoldsWhileUnitsKeepComingAndAStoppedStreamEndsTh
 }
 
 TEST_F(NetSnapshotTest, SavesAPictureAndRefusesWhatCannotWork) {
-    const int s = Serve("127.0.0.61", false);
+    const int s = Serve("127.0.0.81", false);
     ASSERT_GE(s, 0);
     std::string what = "untouched";
     ASSERT_EQ(TakeNetSnapshot(s, dir_ + "/cam.png", 10000, what), 0) << what;
@@ -137,7 +137,7 @@ TEST_F(NetSnapshotTest, SavesAPictureAndRefusesWhatCannotWork) {
 }
 
 TEST_F(NetSnapshotTest, AStreamTheCameraEndsOrAConnectionThatBreaksFailsAtOnce) {
-    const int s = Serve("127.0.0.63", /*streamStopped=*/true);  // streams open but bring no picture
+    const int s = Serve("127.0.0.83", /*streamStopped=*/true);  // streams open but bring no picture
     ASSERT_GE(s, 0);
     // Time limits far beyond the waits below: only the end of the stream can finish them.
     auto endWith = [&](void (camsim::CameraServer::*end)()) {
@@ -149,9 +149,9 @@ TEST_F(NetSnapshotTest, AStreamTheCameraEndsOrAConnectionThatBreaksFailsAtOnce) 
     };
     Outcome o = endWith(&camsim::CameraServer::EndAllStreams);
     EXPECT_EQ(o.code, ORVEX_ERR_STREAM_UNAVAILABLE);
-    EXPECT_EQ(o.what, "the main stream of 127.0.0.63 ended (code -1014)");
+    EXPECT_EQ(o.what, "the main stream of 127.0.0.83 ended (code -1014)");
     o = endWith(&camsim::CameraServer::DisconnectAll);
     EXPECT_EQ(o.code, ORVEX_ERR_DISCONNECTED);
-    EXPECT_EQ(o.what, "the connection to 127.0.0.63 was lost (code -1006)");
+    EXPECT_EQ(o.what, "the connection to 127.0.0.83 was lost (code -1006)");
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/never.png"));
 }
