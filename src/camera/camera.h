@@ -67,6 +67,14 @@ protected:
     int lastExchange_ = 0;
 };
 
+// Shows a negative result as "返回错误码: %d" (the program's message for a failed exchange or a
+// refusal) and returns it unchanged.
+int ShowFailure(int result);
+
+// The whole-record set text of `rec` into `text`: 0, or kRequestNotBuilt (shown) when it cannot be
+// built, so that an empty text never reaches a camera and passes for an import.
+int WholeRecordText(const VideoParam& rec, std::string& text);
+
 // Runs `send` on each text in order: the first negative result, or the last result.
 template <typename Send>
 int SendEach(const std::vector<std::string>& texts, Send&& send) {

@@ -38,8 +38,7 @@ int NetCamera::SendSet(const std::string& text, size_t size) {
     std::vector<char> reply;
     const int sent = Send(text, reply, size);
     const int r = SetReplyResult(reply.data(), sent);
-    if (r < 0) Messages().Information(Format("返回错误码: %d", r));
-    return r;
+    return ShowFailure(r);
 }
 
 int NetCamera::GetFrameRate() {
@@ -55,7 +54,7 @@ int NetCamera::ReadVideoParams(VideoParam& rec) {
     std::vector<char> reply;
     int r = Send(kReqGetVideoParamNet, reply, kNetVideoParamReplySize);
     if (r < 0) {
-        Messages().Information(Format("返回错误码: %d", r));
+        ShowFailure(r);
         return -1;
     }
     // A reply that is not JSON is a failure (-310), as over USB: reporting success here would let
@@ -68,11 +67,8 @@ int NetCamera::SetVideoParamField(const char* fieldText) {
 }
 
 int NetCamera::WriteVideoParams(const VideoParam& rec) {
-    const std::string text = BuildWriteVideoParamsRequest(rec);
-    if (text.empty()) {  // an empty text must not reach the camera and pass for an import
-        Messages().Information(Format("返回错误码: %d", kRequestNotBuilt));
-        return kRequestNotBuilt;
-    }
+    std::string text;
+    if (int r = WholeRecordText(rec, text)) return r;
     return SendSet(text, kNetSetRecordReplySize);
 }
 
@@ -81,10 +77,7 @@ int NetCamera::RestoreDefaults() { return SendSet(kReqSetDefaultParam, kNetResto
 int NetCamera::GetFocusNear() {
     std::vector<char> reply;
     int r = Send(kReqGetFocusNear, reply, kNetFocusNearReplySize);
-    if (r < 0) {
-        Messages().Information(Format("返回错误码: %d", r));
-        return r;
-    }
+    if (r < 0) return ShowFailure(r);
     return ParseFocusNear(reply.data());
 }
 

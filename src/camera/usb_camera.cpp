@@ -27,8 +27,7 @@ int UsbCamera::SendSet(uint32_t cmd, const std::string& text) {
     std::vector<char> reply(kUsbSetReplySize);
     const int sent = Exchange(cmd, text.c_str(), reply);
     const int r = SetReplyResult(reply.data(), sent);
-    if (r < 0) Messages().Information(Format("返回错误码: %d", r));
-    return r;
+    return ShowFailure(r);
 }
 
 int UsbCamera::ReadVideoParams(VideoParam& rec) {
@@ -43,11 +42,8 @@ int UsbCamera::SetVideoParamField(const char* fieldText) {
 }
 
 int UsbCamera::WriteVideoParams(const VideoParam& rec) {
-    const std::string text = BuildWriteVideoParamsRequest(rec);
-    if (text.empty()) {  // an empty text must not reach the camera and pass for an import
-        Messages().Information(Format("返回错误码: %d", kRequestNotBuilt));
-        return kRequestNotBuilt;
-    }
+    std::string text;
+    if (int r = WholeRecordText(rec, text)) return r;
     return SendSet(kHidCmdSetVideoParam, text);
 }
 
@@ -56,10 +52,7 @@ int UsbCamera::RestoreDefaults() { return SendSet(kHidCmdSetDefault, kReqSetDefa
 int UsbCamera::GetFocusNear() {
     std::vector<char> reply(kUsbFocusNearReplySize);
     int r = Exchange(kHidCmdJson, kReqGetFocusNear, reply);
-    if (r < 0) {
-        Messages().Information(Format("返回错误码: %d", r));
-        return r;
-    }
+    if (r < 0) return ShowFailure(r);
     return ParseFocusNear(reply.data());
 }
 

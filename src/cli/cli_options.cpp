@@ -1,8 +1,5 @@
 #include "cli/cli_options.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,6 +8,7 @@
 #include <string_view>
 
 #include "camera/net_session.h"
+#include "platform/atomic_file.h"
 
 namespace velmora::cli {
 namespace {
@@ -41,23 +39,10 @@ bool ParseHex16(std::string s, uint16_t* out) {
 
 // The first line of a small regular file (a FIFO or a device is refused rather than waited on).
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
-    constexpr off_t kMaxBytes = 4096;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        error = "cannot open the password file " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    std::string text;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxBytes;
-    if (ok) {
-        text.resize(static_cast<size_t>(st.st_size));
-        ssize_t n = ::read(fd, text.data(), text.size());
-        ok = n == static_cast<ssize_t>(text.size());
-    }
-    ::close(fd);
-    if (!ok) {
-        error = "the password file " + path + " must be a readable regular file of at most 4096 bytes";
+    constexpr size_t kMaxBytes = 4096;
+    std::string text, why;
+    if (ReadRegularFile(path, kMaxBytes, text, &why) != 0) {
+        error = "cannot read the password file " + path + ": " + why;
         return false;
     }
     password = text.substr(0, text.find('\n'));

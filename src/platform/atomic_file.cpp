@@ -13,29 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace velmora {
 namespace {
 
-// Closes a descriptor on every path out of a function.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now; false when the close failed (on some file systems that is where data is lost).
-    bool Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 int Fail(std::string* error, int code, std::string text) {
     if (error != nullptr) *error = std::move(text);
@@ -244,6 +227,33 @@ void IgnoreFileSizeSignal() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+int ReadRegularFile(const std::string& path, size_t maxBytes, std::string& out, std::string* error,
+                    long long* size) {
+    if (size != nullptr) *size = -1;
+    // O_NONBLOCK: a FIFO or a device named by mistake cannot block the open; it is refused below.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) return Fail(error, kAtomicFileCreateFailed, "cannot open it: " + ErrnoText(errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return Fail(error, kAtomicFileCreateFailed, "cannot examine it: " + ErrnoText(errno));
+    if (!S_ISREG(st.st_mode))
+        return Fail(error, kAtomicFileRefused, std::string("it is ") + KindOf(st.st_mode) + ", not a regular file");
+    if (size != nullptr) *size = static_cast<long long>(st.st_size);
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > maxBytes)
+        return Fail(error, kFileTooLarge,
+                    "it holds " + std::to_string(st.st_size) + " bytes, at most " + std::to_string(maxBytes) + " are read");
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(error, kAtomicFileWriteFailed, "reading failed: " + ErrnoText(errno));
+        if (n == 0) return Fail(error, kAtomicFileWriteFailed, "it became shorter while it was read");
+        done += static_cast<size_t>(n);
+    }
+    out = std::move(text);
+    return 0;
 }
 
 }  // namespace velmora

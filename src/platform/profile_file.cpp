@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/atomic_file.h"
 #include "platform/text.h"
@@ -18,17 +17,21 @@ std::string_view Trim(std::string_view s) {
 }
 
 // Every line of the file, without line ends; `readAll` (may be null) tells whether the file was
-// opened and read to its end without an error.
+// read whole. A FIFO or a device named as the configuration file is refused, never waited on.
 std::vector<std::string> ReadLines(const std::string& path, bool* readAll) {
+    constexpr size_t kMaxBytes = 4u << 20;
     std::vector<std::string> lines;
-    std::ifstream in(path, std::ios::binary);
-    bool opened = static_cast<bool>(in);
-    std::string line;
-    while (std::getline(in, line)) {
+    std::string text;
+    const bool ok = ReadRegularFile(path, kMaxBytes, text, nullptr) == 0;
+    if (readAll) *readAll = ok;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+        lines.push_back(std::move(line));
+        at = end + 1;
     }
-    if (readAll) *readAll = opened && !in.bad();
     return lines;
 }
 

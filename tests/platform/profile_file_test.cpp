@@ -76,6 +76,8 @@ TEST(ProfileFile, WriteRefusesWhatItWouldDamage) {
                   return ProfileFile(fifo.string()).WriteString("A", "B", "C", &why) ? "written" : why;
               }, 30),
               "it is a FIFO (named pipe), only a regular file is replaced");
+    // Reading a FIFO named as the configuration file gives the defaults instead of blocking.
+    EXPECT_EQ(RunInChild([&] { return ProfileFile(fifo.string()).GetString("A", "B", "default"); }, 30), "default");
 
     std::ofstream(locked) << "[LOGIN_INFO]\r\nUsername=op\r\n";
     ASSERT_EQ(chmod(locked.c_str(), 0200), 0);  // writable, not readable (as "nobody" when root)
