@@ -68,18 +68,19 @@ void CopyCp936Field(char* dst, size_t size, std::string_view src) {
     dst[n] = '\0';
 }
 
+size_t Utf8PrefixLength(std::string_view src, size_t maxBytes) {
+    if (src.size() <= maxBytes) return src.size();
+    // Step back over continuation bytes (at most a UTF-8 sequence's worth) so a multi-byte
+    // character is not split; text that is not UTF-8 keeps the plain byte cut.
+    auto isContinuation = [&](size_t i) { return (static_cast<unsigned char>(src[i]) & 0xC0) == 0x80; };
+    size_t cut = maxBytes;
+    while (cut > 0 && maxBytes - cut < 3 && isContinuation(cut)) --cut;
+    return isContinuation(cut) ? maxBytes : cut;
+}
+
 void CopyUtf8Field(char* dst, size_t size, std::string_view src) {
     if (dst == nullptr || size == 0) return;
-    size_t n = src.size();
-    if (n > size - 1) {
-        n = size - 1;
-        // Step back over continuation bytes (at most a UTF-8 sequence's worth) so a multi-byte
-        // character is not split; text that is not UTF-8 keeps the plain byte cut.
-        auto isContinuation = [&](size_t i) { return (static_cast<unsigned char>(src[i]) & 0xC0) == 0x80; };
-        size_t cut = n;
-        while (cut > 0 && n - cut < 3 && isContinuation(cut)) --cut;
-        if (!isContinuation(cut)) n = cut;
-    }
+    const size_t n = Utf8PrefixLength(src, size - 1);
     std::memcpy(dst, src.data(), n);
     dst[n] = '\0';
 }

@@ -20,6 +20,10 @@ std::string Cp936ToUtf8(std::string_view cp936);
 // CP936 double-byte character at the cut.
 void CopyCp936Field(char* dst, size_t size, std::string_view src);
 
+// Length of the longest prefix of `src` of at most `maxBytes` bytes that does not split a UTF-8
+// sequence (bytes that are not UTF-8 are cut as bytes).
+size_t Utf8PrefixLength(std::string_view src, size_t maxBytes);
+
 // Copies `src` into the fixed field `dst` of `size` bytes, always zero-terminated, cut to at most
 // size - 1 bytes without splitting a UTF-8 sequence (bytes that are not UTF-8 are cut as bytes).
 void CopyUtf8Field(char* dst, size_t size, std::string_view src);

@@ -1,6 +1,7 @@
 #include "wire/search_wire.h"
 
 #include "platform/byte_order.h"
+#include "platform/codepage.h"
 
 #include <cstring>
 
@@ -26,8 +27,7 @@ using velmora::PutLe32;
 
 // Writes at most size-1 bytes and leaves the rest of the field zero.
 void PutText(uint8_t* field, size_t size, const std::string& text) {
-    size_t n = text.size() < size - 1 ? text.size() : size - 1;
-    std::memcpy(field, text.data(), n);
+    std::memcpy(field, text.data(), velmora::Utf8PrefixLength(text, size - 1));
 }
 
 std::string GetText(const uint8_t* field, size_t size) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "transport/net/orvex_sdk.h"
 
 namespace netwire {
@@ -12,7 +13,7 @@ namespace {
 constexpr size_t kMaxUserSize = kMaxUserName;
 
 void AppendText8(std::vector<uint8_t>& out, std::string_view text, size_t maxLength) {
-    size_t n = std::min(text.size(), maxLength);
+    const size_t n = velmora::Utf8PrefixLength(text, std::min<size_t>(maxLength, 255));
     out.push_back(uint8_t(n));
     out.insert(out.end(), text.begin(), text.begin() + n);
 }

@@ -127,6 +127,18 @@ TEST(FrameCodec, PayloadParsersRefuseTruncatedAndOverlongInput) {
     LoginAcceptedMsg aback;
     ASSERT_EQ(ParseLoginAccepted(acc.data(), acc.size(), aback), 0);
     EXPECT_EQ(aback.serial.size(), kMaxInfoText);
+    // A long name is cut between characters, never inside one ("相" is three bytes: 21 fit in 63).
+    a.deviceName.clear();
+    for (int i = 0; i < 30; ++i) a.deviceName += "相";
+    acc = EncodeLoginAccepted(a);
+    ASSERT_EQ(ParseLoginAccepted(acc.data(), acc.size(), aback), 0);
+    EXPECT_EQ(aback.deviceName, a.deviceName.substr(0, 63));
+    a.deviceName = "x" + a.deviceName;  // now the cut falls inside a character: one fewer fits
+    acc = EncodeLoginAccepted(a);
+    ASSERT_EQ(ParseLoginAccepted(acc.data(), acc.size(), aback), 0);
+    EXPECT_EQ(aback.deviceName, a.deviceName.substr(0, 61));
+    a.deviceName = "cam";
+    acc = EncodeLoginAccepted(a);
     for (size_t cut = 0; cut < acc.size(); ++cut) EXPECT_LT(ParseLoginAccepted(acc.data(), cut, aback), 0) << cut;
 
     MediaHeader mh;

@@ -201,9 +201,10 @@ void LanSearcher::SendProbes() {
         sa.sin_family = AF_INET;
         sa.sin_port = htons(t.port);
         sa.sin_addr.s_addr = htonl(t.address);
-        if (::sendto(fd_, probe.data(), probe.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) < 0)
-            AppLog().Log(1, nullptr, " (F=%s L=%d) probe to %08x:%u failed: %d\n", "LanSearcher::SendProbes", __LINE__,
-                         t.address, unsigned(t.port), errno);
+        if (::sendto(fd_, probe.data(), probe.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) < 0) {
+            const int err = errno;  // before the log site is built
+            LogLine(1, {}, "probe to %08x:%u failed: %d\n", t.address, unsigned(t.port), err);
+        }
     }
 }
 

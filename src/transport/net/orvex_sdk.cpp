@@ -126,8 +126,8 @@ int ORVEX_Login(LoginInfo info, void* deviceInfo, int, int, int, int) {
     // Wipe our copy of the password as soon as it is no longer needed.
     std::fill(password.begin(), password.end(), '\0');
     if (rc < 0) {
-        AppLog().Log(3, nullptr, " (F=%s L=%d) login to %s:%u failed: %d\n", "ORVEX_Login", __LINE__,
-                     FieldText(info.address, sizeof(info.address)).c_str(), unsigned(info.port), rc);
+        LogLine(3, {}, "login to %s:%u failed: %d\n", FieldText(info.address, sizeof(info.address)).c_str(),
+                unsigned(info.port), rc);
         return Fail(rc);
     }
     if (deviceInfo) {
@@ -198,8 +198,7 @@ int ORVEX_SendRobotText(int sessionHandle, const char* text, int textLength, cha
     rc = session->SendText(reinterpret_cast<const uint8_t*>(text), length, answer);
     if (rc < 0) return Fail(rc);
     if (answer.size() + 1 > capacity) {
-        AppLog().Log(3, nullptr, " (F=%s L=%d) reply of %zu bytes exceeds capacity %zu\n", "ORVEX_SendRobotText",
-                     __LINE__, answer.size(), capacity);
+        LogLine(3, {}, "reply of %zu bytes exceeds capacity %zu\n", answer.size(), capacity);
         return Fail(ORVEX_ERR_BUFFER_TOO_SMALL);
     }
     if (!answer.empty()) std::memcpy(reply, answer.data(), answer.size());

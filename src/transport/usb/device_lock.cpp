@@ -27,8 +27,9 @@ DeviceLockFile::DeviceLockFile(std::string path, int flags) : path_(std::move(pa
         fd_ = ::open(path_.c_str(), flags | O_CLOEXEC);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
+        const char* why = std::strerror(errno);  // before the log site is built
         LogLine(3, {}, "%s: cannot open for the exchange lock (%s); exchanges are serialised within this process only",
-                path_.c_str(), std::strerror(errno));
+                path_.c_str(), why);
     }
 }
 
@@ -50,7 +51,8 @@ int DeviceLockFile::Acquire(std::chrono::milliseconds limit, const std::function
         if (errno != EWOULDBLOCK) {
             // The file system refuses locks (e.g. ENOLCK): carry on with the in-process
             // serialisation rather than failing every exchange.
-            LogLine(3, {}, "%s: flock failed (%s); exchange not locked", path_.c_str(), std::strerror(errno));
+            const char* why = std::strerror(errno);  // before the log site is built
+            LogLine(3, {}, "%s: flock failed (%s); exchange not locked", path_.c_str(), why);
             return 0;
         }
         auto now = std::chrono::steady_clock::now();
