@@ -103,7 +103,7 @@ public:
     void SetTiming(const Timing& timing);
     Timing GetTiming() const;
 
-    // --- JSON operations over USB are declared below this line (usb_camera_ops.cpp). ---
+    // The JSON camera operations over USB are UsbCamera's (src/camera/usb_camera.h).
 
 private:
     struct OpenDevice;
