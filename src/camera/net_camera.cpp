@@ -37,8 +37,7 @@ int NetCamera::Send(const std::string& text, std::vector<char>& reply, size_t si
 int NetCamera::SendSet(const std::string& text, size_t size) {
     std::vector<char> reply;
     const int sent = Send(text, reply, size);
-    const int r = SetReplyResult(reply.data(), sent);
-    return ShowFailure(r);
+    return ShowFailure(SetReplyResult(reply.data(), sent));
 }
 
 int NetCamera::GetFrameRate() {

@@ -4,15 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/user_messages.h"
 #include "platform/zeb_log.h"
 #include "protocol/replies.h"
 #include "protocol/requests.h"
 
 namespace velmora {
-namespace {
-
-}  // namespace
 
 int UsbCamera::Exchange(uint32_t cmd, const char* text, std::vector<char>& reply) {
     std::fill(reply.begin(), reply.end(), 0);
@@ -26,8 +22,7 @@ int UsbCamera::SendSet(uint32_t cmd, const std::string& text) {
     // The reply is read only for a refusal in nResult; the data a set sends stays as it was.
     std::vector<char> reply(kUsbSetReplySize);
     const int sent = Exchange(cmd, text.c_str(), reply);
-    const int r = SetReplyResult(reply.data(), sent);
-    return ShowFailure(r);
+    return ShowFailure(SetReplyResult(reply.data(), sent));
 }
 
 int UsbCamera::ReadVideoParams(VideoParam& rec) {
