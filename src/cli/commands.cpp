@@ -11,14 +11,12 @@
 #include "protocol/param_file.h"
 #include "protocol/replies.h"
 #include "protocol/requests.h"
+#include "transport/usb/hid_framing.h"
 
 namespace velmora::cli {
 namespace {
 
-int Fail(std::ostream& err, int code, const std::string& what) {
-    err << "error " << code << ": " << what << "\n";
-    return kExitFailed;
-}
+int Fail(std::ostream& err, int code, const std::string& what) { return ReportFailure(err, code, what); }
 
 int Usage(std::ostream& err, const std::string& what) {
     err << "velmora-cli: " << what << "\n";
@@ -202,6 +200,13 @@ size_t Utf8SequenceLength(std::string_view s) {
 }
 
 }  // namespace
+
+int ReportFailure(std::ostream& err, int code, const std::string& what) {
+    err << "error " << code << ": " << what;
+    if (code == kUsbDeviceBusy) err << " (the camera is busy: all its connections are taken; try again)";
+    err << "\n";
+    return kExitFailed;
+}
 
 std::string TerminalText(std::string_view text) {
     static const char kHex[] = "0123456789abcdef";

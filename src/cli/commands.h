@@ -19,6 +19,10 @@ inline constexpr int kExitUsage = 2;    // the command line was wrong
 // "error <code>: <what failed>" with the most specific code known.
 int RunCameraCommand(const CliOptions& opts, Camera& camera, std::ostream& out, std::ostream& err);
 
+// Writes the one failure line "error <code>: <what>" (saying so when the camera is busy) and
+// returns kExitFailed.
+int ReportFailure(std::ostream& err, int code, const std::string& what);
+
 // True for the commands that take arguments after their name.
 bool TakesArguments(const std::string& command);
 

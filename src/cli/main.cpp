@@ -40,10 +40,7 @@ public:
     bool AskYesNo(std::string_view) override { return false; }
 };
 
-int Failed(int code, const std::string& what) {
-    std::cerr << "error " << code << ": " << what << "\n";
-    return kExitFailed;
-}
+int Failed(int code, const std::string& what) { return ReportFailure(std::cerr, code, what); }
 
 int UsageError(const std::string& what) {
     std::cerr << "velmora-cli: " << what << "\n";

@@ -256,6 +256,11 @@ TEST(CliCommands, ValueCommandsReportFailuresAsErrors) {
     network.exchangeResult = 0;
     r = Exec(network, {"frame-rate"});
     EXPECT_EQ(r.err.rfind("error -311: ", 0), 0u) << r.err;
+    // A camera that refuses the connection says so in words as well.
+    network.readResult = -42;
+    r = Exec(network, {"get"});
+    EXPECT_EQ(r.err, "error -42: reading the parameters failed (the camera is busy: all its connections are taken; "
+                     "try again)\n");
 }
 
 TEST(CliOptions, CredentialsComeFromOneSourceAndMustFitTheLogin) {
