@@ -203,7 +203,7 @@ size_t Utf8SequenceLength(std::string_view s) {
 
 int ReportFailure(std::ostream& err, int code, const std::string& what) {
     err << "error " << code << ": " << what;
-    if (code == kUsbDeviceBusy) err << " (the camera is busy: all its connections are taken; try again)";
+    if (code == kUsbDeviceBusy) err << " (the camera is busy: all its connections are taken)";
     err << "\n";
     return kExitFailed;
 }

@@ -1,9 +1,13 @@
 // velmora-cli: the program's camera operations for scripts and production lines.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <random>
+#include <sstream>
 #include <thread>
 
 #include "camera/net_session.h"
@@ -19,6 +23,7 @@
 #include "platform/zeb_log.h"
 #include "transport/net/bsc_search.h"
 #include "transport/net/orvex_sdk.h"
+#include "transport/usb/hid_framing.h"
 
 using namespace velmora;
 using namespace velmora::cli;
@@ -26,6 +31,7 @@ using namespace velmora::cli;
 namespace {
 
 constexpr int kSnapshotTimeoutMs = 10000;
+constexpr auto kBusyRetryTime = std::chrono::seconds(10);
 // Cameras answer a probe within a second; two probe rounds catch a slow one.
 constexpr int kSearchWaitMs = 1500;
 
@@ -84,25 +90,49 @@ int SearchLan() {
     return kExitOk;
 }
 
-// Opens only the camera the command names: by serial number, or the N-th in list order.
-int RunOnUsbCamera(const CliOptions& o) {
+// Opens only the camera the command names: by serial number, or the N-th in list order. Sets
+// `refused` when the camera turned the connection away as busy, before any exchange took place.
+int RunOnUsbCameraOnce(const CliOptions& o, std::ostream& out, std::ostream& err, bool& refused) {
     auto dev = UsbDevices(o);
     int32_t handle = kInvalidUsbHandle;
     int matching = 0;
     int r = o.serialGiven ? dev->OpenDeviceBySerial(o.serial, &handle, &matching)
                           : dev->OpenDeviceAt(o.device - 1, &handle, &matching);
+    refused = r == kUsbDeviceBusy;
     if (r != 0) {
-        if (matching == 0) return Failed(r, "no USB camera found");
+        if (matching == 0) return ReportFailure(err, r, "no USB camera found");
         if (o.serialGiven)
-            return Failed(r, "no USB camera has serial " + TerminalText(o.serial) + " (found " +
-                                 std::to_string(matching) + ")");
+            return ReportFailure(err, r, "no USB camera has serial " + TerminalText(o.serial) + " (found " +
+                                             std::to_string(matching) + ")");
         if (o.device > matching)
-            return Failed(r, "there is no USB camera " + std::to_string(o.device) + " (found " +
-                                 std::to_string(matching) + ")");
-        return Failed(r, "USB camera " + std::to_string(o.device) + " could not be opened");
+            return ReportFailure(err, r, "there is no USB camera " + std::to_string(o.device) + " (found " +
+                                             std::to_string(matching) + ")");
+        return ReportFailure(err, r, "USB camera " + std::to_string(o.device) + " could not be opened");
     }
     UsbCamera camera(*dev, handle);
-    return RunCameraCommand(o, camera, std::cout, std::cerr);
+    const int status = RunCameraCommand(o, camera, out, err);
+    // A refused connection answers every exchange with -42, so nothing reached the camera.
+    refused = camera.LastExchangeResult() == kUsbDeviceBusy;
+    return status;
+}
+
+// A simulated camera whose connections are all taken turns a new one away before any exchange,
+// so the whole command may run again on a fresh connection: the tool waits its turn for a while,
+// as it waits for the exchange lock of a camera another process is talking to.
+int RunOnUsbCamera(const CliOptions& o) {
+    const auto giveUp = std::chrono::steady_clock::now() + kBusyRetryTime;
+    std::minstd_rand jitter(static_cast<unsigned>(::getpid()));
+    for (;;) {
+        std::ostringstream out, err;
+        bool refused = false;
+        const int status = RunOnUsbCameraOnce(o, out, err, refused);
+        if (!refused || std::chrono::steady_clock::now() >= giveUp) {
+            std::cout << out.str();
+            std::cerr << err.str();
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + jitter() % 200));
+    }
 }
 
 // Logs in for the length of one command.

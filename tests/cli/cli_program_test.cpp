@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -132,6 +135,30 @@ TEST_F(CliProgramTest, FailuresGiveANonZeroStatusAndTheCode) {
     r = Cli("get --device 1", true);  // options stand before the command
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("takes no arguments"), std::string::npos);
+}
+
+// A camera whose connections are all taken turns the tool away as busy before anything is sent;
+// the tool waits its turn instead of failing.
+TEST_F(CliProgramTest, ABusyCameraIsWaitedFor) {
+    std::vector<int> held;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = dir_ + "/cam01.sock";
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    for (int i = 0; i < 16; ++i) {
+        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        held.push_back(fd);
+    }
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        for (int fd : held) close(fd);
+    });
+    Result r = Cli("--device 1 get", true);
+    release.join();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Luminance="), std::string::npos) << r.out;
 }
 
 // An export never turns something that is not a regular file into one, and a file-size limit
