@@ -133,7 +133,9 @@ std::string ShortFunctionName(const char* signature) {
     return name;
 }
 
+#if defined(__cpp_lib_source_location)
 LogSite::LogSite(std::source_location where) : function(ShortFunctionName(where.function_name())), line(where.line()) {}
+#endif
 
 int LogLine(unsigned level, const LogSite& site, const char* format, ...) {
     std::string line = " (F=" + site.function + " L=" + std::to_string(site.line) + ") ";

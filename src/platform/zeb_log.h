@@ -3,7 +3,10 @@
 #include <cstdarg>
 #include <memory>
 #include <mutex>
+#include <version>
+#if __has_include(<source_location>)
 #include <source_location>
+#endif
 #include <string>
 
 // Process-wide logger with two targets, configured the way the program always configured it:
@@ -38,8 +41,15 @@ ZebLogLibrary& AppLog();
 // compiler, so they cannot drift from the code; a few lines whose site is a documented fact
 // (log readers look for them) name it explicitly.
 struct LogSite {
+#if defined(__cpp_lib_source_location)
     LogSite(std::source_location where = std::source_location::current());
     LogSite(const char* functionName, unsigned lineNumber) : function(functionName), line(lineNumber) {}
+#else
+    // Compilers whose library lacks std::source_location (clang 14 with libstdc++ 12, the fuzz
+    // build) name the function without its class.
+    LogSite(const char* functionName = __builtin_FUNCTION(), unsigned lineNumber = __builtin_LINE())
+        : function(functionName), line(lineNumber) {}
+#endif
     std::string function;  // "CUSBDevice::Transfer": no return type, parameters or namespace
     unsigned line;
 };
