@@ -5,15 +5,10 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/text.h"
 #include "transport/net/orvex_sdk.h"
 
 namespace velmora {
-namespace {
-
-std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
-}  // namespace
-
 bool IsDottedIPv4(const std::string& address) {
     in_addr parsed{};
     return address.size() < sizeof(LoginInfo{}.address) && inet_pton(AF_INET, address.c_str(), &parsed) == 1;

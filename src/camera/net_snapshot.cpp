@@ -82,10 +82,16 @@ int WaitForPicture(AccessUnitQueue& queue, Clock::time_point deadline, const Pic
             if (r != 0) return r;
             continue;
         }
-        // Nothing queued: everything received so far has been fed. A stream that stopped brings
-        // no more, so the decoder gives up what it holds and the wait ends now.
+        // Nothing was queued. A stream that stopped brings no more: what arrived just before it
+        // stopped (after the queue was found empty) is fed, then the decoder gives up what it
+        // holds and the wait ends now.
         stopped = steps.state();
-        if (stopped != 0) return steps.finish();
+        if (stopped == 0) continue;
+        while (Clock::now() < deadline && queue.Pop(unit, 0)) {
+            const int r = steps.feed(unit);
+            if (r != 0) return r;
+        }
+        return steps.finish();
     }
     return 0;
 }

@@ -26,8 +26,8 @@ public:
     int WriteVideoParams(const VideoParam& rec) override;
     int RestoreDefaults() override;
     int GetFocusNear() override;
-    // The transfer result is not examined: a failed exchange leaves the reply empty, which does
-    // not parse and gives 0. Logs the reply and the result at level 3.
+    // The transfer result is not examined: a reply that does not parse (a failed exchange usually
+    // leaves it empty) gives 0. Logs the reply and the result at level 3.
     int GetFrameRate() override;
     // -1 for a negative handle or a failed exchange; otherwise as ParseAbilityListReply.
     int ReadAbilityList(AbilityList& list) override;

@@ -19,6 +19,7 @@
 #include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
+#include "platform/text.h"
 #include "platform/user_messages.h"
 #include "platform/zeb_log.h"
 #include "transport/net/bsc_search.h"
@@ -72,8 +73,6 @@ int ListUsb(const CliOptions& o) {
     }
     return kExitOk;
 }
-
-std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
 int SearchLan() {
     // Probe targets of the configuration file; VELMORA_SEARCH_TARGETS still wins over them.

@@ -199,7 +199,10 @@ int WriteFileAtomically(const std::string& path, std::span<const uint8_t> data, 
     // Each step runs only when the previous one succeeded; `what` names the first that failed.
     std::string what;
     auto step = [&what](bool ok, const char* text) {
-        if (what.empty() && !ok) what = std::string(text) + ": " + ErrnoText(errno);
+        if (what.empty() && !ok) {
+            const int err = errno;  // before any string is built
+            what = std::string(text) + ": " + ErrnoText(err);
+        }
     };
     if (target.exists) step(CopyAttributes(fd.get(), target.st), "setting its permissions failed");
     if (what.empty()) step(WriteAll(fd.get(), data.data(), data.size()), "writing failed");

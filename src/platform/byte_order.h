@@ -3,7 +3,9 @@
 #include <cstdint>
 
 // Little-endian access to unaligned bytes, for every wire and file format of the program (HID
-// reports, camera-protocol frames, LAN search datagrams, the parameter record). Pure; thread-safe.
+// reports, camera-protocol frames, LAN search datagrams, the parameter record). The simulator
+// keeps its own copy for the HID reports on purpose, so that one mistake cannot hide on both
+// sides. Pure; thread-safe.
 namespace velmora {
 
 inline void PutLe16(uint8_t* p, uint16_t v) {

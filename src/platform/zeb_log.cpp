@@ -113,11 +113,16 @@ int ZebLogLibrary::LogV(unsigned level, const char* text, const char* format, va
 }
 
 std::string ShortFunctionName(const char* signature) {
-    std::string_view s = signature != nullptr ? signature : "";
+    std::string s = signature != nullptr ? signature : "";
+    // The program's own namespaces and anonymous scopes go first: clang spells them with
+    // parentheses, which would otherwise be taken for the parameter list.
+    for (std::string_view scope : {"velmora::", "{anonymous}::", "(anonymous namespace)::", "(anonymous class)::"}) {
+        for (size_t at; (at = s.find(scope)) != std::string::npos;) s.erase(at, scope.size());
+    }
     // Cut the parameter list at the '(' that closes the name (operator() keeps its own pair).
     size_t open = s.find("operator()");
-    open = open != std::string_view::npos ? s.find('(', open + 10) : s.find('(');
-    if (open != std::string_view::npos) s = s.substr(0, open);
+    open = open != std::string::npos ? s.find('(', open + 10) : s.find('(');
+    if (open != std::string::npos) s.resize(open);
     // The return type ends at the last blank outside template brackets.
     int depth = 0;
     size_t start = 0;
@@ -126,11 +131,7 @@ std::string ShortFunctionName(const char* signature) {
         if (s[i] == '>') --depth;
         if (s[i] == ' ' && depth == 0) start = i + 1;
     }
-    std::string name(s.substr(start));
-    for (std::string_view prefix : {"velmora::", "{anonymous}::", "(anonymous namespace)::"}) {
-        for (size_t at; (at = name.find(prefix)) != std::string::npos;) name.erase(at, prefix.size());
-    }
-    return name;
+    return s.substr(start);
 }
 
 #if defined(__cpp_lib_source_location)

@@ -8,7 +8,8 @@
 #include <optional>
 #include <string_view>
 
-// Small helpers around cJSON: the owner of a parsed tree (for every JSON reader of the program)
+// Small helpers around cJSON: the owner of a parsed tree (for every JSON reader of the program;
+// the simulator keeps its own)
 // and the lookups the reply parsers and request builders of this folder share. Pure functions;
 // thread-safe.
 namespace velmora::protocol_detail {

@@ -82,11 +82,12 @@ inline constexpr size_t kNetSetRecordReplySize = 1024;
 inline constexpr size_t kNetFocusNearReplySize = 512;
 inline constexpr size_t kNetRestoreReplySize = 1024;
 inline constexpr size_t kNetPtzReplySize = 512;  // capacity 510
-// USB: the capacity is the whole buffer (the transfer keeps one byte for the terminator). Set,
-// restore-defaults, PTZ and reboot requests pass no reply buffer.
-// Sets and restore-defaults carry no reply buffer on the camera's side of the protocol; Velmora
-// reads their reply anyway, only for a refusal in nResult.
-inline constexpr size_t kUsbSetReplySize = 1024;
+// USB: the capacity is the whole buffer (the transfer keeps one byte for the terminator). PTZ
+// and reboot requests pass no reply buffer.
+// Velmora reads the reply of a set or a restore-defaults request only for a refusal in nResult.
+// A reply that does not fit its buffer fails the exchange (-307) even when the camera took the
+// change, so the buffer is far larger than the few dozen bytes such a reply holds.
+inline constexpr size_t kUsbSetReplySize = 8192;
 inline constexpr size_t kUsbAbilityReplySize = 3072;
 inline constexpr size_t kUsbVideoParamReplySize = 3072;
 inline constexpr size_t kUsbFocusNearReplySize = 512;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "sim/json_ptr.h"
+#include "sim/usb_dispatch.h"
 #include "sim/stream/stream_generator.h"
 
 namespace velmora::sim {
@@ -28,8 +29,7 @@ public:
         sc.model = id.productModel;
         server_ = std::make_unique<camsim::CameraServer>(sc);
         server_->SetTextHandler([this](const std::string& request) {
-            if (config_.refuseSets != 0 && IsSet(request))
-                return "{\"Content\":{\"nResult\":" + std::to_string(config_.refuseSets) + "}}";
+            if (config_.refuseSets != 0 && IsSet(request)) return ResultText(config_.refuseSets);
             int32_t status = 0;
             return model_.HandleJson(request, Shape::Network, &status);
         });

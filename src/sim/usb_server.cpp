@@ -48,7 +48,10 @@ int TakeLock(const std::string& path, const std::string& dir, std::string* error
     // longer the one at `path` tries again, so two simulators never hold locks on different files.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd < 0) return fail("cannot open " + path + ": " + std::strerror(errno));
+        if (fd < 0) {
+            const char* why = std::strerror(errno);  // before any string is built
+            return fail("cannot open " + path + ": " + why);
+        }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             char text[32] = {};
@@ -189,7 +192,8 @@ int UsbServer::Camera::Plug(std::string* error) {
     listenFd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) return fail(std::string("socket: ") + std::strerror(errno));
     if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        return fail("bind " + sockPath_ + ": " + std::strerror(errno));
+        const char* why = std::strerror(errno);  // before any string is built
+        return fail("bind " + sockPath_ + ": " + why);
     }
     if (listen(listenFd_, 8) != 0) {
         unlink(sockPath_.c_str());

@@ -117,6 +117,15 @@ TEST(WaitForPicture, TheDeadlineHoldsWhileUnitsKeepComingAndAStoppedStreamEndsTh
     EXPECT_EQ(fed, 10000);
     EXPECT_EQ(stopped, ORVEX_ERR_DISCONNECTED);
     EXPECT_EQ(finished, 1);
+
+    // A unit that arrives just before the stream stops, after the queue was found empty, is fed.
+    fed = 0;
+    steps.state = [&] {
+        if (fed == 0) q.Push(unit, sizeof unit);
+        return ORVEX_ERR_DISCONNECTED;
+    };
+    EXPECT_EQ(velmora::WaitForPicture(q, std::chrono::steady_clock::now() + 60s, steps, stopped), 2);
+    EXPECT_EQ(fed, 1);
 }
 
 TEST_F(NetSnapshotTest, SavesAPictureAndRefusesWhatCannotWork) {

@@ -59,4 +59,5 @@ TEST(ZebLog, LogSitesComeFromTheCompiler) {
     EXPECT_EQ(ShortFunctionName("void {anonymous}::Run(std::map<int, int>)"), "Run");
     EXPECT_EQ(ShortFunctionName("std::vector<int, std::allocator<int> > f::Get()"), "f::Get");
     EXPECT_EQ(ShortFunctionName("main"), "main");
+    EXPECT_EQ(ShortFunctionName("void (anonymous namespace)::Run(int)"), "Run");  // clang's spelling
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "wire/login_auth.h"
 #include "wire/socket_io.h"
 
@@ -36,7 +37,9 @@ int StreamEndReason(int32_t status) { return status < 0 ? status : ORVEX_ERR_STR
 
 LoginHandshake::LoginHandshake(std::string user, std::string password)
     : user_(std::move(user)), password_(std::move(password)) {
-    if (user_.size() > netwire::kMaxUserName) user_.resize(netwire::kMaxUserName);
+    // Cut as the login frame cuts it (between UTF-8 characters), so the proof covers the very
+    // name the camera receives.
+    user_.resize(velmora::Utf8PrefixLength(user_, netwire::kMaxUserName));
 }
 
 int LoginHandshake::Begin(std::vector<uint8_t>& out) {

@@ -6,12 +6,15 @@
 #include <mutex>
 #include <string>
 
+#include "platform/codepage.h"
+#include "platform/text.h"
+#include "platform/zeb_log.h"
 #include "transport/net/client_session.h"
 #include "wire/socket_io.h"
-#include "platform/codepage.h"
-#include "platform/zeb_log.h"
 
 namespace {
+
+using velmora::FieldText;
 
 using orvex::ClientSession;
 
@@ -45,8 +48,6 @@ int Fail(int code) {
     t_lastError = code;
     return code;
 }
-
-std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
 // Drops the real-play handles of the sessions `ended` says are gone; called only after those
 // sessions are closed (see ORVEX_LogOut).

@@ -16,11 +16,11 @@ using velmora::ReplyHeader;
 
 namespace {
 
-// Handles come from one process-wide counter so that no id is ever issued twice in a run, even
+// Handles come from one process-wide counter so that no id is ever handed out twice in a run, even
 // across CUSBDevice instances.
 std::atomic<int32_t> g_nextHandle{1};
 
-int32_t IssueHandle() {
+int32_t NextHandle() {
     int32_t h = g_nextHandle.fetch_add(1);
     return h > 0 ? h : 0;  // 0 once the ids are used up: no device gets a recycled id
 }
@@ -138,7 +138,7 @@ std::vector<HidDeviceDescriptor> CUSBDevice::EnumerateMatching() {
 std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescriptor& d, int matchedBefore) {
     std::unique_ptr<HidConnection> conn = backend_->Open(d);
     if (!conn) return nullptr;
-    int32_t handle = IssueHandle();
+    int32_t handle = NextHandle();
     if (handle <= 0) {
         conn->Close();
         return nullptr;
@@ -213,6 +213,8 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
     if (matching) *matching = static_cast<int>(found.size());
     if (serial.empty()) return velmora::kUsbInvalidHandle;
 
+    // A busy camera cannot tell its serial number: when no other one matches, it may be the one.
+    bool anyBusy = false;
     for (size_t i = 0; i < found.size(); ++i) {
         std::shared_ptr<OpenDevice> dev = OpenOne(found[i], static_cast<int>(i));
         if (!dev) continue;
@@ -222,8 +224,9 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
             open_[dev->handle] = dev;
         }
         UsbDeviceInfo info{};
-        bool keep = GetDeviceInfo(dev->handle, info) == 0 &&
-                    std::string_view(info.Serial, strnlen(info.Serial, sizeof info.Serial)) == serial;
+        const int asked = GetDeviceInfo(dev->handle, info);
+        if (asked == velmora::kUsbDeviceBusy) anyBusy = true;
+        bool keep = asked == 0 && std::string_view(info.Serial, strnlen(info.Serial, sizeof info.Serial)) == serial;
         {
             std::lock_guard lock(mu_);
             auto it = open_.find(dev->handle);
@@ -244,7 +247,7 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
         }
         dev->conn->Close();
     }
-    return velmora::kUsbInvalidHandle;
+    return anyBusy ? velmora::kUsbDeviceBusy : velmora::kUsbInvalidHandle;
 }
 
 void CUSBDevice::CloseAll() {

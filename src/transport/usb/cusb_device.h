@@ -33,7 +33,7 @@ constexpr uint16_t kDefaultUsbVendorId = 0x1703;
 // the request reports, then one reader thread for the reply reports, while the caller waits with
 // a deadline).
 //
-// Handles are non-zero ids issued from a counter starting at 1 and never reused within a run;
+// Handles are non-zero ids handed out from a counter starting at 1 and never reused within a run;
 // -1 is the invalid handle, 0 means "no camera". A closed or unknown id gives -304.
 //
 // Thread-safe: any thread may call any method. Exchanges on different devices run in parallel;
@@ -75,8 +75,9 @@ public:
     int OpenDeviceAt(int index, int32_t* handle, int* matching);
     // Opens the matching devices one at a time and asks each for its identity (no settle wait);
     // keeps the first whose Serial equals `serial` exactly, appending its entry with its identity
-    // texts, and closes every other at once. Returns 0 with `*handle`, or -304 when none matches
-    // (an empty serial matches nothing). `*matching` as for OpenDeviceAt.
+    // texts, and closes every other at once. Returns 0 with `*handle`, -42 when none matches but a
+    // busy device could not be asked, or -304 when none matches (an empty serial matches nothing).
+    // `*matching` as for OpenDeviceAt.
     int OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching);
     // Closes every device and empties the list.
     void CloseAll();
