@@ -6,7 +6,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcjson-dev libspdlog-dev libhidapi-dev libssl-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
-  qt6-base-dev xvfb xauth
+  qt6-base-dev xvfb xauth fonts-wqy-microhei
 )
 missing=()
 for p in "${PKGS[@]}"; do

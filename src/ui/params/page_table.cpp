@@ -1,0 +1,62 @@
+#include "ui/params/page_table.h"
+
+#include <charconv>
+
+namespace velmora::ui {
+
+std::string_view AccessibleNameOf(std::string_view label) {
+    static constexpr std::string_view kFullWidthColon = "\xEF\xBC\x9A";  // "：" in UTF-8
+    for (;;) {
+        if (!label.empty() && (label.back() == ' ' || label.back() == ':' || label.back() == '\t')) {
+            label.remove_suffix(1);
+        } else if (label.ends_with(kFullWidthColon)) {
+            label.remove_suffix(kFullWidthColon.size());
+        } else {
+            return label;
+        }
+    }
+}
+
+std::optional<int32_t> ReadRowValue(const PageRow& row, std::span<const uint8_t> slice) {
+    if (row.recordOffset < 0) return std::nullopt;
+    const size_t offset = static_cast<size_t>(row.recordOffset);
+    const size_t width = row.width == FieldWidth::I32 ? 4 : 1;
+    if (offset + width > slice.size()) return std::nullopt;
+    switch (row.width) {
+    case FieldWidth::U8:
+        return slice[offset];
+    case FieldWidth::S8:
+        return static_cast<int8_t>(slice[offset]);
+    case FieldWidth::I32: {
+        const uint32_t v = uint32_t{slice[offset]} | uint32_t{slice[offset + 1]} << 8 |
+                           uint32_t{slice[offset + 2]} << 16 | uint32_t{slice[offset + 3]} << 24;
+        return static_cast<int32_t>(v);
+    }
+    }
+    return std::nullopt;
+}
+
+std::optional<int32_t> ParseEditInteger(std::string_view text) {
+    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+int ComboIndexToValue(const PageRow& row, int index) {
+    return row.indexToValue ? row.indexToValue(index) : index;
+}
+
+int ComboValueToIndex(const PageRow& row, int value) {
+    return row.valueToIndex ? row.valueToIndex(value) : value;
+}
+
+}  // namespace velmora::ui

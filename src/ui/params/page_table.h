@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// A parameter page described as data: a table of rows, each one value control with its label,
+// control ids, the camera member it sends, its range and where its value sits in the page's
+// slice of the parameter record. ParamPage (param_page.h) builds every table into widgets with
+// one piece of code; a page's special rules are hooks of its own class.
+// Plain constant data; the helpers are pure functions.
+namespace velmora::ui {
+
+// A rectangle in dialog units of the page template (converted to pixels with the UI font).
+struct DuRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+enum class RowKind : uint8_t {
+    SliderWithEdit,  // a slider mirrored by an edit box; the page value is the edit box's number
+    Combo,           // a drop-down list; the page value is the selected index (-1 none)
+};
+
+// How the row's value is stored in the record slice.
+enum class FieldWidth : uint8_t {
+    U8,   // one byte read as 0..255
+    S8,   // one byte read as -128..127
+    I32,  // four bytes, little-endian signed
+};
+
+struct PageRow {
+    RowKind kind = RowKind::SliderWithEdit;
+    const char* label = "";  // shown text, such as "亮度:"
+    int controlId = 0;       // the slider or the combo box
+    int editId = 0;          // the slider's edit box; 0 for a combo box
+    const char* member = ""; // camera member sent on a change
+    int minimum = 0;         // slider range
+    int maximum = 100;
+    int recordOffset = -1;   // within the page's slice; -1 when the record does not fill it
+    FieldWidth width = FieldWidth::U8;
+    std::span<const char* const> items{};  // built-in combo items
+    // Combo mappings; null means identity.
+    int (*indexToValue)(int index) = nullptr;
+    int (*valueToIndex)(int value) = nullptr;
+    DuRect labelRect, controlRect, editRect;
+};
+
+struct PageSpec {
+    int templateId = 0;
+    const char* title = "";  // the title label's text; also the page widget's name
+    int widthDu = 0;
+    int heightDu = 0;
+    DuRect titleRect;
+    std::span<const PageRow> rows;
+};
+
+// The accessible name of a control: its label without trailing blanks and colons (":" or "：").
+std::string_view AccessibleNameOf(std::string_view label);
+
+// Reads the row's value from the page's slice (`slice` runs from the slice start to the end of
+// the record). Nullopt when the row has no record offset or the field lies beyond the slice.
+std::optional<int32_t> ReadRowValue(const PageRow& row, std::span<const uint8_t> slice);
+
+// Parses an edit box's text as a decimal integer the way the dialog framework does: optional
+// blanks, an optional sign, digits, optional blanks, and nothing else; the value must fit a
+// signed 32-bit integer.
+std::optional<int32_t> ParseEditInteger(std::string_view text);
+
+// Combo mappings with identity defaults.
+int ComboIndexToValue(const PageRow& row, int index);
+int ComboValueToIndex(const PageRow& row, int value);
+
+}  // namespace velmora::ui

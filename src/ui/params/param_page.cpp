@@ -1,0 +1,328 @@
+#include "ui/params/param_page.h"
+
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTimer>
+
+#include "platform/user_messages.h"
+#include "protocol/requests.h"
+#include "ui/params/dialog_units.h"
+
+namespace velmora::ui {
+
+namespace {
+
+constexpr const char* kSetFailed = "设置失败！";
+constexpr const char* kEnterInteger = "请输入一个整数。";
+
+bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+
+QString NameOf(const char* label) {
+    const std::string_view name = AccessibleNameOf(label);
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+}  // namespace
+
+ParamPage::ParamPage(const PageSpec& spec, QWidget* parent) : QWidget(parent), spec_(spec) {
+    setObjectName(QString::fromUtf8(spec.title));
+    setAccessibleName(QString::fromUtf8(spec.title));
+    // The page takes the focus when Enter commits an edit box.
+    setFocusPolicy(Qt::ClickFocus);
+    scheduler_ = [this](uint32_t ms, std::function<void()> fn) {
+        QTimer::singleShot(static_cast<int>(ms), this, std::move(fn));
+    };
+    BuildWidgets();
+    ShowPage();
+}
+
+ParamPage::~ParamPage() = default;
+
+void ParamPage::BuildWidgets() {
+    const DialogBaseUnits base = BaseUnitsOf(font());
+    const QSize size = ToPixels(DuRect{0, 0, spec_.widthDu, spec_.heightDu}, base).size();
+    resize(size);
+    setMinimumSize(size);
+
+    title_ = new QLabel(QString::fromUtf8(spec_.title), this);
+    title_->setObjectName(QStringLiteral("title"));
+    title_->setFont(PageTitleFont());
+    title_->setGeometry(ToPixels(spec_.titleRect, base));
+    title_->setVisible(false);
+
+    rows_.reserve(spec_.rows.size());
+    for (size_t i = 0; i < spec_.rows.size(); ++i) {
+        const PageRow& row = spec_.rows[i];
+        RowState state;
+        state.row = &row;
+        const QString name = NameOf(row.label);
+        state.label = new QLabel(QString::fromUtf8(row.label), this);
+        state.label->setGeometry(ToPixels(row.labelRect, base));
+        state.label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        QWidget* control = nullptr;
+        if (row.kind == RowKind::SliderWithEdit) {
+            state.slider = new QSlider(Qt::Horizontal, this);
+            state.slider->setRange(row.minimum, row.maximum);
+            state.slider->setTickPosition(QSlider::NoTicks);
+            state.slider->setGeometry(ToPixels(row.controlRect, base));
+            state.slider->setAccessibleName(name);
+            state.edit = new QLineEdit(this);
+            state.edit->setGeometry(ToPixels(row.editRect, base));
+            state.edit->setAccessibleName(name);
+            state.edit->installEventFilter(this);
+            control = state.slider;
+            connect(state.slider, &QSlider::sliderMoved, this,
+                    [this, i](int position) { OnSliderMoved(i, position); });
+            connect(state.slider, &QSlider::sliderReleased, this, [this, i] { OnSliderReleased(i); });
+            connect(state.slider, &QSlider::valueChanged, this, [this, i] { OnSliderValueChanged(i); });
+        } else {
+            state.combo = new QComboBox(this);
+            for (const char* item : row.items) state.combo->addItem(QString::fromUtf8(item));
+            state.combo->setGeometry(ToPixels(row.controlRect, base));
+            state.combo->setAccessibleName(name);
+            control = state.combo;
+            connect(state.combo, &QComboBox::activated, this,
+                    [this, i](int index) { OnComboActivated(i, index); });
+        }
+        control->setObjectName(QString::number(row.controlId));
+        if (state.edit) state.edit->setObjectName(QString::number(row.editId));
+        state.label->setBuddy(control);
+        rows_.push_back(state);
+    }
+}
+
+void ParamPage::SetHost(PageHost* host, bool hostedByMainWindow) {
+    host_ = host;
+    hostedByMainWindow_ = hostedByMainWindow;
+    title_->setVisible(hostedByMainWindow);
+}
+
+void ParamPage::SetStepScheduler(StepScheduler scheduler) { scheduler_ = std::move(scheduler); }
+
+ParamPage::RowState* ParamPage::RowOf(int controlId) {
+    for (RowState& state : rows_) {
+        if (state.row->controlId == controlId) return &state;
+    }
+    return nullptr;
+}
+
+const ParamPage::RowState* ParamPage::RowOf(int controlId) const {
+    return const_cast<ParamPage*>(this)->RowOf(controlId);
+}
+
+int ParamPage::Value(int controlId) const {
+    const RowState* state = RowOf(controlId);
+    return state ? state->value : 0;
+}
+
+QSlider* ParamPage::Slider(int controlId) const {
+    const RowState* state = RowOf(controlId);
+    return state ? state->slider : nullptr;
+}
+
+QLineEdit* ParamPage::Edit(int controlId) const {
+    const RowState* state = RowOf(controlId);
+    return state ? state->edit : nullptr;
+}
+
+QComboBox* ParamPage::Combo(int controlId) const {
+    const RowState* state = RowOf(controlId);
+    return state ? state->combo : nullptr;
+}
+
+QLabel* ParamPage::Label(int controlId) const {
+    const RowState* state = RowOf(controlId);
+    return state ? state->label : nullptr;
+}
+
+SliderKey ParamPage::KeyOf(const RowState& state) const {
+    return SliderKey{spec_.templateId, state.row->controlId};
+}
+
+void ParamPage::SetSliderQuietly(RowState& state, int position) {
+    settingControls_ = true;
+    state.slider->setValue(position);  // the slider keeps the position within its range
+    settingControls_ = false;
+}
+
+int ParamPage::SendField(const char* member, int value) {
+    if (!host_) return 0;
+    const bool wasBusy = busy_;
+    busy_ = true;
+    const std::string text = FormatFieldText(member, value);
+    const int result = host_->SetVideoParamField(text.c_str());
+    if (result < 0) Messages().Information(kSetFailed);
+    busy_ = wasBusy;
+    return result;
+}
+
+bool ParamPage::ReadPage() {
+    for (RowState& state : rows_) {
+        if (state.combo) {
+            state.value = state.combo->currentIndex();
+            continue;
+        }
+        const QByteArray text = state.edit->text().toUtf8();
+        const auto parsed = ParseEditInteger(std::string_view(text.constData(), text.size()));
+        if (!parsed) {
+            const bool wasBusy = busy_;
+            busy_ = true;
+            Messages().Information(kEnterInteger);
+            state.edit->setFocus(Qt::OtherFocusReason);
+            state.edit->selectAll();
+            busy_ = wasBusy;
+            return false;
+        }
+        state.value = *parsed;
+    }
+    return true;
+}
+
+void ParamPage::ShowPage() {
+    settingControls_ = true;
+    for (RowState& state : rows_) {
+        if (state.edit) {
+            state.edit->setText(QString::number(state.value));
+        } else if (state.combo) {
+            const bool inList = state.value >= 0 && state.value < state.combo->count();
+            state.combo->setCurrentIndex(inList ? state.value : -1);
+        }
+    }
+    settingControls_ = false;
+}
+
+void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
+    for (RowState& state : rows_) {
+        ++state.stepGeneration;  // a held-back step from before the fill is void
+        state.stepPending = false;
+        const auto value = ReadRowValue(*state.row, slice);
+        if (!value) continue;
+        if (state.slider) {
+            state.value = *value;
+            SetSliderQuietly(state, *value);
+        } else {
+            state.value = ComboValueToIndex(*state.row, *value);
+        }
+    }
+    ShowPage();
+    AfterFill(slice);
+}
+
+void ParamPage::RunModeRule(std::string_view, int) {}
+void ParamPage::AfterFill(std::span<const uint8_t>) {}
+void ParamPage::AfterComboSent(const PageRow&, int) {}
+
+void ParamPage::StoreShowSend(RowState& state, int value) {
+    state.value = value;
+    ShowPage();
+    SendField(state.row->member, value);
+}
+
+void ParamPage::OnSliderMoved(size_t index, int position) {
+    RowState& state = rows_[index];
+    if (settingControls_ || position == state.value) return;
+    SliderThrottle& throttle = SliderThrottle::Shared();
+    const uint32_t now = throttle.Now();
+    if (throttle.WaitBeforeSend(KeyOf(state), now) > 0) return;
+    StoreShowSend(state, position);
+    throttle.MarkSent(KeyOf(state), now);
+}
+
+void ParamPage::OnSliderReleased(size_t index) {
+    RowState& state = rows_[index];
+    const int position = state.slider->sliderPosition();
+    if (position != state.value) StoreShowSend(state, position);
+}
+
+void ParamPage::OnSliderValueChanged(size_t index) {
+    RowState& state = rows_[index];
+    // Drags are handled by the move and release notifications.
+    if (settingControls_ || state.slider->isSliderDown()) return;
+    OnSliderStep(index, state.stepGeneration);
+}
+
+void ParamPage::OnSliderStep(size_t index, uint32_t generation) {
+    RowState& state = rows_[index];
+    if (generation != state.stepGeneration) return;
+    const int position = state.slider->value();
+    if (position == state.value) return;
+    SliderThrottle& throttle = SliderThrottle::Shared();
+    const uint32_t now = throttle.Now();
+    const uint32_t wait = throttle.WaitBeforeSend(KeyOf(state), now);
+    if (wait == 0) {
+        state.stepPending = false;
+        StoreShowSend(state, position);
+        throttle.MarkSent(KeyOf(state), now);
+        return;
+    }
+    if (state.stepPending) return;  // one deferred send carries every step held back
+    state.stepPending = true;
+    scheduler_(wait, [this, index, generation] {
+        if (index >= rows_.size() || generation != rows_[index].stepGeneration) return;
+        rows_[index].stepPending = false;
+        OnSliderStep(index, generation);
+    });
+}
+
+void ParamPage::OnEditLeft(size_t index) {
+    RowState& state = rows_[index];
+    const bool wasBusy = busy_;
+    busy_ = true;
+    ReadPage();
+    SetSliderQuietly(state, state.value);
+    SendField(state.row->member, state.value);
+    busy_ = wasBusy;
+}
+
+void ParamPage::OnComboActivated(size_t index, int comboIndex) {
+    RowState& state = rows_[index];
+    ReadPage();
+    state.value = comboIndex;
+    const int result = SendField(state.row->member, ComboIndexToValue(*state.row, comboIndex));
+    AfterComboSent(*state.row, result);
+}
+
+bool ParamPage::eventFilter(QObject* watched, QEvent* event) {
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].edit != watched) continue;
+        if (event->type() == QEvent::FocusOut) {
+            const auto* focus = static_cast<QFocusEvent*>(event);
+            // A popup (the edit box's own context menu) and focus moves made while the page is
+            // sending or asking are not the user leaving the box.
+            if (!busy_ && focus->reason() != Qt::PopupFocusReason) OnEditLeft(i);
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (IsEnterKey(key)) {
+                // Commit once, then give the focus to the page without a second commit.
+                OnEditLeft(i);
+                const bool wasBusy = busy_;
+                busy_ = true;
+                setFocus(Qt::OtherFocusReason);
+                busy_ = wasBusy;
+                return true;
+            }
+            if (key == Qt::Key_Escape) return true;
+        }
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ParamPage::keyPressEvent(QKeyEvent* event) {
+    if (IsEnterKey(event->key())) {
+        setFocus(Qt::OtherFocusReason);
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace velmora::ui
