@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include "protocol/video_param.h"
@@ -177,6 +178,14 @@ TEST_F(PicturePageTest, KeyboardStepsAreThrottledAndTheLastOneIsSentLater) {
     deferred[1].fn();
     EXPECT_EQ(host.sent.size(), 2u);
     EXPECT_EQ(page.Edit(kHueSlider)->text(), "150");
+
+    // A wheel turn is a step too.
+    QSlider* contrast = page.Slider(kContrastSlider);
+    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(contrast, &wheel);
+    ASSERT_NE(contrast->value(), 0);
+    EXPECT_EQ(host.sent.back(), "\"Contrast\":" + std::to_string(contrast->value()));
 }
 
 TEST_F(PicturePageTest, LeavingAnEditBoxSendsTheTypedNumber) {
