@@ -44,6 +44,8 @@ struct PageRow {
     int (*indexToValue)(int index) = nullptr;
     int (*valueToIndex)(int value) = nullptr;
     DuRect labelRect, controlRect, editRect;
+    int labelId = 0;      // the label's control id when rules name it; 0 for a plain text
+    bool hidden = false;  // the row starts hidden (label, control and edit box)
 };
 
 struct PageSpec {

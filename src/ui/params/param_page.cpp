@@ -10,6 +10,7 @@
 
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
+#include "ui/params/ability_rules.h"
 #include "ui/params/dialog_units.h"
 
 namespace velmora::ui {
@@ -90,7 +91,13 @@ void ParamPage::BuildWidgets() {
         }
         control->setObjectName(QString::number(row.controlId));
         if (state.edit) state.edit->setObjectName(QString::number(row.editId));
+        if (row.labelId != 0) state.label->setObjectName(QString::number(row.labelId));
         state.label->setBuddy(control);
+        if (row.hidden) {
+            state.label->setHidden(true);
+            control->setHidden(true);
+            if (state.edit) state.edit->setHidden(true);
+        }
         rows_.push_back(state);
     }
 }
@@ -205,7 +212,7 @@ void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
             state.value = *value;
             SetSliderQuietly(state, *value);
         } else {
-            state.value = ComboValueToIndex(*state.row, *value);
+            state.value = ComboValueToIndexOf(*state.row, *value);
         }
     }
     ShowPage();
@@ -213,8 +220,81 @@ void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
 }
 
 void ParamPage::RunModeRule(std::string_view, int) {}
+void ParamPage::ApplyAbility() {}
 void ParamPage::AfterFill(std::span<const uint8_t>) {}
 void ParamPage::AfterComboSent(const PageRow&, int) {}
+
+int ParamPage::ComboIndexToValueOf(const PageRow& row, int index) const {
+    return ComboIndexToValue(row, index);
+}
+
+int ParamPage::ComboValueToIndexOf(const PageRow& row, int value) const {
+    return ComboValueToIndex(row, value);
+}
+
+const AbilityList& ParamPage::Abilities() const {
+    static const AbilityList kNone;
+    return host_ ? host_->Abilities() : kNone;
+}
+
+void ParamPage::SetValue(int controlId, int value) {
+    if (RowState* state = RowOf(controlId)) state->value = value;
+}
+
+void ParamPage::SetRowEnabled(int controlId, bool enabled) {
+    RowState* state = RowOf(controlId);
+    if (!state) return;
+    state->label->setEnabled(enabled);
+    if (state->slider) state->slider->setEnabled(enabled);
+    if (state->edit) state->edit->setEnabled(enabled);
+    if (state->combo) state->combo->setEnabled(enabled);
+}
+
+void ParamPage::SetRowVisible(int controlId, bool visible) {
+    RowState* state = RowOf(controlId);
+    if (!state) return;
+    state->label->setHidden(!visible);
+    if (state->slider) state->slider->setHidden(!visible);
+    if (state->edit) state->edit->setHidden(!visible);
+    if (state->combo) state->combo->setHidden(!visible);
+}
+
+void ParamPage::SetComboTexts(RowState& state, const QStringList& texts) {
+    settingControls_ = true;
+    state.combo->clear();
+    state.combo->addItems(texts);
+    const bool inList = state.value >= 0 && state.value < state.combo->count();
+    state.combo->setCurrentIndex(inList ? state.value : -1);
+    settingControls_ = false;
+}
+
+void ParamPage::ReplaceComboItems(int controlId, std::span<const char* const> items) {
+    RowState* state = RowOf(controlId);
+    if (!state || !state->combo) return;
+    QStringList texts;
+    for (const char* item : items) texts.append(QString::fromUtf8(item));
+    SetComboTexts(*state, texts);
+}
+
+void ParamPage::ReplaceComboItems(int controlId, const std::vector<std::string>& items) {
+    RowState* state = RowOf(controlId);
+    if (!state || !state->combo) return;
+    QStringList texts;
+    for (const std::string& item : items) {
+        texts.append(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
+    }
+    SetComboTexts(*state, texts);
+}
+
+void ParamPage::ReplaceComboItemsFromOptions(int controlId, const AbilityItem& item,
+                                             size_t maxCount) {
+    std::vector<std::string> labels;
+    for (const AbilityOption& option : item.options) {
+        if (labels.size() >= maxCount) break;
+        labels.push_back(AbilityLabelUtf8(option));
+    }
+    ReplaceComboItems(controlId, labels);
+}
 
 void ParamPage::StoreShowSend(RowState& state, int value) {
     state.value = value;
@@ -282,7 +362,7 @@ void ParamPage::OnComboActivated(size_t index, int comboIndex) {
     RowState& state = rows_[index];
     ReadPage();
     state.value = comboIndex;
-    const int result = SendField(state.row->member, ComboIndexToValue(*state.row, comboIndex));
+    const int result = SendField(state.row->member, ComboIndexToValueOf(*state.row, comboIndex));
     AfterComboSent(*state.row, result);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "ui/params/page_host.h"
 #include "ui/params/page_table.h"
 #include "ui/params/slider_throttle.h"
+
+#include <QStringList>
 
 class QComboBox;
 class QLabel;
@@ -73,6 +76,11 @@ public:
     // A page rule by name; names the page does not own do nothing.
     virtual void RunModeRule(std::string_view name, int value);
 
+    // Adapts the page to the host's ability list (read when the camera was opened): hides rows,
+    // sets rule flags, replaces combo items or loads value tables. Pages without abilities do
+    // nothing; ability_rules.h has the matching rules.
+    virtual void ApplyAbility();
+
     // The page's value of the row whose slider or combo box has `controlId` (0 when unknown).
     int Value(int controlId) const;
 
@@ -91,6 +99,28 @@ protected:
     // Hooks for the special rules of a page kind.
     virtual void AfterFill(std::span<const uint8_t> slice);
     virtual void AfterComboSent(const PageRow& row, int result);
+    // The value a combo row sends for `index`, and the index a record value selects; the
+    // defaults are the row's table mappings. Pages whose mapping depends on the box's current
+    // items (the shutter speeds) override them.
+    virtual int ComboIndexToValueOf(const PageRow& row, int index) const;
+    virtual int ComboValueToIndexOf(const PageRow& row, int value) const;
+
+    // The host's ability list; an empty list without a host.
+    const AbilityList& Abilities() const;
+
+    // Sets the page value of a row without sending (show the page to make it visible).
+    void SetValue(int controlId, int value);
+    // Enables or disables a row's label, control and edit box (mode rules never hide).
+    void SetRowEnabled(int controlId, bool enabled);
+    // Shows or hides a row's label, control and edit box.
+    void SetRowVisible(int controlId, bool visible);
+    // Replaces a combo box's items (UTF-8 texts) and selects the page value again when it is
+    // inside the new list; nothing is selected otherwise. Sends nothing.
+    void ReplaceComboItems(int controlId, std::span<const char* const> items);
+    void ReplaceComboItems(int controlId, const std::vector<std::string>& items);
+    // The same with an ability item's option labels in list order, at most `maxCount`.
+    void ReplaceComboItemsFromOptions(int controlId, const AbilityItem& item,
+                                      size_t maxCount = SIZE_MAX);
 
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +138,7 @@ private:
     };
 
     void BuildWidgets();
+    void SetComboTexts(RowState& state, const QStringList& texts);
     RowState* RowOf(int controlId);
     const RowState* RowOf(int controlId) const;
     SliderKey KeyOf(const RowState& state) const;

@@ -10,6 +10,7 @@
 
 #include "protocol/video_param.h"
 #include "ui/controls/path_picker.h"
+#include "ui/params/exposure_page.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/recording_host.h"
 
@@ -46,6 +47,20 @@ int main(int argc, char** argv) {
     picture.SetHost(&host, true);
     picture.FillFromRecord(record.bytes);
     ok &= Save(picture, out.filePath(QStringLiteral("picture-page.png")));
+
+    {
+        // The exposure page as the main window shows it: built-in lists (empty ability list),
+        // shutter speeds for 30 frames per second, manual exposure with WDR on.
+        VideoParam rec;
+        const uint8_t exposure[14] = {1, 2, 0xF6, 64, 128, 3, 30, 0, 0, 0, 1, 50, 0, 0};
+        for (size_t i = 0; i < sizeof exposure; ++i) rec.bytes[kExposureSlice + i] = exposure[i];
+        velmora::ui::ExposureTab exposurePage;
+        exposurePage.SetHost(&host, true);
+        exposurePage.ApplyAbility();
+        exposurePage.FillShutterList(30);
+        exposurePage.FillFromRecord(std::span<const uint8_t>(rec.bytes).subspan(kExposureSlice));
+        ok &= Save(exposurePage, out.filePath(QStringLiteral("exposure-page.png")));
+    }
 
     velmora::ui::PathPicker picker;
     picker.PathEdit()->setText(QStringLiteral("/home/user/cfg/video_params.dat"));
