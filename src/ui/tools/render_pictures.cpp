@@ -12,6 +12,11 @@
 #include "ui/controls/path_picker.h"
 #include "ui/params/exposure_page.h"
 #include "ui/params/picture_page.h"
+#include "ui/params/day_night_page.h"
+#include "ui/params/enhance_page.h"
+#include "ui/params/focus_page.h"
+#include "ui/params/others_page.h"
+#include "ui/params/video_page.h"
 #include "ui/params/recording_host.h"
 
 namespace {
@@ -60,6 +65,39 @@ int main(int argc, char** argv) {
         exposurePage.FillShutterList(30);
         exposurePage.FillFromRecord(std::span<const uint8_t>(rec.bytes).subspan(kExposureSlice));
         ok &= Save(exposurePage, out.filePath(QStringLiteral("exposure-page.png")));
+    }
+
+    {
+        // The focus, enhancement, day/night, video and others pages as the main window shows
+        // them, filled from one record (the day/night page takes nothing from a record).
+        VideoParam rec;
+        const auto put = [&rec](size_t at, std::initializer_list<uint8_t> bytes) {
+            for (uint8_t b : bytes) rec.bytes[at++] = b;
+        };
+        put(kFocusSlice, {1, 0, 3, 4, 1, 0});
+        put(kEnhancementSlice, {30, 40, 0, 1, 35, 1, 0, 0, 0});
+        put(kVideoSlice, {1, 0, 0, 3});
+        put(kOthersSlice, {3, 1, 12, 0, 0, 0});
+        const auto from = [&rec](size_t at) { return std::span<const uint8_t>(rec.bytes).subspan(at); };
+        velmora::ui::FocusTab focus;
+        focus.SetHost(&host, true);
+        focus.FillFromRecord(from(kFocusSlice));
+        ok &= Save(focus, out.filePath(QStringLiteral("focus-page.png")));
+        velmora::ui::EnhanceTab enhance;
+        enhance.SetHost(&host, true);
+        enhance.FillFromRecord(from(kEnhancementSlice));
+        ok &= Save(enhance, out.filePath(QStringLiteral("enhance-page.png")));
+        velmora::ui::DayNightTab dayNight;
+        dayNight.SetHost(&host, true);
+        ok &= Save(dayNight, out.filePath(QStringLiteral("day-night-page.png")));
+        velmora::ui::VideoTab video;
+        video.SetHost(&host, true);
+        video.FillFromRecord(from(kVideoSlice));
+        ok &= Save(video, out.filePath(QStringLiteral("video-page.png")));
+        velmora::ui::OthersTab others;
+        others.SetHost(&host, true);
+        others.FillFromRecord(from(kOthersSlice));
+        ok &= Save(others, out.filePath(QStringLiteral("others-page.png")));
     }
 
     velmora::ui::PathPicker picker;

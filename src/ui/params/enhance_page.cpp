@@ -1,0 +1,96 @@
+#include "ui/params/enhance_page.h"
+
+#include <array>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+
+#include "ui/params/row_layout.h"
+
+namespace velmora::ui {
+
+namespace {
+
+using namespace enhance_ids;
+using layout::ComboRowAt;
+using layout::SliderRowAt;
+
+constexpr std::array<const char*, 3> kDefogModes{"关闭", "自动", "手动"};
+constexpr std::array<const char*, 5> kTemplateGamma{"默认", "0.45", "0.50", "0.55", "0.63"};
+constexpr std::array<const char*, 12> kBuiltInGamma{"默认", "0.43", "0.45", "0.47", "0.49", "0.51",
+                                                    "0.53", "0.55", "0.57", "0.59", "0.61", "0.63"};
+constexpr std::array<const char*, 2> kOffOn{"关闭", "打开"};
+
+// The page is 123 units high: rows 16 units apart from y = 24 keep five visible rows and the
+// shared place of the hidden ones inside it.
+constexpr int RowTop(int index) { return 24 + 16 * index; }
+constexpr int kLabelWidth = 44;
+constexpr int kSliderWidth = 80;
+constexpr int kComboWidth = 80;
+constexpr int kHiddenRow = 5;
+
+// Record slice: uc2DNR, uc3DNR, uDpSlope, ucDefogMode, ucDelFogClass, ucGammaVal, u32AIAe,
+// u32AIFocus, ucCamCorrection, one byte each.
+constexpr std::array<PageRow, 9> kRows{
+    SliderRowAt(RowTop(0), "2D降噪: ", k2dNoiseSlider, k2dNoiseEdit, "uc2DNR", 0, kLabelWidth,
+                kSliderWidth),
+    SliderRowAt(RowTop(1), "3D降噪: ", k3dNoiseSlider, k3dNoiseEdit, "uc3DNR", 1, kLabelWidth,
+                kSliderWidth),
+    ComboRowAt(RowTop(2), "透雾: ", kDefogCombo, "ucDefogMode", 3, kDefogModes, kLabelWidth,
+               kComboWidth),
+    SliderRowAt(RowTop(3), "透雾等级: ", kDefogLevelSlider, kDefogLevelEdit, "ucDelFogClass", 4,
+                kLabelWidth, kSliderWidth),
+    ComboRowAt(RowTop(4), "伽玛矫正: ", kGammaCombo, "ucGammaVal", 5, kTemplateGamma, kLabelWidth,
+               kComboWidth),
+    // Hidden rows, one place at the bottom.
+    SliderRowAt(RowTop(kHiddenRow), "坏点矫正: ", kDefectSlider, kDefectEdit, "uDpSlope", 2,
+                kLabelWidth, kSliderWidth),
+    ComboRowAt(RowTop(kHiddenRow), "智能曝光: ", kSmartExposureCombo, "u32AIAe", 6, kOffOn,
+               kLabelWidth, kComboWidth),
+    ComboRowAt(RowTop(kHiddenRow), "智能聚焦: ", kSmartFocusCombo, "u32AIFocus", 7, kOffOn,
+               kLabelWidth, kComboWidth),
+    ComboRowAt(RowTop(kHiddenRow), "畸变矫正: ", kDistortionCombo, "ucCamCorrection", 8, kOffOn,
+               kLabelWidth, kComboWidth),
+};
+
+constexpr PageSpec kSpec{kTemplate, "图像增强", 170, 123, DuRect{7, 4, 120, 18}, kRows};
+
+}  // namespace
+
+const PageSpec& EnhancePageSpec() { return kSpec; }
+
+std::span<const char* const> BuiltInGammaItems() { return kBuiltInGamma; }
+
+EnhanceTab::EnhanceTab(QWidget* parent) : ParamPage(kSpec, parent) {
+    Label(kDefogLevelSlider)->setObjectName(QString::number(kDefogLevelLabel));
+    Label(kDistortionCombo)->setObjectName(QString::number(kDistortionLabel));
+    Label(kDefectSlider)->hide();
+    Slider(kDefectSlider)->hide();
+    Edit(kDefectSlider)->hide();
+    for (int id : {kSmartExposureCombo, kSmartFocusCombo, kDistortionCombo}) {
+        Label(id)->hide();
+        Combo(id)->hide();
+    }
+}
+
+void EnhanceTab::RunModeRule(std::string_view name, int value) {
+    if (name != "defog_mode") return;
+    const bool manual = value == kDefogManual;
+    Label(kDefogLevelSlider)->setEnabled(manual);
+    Slider(kDefogLevelSlider)->setEnabled(manual);
+    Edit(kDefogLevelSlider)->setEnabled(manual);
+}
+
+void EnhanceTab::AfterFill(std::span<const uint8_t> slice) {
+    // The rule takes the record's mode byte; a slice too short to hold it keeps the page value.
+    const auto mode = ReadRowValue(kRows[2], slice);
+    RunModeRule("defog_mode", mode ? *mode : Value(kDefogCombo));
+}
+
+void EnhanceTab::AfterComboSent(const PageRow& row, int result) {
+    if (row.controlId == kDefogCombo && result == 0) RunModeRule("defog_mode", Value(kDefogCombo));
+}
+
+}  // namespace velmora::ui
