@@ -84,8 +84,28 @@ TEST_F(EnhancePageTest, DefogChoiceRunsTheRuleOnlyOnResultZero) {
     EXPECT_EQ(host.sent, (std::vector<std::string>{"\"ucDefogMode\":2", "\"ucDefogMode\":0",
                                                    "\"ucDefogMode\":1", "\"ucGammaVal\":1",
                                                    "\"ucDefogMode\":0"}));
-    EXPECT_EQ(BuiltInGammaItems().size(), 12u);
-    EXPECT_STREQ(BuiltInGammaItems()[2], "0.45");
+}
+
+TEST_F(EnhancePageTest, AbilityListDrivesGammaAndDistortion) {
+    page.show();
+    QComboBox* gamma = page.Combo(kGammaCombo);
+    page.ApplyAbility();  // empty list: the built-in texts, where "0.45" is the third
+    ASSERT_EQ(gamma->count(), 12);
+    Choose(gamma, gamma->findText("0.45"));
+    EXPECT_EQ(host.sent.back(), "\"ucGammaVal\":2");
+    EXPECT_FALSE(page.Combo(kDistortionCombo)->isVisible());
+
+    host.abilities.Append(test::MakeAbility("ucCamCorrection", 0));
+    host.abilities.Append(test::MakeAbility("ucGammaVal", 1, {"1.0", "2.2"}));
+    page.ApplyAbility();
+    EXPECT_FALSE(page.Combo(kDistortionCombo)->isVisible());
+    ASSERT_EQ(gamma->count(), 2);
+    EXPECT_EQ(gamma->itemText(1), "2.2");
+    host.abilities[0].display = 2;
+    page.ApplyAbility();
+    EXPECT_TRUE(page.Combo(kDistortionCombo)->isVisible());
+    EXPECT_TRUE(page.Label(kDistortionCombo)->isVisible());
+    EXPECT_FALSE(page.Combo(kSmartFocusCombo)->isVisible());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The focus page with a recording host: loads outside the lists, the laser-range slot, the
 // hidden rows and the focus-near read-back.
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -52,6 +53,24 @@ TEST(FocusPageTest, RecordChoicesAndFocusNear) {
     EXPECT_EQ(host.focusNearCalls, 2);
     EXPECT_EQ(host.sent.size(), 1u);
     test::ExpectPageLooksRight(page);
+}
+
+TEST(FocusPageTest, OnlyAStrategyNotOfferedHidesItsRow) {
+    RecordingHost host;
+    FocusTab page;
+    page.SetHost(&host, false);
+    page.show();
+    host.abilities.Append(test::MakeAbility("ucafscene", 0));  // keys match exactly
+    host.abilities.Append(test::MakeAbility("ucAFScene", 1));
+    page.ApplyAbility();
+    EXPECT_TRUE(page.Combo(kStrategyCombo)->isVisible());
+    host.abilities.Append(test::MakeAbility("ucAFScene", 0));
+    page.ApplyAbility();
+    host.abilities.Clear();
+    page.ApplyAbility();
+    EXPECT_FALSE(page.Combo(kStrategyCombo)->isVisible());
+    EXPECT_FALSE(page.Label(kStrategyCombo)->isVisible());
+    EXPECT_TRUE(page.Combo(kModeCombo)->isVisible());
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdio>
+#include <initializer_list>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +37,20 @@ inline void ExpectPageLooksRight(ParamPage& page) {
         EXPECT_LE(page.TitleLabel()->geometry().bottom(), control->geometry().top());
         EXPECT_TRUE(page.rect().contains(last->geometry())) << row.controlId;
     }
+}
+
+// An ability item with `key`, `display` and option labels.
+inline AbilityItem MakeAbility(const char* key, uint8_t display,
+                               std::initializer_list<const char*> labels = {}) {
+    AbilityItem item;
+    std::snprintf(item.key, sizeof item.key, "%s", key);
+    item.display = display;
+    for (const char* label : labels) {
+        AbilityOption option;
+        std::snprintf(option.label, sizeof option.label, "%s", label);
+        item.options.push_back(option);
+    }
+    return item;
 }
 
 // A user's choice in a combo box: the selection moves and the box reports the activation.

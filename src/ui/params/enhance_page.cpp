@@ -2,11 +2,7 @@
 
 #include <array>
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QSlider>
-
+#include "ui/params/ability_rules.h"
 #include "ui/params/row_layout.h"
 
 namespace velmora::ui {
@@ -31,6 +27,16 @@ constexpr int kSliderWidth = 80;
 constexpr int kComboWidth = 80;
 constexpr int kHiddenRow = 5;
 
+constexpr PageRow Labelled(PageRow row, int labelId) {
+    row.labelId = labelId;
+    return row;
+}
+
+constexpr PageRow Hidden(PageRow row) {
+    row.hidden = true;
+    return row;
+}
+
 // Record slice: uc2DNR, uc3DNR, uDpSlope, ucDefogMode, ucDelFogClass, ucGammaVal, u32AIAe,
 // u32AIFocus, ucCamCorrection, one byte each.
 constexpr std::array<PageRow, 9> kRows{
@@ -40,19 +46,21 @@ constexpr std::array<PageRow, 9> kRows{
                 kSliderWidth),
     ComboRowAt(RowTop(2), "透雾: ", kDefogCombo, "ucDefogMode", 3, kDefogModes, kLabelWidth,
                kComboWidth),
-    SliderRowAt(RowTop(3), "透雾等级: ", kDefogLevelSlider, kDefogLevelEdit, "ucDelFogClass", 4,
-                kLabelWidth, kSliderWidth),
+    Labelled(SliderRowAt(RowTop(3), "透雾等级: ", kDefogLevelSlider, kDefogLevelEdit,
+                         "ucDelFogClass", 4, kLabelWidth, kSliderWidth),
+             kDefogLevelLabel),
     ComboRowAt(RowTop(4), "伽玛矫正: ", kGammaCombo, "ucGammaVal", 5, kTemplateGamma, kLabelWidth,
                kComboWidth),
     // Hidden rows, one place at the bottom.
-    SliderRowAt(RowTop(kHiddenRow), "坏点矫正: ", kDefectSlider, kDefectEdit, "uDpSlope", 2,
-                kLabelWidth, kSliderWidth),
-    ComboRowAt(RowTop(kHiddenRow), "智能曝光: ", kSmartExposureCombo, "u32AIAe", 6, kOffOn,
-               kLabelWidth, kComboWidth),
-    ComboRowAt(RowTop(kHiddenRow), "智能聚焦: ", kSmartFocusCombo, "u32AIFocus", 7, kOffOn,
-               kLabelWidth, kComboWidth),
-    ComboRowAt(RowTop(kHiddenRow), "畸变矫正: ", kDistortionCombo, "ucCamCorrection", 8, kOffOn,
-               kLabelWidth, kComboWidth),
+    Hidden(SliderRowAt(RowTop(kHiddenRow), "坏点矫正: ", kDefectSlider, kDefectEdit, "uDpSlope", 2,
+                       kLabelWidth, kSliderWidth)),
+    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能曝光: ", kSmartExposureCombo, "u32AIAe", 6, kOffOn,
+                      kLabelWidth, kComboWidth)),
+    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能聚焦: ", kSmartFocusCombo, "u32AIFocus", 7, kOffOn,
+                      kLabelWidth, kComboWidth)),
+    Hidden(Labelled(ComboRowAt(RowTop(kHiddenRow), "畸变矫正: ", kDistortionCombo, "ucCamCorrection",
+                               8, kOffOn, kLabelWidth, kComboWidth),
+                    kDistortionLabel)),
 };
 
 constexpr PageSpec kSpec{kTemplate, "图像增强", 170, 123, DuRect{7, 4, 120, 18}, kRows};
@@ -63,24 +71,26 @@ const PageSpec& EnhancePageSpec() { return kSpec; }
 
 std::span<const char* const> BuiltInGammaItems() { return kBuiltInGamma; }
 
-EnhanceTab::EnhanceTab(QWidget* parent) : ParamPage(kSpec, parent) {
-    Label(kDefogLevelSlider)->setObjectName(QString::number(kDefogLevelLabel));
-    Label(kDistortionCombo)->setObjectName(QString::number(kDistortionLabel));
-    Label(kDefectSlider)->hide();
-    Slider(kDefectSlider)->hide();
-    Edit(kDefectSlider)->hide();
-    for (int id : {kSmartExposureCombo, kSmartFocusCombo, kDistortionCombo}) {
-        Label(id)->hide();
-        Combo(id)->hide();
+EnhanceTab::EnhanceTab(QWidget* parent) : ParamPage(kSpec, parent) {}
+
+void EnhanceTab::ApplyAbility() {
+    const AbilityList& abilities = Abilities();
+    if (abilities.empty()) {
+        ReplaceComboItems(kGammaCombo, kBuiltInGamma);
+        return;
+    }
+    for (const AbilityItem& item : abilities) {
+        if (AbilityKeyIs(item, "ucCamCorrection")) {
+            if (item.display != 0) SetRowVisible(kDistortionCombo, true);
+        } else if (AbilityKeyIs(item, "ucGammaVal")) {
+            ReplaceComboItemsFromOptions(kGammaCombo, item);
+        }
     }
 }
 
 void EnhanceTab::RunModeRule(std::string_view name, int value) {
     if (name != "defog_mode") return;
-    const bool manual = value == kDefogManual;
-    Label(kDefogLevelSlider)->setEnabled(manual);
-    Slider(kDefogLevelSlider)->setEnabled(manual);
-    Edit(kDefogLevelSlider)->setEnabled(manual);
+    SetRowEnabled(kDefogLevelSlider, value == kDefogManual);
 }
 
 void EnhanceTab::AfterFill(std::span<const uint8_t> slice) {

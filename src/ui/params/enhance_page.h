@@ -42,6 +42,11 @@ class EnhanceTab : public ParamPage {
 public:
     explicit EnhanceTab(QWidget* parent = nullptr);
 
+    // An empty ability list loads the built-in gamma texts. Otherwise each item is matched
+    // against "ucCamCorrection" (Display not 0 shows the distortion-correction row) and
+    // "ucGammaVal" (its option labels replace the gamma texts, in list order).
+    void ApplyAbility() override;
+
     // "defog_mode": the defog-level label, slider and edit box are enabled for the manual mode
     // (2) and disabled for any other value. Other names do nothing.
     void RunModeRule(std::string_view name, int value) override;

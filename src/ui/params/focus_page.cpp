@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ui/params/ability_rules.h"
 #include "ui/params/dialog_units.h"
 #include "ui/params/row_layout.h"
 
@@ -31,19 +32,32 @@ constexpr std::array<const char*, 21> kLaserRanges{
 constexpr int kLabelWidth = 56;
 constexpr int kComboWidth = 80;
 
+constexpr PageRow StrategyRow() {
+    PageRow row = ComboRow(2, "聚焦策略: ", kStrategyCombo, "ucAFScene", 1, kStrategies,
+                           kLabelWidth, kComboWidth);
+    row.labelId = kStrategyLabel;
+    return row;
+}
+
+constexpr PageRow LaserRangeRow() {
+    PageRow row = ComboRow(5, "激光量程:", kLaserRangeCombo, "nMaxValDistance", 5, kLaserRanges,
+                           kLabelWidth, kComboWidth);
+    row.hidden = true;
+    return row;
+}
+
 // Record slice: ucFocusMode, ucAFScene, ucAFArea, ucFocusDistanceMin, ucAFSen, laser range.
 // The two hidden rows (laser range, focus-near read-back) share the last grid row: nothing
 // shows them, and the page keeps its template size.
 constexpr std::array<PageRow, 6> kRows{
     ComboRow(0, "聚焦模式: ", kModeCombo, "ucFocusMode", 0, kModes, kLabelWidth, kComboWidth),
     ComboRow(1, "聚焦区域: ", kAreaCombo, "ucAFArea", 2, kAreas, kLabelWidth, kComboWidth),
-    ComboRow(2, "聚焦策略: ", kStrategyCombo, "ucAFScene", 1, kStrategies, kLabelWidth, kComboWidth),
+    StrategyRow(),
     ComboRow(3, "聚焦近限: ", kNearLimitCombo, "ucFocusDistanceMin", 3, kNearLimits, kLabelWidth,
              kComboWidth),
     ComboRow(4, "聚焦灵敏度: ", kSensitivityCombo, "ucAFSen", 4, kSensitivities, kLabelWidth,
              kComboWidth),
-    ComboRow(5, "激光量程:", kLaserRangeCombo, "nMaxValDistance", 5, kLaserRanges, kLabelWidth,
-             kComboWidth),
+    LaserRangeRow(),
 };
 
 constexpr PageSpec kSpec{kTemplate, "聚焦", 186, 144, DuRect{7, 4, 120, 18}, kRows};
@@ -53,10 +67,6 @@ constexpr PageSpec kSpec{kTemplate, "聚焦", 186, 144, DuRect{7, 4, 120, 18}, k
 const PageSpec& FocusPageSpec() { return kSpec; }
 
 FocusTab::FocusTab(QWidget* parent) : ParamPage(kSpec, parent) {
-    Label(kStrategyCombo)->setObjectName(QString::number(kStrategyLabel));
-    Label(kLaserRangeCombo)->hide();
-    Combo(kLaserRangeCombo)->hide();
-
     // The focus-near read-back row: label, edit box, unit, refresh button; hidden.
     const DialogBaseUnits base = BaseUnitsOf(font());
     const int y = layout::RowY(5);
@@ -78,6 +88,12 @@ FocusTab::FocusTab(QWidget* parent) : ParamPage(kSpec, parent) {
     for (QWidget* w : {static_cast<QWidget*>(focusNearLabel_), static_cast<QWidget*>(focusNearEdit_),
                        static_cast<QWidget*>(unitLabel_), static_cast<QWidget*>(refreshButton_)}) {
         w->hide();
+    }
+}
+
+void FocusTab::ApplyAbility() {
+    for (const AbilityItem& item : Abilities()) {
+        if (AbilityKeyIs(item, "ucAFScene") && item.display == 0) SetRowVisible(kStrategyCombo, false);
     }
 }
 

@@ -34,6 +34,10 @@ class FocusTab : public ParamPage {
 public:
     explicit FocusTab(QWidget* parent = nullptr);
 
+    // An ability item "ucAFScene" with Display 0 hides the strategy row for good; nothing else
+    // in the list concerns the page.
+    void ApplyAbility() override;
+
     // The refresh button: asks the host for the focus-near value; 0 or more is shown in the
     // focus-near box, a negative result changes nothing (the host has reported it).
     void RefreshFocusNear();

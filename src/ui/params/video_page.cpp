@@ -3,9 +3,6 @@
 #include <array>
 #include <climits>
 
-#include <QComboBox>
-#include <QLabel>
-
 #include "ui/params/row_layout.h"
 
 namespace velmora::ui {
@@ -31,6 +28,14 @@ constexpr PageRow WithMapping(PageRow row, int (*toValue)(int), int (*toIndex)(i
     return row;
 }
 
+constexpr PageRow PortraitRow() {
+    PageRow row = WithMapping(ComboRow(2, "竖屏: ", kPortraitCombo, "ucRotation", 2, kOffOn,
+                                       kLabelWidth, kComboWidth),
+                              RotationIndexToValue, RotationValueToIndex);
+    row.hidden = true;
+    return row;
+}
+
 // Record slice: bHorzInvert, bVertInvert, ucRotation, eSceneMode. The portrait row is hidden and
 // never shown; it shares the scene row's place so the page keeps its template size.
 constexpr std::array<PageRow, 4> kRows{
@@ -38,8 +43,7 @@ constexpr std::array<PageRow, 4> kRows{
     ComboRow(1, "垂直镜像: ", kVertFlipCombo, "bVertInvert", 1, kOffOn, kLabelWidth, kComboWidth),
     WithMapping(ComboRow(2, "场景: ", kSceneCombo, "eSceneMode", 3, kScenes, kLabelWidth, kComboWidth),
                 SceneIndexToValue, SceneValueToIndex),
-    WithMapping(ComboRow(2, "竖屏: ", kPortraitCombo, "ucRotation", 2, kOffOn, kLabelWidth, kComboWidth),
-                RotationIndexToValue, RotationValueToIndex),
+    PortraitRow(),
 };
 
 constexpr PageSpec kSpec{kTemplate, "视频调整", 180, 78, DuRect{7, 4, 120, 18}, kRows};
@@ -54,10 +58,7 @@ int SceneValueToIndex(int value) {
 
 const PageSpec& VideoPageSpec() { return kSpec; }
 
-VideoTab::VideoTab(QWidget* parent) : ParamPage(kSpec, parent) {
-    Label(kPortraitCombo)->hide();
-    Combo(kPortraitCombo)->hide();
-}
+VideoTab::VideoTab(QWidget* parent) : ParamPage(kSpec, parent) {}
 
 void VideoTab::AfterComboSent(const PageRow& row, int) {
     // The camera changes other values with the scene; a failed set still refreshes, so the box

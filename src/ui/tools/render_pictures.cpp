@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
 
     {
         // The focus, enhancement, day/night, video and others pages as the main window shows
-        // them, filled from one record (the day/night page takes nothing from a record).
+        // them with an empty ability list, filled from one record (the day/night page takes
+        // nothing from a record).
         VideoParam rec;
         const auto put = [&rec](size_t at, std::initializer_list<uint8_t> bytes) {
             for (uint8_t b : bytes) rec.bytes[at++] = b;
@@ -81,10 +82,12 @@ int main(int argc, char** argv) {
         const auto from = [&rec](size_t at) { return std::span<const uint8_t>(rec.bytes).subspan(at); };
         velmora::ui::FocusTab focus;
         focus.SetHost(&host, true);
+        focus.ApplyAbility();
         focus.FillFromRecord(from(kFocusSlice));
         ok &= Save(focus, out.filePath(QStringLiteral("focus-page.png")));
         velmora::ui::EnhanceTab enhance;
         enhance.SetHost(&host, true);
+        enhance.ApplyAbility();  // empty ability list: the built-in gamma texts
         enhance.FillFromRecord(from(kEnhancementSlice));
         ok &= Save(enhance, out.filePath(QStringLiteral("enhance-page.png")));
         velmora::ui::DayNightTab dayNight;
