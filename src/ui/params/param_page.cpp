@@ -210,7 +210,7 @@ void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
         if (!value) continue;
         if (state.slider) {
             state.value = *value;
-            SetSliderQuietly(state, *value);
+            SetSliderQuietly(state, SliderPositionOf(*state.row, *value));
         } else {
             state.value = ComboValueToIndexOf(*state.row, *value);
         }
@@ -231,6 +231,11 @@ int ParamPage::ComboIndexToValueOf(const PageRow& row, int index) const {
 int ParamPage::ComboValueToIndexOf(const PageRow& row, int value) const {
     return ComboValueToIndex(row, value);
 }
+
+int ParamPage::SliderPositionOf(const PageRow&, int value) const { return value; }
+int ParamPage::SliderValueOf(const PageRow&, int position) const { return position; }
+int ParamPage::EditCommitValue(const PageRow&, int value) const { return value; }
+void ParamPage::BeforeComboSend(const PageRow&) {}
 
 const AbilityList& ParamPage::Abilities() const {
     static const AbilityList kNone;
@@ -304,18 +309,20 @@ void ParamPage::StoreShowSend(RowState& state, int value) {
 
 void ParamPage::OnSliderMoved(size_t index, int position) {
     RowState& state = rows_[index];
-    if (settingControls_ || position == state.value) return;
+    if (settingControls_ || position == SliderPositionOf(*state.row, state.value)) return;
     SliderThrottle& throttle = SliderThrottle::Shared();
     const uint32_t now = throttle.Now();
     if (throttle.WaitBeforeSend(KeyOf(state), now) > 0) return;
-    StoreShowSend(state, position);
+    StoreShowSend(state, SliderValueOf(*state.row, position));
     throttle.MarkSent(KeyOf(state), now);
 }
 
 void ParamPage::OnSliderReleased(size_t index) {
     RowState& state = rows_[index];
     const int position = state.slider->sliderPosition();
-    if (position != state.value) StoreShowSend(state, position);
+    if (position != SliderPositionOf(*state.row, state.value)) {
+        StoreShowSend(state, SliderValueOf(*state.row, position));
+    }
 }
 
 void ParamPage::OnSliderValueChanged(size_t index) {
@@ -329,13 +336,13 @@ void ParamPage::OnSliderStep(size_t index, uint32_t generation) {
     RowState& state = rows_[index];
     if (generation != state.stepGeneration) return;
     const int position = state.slider->value();
-    if (position == state.value) return;
+    if (position == SliderPositionOf(*state.row, state.value)) return;
     SliderThrottle& throttle = SliderThrottle::Shared();
     const uint32_t now = throttle.Now();
     const uint32_t wait = throttle.WaitBeforeSend(KeyOf(state), now);
     if (wait == 0) {
         state.stepPending = false;
-        StoreShowSend(state, position);
+        StoreShowSend(state, SliderValueOf(*state.row, position));
         throttle.MarkSent(KeyOf(state), now);
         return;
     }
@@ -353,13 +360,17 @@ void ParamPage::OnEditLeft(size_t index) {
     const bool wasBusy = busy_;
     busy_ = true;
     ReadPage();
-    SetSliderQuietly(state, state.value);
+    const int typed = state.value;
+    state.value = EditCommitValue(*state.row, typed);
+    SetSliderQuietly(state, SliderPositionOf(*state.row, state.value));
     SendField(state.row->member, state.value);
+    if (state.value != typed) ShowPage();  // the box shows the value sent
     busy_ = wasBusy;
 }
 
 void ParamPage::OnComboActivated(size_t index, int comboIndex) {
     RowState& state = rows_[index];
+    BeforeComboSend(*state.row);
     ReadPage();
     state.value = comboIndex;
     const int result = SendField(state.row->member, ComboIndexToValueOf(*state.row, comboIndex));

@@ -104,6 +104,18 @@ protected:
     // items (the shutter speeds) override them.
     virtual int ComboIndexToValueOf(const PageRow& row, int index) const;
     virtual int ComboValueToIndexOf(const PageRow& row, int value) const;
+    // The slider position that shows a page value and the page value a position stands for;
+    // identity by default. A page whose slider shows its value scaled (the colour temperature
+    // in hundreds of kelvin) overrides both; moves and releases compare the position with
+    // SliderPositionOf(value) and send SliderValueOf(position).
+    virtual int SliderPositionOf(const PageRow& row, int value) const;
+    virtual int SliderValueOf(const PageRow& row, int position) const;
+    // The value that leaving an edit box commits, from the number read from the box; identity by
+    // default. When it differs, the page is shown again so the box shows what was sent.
+    virtual int EditCommitValue(const PageRow& row, int value) const;
+    // Runs when the user chose in a combo box, before the page is read: the page values are
+    // still those in force before the choice.
+    virtual void BeforeComboSend(const PageRow& row);
 
     // The host's ability list; an empty list without a host.
     const AbilityList& Abilities() const;

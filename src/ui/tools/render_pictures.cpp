@@ -11,6 +11,8 @@
 #include "protocol/video_param.h"
 #include "ui/controls/path_picker.h"
 #include "ui/params/exposure_page.h"
+#include "platform/user_messages.h"
+#include "ui/params/image_params_dlg.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/day_night_page.h"
 #include "ui/params/enhance_page.h"
@@ -18,6 +20,7 @@
 #include "ui/params/others_page.h"
 #include "ui/params/video_page.h"
 #include "ui/params/recording_host.h"
+#include "ui/params/white_balance_page.h"
 
 namespace {
 
@@ -101,6 +104,39 @@ int main(int argc, char** argv) {
         others.SetHost(&host, true);
         others.FillFromRecord(from(kOthersSlice));
         ok &= Save(others, out.filePath(QStringLiteral("others-page.png")));
+    }
+
+    {
+        // The white-balance page as the main window shows it: built-in modes (empty ability
+        // list), a record in colour-temperature mode at 6550 K (the box shows 6550, the slider
+        // 65): only the colour-temperature row is enabled.
+        VideoParam rec;
+        const uint8_t wb[11] = {30, 1, 60, 45, 0x96, 0x19, 0, 0, 50, 50, 50};  // 0x1996 = 6550
+        for (size_t i = 0; i < sizeof wb; ++i) rec.bytes[kWhiteBalanceSlice + i] = wb[i];
+        velmora::ui::WhiteBalanceTab whiteBalance;
+        whiteBalance.SetHost(&host, true);
+        whiteBalance.ApplyAbility();
+        whiteBalance.FillFromRecord(std::span<const uint8_t>(rec.bytes).subspan(kWhiteBalanceSlice));
+        ok &= Save(whiteBalance, out.filePath(QStringLiteral("white-balance-page.png")));
+    }
+
+    {
+        // The image-parameter dialog without a camera (its reads are silenced), filled from a
+        // record whose brightness is 64; the picture tab is shown.
+        struct Quiet : velmora::UserMessages {
+            void Information(std::string_view) override {}
+            bool AskOkCancel(std::string_view) override { return false; }
+            bool AskYesNo(std::string_view) override { return false; }
+        } quiet;
+        velmora::SetUserMessages(&quiet);
+        velmora::ui::ImageParamsDlg dialog;
+        dialog.Initialise();
+        VideoParam rec;
+        const uint8_t dialogPicture[5] = {64, 50, 50, 50, 50};
+        for (size_t i = 0; i < sizeof dialogPicture; ++i) rec.bytes[kPictureSlice + i] = dialogPicture[i];
+        dialog.PushRecordToPages(rec);
+        ok &= Save(dialog, out.filePath(QStringLiteral("image-params-dialog.png")));
+        velmora::SetUserMessages(nullptr);
     }
 
     velmora::ui::PathPicker picker;
