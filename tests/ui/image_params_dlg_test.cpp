@@ -28,6 +28,7 @@
 #include "ui/params/image_params_dlg.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/video_page.h"
+#include "ui/params/white_balance_page.h"
 #include "ui/ui_test_support.h"
 
 using namespace velmora;
@@ -108,6 +109,7 @@ TEST_F(ImageParamsDlgTest, OpensWithTheCameraValuesTabsInOrderAndSendsChanges) {
     Open(91);
     ASSERT_TRUE(Model().Set("Luminance", 77));
     ASSERT_TRUE(Model().Set("BExpCPS", -10));
+    ASSERT_TRUE(Model().Set("ucRGGain", 71));
     dialog_->show();
     ASSERT_TRUE(dialog_->Initialised());
     EXPECT_EQ(dialog_->windowTitle(), QString("图像参数"));
@@ -116,7 +118,7 @@ TEST_F(ImageParamsDlgTest, OpensWithTheCameraValuesTabsInOrderAndSendsChanges) {
     QTabWidget* tabs = dialog_->Tabs();
     QStringList texts;
     for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
-    EXPECT_EQ(texts, (QStringList{"图像调节", "曝光参数", "聚焦", "视频调整"}));
+    EXPECT_EQ(texts, (QStringList{"图像调节", "曝光参数", "白平衡", "聚焦", "视频调整"}));
     for (ParamPage* page : dialog_->Pages()) EXPECT_EQ(page->Host(), dialog_.get());
 
     // The camera's values are on the pages; the exposure page's choices came from its list.
@@ -124,11 +126,14 @@ TEST_F(ImageParamsDlgTest, OpensWithTheCameraValuesTabsInOrderAndSendsChanges) {
     EXPECT_EQ(dialog_->Picture()->Edit(picture_ids::kBrightnessSlider)->text(), QString("77"));
     EXPECT_EQ(dialog_->Exposure()->Value(exposure_ids::kCompensationSlider), -10);
     EXPECT_GT(dialog_->Exposure()->Combo(exposure_ids::kIrisCombo)->count(), 0);
+    EXPECT_EQ(dialog_->WhiteBalance()->Value(white_balance_ids::kRedGainSlider), 71);
 
     // Only the chosen page shows.
+    tabs->setCurrentIndex(4);
     tabs->setCurrentIndex(3);
-    tabs->setCurrentIndex(2);
-    for (int i = 0; i < tabs->count(); ++i) EXPECT_EQ(tabs->widget(i)->isVisible(), i == 2) << i;
+    for (int i = 0; i < tabs->count(); ++i) EXPECT_EQ(tabs->widget(i)->isVisible(), i == 3) << i;
+    EXPECT_EQ(tabs->widget(3), dialog_->Focus());
+    EXPECT_EQ(tabs->widget(2), dialog_->WhiteBalance());
     tabs->setCurrentIndex(0);
 
     // A typed value reaches the camera; Enter and Esc leave the dialog open.

@@ -16,6 +16,7 @@
 #include "ui/params/focus_page.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/video_page.h"
+#include "ui/params/white_balance_page.h"
 
 namespace velmora::ui {
 
@@ -63,12 +64,14 @@ ImageParamsDlg::ImageParamsDlg(QWidget* parent)
 
     picture_ = new PictureTab();
     exposure_ = new ExposureTab();
+    whiteBalance_ = new WhiteBalanceTab();
     focus_ = new FocusTab();
     video_ = new VideoTab();
-    // Tab order and texts; the white-balance page takes index 2 once it is built in.
+    // Tab order and texts.
     const std::pair<ParamPage*, const char*> tabs[] = {
         {picture_, "图像调节"},
         {exposure_, "曝光参数"},
+        {whiteBalance_, "白平衡"},
         {focus_, "聚焦"},
         {video_, "视频调整"},
     };
@@ -123,6 +126,7 @@ void ImageParamsDlg::Initialise() {
     if (camera_->ReadAbilityList(list) == 0) {
         abilities_ = std::move(list);
         exposure_->ApplyAbility();
+        whiteBalance_->ApplyAbility();
         focus_->ApplyAbility();
     }
     const int frameRate = camera_->GetFrameRate();
@@ -134,6 +138,7 @@ void ImageParamsDlg::Initialise() {
 void ImageParamsDlg::PushRecordToPages(const VideoParam& rec) {
     picture_->FillFromRecord(SliceOf(rec, kPictureSlice));
     exposure_->FillFromRecord(SliceOf(rec, kExposureSlice));
+    whiteBalance_->FillFromRecord(SliceOf(rec, kWhiteBalanceSlice));
     focus_->FillFromRecord(SliceOf(rec, kFocusSlice));
     video_->FillFromRecord(SliceOf(rec, kVideoSlice));
 }

@@ -18,7 +18,7 @@ class QPushButton;
 class QTabWidget;
 
 // The modal dialog "图像参数" in which the user edits the image parameters of one network camera.
-// It hosts the picture, exposure, white-balance (when built in), focus and video pages, fills them
+// It hosts the picture, exposure, white-balance, focus and video pages, fills them
 // from the camera when it opens, and offers restore defaults, export, import and refresh. It is
 // the pages' host: every request leaves through the dialog's one NetCamera, on the caller's
 // thread (the user-interface thread); there is no worker thread.
@@ -29,6 +29,7 @@ class PictureTab;
 class ExposureTab;
 class FocusTab;
 class VideoTab;
+class WhiteBalanceTab;
 
 namespace image_params_ids {
 inline constexpr int kTemplate = 259;
@@ -77,6 +78,7 @@ public:
     const std::vector<ParamPage*>& Pages() const { return pages_; }
     PictureTab* Picture() const { return picture_; }
     ExposureTab* Exposure() const { return exposure_; }
+    WhiteBalanceTab* WhiteBalance() const { return whiteBalance_; }
     FocusTab* Focus() const { return focus_; }
     VideoTab* Video() const { return video_; }
     QPushButton* Button(int controlId) const;
@@ -102,6 +104,7 @@ private:
     QTabWidget* tabs_ = nullptr;
     PictureTab* picture_ = nullptr;
     ExposureTab* exposure_ = nullptr;
+    WhiteBalanceTab* whiteBalance_ = nullptr;
     FocusTab* focus_ = nullptr;
     VideoTab* video_ = nullptr;
     std::vector<ParamPage*> pages_;
