@@ -8,10 +8,10 @@
 #include <QShowEvent>
 #include <QTabWidget>
 
-#include "ui/controls/path_picker.h"
 #include "platform/user_messages.h"
 #include "protocol/param_file.h"
 #include "ui/params/dialog_units.h"
+#include "ui/params/param_actions.h"
 #include "ui/params/exposure_page.h"
 #include "ui/params/focus_page.h"
 #include "ui/params/picture_page.h"
@@ -25,9 +25,7 @@ namespace {
 constexpr const char kDialogTitle[] = "图像参数";
 constexpr const char kRestoreQuestion[] = "所有视频参数都将恢复默认，确认执行此操作?";
 constexpr const char kReadFailed[] = "获取图像参数失败: %d.";
-constexpr const char kExportReadFailed[] = "获取参数出错： %d";
 constexpr const char kFileOpenFailed[] = "文件打开失败";
-constexpr const char kExported[] = "导出配置成功！";
 constexpr const char kImported[] = "导入配置成功！";
 constexpr const char kLengthMismatch[] = "数据长度不匹配：%lld != %d.";
 
@@ -36,13 +34,6 @@ constexpr DuRect kDialogRect{0, 0, 270, 268};
 constexpr DuRect kTabRect{7, 7, 258, 236};
 constexpr int kButtonY = 247;
 constexpr int kButtonHeight = 14;
-
-std::optional<QString> AskWithPathPicker(QWidget* parent, bool folderMode) {
-    PathPicker picker(parent);
-    picker.SetFolderMode(folderMode);
-    if (picker.exec() != QDialog::Accepted) return std::nullopt;
-    return picker.Path();
-}
 
 std::span<const uint8_t> SliceOf(const VideoParam& rec, size_t start) {
     return std::span<const uint8_t>(rec.bytes).subspan(start);
@@ -168,20 +159,7 @@ void ImageParamsDlg::Refresh() {
 void ImageParamsDlg::ExportParams() {
     const std::optional<QString> path = prompt_(this, true);
     if (!path) return;
-    // The file gets the camera's values, not what the pages show.
-    VideoParam rec{};
-    const int result = camera_->ReadVideoParams(rec);
-    if (result != 0) {
-        Messages().Information(Format(kExportReadFailed, result));
-        return;
-    }
-    // Written beside the target and renamed over it, so a failed export leaves an older file
-    // whole. Every failure is the one message the dialog has for it.
-    if (SaveParamFile(path->toStdString(), rec) != 0) {
-        Messages().Information(kFileOpenFailed);
-        return;
-    }
-    Messages().Information(kExported);
+    ExportCameraParams(*camera_, *path);
 }
 
 void ImageParamsDlg::ImportParams() {

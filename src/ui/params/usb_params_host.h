@@ -1,0 +1,123 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include "camera/usb_camera.h"
+#include "protocol/ability_list.h"
+#include "protocol/video_param.h"
+#include "transport/usb/cusb_device.h"
+#include "ui/params/page_host.h"
+#include "ui/params/param_actions.h"
+
+class QPushButton;
+class QWidget;
+
+// The main window's parameter pages in USB mode and their four buttons "恢复默认", "导出配置",
+// "导入配置" and "刷新". The host creates the seven pages (picture, exposure, white balance,
+// focus, enhancement, video, others) and the buttons without a parent: the main window parents
+// and places each of them itself. Whatever of them still exists when the host goes is deleted
+// with it, since the pages point at their host.
+// The host is the pages' host: their requests go to the current USB device through one core
+// UsbCamera over the borrowed CUSBDevice, which must outlive the host. The current handle is 0
+// while no camera's parameters are loaded; then page changes send nothing and report success.
+// Thread-bound: everything runs on the user-interface thread.
+namespace velmora::ui {
+
+class ParamPage;
+class PictureTab;
+class ExposureTab;
+class WhiteBalanceTab;
+class FocusTab;
+class EnhanceTab;
+class VideoTab;
+class OthersTab;
+
+namespace usb_params_ids {
+inline constexpr int kRestoreButton = 1512;
+inline constexpr int kExportButton = 1514;
+inline constexpr int kImportButton = 1516;
+inline constexpr int kRefreshButton = 1517;
+}  // namespace usb_params_ids
+
+class UsbParamsHost : public QObject, public PageHost {
+    Q_OBJECT
+
+public:
+    using PathPrompt = std::function<std::optional<QString>(QWidget* parent, bool folderMode)>;
+
+    explicit UsbParamsHost(CUSBDevice& device, QObject* parent = nullptr);
+    ~UsbParamsHost() override;
+
+    // The window over which the path picker and the messages appear (may be null).
+    void SetDialogParent(QWidget* parent) { dialogParent_ = parent; }
+    void SetPathPrompt(PathPrompt prompt) { prompt_ = std::move(prompt); }
+
+    // The double-click on a USB camera: forgets the current device, reads the camera's ability
+    // list (applied to the exposure, white-balance, focus and enhancement pages when read), its
+    // frame rate (the exposure page's shutter list) and its record. When the record is read the
+    // pages get it, `handle` becomes current and export, import and refresh are enabled for the
+    // rest of the run; otherwise "获取图像参数失败: %d." is shown and no device is current.
+    // Returns 0 or the read's result.
+    int OpenDevice(int32_t handle);
+    // No device is current any more (the device list is being rebuilt). The buttons keep their
+    // state.
+    void ClearCurrentDevice();
+    int32_t CurrentHandle() const { return handle_; }
+
+    // The four buttons' actions.
+    void RestoreDefaults();
+    void ExportParams();
+    void ImportParams();
+    void Refresh();
+
+    // Hands the record's slices to the seven pages, in the table's order.
+    void PushRecordToPages(const VideoParam& rec);
+
+    // The pages in the table's order, and each by its kind. Null once the main window has
+    // deleted a page.
+    std::vector<ParamPage*> Pages() const;
+    PictureTab* Picture() const { return picture_; }
+    ExposureTab* Exposure() const { return exposure_; }
+    WhiteBalanceTab* WhiteBalance() const { return whiteBalance_; }
+    FocusTab* Focus() const { return focus_; }
+    EnhanceTab* Enhance() const { return enhance_; }
+    VideoTab* Video() const { return video_; }
+    OthersTab* Others() const { return others_; }
+    // The buttons by control id; null for an unknown id.
+    QPushButton* Button(int controlId) const;
+
+    // PageHost over the current USB device.
+    int SetVideoParamField(const char* fieldText) override;
+    int GetFocusNear() override;
+    const AbilityList& Abilities() const override { return abilities_; }
+    // Runs Refresh after the caller's handler has returned (a queued call); dropped with the host.
+    void RequestRefresh() override;
+
+private:
+    QPushButton* AddButton(int controlId, const char* text, bool enabled);
+    UsbCamera Usb() const { return UsbCamera(device_, handle_); }
+
+    CUSBDevice& device_;
+    int32_t handle_ = 0;
+    AbilityList abilities_;
+    PathPrompt prompt_;
+    QPointer<QWidget> dialogParent_;
+    QPointer<PictureTab> picture_;
+    QPointer<ExposureTab> exposure_;
+    QPointer<WhiteBalanceTab> whiteBalance_;
+    QPointer<FocusTab> focus_;
+    QPointer<EnhanceTab> enhance_;
+    QPointer<VideoTab> video_;
+    QPointer<OthersTab> others_;
+    std::vector<std::pair<int, QPointer<QPushButton>>> buttons_;
+};
+
+}  // namespace velmora::ui

@@ -1,0 +1,329 @@
+// The main window's USB parameter host against simulated USB cameras served in-process through
+// the simulator's sockets in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
+#include "sim/usb_server.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include "protocol/video_param.h"
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/sim_hid_backend.h"
+#include "ui/params/enhance_page.h"
+#include "ui/params/exposure_page.h"
+#include "ui/params/focus_page.h"
+#include "ui/params/others_page.h"
+#include "ui/params/picture_page.h"
+#include "ui/params/shutter_table.h"
+#include "ui/params/usb_params_host.h"
+#include "ui/params/video_page.h"
+#include "ui/params/white_balance_page.h"
+#include "ui/ui_test_support.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace velmora;
+using namespace velmora::ui;
+
+namespace {
+
+class UsbParamsHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/velmora-usbhost-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        host_.reset();
+        ResetSharedTables();
+        dev_.reset();
+        if (server_) server_->Stop();
+        fs::remove_all(dir_);
+    }
+
+    // One camera with the given faults, found by the transport; the host answers the file
+    // prompts with `nextPath_`.
+    void Serve(std::vector<std::string> faults = {}) {
+        sim::UsbCameraConfig c;
+        c.name = "cam01";
+        c.model.identity = sim::CameraModel::DefaultIdentity(1);
+        for (const std::string& text : faults) {
+            sim::Fault f;
+            std::string error;
+            ASSERT_EQ(sim::ParseFault(text, &f, &error), 0) << error;
+            c.faults.push_back(f);
+        }
+        std::vector<sim::UsbCameraConfig> cams;
+        cams.push_back(std::move(c));
+        server_ = std::make_unique<sim::UsbServer>(dir_ + "/sock", std::move(cams));
+        fs::create_directories(dir_ + "/sock");
+        std::string error;
+        ASSERT_EQ(server_->Start(&error), 0) << error;
+        dev_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_ + "/sock"));
+        CUSBDevice::Timing t = dev_->GetTiming();
+        t.settleAfterOpen = 0ms;
+        t.retryAfterFailedInfo = 0ms;
+        dev_->SetTiming(t);
+        dev_->SetVendorFilter(0, nullptr);
+        ASSERT_EQ(dev_->RefreshDevices(), 1);
+        UsbDeviceEntry e{};
+        ASSERT_TRUE(dev_->GetDevice(0, e));
+        handle_ = e.handle;
+        ASSERT_NE(handle_, 0);
+        host_ = std::make_unique<UsbParamsHost>(*dev_);
+        host_->SetPathPrompt([this](QWidget*, bool folderMode) {
+            prompts_.push_back(folderMode);
+            return nextPath_;
+        });
+    }
+
+    // The simulated camera's ability list loads the process-wide shutter and white-balance
+    // tables; later tests expect them as a fresh process has them (every slot 0, built-ins on).
+    static void ResetSharedTables() {
+        AbilityItem zeros;
+        std::strncpy(zeros.key, "uiMShutterSpeed", sizeof zeros.key - 1);
+        for (size_t i = 0; i < ShutterTable::kCapacity; ++i) {
+            AbilityOption option;
+            std::strncpy(option.label, "1/0", sizeof option.label - 1);
+            zeros.options.push_back(option);
+        }
+        ShutterTable::Shared().LoadOptions(zeros);
+        ShutterTable::Shared().Clear();
+        WbModeTable::Shared().Clear();
+    }
+
+    sim::CameraModel& Model() { return server_->Model(0); }
+    int Brightness() const { return host_->Picture()->Value(picture_ids::kBrightnessSlider); }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    bool Enabled(int id) const { return host_->Button(id)->isEnabled(); }
+
+    test::RecordingMessages messages_;
+    std::string dir_;
+    std::unique_ptr<sim::UsbServer> server_;
+    std::unique_ptr<CUSBDevice> dev_;
+    std::unique_ptr<UsbParamsHost> host_;
+    int32_t handle_ = 0;
+    std::optional<QString> nextPath_;
+    std::vector<bool> prompts_;
+};
+
+void WriteRecord(const std::string& path, const std::vector<char>& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<char> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST_F(UsbParamsHostTest, NothingIsSentWithoutADeviceThenTheCameraFillsTheSevenPages) {
+    Serve();
+    ASSERT_TRUE(Model().Set("Luminance", 77));
+    ASSERT_TRUE(Model().Set("BExpCPS", -10));
+    ASSERT_TRUE(Model().Set("ucRGGain", 71));
+    ASSERT_TRUE(Model().Set("uc2DNR", 9));
+
+    // Before a camera is opened: only restore defaults is enabled, and it does nothing.
+    EXPECT_TRUE(Enabled(usb_params_ids::kRestoreButton));
+    EXPECT_FALSE(Enabled(usb_params_ids::kExportButton));
+    EXPECT_FALSE(Enabled(usb_params_ids::kImportButton));
+    EXPECT_FALSE(Enabled(usb_params_ids::kRefreshButton));
+    host_->Button(usb_params_ids::kRestoreButton)->click();
+    EXPECT_TRUE(messages_.shown.empty());
+    // A page change sends nothing and succeeds; the focus read-back asks nobody.
+    EXPECT_EQ(host_->Picture()->SendField("Luminance", 12), 0);
+    EXPECT_EQ(host_->GetFocusNear(), 0);
+    EXPECT_EQ(Model().Get("Luminance"), 77);
+    EXPECT_TRUE(messages_.shown.empty());
+
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    EXPECT_EQ(host_->CurrentHandle(), handle_);
+    EXPECT_TRUE(messages_.shown.empty()) << messages_.shown.front();
+    for (int id : {usb_params_ids::kRestoreButton, usb_params_ids::kExportButton, usb_params_ids::kImportButton,
+                   usb_params_ids::kRefreshButton}) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    const std::vector<ParamPage*> pages = host_->Pages();
+    ASSERT_EQ(pages.size(), 7u);
+    for (ParamPage* page : pages) {
+        EXPECT_EQ(page->Host(), host_.get());
+        EXPECT_TRUE(page->HostedByMainWindow());
+        EXPECT_EQ(page->parentWidget(), nullptr);  // the main window parents them
+    }
+    EXPECT_EQ(Brightness(), 77);
+    EXPECT_EQ(host_->Exposure()->Value(exposure_ids::kCompensationSlider), -10);
+    EXPECT_GT(host_->Exposure()->Combo(exposure_ids::kIrisCombo)->count(), 0);
+    EXPECT_EQ(host_->WhiteBalance()->Value(white_balance_ids::kRedGainSlider), 71);
+    EXPECT_EQ(host_->Enhance()->Value(enhance_ids::k2dNoiseSlider), 9);
+
+    // A typed value reaches the camera; the focus read-back asks it.
+    QLineEdit* edit = host_->Picture()->Edit(picture_ids::kBrightnessSlider);
+    edit->setText("60");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(Model().Get("Luminance"), 60);
+    EXPECT_EQ(host_->GetFocusNear(), 1250);
+
+    // Clearing the device stops the traffic again; the buttons stay enabled.
+    host_->ClearCurrentDevice();
+    EXPECT_EQ(host_->Picture()->SendField("Luminance", 13), 0);
+    EXPECT_EQ(Model().Get("Luminance"), 60);
+    EXPECT_TRUE(Enabled(usb_params_ids::kRefreshButton));
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(UsbParamsHostTest, AFailedOpenLeavesNoDeviceAndRefusedSetsAreReported) {
+    Serve({"refuse=-5,cmd=40001089,times=1", "refuse=-9,cmd=40001090"});
+    EXPECT_EQ(host_->OpenDevice(handle_), -5);
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"获取图像参数失败: -5."});
+    EXPECT_EQ(host_->CurrentHandle(), 0);
+    EXPECT_FALSE(Enabled(usb_params_ids::kRefreshButton));
+
+    messages_.shown.clear();
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    EXPECT_EQ(host_->Picture()->SendField("Luminance", 12), -9);
+    EXPECT_EQ(messages_.shown, (std::vector<std::string>{"返回错误码: -9", "设置失败！"}));
+    EXPECT_EQ(Model().Get("Luminance"), 50);
+}
+
+TEST_F(UsbParamsHostTest, RestoreDefaultsAfterOkAndRefreshNowQueuedAndWithoutDevice) {
+    Serve();
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    ASSERT_TRUE(Model().Set("Luminance", 90));
+    host_->Button(usb_params_ids::kRefreshButton)->click();
+    ASSERT_EQ(Brightness(), 90);
+
+    messages_.answer = false;
+    host_->Button(usb_params_ids::kRestoreButton)->click();
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"所有视频参数都将恢复默认，确认执行此操作?"});
+    EXPECT_EQ(Model().Get("Luminance"), 90);
+    messages_.shown.clear();
+    messages_.answer = true;
+    host_->RestoreDefaults();
+    EXPECT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(Model().Get("Luminance"), 50);
+    EXPECT_EQ(Brightness(), 50);
+
+    // A page's request runs only after the caller has returned to the event loop.
+    ASSERT_TRUE(Model().Set("Luminance", 44));
+    host_->RequestRefresh();
+    EXPECT_EQ(Brightness(), 50);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(Brightness(), 44);
+
+    // Refresh reads also with no current device; the failure keeps the pages.
+    messages_.shown.clear();
+    host_->ClearCurrentDevice();
+    host_->Refresh();
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].rfind("获取图像参数失败: -", 0), 0u) << messages_.shown[0];
+    EXPECT_EQ(Brightness(), 44);
+
+    // A queued refresh is dropped with the host that asked for it.
+    host_->RequestRefresh();
+    host_.reset();
+    messages_.shown.clear();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(UsbParamsHostTest, ExportWritesTheCameraValuesAndImportRefusesOtherLengths) {
+    Serve();
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    ASSERT_TRUE(Model().Set("Luminance", 81));  // the camera's value, not the page's
+
+    nextPath_ = std::nullopt;
+    host_->Button(usb_params_ids::kExportButton)->click();
+    host_->Button(usb_params_ids::kImportButton)->click();
+    EXPECT_EQ(prompts_, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(messages_.shown.empty());
+
+    const std::string file = Path("video_params.dat");
+    WriteRecord(file, std::vector<char>(100, 1));  // an older file is replaced
+    nextPath_ = QString::fromStdString(file);
+    host_->ExportParams();
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"导出配置成功！"});
+    const std::vector<char> exported = ReadBytes(file);
+    ASSERT_EQ(exported.size(), kVideoParamSize);
+    EXPECT_EQ(static_cast<uint8_t>(exported[0]), 81);
+
+    messages_.shown.clear();
+    nextPath_ = QString::fromStdString(Path("missing/video_params.dat"));
+    host_->ExportParams();
+    nextPath_ = QString::fromStdString(Path("absent.dat"));
+    host_->ImportParams();
+    EXPECT_EQ(messages_.shown, std::vector<std::string>(2, "文件打开失败"));
+
+    // 8190 and 8192 bytes: refused before anything is read, pages and camera unchanged.
+    ASSERT_TRUE(Model().Set("Luminance", 20));
+    host_->Refresh();
+    for (size_t size : {size_t(8190), size_t(8192)}) {
+        messages_.shown.clear();
+        const std::string bad = Path("size" + std::to_string(size));
+        WriteRecord(bad, std::vector<char>(size, 99));
+        nextPath_ = QString::fromStdString(bad);
+        host_->ImportParams();
+        EXPECT_EQ(messages_.shown, std::vector<std::string>{"数据长度不匹配！"});
+        EXPECT_EQ(Brightness(), 20);
+        EXPECT_EQ(Model().Get("Luminance"), 20);
+    }
+
+    // The exported file, edited, goes back: the video page shows and sends its scene byte,
+    // the others page shows its own copy.
+    std::vector<char> bytes = exported;
+    bytes[0] = 66;
+    bytes[kSceneModeOffset] = 3;
+    bytes[kSceneModeCopyOffset] = 4;
+    WriteRecord(file, bytes);
+    messages_.shown.clear();
+    nextPath_ = QString::fromStdString(file);
+    host_->ImportParams();
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"导入配置成功！"});
+    EXPECT_EQ(Brightness(), 66);
+    EXPECT_EQ(Model().Get("Luminance"), 66);
+    EXPECT_EQ(Model().Get("eSceneMode"), 3);
+    EXPECT_EQ(host_->Video()->Combo(video_ids::kSceneCombo)->currentIndex(), 1);
+    EXPECT_EQ(host_->Others()->Combo(others_ids::kSceneCombo)->currentIndex(), 2);
+}
+
+TEST_F(UsbParamsHostTest, RefusedImportKeepsTheFileValuesOnThePages) {
+    Serve({"refuse=-9,cmd=40001090"});
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    std::vector<char> bytes(kVideoParamSize, 0);
+    bytes[0] = 12;
+    const std::string file = Path("video_params.dat");
+    WriteRecord(file, bytes);
+    nextPath_ = QString::fromStdString(file);
+    host_->ImportParams();
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"返回错误码: -9"});
+    EXPECT_EQ(Brightness(), 12);
+    EXPECT_EQ(Model().Get("Luminance"), 50);
+}
+
+TEST_F(UsbParamsHostTest, PagesDeletedByTheMainWindowAreSkipped) {
+    Serve();
+    delete host_->Others();
+    delete host_->Button(usb_params_ids::kRefreshButton);
+    EXPECT_EQ(host_->Others(), nullptr);
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    EXPECT_EQ(Brightness(), 50);
+    host_.reset();  // deletes the rest without touching the deleted ones
+}
