@@ -2,9 +2,14 @@
 // checked without a display: velmora-ui-render OUTPUT_DIR
 // Run with QT_QPA_PLATFORM=offscreen.
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QPixmap>
 
@@ -21,6 +26,9 @@
 #include "ui/params/video_page.h"
 #include "ui/params/recording_host.h"
 #include "ui/params/white_balance_page.h"
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/sim_hid_backend.h"
+#include "ui/params/usb_params_host.h"
 
 namespace {
 
@@ -137,6 +145,32 @@ int main(int argc, char** argv) {
         dialog.PushRecordToPages(rec);
         ok &= Save(dialog, out.filePath(QStringLiteral("image-params-dialog.png")));
         velmora::SetUserMessages(nullptr);
+    }
+
+    {
+        // The main window's USB parameter host without a camera: its seven pages and four
+        // buttons in a simple grid, filled from a record whose brightness is 64.
+        CUSBDevice usb(std::make_unique<velmora::SimHidBackend>("/nonexistent-velmora-render"));
+        velmora::ui::UsbParamsHost usbHost(usb);
+        VideoParam rec;
+        rec.bytes[kPictureSlice] = 64;
+        usbHost.PushRecordToPages(rec);
+        QWidget sheet;
+        auto* grid = new QGridLayout(&sheet);
+        const std::vector<velmora::ui::ParamPage*> pages = usbHost.Pages();
+        for (size_t i = 0; i < pages.size(); ++i) {
+            grid->addWidget(pages[i], static_cast<int>(i / 4), static_cast<int>(i % 4), Qt::AlignLeft | Qt::AlignTop);
+        }
+        auto* buttons = new QHBoxLayout();
+        for (int id : {velmora::ui::usb_params_ids::kRestoreButton, velmora::ui::usb_params_ids::kExportButton,
+                       velmora::ui::usb_params_ids::kImportButton, velmora::ui::usb_params_ids::kRefreshButton}) {
+            QPushButton* button = usbHost.Button(id);
+            button->setFixedSize(button->size());
+            buttons->addWidget(button);
+        }
+        grid->addLayout(buttons, 1, 3, Qt::AlignRight | Qt::AlignBottom);
+        ok &= Save(sheet, out.filePath(QStringLiteral("usb-params-host.png")));
+        // The sheet goes first and takes the pages and buttons with it; the host skips them.
     }
 
     velmora::ui::PathPicker picker;
