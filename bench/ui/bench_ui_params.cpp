@@ -4,7 +4,9 @@
 //                           enhancement, video and others pages (time per fill of all seven)
 //   BM_UsbSetDirect         one set-one-field request through UsbCamera, no page (the floor)
 //   BM_SliderReleaseToUsb   a released slider on the picture page to its request answered by a
-//                           simulated USB camera (time per release)
+//                           simulated USB camera (time per release), through a minimal host
+//   BM_SliderReleaseUsbParamsHost  the same through the main window's USB host
+//   BM_UsbParamsHostOpenDevice     that host opening the camera: three reads, seven pages filled
 //   BM_OpenImageParamsDlg   building and showing the image-parameter dialog on a simulated
 //                           network camera on 127.0.0.97: ability list, frame rate and record
 //                           reads, the pages filled (time per open; closing is not counted)
@@ -48,6 +50,7 @@
 #include "ui/params/others_page.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/recording_host.h"
+#include "ui/params/usb_params_host.h"
 #include "ui/params/video_page.h"
 #include "ui/params/white_balance_page.h"
 
@@ -140,6 +143,7 @@ public:
         if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }
     UsbCamera* Camera() const { return camera_.get(); }
+    CUSBDevice& Device() { return *dev_; }
     sim::CameraModel& Model() { return server_->Model(0); }
 
 private:
@@ -206,6 +210,53 @@ void BM_SliderReleaseToUsb(benchmark::State& state) {
         state.SkipWithError("the camera does not hold the released position");
 }
 BENCHMARK(BM_SliderReleaseToUsb)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same release through the main window's USB host, its seven pages over the opened camera.
+void BM_SliderReleaseUsbParamsHost(benchmark::State& state) {
+    UsbRig rig;
+    if (rig.Camera() == nullptr) {
+        state.SkipWithError("no simulated USB camera");
+        return;
+    }
+    UsbParamsHost host(rig.Device());
+    if (host.OpenDevice(rig.Camera()->handle()) != 0) {
+        state.SkipWithError("the host could not open the camera");
+        return;
+    }
+    QSlider* slider = host.Picture()->Slider(picture_ids::kBrightnessSlider);
+    int position = 40;
+    for (auto _ : state) {
+        position = position == 40 ? 60 : 40;
+        slider->setSliderDown(true);
+        {
+            const QSignalBlocker quiet(slider);
+            slider->setSliderPosition(position);
+        }
+        slider->setSliderDown(false);
+    }
+    if (rig.Model().Get("Luminance") != position)
+        state.SkipWithError("the camera does not hold the released position");
+}
+BENCHMARK(BM_SliderReleaseUsbParamsHost)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The USB host's open of a camera: ability list, frame rate and record reads, seven pages filled.
+void BM_UsbParamsHostOpenDevice(benchmark::State& state) {
+    UsbRig rig;
+    if (rig.Camera() == nullptr) {
+        state.SkipWithError("no simulated USB camera");
+        return;
+    }
+    rig.Model().Set("Luminance", 77);
+    UsbParamsHost host(rig.Device());
+    for (auto _ : state) {
+        if (host.OpenDevice(rig.Camera()->handle()) != 0 ||
+            host.Picture()->Slider(picture_ids::kBrightnessSlider)->value() != 77) {
+            state.SkipWithError("the pages do not show the camera's values");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_UsbParamsHostOpenDevice)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // One simulated network camera on 127.0.0.97 (a free port), logged in once.
 class NetRig {
