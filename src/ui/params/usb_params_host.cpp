@@ -89,6 +89,15 @@ QPushButton* UsbParamsHost::Button(int controlId) const {
     return nullptr;
 }
 
+// Out of line: the page types are complete only here.
+PictureTab* UsbParamsHost::Picture() const { return picture_; }
+ExposureTab* UsbParamsHost::Exposure() const { return exposure_; }
+WhiteBalanceTab* UsbParamsHost::WhiteBalance() const { return whiteBalance_; }
+FocusTab* UsbParamsHost::Focus() const { return focus_; }
+EnhanceTab* UsbParamsHost::Enhance() const { return enhance_; }
+VideoTab* UsbParamsHost::Video() const { return video_; }
+OthersTab* UsbParamsHost::Others() const { return others_; }
+
 std::vector<ParamPage*> UsbParamsHost::Pages() const {
     return {picture_.data(), exposure_.data(), whiteBalance_.data(), focus_.data(),
             enhance_.data(),  video_.data(),    others_.data()};

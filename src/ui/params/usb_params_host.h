@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include "camera/usb_camera.h"
 #include "protocol/ability_list.h"
@@ -18,7 +19,6 @@
 #include "ui/params/param_actions.h"
 
 class QPushButton;
-class QWidget;
 
 // The main window's parameter pages in USB mode and their four buttons "恢复默认", "导出配置",
 // "导入配置" and "刷新". The host creates the seven pages (picture, exposure, white balance,
@@ -84,13 +84,13 @@ public:
     // The pages in the table's order, and each by its kind. Null once the main window has
     // deleted a page.
     std::vector<ParamPage*> Pages() const;
-    PictureTab* Picture() const { return picture_; }
-    ExposureTab* Exposure() const { return exposure_; }
-    WhiteBalanceTab* WhiteBalance() const { return whiteBalance_; }
-    FocusTab* Focus() const { return focus_; }
-    EnhanceTab* Enhance() const { return enhance_; }
-    VideoTab* Video() const { return video_; }
-    OthersTab* Others() const { return others_; }
+    PictureTab* Picture() const;
+    ExposureTab* Exposure() const;
+    WhiteBalanceTab* WhiteBalance() const;
+    FocusTab* Focus() const;
+    EnhanceTab* Enhance() const;
+    VideoTab* Video() const;
+    OthersTab* Others() const;
     // The buttons by control id; null for an unknown id.
     QPushButton* Button(int controlId) const;
 
