@@ -67,11 +67,12 @@ struct Record {
 
 class ExposurePageTest : public ::testing::Test {
 protected:
+    // The shutter table is process-wide: every test starts from it as the program starts.
     ExposurePageTest() {
-        ShutterTable::Shared().Clear();
+        ShutterTable::Shared().Reset();
         page.SetHost(&host, false);
     }
-    ~ExposurePageTest() override { ShutterTable::Shared().Clear(); }
+    ~ExposurePageTest() override { ShutterTable::Shared().Reset(); }
 
     void Fill(Record& record) {
         page.FillFromRecord(std::span<const uint8_t>(record.rec.bytes).subspan(kExposureSlice));

@@ -97,15 +97,7 @@ protected:
     // The simulated camera's ability list loads the process-wide shutter and white-balance
     // tables; later tests expect them as a fresh process has them (every slot 0, built-ins on).
     static void ResetSharedTables() {
-        AbilityItem zeros;
-        std::strncpy(zeros.key, "uiMShutterSpeed", sizeof zeros.key - 1);
-        for (size_t i = 0; i < ShutterTable::kCapacity; ++i) {
-            AbilityOption option;
-            std::strncpy(option.label, "1/0", sizeof option.label - 1);
-            zeros.options.push_back(option);
-        }
-        ShutterTable::Shared().LoadOptions(zeros);
-        ShutterTable::Shared().Clear();
+        ShutterTable::Shared().Reset();
         WbModeTable::Shared().Clear();
     }
 

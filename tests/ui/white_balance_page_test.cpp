@@ -25,7 +25,10 @@ using Flags = std::vector<bool>;
 
 class WhiteBalancePageTest : public ::testing::Test {
 protected:
-    WhiteBalancePageTest() { page.SetHost(&host, true); }
+    WhiteBalancePageTest() {
+        WbModeTable::Shared().Clear();  // process-wide: every test starts from the built-in modes
+        page.SetHost(&host, true);
+    }
     ~WhiteBalancePageTest() override { WbModeTable::Shared().Clear(); }
 
     // Slice: mode, sensitivity 2, red gain, blue gain, the 32-bit colour temperature.

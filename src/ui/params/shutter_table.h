@@ -43,6 +43,11 @@ public:
 
     // Makes the built-in table active again; the loaded entries stay in their slots.
     void Clear() { count_ = 0; }
+    // Forgets every loaded entry too, as the table stands when the program starts (tests).
+    void Reset() {
+        entries_ = {};
+        count_ = 0;
+    }
 
     // Loads the options of a "uiMShutterSpeed" ability item in list order, at most 40: each
     // label parsed as "1/%d" gives the denominator (a label that does not parse leaves the
