@@ -16,9 +16,9 @@
 namespace velmora::ui::test {
 
 inline void ExpectPageLooksRight(ParamPage& page) {
-    EXPECT_EQ(page.accessibleName(), QString::fromUtf8(page.Spec().title));
+    EXPECT_EQ(page.accessibleName(), QString::fromUtf8(page.Table().title));
     EXPECT_LE(page.TitleLabel()->sizeHint().width(), page.TitleLabel()->width());
-    for (const PageRow& row : page.Spec().rows) {
+    for (const PageRow& row : page.Table().rows) {
         const QString name = QString::fromUtf8(row.label).remove(':').trimmed();
         QLabel* label = page.Label(row.controlId);
         QWidget* control = page.Combo(row.controlId);

@@ -29,9 +29,9 @@ QString NameOf(const char* label) {
 
 }  // namespace
 
-ParamPage::ParamPage(const PageSpec& spec, QWidget* parent) : QWidget(parent), spec_(spec) {
-    setObjectName(QString::fromUtf8(spec.title));
-    setAccessibleName(QString::fromUtf8(spec.title));
+ParamPage::ParamPage(const PageSpec& table, QWidget* parent) : QWidget(parent), table_(table) {
+    setObjectName(QString::fromUtf8(table.title));
+    setAccessibleName(QString::fromUtf8(table.title));
     // The page takes the focus when Enter commits an edit box.
     setFocusPolicy(Qt::ClickFocus);
     scheduler_ = [this](uint32_t ms, std::function<void()> fn) {
@@ -45,19 +45,19 @@ ParamPage::~ParamPage() = default;
 
 void ParamPage::BuildWidgets() {
     const DialogBaseUnits base = BaseUnitsOf(font());
-    const QSize size = ToPixels(DuRect{0, 0, spec_.widthDu, spec_.heightDu}, base).size();
+    const QSize size = ToPixels(DuRect{0, 0, table_.widthDu, table_.heightDu}, base).size();
     resize(size);
     setMinimumSize(size);
 
-    title_ = new QLabel(QString::fromUtf8(spec_.title), this);
+    title_ = new QLabel(QString::fromUtf8(table_.title), this);
     title_->setObjectName(QStringLiteral("title"));
     title_->setFont(PageTitleFont());
-    title_->setGeometry(ToPixels(spec_.titleRect, base));
+    title_->setGeometry(ToPixels(table_.titleRect, base));
     title_->setVisible(false);
 
-    rows_.reserve(spec_.rows.size());
-    for (size_t i = 0; i < spec_.rows.size(); ++i) {
-        const PageRow& row = spec_.rows[i];
+    rows_.reserve(table_.rows.size());
+    for (size_t i = 0; i < table_.rows.size(); ++i) {
+        const PageRow& row = table_.rows[i];
         RowState state;
         state.row = &row;
         const QString name = NameOf(row.label);
@@ -147,7 +147,7 @@ QLabel* ParamPage::Label(int controlId) const {
 }
 
 SliderKey ParamPage::KeyOf(const RowState& state) const {
-    return SliderKey{spec_.templateId, state.row->controlId};
+    return SliderKey{table_.templateId, state.row->controlId};
 }
 
 void ParamPage::SetSliderQuietly(RowState& state, int position) {

@@ -47,10 +47,10 @@ public:
     // The title label's control id in every page template.
     static constexpr int kTitleLabelId = 1509;
 
-    explicit ParamPage(const PageSpec& spec, QWidget* parent = nullptr);
+    explicit ParamPage(const PageSpec& table, QWidget* parent = nullptr);
     ~ParamPage() override;
 
-    const PageSpec& Spec() const { return spec_; }
+    const PageSpec& Table() const { return table_; }
 
     // Binds the page to its host; the title label shows only in the main window (the dialog's
     // tab names the page instead).
@@ -164,7 +164,7 @@ private:
     void OnEditLeft(size_t index);
     void OnComboActivated(size_t index, int comboIndex);
 
-    const PageSpec& spec_;
+    const PageSpec& table_;
     PageHost* host_ = nullptr;
     bool hostedByMainWindow_ = false;
     QLabel* title_ = nullptr;
