@@ -9,6 +9,9 @@ namespace velmora::ui {
 
 namespace {
 
+using layout::Hidden;
+using layout::Labelled;
+
 using namespace enhance_ids;
 using layout::ComboRowAt;
 using layout::SliderRowAt;
@@ -26,16 +29,6 @@ constexpr int kLabelWidth = 44;
 constexpr int kSliderWidth = 80;
 constexpr int kComboWidth = 80;
 constexpr int kHiddenRow = 5;
-
-constexpr PageRow Labelled(PageRow row, int labelId) {
-    row.labelId = labelId;
-    return row;
-}
-
-constexpr PageRow Hidden(PageRow row) {
-    row.hidden = true;
-    return row;
-}
 
 // Record slice: uc2DNR, uc3DNR, uDpSlope, ucDefogMode, ucDelFogClass, ucGammaVal, u32AIAe,
 // u32AIFocus, ucCamCorrection, one byte each.

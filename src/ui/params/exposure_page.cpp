@@ -5,11 +5,15 @@
 #include <QComboBox>
 
 #include "ui/params/ability_rules.h"
+#include "ui/params/row_layout.h"
 #include "ui/params/shutter_table.h"
 
 namespace velmora::ui {
 
 namespace {
+
+using layout::Hidden;
+using layout::Labelled;
 
 using namespace exposure_ids;
 
@@ -42,24 +46,18 @@ constexpr int RowY(int index) { return 24 + 16 * index; }
 constexpr int kControlX = 59;
 constexpr int kControlWidth = 86;
 
+constexpr int kLabelWidth = kControlX - layout::kLeft - 1;
+
 constexpr PageRow Slider(int index, const char* label, int labelId, int slider, int edit,
                          const char* member, int minimum, int maximum, int offset,
                          FieldWidth width = FieldWidth::U8) {
-    const int y = RowY(index);
-    PageRow row;
-    row.kind = RowKind::SliderWithEdit;
-    row.label = label;
-    row.labelId = labelId;
-    row.controlId = slider;
-    row.editId = edit;
-    row.member = member;
+    PageRow row = Labelled(
+        layout::SliderRowAt(RowY(index), label, slider, edit, member, offset, kLabelWidth, kControlWidth), labelId);
     row.minimum = minimum;
     row.maximum = maximum;
-    row.recordOffset = offset;
     row.width = width;
-    row.labelRect = DuRect{7, y + 3, 50, 8};
-    row.controlRect = DuRect{kControlX, y, kControlWidth, 14};
-    row.editRect = DuRect{148, y + 1, 26, 12};
+    row.labelRect.width = 50;
+    row.editRect = DuRect{148, RowY(index) + 1, 26, 12};
     return row;
 }
 
@@ -67,25 +65,12 @@ constexpr PageRow Combo(int index, const char* label, int labelId, int combo, co
                         int offset, std::span<const char* const> items,
                         int (*indexToValue)(int) = nullptr, int (*valueToIndex)(int) = nullptr,
                         FieldWidth width = FieldWidth::U8) {
-    const int y = RowY(index);
-    PageRow row;
-    row.kind = RowKind::Combo;
-    row.label = label;
-    row.labelId = labelId;
-    row.controlId = combo;
-    row.member = member;
-    row.recordOffset = offset;
+    PageRow row = Labelled(
+        layout::ComboRowAt(RowY(index), label, combo, member, offset, items, kLabelWidth, kControlWidth), labelId);
     row.width = width;
-    row.items = items;
     row.indexToValue = indexToValue;
     row.valueToIndex = valueToIndex;
-    row.labelRect = DuRect{7, y + 3, 50, 8};
-    row.controlRect = DuRect{kControlX, y, kControlWidth, 14};
-    return row;
-}
-
-constexpr PageRow Hidden(PageRow row) {
-    row.hidden = true;
+    row.labelRect.width = 50;
     return row;
 }
 

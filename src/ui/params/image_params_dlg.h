@@ -13,6 +13,7 @@
 #include "protocol/ability_list.h"
 #include "protocol/video_param.h"
 #include "ui/params/page_host.h"
+#include "ui/params/param_actions.h"
 
 class QPushButton;
 class QTabWidget;
@@ -34,20 +35,15 @@ class WhiteBalanceTab;
 namespace image_params_ids {
 inline constexpr int kTemplate = 259;
 inline constexpr int kTabControl = 1472;
-inline constexpr int kImportButton = 1516;
-inline constexpr int kExportButton = 1514;
-inline constexpr int kRefreshButton = 1517;
-inline constexpr int kRestoreButton = 1512;
+using namespace param_action_ids;
 }  // namespace image_params_ids
 
 class ImageParamsDlg : public QDialog, public PageHost {
     Q_OBJECT
 
 public:
-    // Asks where a parameter file goes (folderMode) or comes from; nullopt when the user
-    // cancels (an accepted empty path is a path that cannot be opened). The default shows the
-    // path picker.
-    using PathPrompt = std::function<std::optional<QString>(QWidget* parent, bool folderMode)>;
+    // The default prompt shows the path picker.
+    using PathPrompt = ui::PathPrompt;
 
     explicit ImageParamsDlg(QWidget* parent = nullptr);
     ~ImageParamsDlg() override;

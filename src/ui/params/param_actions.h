@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QString>
@@ -11,6 +12,19 @@ class QWidget;
 // The parameter actions that both hosts of the parameter pages (the image-parameter dialog and
 // the main window's USB host) carry out the same way, with the same messages.
 namespace velmora::ui {
+
+// The four action buttons both hosts carry, with the ids of their templates.
+namespace param_action_ids {
+inline constexpr int kRestoreButton = 1512;
+inline constexpr int kExportButton = 1514;
+inline constexpr int kImportButton = 1516;
+inline constexpr int kRefreshButton = 1517;
+}  // namespace param_action_ids
+
+// Asks where a parameter file goes (folderMode) or comes from; nullopt when the user cancels (an
+// accepted empty path is a path that cannot be opened). Tests put their own in place of the
+// path picker.
+using PathPrompt = std::function<std::optional<QString>(QWidget* parent, bool folderMode)>;
 
 // Shows the path picker in folder mode (export) or file mode (import). nullopt when the user
 // cancels; an accepted empty path is a path that cannot be opened.

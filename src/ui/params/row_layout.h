@@ -49,6 +49,18 @@ constexpr PageRow SliderRowAt(int y, const char* label, int sliderId, int editId
     return row;
 }
 
+// A row whose label carries a control id of its own (rules enable or hide it with the row).
+constexpr PageRow Labelled(PageRow row, int labelId) {
+    row.labelId = labelId;
+    return row;
+}
+
+// A row nothing shows until a rule or the ability list does.
+constexpr PageRow Hidden(PageRow row) {
+    row.hidden = true;
+    return row;
+}
+
 // The same at grid row `index`.
 constexpr PageRow ComboRow(int index, const char* label, int comboId, const char* member,
                            int offset, std::span<const char* const> items, int labelWidth,

@@ -41,17 +41,14 @@ class VideoTab;
 class OthersTab;
 
 namespace usb_params_ids {
-inline constexpr int kRestoreButton = 1512;
-inline constexpr int kExportButton = 1514;
-inline constexpr int kImportButton = 1516;
-inline constexpr int kRefreshButton = 1517;
+using namespace param_action_ids;
 }  // namespace usb_params_ids
 
 class UsbParamsHost : public QObject, public PageHost {
     Q_OBJECT
 
 public:
-    using PathPrompt = std::function<std::optional<QString>(QWidget* parent, bool folderMode)>;
+    using PathPrompt = ui::PathPrompt;
 
     explicit UsbParamsHost(CUSBDevice& device, QObject* parent = nullptr);
     ~UsbParamsHost() override;

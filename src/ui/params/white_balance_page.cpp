@@ -9,6 +9,9 @@ namespace velmora::ui {
 
 namespace {
 
+using layout::Hidden;
+using layout::Labelled;
+
 using namespace white_balance_ids;
 using layout::ComboRowAt;
 using layout::SliderRowAt;
@@ -44,16 +47,6 @@ constexpr int kColourTempOffset = 4;  // 32-bit signed, kelvin
 constexpr int kRedFineOffset = 8;
 constexpr int kGreenFineOffset = 9;
 constexpr int kBlueFineOffset = 10;
-
-constexpr PageRow Labelled(PageRow row, int labelId) {
-    row.labelId = labelId;
-    return row;
-}
-
-constexpr PageRow Hidden(PageRow row) {
-    row.hidden = true;
-    return row;
-}
 
 constexpr PageRow ColourTempRow() {
     PageRow row = Labelled(SliderRowAt(RowTop(4), "色温: ", kColourTempSlider, kColourTempEdit,
