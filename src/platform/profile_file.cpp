@@ -85,17 +85,11 @@ int ProfileFile::GetInt(std::string_view section, std::string_view key, int def)
     return static_cast<int>(std::strtol(v.c_str(), nullptr, 10));
 }
 
-bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
-                              std::string* error) {
-    // Checked before reading: opening a FIFO for reading would block.
-    if (CheckReplaceableFile(path_, error) != 0) return false;
-    bool readAll = false;
-    std::vector<std::string> lines = ReadLines(path_, &readAll);
-    // A file that exists but cannot be read would be replaced by the one new key alone.
-    if (!readAll && ::access(path_.c_str(), F_OK) == 0) {
-        if (error != nullptr) *error = "it exists but cannot be read, and writing it would lose its other lines";
-        return false;
-    }
+namespace {
+
+// Sets [section] key = value in the lines of a file: replaces the key's line, or adds the key
+// after the last key of the section, or adds the section at the end.
+void SetEntry(std::vector<std::string>& lines, std::string_view section, std::string_view key, std::string_view value) {
     const std::string entry = std::string(key) + "=" + std::string(value);
 
     int sectionAt = -1, lastKeyAt = -1, keyAt = -1;
@@ -121,6 +115,26 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
         lines.push_back("[" + std::string(section) + "]");
         lines.push_back(entry);
     }
+}
+
+}  // namespace
+
+bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
+                              std::string* error) {
+    return WriteStrings({ProfileEntry{std::string(section), std::string(key), std::string(value)}}, error);
+}
+
+bool ProfileFile::WriteStrings(const std::vector<ProfileEntry>& entries, std::string* error) {
+    // Checked before reading: opening a FIFO for reading would block.
+    if (CheckReplaceableFile(path_, error) != 0) return false;
+    bool readAll = false;
+    std::vector<std::string> lines = ReadLines(path_, &readAll);
+    // A file that exists but cannot be read would be replaced by the new keys alone.
+    if (!readAll && ::access(path_.c_str(), F_OK) == 0) {
+        if (error != nullptr) *error = "it exists but cannot be read, and writing it would lose its other lines";
+        return false;
+    }
+    for (const ProfileEntry& e : entries) SetEntry(lines, e.section, e.key, e.value);
 
     std::string text;
     for (const std::string& l : lines) text += l + "\r\n";

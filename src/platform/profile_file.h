@@ -12,6 +12,13 @@
 // so two objects on the same path see each other's writes.
 namespace velmora {
 
+// One value for ProfileFile::WriteStrings.
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
 class ProfileFile {
 public:
     explicit ProfileFile(std::string path) : path_(std::move(path)) {}
@@ -33,6 +40,9 @@ public:
     // is not a regular file (a FIFO, a device, a folder) is refused before it is read.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value,
                      std::string* error = nullptr);
+    // Sets several values in one replacement of the file, in the order given and with the rules of
+    // WriteString: either every value is written or, on failure, the file is left as it was.
+    bool WriteStrings(const std::vector<ProfileEntry>& entries, std::string* error = nullptr);
 
 private:
     std::string path_;

@@ -91,3 +91,21 @@ TEST(ProfileFile, WriteRefusesWhatItWouldDamage) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 2);  // nothing left behind
     fs::remove_all(dir);
 }
+
+// Several values in one replacement: existing keys are replaced in place, new keys join their
+// section (added once, even when two new keys share it), every other line stays.
+TEST(ProfileFile, WriteStringsSetsEveryValueInOneFile) {
+    TempIni ini("; mine\r\n[win_size]\r\nwidth=1\r\n[VID]\r\nSRC1=1703\r\n");
+    ProfileFile f(ini.path.string());
+    ASSERT_TRUE(f.WriteStrings({{"WIN_SIZE", "Width", "800"},
+                                {"WIN_SIZE", "Height", "600"},
+                                {"SEARCH_MODE", "Mode", "0"},
+                                {"WINS_MODE", "Mode", "2"},
+                                {"WINS_MODE", "mode", "1"}}));
+    EXPECT_EQ(ini.Text(),
+              "; mine\r\n[win_size]\r\nWidth=800\r\nHeight=600\r\n[VID]\r\nSRC1=1703\r\n"
+              "[SEARCH_MODE]\r\nMode=0\r\n[WINS_MODE]\r\nmode=1\r\n");
+    std::string why;
+    EXPECT_FALSE(ProfileFile("/nonexistent-dir/x.ini").WriteStrings({{"A", "B", "C"}}, &why));
+    EXPECT_FALSE(why.empty());
+}

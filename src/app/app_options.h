@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The program's command line:
+//   velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR] [--help]
+// Each option may be given once, as "--opt VALUE" or "--opt=VALUE".
+namespace velmora {
+
+inline constexpr int kMaxOpenUsb = 999;    // highest position accepted by --open-usb
+inline constexpr int kMaxOpenIp = 4;       // one address per video pane
+
+struct AppOptions {
+    bool ok = true;                  // false when the command line was refused (see the error)
+    bool help = false;               // --help or -h: print AppUsage and end
+    std::string home;                // --home DIR; empty when not given
+    std::vector<int> openUsb;        // --open-usb: 1-based positions in the USB device list
+    std::vector<std::string> openIp; // --open-ip: dotted IPv4 addresses, opened in network mode
+    std::string screenshotDir;       // --screenshot DIR: save pictures of both modes, then end
+};
+
+// Parses argv[1..argc-1]. On an unknown option, a missing or bad value or an option given twice,
+// returns ok = false and puts one line saying what is wrong into `error` (may be null); the
+// program prints it with the usage and ends with exit code 2.
+AppOptions ParseAppOptions(int argc, char** argv, std::string* error);
+
+// The --help text; `homeRuleText` says which home folder is used and why (HomeDir::why).
+std::string AppUsage(const std::string& homeRuleText);
+
+}  // namespace velmora

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The home folder: where the program keeps toolscfg.ini and its log folder APP_LOG/. The program
+// never needs administrator rights: it never writes into a system folder.
+namespace velmora {
+
+enum class HomeRule {
+    Option,      // --home DIR
+    Portable,    // the executable's own folder, which the user may write (an unpacked copy)
+    UserConfig,  // ${XDG_CONFIG_HOME:-$HOME/.config}/velmora/ (an installed program)
+};
+
+struct HomeDir {
+    std::string path;   // always ends in '/'
+    HomeRule rule = HomeRule::UserConfig;
+    std::string why;    // one line for --help and the log: the folder and the rule that chose it
+    std::string error;  // non-empty when the folder does not exist and could not be made
+};
+
+// What ResolveHomeDir asks of the system; tests give their own.
+struct HomeEnvironment {
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME (ignored unless absolute)
+    std::string home;           // $HOME, or the user's home folder from the password database
+    // Whether the folder exists and this process may create files in it.
+    std::function<bool(const std::string& dir)> isWritableDir;
+    // Creates the folder and its parents when missing; false with a reason otherwise (also when
+    // the path exists and is not a folder).
+    std::function<bool(const std::string& dir, std::string* error)> makeDirs;
+};
+
+// The environment of this process: its variables, access(2) and std::filesystem.
+HomeEnvironment ProcessHomeEnvironment();
+
+// Whether `dir` is a folder programs are installed into (/usr/..., /bin/, /sbin/, /lib*/, /opt/,
+// and the bin folder this build installs to). An executable there is an installed program, even
+// when run as root, and its folder is never used for the user's files.
+bool IsInstalledProgramDir(const std::string& dir);
+
+// Chooses the home folder:
+//  1. `optionHome` (the --home option) when given, created if missing;
+//  2. otherwise `exeDir` (the executable's folder, absolute, ending in '/') when it is writable
+//     and not an installed-program folder: a portable copy keeps its settings beside it;
+//  3. otherwise ${XDG_CONFIG_HOME:-$HOME/.config}/velmora/, created if missing.
+HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env);
+
+}  // namespace velmora

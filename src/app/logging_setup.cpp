@@ -1,0 +1,17 @@
+#include "app/logging_setup.h"
+
+#include "platform/zeb_log.h"
+
+namespace velmora {
+
+int SetUpLogging(const std::string& homeDir, int level) {
+    const std::string dir = LogDir(homeDir);
+    ZebLogLibrary& log = AppLog();
+    const int dirResult = log.SetLogDir(dir.c_str(), "log");
+    log.SetLogLevel(2, static_cast<unsigned>(level < 0 ? 0 : level));
+    log.SetLogLevel(1, 1);
+    log.SetLogSize(1, 100);
+    return dirResult;
+}
+
+}  // namespace velmora

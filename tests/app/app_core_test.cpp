@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/app_options.h"
+#include "app/app_paths.h"
+#include "app/logging_setup.h"
+#include "app/tools_config.h"
+#include "platform/paths.h"
+#include "platform/run_in_child.h"
+#include "platform/zeb_log.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+
+namespace {
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "velmora-app-XXXXXX").string();
+        path = ::mkdtemp(pattern.data()) ? pattern + "/" : "";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(path, fs::perms::owner_all, ec);
+        fs::remove_all(path, ec);
+    }
+    std::string Write(const std::string& name, const std::string& text) const {
+        std::ofstream(path + name, std::ios::binary) << text;
+        return path + name;
+    }
+    static std::string Read(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+};
+
+ToolsConfig Loaded(const std::string& file, int* result = nullptr) {
+    ToolsConfig c;
+    std::memset(&c, 0x5A, sizeof c);  // Load must zero-fill whatever it is given
+    int r = ToolsConfigFile(file).Load(c);
+    if (result != nullptr) *result = r;
+    return c;
+}
+
+}  // namespace
+
+TEST(ToolsConfig, FirstRunReadsNothingAndTheFirstSaveWritesOnlyTheFourValues) {
+    TempDir dir;
+    const std::string file = ConfigPath(dir.path);
+    int result = -1;
+    ToolsConfig c = Loaded(file, &result);
+    EXPECT_EQ(result, 0);
+    ToolsConfig zero{};
+    EXPECT_EQ(std::memcmp(&c, &zero, sizeof c), 0);
+
+    ToolsConfig saved{};
+    saved.width = 1280, saved.height = 720, saved.searchMode = 1, saved.layout = 2;
+    ASSERT_TRUE(ToolsConfigFile(file).Save(saved));
+    EXPECT_EQ(TempDir::Read(file), "[WIN_SIZE]\r\nWidth=1280\r\nHeight=720\r\n[SEARCH_MODE]\r\nMode=1\r\n[WINS_MODE]\r\nMode=2\r\n");
+    c = Loaded(file, &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(c.width, 1280);
+    EXPECT_EQ(c.layout, 2);
+    EXPECT_STREQ(c.userName, "admin");
+    EXPECT_STREQ(c.password, "pelno");
+    EXPECT_EQ(c.vendorIdCount, 0);
+}
+
+TEST(ToolsConfig, SaveReplacesItsValuesAndKeepsEveryUserLine) {
+    TempDir dir;
+    const std::string before =
+        "; my cameras\r\n[LOGIN_INFO]\r\nUsername=op\r\nPassword=secret\r\n[win_size]\r\nwidth=1\r\n"
+        "[VID]\r\nSRC1=0x2bc5\r\n[LOG]\r\nLevel=3\r\n[SEARCH]\r\nTargets=127.0.0.1\r\n";
+    const std::string file = dir.Write("toolscfg.ini", before);
+    ToolsConfig saved{};
+    saved.width = 800, saved.height = 600, saved.searchMode = 0, saved.layout = 1;
+    ASSERT_TRUE(ToolsConfigFile(file).Save(saved));
+    EXPECT_EQ(TempDir::Read(file),
+              "; my cameras\r\n[LOGIN_INFO]\r\nUsername=op\r\nPassword=secret\r\n[win_size]\r\nWidth=800\r\nHeight=600\r\n"
+              "[VID]\r\nSRC1=0x2bc5\r\n[LOG]\r\nLevel=3\r\n[SEARCH]\r\nTargets=127.0.0.1\r\n"
+              "[SEARCH_MODE]\r\nMode=0\r\n[WINS_MODE]\r\nMode=1\r\n");
+    ProfileFile profile(file);
+    EXPECT_EQ(ReadLogLevel(profile), 3);
+    EXPECT_EQ(ReadSearchTargets(profile), "127.0.0.1");
+}
+
+TEST(ToolsConfig, VendorIdsStopAtAGapAtTenKeysAndReadAnyTextAsHex) {
+    TempDir dir;
+    ToolsConfig c = Loaded(dir.Write("gap.ini", "[VID]\r\nSRC1=1234\r\nSRC3=5678\r\n"));
+    ASSERT_EQ(c.vendorIdCount, 1);
+    EXPECT_EQ(c.vendorIds[0], 0x1234);
+
+    std::string twelve = "[VID]\r\n";
+    for (int n = 1; n <= 12; ++n) twelve += "SRC" + std::to_string(n) + "=" + std::to_string(n) + "\r\n";
+    c = Loaded(dir.Write("twelve.ini", twelve));
+    ASSERT_EQ(c.vendorIdCount, 10);
+    EXPECT_EQ(c.vendorIds[9], 0x10);
+
+    c = Loaded(dir.Write("forms.ini", "[vid]\r\nsrc1=0x1703\r\nSRC2=zz\r\nSRC3=0X2bc5g\r\nSRC4=12345\r\nSRC5=\r\nSRC6=1\r\n"));
+    ASSERT_EQ(c.vendorIdCount, 4);  // the empty SRC5 ends the list
+    EXPECT_EQ(c.vendorIds[0], 0x1703);
+    EXPECT_EQ(c.vendorIds[1], 0);  // not hexadecimal: 0, and it still counts
+    EXPECT_EQ(c.vendorIds[2], 0x2bc5);
+    EXPECT_EQ(c.vendorIds[3], 0x2345);  // low 16 bits
+}
+
+TEST(ToolsConfig, MissingAndOddValuesTakeTheFileDefaults) {
+    TempDir dir;
+    const std::string name31(31, 'u');
+    ToolsConfig c = Loaded(dir.Write("odd.ini", "[WIN_SIZE]\r\nWidth=0\r\n[LOGIN_INFO]\r\nUsername=" + name31 +
+                                                    "\r\nPassword=" + std::string(40, 'p') + "\r\n[LOG]\r\nLevel=12\r\n"));
+    EXPECT_EQ(c.width, 0);    // the window keeps its own size: both must be > 0
+    EXPECT_EQ(c.height, -1);
+    EXPECT_EQ(c.searchMode, 0);
+    EXPECT_EQ(c.layout, 1);
+    EXPECT_EQ(std::string(c.userName), name31);
+    EXPECT_EQ(std::string(c.password), std::string(31, 'p'));
+    EXPECT_EQ(ReadLogLevel(ProfileFile(dir.path + "odd.ini")), 1);
+    EXPECT_EQ(ReadLogLevel(ProfileFile(dir.Write("x.ini", "[LOG]\r\nLevel=x9\r\n"))), 0);
+    EXPECT_EQ(ReadLogLevel(ProfileFile(dir.path + "missing.ini")), 5);
+    // A folder named as the configuration file cannot be opened as one.
+    fs::create_directory(dir.path + "folder.ini");
+    int result = -1;
+    Loaded(dir.path + "folder.ini", &result);
+    EXPECT_EQ(result, 0);
+}
+
+// The folder cannot be written (as "nobody" when the tests run as root): the save fails and the
+// user's file stays byte for byte, with no temporary file left beside it.
+TEST(ToolsConfig, AFailedSaveLeavesTheOldFileAsItWas) {
+    TempDir dir;
+    const std::string old = "[LOGIN_INFO]\r\nUsername=op\r\n[WIN_SIZE]\r\nWidth=640\r\n";
+    const std::string file = dir.Write("toolscfg.ini", old);
+    ASSERT_EQ(::chmod(file.c_str(), 0644) | ::chmod(dir.path.c_str(), 0555), 0);
+    EXPECT_EQ(RunInChild([&]() -> std::string {
+                  if (!DropRootInChild()) return "cannot drop root";
+                  ToolsConfig c{};
+                  c.width = 1, c.height = 2, c.searchMode = 1, c.layout = 2;
+                  std::string why;
+                  return ToolsConfigFile(file).Save(c, &why) ? "saved" : why.empty() ? "no reason" : "refused";
+              }),
+              "refused");
+    EXPECT_EQ(TempDir::Read(file), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1);
+}
+
+TEST(HomeDir, OptionThenPortableFolderThenUserConfigFolder) {
+    std::vector<std::string> made;
+    HomeEnvironment env;
+    env.xdgConfigHome = "";
+    env.home = "/home/ann";
+    env.isWritableDir = [](const std::string& d) { return d != "/media/ro/"; };
+    env.makeDirs = [&made](const std::string& d, std::string*) { return made.push_back(d), true; };
+
+    HomeDir h = ResolveHomeDir("/tmp/h", "/home/ann/velmora", env);
+    EXPECT_EQ(h.path, "/tmp/h/");
+    EXPECT_EQ(h.rule, HomeRule::Option);
+    h = ResolveHomeDir("", "/home/ann/velmora", env);
+    EXPECT_EQ(h.path, "/home/ann/velmora/");
+    EXPECT_EQ(h.rule, HomeRule::Portable);
+    h = ResolveHomeDir("", "/media/ro/", env);
+    EXPECT_EQ(h.path, "/home/ann/.config/velmora/");
+    EXPECT_EQ(h.rule, HomeRule::UserConfig);
+    EXPECT_NE(h.why.find("not writable"), std::string::npos);
+    // An installed program never writes beside itself, even when it could (run as root).
+    env.xdgConfigHome = "/xdg";
+    h = ResolveHomeDir("", "/usr/bin/", env);
+    EXPECT_EQ(h.path, "/xdg/velmora/");
+    EXPECT_TRUE(h.error.empty());
+    env.xdgConfigHome = "relative/dir";  // not absolute: ignored
+    EXPECT_EQ(ResolveHomeDir("", "/opt/velmora/bin/", env).path, "/home/ann/.config/velmora/");
+    EXPECT_EQ(made, (std::vector<std::string>{"/tmp/h/", "/home/ann/.config/velmora/", "/xdg/velmora/",
+                                              "/home/ann/.config/velmora/"}));
+
+    env.xdgConfigHome = env.home = "";
+    EXPECT_FALSE(ResolveHomeDir("", "/usr/bin/", env).error.empty());
+    env.makeDirs = [](const std::string&, std::string* why) { return *why = "Permission denied", false; };
+    EXPECT_NE(ResolveHomeDir("/x", "/usr/bin/", env).error.find("Permission denied"), std::string::npos);
+
+    // The process's own environment creates the folder it chooses.
+    TempDir dir;
+    HomeEnvironment real = ProcessHomeEnvironment();
+    real.xdgConfigHome = dir.path + "cfg";
+    h = ResolveHomeDir("", "/usr/bin/", real);
+    EXPECT_TRUE(h.error.empty()) << h.error;
+    EXPECT_TRUE(fs::is_directory(dir.path + "cfg/velmora"));
+    EXPECT_FALSE(ResolveHomeDir(dir.Write("file", ""), "/usr/bin/", real).error.empty());
+}
+
+TEST(AppOptions, ParsesEveryOptionAndRefusesBadCommandLines) {
+    auto parse = [](std::vector<std::string> args, std::string* error) {
+        args.insert(args.begin(), "velmora");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        error->clear();
+        return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), error);
+    };
+    std::string error;
+    AppOptions o = parse({"--home", "/tmp/v", "--open-usb=2,1", "--open-ip", "127.0.0.1,127.0.0.2", "--screenshot=/tmp/s"}, &error);
+    ASSERT_TRUE(o.ok) << error;
+    EXPECT_EQ(o.home, "/tmp/v");
+    EXPECT_EQ(o.openUsb, (std::vector<int>{2, 1}));
+    EXPECT_EQ(o.openIp, (std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
+    EXPECT_EQ(o.screenshotDir, "/tmp/s");
+    EXPECT_FALSE(o.help);
+    EXPECT_TRUE(parse({"-h"}, &error).help);
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"--verbose"}, "unknown option '--verbose'"},
+        {{"camera"}, "unexpected argument 'camera'"},
+        {{"--home"}, "--home needs a value"},
+        {{"--home", "--help"}, "--home needs a value"},
+        {{"--screenshot="}, "--screenshot needs a folder"},
+        {{"--home", "a", "--home=b"}, "--home is given twice"},
+        {{"--open-usb", "0"}, "--open-usb: '0' is not a position in the USB device list (1 to 999)"},
+        {{"--open-usb", "1,,2"}, "--open-usb: '' is not a position in the USB device list (1 to 999)"},
+        {{"--open-usb", "1,x"}, "--open-usb: 'x' is not a position in the USB device list (1 to 999)"},
+        {{"--open-usb", "3,3"}, "--open-usb: position 3 is given twice"},
+        {{"--open-ip", "127.0.0.256"}, "--open-ip: '127.0.0.256' is not a dotted IPv4 address"},
+        {{"--open-ip", "camera.local"}, "--open-ip: 'camera.local' is not a dotted IPv4 address"},
+        {{"--open-ip", "127.0.0.1,127.0.0.2,127.0.0.3,127.0.0.4,127.0.0.5"}, "--open-ip: at most 4 addresses, one per video pane"},
+    };
+    for (const auto& [args, message] : bad) {
+        EXPECT_FALSE(parse(args, &error).ok) << args[0];
+        EXPECT_EQ(error, message);
+    }
+    EXPECT_NE(AppUsage("/tmp/v/ (given with --home)").find("Home folder now: /tmp/v/ (given with --home)"), std::string::npos);
+}
+
+TEST(Logging, SetUpWritesTheLogFileIntoTheHomeFolder) {
+    TempDir dir;
+    ASSERT_EQ(SetUpLogging(dir.path, 6), 0);
+    AppLog().Log(3, nullptr, "start-up check");
+    AppLog().SetLogDir("", "log");  // closes (and flushes) the file before it is read
+    EXPECT_NE(TempDir::Read(dir.path + "APP_LOG/log.log").find("start-up check"), std::string::npos);
+}
