@@ -15,6 +15,7 @@
 
 #include "protocol/video_param.h"
 #include "ui/controls/path_picker.h"
+#include "ui/controls/ptz_simple_ctrl.h"
 #include "ui/params/exposure_page.h"
 #include "platform/user_messages.h"
 #include "ui/params/image_params_dlg.h"
@@ -171,6 +172,13 @@ int main(int argc, char** argv) {
         grid->addLayout(buttons, 1, 3, Qt::AlignRight | Qt::AlignBottom);
         ok &= Save(sheet, out.filePath(QStringLiteral("usb-params-host.png")));
         // The sheet goes first and takes the pages and buttons with it; the host skips them.
+    }
+
+    {
+        // The PTZ pane without a camera, preset 2 chosen (its tile lit).
+        velmora::ui::CPtzSimpleCtrl ptz(nullptr);
+        ptz.PresetButton(2)->click();
+        ok &= Save(ptz, out.filePath(QStringLiteral("ptz-pane.png")));
     }
 
     velmora::ui::PathPicker picker;

@@ -1,0 +1,225 @@
+#include "ui/controls/ptz_simple_ctrl.h"
+
+#include "camera/net_camera.h"
+#include "camera/usb_camera.h"
+#include "platform/user_messages.h"
+#include "protocol/requests.h"
+#include "transport/usb/cusb_device.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include "ui/params/dialog_units.h"
+
+namespace velmora::ui {
+
+namespace {
+
+// Where the controls sit, in dialog units of the pane (117 x 125).
+constexpr DuRect kPaneRect{0, 0, 117, 125};
+constexpr int kRowHeight = 16;
+constexpr int kZoomRowY = 8;
+constexpr int kFocusRowY = 30;
+constexpr DuRect kMinusRect{8, 0, 28, kRowHeight};  // y comes from the row
+constexpr DuRect kRowLabelRect{40, 0, 37, kRowHeight};
+constexpr DuRect kPlusRect{81, 0, 28, kRowHeight};
+constexpr DuRect kGroupRect{6, 52, 105, 67};
+constexpr std::array<DuRect, 3> kTileRects{{{16, 66, 25, 20}, {46, 66, 25, 20}, {76, 66, 25, 20}}};
+constexpr std::array<DuRect, 3> kActionRects{{{14, 94, 27, 15}, {45, 94, 27, 15}, {76, 94, 27, 15}}};
+
+constexpr DuRect AtRow(DuRect rect, int y) {
+    rect.y = y;
+    return rect;
+}
+
+constexpr const char kInvalidHandleText[] = "无效的登录句柄！";
+constexpr const char kNoPresetText[] = "未选中预置位！";
+
+QPushButton* MakeButton(const QString& text, int id, const QString& accessibleName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::number(id));
+    button->setAccessibleName(accessibleName);
+    // The main window is a dialog: keep Enter from pressing a zoom or preset button.
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+PtzSender MakeCameraPtzSender(CUSBDevice& device) {
+    return [&device](const PtzTarget& target, const std::vector<std::string>& texts) {
+        if (target.port == 0) return UsbCamera(device, target.handle).SendPtzTexts(texts);
+        return NetCamera(target.handle, target.address, target.port).SendPtzTexts(texts);
+    };
+}
+
+CPtzSimpleCtrl::CPtzSimpleCtrl(PtzSender sender, QWidget* parent) : QWidget(parent), sender_(std::move(sender)) {
+    setObjectName(QString::number(ptz_ids::kTemplate));
+    BuildControls();
+}
+
+void CPtzSimpleCtrl::BuildControls() {
+    const DialogBaseUnits base = BaseUnitsOf(font());
+    setFixedSize(ToPixels(kPaneRect, base).size());
+
+    struct Row {
+        const char* label;
+        int y;
+        int minusId, plusId;
+        const char* minusCmd;
+        const char* plusCmd;
+        const char* stopCmd;
+    };
+    const Row rows[2] = {
+        {"变倍", kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, kPtzZoomWide, kPtzZoomTele, kPtzZoomStop},
+        {"聚焦", kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, kPtzFocusNear, kPtzFocusFar, kPtzFocusStop},
+    };
+    const QString minus = QStringLiteral("－");
+    const QString plus = QStringLiteral("＋");
+    size_t next = 0;
+    for (const Row& row : rows) {
+        const QString name = QString::fromUtf8(row.label);
+        QPushButton* minusButton = MakeButton(minus, row.minusId, name + minus, this);
+        minusButton->setGeometry(ToPixels(AtRow(kMinusRect, row.y), base));
+        auto* label = new QLabel(name, this);
+        label->setAlignment(Qt::AlignCenter);
+        label->setGeometry(ToPixels(AtRow(kRowLabelRect, row.y), base));
+        label->setBuddy(minusButton);
+        QPushButton* plusButton = MakeButton(plus, row.plusId, name + plus, this);
+        plusButton->setGeometry(ToPixels(AtRow(kPlusRect, row.y), base));
+        hold_[next++] = HoldButton{row.minusId, minusButton, row.minusCmd, row.stopCmd};
+        hold_[next++] = HoldButton{row.plusId, plusButton, row.plusCmd, row.stopCmd};
+    }
+    // The buttons press and release as usual; the filter only watches their left button.
+    for (const HoldButton& hold : hold_) hold.button->installEventFilter(this);
+
+    presets_ = new QGroupBox(QStringLiteral("预置位"), this);
+    presets_->setAccessibleName(QStringLiteral("预置位"));
+    const QRect group = ToPixels(kGroupRect, base);
+    presets_->setGeometry(group);
+    const auto inGroup = [&](const DuRect& rect) { return ToPixels(rect, base).translated(-group.topLeft()); };
+
+    const int tileIds[3] = {ptz_ids::kPreset1, ptz_ids::kPreset2, ptz_ids::kPreset3};
+    for (int i = 0; i < 3; ++i) {
+        const int n = i + 1;
+        auto* tile = new CRadiobuttonEx(QString::number(n), presets_);
+        tile->setObjectName(QString::number(tileIds[i]));
+        tile->setAccessibleName(QStringLiteral("预置位%1").arg(n));
+        tile->setGeometry(inGroup(kTileRects[static_cast<size_t>(i)]));
+        connect(tile, &QPushButton::clicked, this, [this, n] { OnPresetClicked(n); });
+        tiles_[static_cast<size_t>(i)] = tile;
+    }
+
+    add_ = MakeButton(QStringLiteral("添加"), ptz_ids::kAdd, QStringLiteral("添加"), presets_);
+    call_ = MakeButton(QStringLiteral("调用"), ptz_ids::kCall, QStringLiteral("调用"), presets_);
+    delete_ = MakeButton(QStringLiteral("删除"), ptz_ids::kDelete, QStringLiteral("删除"), presets_);
+    add_->setGeometry(inGroup(kActionRects[0]));
+    call_->setGeometry(inGroup(kActionRects[1]));
+    delete_->setGeometry(inGroup(kActionRects[2]));
+    connect(add_, &QPushButton::clicked, this, [this] { OnAdd(); });
+    connect(call_, &QPushButton::clicked, this, [this] { OnCall(); });
+    connect(delete_, &QPushButton::clicked, this, [this] { OnDelete(); });
+}
+
+void CPtzSimpleCtrl::SetTarget(int handle, const std::string& address, int port) {
+    target_.handle = handle;
+    target_.address = address.substr(0, kAddressBytes);
+    target_.port = port;
+}
+
+QPushButton* CPtzSimpleCtrl::Button(int controlId) const {
+    for (const HoldButton& hold : hold_) {
+        if (hold.id == controlId) return hold.button;
+    }
+    switch (controlId) {
+        case ptz_ids::kPreset1: return tiles_[0];
+        case ptz_ids::kPreset2: return tiles_[1];
+        case ptz_ids::kPreset3: return tiles_[2];
+        case ptz_ids::kAdd: return add_;
+        case ptz_ids::kCall: return call_;
+        case ptz_ids::kDelete: return delete_;
+        default: return nullptr;
+    }
+}
+
+CRadiobuttonEx* CPtzSimpleCtrl::PresetButton(int n) const {
+    return n >= 1 && n <= 3 ? tiles_[static_cast<size_t>(n - 1)] : nullptr;
+}
+
+int CPtzSimpleCtrl::Send(const std::vector<std::string>& texts) {
+    if (target_.handle < 0 || !sender_) return 0;
+    return sender_(target_, texts);
+}
+
+bool CPtzSimpleCtrl::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+    if ((press || type == QEvent::MouseButtonRelease) && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        for (const HoldButton& hold : hold_) {
+            if (hold.button != watched) continue;
+            // A second quick press arrives as a double click; it starts the movement again like
+            // any press. A pressed button keeps the mouse, so the release comes here even when
+            // the pointer has left the button; leaving it while held sends nothing.
+            if (press) {
+                Send({BuildPtzRequest(hold.moveCmd)});
+            } else {
+                Send({BuildPtzRequest(kPtzStop), BuildPtzRequest(hold.stopCmd)});
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CPtzSimpleCtrl::OnPresetClicked(int n) {
+    // The clicked tile has switched its own light over already. The previous choice is switched
+    // over too (not simply turned off), so a choice that was dark lights up again.
+    if (selected_ != 0 && selected_ != n) tiles_[static_cast<size_t>(selected_ - 1)]->Toggle();
+    selected_ = n;
+}
+
+bool CPtzSimpleCtrl::CheckPresetAction() {
+    if (target_.handle < 0) {
+        Messages().Information(kInvalidHandleText);
+        return false;
+    }
+    if (selected_ == 0) {
+        Messages().Information(kNoPresetText);
+        return false;
+    }
+    return true;
+}
+
+void CPtzSimpleCtrl::OnAdd() {
+    if (!CheckPresetAction()) return;
+    const int n = selected_;
+    const int r = Send({BuildPresetRequest(kPresetSet, n)});
+    if (r != 0) {
+        Messages().Information(Format("添加预置位%d失败，返回错误码：%d。", n, r));
+    } else {
+        Messages().Information(Format("添加预置位%d成功。", n));
+    }
+}
+
+void CPtzSimpleCtrl::OnCall() {
+    if (!CheckPresetAction()) return;
+    const int n = selected_;
+    const int r = Send({BuildPresetRequest(kPresetCall, n)});
+    if (r < 0) Messages().Information(Format("调用预置位%d失败，返回错误码：%d。", n, r));
+}
+
+void CPtzSimpleCtrl::OnDelete() {
+    if (!CheckPresetAction()) return;
+    const int n = selected_;
+    if (!Messages().AskYesNo(Format("确定要删除预置位%d？", n))) return;
+    const int r = Send({BuildPresetRequest(kPresetDel, n)});
+    if (r != 0) {
+        Messages().Information(Format("删除预置位%d失败，返回错误码：%d。", n, r));
+    } else {
+        Messages().Information(Format("删除预置位%d成功。", n));
+    }
+}
+
+}  // namespace velmora::ui
