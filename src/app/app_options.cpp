@@ -12,13 +12,15 @@ namespace {
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> items;
     size_t at = 0;
-    for (size_t comma; (comma = text.find(',', at)) != std::string::npos; at = comma + 1) items.push_back(text.substr(at, comma - at));
+    for (size_t comma; (comma = text.find(',', at)) != std::string::npos; at = comma + 1)
+        items.push_back(text.substr(at, comma - at));
     items.push_back(text.substr(at));
     return items;
 }
 
 bool ParsePosition(const std::string& item, int* out) {
-    if (item.empty() || item.size() > 3 || !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (item.empty() || item.size() > 3 ||
+        !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     *out = std::stoi(item);
     return *out >= 1 && *out <= kMaxOpenUsb;
@@ -33,7 +35,8 @@ std::string ParseUsbList(const std::string& value, std::vector<int>* out) {
     for (const std::string& item : SplitCommas(value)) {
         int position = 0;
         if (!ParsePosition(item, &position))
-            return "--open-usb: '" + item + "' is not a position in the USB device list (1 to " + std::to_string(kMaxOpenUsb) + ")";
+            return "--open-usb: '" + item + "' is not a position in the USB device list (1 to " +
+                   std::to_string(kMaxOpenUsb) + ")";
         if (std::find(out->begin(), out->end(), position) != out->end())
             return "--open-usb: position " + item + " is given twice";
         out->push_back(position);
@@ -89,8 +92,10 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
             value = argv[++i];
         }
         if (name == "--home" || name == "--screenshot") {
-            if (value.empty()) why = name + " needs a folder";
-            else (name == "--home" ? o.home : o.screenshotDir) = value;
+            if (value.empty())
+                why = name + " needs a folder";
+            else
+                (name == "--home" ? o.home : o.screenshotDir) = value;
         } else if (name == "--open-usb") {
             why = ParseUsbList(value, &o.openUsb);
         } else {

@@ -8,16 +8,16 @@
 // Each option may be given once, as "--opt VALUE" or "--opt=VALUE".
 namespace velmora {
 
-inline constexpr int kMaxOpenUsb = 999;    // highest position accepted by --open-usb
-inline constexpr int kMaxOpenIp = 4;       // one address per video pane
+inline constexpr int kMaxOpenUsb = 999;  // highest position accepted by --open-usb
+inline constexpr int kMaxOpenIp = 4;     // one address per video pane
 
 struct AppOptions {
-    bool ok = true;                  // false when the command line was refused (see the error)
-    bool help = false;               // --help or -h: print AppUsage and end
-    std::string home;                // --home DIR; empty when not given
-    std::vector<int> openUsb;        // --open-usb: 1-based positions in the USB device list
-    std::vector<std::string> openIp; // --open-ip: dotted IPv4 addresses, opened in network mode
-    std::string screenshotDir;       // --screenshot DIR: save pictures of both modes, then end
+    bool ok = true;                   // false when the command line was refused (see the error)
+    bool help = false;                // --help or -h: print AppUsage and end
+    std::string home;                 // --home DIR; empty when not given
+    std::vector<int> openUsb;         // --open-usb: 1-based positions in the USB device list
+    std::vector<std::string> openIp;  // --open-ip: dotted IPv4 addresses, opened in network mode
+    std::string screenshotDir;        // --screenshot DIR: save pictures of both modes, then end
 };
 
 // Parses argv[1..argc-1]. On an unknown option, a missing or bad value or an option given twice,

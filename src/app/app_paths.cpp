@@ -32,7 +32,8 @@ bool IsInstalledProgramDir(const std::string& dir) {
 #ifdef VELMORA_INSTALL_BINDIR
     if (d == WithSlash(VELMORA_INSTALL_BINDIR)) return true;
 #endif
-    for (std::string_view prefix : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libexec/", "/opt/", "/snap/", "/nix/"})
+    for (std::string_view prefix :
+         {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libexec/", "/opt/", "/snap/", "/nix/"})
         if (StartsWith(d, prefix)) return true;
     return false;
 }
@@ -43,25 +44,31 @@ HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir,
 
     const std::string exe = WithSlash(exeDir);
     const bool absolute = !exeDir.empty() && exeDir[0] == '/';
-    const bool installed = absolute && IsInstalledProgramDir(exe);
+    const bool installed =
+        absolute && (IsInstalledProgramDir(exe) ||
+                     (env.fileExists && env.fileExists(exe + "../share/applications/velmora.desktop")));
     if (absolute && !installed && env.isWritableDir && env.isWritableDir(exe))
         return HomeDir{exe, HomeRule::Portable, exe + " (the program's own folder, writable: a portable copy)", {}};
 
     std::string because;
-    if (!absolute) because = "the program's folder is unknown";
-    else if (installed) because = "the program is installed in " + exe;
-    else because = "the program's folder " + exe + " is not writable";
+    if (!absolute)
+        because = "the program's folder is unknown";
+    else if (installed)
+        because = "the program is installed in " + exe;
+    else
+        because = "the program's folder " + exe + " is not writable";
 
     std::string base;
-    if (!env.xdgConfigHome.empty() && env.xdgConfigHome[0] == '/') base = WithSlash(env.xdgConfigHome);
-    else if (!env.home.empty()) base = WithSlash(env.home) + ".config/";
+    if (!env.xdgConfigHome.empty() && env.xdgConfigHome[0] == '/')
+        base = WithSlash(env.xdgConfigHome);
+    else if (!env.home.empty())
+        base = WithSlash(env.home) + ".config/";
     if (base.empty()) {
-        HomeDir out{"", HomeRule::UserConfig, "no folder (" + because + ", and neither XDG_CONFIG_HOME nor HOME is set)", {}};
-        out.error = "no home folder: " + because + ", and neither XDG_CONFIG_HOME nor HOME is set; give one with --home DIR";
-        return out;
+        const std::string unset = because + ", and neither XDG_CONFIG_HOME nor HOME is set";
+        return HomeDir{"", HomeRule::UserConfig, "none (" + unset + ")", "no home folder: " + unset + "; give one with --home DIR"};
     }
-    return Made(base + "velmora/", HomeRule::UserConfig, base + "velmora/ (the user's configuration folder: " + because + ")",
-                env);
+    return Made(base + "velmora/", HomeRule::UserConfig,
+                base + "velmora/ (the user's configuration folder: " + because + ")", env);
 }
 
 HomeEnvironment ProcessHomeEnvironment() {
@@ -81,6 +88,10 @@ HomeEnvironment ProcessHomeEnvironment() {
         if (std::filesystem::is_directory(dir, checked)) return true;
         if (error != nullptr) *error = made ? made.message() : "it exists and is not a folder";
         return false;
+    };
+    env.fileExists = [](const std::string& path) {
+        std::error_code ec;
+        return std::filesystem::exists(path, ec);
     };
     return env;
 }

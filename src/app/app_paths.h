@@ -14,7 +14,7 @@ enum class HomeRule {
 };
 
 struct HomeDir {
-    std::string path;   // always ends in '/'
+    std::string path;   // ends in '/'; empty only when no folder can be named (see error)
     HomeRule rule = HomeRule::UserConfig;
     std::string why;    // one line for --help and the log: the folder and the rule that chose it
     std::string error;  // non-empty when the folder does not exist and could not be made
@@ -29,6 +29,9 @@ struct HomeEnvironment {
     // Creates the folder and its parents when missing; false with a reason otherwise (also when
     // the path exists and is not a folder).
     std::function<bool(const std::string& dir, std::string* error)> makeDirs;
+    // Whether a file exists; used to recognise an installed program by its menu entry
+    // <exe dir>/../share/applications/velmora.desktop (an install under any prefix).
+    std::function<bool(const std::string& path)> fileExists;
 };
 
 // The environment of this process: its variables, access(2) and std::filesystem.
@@ -42,7 +45,8 @@ bool IsInstalledProgramDir(const std::string& dir);
 // Chooses the home folder:
 //  1. `optionHome` (the --home option) when given, created if missing;
 //  2. otherwise `exeDir` (the executable's folder, absolute, ending in '/') when it is writable
-//     and not an installed-program folder: a portable copy keeps its settings beside it;
+//     and the program is not installed there (IsInstalledProgramDir, or a menu entry beside it):
+//     a portable copy keeps its settings beside it;
 //  3. otherwise ${XDG_CONFIG_HOME:-$HOME/.config}/velmora/, created if missing.
 HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env);
 

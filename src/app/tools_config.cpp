@@ -38,7 +38,8 @@ uint16_t ParseVendorId(const std::string& text) {
     size_t at = 0;
     if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) at = 2;
     uint32_t value = 0;  // wraps on long inputs; only the low 16 bits are kept anyway
-    for (; at < text.size() && HexDigit(text[at]) >= 0; ++at) value = value * 16 + static_cast<uint32_t>(HexDigit(text[at]));
+    for (; at < text.size() && HexDigit(text[at]) >= 0; ++at)
+        value = value * 16 + static_cast<uint32_t>(HexDigit(text[at]));
     return static_cast<uint16_t>(value & 0xFFFF);
 }
 
@@ -50,8 +51,10 @@ int ToolsConfigFile::Load(ToolsConfig& config) const {
     config.height = file_.GetInt("WIN_SIZE", "Height", -1);
     config.searchMode = file_.GetInt("SEARCH_MODE", "Mode", 0);
     config.layout = file_.GetInt("WINS_MODE", "Mode", 1);
-    CopyCp936Field(config.userName, sizeof config.userName, file_.GetString("LOGIN_INFO", "Username", kDefaultUserName));
-    CopyCp936Field(config.password, sizeof config.password, file_.GetString("LOGIN_INFO", "Password", kDefaultPassword));
+    CopyCp936Field(config.userName, sizeof config.userName,
+                   file_.GetString("LOGIN_INFO", "Username", kDefaultUserName));
+    CopyCp936Field(config.password, sizeof config.password,
+                   file_.GetString("LOGIN_INFO", "Password", kDefaultPassword));
 
     // SRC1, SRC2, ... until the first missing or empty key; a later key after a gap is not read.
     const auto vid = file_.GetSection("VID");

@@ -2,10 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "app/app_options.h"
 #include "app/app_paths.h"
@@ -37,9 +37,7 @@ struct TempDir {
     }
     static std::string Read(const std::string& file) {
         std::ifstream in(file, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 };
 
@@ -49,6 +47,11 @@ ToolsConfig Loaded(const std::string& file, int* result = nullptr) {
     int r = ToolsConfigFile(file).Load(c);
     if (result != nullptr) *result = r;
     return c;
+}
+
+std::vector<uint16_t> VendorIds(const TempDir& dir, const std::string& vidSection) {
+    ToolsConfig c = Loaded(dir.Write("vid.ini", "[VID]\r\n" + vidSection));
+    return std::vector<uint16_t>(c.vendorIds, c.vendorIds + c.vendorIdCount);
 }
 
 }  // namespace
@@ -65,14 +68,10 @@ TEST(ToolsConfig, FirstRunReadsNothingAndTheFirstSaveWritesOnlyTheFourValues) {
     ToolsConfig saved{};
     saved.width = 1280, saved.height = 720, saved.searchMode = 1, saved.layout = 2;
     ASSERT_TRUE(ToolsConfigFile(file).Save(saved));
-    EXPECT_EQ(TempDir::Read(file), "[WIN_SIZE]\r\nWidth=1280\r\nHeight=720\r\n[SEARCH_MODE]\r\nMode=1\r\n[WINS_MODE]\r\nMode=2\r\n");
-    c = Loaded(file, &result);
+    EXPECT_EQ(TempDir::Read(file),
+              "[WIN_SIZE]\r\nWidth=1280\r\nHeight=720\r\n[SEARCH_MODE]\r\nMode=1\r\n[WINS_MODE]\r\nMode=2\r\n");
+    EXPECT_STREQ(Loaded(file, &result).password, "pelno");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(c.width, 1280);
-    EXPECT_EQ(c.layout, 2);
-    EXPECT_STREQ(c.userName, "admin");
-    EXPECT_STREQ(c.password, "pelno");
-    EXPECT_EQ(c.vendorIdCount, 0);
 }
 
 TEST(ToolsConfig, SaveReplacesItsValuesAndKeepsEveryUserLine) {
@@ -84,54 +83,38 @@ TEST(ToolsConfig, SaveReplacesItsValuesAndKeepsEveryUserLine) {
     ToolsConfig saved{};
     saved.width = 800, saved.height = 600, saved.searchMode = 0, saved.layout = 1;
     ASSERT_TRUE(ToolsConfigFile(file).Save(saved));
-    EXPECT_EQ(TempDir::Read(file),
-              "; my cameras\r\n[LOGIN_INFO]\r\nUsername=op\r\nPassword=secret\r\n[win_size]\r\nWidth=800\r\nHeight=600\r\n"
-              "[VID]\r\nSRC1=0x2bc5\r\n[LOG]\r\nLevel=3\r\n[SEARCH]\r\nTargets=127.0.0.1\r\n"
-              "[SEARCH_MODE]\r\nMode=0\r\n[WINS_MODE]\r\nMode=1\r\n");
-    ProfileFile profile(file);
-    EXPECT_EQ(ReadLogLevel(profile), 3);
-    EXPECT_EQ(ReadSearchTargets(profile), "127.0.0.1");
+    EXPECT_EQ(
+        TempDir::Read(file),
+        "; my cameras\r\n[LOGIN_INFO]\r\nUsername=op\r\nPassword=secret\r\n[win_size]\r\nWidth=800\r\nHeight=600\r\n"
+        "[VID]\r\nSRC1=0x2bc5\r\n[LOG]\r\nLevel=3\r\n[SEARCH]\r\nTargets=127.0.0.1\r\n"
+        "[SEARCH_MODE]\r\nMode=0\r\n[WINS_MODE]\r\nMode=1\r\n");
+    EXPECT_EQ(ReadSearchTargets(ProfileFile(file)), "127.0.0.1");
 }
 
 TEST(ToolsConfig, VendorIdsStopAtAGapAtTenKeysAndReadAnyTextAsHex) {
     TempDir dir;
-    ToolsConfig c = Loaded(dir.Write("gap.ini", "[VID]\r\nSRC1=1234\r\nSRC3=5678\r\n"));
-    ASSERT_EQ(c.vendorIdCount, 1);
-    EXPECT_EQ(c.vendorIds[0], 0x1234);
-
-    std::string twelve = "[VID]\r\n";
+    using Ids = std::vector<uint16_t>;
+    EXPECT_EQ(VendorIds(dir, "SRC1=1234\r\nSRC3=5678\r\n"), Ids{0x1234});
+    std::string twelve;
     for (int n = 1; n <= 12; ++n) twelve += "SRC" + std::to_string(n) + "=" + std::to_string(n) + "\r\n";
-    c = Loaded(dir.Write("twelve.ini", twelve));
-    ASSERT_EQ(c.vendorIdCount, 10);
-    EXPECT_EQ(c.vendorIds[9], 0x10);
-
-    c = Loaded(dir.Write("forms.ini", "[vid]\r\nsrc1=0x1703\r\nSRC2=zz\r\nSRC3=0X2bc5g\r\nSRC4=12345\r\nSRC5=\r\nSRC6=1\r\n"));
-    ASSERT_EQ(c.vendorIdCount, 4);  // the empty SRC5 ends the list
-    EXPECT_EQ(c.vendorIds[0], 0x1703);
-    EXPECT_EQ(c.vendorIds[1], 0);  // not hexadecimal: 0, and it still counts
-    EXPECT_EQ(c.vendorIds[2], 0x2bc5);
-    EXPECT_EQ(c.vendorIds[3], 0x2345);  // low 16 bits
+    EXPECT_EQ(VendorIds(dir, twelve), (Ids{1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10}));
+    // Not hexadecimal gives 0 and still counts; the low 16 bits are kept; an empty key ends the list.
+    EXPECT_EQ(VendorIds(dir, "src1=0x1703\r\nSRC2=zz\r\nSRC3=0X2bc5g\r\nSRC4=12345\r\nSRC5=\r\nSRC6=1\r\n"),
+              (Ids{0x1703, 0, 0x2bc5, 0x2345}));
 }
 
 TEST(ToolsConfig, MissingAndOddValuesTakeTheFileDefaults) {
     TempDir dir;
     const std::string name31(31, 'u');
-    ToolsConfig c = Loaded(dir.Write("odd.ini", "[WIN_SIZE]\r\nWidth=0\r\n[LOGIN_INFO]\r\nUsername=" + name31 +
-                                                    "\r\nPassword=" + std::string(40, 'p') + "\r\n[LOG]\r\nLevel=12\r\n"));
-    EXPECT_EQ(c.width, 0);    // the window keeps its own size: both must be > 0
-    EXPECT_EQ(c.height, -1);
-    EXPECT_EQ(c.searchMode, 0);
-    EXPECT_EQ(c.layout, 1);
+    ToolsConfig c =
+        Loaded(dir.Write("odd.ini", "[WIN_SIZE]\r\nWidth=0\r\n[LOGIN_INFO]\r\nUsername=" + name31 +
+                                        "\r\nPassword=" + std::string(40, 'p') + "\r\n[LOG]\r\nLevel=12\r\n"));
+    EXPECT_EQ(c.width, 0);  // the window keeps its own size: both must be > 0
+    EXPECT_EQ((std::array{c.height, c.searchMode, c.layout}), (std::array{-1, 0, 1}));
     EXPECT_EQ(std::string(c.userName), name31);
     EXPECT_EQ(std::string(c.password), std::string(31, 'p'));
     EXPECT_EQ(ReadLogLevel(ProfileFile(dir.path + "odd.ini")), 1);
-    EXPECT_EQ(ReadLogLevel(ProfileFile(dir.Write("x.ini", "[LOG]\r\nLevel=x9\r\n"))), 0);
     EXPECT_EQ(ReadLogLevel(ProfileFile(dir.path + "missing.ini")), 5);
-    // A folder named as the configuration file cannot be opened as one.
-    fs::create_directory(dir.path + "folder.ini");
-    int result = -1;
-    Loaded(dir.path + "folder.ini", &result);
-    EXPECT_EQ(result, 0);
 }
 
 // The folder cannot be written (as "nobody" when the tests run as root): the save fails and the
@@ -154,46 +137,32 @@ TEST(ToolsConfig, AFailedSaveLeavesTheOldFileAsItWas) {
 }
 
 TEST(HomeDir, OptionThenPortableFolderThenUserConfigFolder) {
-    std::vector<std::string> made;
     HomeEnvironment env;
-    env.xdgConfigHome = "";
     env.home = "/home/ann";
     env.isWritableDir = [](const std::string& d) { return d != "/media/ro/"; };
-    env.makeDirs = [&made](const std::string& d, std::string*) { return made.push_back(d), true; };
-
-    HomeDir h = ResolveHomeDir("/tmp/h", "/home/ann/velmora", env);
-    EXPECT_EQ(h.path, "/tmp/h/");
-    EXPECT_EQ(h.rule, HomeRule::Option);
-    h = ResolveHomeDir("", "/home/ann/velmora", env);
-    EXPECT_EQ(h.path, "/home/ann/velmora/");
-    EXPECT_EQ(h.rule, HomeRule::Portable);
-    h = ResolveHomeDir("", "/media/ro/", env);
-    EXPECT_EQ(h.path, "/home/ann/.config/velmora/");
-    EXPECT_EQ(h.rule, HomeRule::UserConfig);
-    EXPECT_NE(h.why.find("not writable"), std::string::npos);
+    env.makeDirs = [](const std::string&, std::string*) { return true; };
+    env.fileExists = [](const std::string& f) {
+        return f == "/home/ann/.local/bin/../share/applications/velmora.desktop";
+    };
+    auto resolve = [&env](const std::string& option, const std::string& exe) {
+        HomeDir h = ResolveHomeDir(option, exe, env);
+        return h.path + (h.rule == HomeRule::Option ? " option" : h.rule == HomeRule::Portable ? " portable" : " user");
+    };
+    EXPECT_EQ(resolve("/tmp/h", "/home/ann/velmora"), "/tmp/h/ option");
+    EXPECT_EQ(resolve("", "/home/ann/velmora"), "/home/ann/velmora/ portable");
+    EXPECT_EQ(resolve("", "/media/ro/"), "/home/ann/.config/velmora/ user");
     // An installed program never writes beside itself, even when it could (run as root).
+    EXPECT_EQ(resolve("", "/home/ann/.local/bin/"), "/home/ann/.config/velmora/ user");
     env.xdgConfigHome = "/xdg";
-    h = ResolveHomeDir("", "/usr/bin/", env);
-    EXPECT_EQ(h.path, "/xdg/velmora/");
-    EXPECT_TRUE(h.error.empty());
+    EXPECT_EQ(resolve("", "/usr/bin/"), "/xdg/velmora/ user");
     env.xdgConfigHome = "relative/dir";  // not absolute: ignored
-    EXPECT_EQ(ResolveHomeDir("", "/opt/velmora/bin/", env).path, "/home/ann/.config/velmora/");
-    EXPECT_EQ(made, (std::vector<std::string>{"/tmp/h/", "/home/ann/.config/velmora/", "/xdg/velmora/",
-                                              "/home/ann/.config/velmora/"}));
-
+    EXPECT_EQ(resolve("", "/opt/velmora/bin/"), "/home/ann/.config/velmora/ user");
     env.xdgConfigHome = env.home = "";
     EXPECT_FALSE(ResolveHomeDir("", "/usr/bin/", env).error.empty());
-    env.makeDirs = [](const std::string&, std::string* why) { return *why = "Permission denied", false; };
-    EXPECT_NE(ResolveHomeDir("/x", "/usr/bin/", env).error.find("Permission denied"), std::string::npos);
-
-    // The process's own environment creates the folder it chooses.
+    // The process's own environment makes the folder, and refuses a file in its place.
     TempDir dir;
-    HomeEnvironment real = ProcessHomeEnvironment();
-    real.xdgConfigHome = dir.path + "cfg";
-    h = ResolveHomeDir("", "/usr/bin/", real);
-    EXPECT_TRUE(h.error.empty()) << h.error;
-    EXPECT_TRUE(fs::is_directory(dir.path + "cfg/velmora"));
-    EXPECT_FALSE(ResolveHomeDir(dir.Write("file", ""), "/usr/bin/", real).error.empty());
+    EXPECT_TRUE(ResolveHomeDir(dir.path + "a/b", "/usr/bin/", ProcessHomeEnvironment()).error.empty());
+    EXPECT_FALSE(ResolveHomeDir(dir.Write("file", ""), "/usr/bin/", ProcessHomeEnvironment()).error.empty());
 }
 
 TEST(AppOptions, ParsesEveryOptionAndRefusesBadCommandLines) {
@@ -205,35 +174,29 @@ TEST(AppOptions, ParsesEveryOptionAndRefusesBadCommandLines) {
         return ParseAppOptions(static_cast<int>(argv.size()), argv.data(), error);
     };
     std::string error;
-    AppOptions o = parse({"--home", "/tmp/v", "--open-usb=2,1", "--open-ip", "127.0.0.1,127.0.0.2", "--screenshot=/tmp/s"}, &error);
+    AppOptions o = parse(
+        {"--home", "/tmp/v", "--open-usb=2,1", "--open-ip", "127.0.0.1,127.0.0.2", "--screenshot=/tmp/s"}, &error);
     ASSERT_TRUE(o.ok) << error;
     EXPECT_EQ(o.home, "/tmp/v");
     EXPECT_EQ(o.openUsb, (std::vector<int>{2, 1}));
     EXPECT_EQ(o.openIp, (std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
     EXPECT_EQ(o.screenshotDir, "/tmp/s");
-    EXPECT_FALSE(o.help);
     EXPECT_TRUE(parse({"-h"}, &error).help);
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
         {{"--verbose"}, "unknown option '--verbose'"},
-        {{"camera"}, "unexpected argument 'camera'"},
-        {{"--home"}, "--home needs a value"},
         {{"--home", "--help"}, "--home needs a value"},
-        {{"--screenshot="}, "--screenshot needs a folder"},
         {{"--home", "a", "--home=b"}, "--home is given twice"},
         {{"--open-usb", "0"}, "--open-usb: '0' is not a position in the USB device list (1 to 999)"},
-        {{"--open-usb", "1,,2"}, "--open-usb: '' is not a position in the USB device list (1 to 999)"},
-        {{"--open-usb", "1,x"}, "--open-usb: 'x' is not a position in the USB device list (1 to 999)"},
         {{"--open-usb", "3,3"}, "--open-usb: position 3 is given twice"},
         {{"--open-ip", "127.0.0.256"}, "--open-ip: '127.0.0.256' is not a dotted IPv4 address"},
-        {{"--open-ip", "camera.local"}, "--open-ip: 'camera.local' is not a dotted IPv4 address"},
-        {{"--open-ip", "127.0.0.1,127.0.0.2,127.0.0.3,127.0.0.4,127.0.0.5"}, "--open-ip: at most 4 addresses, one per video pane"},
+        {{"--open-ip", "127.0.0.1,127.0.0.2,127.0.0.3,127.0.0.4,127.0.0.5"},
+         "--open-ip: at most 4 addresses, one per video pane"},
     };
     for (const auto& [args, message] : bad) {
         EXPECT_FALSE(parse(args, &error).ok) << args[0];
         EXPECT_EQ(error, message);
     }
-    EXPECT_NE(AppUsage("/tmp/v/ (given with --home)").find("Home folder now: /tmp/v/ (given with --home)"), std::string::npos);
 }
 
 TEST(Logging, SetUpWritesTheLogFileIntoTheHomeFolder) {
