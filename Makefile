@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build run test test-main test-asan test-tsan fuzz bench clean
+.PHONY: all deps build run demo-cli test test-main test-asan test-tsan fuzz bench clean
 
 all: build
 
@@ -20,6 +20,10 @@ build: deps
 
 run: build
 	scripts/run.sh $(BUILD)
+
+# The command-line walk-through against the simulator.
+demo-cli: build
+	scripts/demo-cli.sh $(BUILD)
 
 test: deps test-main test-asan test-tsan
 

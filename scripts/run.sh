@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# `make run`: starts the camera simulator with two USB cameras in a temporary folder and two
-# network cameras on loopback, and walks velmora-cli through a short tuning session against
-# them, printing each step.
+# `make run`: starts the camera simulator (two USB cameras in a temporary folder, two network
+# cameras on 127.0.0.2 and 127.0.0.3, the LAN search on loopback) and opens Velmora on it with a
+# fresh home folder, the first USB camera and both network cameras opened.
+# Without a display it runs the same under Xvfb, saves pictures of both modes under out/ and ends.
 set -eu
 build=${1:-build}
 bin="$build/bin"
 work=$(mktemp -d /tmp/velmora-run.XXXXXX)
 usbdir="$work/usb"
-mkdir -p "$usbdir"
+home="$work/home"
+mkdir -p "$usbdir" "$home"
 
 sim_pid=""
 cleanup() {
@@ -17,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== starting velmora-camsim: two USB cameras in $usbdir, network cameras on 127.0.0.2 and 127.0.0.3"
-"$bin/velmora-camsim" --usb-dir "$usbdir" --usb-count 2 --net 127.0.0.2,127.0.0.3 \
+"$bin/velmora-camsim" --usb-dir "$usbdir" --usb-count 2 --net 127.0.0.2,127.0.0.3 --net-size 1280x720 \
   > "$work/sim.out" 2> "$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 1 100); do
@@ -29,40 +31,15 @@ grep -q '^ready' "$work/sim.out" || { echo "simulator did not start"; cat "$work
 export VELMORA_USB_SIM="$usbdir"
 # LAN search probes stay on loopback whenever anything runs here.
 export VELMORA_SEARCH_TARGETS="127.255.255.255"
-cli="$bin/velmora-cli"
-# The command line goes to stderr so that it shows even when the output is filtered.
-step() {
-  echo >&2
-  echo "\$ velmora-cli $*" >&2
-  "$cli" "$@"
-}
+args=(--home "$home" --open-usb 1 --open-ip 127.0.0.2,127.0.0.3)
 
-step list
-step --device 1 info
-step --device 1 get | head -n 8
-step --device 1 set Luminance=72 BExpCPS=-5
-step --device 1 get | grep -E '^(Luminance|BExpCPS)='
-step --device 1 export "$work/cam1.dat"
-ls -l "$work/cam1.dat"
-step --device 2 import "$work/cam1.dat"
-step --device 2 get | grep -E '^(Luminance|BExpCPS)='
-step --device 1 defaults
-step --device 1 get | grep -E '^(Luminance|BExpCPS)='
-step --device 1 focus-near
-step --device 1 frame-rate
-step --device 1 abilities | head -n 6
-
-echo
-echo "== network cameras"
-step search
-step --ip 127.0.0.2 info
-step --ip 127.0.0.2 set bHorzInvert=1 Luminance=65
-step --ip 127.0.0.2 export "$work/net.dat"
-step --ip 127.0.0.3 import "$work/net.dat"
-step --ip 127.0.0.3 get | grep -E '^(Luminance|bHorzInvert)='
-step --ip 127.0.0.2 frame-rate
-mkdir -p out
-step --ip 127.0.0.2 snapshot out/snapshot-127.0.0.2.png
-step --ip 127.0.0.2 --password wrong get || true
-echo
-echo "== session done; stopping the simulator (a picture of the live stream is in out/)"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "== opening Velmora (home folder $home); close the window to stop the simulator"
+  "$bin/velmora" "${args[@]}"
+else
+  mkdir -p out
+  echo "== no display: running Velmora under Xvfb; pictures of both modes go to out/"
+  xvfb-run -a -s "-screen 0 1600x1000x24" "$bin/velmora" "${args[@]}" --screenshot "$PWD/out"
+  ls -l out/velmora-usb.png out/velmora-ip.png
+fi
+echo "== done; stopping the simulator"

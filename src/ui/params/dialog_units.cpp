@@ -23,13 +23,15 @@ QRect ToPixels(const DuRect& rect, const DialogBaseUnits& base) {
     return QRect(left, top, right - left, bottom - top);
 }
 
-QFont PageTitleFont() {
+QFont HeiTiFont(int pointSize) {
     QFont font;
     font.setFamilies(QStringList{QStringLiteral("黑体"), QStringLiteral("SimHei"),
                                  QStringLiteral("Noto Sans CJK SC"),
                                  QStringLiteral("WenQuanYi Micro Hei")});
-    font.setPointSize(18);
+    font.setPointSize(pointSize);
     return font;
 }
+
+QFont PageTitleFont() { return HeiTiFont(18); }
 
 }  // namespace velmora::ui

@@ -22,8 +22,9 @@ QRect ToPixels(const DuRect& rect, const DialogBaseUnits& base);
 int DuToPixelsX(int du, const DialogBaseUnits& base);
 int DuToPixelsY(int du, const DialogBaseUnits& base);
 
-// The 18-point title font of the pages: 黑体, then the fallbacks SimHei, Noto Sans CJK SC and
-// WenQuanYi Micro Hei.
+// 黑体 at `pointSize`, then the fallbacks SimHei, Noto Sans CJK SC and WenQuanYi Micro Hei.
+QFont HeiTiFont(int pointSize);
+// The 18-point title font of the pages.
 QFont PageTitleFont();
 
 }  // namespace velmora::ui

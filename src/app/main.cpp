@@ -1,0 +1,3 @@
+#include "app/velmora_app.h"
+
+int main(int argc, char** argv) { return velmora::CVelmoraApp(argc, argv).Run(); }

@@ -1,0 +1,622 @@
+#include "ui/main/velmora_dlg.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/logging_setup.h"
+#include "app/tools_config.h"
+#include "camera/net_session.h"
+#include "platform/codepage.h"
+#include "platform/profile_file.h"
+#include "platform/text.h"
+#include "platform/user_messages.h"
+#include "platform/zeb_log.h"
+#include "transport/net/orvex_sdk.h"
+#include "ui/controls/ptz_simple_ctrl.h"
+#include "ui/main/app_icon.h"
+#include "ui/main/main_layout.h"
+#include "ui/main/video_panes.h"
+#include "ui/params/dialog_units.h"
+#include "ui/params/image_params_dlg.h"
+#include "ui/params/param_page.h"
+#include "ui/params/usb_params_host.h"
+
+namespace velmora::ui {
+
+namespace {
+
+constexpr const char kNothingSelected[] = "未选中！";
+constexpr const char kLoginFailed[] = "登录失败 错误码为%d";
+constexpr const char kInstructionText[] = "操作说明：双击设备节点以获取视频参数。";
+constexpr int kTemplateWidthDu = 473;
+constexpr int kTemplateHeightDu = 308;
+constexpr int kInstructionWidthDu = 172;
+constexpr int kInstructionHeightDu = 13;
+constexpr int kMaxLanCameras = 20;
+constexpr uint16_t kCameraPort = 36666;
+
+QString FromCp936(const char* field, size_t size) {
+    return QString::fromStdString(Cp936ToUtf8(FieldText(field, size)));
+}
+
+}  // namespace
+
+int MainSystem::NetInit() { return ORVEX_Init(0); }
+int MainSystem::NetCleanup() { return ORVEX_Cleanup(); }
+int MainSystem::SearchInit() { return BSC_Init(); }
+int MainSystem::SearchCount() { return BSC_GetNum(); }
+int MainSystem::SearchDevices(BSC_DeviceInfo* records, int* count) { return BSC_GetDevInfo(records, count); }
+int MainSystem::SearchDeInit() { return BSC_DeInit(); }
+int MainSystem::SetSearchTargets(const char* targets) { return BSC_SetSearchTargets(targets); }
+
+// The client area below the menu bar: it tells the window of its resizes and lets it paint the
+// pane borders.
+class CVelmoraDlg::ClientArea : public QWidget {
+public:
+    ClientArea(CVelmoraDlg* owner) : QWidget(owner), owner_(owner) { setObjectName(QStringLiteral("client")); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        owner_->OnClientResized(size());
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        owner_->PaintClient(painter);
+    }
+
+private:
+    CVelmoraDlg* owner_;
+};
+
+// The About box: the icon, "Velmora，1.0 版" and "确定".
+class CAboutDlg : public QDialog {
+public:
+    explicit CAboutDlg(QWidget* parent) : QDialog(parent) {
+        setWindowTitle(QStringLiteral("关于 Velmora"));
+        auto* icon = new QLabel(this);
+        icon->setPixmap(VelmoraIcon().pixmap(48, 48));
+        auto* text = new QLabel(QStringLiteral("Velmora，1.0 版"), this);
+        auto* ok = new QPushButton(QStringLiteral("确定"), this);
+        ok->setAccessibleName(ok->text());
+        ok->setDefault(true);
+        connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+        auto* row = new QHBoxLayout;
+        row->addWidget(icon);
+        row->addWidget(text, 1);
+        auto* column = new QVBoxLayout(this);
+        column->addLayout(row);
+        column->addWidget(ok, 0, Qt::AlignRight);
+    }
+};
+
+CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Lumivex"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    if (setup.system) {
+        system_ = setup.system;
+    } else {
+        ownSystem_ = std::make_unique<MainSystem>();
+        system_ = ownSystem_.get();
+    }
+    usb_ = std::make_unique<CUSBDevice>(setup.hid ? std::move(setup.hid) : MakeDefaultHidBackend());
+
+    BuildMenus();
+    setWindowIcon(VelmoraIcon());
+
+    // Home folder, logging, configuration.
+    homeDir_ = setup.homeDir.empty() ? std::string("./") : setup.homeDir;
+    if (homeDir_.back() != '/') homeDir_ += '/';
+    configPath_ = homeDir_ + "toolscfg.ini";
+    const ProfileFile profile(configPath_);
+    if (setup.setUpLogging) SetUpLogging(homeDir_, ReadLogLevel(profile));
+    ToolsConfig config{};
+    if (ToolsConfigFile(configPath_).Load(config) == 1) {
+        searchMode_ = config.searchMode;
+        layout_ = config.layout;
+        user_ = FieldText(config.userName, sizeof config.userName);
+        password_ = FieldText(config.password, sizeof config.password);
+        vendorIds_.assign(config.vendorIds, config.vendorIds + std::clamp(config.vendorIdCount, 0, 10));
+    }
+    LogLine(2, {}, "home %s, mode %d, layout %d", homeDir_.c_str(), searchMode_, layout_);
+
+    client_ = new ClientArea(this);
+    const DialogBaseUnits base = BaseUnitsOf(font());
+    resize(DuToPixelsX(kTemplateWidthDu, base), DuToPixelsY(kTemplateHeightDu, base) + menuBar_->sizeHint().height());
+    if (config.width > 0 && config.height > 0) resize(config.width, config.height);
+
+    BuildTree();
+
+    ptz_ = new CPtzSimpleCtrl(MakeCameraPtzSender(*usb_), client_);
+    ptz_->show();
+
+    // The parameter pages and their buttons: hidden children of the client area, shown in USB
+    // mode by the layout.
+    usbHost_ = std::make_unique<UsbParamsHost>(*usb_);
+    usbHost_->SetDialogParent(this);
+    const std::vector<ParamPage*> pages = usbHost_->Pages();
+    // Created in the order picture, exposure, white balance, enhancement, focus, video, others.
+    for (int index : {0, 1, 2, 4, 3, 5, 6}) {
+        pages[index]->setParent(client_);
+        pages[index]->hide();
+    }
+    for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
+                   param_action_ids::kRefreshButton}) {
+        QPushButton* button = usbHost_->Button(id);
+        button->setParent(client_);
+        button->hide();
+    }
+
+    instruction_ = new QLabel(QString::fromUtf8(kInstructionText), client_);
+    instruction_->setObjectName(QString::number(main_ids::kInstruction));
+    instruction_->setFont(HeiTiFont(10));
+    instruction_->setAccessibleName(instruction_->text());
+    instruction_->resize(DuToPixelsX(kInstructionWidthDu, base), DuToPixelsY(kInstructionHeightDu, base));
+    // The font is larger than the dialog font the size was reckoned in: keep the whole text.
+    instruction_->resize(std::max(instruction_->width(), instruction_->sizeHint().width()),
+                         std::max(instruction_->height(), instruction_->sizeHint().height()));
+    instruction_->hide();
+
+    panes_ = std::make_unique<VideoPanes>(client_, setup.paneBackend ? *setup.paneBackend : DefaultPaneBackend());
+    panes_->SetLayout(layout_);
+    connect(panes_.get(), &VideoPanes::selected, this, [this](int session, const QString& address, int port) {
+        ptz_->SetTarget(session, address.toStdString(), port);
+    });
+    connect(panes_.get(), &VideoPanes::bordersChanged, client_, [this] { client_->update(); });
+    for (int i = 0; i < 4; ++i) {
+        connect(panes_->Widget(i), &VideoPaneWidget::clicked, this, [this, i] { panes_->SelectVideoPane(i); });
+    }
+
+    // Without a stored size the window opens large enough for the USB pages to show whole.
+    if (config.width <= 0 || config.height <= 0) {
+        const QSize needed = UsbModeClientSize(ChildSizes());
+        resize(std::max(width(), needed.width()), std::max(height(), needed.height() + menuBar_->sizeHint().height()));
+    }
+    client_->setGeometry(0, menuBar_->sizeHint().height(), width(), height() - menuBar_->sizeHint().height());
+    LayoutMainWindow(layout_);
+    EnableMenusForMode();
+
+    // The network library and the LAN search; their results are not needed.
+    system_->NetInit();
+    const std::string targets = profile.GetString("SEARCH", "Targets", "");
+    if (!targets.empty()) system_->SetSearchTargets(targets.c_str());
+    system_->SearchInit();
+    usb_->SetVendorFilter(static_cast<int>(vendorIds_.size()), vendorIds_.data());
+
+    // The first search runs once, a second after start.
+    if (setup.firstSearchDelayMs >= 0) {
+        auto* timer = new QTimer(this);
+        timer->setObjectName(QString::number(main_ids::kStartTimer));
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, timer] {
+            OnFirstSearchTimer();
+            timer->deleteLater();
+        });
+        timer->start(setup.firstSearchDelayMs);
+    }
+
+    lastClientSize_ = client_->size();
+    initialised_ = true;
+}
+
+CVelmoraDlg::~CVelmoraDlg() {
+    Shutdown();
+    // The pages and buttons are children of the client area but point at their host: delete them
+    // with the host, before the client area goes.
+    usbHost_.reset();
+    panes_.reset();
+}
+
+void CVelmoraDlg::BuildMenus() {
+    menuBar_ = new QMenuBar(this);
+    menuBar_->setNativeMenuBar(false);
+    auto add = [this](QMenu* menu, int id, const char* text) {
+        QAction* action = menu ? menu->addAction(QString::fromUtf8(text)) : menuBar_->addAction(QString::fromUtf8(text));
+        action->setObjectName(QString::number(id));
+        actions_.emplace_back(id, action);
+        return action;
+    };
+    QMenu* comm = menuBar_->addMenu(QStringLiteral("通讯"));
+    connect(add(comm, main_ids::kMenuIp, "IP"), &QAction::triggered, this, [this] { SwitchToNetworkMode(); });
+    connect(add(comm, main_ids::kMenuUsb, "USB"), &QAction::triggered, this, [this] { SwitchToUsbMode(); });
+    connect(add(nullptr, main_ids::kMenuConfig, "配置"), &QAction::triggered, this, [this] { OpenImageParams(); });
+    QMenu* view = menuBar_->addMenu(QStringLiteral("画面"));
+    connect(add(view, main_ids::kMenuLayout1, "1*1"), &QAction::triggered, this, [this] { SetVideoLayout(1); });
+    connect(add(view, main_ids::kMenuLayout2, "2*2"), &QAction::triggered, this, [this] { SetVideoLayout(2); });
+    connect(add(nullptr, main_ids::kMenuUpgrade, "升级"), &QAction::triggered, this, [this] { OpenUpgrade(); });
+    // The About item follows the four menus, so their positions keep their meaning.
+    QMenu* help = menuBar_->addMenu(QStringLiteral("帮助"));
+    connect(add(help, main_ids::kAbout, "关于 Velmora(&A)..."), &QAction::triggered, this, [this] { ShowAbout(); });
+
+    deviceListMenu_ = new QMenu(this);
+    connect(add(deviceListMenu_, main_ids::kMenuRefreshList, "刷新列表"), &QAction::triggered, this,
+            [this] { RefreshDeviceTree(); });
+    videoMenu_ = new QMenu(this);
+    connect(add(videoMenu_, main_ids::kMenuCloseVideo, "关闭视频"), &QAction::triggered, this,
+            [this] { CloseContextPane(); });
+    connect(add(videoMenu_, main_ids::kMenuCloseAllVideo, "关闭所有视频"), &QAction::triggered, this,
+            [this] { CloseAllPanes(); });
+}
+
+void CVelmoraDlg::BuildTree() {
+    tree_ = new QTreeWidget(client_);
+    tree_->setObjectName(QString::number(main_ids::kTree));
+    tree_->setAccessibleName(QStringLiteral("设备列表"));
+    tree_->setHeaderHidden(true);
+    tree_->setRootIsDecorated(true);
+    tree_->setMouseTracking(true);  // hot tracking
+    tree_->setExpandsOnDoubleClick(false);
+    tree_->move(0, 0);
+    root_ = new QTreeWidgetItem(tree_, QStringList{QStringLiteral("设备列表")});
+    found_ = new QTreeWidgetItem(root_, QStringList{QStringLiteral("搜索到的设备")});
+    // Both fixed items stay open, so found cameras show at once.
+    root_->setExpanded(true);
+    found_->setExpanded(true);
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { OpenDeviceItem(item); });
+}
+
+QWidget* CVelmoraDlg::Client() const { return client_; }
+
+QAction* CVelmoraDlg::MenuAction(int commandId) const {
+    for (const auto& [id, action] : actions_) {
+        if (id == commandId) return action;
+    }
+    return nullptr;
+}
+
+QAction* CVelmoraDlg::MenuBarItem(int position) const {
+    const QList<QAction*> items = menuBar_->actions();
+    return position >= 0 && position < items.size() ? items[position] : nullptr;
+}
+
+void CVelmoraDlg::EnableMenusForMode() {
+    const bool network = searchMode_ == 0;
+    MenuBarItem(main_ids::kPosConfig)->setEnabled(network);
+    MenuBarItem(main_ids::kPosLayout)->setEnabled(network);
+    MenuBarItem(main_ids::kPosUpgrade)->setEnabled(!network);
+}
+
+void CVelmoraDlg::RefreshDeviceTree() {
+    nodes_.clear();
+    qDeleteAll(found_->takeChildren());
+    if (searchMode_ == 0) {
+        int n = std::min(system_->SearchCount(), kMaxLanCameras);
+        if (n > 0) {
+            std::array<BSC_DeviceInfo, kMaxLanCameras> records{};
+            int filled = n;
+            system_->SearchDevices(records.data(), &filled);
+            // A camera may drop out between the two calls: list only the records filled.
+            n = std::clamp(filled, 0, n);
+            for (int i = 0; i < n; ++i) {
+                const std::string address = FieldText(records[i].ip, sizeof records[i].ip);
+                DeviceNode node;
+                CopyUtf8Field(node.address, sizeof node.address, address);
+                node.item = new QTreeWidgetItem(found_, QStringList{QString::fromStdString(address)});
+                nodes_.push_back(node);
+            }
+        }
+    } else {
+        usbHost_->ClearCurrentDevice();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const int n = usb_->RefreshDevices();
+        QApplication::restoreOverrideCursor();
+        const std::vector<UsbDeviceEntry> devices = usb_->GetDevices();
+        for (int i = 0; i < n && i < static_cast<int>(devices.size()); ++i) {
+            DeviceNode node;
+            node.usbHandle = devices[i].handle;
+            std::memcpy(node.usbName, devices[i].name, sizeof node.usbName);
+            node.usbName[sizeof node.usbName - 1] = '\0';
+            node.item = new QTreeWidgetItem(found_, QStringList{FromCp936(node.usbName, sizeof node.usbName)});
+            nodes_.push_back(node);
+        }
+    }
+    found_->setExpanded(true);
+    LogLine(2, {}, "device tree: %zu device(s) in mode %d", nodes_.size(), searchMode_);
+}
+
+bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
+    auto node = std::find_if(nodes_.begin(), nodes_.end(), [item](const DeviceNode& n) { return n.item == item; });
+    if (!item || node == nodes_.end()) return false;
+    if (searchMode_ == 0) {
+        // A user name or password that the login record cannot hold is refused rather than cut:
+        // a cut password would try to log in with only its first characters.
+        if (user_.size() > kMaxLoginUserBytes || password_.size() > kMaxLoginPasswordBytes) {
+            LogLine(4, {}, "login refused: user name or password too long for the login record");
+            Messages().Information(Format(kLoginFailed, ORVEX_ERR_INVALID_ARG));
+            return true;
+        }
+        LoginInfo info{};
+        CopyUtf8Field(info.address, sizeof info.address, node->address);
+        info.port = kCameraPort;
+        std::memcpy(info.user, user_.data(), user_.size());
+        std::memcpy(info.password, password_.data(), password_.size());
+        panes_->OpenNetworkDevice(info, ORVEX_STREAM_MAIN);
+        std::memset(info.password, 0, sizeof info.password);
+        return true;
+    }
+    const int32_t handle = node->usbHandle;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const int result = usbHost_->OpenDevice(handle);
+    QApplication::restoreOverrideCursor();
+    if (result == 0) ptz_->SetTarget(handle, std::string(), 0);
+    return true;
+}
+
+void CVelmoraDlg::SwitchToNetworkMode() {
+    searchMode_ = 0;
+    EnableMenusForMode();
+    usb_->CloseAll();
+    usbHost_->ClearCurrentDevice();
+    client_->update();
+    LayoutMainWindow(layout_);
+    RefreshDeviceTree();
+}
+
+void CVelmoraDlg::SwitchToUsbMode() {
+    searchMode_ = 1;
+    EnableMenusForMode();
+    panes_->ClosePanesOfLayout();
+    client_->update();
+    LayoutMainWindow(layout_);
+    RefreshDeviceTree();
+}
+
+void CVelmoraDlg::SetVideoLayout(int layout) {
+    layout_ = layout;
+    panes_->SetLayout(layout);
+    client_->update();
+    LayoutMainWindow(layout_);
+}
+
+void CVelmoraDlg::OpenImageParams() {
+    const VideoPane& pane = panes_->Pane(panes_->CurrentPane());
+    if (pane.session < 0) {
+        Messages().Information(kNothingSelected);
+        return;
+    }
+    ImageParamsDlg dialog(this);
+    dialog.SetLoginHandle(pane.session, FieldText(pane.address, sizeof pane.address), pane.port);
+    dialog.exec();
+}
+
+void CVelmoraDlg::OpenUpgrade() {
+    if (upgradeOpener_) upgradeOpener_(this, usb_->GetDevices());
+}
+
+MainLayoutSizes CVelmoraDlg::ChildSizes() const {
+    MainLayoutSizes sizes;
+    sizes.usbMode = searchMode_ != 0;
+    sizes.client = client_->size();
+    sizes.ptz = ptz_->size();
+    sizes.instruction = instruction_->size();
+    sizes.restore = usbHost_->Button(param_action_ids::kRestoreButton)->size();
+    sizes.exportButton = usbHost_->Button(param_action_ids::kExportButton)->size();
+    sizes.importButton = usbHost_->Button(param_action_ids::kImportButton)->size();
+    sizes.refresh = usbHost_->Button(param_action_ids::kRefreshButton)->size();
+    const std::vector<ParamPage*> pages = usbHost_->Pages();
+    sizes.picture = pages[0]->size();
+    sizes.exposure = pages[1]->size();
+    sizes.whiteBalance = pages[2]->size();
+    sizes.focus = pages[3]->size();
+    sizes.enhance = pages[4]->size();
+    sizes.video = pages[5]->size();
+    return sizes;
+}
+
+void CVelmoraDlg::LayoutMainWindow(int layout) {
+    const MainLayoutSizes sizes = ChildSizes();
+    const std::vector<ParamPage*> pages = usbHost_->Pages();
+    const MainLayoutRects rects = ComputeMainLayout(sizes);
+
+    ptz_->move(rects.ptz.topLeft());
+    tree_->setGeometry(rects.tree);
+    std::vector<QWidget*> usbOnly{instruction_};
+    for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
+                   param_action_ids::kRefreshButton}) {
+        usbOnly.push_back(usbHost_->Button(id));
+    }
+    if (!sizes.usbMode) {
+        for (ParamPage* page : pages) page->hide();
+        for (QWidget* widget : usbOnly) widget->hide();
+        panes_->SetLayout(layout);
+        panes_->Place(sizes.client.width(), sizes.client.height(), sizes.ptz.width());
+        return;
+    }
+    panes_->HideAll();
+    const std::pair<QWidget*, QRect> placed[] = {
+        {instruction_, rects.instruction},
+        {usbHost_->Button(param_action_ids::kRestoreButton), rects.restore},
+        {usbHost_->Button(param_action_ids::kRefreshButton), rects.refresh},
+        {usbHost_->Button(param_action_ids::kExportButton), rects.exportButton},
+        {usbHost_->Button(param_action_ids::kImportButton), rects.importButton},
+        {pages[0], rects.picture},
+        {pages[2], rects.whiteBalance},
+        {pages[4], rects.enhance},
+        {pages[1], rects.exposure},
+        {pages[3], rects.focus},
+        {pages[5], rects.video},
+    };
+    for (const auto& [widget, rect] : placed) {
+        widget->setGeometry(rect);
+        widget->show();
+    }
+    pages[6]->hide();  // the others page is never shown in the main window
+}
+
+void CVelmoraDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const int menuHeight = menuBar_->sizeHint().height();
+    menuBar_->setGeometry(0, 0, width(), menuHeight);
+    if (client_) client_->setGeometry(0, menuHeight, width(), std::max(0, height() - menuHeight));
+}
+
+void CVelmoraDlg::OnClientResized(const QSize& size) {
+    if (!initialised_ || size.isEmpty() || size == lastClientSize_) return;
+    LayoutMainWindow(layout_);
+    client_->update();
+    lastClientSize_ = size;
+}
+
+void CVelmoraDlg::PaintClient(QPainter& painter) {
+    if (searchMode_ == 0) panes_->DrawBorders(painter);
+}
+
+QMenu* CVelmoraDlg::ContextMenuAt(const QPoint& globalPos) {
+    const QPoint pos = client_->mapFromGlobal(globalPos);
+    contextPane_ = -1;
+    QMenu* chosen = nullptr;
+    if (tree_->geometry().contains(pos)) chosen = deviceListMenu_;
+    // Only panes on show: in USB mode the hidden panes lie under the parameter pages.
+    for (int i = 0; i < PaneCount(layout_); ++i) {
+        QWidget* pane = panes_->Widget(i);
+        if (!pane->isHidden() && pane->geometry().contains(pos)) {
+            chosen = videoMenu_;
+            contextPane_ = i;
+        }
+    }
+    return chosen;
+}
+
+void CVelmoraDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (QMenu* menu = ContextMenuAt(event->globalPos())) menu->exec(event->globalPos());
+}
+
+void CVelmoraDlg::CloseContextPane() {
+    if (contextPane_ < 0) return;
+    panes_->CloseVideoPane(contextPane_);
+    client_->update();
+}
+
+void CVelmoraDlg::CloseAllPanes() {
+    panes_->ClosePanesOfLayout();
+    client_->update();
+}
+
+void CVelmoraDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter never closes the window (an Enter meant for a control must not end the program and
+    // its streams); Esc closes it like the close box.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CVelmoraDlg::ShowAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CVelmoraDlg::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    system_->SearchDeInit();
+    for (int i = 0; i < 4; ++i) panes_->CloseVideoPane(i);
+    system_->NetCleanup();
+    usb_->CloseAll();
+    usbHost_->ClearCurrentDevice();
+    ToolsConfig config{};
+    config.width = width();
+    config.height = height();
+    config.searchMode = searchMode_;
+    config.layout = layout_;
+    if (!ToolsConfigFile(configPath_).Save(config)) LogLine(4, {}, "could not save %s", configPath_.c_str());
+}
+
+void CVelmoraDlg::OnFirstSearchTimer() {
+    RefreshDeviceTree();
+    RunStartupActions();
+}
+
+bool CVelmoraDlg::SaveWindowPicture(const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return grab().save(path, "PNG");
+}
+
+void CVelmoraDlg::RunStartupActions() {
+    const bool pictures = !startup_.screenshotDir.empty();
+    if (startup_.openUsb.empty() && startup_.openIp.empty() && !pictures) return;
+    const QString dir = QString::fromStdString(startup_.screenshotDir);
+    if (!startup_.openUsb.empty() || pictures) {
+        if (searchMode_ == 0) SwitchToUsbMode();
+        for (int position : startup_.openUsb) {
+            if (position >= 1 && position <= static_cast<int>(nodes_.size())) {
+                tree_->setCurrentItem(nodes_[position - 1].item);
+                OpenDeviceItem(nodes_[position - 1].item);
+            } else {
+                LogLine(4, {}, "no USB camera at position %d (%zu found)", position, nodes_.size());
+            }
+        }
+        if (pictures) SaveWindowPicture(dir + QStringLiteral("/velmora-usb.png"));
+    }
+    if (startup_.openIp.empty() && !pictures) {
+        emit startupActionsDone();
+        return;
+    }
+    if (searchMode_ != 0) SwitchToNetworkMode();
+    for (const std::string& address : startup_.openIp) {
+        auto item = std::find_if(nodes_.begin(), nodes_.end(),
+                                 [&](const DeviceNode& n) { return address == n.address; });
+        if (item != nodes_.end()) {
+            tree_->setCurrentItem(item->item);
+            OpenDeviceItem(item->item);
+            continue;
+        }
+        // Not (yet) found by the search: open it directly, as the tree would.
+        DeviceNode node;
+        CopyUtf8Field(node.address, sizeof node.address, address);
+        node.item = new QTreeWidgetItem(found_, QStringList{QString::fromStdString(address)});
+        nodes_.push_back(node);
+        OpenDeviceItem(node.item);
+    }
+    if (!pictures) {
+        emit startupActionsDone();
+        return;
+    }
+    // Wait until every pane that plays shows a picture, then take the picture and end.
+    auto* poll = new QTimer(this);
+    auto waited = std::make_shared<int>(0);
+    connect(poll, &QTimer::timeout, this, [this, poll, waited] {
+        *waited += 100;
+        bool ready = true;
+        for (int i = 0; i < 4; ++i) {
+            if (panes_->Pane(i).decoderPort.load() >= 0 && !panes_->Widget(i)->HasPicture()) ready = false;
+        }
+        if (!ready && *waited < startup_.pictureWaitMs) return;
+        poll->stop();
+        poll->deleteLater();
+        FinishStartupPictures();
+    });
+    poll->start(100);
+}
+
+void CVelmoraDlg::FinishStartupPictures() {
+    // A little longer, so the panes show the latest picture rather than the first.
+    QTimer::singleShot(500, this, [this] {
+        SaveWindowPicture(QString::fromStdString(startup_.screenshotDir) + QStringLiteral("/velmora-ip.png"));
+        emit startupActionsDone();
+        close();
+    });
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,214 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+
+#include "transport/net/bsc_search.h"
+#include "transport/usb/cusb_device.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The program's main window "Lumivex": the device tree above the PTZ pane on the left, and on the
+// right either the four live video panes (network mode) or the USB camera's parameter pages with
+// their four buttons (USB mode). Menus: "通讯" (IP / USB), "配置", "画面" (1*1 / 2*2), "升级", and
+// the About item after them.
+//
+// The window owns the USB transport, the pages' host, the panes and the PTZ pane; it reads
+// toolscfg.ini in the home folder when it is built and writes window size, mode and layout back
+// when it goes. Every camera exchange is synchronous on the user-interface thread, as everywhere
+// in the program; live video is decoded on the decoder's threads.
+// Thread-bound: the user-interface thread.
+namespace velmora::ui {
+
+struct MainLayoutSizes;
+class CPtzSimpleCtrl;
+class UsbParamsHost;
+class VideoPanes;
+class PaneBackend;
+
+namespace main_ids {
+inline constexpr int kTree = 1471;
+inline constexpr int kInstruction = 1511;
+inline constexpr int kAbout = 16;
+inline constexpr int kMenuIp = 32818;
+inline constexpr int kMenuUsb = 32819;
+inline constexpr int kMenuConfig = 32815;
+inline constexpr int kMenuLayout1 = 32822;
+inline constexpr int kMenuLayout2 = 32823;
+inline constexpr int kMenuUpgrade = 32830;
+inline constexpr int kMenuRefreshList = 32824;
+inline constexpr int kMenuCloseVideo = 32827;
+inline constexpr int kMenuCloseAllVideo = 32828;
+inline constexpr int kStartTimer = 1001;
+// Menu-bar positions whose enabling depends on the mode.
+inline constexpr int kPosConfig = 1;
+inline constexpr int kPosLayout = 2;
+inline constexpr int kPosUpgrade = 3;
+}  // namespace main_ids
+
+// The library calls the window makes at start and at shutdown and for the LAN search; the
+// default forwards to ORVEX_Init / ORVEX_Cleanup and the BSC_ functions, tests record them.
+class MainSystem {
+public:
+    virtual ~MainSystem() = default;
+    virtual int NetInit();
+    virtual int NetCleanup();
+    virtual int SearchInit();
+    virtual int SearchCount();
+    virtual int SearchDevices(BSC_DeviceInfo* records, int* count);
+    virtual int SearchDeInit();
+    virtual int SetSearchTargets(const char* targets);
+};
+
+// One device item of the tree.
+struct DeviceNode {
+    char address[32] = {};  // network mode: the camera's IPv4 text
+    int32_t usbHandle = 0;  // USB mode: the device's handle
+    char usbName[32] = {};  // USB mode: its DeviceName (CP936)
+    QTreeWidgetItem* item = nullptr;
+};
+
+// What the window does on its own once the first search has run (the program's command-line
+// options): open USB cameras by their position in the list, open network cameras in panes, and
+// save pictures of the window in both modes and end.
+struct StartupActions {
+    std::vector<int> openUsb;          // 1-based positions in the USB device list
+    std::vector<std::string> openIp;   // dotted IPv4 addresses
+    std::string screenshotDir;         // empty: no pictures, the window stays open
+    int pictureWaitMs = 15000;         // longest wait for the panes' first pictures
+};
+
+struct MainWindowSetup {
+    std::string homeDir;                 // where toolscfg.ini and APP_LOG/ live; ends in '/'
+    MainSystem* system = nullptr;        // null: the real libraries
+    PaneBackend* paneBackend = nullptr;  // null: the real network library and decoder
+    std::unique_ptr<HidBackend> hid;     // null: the default HID backend
+    int firstSearchDelayMs = 1000;       // the start-up timer; negative: no timer (tests)
+    bool setUpLogging = true;            // tests that run many windows in one process skip it
+};
+
+class CVelmoraDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CVelmoraDlg(MainWindowSetup setup, QWidget* parent = nullptr);
+    ~CVelmoraDlg() override;
+
+    // Rebuilds the device items for the current mode.
+    void RefreshDeviceTree();
+    // Places every child for the current mode and `layout`.
+    void LayoutMainWindow(int layout);
+    // The menu commands.
+    void SwitchToNetworkMode();
+    void SwitchToUsbMode();
+    void SetVideoLayout(int layout);
+    void OpenImageParams();
+    void OpenUpgrade();
+    // The double-click on a device item; the fixed items do nothing. False when `item` is not a
+    // device item.
+    bool OpenDeviceItem(QTreeWidgetItem* item);
+    // Which context menu a right click at `globalPos` shows (none: nullptr); `contextPane`
+    // receives the pane under it (-1 if none), as the commands of the video menu use it.
+    QMenu* ContextMenuAt(const QPoint& globalPos);
+    // The video menu's commands for the pane of the last right click.
+    void CloseContextPane();
+    void CloseAllPanes();
+    // The shutdown steps (LAN search, panes, network library, USB devices, configuration); runs
+    // once, from the destructor unless called before.
+    void Shutdown();
+    void SetStartupActions(StartupActions actions) { startup_ = std::move(actions); }
+    // The "升级" command's window; until one is set the command does nothing.
+    using UpgradeOpener = std::function<void(QWidget* parent, std::vector<UsbDeviceEntry> devices)>;
+    void SetUpgradeOpener(UpgradeOpener opener) { upgradeOpener_ = std::move(opener); }
+
+    int SearchMode() const { return searchMode_; }
+    int VideoLayout() const { return layout_; }
+    const std::string& ConfigPath() const { return configPath_; }
+    const std::string& UserName() const { return user_; }
+    const std::vector<DeviceNode>& DeviceNodes() const { return nodes_; }
+    QTreeWidget* Tree() const { return tree_; }
+    QTreeWidgetItem* FoundItem() const { return found_; }
+    QWidget* Client() const;
+    QMenuBar* MenuBar() const { return menuBar_; }
+    QAction* MenuAction(int commandId) const;
+    QAction* MenuBarItem(int position) const;
+    QMenu* DeviceListMenu() const { return deviceListMenu_; }
+    QMenu* VideoMenu() const { return videoMenu_; }
+    int ContextPane() const { return contextPane_; }
+    VideoPanes& Panes() const { return *panes_; }
+    CPtzSimpleCtrl* Ptz() const { return ptz_; }
+    UsbParamsHost& UsbHost() const { return *usbHost_; }
+    CUSBDevice& Usb() const { return *usb_; }
+    QLabel* Instruction() const { return instruction_; }
+    // Saves a picture of the whole window (menu bar included) as PNG. False on failure.
+    bool SaveWindowPicture(const QString& path);
+
+signals:
+    // The start-up actions have run (and, with a picture folder, the pictures are saved).
+    void startupActionsDone();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    class ClientArea;
+    friend class ClientArea;
+
+    MainLayoutSizes ChildSizes() const;
+    void BuildMenus();
+    void BuildTree();
+    void EnableMenusForMode();
+    void OnClientResized(const QSize& size);
+    void PaintClient(QPainter& painter);
+    void OnFirstSearchTimer();
+    void RunStartupActions();
+    void FinishStartupPictures();
+    void ShowAbout();
+
+    std::string homeDir_;
+    std::string configPath_;
+    std::unique_ptr<MainSystem> ownSystem_;
+    MainSystem* system_ = nullptr;
+    std::unique_ptr<CUSBDevice> usb_;
+    int searchMode_ = 1;
+    int layout_ = 2;
+    std::string user_ = "admin";
+    std::string password_ = "pelno";
+    std::vector<uint16_t> vendorIds_;
+
+    QMenuBar* menuBar_ = nullptr;
+    ClientArea* client_ = nullptr;
+    QTreeWidget* tree_ = nullptr;
+    QTreeWidgetItem* root_ = nullptr;
+    QTreeWidgetItem* found_ = nullptr;
+    std::vector<DeviceNode> nodes_;
+    QMenu* deviceListMenu_ = nullptr;
+    QMenu* videoMenu_ = nullptr;
+    int contextPane_ = -1;
+    std::unique_ptr<UsbParamsHost> usbHost_;
+    std::unique_ptr<VideoPanes> panes_;
+    CPtzSimpleCtrl* ptz_ = nullptr;
+    QLabel* instruction_ = nullptr;
+    std::vector<std::pair<int, QAction*>> actions_;
+    UpgradeOpener upgradeOpener_;
+    StartupActions startup_;
+    QSize lastClientSize_;
+    bool initialised_ = false;
+    bool shutDown_ = false;
+};
+
+}  // namespace velmora::ui

@@ -1,0 +1,334 @@
+// The main window: its layout arithmetic, configuration round trip, modes and menus, the device
+// tree against simulated USB cameras, a network camera playing in a pane, and the shutdown order.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
+#include "sim/net_cameras.h"
+#include "sim/usb_server.h"
+
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "platform/profile_file.h"
+#include "transport/net/orvex_sdk.h"
+#include "transport/usb/sim_hid_backend.h"
+#include "ui/controls/ptz_simple_ctrl.h"
+#include "ui/main/main_layout.h"
+#include "ui/main/velmora_dlg.h"
+#include "ui/main/video_panes.h"
+#include "ui/params/picture_page.h"
+#include "ui/params/shutter_table.h"
+#include "ui/params/usb_params_host.h"
+#include "ui/params/white_balance_page.h"
+#include "ui/ui_test_support.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace velmora;
+using namespace velmora::ui;
+
+namespace {
+
+// Records the library calls of the window in order; the LAN search reports `found`.
+class RecordingSystem : public MainSystem {
+public:
+    explicit RecordingSystem(std::vector<std::string>* log) : log_(log) {}
+    int NetInit() override { return Note("NetInit") + ORVEX_Init(0); }
+    int NetCleanup() override { return Note("NetCleanup") + ORVEX_Cleanup(); }
+    int SearchInit() override { return Note("SearchInit"); }
+    int SearchDeInit() override { return Note("SearchDeInit"); }
+    int SetSearchTargets(const char*) override { return 0; }
+    int SearchCount() override { return static_cast<int>(found.size()); }
+    int SearchDevices(BSC_DeviceInfo* records, int* count) override {
+        int n = std::min(*count, static_cast<int>(found.size()));
+        for (int i = 0; i < n; ++i) std::snprintf(records[i].ip, sizeof records[i].ip, "%s", found[i].c_str());
+        *count = n;
+        return 0;
+    }
+    std::vector<std::string> found;
+
+private:
+    int Note(const char* what) {
+        log_->push_back(what);
+        return 0;
+    }
+    std::vector<std::string>* log_;
+};
+
+// Forwards to the real libraries and records the closing calls.
+class RecordingPanes : public PaneBackend {
+public:
+    explicit RecordingPanes(std::vector<std::string>* log) : log_(log) {}
+    int Login(const LoginInfo& info) override { return DefaultPaneBackend().Login(info); }
+    int LastError() override { return DefaultPaneBackend().LastError(); }
+    int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override {
+        return DefaultPaneBackend().StartRealPlay(session, stream, cb, user);
+    }
+    int StopRealPlay(int handle) override {
+        log_->push_back("StopRealPlay");
+        return DefaultPaneBackend().StopRealPlay(handle);
+    }
+    int LogOut(int session) override {
+        log_->push_back("LogOut");
+        return DefaultPaneBackend().LogOut(session);
+    }
+    int OpenStream() override { return DefaultPaneBackend().OpenStream(); }
+    int PlayEx(int port, FrameSink* sink) override { return DefaultPaneBackend().PlayEx(port, sink); }
+    int VideoClose(int port) override {
+        log_->push_back("VideoClose");
+        return DefaultPaneBackend().VideoClose(port);
+    }
+
+private:
+    std::vector<std::string>* log_;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        window_.reset();
+        ShutterTable::Shared().Reset();
+        WbModeTable::Shared().Clear();
+        if (usb_) usb_->Stop();
+        if (net_) net_->Stop();
+    }
+
+    std::string Home() const { return home_.path().toStdString() + "/"; }
+
+    void ServeUsb(int count) {
+        std::vector<sim::UsbCameraConfig> cams;
+        for (int i = 1; i <= count; ++i) {
+            sim::UsbCameraConfig c;
+            c.name = "cam0" + std::to_string(i);
+            c.model.identity = sim::CameraModel::DefaultIdentity(i);
+            cams.push_back(std::move(c));
+        }
+        fs::create_directories(Home() + "usb");
+        usb_ = std::make_unique<sim::UsbServer>(Home() + "usb", std::move(cams));
+        std::string error;
+        ASSERT_EQ(usb_->Start(&error), 0) << error;
+    }
+
+    // A network camera on the camera port of an address of its own.
+    void ServeNet(const std::string& address) {
+        sim::NetCameraConfig c;
+        c.address = address;
+        c.answerSearch = false;
+        c.width = 320;
+        c.height = 240;
+        c.model.identity = sim::CameraModel::DefaultIdentity(1);
+        std::vector<sim::NetCameraConfig> configs;
+        configs.push_back(std::move(c));
+        net_ = std::make_unique<sim::NetCameras>(std::move(configs));
+        std::string error;
+        ASSERT_EQ(net_->Start(&error), 0) << error;
+    }
+
+    CVelmoraDlg& Open() {
+        MainWindowSetup setup;
+        setup.homeDir = Home();
+        setup.system = &system_;
+        setup.paneBackend = &panes_;
+        setup.hid = std::make_unique<SimHidBackend>(Home() + "usb");
+        setup.firstSearchDelayMs = -1;
+        setup.setUpLogging = false;
+        window_ = std::make_unique<CVelmoraDlg>(std::move(setup));
+        CUSBDevice::Timing t = window_->Usb().GetTiming();
+        t.settleAfterOpen = 0ms;
+        window_->Usb().SetTiming(t);
+        return *window_;
+    }
+
+    QTemporaryDir home_;
+    test::RecordingMessages messages_;
+    std::vector<std::string> calls_;
+    RecordingSystem system_{&calls_};
+    RecordingPanes panes_{&calls_};
+    std::unique_ptr<sim::UsbServer> usb_;
+    std::unique_ptr<sim::NetCameras> net_;
+    std::unique_ptr<CVelmoraDlg> window_;
+};
+
+}  // namespace
+
+TEST(MainLayout, UsbModePlacesTheButtonsRightToLeftAndThePagesInTwoColumns) {
+    MainLayoutSizes s;
+    s.usbMode = true;
+    s.client = {1000, 700};
+    s.ptz = {200, 250};
+    s.instruction = {300, 20};
+    s.restore = {80, 24};
+    s.refresh = {40, 24};
+    s.exportButton = {60, 24};
+    s.importButton = {60, 24};
+    s.picture = {300, 150};
+    s.whiteBalance = {300, 200};
+    s.enhance = {300, 120};
+    s.exposure = {320, 260};
+    s.focus = {320, 110};
+    s.video = {320, 90};
+    const MainLayoutRects r = ComputeMainLayout(s);
+    EXPECT_EQ(r.ptz, QRect(0, 450, 200, 250));
+    EXPECT_EQ(r.tree, QRect(0, 0, 200, 450));
+    EXPECT_EQ(r.instruction, QRect(700, 670, 300, 20));
+    EXPECT_EQ(r.restore, QRect(910, 636, 80, 24));
+    EXPECT_EQ(r.refresh, QRect(860, 636, 40, 24));
+    EXPECT_EQ(r.exportButton, QRect(780, 636, 60, 24));
+    EXPECT_EQ(r.importButton, QRect(710, 636, 60, 24));
+    EXPECT_EQ(r.picture, QRect(210, 10, 300, 150));
+    EXPECT_EQ(r.whiteBalance, QRect(210, 160, 300, 200));
+    EXPECT_EQ(r.enhance, QRect(210, 360, 300, 120));
+    EXPECT_EQ(r.exposure, QRect(510, 10, 320, 260));
+    EXPECT_EQ(r.focus, QRect(510, 270, 320, 110));
+    EXPECT_EQ(r.video, QRect(510, 380, 320, 90));
+
+    s.usbMode = false;
+    const MainLayoutRects n = ComputeMainLayout(s);
+    EXPECT_EQ(n.ptz, r.ptz);
+    EXPECT_EQ(n.tree, r.tree);
+    EXPECT_TRUE(n.picture.isNull());
+}
+
+TEST_F(MainWindowTest, FirstRunDefaultsAndTheConfigurationWrittenOnClose) {
+    CVelmoraDlg& w = Open();
+    EXPECT_EQ(w.windowTitle(), "Lumivex");
+    EXPECT_EQ(w.SearchMode(), 1);
+    EXPECT_EQ(w.VideoLayout(), 2);
+    EXPECT_EQ(w.UserName(), "admin");
+    // USB mode: "配置" and "画面" grey, "升级" enabled; the pages show, the panes do not.
+    EXPECT_TRUE(w.MenuBarItem(0)->isEnabled());
+    EXPECT_FALSE(w.MenuBarItem(main_ids::kPosConfig)->isEnabled());
+    EXPECT_FALSE(w.MenuBarItem(main_ids::kPosLayout)->isEnabled());
+    EXPECT_TRUE(w.MenuBarItem(main_ids::kPosUpgrade)->isEnabled());
+    EXPECT_FALSE(w.UsbHost().Picture()->isHidden());
+    EXPECT_TRUE(w.Panes().Widget(0)->isHidden());
+    EXPECT_TRUE(w.FoundItem()->isExpanded());
+    w.resize(1111, 777);
+    const std::string path = w.ConfigPath();
+    window_.reset();
+
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("[WIN_SIZE]"), std::string::npos) << text;
+    EXPECT_NE(text.find("[SEARCH_MODE]"), std::string::npos);
+    EXPECT_NE(text.find("[WINS_MODE]"), std::string::npos);
+    EXPECT_EQ(text.find("LOGIN_INFO"), std::string::npos);
+    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Width", 0), 1111);
+    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Height", 0), 777);
+
+    // The next run comes back in that size, mode and layout; other lines stay.
+    ASSERT_TRUE(ProfileFile(path).WriteString("SEARCH_MODE", "Mode", "0"));
+    ASSERT_TRUE(ProfileFile(path).WriteString("WINS_MODE", "Mode", "1"));
+    ASSERT_TRUE(ProfileFile(path).WriteString("LOGIN_INFO", "Username", "operator"));
+    CVelmoraDlg& again = Open();
+    EXPECT_EQ(again.size(), QSize(1111, 777));
+    EXPECT_EQ(again.SearchMode(), 0);
+    EXPECT_EQ(again.VideoLayout(), 1);
+    EXPECT_EQ(again.UserName(), "operator");
+    EXPECT_TRUE(again.MenuBarItem(main_ids::kPosConfig)->isEnabled());
+    EXPECT_FALSE(again.MenuBarItem(main_ids::kPosUpgrade)->isEnabled());
+    window_.reset();
+    EXPECT_EQ(ProfileFile(path).GetString("LOGIN_INFO", "Username", ""), "operator");
+}
+
+TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsThePages) {
+    ServeUsb(2);
+    usb_->Model(1).Set("Luminance", 91);
+    CVelmoraDlg& w = Open();
+    w.RefreshDeviceTree();
+    w.RefreshDeviceTree();
+    ASSERT_EQ(w.DeviceNodes().size(), 2u);
+    EXPECT_EQ(w.FoundItem()->childCount(), 2);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(w.DeviceNodes()[i].item, w.FoundItem()->child(static_cast<int>(i)));
+
+    // Fixed items do nothing; the second camera's values reach the pages.
+    EXPECT_FALSE(w.OpenDeviceItem(w.FoundItem()));
+    ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[1].item));
+    EXPECT_TRUE(messages_.shown.empty()) << messages_.shown.front();
+    EXPECT_EQ(w.UsbHost().CurrentHandle(), w.DeviceNodes()[1].usbHandle);
+    EXPECT_EQ(w.UsbHost().Picture()->Value(picture_ids::kBrightnessSlider), 91);
+    EXPECT_EQ(w.Ptz()->Target().handle, w.DeviceNodes()[1].usbHandle);
+    EXPECT_EQ(w.Ptz()->Target().port, 0);
+    EXPECT_TRUE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+
+    // A page change goes to that camera at once.
+    EXPECT_EQ(w.UsbHost().Picture()->SendField("Luminance", 33), 0);
+    EXPECT_EQ(usb_->Model(1).Get("Luminance"), 33);
+    EXPECT_NE(usb_->Model(0).Get("Luminance"), 33);
+
+    // A refresh forgets the current camera; the buttons stay enabled.
+    w.RefreshDeviceTree();
+    EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);
+    EXPECT_TRUE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+}
+
+TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
+    ServeNet("127.0.0.61");
+    system_.found = {"127.0.0.61"};
+    CVelmoraDlg& w = Open();
+    w.SwitchToNetworkMode();
+    EXPECT_TRUE(w.UsbHost().Picture()->isHidden());
+    EXPECT_FALSE(w.Panes().Widget(3)->isHidden());
+    ASSERT_EQ(w.DeviceNodes().size(), 1u);
+    EXPECT_EQ(w.FoundItem()->child(0)->text(0), "127.0.0.61");
+
+    // "配置" with no session in the current pane.
+    w.OpenImageParams();
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0], "未选中！");
+
+    ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[0].item));
+    ASSERT_GE(w.Panes().Pane(0).session, 0) << (messages_.shown.empty() ? "" : messages_.shown.back());
+    EXPECT_EQ(w.Ptz()->Target().handle, w.Panes().Pane(0).session);
+    EXPECT_EQ(w.Ptz()->Target().address, "127.0.0.61");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Panes().Widget(0)->HasPicture(); }, 20000));
+
+    // Layout changes leave the stream running; the context menu finds the pane and the tree.
+    w.SetVideoLayout(1);
+    EXPECT_GE(w.Panes().Pane(0).session, 0);
+    EXPECT_TRUE(w.Panes().Widget(1)->isHidden());
+    const QPoint paneCentre = w.Panes().Widget(0)->mapToGlobal(w.Panes().Widget(0)->rect().center());
+    EXPECT_EQ(w.ContextMenuAt(paneCentre), w.VideoMenu());
+    EXPECT_EQ(w.ContextPane(), 0);
+    EXPECT_EQ(w.ContextMenuAt(w.Tree()->mapToGlobal(QPoint(5, 5))), w.DeviceListMenu());
+    EXPECT_EQ(w.ContextPane(), -1);
+    EXPECT_EQ(w.ContextMenuAt(w.Ptz()->mapToGlobal(QPoint(5, 5))), nullptr);
+
+    calls_.clear();
+    w.Shutdown();
+    const std::vector<std::string> expected{"SearchDeInit", "VideoClose", "StopRealPlay", "LogOut", "NetCleanup"};
+    EXPECT_EQ(calls_, expected);
+    EXPECT_EQ(ProfileFile(w.ConfigPath()).GetInt("SEARCH_MODE", "Mode", -1), 0);
+    EXPECT_EQ(ProfileFile(w.ConfigPath()).GetInt("WINS_MODE", "Mode", -1), 1);
+}
+
+TEST_F(MainWindowTest, SwitchingToUsbClosesThePanesOfTheLayoutAndEnterDoesNotClose) {
+    ServeNet("127.0.0.62");
+    system_.found = {"127.0.0.62"};
+    CVelmoraDlg& w = Open();
+    w.SwitchToNetworkMode();
+    ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[0].item));
+    ASSERT_GE(w.Panes().Pane(0).session, 0);
+    w.show();
+    QTest::keyClick(&w, Qt::Key_Return);
+    EXPECT_TRUE(w.isVisible());
+    calls_.clear();
+    w.SwitchToUsbMode();
+    EXPECT_EQ(w.Panes().Pane(0).session, -1);
+    EXPECT_EQ(calls_, (std::vector<std::string>{"VideoClose", "StopRealPlay", "LogOut"}));
+    EXPECT_FALSE(w.MenuBarItem(main_ids::kPosConfig)->isEnabled());
+    // In USB mode the hidden panes offer no video menu.
+    const QPoint pagePoint = w.UsbHost().Picture()->mapToGlobal(QPoint(10, 10));
+    EXPECT_EQ(w.ContextMenuAt(pagePoint), nullptr);
+}
