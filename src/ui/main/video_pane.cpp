@@ -1,0 +1,190 @@
+#include "ui/main/video_pane.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include "platform/decoder/xplay.h"
+
+namespace velmora::ui {
+
+namespace {
+
+class OrvexXPlayBackend final : public PaneBackend {
+public:
+    int Login(const LoginInfo& info) override { return ORVEX_Login(info, nullptr, 0, 0, 0, 0); }
+    int LastError() override { return ORVEX_GetLastError(); }
+    int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override {
+        return ORVEX_StartRealPlay(session, 0, stream, cb, user);
+    }
+    int StopRealPlay(int handle) override { return ORVEX_StopRealPlay(handle); }
+    int LogOut(int session) override { return ORVEX_LogOut(session); }
+    int OpenStream() override { return X_OpenStream(0, 0); }
+    int PlayEx(int port, FrameSink* sink) override { return X_PlayEx(port, sink); }
+    int VideoClose(int port) override { return X_VideoClose(port); }
+};
+
+// Posted by the presenting thread when a new picture waits; at most one is queued at a time.
+const QEvent::Type kPictureEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Every this many pictures one is asked for at its own size, to notice a camera that changed its
+// picture size (four seconds at 25 pictures per second).
+constexpr int kProbeInterval = 100;
+
+}  // namespace
+
+PaneBackend& DefaultPaneBackend() {
+    static OrvexXPlayBackend backend;
+    return backend;
+}
+
+VideoPaneWidget::VideoPaneWidget(int index, QWidget* parent)
+    : QWidget(parent), index_(std::clamp(index, 0, 3)) {
+    const QString name = QStringLiteral("video%1").arg(index_);
+    setObjectName(name);
+    setAccessibleName(name);
+    // Every paint covers the whole widget.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+    boxWidth_.store(width());
+    boxHeight_.store(height());
+}
+
+VideoPaneWidget::~VideoPaneWidget() {
+    // Waits for a call in progress; the decoder never calls this widget again.
+    if (backend_ && port_ >= 0) backend_->PlayEx(port_, nullptr);
+}
+
+void VideoPaneWidget::SetAttachment(PaneBackend* backend, int port) {
+    backend_ = port >= 0 ? backend : nullptr;
+    port_ = backend_ ? port : -1;
+}
+
+QRect VideoPaneWidget::FitRect(QSize picture, QSize box) {
+    if (picture.isEmpty() || box.isEmpty()) return {};
+    int64_t w = box.width();
+    int64_t h = (w * picture.height() + picture.width() / 2) / picture.width();
+    if (h > box.height()) {
+        h = box.height();
+        w = (h * picture.width() + picture.height() / 2) / picture.height();
+    }
+    w = std::clamp<int64_t>(w, 1, box.width());
+    h = std::clamp<int64_t>(h, 1, box.height());
+    return QRect(static_cast<int>((box.width() - w) / 2), static_cast<int>((box.height() - h) / 2),
+                 static_cast<int>(w), static_cast<int>(h));
+}
+
+void VideoPaneWidget::TargetSize(int* w, int* h) {
+    const QSize box(boxWidth_.load(), boxHeight_.load());
+    std::lock_guard<std::mutex> lock(mu_);
+    askedNative_ = sourceSize_.isEmpty() || sinceProbe_ >= kProbeInterval || box.isEmpty();
+    if (askedNative_) return;  // 0 x 0: the picture's own size
+    const QRect fit = FitRect(sourceSize_, box);
+    *w = fit.width();
+    *h = fit.height();
+}
+
+void VideoPaneWidget::OnFrame(const uint8_t* pixels, int width, int height, int stride) {
+    if (!pixels || width <= 0 || height <= 0 || stride < 4 * width) return;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (askedNative_) {
+            sourceSize_ = QSize(width, height);
+            sinceProbe_ = 0;
+        } else {
+            ++sinceProbe_;
+        }
+        if (pending_.width() != width || pending_.height() != height)
+            pending_ = QImage(width, height, QImage::Format_RGB32);
+        if (pending_.isNull()) return;  // out of memory: skip this picture
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(pending_.scanLine(y), pixels + static_cast<ptrdiff_t>(y) * stride, rowBytes);
+        hasNew_ = true;
+    }
+    received_.fetch_add(1);
+    hasPicture_.store(true);
+    if (!updatePosted_.exchange(true)) QCoreApplication::postEvent(this, new QEvent(kPictureEvent));
+}
+
+bool VideoPaneWidget::event(QEvent* e) {
+    if (e->type() != kPictureEvent) return QWidget::event(e);
+    // Cleared before looking, so a picture arriving from now on posts again.
+    updatePosted_.store(false);
+    bool waiting = false;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        waiting = hasNew_;
+    }
+    if (waiting) update();
+    return true;
+}
+
+void VideoPaneWidget::ClearPicture() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        pending_ = QImage();
+        hasNew_ = false;
+        sourceSize_ = QSize();
+        sinceProbe_ = 0;
+    }
+    shown_ = QImage();
+    hasPicture_.store(false);
+    update();
+}
+
+void VideoPaneWidget::paintEvent(QPaintEvent*) {
+    bool fresh = false;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (hasNew_) {
+            // The presenting thread writes its next picture into the buffer shown until now.
+            std::swap(pending_, shown_);
+            hasNew_ = false;
+            fresh = true;
+        }
+    }
+    QPainter painter(this);
+    const QRect target = FitRect(shown_.size(), size());
+    if (target.isEmpty()) {
+        painter.fillRect(rect(), Qt::black);
+    } else {
+        // Black bars around the picture only.
+        const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
+        for (const QRect& r : bars) painter.fillRect(r, Qt::black);
+        if (target.size() == shown_.size()) {
+            painter.drawImage(target.topLeft(), shown_);
+        } else {
+            // A picture of another size: the first one, one probing the camera's size, or the
+            // last one after the pane was resized.
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(target, shown_);
+        }
+    }
+    if (fresh) painted_.fetch_add(1);
+}
+
+void VideoPaneWidget::resizeEvent(QResizeEvent* e) {
+    boxWidth_.store(e->size().width());
+    boxHeight_.store(e->size().height());
+    QWidget::resizeEvent(e);
+}
+
+void VideoPaneWidget::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        e->accept();
+        emit clicked();
+        return;
+    }
+    QWidget::mousePressEvent(e);
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include <QImage>
+#include <QWidget>
+
+#include "platform/decoder/frame_sink.h"
+#include "transport/net/orvex_sdk.h"
+
+// One live video pane of the main window: the record of the handles a pane holds, the calls a
+// pane makes into the network library and the decoder, and the widget that shows the pictures.
+namespace velmora::ui {
+
+namespace video_ids {
+// Control ids of the pane windows "video0" to "video3".
+inline constexpr int kPane[4] = {1445, 1453, 1454, 1455};
+}  // namespace video_ids
+
+// The handles of one pane. Closing a pane resets the three handles to -1 and keeps the address
+// and port of the camera last opened in it. decoderPort is atomic because the network library's
+// receive thread reads it in VideoPanes::OnRealData while the user-interface thread opens and
+// closes the pane; every other field is touched by the user-interface thread only.
+struct VideoPane {
+    char address[32] = {};
+    int32_t port = 0;
+    int32_t session = -1;
+    int32_t realPlay = -1;
+    std::atomic<int32_t> decoderPort{-1};
+};
+
+// The calls a pane makes. The default forwards to the ORVEX_ and X_ functions; tests substitute a
+// recorder to check the order of the calls and to produce failures.
+class PaneBackend {
+public:
+    virtual ~PaneBackend() = default;
+    virtual int Login(const LoginInfo& info) = 0;  // ORVEX_Login(info, nullptr, 0, 0, 0, 0)
+    virtual int LastError() = 0;                   // ORVEX_GetLastError
+    virtual int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) = 0;
+    virtual int StopRealPlay(int handle) = 0;
+    virtual int LogOut(int session) = 0;
+    virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
+    virtual int PlayEx(int port, FrameSink* sink) = 0;
+    virtual int VideoClose(int port) = 0;
+};
+
+// The process-wide backend over the real network library and decoder.
+PaneBackend& DefaultPaneBackend();
+
+// A pane window: black, showing the latest picture of its decoder port scaled into it with the
+// picture's aspect ratio kept (centred, black bars at the sides or at top and bottom).
+//
+// It is the port's FrameSink. TargetSize and OnFrame run on the decoder's presenting thread:
+// TargetSize asks for the picture already fitted into the widget, so the scaling is done there and
+// not on the user-interface thread; OnFrame copies the picture into a one-picture slot under a
+// mutex and posts one update to the user-interface thread only if none is pending, so the event
+// queue never fills with stale pictures. Everything else is thread-bound to the user-interface
+// thread. The widget must be detached from its port (X_PlayEx(port, nullptr) or X_VideoClose)
+// before it is destroyed; the owner of the port does this, and a widget still attached when it is
+// destroyed detaches itself through the port recorded with SetAttachment.
+//
+// Its objectName and accessible name are "video0" to "video3". A left click emits clicked(); other
+// buttons are left to the parent (the main window's context menu).
+class VideoPaneWidget : public QWidget, public FrameSink {
+    Q_OBJECT
+
+public:
+    VideoPaneWidget(int index, QWidget* parent = nullptr);
+    ~VideoPaneWidget() override;
+
+    int Index() const { return index_; }
+    int ControlId() const { return video_ids::kPane[index_]; }
+
+    // Pictures handed over by the decoder, and those that reached the screen.
+    uint64_t PicturesReceived() const { return received_.load(); }
+    uint64_t PicturesPainted() const { return painted_.load(); }
+    bool HasPicture() const { return hasPicture_.load(); }
+
+    // Forgets the picture (the pane shows black) and the source size; for a pane being closed,
+    // once its port no longer calls the widget.
+    void ClearPicture();
+
+    // The port the widget is attached to as its sink, recorded so that a widget destroyed while
+    // still attached detaches itself first (port -1: none).
+    void SetAttachment(PaneBackend* backend, int port);
+
+    // The rectangle a picture of `picture` size takes in a `box`: as large as fits with the aspect
+    // ratio kept, centred. Empty when either size is empty.
+    static QRect FitRect(QSize picture, QSize box);
+
+    // FrameSink, on the presenting thread.
+    void OnFrame(const uint8_t* pixels, int width, int height, int stride) override;
+    void TargetSize(int* w, int* h) override;
+
+signals:
+    void clicked();
+
+protected:
+    bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+private:
+    const int index_;
+    PaneBackend* backend_ = nullptr;
+    int port_ = -1;
+    // The widget's size, written on the user-interface thread, read by TargetSize.
+    std::atomic<int> boxWidth_{0};
+    std::atomic<int> boxHeight_{0};
+
+    std::mutex mu_;  // guards the members down to hasNew_
+    // Size of the decoded pictures, learnt from a picture asked for at its own size: the decoder
+    // tells the sink only the size it delivers, so from time to time (and at the start) a picture
+    // is taken unscaled to see whether the camera's size has changed.
+    QSize sourceSize_;
+    bool askedNative_ = false;
+    int sinceProbe_ = 0;
+    QImage pending_;       // latest picture, not yet painted
+    bool hasNew_ = false;  // pending_ holds a picture newer than shown_
+
+    QImage shown_;  // user-interface thread only
+    std::atomic<bool> updatePosted_{false};
+    std::atomic<bool> hasPicture_{false};
+    std::atomic<uint64_t> received_{0};
+    std::atomic<uint64_t> painted_{0};
+};
+
+}  // namespace velmora::ui

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <array>
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+
+#include "transport/net/orvex_sdk.h"
+#include "ui/main/video_pane.h"
+
+class QPainter;
+class QWidget;
+
+// The four live video panes of the main window in network mode: their records, their windows,
+// which pane receives the next camera, opening and closing a pane, the media callback and the
+// pane borders. Thread-bound to the user-interface thread, except OnRealData, which runs on the
+// network library's receive threads.
+namespace velmora::ui {
+
+// Rectangles of the four panes in a client area of clientW x clientH beside a PTZ pane of width
+// ptzWidth: x0 = ptzWidth + 5, y0 = 2, w = clientW - x0 - 10, h = clientH - y0 - 10. Layout 1:
+// pane 0 is (x0, y0, w, h). Otherwise w2 = w / 2, h2 = h / 2 (truncating) and pane i sits at
+// x0 + (i % 2) * (w2 + 5), y0 + (i / 2) * (h2 + 5), w2 x h2. `count` is the number of panes
+// shown (1 or 4); rects beyond it are empty.
+struct PaneGeometry {
+    std::array<QRect, 4> rects;
+    int count = 0;
+};
+PaneGeometry PaneRects(int layout, int clientW, int clientH, int ptzWidth);
+
+// Draws the closed outline one pixel outside each of the first `count` rects with 2-pixel pens,
+// red (255, 0, 0) for rect `highlighted` and black for the others; restores the painter's pen.
+void DrawPaneBorders(QPainter& painter, const QRect* rects, int count, int highlighted);
+
+// Number of panes of a layout. The menu sets only 1 ("1*1") or 2 ("2*2"); a value other than 1
+// read from a hand-edited configuration file counts as four panes everywhere (geometry, borders,
+// the search for a free pane, closing the panes of the layout), so no pane can be running unseen.
+int PaneCount(int layout);
+
+// The pane that receives the next camera: the current one if it is free; otherwise the first free
+// pane of the layout, counting from 0; if all of them are busy, the current one again.
+int ChoosePane(int current, const bool busy[4], int layout);
+
+class VideoPanes : public QObject {
+    Q_OBJECT
+
+public:
+    // Creates the four pane widgets as hidden children of `client` (Place() positions and shows
+    // them). `backend` must outlive this object. A left click on a pane selects it.
+    explicit VideoPanes(QWidget* client, PaneBackend& backend = DefaultPaneBackend(),
+                        QObject* parent = nullptr);
+    // Closes all four panes.
+    ~VideoPanes() override;
+
+    VideoPaneWidget* Widget(int i) const;
+    const VideoPane& Pane(int i) const;
+    int CurrentPane() const { return current_; }
+    int Layout() const { return layout_; }
+    // Stores the layout; running panes are not closed. Call Place() afterwards.
+    void SetLayout(int layout) { layout_ = layout; }
+
+    // Moves the panes of the layout into place (with repainting) and shows them; hides the rest.
+    void Place(int clientW, int clientH, int ptzWidth);
+    void HideAll();
+
+    // Logs in with `info` and shows the camera's stream `streamSelector` in a pane (the pane
+    // chosen by ChoosePane, closed first). Failures are told through velmora::Messages():
+    // "登录失败 错误码为%d" and "请求主码流失败! 错误码为: %d\n" with the library's last error.
+    // Returns 0 when the pane plays, else the negative code of the failed call.
+    int OpenNetworkDevice(const LoginInfo& info, int streamSelector);
+
+    // Releases the pane's decoder port, real play and session, in this order; address and port
+    // are kept. The pane then shows black.
+    void CloseVideoPane(int i);
+    // The panes of the current layout, or all four.
+    void ClosePanesOfLayout();
+    void CloseAll();
+
+    // Makes pane i current and emits selected() with its session, address and port, and
+    // bordersChanged(). An index outside 0..3 is ignored.
+    void SelectVideoPane(int i);
+
+    // DrawPaneBorders for the panes of the current layout, at their window rectangles in the
+    // client's coordinates, the current pane highlighted.
+    void DrawBorders(QPainter& painter) const;
+
+    // The real-play callback; `user` is the pane's VideoPane record. Feeds the pane's decoder
+    // port, or drops the data while the pane has none.
+    static void OnRealData(int realHandle, const unsigned char* data, int length, int type, void* user);
+
+signals:
+    void selected(int session, QString address, int port);
+    void bordersChanged();
+
+private:
+    PaneBackend& backend_;
+    std::array<VideoPane, 4> panes_;
+    std::array<QPointer<VideoPaneWidget>, 4> widgets_;
+    int current_ = 0;
+    int layout_ = 2;
+};
+
+}  // namespace velmora::ui
