@@ -26,9 +26,9 @@ constexpr int kFocusRowY = 30;
 constexpr DuRect kMinusRect{8, 0, 28, kRowHeight};  // y comes from the row
 constexpr DuRect kRowLabelRect{40, 0, 37, kRowHeight};
 constexpr DuRect kPlusRect{81, 0, 28, kRowHeight};
-constexpr DuRect kGroupRect{6, 52, 105, 67};
-constexpr std::array<DuRect, 3> kTileRects{{{16, 66, 25, 20}, {46, 66, 25, 20}, {76, 66, 25, 20}}};
-constexpr std::array<DuRect, 3> kActionRects{{{14, 94, 27, 15}, {45, 94, 27, 15}, {76, 94, 27, 15}}};
+constexpr DuRect kGroupRect{6, 52, 105, 65};
+constexpr std::array<DuRect, 3> kTileRects{{{16, 68, 25, 20}, {46, 68, 25, 20}, {76, 68, 25, 20}}};
+constexpr std::array<DuRect, 3> kActionRects{{{14, 95, 27, 15}, {45, 95, 27, 15}, {76, 95, 27, 15}}};
 
 constexpr DuRect AtRow(DuRect rect, int y) {
     rect.y = y;
