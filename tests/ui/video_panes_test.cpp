@@ -223,6 +223,8 @@ TEST_F(VideoPanesTest, ClicksLayoutsAndClosingTheLayout) {
     QSignalSpy selected(&panes_, &VideoPanes::selected);
     QSignalSpy borders(&panes_, &VideoPanes::bordersChanged);
     VideoPaneWidget* w2 = panes_.Widget(2);
+    // Wired as the main window wires it.
+    QObject::connect(w2, &VideoPaneWidget::clicked, &panes_, [this] { panes_.SelectVideoPane(2); });
     EXPECT_EQ(w2->objectName(), "video2");
     EXPECT_EQ(w2->accessibleName(), "video2");
     EXPECT_EQ(w2->ControlId(), 1454);

@@ -72,7 +72,6 @@ VideoPanes::VideoPanes(QWidget* client, PaneBackend& backend, QObject* parent)
     for (int i = 0; i < 4; ++i) {
         auto* w = new VideoPaneWidget(i, client);
         w->hide();
-        connect(w, &VideoPaneWidget::clicked, this, [this, i] { SelectVideoPane(i); });
         widgets_[i] = w;
     }
 }

@@ -48,7 +48,8 @@ class VideoPanes : public QObject {
 
 public:
     // Creates the four pane widgets as hidden children of `client` (Place() positions and shows
-    // them). `backend` must outlive this object. A left click on a pane selects it.
+    // them). `backend` must outlive this object. The owner connects each widget's clicked() to
+    // SelectVideoPane.
     explicit VideoPanes(QWidget* client, PaneBackend& backend = DefaultPaneBackend(),
                         QObject* parent = nullptr);
     // Closes all four panes.
