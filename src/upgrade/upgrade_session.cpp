@@ -1,0 +1,452 @@
+#include "upgrade/upgrade_session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <chrono>
+#include <utility>
+
+#include "platform/codepage.h"
+#include "platform/unique_fd.h"
+#include "platform/user_messages.h"
+#include "upgrade/upgrade_exchange.h"
+
+namespace velmora {
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval{200};
+constexpr const char* kRebootStatus = "重启成功的设备将从列表删除，稍后请重新手动刷新.";
+
+std::string FieldText(const char* field, size_t size) {
+    const std::string_view raw(field, strnlen(field, size));
+    std::string utf8;
+    if (Cp936ToUtf8(raw, utf8)) return utf8;
+    return std::string(raw);  // not CP936: shown as it came
+}
+
+// Reads the whole file into `out`. 0, or the message to show.
+std::string ReadPackage(UpgradePackage& out) {
+    const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "无法打开文件:" + out.path;
+    UniqueFd file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return "文件读取失败！";
+    const uint64_t length = static_cast<uint64_t>(st.st_size);
+    if (length > UINT32_MAX) return "升级包过大(须小于4GB):" + out.path;
+    out.size = static_cast<uint32_t>(length);
+    out.data.assign(out.size, 0);
+    size_t got = 0;
+    while (got < out.size) {
+        const ssize_t n = ::read(fd, out.data.data() + got, out.size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return "文件读取失败！";
+        got += static_cast<size_t>(n);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string UpgradeTypeName(const std::string& path, int index) {
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    static const char* const kKeywords[] = {"uimage", "uboot", "extrootfs", "rootfs", "terrans", "updata"};
+    for (const char* k : kKeywords)
+        if (lower.find(k) != std::string::npos) return k;
+    return std::to_string(index + 1);
+}
+
+UpgradeSession::UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices,
+                               UpgradeObserver* observer)
+    : usb_(usb), observer_(observer), packages_(std::make_shared<const std::vector<UpgradePackage>>()),
+      stop_(std::make_shared<std::atomic<bool>>(false)),
+      rebootStop_(std::make_shared<std::atomic<bool>>(false)) {
+    for (const UsbDeviceEntry& d : devices) {
+        if (static_cast<int>(rows_.size()) >= kMaxUpgradeRows) break;
+        RowSlot slot;
+        slot.id = nextId_++;
+        slot.row.handle = d.handle;
+        slot.row.name = FieldText(d.name, sizeof d.name);
+        slot.row.model = FieldText(d.productModel, sizeof d.productModel);
+        slot.row.serial = FieldText(d.serial, sizeof d.serial);
+        slot.row.biosVersion = FieldText(d.biosVersion, sizeof d.biosVersion);
+        slot.row.buildDate = FieldText(d.buildDate, sizeof d.buildDate);
+        rows_.push_back(std::move(slot));
+    }
+}
+
+UpgradeSession::~UpgradeSession() {
+    RequestStop();
+    Join();
+}
+
+void UpgradeSession::SetPackagePaths(std::vector<std::string> paths) {
+    std::lock_guard lock(rowsMu_);
+    paths_ = std::move(paths);
+    packagesChanged_ = true;
+}
+
+std::vector<std::string> UpgradeSession::PackagePaths() const {
+    std::lock_guard lock(rowsMu_);
+    return paths_;
+}
+
+std::shared_ptr<const std::vector<UpgradePackage>> UpgradeSession::Packages() const {
+    std::lock_guard lock(rowsMu_);
+    return packages_;
+}
+
+int UpgradeSession::LoadPackages() {
+    std::lock_guard start(startMu_);
+    return LoadPackagesLocked();
+}
+
+int UpgradeSession::LoadPackagesLocked() {
+    std::vector<std::string> paths;
+    {
+        std::lock_guard lock(rowsMu_);
+        if (!packagesChanged_) return 0;
+        // Workers read the current packages; a new list waits until they ended.
+        if (running_.load() > 0) return kUpgradeBusy;
+        paths = paths_;
+        // The old contents go before the new ones are read, so only one set is ever held.
+        packages_ = std::make_shared<const std::vector<UpgradePackage>>();
+    }
+    auto list = std::make_shared<std::vector<UpgradePackage>>();
+    list->reserve(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        UpgradePackage p;
+        p.path = paths[i];
+        p.typeName = UpgradeTypeName(p.path, static_cast<int>(i));
+        list->push_back(std::move(p));
+    }
+    for (UpgradePackage& p : *list) {
+        const std::string failure = ReadPackage(p);
+        if (!failure.empty()) {
+            Messages().Information(failure);
+            return kUpgradeLoadFailed;
+        }
+    }
+    std::lock_guard lock(rowsMu_);
+    packages_ = std::move(list);
+    packagesChanged_ = false;
+    return 0;
+}
+
+int UpgradeSession::Start() {
+    std::lock_guard start(startMu_);
+    if (rebooting_.load() || AnySending()) return kUpgradeBusy;
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    {
+        std::lock_guard lock(threadsMu_);
+        stop_ = stop;
+    }
+    if (int r = LoadPackagesLocked()) return r;
+    std::shared_ptr<const std::vector<UpgradePackage>> packages = Packages();
+
+    {
+        std::lock_guard lock(claimMu_);
+        claimCursor_ = -1;
+    }
+    std::vector<std::pair<int, UpgradeRow>> changes;
+    int workers = 0;
+    {
+        std::lock_guard lock(rowsMu_);
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            RowSlot& s = rows_[i];
+            if (s.row.state == UpgradeRowState::Flashing) {
+                if (s.row.checked) {
+                    s.row.checked = false;
+                    changes.emplace_back(static_cast<int>(i), s.row);
+                }
+                continue;
+            }
+            if (s.hasWorker) continue;  // its worker is just ending; it is not queued twice
+            if (s.row.state != UpgradeRowState::Queued) {
+                s.row.state = UpgradeRowState::Queued;
+                changes.emplace_back(static_cast<int>(i), s.row);
+            }
+            if (s.row.checked) ++workers;
+        }
+    }
+    if (observer_)
+        for (const auto& [index, row] : changes) observer_->RowChanged(index, row);
+
+    std::list<Worker> finished;
+    {
+        std::lock_guard lock(threadsMu_);
+        ReapFinishedLocked(finished);
+        for (int i = 0; i < workers; ++i) {
+            Worker& w = workers_.emplace_back();
+            running_.fetch_add(1);
+            w.thread = std::thread([this, &w, stop, packages] {
+                WorkerMain(stop, packages);
+                running_.fetch_sub(1);
+                w.finished.store(true);
+            });
+        }
+    }
+    for (Worker& w : finished) w.thread.join();
+    return 0;
+}
+
+void UpgradeSession::RequestStop() {
+    {
+        std::lock_guard lock(threadsMu_);
+        stop_->store(true);
+        rebootStop_->store(true);
+    }
+    // Every worker of earlier runs shares one of the flags set above or an older, already set one.
+    std::lock_guard lock(waitMu_);
+    waitCv_.notify_all();
+}
+
+int UpgradeSession::RunningWorkers() const { return running_.load(); }
+
+bool UpgradeSession::AnySending() const {
+    std::lock_guard lock(rowsMu_);
+    return std::any_of(rows_.begin(), rows_.end(),
+                       [](const RowSlot& s) { return s.row.state == UpgradeRowState::Sending; });
+}
+
+bool UpgradeSession::AnySendingOrFlashing() const {
+    std::lock_guard lock(rowsMu_);
+    return std::any_of(rows_.begin(), rows_.end(), [](const RowSlot& s) {
+        return s.row.state == UpgradeRowState::Sending || s.row.state == UpgradeRowState::Flashing;
+    });
+}
+
+bool UpgradeSession::Busy() const { return running_.load() > 0 || AnySending(); }
+
+int UpgradeSession::StartReboot() {
+    std::lock_guard start(startMu_);
+    if (rebooting_.load() || Busy()) return kUpgradeBusy;
+    std::lock_guard lock(threadsMu_);
+    // The previous reboot thread has told its end; it may still be returning from that call.
+    if (rebootThread_.joinable()) retired_.push_back(std::move(rebootThread_));
+    rebootStop_ = std::make_shared<std::atomic<bool>>(false);
+    rebooting_.store(true);
+    rebootThread_ = std::thread([this, stop = rebootStop_] { RebootMain(stop); });
+    return 0;
+}
+
+bool UpgradeSession::Rebooting() const { return rebooting_.load(); }
+
+void UpgradeSession::Join() {
+    for (;;) {
+        std::list<Worker> workers;
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(threadsMu_);
+            workers.splice(workers.end(), workers_);
+            if (rebootThread_.joinable()) threads.push_back(std::move(rebootThread_));
+            for (std::thread& t : retired_) threads.push_back(std::move(t));
+            retired_.clear();
+        }
+        if (workers.empty() && threads.empty()) return;
+        for (Worker& w : workers) w.thread.join();
+        for (std::thread& t : threads) t.join();
+    }
+}
+
+int UpgradeSession::RowCount() const {
+    std::lock_guard lock(rowsMu_);
+    return static_cast<int>(rows_.size());
+}
+
+UpgradeRow UpgradeSession::Row(int index) const {
+    std::lock_guard lock(rowsMu_);
+    if (index < 0 || index >= static_cast<int>(rows_.size())) return {};
+    return rows_[static_cast<size_t>(index)].row;
+}
+
+void UpgradeSession::SetChecked(int index, bool checked) {
+    std::lock_guard lock(rowsMu_);
+    if (index < 0 || index >= static_cast<int>(rows_.size())) return;
+    rows_[static_cast<size_t>(index)].row.checked = checked;
+}
+
+void UpgradeSession::ReapFinishedLocked(std::list<Worker>& out) {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        auto next = std::next(it);
+        if (it->finished.load()) out.splice(out.end(), workers_, it);
+        it = next;
+    }
+}
+
+int UpgradeSession::IndexOfLocked(uint64_t id) const {
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].id == id) return static_cast<int>(i);
+    return -1;
+}
+
+template <typename F>
+void UpgradeSession::Update(uint64_t id, F&& change) {
+    int index;
+    UpgradeRow copy;
+    {
+        std::lock_guard lock(rowsMu_);
+        index = IndexOfLocked(id);
+        if (index < 0) return;
+        UpgradeRow& row = rows_[static_cast<size_t>(index)].row;
+        change(row);
+        copy = row;
+    }
+    if (observer_) observer_->RowChanged(index, copy);
+}
+
+bool UpgradeSession::Claim(uint64_t& id, int32_t& handle) {
+    std::lock_guard cursor(claimMu_);
+    std::lock_guard lock(rowsMu_);
+    const int count = static_cast<int>(rows_.size());
+    if (claimCursor_ >= count) return false;
+    for (int i = claimCursor_ + 1; i < count; ++i) {
+        RowSlot& s = rows_[static_cast<size_t>(i)];
+        if (s.row.checked && s.row.state == UpgradeRowState::Queued && !s.hasWorker) {
+            claimCursor_ = i;
+            s.hasWorker = true;
+            id = s.id;
+            handle = s.row.handle;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool UpgradeSession::Pause(const std::atomic<bool>& stop) {
+    std::unique_lock lock(waitMu_);
+    return !waitCv_.wait_for(lock, kPollInterval, [&] { return stop.load(); });
+}
+
+void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
+                                std::shared_ptr<const std::vector<UpgradePackage>> packages) {
+    uint64_t id = 0;
+    int32_t handle = -1;
+    if (!Claim(id, handle)) return;
+
+    auto fail = [&](std::string text) {
+        Update(id, [&](UpgradeRow& r) {
+            r.state = UpgradeRowState::Failed;
+            r.text = std::move(text);
+        });
+    };
+    int32_t lastStatus = 0;
+    int32_t lastProgress = 0;
+    std::string reply;
+    for (const UpgradePackage& p : *packages) {
+        const char* type = p.typeName.c_str();
+        Update(id, [&](UpgradeRow& r) { r.text = Format("请求升级[%s]...", type); });
+        int res = SendUpgradeRequest(usb_, handle, p.size);
+        if (res < 0) {
+            fail(Format("请求升级失败:%d", res));
+            goto finish;
+        }
+        // Each package is followed to its own end: a 2 kept from the previous package would
+        // otherwise count this one as written before the camera was asked.
+        lastStatus = 0;
+        Update(id, [&](UpgradeRow& r) {
+            r.text = Format("发送升级包[%s]..", type);
+            r.state = UpgradeRowState::Sending;
+        });
+
+        for (size_t offset = 0; !stop->load() && offset < p.size;) {
+            const size_t chunk = std::min<size_t>(p.size - offset, kUpgradeChunkBytes);
+            res = SendUpgradeData(usb_, handle, p.data.data() + offset, chunk, reply);
+            if (res < 0) {
+                fail(Format("升级[%s]失败:%d", type, res));
+                goto finish;
+            }
+            offset += chunk;
+            const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
+            if (!parsed.json) continue;
+            if (parsed.hasStatus) lastStatus = parsed.status;
+            if (parsed.hasProgress) lastProgress = parsed.progress;
+            if (lastProgress < 0) {
+                fail(Format("升级[%s]返回失败:%d", type, lastProgress));
+                goto finish;
+            }
+            Update(id, [&](UpgradeRow& r) {
+                r.text = Format("升级[%s]: %d%%", type, lastProgress);
+                r.percent = lastProgress;
+            });
+        }
+        if (stop->load()) {
+            fail("停止升级");
+            goto finish;
+        }
+        Update(id, [&](UpgradeRow& r) {
+            r.state = UpgradeRowState::Flashing;
+            r.checked = false;
+        });
+
+        while (!stop->load() && lastStatus != 2) {
+            res = QueryUpgradeProgress(usb_, handle, reply);
+            if (res < 0) {
+                fail(Format("升级[%s]失败: %d", type, res));
+                goto finish;
+            }
+            const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
+            if (!parsed.json) continue;
+            if (parsed.hasStatus) lastStatus = parsed.status;
+            if (parsed.hasProgress) lastProgress = parsed.progress;
+            if (lastProgress < 0) {
+                fail(Format("升级返回失败:%d", lastProgress));
+                goto finish;
+            }
+            Update(id, [&](UpgradeRow& r) {
+                r.text = (lastStatus == 2 && lastProgress == 0)
+                             ? std::string("升级成功.")
+                             : Format("升级[%s](烧写中):%d%%", type, lastProgress);
+                r.percent = lastProgress;
+            });
+            if (lastStatus != 2) Pause(*stop);
+        }
+        if (stop->load()) {
+            fail("停止升级");
+            goto finish;
+        }
+        Update(id, [&](UpgradeRow& r) { r.state = UpgradeRowState::Done; });
+    }
+finish:
+    Update(id, [&](UpgradeRow& r) { r.checked = true; });
+    std::lock_guard lock(rowsMu_);
+    const int index = IndexOfLocked(id);
+    if (index >= 0) rows_[static_cast<size_t>(index)].hasWorker = false;
+}
+
+void UpgradeSession::RebootMain(std::shared_ptr<std::atomic<bool>> stop) {
+    for (int i = RowCount() - 1; i >= 0 && !stop->load(); --i) {
+        uint64_t id;
+        int32_t handle;
+        {
+            std::lock_guard lock(rowsMu_);
+            if (i >= static_cast<int>(rows_.size()) || !rows_[static_cast<size_t>(i)].row.checked) continue;
+            id = rows_[static_cast<size_t>(i)].id;
+            handle = rows_[static_cast<size_t>(i)].row.handle;
+        }
+        if (SendReboot(usb_, handle) < 0) {
+            Update(id, [](UpgradeRow& r) { r.text = "重启失败"; });
+            continue;
+        }
+        Update(id, [](UpgradeRow& r) { r.text = "设备已经重启"; });
+        usb_.CloseDevice(handle);
+        int index;
+        {
+            std::lock_guard lock(rowsMu_);
+            index = IndexOfLocked(id);
+            if (index >= 0) rows_.erase(rows_.begin() + index);
+        }
+        if (index >= 0 && observer_) observer_->RowRemoved(index);
+    }
+    if (observer_) observer_->StatusText(kRebootStatus);
+    rebooting_.store(false);
+    if (observer_) observer_->RebootFinished();
+}
+
+}  // namespace velmora
