@@ -113,7 +113,7 @@ const std::vector<ParamInfo> kParams = {
     {"bHorzInvert", 6143, 1, false, 0},
     {"bVertInvert", 6144, 1, false, 0},
     {"ucRotation", 6145, 1, false, 0},
-    {"eSceneMode", 6146, 1, false, 0},
+    {"eSceneMode", 6146, 1, false, 1},
     {"ucDigitalZoom", 7168, 1, false, 0},
     {"u32Lut", 7169, 4, true, 0},
 };
@@ -379,13 +379,21 @@ std::string CameraModel::UpgradeReplyLocked(int updateStatus, int progress) cons
 }
 
 void CameraModel::AdvanceFlashLocked() {
-    if (upgrade_.state != UpgradeState::Flashing) return;
-    if (Now() - flashStart_ >= std::chrono::milliseconds(opts_.flashMs)) {
+    if (upgrade_.state != UpgradeState::Flashing || opts_.neverFlash) return;
+    const bool finished = opts_.flashSteps > 0 ? flashQueries_ >= opts_.flashSteps
+                                               : Now() - flashStart_ >= std::chrono::milliseconds(opts_.flashMs);
+    if (finished) {
         upgrade_.state = UpgradeState::Done;
         const uint16_t base = upgrade_.pendingVersion ? upgrade_.pendingVersion : opts_.identity.biosVersion;
         upgrade_.pendingVersion = static_cast<uint16_t>(base + 1);
         ++upgrade_.packagesDone;
     }
+}
+
+void CameraModel::BeginFlashLocked() {
+    upgrade_.state = UpgradeState::Flashing;
+    flashStart_ = Now();
+    flashQueries_ = 0;
 }
 
 std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* status) {
@@ -399,7 +407,7 @@ std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* 
         result = kErrBadParam;
     } else if (upgrade_.state == UpgradeState::Flashing) {
         result = kErrBusy;
-    } else if (size == 0) {
+    } else if (size == 0 && !opts_.acceptEmpty) {
         result = kErrEmptyImage;
     }
     if (result != 0) {
@@ -411,6 +419,7 @@ std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* 
     upgrade_.fileSize = static_cast<uint64_t>(size);
     upgrade_.received = 0;
     upgrade_.crc32 = 0;
+    if (size == 0) BeginFlashLocked();  // nothing to receive
     if (status) *status = 0;
     return UpgradeReplyLocked(1, 0);
 }
@@ -431,24 +440,27 @@ std::string CameraModel::UpgradeData(const uint8_t* data, size_t size, int32_t* 
         upgrade_.received += size;
     }
     const int pct = static_cast<int>(upgrade_.received * 100 / upgrade_.fileSize);
-    if (upgrade_.received == upgrade_.fileSize) {
-        upgrade_.state = UpgradeState::Flashing;
-        flashStart_ = Now();
-    }
+    if (upgrade_.received == upgrade_.fileSize) BeginFlashLocked();
     if (status) *status = 0;
     return UpgradeReplyLocked(1, pct);
 }
 
 std::string CameraModel::UpgradeProgress(int32_t* status) {
     std::lock_guard lock(mu_);
+    if (upgrade_.state == UpgradeState::Flashing) ++flashQueries_;
     AdvanceFlashLocked();
     if (status) *status = 0;
     switch (upgrade_.state) {
     case UpgradeState::Receiving:
         return UpgradeReplyLocked(1, static_cast<int>(upgrade_.received * 100 / upgrade_.fileSize));
     case UpgradeState::Flashing: {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - flashStart_).count();
-        const int64_t pct = opts_.flashMs > 0 ? ms * 100 / opts_.flashMs : 99;
+        int64_t pct = 99;
+        if (opts_.flashSteps > 0) {
+            pct = int64_t{flashQueries_} * 100 / opts_.flashSteps;
+        } else if (opts_.flashMs > 0) {
+            pct = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - flashStart_).count() * 100 /
+                  opts_.flashMs;
+        }
         return UpgradeReplyLocked(1, static_cast<int>(std::clamp<int64_t>(pct, 0, 99)));
     }
     case UpgradeState::Done:
@@ -521,6 +533,21 @@ void CameraModel::SetAbility(std::vector<AbilityEntry> ability) {
 void CameraModel::SetFlashMs(int ms) {
     std::lock_guard lock(mu_);
     opts_.flashMs = std::max(ms, 0);
+}
+
+void CameraModel::SetFlashSteps(int steps) {
+    std::lock_guard lock(mu_);
+    opts_.flashSteps = std::max(steps, 0);
+}
+
+void CameraModel::SetNeverFlash(bool never) {
+    std::lock_guard lock(mu_);
+    opts_.neverFlash = never;
+}
+
+void CameraModel::SetAcceptEmpty(bool accept) {
+    std::lock_guard lock(mu_);
+    opts_.acceptEmpty = accept;
 }
 
 UpgradeSnapshot CameraModel::Upgrade() const {

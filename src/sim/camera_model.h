@@ -103,6 +103,11 @@ public:
         int32_t mainStreamFps = 25000;      // thousandths of a frame per second
         int32_t focusNear = 1250;           // millimetres
         int flashMs = 3000;                 // simulated time to write a package
+        // When above 0, writing a package ends with the flashSteps-th progress query instead of
+        // after flashMs; the queries before it report Progress k * 100 / flashSteps.
+        int flashSteps = 0;
+        bool neverFlash = false;            // writing never ends: UpdateStatus stays 1
+        bool acceptEmpty = false;           // a package of 0 bytes is accepted and written at once
         std::function<Clock::time_point()> clock;  // empty: steady_clock::now
     };
 
@@ -144,6 +149,9 @@ public:
     void SetIdentity(const CameraIdentity& identity);
     void SetAbility(std::vector<AbilityEntry> ability);
     void SetFlashMs(int ms);
+    void SetFlashSteps(int steps);           // 0: by time (flashMs)
+    void SetNeverFlash(bool never);
+    void SetAcceptEmpty(bool accept);
     UpgradeSnapshot Upgrade() const;
     int ZoomPosition() const;
     int FocusPosition() const;
@@ -173,6 +181,7 @@ private:
     void NotifyChanges(const std::vector<Change>& changes);
     std::string UpgradeReplyLocked(int updateStatus, int progress) const;
     void AdvanceFlashLocked();
+    void BeginFlashLocked();
 
     mutable std::mutex mu_;
     Options opts_;
@@ -183,6 +192,7 @@ private:
     std::map<int, PresetPosition> presets_;
     UpgradeSnapshot upgrade_;
     Clock::time_point flashStart_{};
+    int flashQueries_ = 0;  // progress queries since the package was complete (flashSteps)
     int reboots_ = 0;
 };
 

@@ -65,6 +65,12 @@ int ParseFault(std::string_view text, Fault* out, std::string* error) {
     } else if (kind == "neg-progress") {
         f.kind = Fault::Kind::NegativeProgress;
         if (!needValue(INT32_MIN, -1)) return fail("neg-progress=CODE needs a negative code");
+    } else if (kind == "no-status") {
+        f.kind = Fault::Kind::NoStatus;
+        if (hasValue) return fail("no-status takes no value");
+    } else if (kind == "never-flash" || kind == "accept-empty") {
+        f.kind = kind == "never-flash" ? Fault::Kind::NeverFlash : Fault::Kind::AcceptEmpty;
+        if (hasValue) return fail(std::string(kind) + " takes no value");
     } else {
         return fail("unknown kind '" + std::string(kind) + "'");
     }
@@ -85,7 +91,8 @@ int ParseFault(std::string_view text, Fault* out, std::string* error) {
         } else if (key == "replug" && f.kind == Fault::Kind::Unplug) {
             if (!ParseInt(v, 0, 3600000, &n)) return fail("replug needs milliseconds");
             f.replugMs = n;
-        } else if (key == "phase" && f.kind == Fault::Kind::NegativeProgress) {
+        } else if (key == "phase" &&
+                   (f.kind == Fault::Kind::NegativeProgress || f.kind == Fault::Kind::NoStatus)) {
             if (v == "data") f.phaseCommand = 3004;
             else if (v == "progress") f.phaseCommand = 40001207;
             else return fail("phase is data or progress");
@@ -100,9 +107,12 @@ int ParseFault(std::string_view text, Fault* out, std::string* error) {
 ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command) {
     ExchangePlan plan;
     for (Fault& f : faults) {
-        if (f.kind == Fault::Kind::SlowFlash) continue;  // applied to the model, not to exchanges
+        // Applied to the model, not to exchanges.
+        if (f.kind == Fault::Kind::SlowFlash || f.kind == Fault::Kind::NeverFlash ||
+            f.kind == Fault::Kind::AcceptEmpty)
+            continue;
         if (f.command && *f.command != command) continue;
-        if (f.kind == Fault::Kind::NegativeProgress) {
+        if (f.kind == Fault::Kind::NegativeProgress || f.kind == Fault::Kind::NoStatus) {
             const uint32_t only = f.phaseCommand.value_or(0);
             if (only ? command != only : (command != 3004 && command != 40001207)) continue;
         }
@@ -145,7 +155,12 @@ ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command) {
             plan.negativeProgress = true;
             plan.progressCode = static_cast<int32_t>(f.value);
             break;
+        case Fault::Kind::NoStatus:
+            plan.dropStatus = true;
+            break;
         case Fault::Kind::SlowFlash:
+        case Fault::Kind::NeverFlash:
+        case Fault::Kind::AcceptEmpty:
             break;
         }
     }
@@ -158,6 +173,12 @@ std::optional<int> SlowFlashMs(const std::vector<Fault>& faults) {
         if (f.kind == Fault::Kind::SlowFlash) ms = static_cast<int>(f.value);
     }
     return ms;
+}
+
+bool HasFault(const std::vector<Fault>& faults, Fault::Kind kind) {
+    for (const Fault& f : faults)
+        if (f.kind == kind) return true;
+    return false;
 }
 
 }  // namespace velmora::sim

@@ -22,14 +22,20 @@ namespace velmora::sim {
 //   unplug=N           after the N-th matching exchange: close connections, remove the socket
 //   slow-flash=MS      writing a firmware package takes MS milliseconds
 //   neg-progress=CODE  upgrade data and progress replies report Progress CODE
+//   never-flash        writing a firmware package never ends (UpdateStatus stays 1)
+//   accept-empty       a firmware package of 0 bytes is accepted (and written at once)
+//   no-status          upgrade data and progress replies leave out UpdateStatus (cmd= picks one)
 // Keys (all optional):
 //   cmd=ID        only exchanges with this HID command id match
 //   after=N       the first N matching exchanges are left alone
 //   times=N       the fault acts at most N times
 //   replug=MS     with unplug: the camera comes back MS milliseconds later
-//   phase=data|progress   with neg-progress: only data replies (3004) or progress replies (40001207)
+//   phase=data|progress   with neg-progress or no-status: only data replies (3004) or progress
+//                 replies (40001207)
 struct Fault {
-    enum class Kind { Refuse, Stall, BadMagic, NotJson, Split, Unplug, SlowFlash, NegativeProgress };
+    enum class Kind {
+        Refuse, Stall, BadMagic, NotJson, Split, Unplug, SlowFlash, NegativeProgress, NeverFlash, AcceptEmpty, NoStatus
+    };
     enum class Where { Both, Status, Result };
 
     Kind kind = Kind::Refuse;
@@ -40,7 +46,7 @@ struct Fault {
     int64_t after = 0;
     int64_t times = -1;         // -1: unlimited
     int64_t replugMs = -1;      // -1: stays unplugged
-    std::optional<uint32_t> phaseCommand;  // neg-progress restricted to one command
+    std::optional<uint32_t> phaseCommand;  // neg-progress or no-status restricted to one command
 
     // Runtime counters (per camera, not shared).
     int64_t matched = 0;
@@ -62,6 +68,7 @@ struct ExchangePlan {
     size_t split = 0;
     bool negativeProgress = false;
     int32_t progressCode = 0;
+    bool dropStatus = false;  // no-status
     bool unplug = false;
     int64_t replugMs = -1;
 };
@@ -72,5 +79,8 @@ ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command);
 
 // The flashing time set by a slow-flash fault, if any.
 std::optional<int> SlowFlashMs(const std::vector<Fault>& faults);
+
+// Whether a fault of this kind is among `faults` (for the kinds applied to the camera itself).
+bool HasFault(const std::vector<Fault>& faults, Fault::Kind kind);
 
 }  // namespace velmora::sim

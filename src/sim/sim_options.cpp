@@ -144,6 +144,12 @@ int ApplyCameraObject(const std::string& name, const cJSON* obj, SimOptions* opt
                 return -1;
             }
             (key == "flash_ms" ? s.flashMs : s.rebootMs) = static_cast<int>(n);
+        } else if (key == "flash_steps") {
+            if (!JsonInt(m, 0, kMaxFlashSteps, &n)) {
+                *error = where + " must be 0.." + std::to_string(kMaxFlashSteps);
+                return -1;
+            }
+            s.flashSteps = static_cast<int>(n);
         } else if (key == "product_id" || key == "bios_version") {
             if (!JsonInt(m, 0, 0xFFFF, &n)) {
                 *error = where + " must be 0..65535";
@@ -198,6 +204,28 @@ int ApplyCameraObject(const std::string& name, const cJSON* obj, SimOptions* opt
             *error = "camera " + name + ": unknown setting '" + key + "'";
             return -1;
         }
+    }
+    return 0;
+}
+
+// --flash-ms, --reboot-ms and --flash-steps: N for every camera, or NAME=N for one.
+int ApplyCameraNumber(std::string_view arg, std::string_view value, SimOptions* options, std::string* error) {
+    const bool steps = arg == "--flash-steps";
+    const int64_t max = steps ? kMaxFlashSteps : 86400000;
+    const size_t eq = value.find('=');
+    const std::string_view number = eq == std::string_view::npos ? value : value.substr(eq + 1);
+    int64_t n = 0;
+    if (!ParseInt(number, 0, max, &n) || eq == 0) {
+        *error = std::string(arg) + (steps ? " needs a count 0.." + std::to_string(max) : " needs milliseconds") +
+                 " or NAME=VALUE, got '" + std::string(value) + "'";
+        return -1;
+    }
+    const int v = static_cast<int>(n);
+    if (eq == std::string_view::npos) {
+        (steps ? options->flashSteps : arg == "--flash-ms" ? options->flashMs : options->rebootMs) = v;
+    } else {
+        CameraSettings& s = options->cameras[std::string(value.substr(0, eq))];
+        (steps ? s.flashSteps : arg == "--flash-ms" ? s.flashMs : s.rebootMs) = v;
     }
     return 0;
 }
@@ -273,6 +301,12 @@ int ApplyScenario(std::string_view text, SimOptions* options, std::string* error
                 return -1;
             }
             (key == "flash_ms" ? options->flashMs : options->rebootMs) = static_cast<int>(n);
+        } else if (key == "flash_steps") {
+            if (!JsonInt(m, 0, kMaxFlashSteps, &n)) {
+                *error = "flash_steps must be 0.." + std::to_string(kMaxFlashSteps);
+                return -1;
+            }
+            options->flashSteps = static_cast<int>(n);
         } else if (key == "faults") {
             if (!cJSON_IsArray(m)) {
                 *error = "faults must be an array of \"NAME:FAULT\" texts";
@@ -341,12 +375,8 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
             options->usbCount = static_cast<int>(n);
         } else if (arg == "--usb-report-len") {
             if (ApplyReportLength(value, options, error) != 0) return -1;
-        } else if (arg == "--flash-ms" || arg == "--reboot-ms") {
-            if (!ParseInt(value, 0, 86400000, &n)) {
-                *error = std::string(arg) + " needs milliseconds";
-                return -1;
-            }
-            (arg == "--flash-ms" ? options->flashMs : options->rebootMs) = static_cast<int>(n);
+        } else if (arg == "--flash-ms" || arg == "--reboot-ms" || arg == "--flash-steps") {
+            if (ApplyCameraNumber(arg, value, options, error) != 0) return -1;
         } else if (arg == "--fault") {
             if (AddFaultOption(value, options, error) != 0) return -1;
         } else if (arg == "--net" || arg == "--net-size" || arg == "--net-fps" || arg == "--net-user" ||
@@ -426,12 +456,14 @@ int BuildUsbCameras(const SimOptions& options, std::vector<UsbCameraConfig>* cam
         cfg.rebootMs = options.rebootMs;
         cfg.model.identity = CameraModel::DefaultIdentity(i);
         cfg.model.flashMs = options.flashMs;
+        cfg.model.flashSteps = options.flashSteps;
         cfg.faults = options.allFaults;
         auto it = options.cameras.find(cfg.name);
         if (it != options.cameras.end()) {
             const CameraSettings& s = it->second;
             if (s.reportLength) cfg.reportLength = *s.reportLength;
             if (s.flashMs) cfg.model.flashMs = *s.flashMs;
+            if (s.flashSteps) cfg.model.flashSteps = *s.flashSteps;
             if (s.rebootMs) cfg.rebootMs = *s.rebootMs;
             if (s.productId) cfg.productId = *s.productId;
             if (s.deviceName) cfg.model.identity.deviceName = *s.deviceName;
@@ -469,11 +501,13 @@ std::string UsageText() {
            "  --usb-count N            number of USB cameras: cam01, cam02, ...\n"
            "  --usb-report-len L       report length of every camera (default 65)\n"
            "  --usb-report-len NAME=L  report length of one camera\n"
-           "  --flash-ms MS            time a camera takes to write a firmware package (default 3000)\n"
-           "  --reboot-ms MS           time a rebooting camera stays away (default 1500)\n"
+           "  --flash-ms [NAME=]MS     time a camera takes to write a firmware package (default 3000)\n"
+           "  --flash-steps [NAME=]N   writing ends with the N-th progress query instead (0: by time)\n"
+           "  --reboot-ms [NAME=]MS    time a rebooting camera stays away (default 1500)\n"
            "  --fault NAME:FAULT        inject a fault into camera NAME (or * for all), e.g.\n"
            "                           cam02:stall  cam01:refuse=-5,cmd=40001090  cam01:split=8\n"
            "                           cam03:unplug=4,replug=500  cam01:neg-progress=-7\n"
+           "                           cam02:never-flash  cam01:accept-empty  cam01:slow-flash=0\n"
            "  --net ADDR[,ADDR...]     network cameras, one per loopback address, port 36666\n"
            "  --net-size WxH           picture size of their main stream (default 1280x720)\n"
            "  --net-fps N              frame rate of their main stream (default 25)\n"

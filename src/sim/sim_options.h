@@ -17,6 +17,7 @@ namespace velmora::sim {
 struct CameraSettings {
     std::optional<size_t> reportLength;
     std::optional<int> flashMs;
+    std::optional<int> flashSteps;
     std::optional<int> rebootMs;
     std::optional<uint16_t> productId;
     std::optional<std::string> deviceName;
@@ -31,6 +32,8 @@ struct CameraSettings {
 
 // A scenario file larger than this is refused (the largest real scenarios are a few KiB).
 inline constexpr size_t kMaxScenarioBytes = 1024 * 1024;
+// The most progress queries --flash-steps may ask for.
+inline constexpr int kMaxFlashSteps = 1000000;
 
 // Everything velmora-camsim was asked to do.
 struct SimOptions {
@@ -38,6 +41,7 @@ struct SimOptions {
     int usbCount = 0;
     size_t usbReportLength = 65;
     int flashMs = 3000;
+    int flashSteps = 0;  // 0: writing a package takes flashMs; N: it ends with the N-th progress query
     int rebootMs = 1500;
     std::vector<Fault> allFaults;                   // faults for every camera ("*:" or "all:")
     std::map<std::string, CameraSettings> cameras;  // by name

@@ -20,6 +20,7 @@
 
 #include "platform/zeb_log.h"
 #include "sim/hid_framing.h"
+#include "sim/json_ptr.h"
 #include "sim/usb_dispatch.h"
 
 namespace velmora::sim {
@@ -104,6 +105,8 @@ public:
           jsonPath_(dir + "/" + config_.name + ".json"),
           model_(config_.model) {
         if (auto ms = SlowFlashMs(config_.faults)) model_.SetFlashMs(*ms);
+        if (HasFault(config_.faults, Fault::Kind::NeverFlash)) model_.SetNeverFlash(true);
+        if (HasFault(config_.faults, Fault::Kind::AcceptEmpty)) model_.SetAcceptEmpty(true);
         for (const auto& [member, value] : config_.params) model_.Set(member, value);
     }
     ~Camera() {
@@ -411,6 +414,15 @@ void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
     }
     if (plan.negativeProgress) {
         reply.body = "{\"UpdateStatus\":1,\"Progress\":" + std::to_string(plan.progressCode) + "}";
+    }
+    if (plan.dropStatus) {
+        if (JsonPtr root = ParseJsonObject(reply.body)) {
+            cJSON_DeleteItemFromObjectCaseSensitive(root.get(), "UpdateStatus");
+            if (char* text = cJSON_PrintUnformatted(root.get())) {
+                reply.body = text;
+                cJSON_free(text);
+            }
+        }
     }
     if (plan.notJson) reply.body = "ERROR 500: internal camera error";
     AppLog().Log(kLogInfo, nullptr, "camsim %s: command %u, %zu bytes -> status %d, %zu bytes", config_.name.c_str(),
