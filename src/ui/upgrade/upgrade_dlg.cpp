@@ -1,0 +1,393 @@
+#include "ui/upgrade/upgrade_dlg.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+
+#include "ui/params/dialog_units.h"
+
+namespace velmora::ui {
+
+// Shared between the window and every observer call waiting for its thread.
+struct UpgradeDlgWaits {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool closing = false;  // the window is closing: waits end and new calls return at once
+};
+
+namespace {
+
+using namespace upgrade_ids;
+namespace col = upgrade_columns;
+
+constexpr int kPercentRole = Qt::UserRole;
+constexpr int kStateRole = Qt::UserRole + 1;
+
+// Draws the "状态" cell: while the camera receives or writes a package, a progress bar filled to
+// the last percentage the camera reported, with the row's text on top of it.
+class StateDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        bool hasPercent = false;
+        const int percent = index.data(kPercentRole).toInt(&hasPercent);
+        const auto state = static_cast<UpgradeRowState>(index.data(kStateRole).toInt());
+        const bool active = state == UpgradeRowState::Sending || state == UpgradeRowState::Flashing;
+        if (!hasPercent || percent < 0 || !active) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QString text = opt.text;
+        opt.text.clear();
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget ? widget->style() : nullptr;
+        if (style) style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+
+        painter->save();
+        const QRect bar = opt.rect.adjusted(2, 2, -3, -3);
+        painter->setPen(QColor(0xBC, 0xBC, 0xBC));
+        painter->setBrush(QColor(0xF2, 0xF2, 0xF2));
+        painter->drawRect(bar);
+        const int filled = (bar.width() - 1) * std::min(percent, 100) / 100;
+        if (filled > 0) {
+            painter->fillRect(QRect(bar.left() + 1, bar.top() + 1, filled, bar.height() - 1), QColor(0x8E, 0xD8, 0x8E));
+        }
+        painter->setPen(QColor(Qt::black));
+        const QRect textRect = opt.rect.adjusted(5, 0, -4, 0);
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          opt.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
+        painter->restore();
+    }
+};
+
+// 10-point 微软雅黑 with the CJK faces found on Linux desktops after it.
+QFont StatusFont() {
+    QFont font;
+    font.setFamilies(QStringList{QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"),
+                                 QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPointSize(10);
+    return font;
+}
+
+QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+const QString CUpgradeDlg::kStartText = QStringLiteral("开始升级");
+const QString CUpgradeDlg::kStopText = QStringLiteral("停止升级");
+
+CUpgradeDlg::PackageChooser CUpgradeDlg::SystemPackageChooser() {
+    return [](QWidget* parent) -> std::optional<QStringList> {
+        const QStringList paths = QFileDialog::getOpenFileNames(parent, QString(), QString(), QStringLiteral("DAT(*.dat)"));
+        if (paths.isEmpty()) return std::nullopt;
+        return paths;
+    };
+}
+
+CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent)
+    : QDialog(parent),
+      devices_(std::move(devices)),
+      chooser_(SystemPackageChooser()),
+      waits_(std::make_shared<UpgradeDlgWaits>()) {
+    setWindowTitle(QStringLiteral("升级"));
+    setObjectName(QString::number(kTemplate));
+    setModal(true);
+    BuildControls();
+    // The session only builds its rows here; its threads start with the buttons.
+    session_ = std::make_unique<UpgradeSession>(usb, devices_, static_cast<UpgradeObserver*>(this));
+    for (int i = 0; i < session_->RowCount(); ++i) AppendRow(i, session_->Row(i));
+}
+
+CUpgradeDlg::~CUpgradeDlg() { Shutdown(); }
+
+void CUpgradeDlg::BuildControls() {
+    const DialogBaseUnits base = BaseUnitsOf(font());
+    setFixedSize(ToPixels(DuRect{0, 0, 408, 211}, base).size());
+    const QFont statusFont = StatusFont();
+
+    list_ = new QTableWidget(0, col::kCount, this);
+    list_->setObjectName(QString::number(kDeviceList));
+    list_->setAccessibleName(QStringLiteral("设备列表"));
+    list_->setGeometry(ToPixels(DuRect{7, 7, 394, 122}, base));
+    list_->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("状态"), QStringLiteral("PID"),
+                                      QStringLiteral("设备名称"), QStringLiteral("型号"), QStringLiteral("序列号"),
+                                      QStringLiteral("机芯版本"), QStringLiteral("编译时间")});
+    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list_->horizontalHeader()->setMinimumSectionSize(0);
+    list_->horizontalHeader()->setHighlightSections(false);
+    list_->verticalHeader()->setVisible(false);
+    list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 6);
+    list_->setShowGrid(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setWordWrap(false);
+    list_->setItemDelegateForColumn(col::kState, new StateDelegate(list_));
+    SetColumnWidths();
+    connect(list_, &QTableWidget::cellChanged, this, [this](int row, int column) { OnItemChanged(row, column); });
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QString::number(kStatusLine));
+    status_->setFont(statusFont);
+    status_->setGeometry(ToPixels(DuRect{7, 133, 394, 11}, base));
+    status_->setBuddy(list_);
+
+    note_ = new QLabel(QStringLiteral("PS:如果设备被拔出，请重新刷新列表."), this);
+    note_->setObjectName(QString::number(kNote));
+    note_->setFont(statusFont);
+    note_->setGeometry(ToPixels(DuRect{7, 145, 394, 11}, base));
+    note_->setBuddy(list_);
+
+    packages_ = new QListWidget(this);
+    packages_->setObjectName(QString::number(kPackageList));
+    packages_->setAccessibleName(QStringLiteral("升级包"));
+    packages_->setSelectionMode(QAbstractItemView::SingleSelection);
+    packages_->setSortingEnabled(false);
+    packages_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    packages_->setGeometry(ToPixels(DuRect{7, 158, 300, 36}, base));
+
+    hint_ = new QLabel(QStringLiteral("支持一次选择多个升级包。"), this);
+    hint_->setObjectName(QString::number(kHint));
+    hint_->setGeometry(ToPixels(DuRect{7, 197, 300, 10}, base));
+    hint_->setBuddy(packages_);
+
+    const auto button = [&](int id, const QString& text, int y) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QString::number(id));
+        b->setAccessibleName(text);
+        b->setAutoDefault(false);
+        b->setGeometry(ToPixels(DuRect{318, y, 83, 14}, base));
+        return b;
+    };
+    browse_ = button(kBrowseButton, QStringLiteral("浏览"), 158);
+    startStop_ = button(kStartStopButton, kStartText, 176);
+    reboot_ = button(kRebootButton, QStringLiteral("重启设备"), 194);
+    connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
+    connect(startStop_, &QPushButton::clicked, this, [this] { StartOrStop(); });
+    connect(reboot_, &QPushButton::clicked, this, [this] { Reboot(); });
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QString::number(kTimer));
+    timer_->setInterval(1000);
+    connect(timer_, &QTimer::timeout, this, [this] { TimerTick(); });
+    startDelay_ = new QTimer(this);
+    startDelay_->setSingleShot(true);
+    startDelay_->setInterval(1000);
+    connect(startDelay_, &QTimer::timeout, this, [this] { timer_->start(); });
+}
+
+void CUpgradeDlg::SetColumnWidths() {
+    // Fractions of the client width (the list without its frame), whole pixels cut down.
+    const int client = list_->width() - 2 * list_->frameWidth();
+    const int widths[col::kCount] = {client / 12, client / 6, 0, client / 6, client / 8, client / 4, client / 10, client / 10};
+    for (int c = 0; c < col::kCount; ++c) list_->setColumnWidth(c, widths[c]);
+}
+
+void CUpgradeDlg::AppendRow(int index, const UpgradeRow& row) {
+    const bool wasApplying = applying_;
+    applying_ = true;
+    list_->insertRow(index);
+    const auto cell = [&](int column, const QString& text) {
+        auto* item = new QTableWidgetItem(text);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        list_->setItem(index, column, item);
+        return item;
+    };
+    QTableWidgetItem* number = cell(col::kNumber, QString::number(index + 1));
+    number->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    cell(col::kState, QString());
+    cell(col::kPid, QString());
+    cell(col::kName, FromUtf8(row.name));
+    cell(col::kModel, FromUtf8(row.model));
+    cell(col::kSerial, FromUtf8(row.serial));
+    cell(col::kBiosVersion, FromUtf8(row.biosVersion));
+    cell(col::kBuildDate, FromUtf8(row.buildDate));
+    applying_ = wasApplying;
+    ShowRow(index, row);
+}
+
+void CUpgradeDlg::ShowRow(int index, const UpgradeRow& row) {
+    if (index < 0 || index >= list_->rowCount()) return;
+    const bool wasApplying = applying_;
+    applying_ = true;
+    QTableWidgetItem* number = list_->item(index, col::kNumber);
+    number->setCheckState(row.checked ? Qt::Checked : Qt::Unchecked);
+    QTableWidgetItem* state = list_->item(index, col::kState);
+    state->setText(FromUtf8(row.text));
+    state->setData(kPercentRole, row.percent);
+    state->setData(kStateRole, static_cast<int>(row.state));
+    state->setToolTip(state->text());
+    applying_ = wasApplying;
+}
+
+void CUpgradeDlg::OnItemChanged(int row, int column) {
+    if (applying_ || column != col::kNumber) return;
+    const QTableWidgetItem* item = list_->item(row, column);
+    if (item) session_->SetChecked(row, item->checkState() == Qt::Checked);
+}
+
+QPushButton* CUpgradeDlg::Button(int controlId) const {
+    switch (controlId) {
+        case kBrowseButton: return browse_;
+        case kStartStopButton: return startStop_;
+        case kRebootButton: return reboot_;
+        default: return nullptr;
+    }
+}
+
+QStringList CUpgradeDlg::StateTexts() const {
+    QStringList texts;
+    for (int r = 0; r < list_->rowCount(); ++r) texts << list_->item(r, col::kState)->text();
+    return texts;
+}
+
+void CUpgradeDlg::Browse() {
+    if (!browse_->isEnabled() || !chooser_) return;
+    const std::optional<QStringList> chosen = chooser_(this);
+    if (!chosen) return;
+    packages_->clear();
+    std::vector<std::string> paths;
+    for (const QString& path : *chosen) {
+        packages_->addItem(path);
+        paths.push_back(QFile::encodeName(path).toStdString());
+    }
+    session_->SetPackagePaths(std::move(paths));
+}
+
+void CUpgradeDlg::StartOrStop() {
+    if (!startStop_->isEnabled()) return;
+    if (startStop_->text() != kStartText) {
+        session_->RequestStop();  // the caption comes back on a later tick
+        return;
+    }
+    // A failed load has shown its message; the window stays idle.
+    if (session_->Start() < 0) return;
+    startStop_->setText(kStopText);
+    browse_->setEnabled(false);
+    reboot_->setEnabled(false);
+    // The first tick comes a second after the period would start, without blocking the window.
+    timer_->stop();
+    startDelay_->start();
+}
+
+void CUpgradeDlg::TimerTick() {
+    // Running means a worker still runs or a camera still receives data, so a slow camera
+    // between two packages cannot give its row a second worker or see its packages reloaded.
+    if (session_->Busy()) return;
+    startStop_->setText(kStartText);
+    if (!session_->AnySendingOrFlashing()) {
+        SetIdleButtons(true);
+        timer_->stop();
+    }
+}
+
+void CUpgradeDlg::Reboot() {
+    if (!reboot_->isEnabled()) return;
+    SetIdleButtons(false);
+    // Refused while workers run: nothing was started, so the buttons come back at once.
+    if (session_->StartReboot() < 0) SetIdleButtons(true);
+}
+
+void CUpgradeDlg::SetIdleButtons(bool enabled) {
+    browse_->setEnabled(enabled);
+    startStop_->setEnabled(enabled);
+    reboot_->setEnabled(enabled);
+}
+
+void CUpgradeDlg::Shutdown() {
+    {
+        std::lock_guard<std::mutex> lock(waits_->mu);
+        waits_->closing = true;
+    }
+    waits_->cv.notify_all();
+    if (timer_) timer_->stop();
+    if (startDelay_) startDelay_->stop();
+    if (session_) {
+        session_->RequestStop();
+        session_->Join();
+    }
+}
+
+void CUpgradeDlg::reject() {
+    Shutdown();
+    QDialog::reject();
+}
+
+void CUpgradeDlg::closeEvent(QCloseEvent* event) {
+    Shutdown();
+    QDialog::closeEvent(event);
+}
+
+void CUpgradeDlg::showEvent(QShowEvent* event) {
+    // Shown again after a close: every thread was joined, so the calls may wait again.
+    {
+        std::lock_guard<std::mutex> lock(waits_->mu);
+        waits_->closing = false;
+    }
+    QDialog::showEvent(event);
+}
+
+void CUpgradeDlg::RunOnWindowThread(std::function<void()> apply) {
+    if (QThread::currentThread() == thread()) {
+        apply();
+        return;
+    }
+    const std::shared_ptr<UpgradeDlgWaits> waits = waits_;
+    auto done = std::make_shared<bool>(false);
+    {
+        std::lock_guard<std::mutex> lock(waits->mu);
+        if (waits->closing) return;
+    }
+    // `this` as the context: a call still queued when the window goes is dropped with it.
+    QMetaObject::invokeMethod(
+        this,
+        [waits, done, apply = std::move(apply)] {
+            apply();
+            {
+                std::lock_guard<std::mutex> lock(waits->mu);
+                *done = true;
+            }
+            waits->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(waits->mu);
+    waits->cv.wait(lock, [&] { return *done || waits->closing; });
+}
+
+void CUpgradeDlg::RowChanged(int index, const UpgradeRow& row) {
+    RunOnWindowThread([this, index, row] { ShowRow(index, row); });
+}
+
+void CUpgradeDlg::RowRemoved(int index) {
+    RunOnWindowThread([this, index] {
+        // The other rows keep their numbers.
+        if (index >= 0 && index < list_->rowCount()) list_->removeRow(index);
+    });
+}
+
+void CUpgradeDlg::StatusText(const std::string& text) {
+    RunOnWindowThread([this, text] { status_->setText(FromUtf8(text)); });
+}
+
+void CUpgradeDlg::RebootFinished() {
+    RunOnWindowThread([this] { SetIdleButtons(true); });
+}
+
+}  // namespace velmora::ui
