@@ -75,6 +75,7 @@ const char* UsageText() {
     return "usage: velmora-cli [OPTIONS] COMMAND [ARGS...]\n"
            "options (before the command):\n"
            "  --device N        USB camera N, counted from 1 in list order (default 1)\n"
+           "  --all             every USB camera (upgrade and reboot)\n"
            "  --serial SN       the USB camera with serial number SN\n"
            "  --vid HEX         also search USB vendor id HEX (repeatable; 0x1703 always)\n"
            "  --ip ADDR         network camera at ADDR instead of a USB camera\n"
@@ -94,7 +95,10 @@ const char* UsageText() {
            "  abilities                 the camera's ability list\n"
            "  focus-near                the near focus limit\n"
            "  frame-rate                the stream frame rate\n"
-           "  snapshot FILE.png         save one picture of a network camera's main stream\n";
+           "  snapshot FILE.png         save one picture of a network camera's main stream\n"
+           "  upgrade PACKAGE...        send firmware packages, in order, and follow the writing\n"
+           "                            (with --all every camera in parallel; Ctrl-C stops)\n"
+           "  reboot                    reboot the camera (with --all every camera)\n";
 }
 
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::string& error) {
@@ -124,6 +128,8 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             }
             out.device = static_cast<int>(n);
             out.deviceGiven = true;
+        } else if (a == "--all") {
+            out.all = true;
         } else if (a == "--serial") {
             if (!value("--serial", &out.serial)) return false;
             if (out.serial.empty()) {
@@ -166,9 +172,9 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
         error = "no command given";
         return false;
     }
-    const int cameraChoices = int(out.deviceGiven) + int(out.serialGiven) + int(out.ipGiven);
+    const int cameraChoices = int(out.deviceGiven) + int(out.all) + int(out.serialGiven) + int(out.ipGiven);
     if (cameraChoices > 1) {
-        error = "--device, --serial and --ip cannot be used together";
+        error = "--device, --all, --serial and --ip cannot be used together";
         return false;
     }
     if (out.passwordGiven && !out.passwordFile.empty()) {

@@ -5,13 +5,14 @@
 #include <vector>
 
 // Command-line surface of velmora-cli. Options stand before the command:
-//   velmora-cli [--device N | --serial SN | --ip ADDR [--user U] [--password P | --password-file F]]
+//   velmora-cli [--device N | --all | --serial SN | --ip ADDR [--user U] [--password P | --password-file F]]
 //               [--vid HEX]... COMMAND [ARGS...]
 namespace velmora::cli {
 
 struct CliOptions {
     int device = 1;                 // USB camera index, from 1, in the transport's order
     bool deviceGiven = false;
+    bool all = false;               // every USB camera (upgrade and reboot only)
     std::string serial;             // USB camera chosen by serial number
     bool serialGiven = false;
     std::vector<uint16_t> vids;     // extra USB vendor ids (0x1703 is always searched)

@@ -233,7 +233,9 @@ std::string TerminalText(std::string_view text) {
     return out;
 }
 
-bool TakesArguments(const std::string& c) { return c == "set" || c == "export" || c == "import" || c == "snapshot"; }
+bool TakesArguments(const std::string& c) {
+    return c == "set" || c == "export" || c == "import" || c == "snapshot" || c == "upgrade";
+}
 
 bool IsCameraCommand(const std::string& c) {
     static const std::set<std::string> kCommands = {"info",     "get",       "set",        "export",    "import",

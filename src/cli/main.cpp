@@ -1,5 +1,8 @@
 // velmora-cli: the program's camera operations for scripts and production lines.
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include "camera/usb_camera.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/upgrade_command.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -134,6 +138,45 @@ int RunOnUsbCamera(const CliOptions& o) {
     }
 }
 
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) { g_interrupted.store(true); }
+
+// upgrade and reboot: the camera of --device / --serial, or every camera with --all. Ctrl-C
+// stops the session, which then ends its commands in flight before the tool exits.
+int RunMaintenance(const CliOptions& o) {
+    auto dev = UsbDevices(o);
+    std::vector<UpgradeTarget> targets;
+    if (o.all) {
+        dev->RefreshDevices();
+        const std::vector<UsbDeviceEntry> entries = dev->GetDevices();
+        for (size_t i = 0; i < entries.size(); ++i) targets.push_back({static_cast<int>(i) + 1, entries[i]});
+        if (targets.empty()) return Failed(kUsbInvalidHandle, "no USB camera found");
+    } else {
+        int32_t handle = kInvalidUsbHandle;
+        int matching = 0;
+        const int r = o.serialGiven ? dev->OpenDeviceBySerial(o.serial, &handle, &matching)
+                                    : dev->OpenDeviceAt(o.device - 1, &handle, &matching);
+        if (r != 0) {
+            if (matching == 0) return Failed(r, "no USB camera found");
+            return Failed(r, o.serialGiven ? "no USB camera has serial " + TerminalText(o.serial)
+                                           : "USB camera " + std::to_string(o.device) + " could not be opened (found " +
+                                                 std::to_string(matching) + ")");
+        }
+        for (const UsbDeviceEntry& e : dev->GetDevices())
+            if (e.handle == handle) targets.push_back({o.serialGiven ? 1 : o.device, e});
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    UpgradeRunOptions run;
+    run.live = o.command == "upgrade" && ::isatty(STDOUT_FILENO);
+    run.interrupt = &g_interrupted;
+    if (o.command == "upgrade") return RunUpgradeCommand(*dev, targets, o.args, run, std::cout, std::cerr);
+    return RunRebootCommand(*dev, targets, run, std::cout, std::cerr);
+}
+
 // Logs in for the length of one command.
 struct NetworkLogin {
     NetworkLogin() { ORVEX_Init(0); }
@@ -180,6 +223,11 @@ int main(int argc, char** argv) {
     SetUserMessages(&messages);
     if (opts.command == "list") return ListUsb(opts);
     if (opts.command == "search") return SearchLan();
+    const bool maintenance = opts.command == "upgrade" || opts.command == "reboot";
+    if (opts.all && !maintenance) return UsageError("--all is for upgrade and reboot");
+    if (maintenance && opts.ipGiven) return UsageError(opts.command + " is for USB cameras");
+    if (opts.command == "upgrade" && opts.args.empty()) return UsageError("upgrade needs one or more PACKAGE files");
+    if (maintenance) return RunMaintenance(opts);
     if (opts.command == "snapshot" && (!opts.ipGiven || opts.args.size() != 1))
         return UsageError("snapshot needs --ip ADDR and one FILE.png");
     if (opts.command != "snapshot" && !IsCameraCommand(opts.command)) {

@@ -168,8 +168,9 @@ int UpgradeSession::Start() {
                 continue;
             }
             if (s.hasWorker) continue;  // its worker is just ending; it is not queued twice
-            if (s.row.state != UpgradeRowState::Queued) {
+            if (s.row.state != UpgradeRowState::Queued || s.row.result != 0) {
                 s.row.state = UpgradeRowState::Queued;
+                s.row.result = 0;
                 changes.emplace_back(static_cast<int>(i), s.row);
             }
             if (s.row.checked) ++workers;
@@ -330,9 +331,10 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
     int32_t handle = -1;
     if (!Claim(id, handle)) return;
 
-    auto fail = [&](std::string text) {
+    auto fail = [&](int32_t code, std::string text) {
         Update(id, [&](UpgradeRow& r) {
             r.state = UpgradeRowState::Failed;
+            r.result = code;
             r.text = std::move(text);
         });
     };
@@ -344,7 +346,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
         Update(id, [&](UpgradeRow& r) { r.text = Format("请求升级[%s]...", type); });
         int res = SendUpgradeRequest(usb_, handle, p.size);
         if (res < 0) {
-            fail(Format("请求升级失败:%d", res));
+            fail(res, Format("请求升级失败:%d", res));
             goto finish;
         }
         // Each package is followed to its own end: a 2 kept from the previous package would
@@ -359,7 +361,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             const size_t chunk = std::min<size_t>(p.size - offset, kUpgradeChunkBytes);
             res = SendUpgradeData(usb_, handle, p.data.data() + offset, chunk, reply);
             if (res < 0) {
-                fail(Format("升级[%s]失败:%d", type, res));
+                fail(res, Format("升级[%s]失败:%d", type, res));
                 goto finish;
             }
             offset += chunk;
@@ -368,7 +370,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             if (parsed.hasStatus) lastStatus = parsed.status;
             if (parsed.hasProgress) lastProgress = parsed.progress;
             if (lastProgress < 0) {
-                fail(Format("升级[%s]返回失败:%d", type, lastProgress));
+                fail(lastProgress, Format("升级[%s]返回失败:%d", type, lastProgress));
                 goto finish;
             }
             Update(id, [&](UpgradeRow& r) {
@@ -377,7 +379,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             });
         }
         if (stop->load()) {
-            fail("停止升级");
+            fail(kUpgradeStopped, "停止升级");
             goto finish;
         }
         Update(id, [&](UpgradeRow& r) {
@@ -388,7 +390,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
         while (!stop->load() && lastStatus != 2) {
             res = QueryUpgradeProgress(usb_, handle, reply);
             if (res < 0) {
-                fail(Format("升级[%s]失败: %d", type, res));
+                fail(res, Format("升级[%s]失败: %d", type, res));
                 goto finish;
             }
             const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
@@ -396,7 +398,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             if (parsed.hasStatus) lastStatus = parsed.status;
             if (parsed.hasProgress) lastProgress = parsed.progress;
             if (lastProgress < 0) {
-                fail(Format("升级返回失败:%d", lastProgress));
+                fail(lastProgress, Format("升级返回失败:%d", lastProgress));
                 goto finish;
             }
             Update(id, [&](UpgradeRow& r) {
@@ -408,7 +410,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             if (lastStatus != 2) Pause(*stop);
         }
         if (stop->load()) {
-            fail("停止升级");
+            fail(kUpgradeStopped, "停止升级");
             goto finish;
         }
         Update(id, [&](UpgradeRow& r) { r.state = UpgradeRowState::Done; });
@@ -430,11 +432,18 @@ void UpgradeSession::RebootMain(std::shared_ptr<std::atomic<bool>> stop) {
             id = rows_[static_cast<size_t>(i)].id;
             handle = rows_[static_cast<size_t>(i)].row.handle;
         }
-        if (SendReboot(usb_, handle) < 0) {
-            Update(id, [](UpgradeRow& r) { r.text = "重启失败"; });
+        const int res = SendReboot(usb_, handle);
+        if (res < 0) {
+            Update(id, [res](UpgradeRow& r) {
+                r.text = "重启失败";
+                r.result = res;
+            });
             continue;
         }
-        Update(id, [](UpgradeRow& r) { r.text = "设备已经重启"; });
+        Update(id, [](UpgradeRow& r) {
+            r.text = "设备已经重启";
+            r.result = 0;
+        });
         usb_.CloseDevice(handle);
         int index;
         {

@@ -27,6 +27,7 @@ inline constexpr size_t kUpgradeChunkBytes = 1048576;
 // Results of the session's operations besides 0.
 inline constexpr int kUpgradeLoadFailed = -1;  // a package could not be read (message shown)
 inline constexpr int kUpgradeBusy = -2;        // refused: a row is sending, or a reboot runs
+inline constexpr int kUpgradeStopped = -3;     // UpgradeRow::result of a row whose run was stopped
 
 // One chosen package file: its path as chosen, its label, its length and its whole content.
 struct UpgradePackage {
@@ -46,6 +47,10 @@ struct UpgradeRow {
     bool checked = true;
     std::string text;  // column "状态", UTF-8
     int percent = -1;  // last Progress shown (for a progress bar); -1 none
+    // Code of the row's last failure, as its text shows it: a command's negative result, the
+    // camera's negative Progress, or kUpgradeStopped; 0 while nothing failed since the last start
+    // or reboot.
+    int32_t result = 0;
     std::string name, model, serial, biosVersion, buildDate;  // UTF-8
 };
 
