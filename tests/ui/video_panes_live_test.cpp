@@ -1,5 +1,5 @@
 // The video panes against simulated network cameras served in-process on loopback
-// (127.0.0.131 and up, free ports): pictures arrive in every pane, panes close and everything is
+// (127.0.0.131 and up, free ports): pictures reach every pane, panes close and everything is
 // destroyed while the streams play, and a camera that vanishes leaves its last picture.
 #include <gtest/gtest.h>
 
@@ -12,9 +12,7 @@
 #include "sim/net_cameras.h"
 
 #include <QTest>
-#include <QWidget>
 
-#include "platform/decoder/xplay.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/video_panes.h"
 #include "ui/ui_test_support.h"
@@ -32,18 +30,15 @@ protected:
         if (cams_) cams_->Stop();
     }
 
-    // `count` cameras of 320 x 180 on 127.0.0.131 and up.
+    // `count` cameras with 320 x 180 pictures on 127.0.0.131 and up.
     void Serve(int count) {
-        std::vector<sim::NetCameraConfig> configs;
+        std::vector<sim::NetCameraConfig> configs(count);
         for (int i = 0; i < count; ++i) {
-            sim::NetCameraConfig c;
-            c.address = "127.0.0." + std::to_string(131 + i);
-            c.port = 0;
-            c.answerSearch = false;
-            c.width = 320;
-            c.height = 180;
-            c.model.identity = sim::CameraModel::DefaultIdentity(i + 1);
-            configs.push_back(std::move(c));
+            configs[i].address = "127.0.0." + std::to_string(131 + i);
+            configs[i].port = 0;
+            configs[i].answerSearch = false;
+            configs[i].width = 320;
+            configs[i].height = 180;
         }
         cams_ = std::make_unique<sim::NetCameras>(std::move(configs));
         std::string error;
@@ -72,90 +67,67 @@ TEST_F(VideoPanesLiveTest, FourCamerasPlayAndCloseWhileStreaming) {
     panes->Place(1000, 600, 200);
     client->show();
     for (int i = 0; i < 4; ++i) ASSERT_EQ(panes->OpenNetworkDevice(Info(i), 0), 0) << i;
-    EXPECT_TRUE(messages_.shown.empty());
-    EXPECT_EQ(panes->CurrentPane(), 3);
+    const auto painted = [&](int i, uint64_t n) { return panes->Widget(i)->PicturesPainted() > n; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return painted(0, 2) && painted(1, 0) && painted(2, 0) && painted(3, 0); },
+                                kWaitMs));
 
-    const auto allPainted = [&] {
-        for (int i = 0; i < 4; ++i)
-            if (panes->Widget(i)->PicturesPainted() == 0) return false;
-        return true;
-    };
-    ASSERT_TRUE(QTest::qWaitFor(allPainted, kWaitMs));
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(panes->Widget(i)->HasPicture());
-        EXPECT_STREQ(panes->Pane(i).address, Info(i).address);
-    }
-
-    // The 16:9 picture sits in the middle of a 392 x 294 pane with black bars above and below.
-    VideoPaneWidget* w0 = panes->Widget(0);
-    const uint64_t before = w0->PicturesPainted();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w0->PicturesPainted() > before + 2; }, kWaitMs));
-    const QImage shot = w0->grab().toImage();
-    EXPECT_EQ(shot.pixel(196, 5) & 0xffffff, 0u);
-    EXPECT_EQ(shot.pixel(196, 288) & 0xffffff, 0u);
-    XStreamStats stats;
-    ASSERT_EQ(X_GetStreamStats(panes->Pane(0).decoderPort.load(), &stats), 0);
-    EXPECT_EQ(stats.width, 320);
-    EXPECT_EQ(stats.height, 180);
+    // The 16:9 picture fills the 392 x 294 pane's width, with black bars above and below.
+    const QImage shot = panes->Widget(0)->grab().toImage();
+    EXPECT_EQ(shot.pixel(196, 5) & 0xffffffu, 0u);
+    EXPECT_NE(shot.pixel(196, 147) & 0xffffffu, 0u);
+    EXPECT_EQ(shot.pixel(196, 288) & 0xffffffu, 0u);
 
     // Closing one pane leaves the others playing; the closed one shows black.
     panes->CloseVideoPane(1);
     EXPECT_FALSE(panes->Widget(1)->HasPicture());
-    EXPECT_EQ(panes->Pane(1).session, -1);
     const uint64_t closed = panes->Widget(1)->PicturesReceived();
     const uint64_t other = panes->Widget(2)->PicturesReceived();
     ASSERT_TRUE(QTest::qWaitFor([&] { return panes->Widget(2)->PicturesReceived() > other + 2; }, kWaitMs));
     EXPECT_EQ(panes->Widget(1)->PicturesReceived(), closed);
-
-    // Reopening the same camera in the freed pane works again.
     panes->SelectVideoPane(1);
     ASSERT_EQ(panes->OpenNetworkDevice(Info(1), 0), 0);
-    EXPECT_EQ(panes->CurrentPane(), 1);
 
-    // Everything goes while three streams and a fresh one play: first the panes, then the
-    // client with the widgets, and the other way round for a second set.
+    // Everything goes while the four streams play: the panes first, then the client with the
+    // widgets; and the other way round, the widgets detaching themselves.
     panes.reset();
     client.reset();
     EXPECT_EQ(ORVEX_GetSessionCount(), 0);
-
     client = std::make_unique<QWidget>();
     panes = std::make_unique<VideoPanes>(client.get());
     for (int i = 0; i < 4; ++i) ASSERT_EQ(panes->OpenNetworkDevice(Info(i), 0), 0) << i;
     ASSERT_TRUE(QTest::qWaitFor([&] { return panes->Widget(3)->PicturesReceived() > 0; }, kWaitMs));
-    client.reset();  // the widgets detach themselves from their ports
+    client.reset();
     EXPECT_EQ(panes->Widget(0), nullptr);
     panes.reset();
     EXPECT_EQ(ORVEX_GetSessionCount(), 0);
+    EXPECT_TRUE(messages_.shown.empty());
 }
 
 TEST_F(VideoPanesLiveTest, AVanishedCameraLeavesItsLastPicture) {
     Serve(1);
     QWidget client;
-    client.resize(800, 500);
     VideoPanes panes(&client);
     panes.SetLayout(1);
     panes.Place(800, 500, 100);
+    client.resize(800, 500);
     client.show();
     ASSERT_EQ(panes.OpenNetworkDevice(Info(0), 0), 0);
     VideoPaneWidget* w = panes.Widget(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->PicturesPainted() > 0; }, kWaitMs));
 
-    // The camera stops sending, then goes away altogether.
+    // The camera falls silent, then goes away; closing the dead session does not hang (a hang
+    // would run into the test's time limit).
     cams_->Server(0).SetStreamsPaused(true);
     QTest::qWait(200);
-    EXPECT_TRUE(w->HasPicture());
     cams_->Server(0).Stop();
     const uint64_t received = w->PicturesReceived();
     QTest::qWait(300);
     EXPECT_TRUE(w->HasPicture());
     EXPECT_EQ(w->PicturesReceived(), received);
-
-    // Closing the dead session returns (a hang would run into the test's time limit).
     panes.CloseVideoPane(0);
     EXPECT_EQ(panes.Pane(0).session, -1);
-    EXPECT_FALSE(w->HasPicture());
 
-    // A camera that is not there: the login fails with the library's code.
+    // The camera is gone: the login fails with the library's code.
     EXPECT_LT(panes.OpenNetworkDevice(Info(0), 0), 0);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].rfind("登录失败 错误码为-", 0), 0u) << messages_.shown[0];
