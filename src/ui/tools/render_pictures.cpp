@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPixmap>
 
 #include "protocol/video_param.h"
@@ -30,6 +31,8 @@
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
 #include "ui/params/usb_params_host.h"
+#include "platform/codepage.h"
+#include "ui/upgrade/upgrade_dlg.h"
 
 namespace {
 
@@ -179,6 +182,46 @@ int main(int argc, char** argv) {
         velmora::ui::CPtzSimpleCtrl ptz(nullptr);
         ptz.PresetButton(2)->click();
         ok &= Save(ptz, out.filePath(QStringLiteral("ptz-pane.png")));
+    }
+
+    {
+        // The upgrade window during a run of three cameras: the first writing its package (a bar
+        // at 63 %), the second finished, the third failed; the two chosen packages listed.
+        CUSBDevice usb(std::make_unique<velmora::SimHidBackend>("/nonexistent-velmora-render"));
+        std::vector<UsbDeviceEntry> devices(3);
+        for (int i = 0; i < 3; ++i) {
+            UsbDeviceEntry& d = devices[static_cast<size_t>(i)];
+            d = UsbDeviceEntry{};
+            d.handle = i + 1;
+            velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936("模拟相机" + std::to_string(i + 1)));
+            velmora::CopyCp936Field(d.productModel, sizeof d.productModel, "VMC-U2000");
+            velmora::CopyCp936Field(d.serial, sizeof d.serial, "VMS202400" + std::to_string(i + 1) + "0");
+            velmora::CopyCp936Field(d.biosVersion, sizeof d.biosVersion, "1.02");
+            velmora::CopyCp936Field(d.buildDate, sizeof d.buildDate, "2024-05-20");
+        }
+        velmora::ui::CUpgradeDlg upgrade(usb, devices);
+        upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_uImage.dat"));
+        upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_rootfs.dat"));
+        velmora::UpgradeRow row = upgrade.Session().Row(0);
+        row.state = velmora::UpgradeRowState::Flashing;
+        row.checked = false;
+        row.percent = 63;
+        row.text = "升级[uimage](烧写中):63%";
+        upgrade.ShowRow(0, row);
+        row = upgrade.Session().Row(1);
+        row.state = velmora::UpgradeRowState::Done;
+        row.percent = 0;
+        row.text = "升级成功.";
+        upgrade.ShowRow(1, row);
+        row = upgrade.Session().Row(2);
+        row.state = velmora::UpgradeRowState::Failed;
+        row.percent = -5;
+        row.text = "升级[uimage]返回失败:-5";
+        upgrade.ShowRow(2, row);
+        upgrade.Button(velmora::ui::upgrade_ids::kStartStopButton)->setText(velmora::ui::CUpgradeDlg::kStopText);
+        upgrade.Button(velmora::ui::upgrade_ids::kBrowseButton)->setEnabled(false);
+        upgrade.Button(velmora::ui::upgrade_ids::kRebootButton)->setEnabled(false);
+        ok &= Save(upgrade, out.filePath(QStringLiteral("upgrade-window.png")));
     }
 
     velmora::ui::PathPicker picker;

@@ -323,6 +323,11 @@ void CUpgradeDlg::Shutdown() {
         session_->RequestStop();
         session_->Join();
     }
+    // Nothing runs any more: a window shown again starts idle.
+    if (startStop_) {
+        startStop_->setText(kStartText);
+        SetIdleButtons(true);
+    }
 }
 
 void CUpgradeDlg::reject() {
