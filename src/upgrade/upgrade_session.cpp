@@ -145,6 +145,9 @@ int UpgradeSession::Start() {
     std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
     {
         std::lock_guard lock(threadsMu_);
+        // Workers still writing from an earlier start keep that start's flag; a stop reaches them too.
+        std::erase_if(earlierStops_, [](const std::weak_ptr<std::atomic<bool>>& w) { return w.expired(); });
+        earlierStops_.push_back(stop_);
         stop_ = stop;
     }
     if (int r = LoadPackagesLocked()) return r;
@@ -201,9 +204,10 @@ void UpgradeSession::RequestStop() {
     {
         std::lock_guard lock(threadsMu_);
         stop_->store(true);
+        for (const auto& w : earlierStops_)
+            if (auto flag = w.lock()) flag->store(true);
         rebootStop_->store(true);
     }
-    // Every worker of earlier runs shares one of the flags set above or an older, already set one.
     std::lock_guard lock(waitMu_);
     waitCv_.notify_all();
 }
@@ -233,11 +237,14 @@ int UpgradeSession::StartReboot() {
     if (rebootThread_.joinable()) retired_.push_back(std::move(rebootThread_));
     rebootStop_ = std::make_shared<std::atomic<bool>>(false);
     rebooting_.store(true);
+    rebootLive_.store(true);
     rebootThread_ = std::thread([this, stop = rebootStop_] { RebootMain(stop); });
     return 0;
 }
 
 bool UpgradeSession::Rebooting() const { return rebooting_.load(); }
+
+bool UpgradeSession::Idle() const { return running_.load() == 0 && !rebootLive_.load(); }
 
 void UpgradeSession::Join() {
     for (;;) {
@@ -456,6 +463,7 @@ void UpgradeSession::RebootMain(std::shared_ptr<std::atomic<bool>> stop) {
     if (observer_) observer_->StatusText(kRebootStatus);
     rebooting_.store(false);
     if (observer_) observer_->RebootFinished();
+    rebootLive_.store(false);
 }
 
 }  // namespace velmora

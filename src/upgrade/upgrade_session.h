@@ -54,9 +54,14 @@ struct UpgradeRow {
     std::string name, model, serial, biosVersion, buildDate;  // UTF-8
 };
 
-// Told of every change; called on the session's threads (workers, reboot thread, and the caller
-// of Start). Each call returns once the change is shown; the session never holds its locks while
-// calling, so an observer may call back into the session (Row, RowCount, ...).
+// Told of every change; called on the session's threads (workers, reboot thread) and, for the rows
+// a start queues, on the thread that calls Start before it returns. Each call returns once the
+// change is shown. The session holds no row, claim or thread lock while calling, so an observer
+// may read the session (Row, RowCount, Busy, ...); it must not call Start, LoadPackages, Join or
+// the destructor from a callback.
+// A window that waits for its own thread in these calls must not block that thread in Join or in
+// the destructor while workers may still call: it raises RequestStop and keeps handling events
+// until Idle(), then destroys the session.
 class UpgradeObserver {
 public:
     virtual ~UpgradeObserver() = default;
@@ -109,6 +114,9 @@ public:
     int StartReboot();
     bool Rebooting() const;
 
+    // No worker runs and no reboot runs: the session may be destroyed without waiting.
+    bool Idle() const;
+
     // Waits for every worker and the reboot thread.
     void Join();
 
@@ -156,11 +164,14 @@ private:
     mutable std::mutex threadsMu_;  // guards workers_, stop_, rebootThread_, rebootStop_
     std::list<Worker> workers_;
     std::shared_ptr<std::atomic<bool>> stop_;  // the current run's stop flag
+    // Stop flags of earlier runs whose workers may still run (Start may run while cameras write).
+    std::vector<std::weak_ptr<std::atomic<bool>>> earlierStops_;
     std::thread rebootThread_;
     std::vector<std::thread> retired_;  // reboot threads that ended but were not joined yet
     std::shared_ptr<std::atomic<bool>> rebootStop_;
     std::atomic<int> running_{0};
     std::atomic<bool> rebooting_{false};
+    std::atomic<bool> rebootLive_{false};  // until the reboot thread's last observer call returned
     std::mutex startMu_;  // serialises Start, LoadPackages and StartReboot as wholes
     std::mutex waitMu_;   // with waitCv_: the poll pause, cut short by RequestStop
     std::condition_variable waitCv_;

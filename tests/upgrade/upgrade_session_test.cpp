@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "integration/recording_messages.h"
@@ -328,6 +329,40 @@ TEST_F(UpgradeSessionTest, StopEndsTheFlashingPhaseAndACameraThatNeverFinishes) 
     Run({Package("c.dat", 10)});
     EXPECT_EQ(session_->Row(0).text, "请求升级失败:" + std::to_string(sim::kErrBusy));
     EXPECT_EQ(session_->Row(1).state, UpgradeRowState::Queued);
+}
+
+TEST_F(UpgradeSessionTest, AStartWhileACameraWritesSkipsItAndAStopStillReachesIt) {
+    Serve({{{"never-flash"}, 0}, {}});
+    session_->SetChecked(1, false);
+    std::mutex mu;
+    std::condition_variable cv;
+    bool writing = false;
+    observer_.onChange = [&](int index, const UpgradeRow& row) {
+        if (index == 0 && row.text.find("烧写中") != std::string::npos) {
+            std::lock_guard lock(mu);
+            writing = true;
+            cv.notify_all();
+        }
+    };
+    session_->SetPackagePaths({Package("a.dat", 10)});
+    ASSERT_EQ(session_->Start(), 0);
+    {
+        std::unique_lock lock(mu);
+        ASSERT_TRUE(cv.wait_for(lock, 60s, [&] { return writing; }));
+    }
+    // Camera 1 writes: a second start leaves it to its worker and upgrades camera 2 only.
+    session_->SetChecked(1, true);
+    ASSERT_EQ(session_->Start(), 0);
+    EXPECT_FALSE(session_->Row(0).checked);
+    while (session_->RunningWorkers() > 1) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(session_->Row(1).text, "升级成功.");
+    EXPECT_EQ(session_->Row(0).state, UpgradeRowState::Flashing);
+    EXPECT_FALSE(session_->Idle());
+    session_->RequestStop();  // reaches the first start's worker too
+    session_->Join();
+    EXPECT_TRUE(session_->Idle());
+    EXPECT_EQ(session_->Row(0).text, "停止升级");
+    observer_.onChange = nullptr;
 }
 
 TEST_F(UpgradeSessionTest, DestroyingTheSessionStopsAndJoinsItsWorkers) {
