@@ -267,6 +267,17 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     EXPECT_EQ(usb_->Model(1).Get("Luminance"), 33);
     EXPECT_NE(usb_->Model(0).Get("Luminance"), 33);
 
+    // "升级" hands the upgrade window a copy of the device list; a camera it rebooted (its handle
+    // closed) is no longer current.
+    size_t handedIn = 0;
+    w.SetUpgradeOpener([&](QWidget*, std::vector<UsbDeviceEntry> devices) {
+        handedIn = devices.size();
+        w.Usb().CloseDevice(w.DeviceNodes()[1].usbHandle);
+    });
+    w.OpenUpgrade();
+    EXPECT_EQ(handedIn, 2u);
+    EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);
+
     // A refresh forgets the current camera; the buttons stay enabled.
     w.RefreshDeviceTree();
     EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);

@@ -38,6 +38,7 @@
 #include "ui/params/image_params_dlg.h"
 #include "ui/params/param_page.h"
 #include "ui/params/usb_params_host.h"
+#include "ui/upgrade/upgrade_dlg.h"
 
 namespace velmora::ui {
 
@@ -400,7 +401,16 @@ void CVelmoraDlg::OpenImageParams() {
 }
 
 void CVelmoraDlg::OpenUpgrade() {
-    if (upgradeOpener_) upgradeOpener_(this, usb_->GetDevices());
+    if (upgradeOpener_) {
+        upgradeOpener_(this, usb_->GetDevices());
+    } else {
+        CUpgradeDlg upgrade(*usb_, usb_->GetDevices(), this);
+        upgrade.exec();
+    }
+    // The upgrade window closes the handles of the cameras it rebooted: such a camera is no
+    // longer current (its items answer -304 until the list is refreshed).
+    const int32_t current = usbHost_->CurrentHandle();
+    if (current != 0 && usb_->ReportLength(current) < 0) usbHost_->ClearCurrentDevice();
 }
 
 MainLayoutSizes CVelmoraDlg::ChildSizes() const {

@@ -129,7 +129,7 @@ public:
     // once, from the destructor unless called before.
     void Shutdown();
     void SetStartupActions(StartupActions actions) { startup_ = std::move(actions); }
-    // The "升级" command's window; until one is set the command does nothing.
+    // The "升级" command's window; by default the upgrade window over a copy of the device list.
     using UpgradeOpener = std::function<void(QWidget* parent, std::vector<UsbDeviceEntry> devices)>;
     void SetUpgradeOpener(UpgradeOpener opener) { upgradeOpener_ = std::move(opener); }
 
