@@ -31,11 +31,12 @@ std::string FieldText(const char* field, size_t size) {
 
 // Reads the whole file into `out`. 0, or the message to show.
 std::string ReadPackage(UpgradePackage& out) {
-    const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO chosen by mistake must not hang the start.
+    const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return "无法打开文件:" + out.path;
     UniqueFd file(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return "文件读取失败！";
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return "文件读取失败！";
     const uint64_t length = static_cast<uint64_t>(st.st_size);
     if (length > UINT32_MAX) return "升级包过大(须小于4GB):" + out.path;
     out.size = static_cast<uint32_t>(length);

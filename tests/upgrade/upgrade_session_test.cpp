@@ -433,9 +433,14 @@ TEST_F(UpgradeSessionTest, PackageFilesThatCannotBeReadStopTheStart) {
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0], "无法打开文件:" + dir_ + "/pkg/missing.dat");
 
-    session_->SetPackagePaths({dir_ + "/pkg"});  // a folder opens but does not read
-    EXPECT_EQ(session_->LoadPackages(), kUpgradeLoadFailed);
-    EXPECT_EQ(messages_.shown.back(), "文件读取失败！");
+    // A folder or a FIFO opens but is no package (a FIFO must not hang the start).
+    ASSERT_EQ(::mkfifo((dir_ + "/pkg/fifo.dat").c_str(), 0600), 0);
+    for (const char* name : {"", "/fifo.dat"}) {
+        messages_.shown.clear();
+        session_->SetPackagePaths({dir_ + "/pkg" + name});
+        EXPECT_EQ(session_->LoadPackages(), kUpgradeLoadFailed);
+        EXPECT_EQ(messages_.shown, std::vector<std::string>{"文件读取失败！"});
+    }
 
     // 4 GiB cannot be told in the 32-bit FileSize: refused before anything is read.
     const std::string huge = dir_ + "/pkg/huge.dat";
