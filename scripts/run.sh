@@ -4,33 +4,10 @@
 # fresh home folder, the first USB camera and both network cameras opened.
 # Without a display it runs the same under Xvfb, saves pictures of both modes under out/ and ends.
 set -eu
-build=${1:-build}
-bin="$build/bin"
-work=$(mktemp -d /tmp/velmora-run.XXXXXX)
-usbdir="$work/usb"
+SIM_EXTRA="--net-size 1280x720"
+source "$(dirname "$0")/sim-session.sh"
 home="$work/home"
-mkdir -p "$usbdir" "$home"
-
-sim_pid=""
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "== starting velmora-camsim: two USB cameras in $usbdir, network cameras on 127.0.0.2 and 127.0.0.3"
-"$bin/velmora-camsim" --usb-dir "$usbdir" --usb-count 2 --net 127.0.0.2,127.0.0.3 --net-size 1280x720 \
-  > "$work/sim.out" 2> "$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 1 100); do
-  grep -q '^ready' "$work/sim.out" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q '^ready' "$work/sim.out" || { echo "simulator did not start"; cat "$work/sim.err"; exit 1; }
-
-export VELMORA_USB_SIM="$usbdir"
-# LAN search probes stay on loopback whenever anything runs here.
-export VELMORA_SEARCH_TARGETS="127.255.255.255"
+mkdir -p "$home"
 args=(--home "$home" --open-usb 1 --open-ip 127.0.0.2,127.0.0.3)
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

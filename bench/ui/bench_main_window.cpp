@@ -41,20 +41,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The LAN search reports the one benchmark camera; nothing else leaves the process.
-class OneCameraSearch : public MainSystem {
-public:
-    int SearchInit() override { return 0; }
-    int SearchDeInit() override { return 0; }
-    int SetSearchTargets(const char*) override { return 0; }
-    int SearchCount() override { return 1; }
-    int SearchDevices(BSC_DeviceInfo* records, int* count) override {
-        std::snprintf(records[0].ip, sizeof records[0].ip, "127.0.0.98");
-        *count = 1;
-        return 0;
-    }
-};
-
 std::unique_ptr<CVelmoraDlg> OpenWindow(const QTemporaryDir& home, MainSystem& system) {
     MainWindowSetup setup;
     setup.homeDir = home.path().toStdString() + "/";
@@ -81,7 +67,7 @@ void BM_UsbDoubleClick(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    OneCameraSearch system;
+    ListedLanCameras system({"127.0.0.98"});
     auto window = OpenWindow(home, system);
     window->RefreshDeviceTree();
     if (window->DeviceNodes().empty()) {
@@ -120,7 +106,7 @@ void BM_NetDoubleClickToPicture(benchmark::State& state) {
         return;
     }
     QTemporaryDir home;
-    OneCameraSearch system;
+    ListedLanCameras system({"127.0.0.98"});
     auto window = OpenWindow(home, system);
     window->SwitchToNetworkMode();
     window->show();

@@ -23,20 +23,6 @@
 namespace velmora::ui {
 namespace {
 
-// The LAN search finds the four cameras of the test on 127.0.0.71 to .74 (camera port 36666).
-class FourCameraSearch : public MainSystem {
-public:
-    int SearchInit() override { return 0; }
-    int SearchDeInit() override { return 0; }
-    int SetSearchTargets(const char*) override { return 0; }
-    int SearchCount() override { return 4; }
-    int SearchDevices(BSC_DeviceInfo* records, int* count) override {
-        for (int i = 0; i < 4; ++i) std::snprintf(records[i].ip, sizeof records[i].ip, "127.0.0.%d", 71 + i);
-        *count = 4;
-        return 0;
-    }
-};
-
 TEST(MainWindowLive, ClosingTheWindowWhileFourStreamsPlayIsClean) {
     std::vector<sim::NetCameraConfig> configs(4);
     for (int i = 0; i < 4; ++i) {
@@ -51,7 +37,8 @@ TEST(MainWindowLive, ClosingTheWindowWhileFourStreamsPlayIsClean) {
 
     test::RecordingMessages messages;
     QTemporaryDir home;
-    FourCameraSearch search;
+    // The LAN search finds the four cameras on 127.0.0.71 to .74 (camera port 36666).
+    ListedLanCameras search({"127.0.0.71", "127.0.0.72", "127.0.0.73", "127.0.0.74"});
     MainWindowSetup setup;
     setup.homeDir = home.path().toStdString() + "/";
     setup.system = &search;

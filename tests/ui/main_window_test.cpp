@@ -40,23 +40,14 @@ using namespace velmora::ui;
 
 namespace {
 
-// Records the library calls of the window in order; the LAN search reports `found`.
-class RecordingSystem : public MainSystem {
+// Records the library calls of the window in order; the LAN search reports `addresses`.
+class RecordingSystem : public ListedLanCameras {
 public:
     explicit RecordingSystem(std::vector<std::string>* log) : log_(log) {}
     int NetInit() override { return Note("NetInit") + ORVEX_Init(0); }
     int NetCleanup() override { return Note("NetCleanup") + ORVEX_Cleanup(); }
     int SearchInit() override { return Note("SearchInit"); }
     int SearchDeInit() override { return Note("SearchDeInit"); }
-    int SetSearchTargets(const char*) override { return 0; }
-    int SearchCount() override { return static_cast<int>(found.size()); }
-    int SearchDevices(BSC_DeviceInfo* records, int* count) override {
-        int n = std::min(*count, static_cast<int>(found.size()));
-        for (int i = 0; i < n; ++i) std::snprintf(records[i].ip, sizeof records[i].ip, "%s", found[i].c_str());
-        *count = n;
-        return 0;
-    }
-    std::vector<std::string> found;
 
 private:
     int Note(const char* what) {
@@ -286,7 +277,7 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
 
 TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
     ServeNet("127.0.0.61");
-    system_.found = {"127.0.0.61"};
+    system_.addresses = {"127.0.0.61"};
     CVelmoraDlg& w = Open();
     w.SwitchToNetworkMode();
     EXPECT_TRUE(w.UsbHost().Picture()->isHidden());
@@ -326,7 +317,7 @@ TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
 
 TEST_F(MainWindowTest, SwitchingToUsbClosesThePanesOfTheLayoutAndEnterDoesNotClose) {
     ServeNet("127.0.0.62");
-    system_.found = {"127.0.0.62"};
+    system_.addresses = {"127.0.0.62"};
     CVelmoraDlg& w = Open();
     w.SwitchToNetworkMode();
     ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[0].item));

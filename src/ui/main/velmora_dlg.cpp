@@ -68,6 +68,13 @@ int MainSystem::SearchDevices(BSC_DeviceInfo* records, int* count) { return BSC_
 int MainSystem::SearchDeInit() { return BSC_DeInit(); }
 int MainSystem::SetSearchTargets(const char* targets) { return BSC_SetSearchTargets(targets); }
 
+int ListedLanCameras::SearchDevices(BSC_DeviceInfo* records, int* count) {
+    const int n = std::clamp(*count, 0, static_cast<int>(addresses.size()));
+    for (int i = 0; i < n; ++i) CopyUtf8Field(records[i].ip, sizeof records[i].ip, addresses[i]);
+    *count = n;
+    return 0;
+}
+
 // The client area below the menu bar: it tells the window of its resizes and lets it paint the
 // pane borders.
 class CVelmoraDlg::ClientArea : public QWidget {
