@@ -4,8 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -29,9 +28,6 @@ public:
     int PlayEx(int port, FrameSink* sink) override { return X_PlayEx(port, sink); }
     int VideoClose(int port) override { return X_VideoClose(port); }
 };
-
-// Posted by the presenting thread when a new picture waits; at most one is queued at a time.
-const QEvent::Type kPictureEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // Every this many pictures one is asked for at its own size, to notice a camera that changed its
 // picture size (four seconds at 25 pictures per second).
@@ -112,12 +108,13 @@ void VideoPaneWidget::OnFrame(const uint8_t* pixels, int width, int height, int 
     }
     received_.fetch_add(1);
     hasPicture_.store(true);
-    if (!updatePosted_.exchange(true)) QCoreApplication::postEvent(this, new QEvent(kPictureEvent));
+    // Queued by name: the call travels entirely inside Qt's event queue, which is thread-safe.
+    if (!updatePosted_.exchange(true))
+        QMetaObject::invokeMethod(this, "PictureArrived", Qt::QueuedConnection);
 }
 
-bool VideoPaneWidget::event(QEvent* e) {
-    if (e->type() != kPictureEvent) return QWidget::event(e);
-    // Cleared before looking, so a picture arriving from now on posts again.
+void VideoPaneWidget::PictureArrived() {
+    // Cleared before looking, so a picture arriving from now on queues again.
     updatePosted_.store(false);
     bool waiting = false;
     {
@@ -125,7 +122,6 @@ bool VideoPaneWidget::event(QEvent* e) {
         waiting = hasNew_;
     }
     if (waiting) update();
-    return true;
 }
 
 void VideoPaneWidget::ClearPicture() {

@@ -98,12 +98,14 @@ signals:
     void clicked();
 
 protected:
-    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
 
 private:
+    // Queued by OnFrame, at most one at a time: repaints when a picture is waiting.
+    Q_INVOKABLE void PictureArrived();
+
     const int index_;
     PaneBackend* backend_ = nullptr;
     int port_ = -1;

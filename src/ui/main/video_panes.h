@@ -55,6 +55,8 @@ public:
     // Closes all four panes.
     ~VideoPanes() override;
 
+    // Pane i's window (null for an index outside 0..3, or once the client destroyed it) and
+    // record (an index outside 0..3 gives pane 0's).
     VideoPaneWidget* Widget(int i) const;
     const VideoPane& Pane(int i) const;
     int CurrentPane() const { return current_; }
