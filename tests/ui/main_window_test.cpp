@@ -296,8 +296,12 @@ TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
     EXPECT_EQ(w.Ptz()->Target().address, "127.0.0.61");
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.Panes().Widget(0)->HasPicture(); }, 20000));
 
-    // Layout changes leave the stream running; the context menu finds the pane and the tree.
+    // Layout changes leave the stream running; a current pane that 1*1 hides gives way to pane 0.
+    w.Panes().SelectVideoPane(2);
     w.SetVideoLayout(1);
+    EXPECT_EQ(w.Panes().CurrentPane(), 0);
+    EXPECT_EQ(w.Ptz()->Target().handle, w.Panes().Pane(0).session);
+    // The context menu finds the pane and the tree.
     EXPECT_GE(w.Panes().Pane(0).session, 0);
     EXPECT_TRUE(w.Panes().Widget(1)->isHidden());
     const QPoint paneCentre = w.Panes().Widget(0)->mapToGlobal(w.Panes().Widget(0)->rect().center());

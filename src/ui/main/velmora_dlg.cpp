@@ -392,6 +392,9 @@ void CVelmoraDlg::SwitchToUsbMode() {
 void CVelmoraDlg::SetVideoLayout(int layout) {
     layout_ = layout;
     panes_->SetLayout(layout);
+    // A current pane that the new layout hides would take the next camera out of sight: pane 0
+    // becomes current instead.
+    if (panes_->CurrentPane() >= PaneCount(layout)) panes_->SelectVideoPane(0);
     client_->update();
     LayoutMainWindow(layout_);
 }
