@@ -17,11 +17,11 @@ TEST_F(UpgradeDlgTest, ClosingWhileWorkersRunStopsAndJoinsThem) {
     Open(devices_);
     Choose({Package("pkg.dat", 3 * 1048576)});
     Button(ids::kStartStopButton)->click();
+    // Writing cameras are unchecked by their workers; the window shows it.
     ASSERT_TRUE(WaitUntil([&] {
-        return dlg_->Session().Row(0).state == UpgradeRowState::Flashing &&
-               dlg_->Session().Row(1).state == UpgradeRowState::Flashing;
+        return NumberItem(0)->checkState() == Qt::Unchecked && NumberItem(1)->checkState() == Qt::Unchecked;
     }));
-    EXPECT_EQ(NumberItem(0)->checkState(), Qt::Unchecked);  // the worker's uncheck is shown
+    EXPECT_EQ(dlg_->Session().Row(0).state, UpgradeRowState::Flashing);
     dlg_->close();
     EXPECT_EQ(dlg_->Session().RunningWorkers(), 0);
     EXPECT_FALSE(dlg_->Session().Busy());
