@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 #include <QCloseEvent>
@@ -24,8 +25,13 @@ namespace velmora::ui {
 
 // Shared between the window and every observer call waiting for its thread.
 struct UpgradeDlgWaits {
-    std::mutex mu;
+    struct Call {
+        std::function<void()> apply;
+        bool done = false;
+    };
+    std::mutex mu;  // guards everything below
     std::condition_variable cv;
+    std::deque<std::shared_ptr<Call>> queue;  // changes waiting for the window's thread
     bool closing = false;  // the window is closing: waits end and new calls return at once
 };
 
@@ -315,6 +321,7 @@ void CUpgradeDlg::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(waits_->mu);
         waits_->closing = true;
+        waits_->queue.clear();  // their callers return now; a later show starts afresh
     }
     waits_->cv.notify_all();
     if (timer_) timer_->stop();
@@ -355,25 +362,35 @@ void CUpgradeDlg::RunOnWindowThread(std::function<void()> apply) {
         return;
     }
     const std::shared_ptr<UpgradeDlgWaits> waits = waits_;
-    auto done = std::make_shared<bool>(false);
-    {
-        std::lock_guard<std::mutex> lock(waits->mu);
-        if (waits->closing) return;
-    }
-    // `this` as the context: a call still queued when the window goes is dropped with it.
-    QMetaObject::invokeMethod(
-        this,
-        [waits, done, apply = std::move(apply)] {
-            apply();
-            {
-                std::lock_guard<std::mutex> lock(waits->mu);
-                *done = true;
-            }
-            waits->cv.notify_all();
-        },
-        Qt::QueuedConnection);
+    auto call = std::make_shared<UpgradeDlgWaits::Call>();
+    call->apply = std::move(apply);
     std::unique_lock<std::mutex> lock(waits->mu);
-    waits->cv.wait(lock, [&] { return *done || waits->closing; });
+    if (waits->closing) return;
+    waits->queue.push_back(call);
+    lock.unlock();
+    // A call still queued when the window goes is dropped with it; the closing flag has
+    // released this thread by then.
+    QMetaObject::invokeMethod(this, "ApplyPending", Qt::QueuedConnection);
+    lock.lock();
+    waits->cv.wait(lock, [&] { return call->done || waits->closing; });
+}
+
+void CUpgradeDlg::ApplyPending() {
+    for (;;) {
+        std::shared_ptr<UpgradeDlgWaits::Call> call;
+        {
+            std::lock_guard<std::mutex> lock(waits_->mu);
+            if (waits_->queue.empty()) return;
+            call = std::move(waits_->queue.front());
+            waits_->queue.pop_front();
+        }
+        call->apply();
+        {
+            std::lock_guard<std::mutex> lock(waits_->mu);
+            call->done = true;
+        }
+        waits_->cv.notify_all();
+    }
 }
 
 void CUpgradeDlg::RowChanged(int index, const UpgradeRow& row) {

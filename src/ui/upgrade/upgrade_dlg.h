@@ -115,6 +115,9 @@ private:
 
     // Runs `apply` on the window's thread and waits until it ran, or until the window closes.
     void RunOnWindowThread(std::function<void()> apply);
+    // Runs the queued changes (on the window's thread). Queued by name, so that the change itself
+    // passes only through the waits' mutex, where the sanitizers see the hand-over.
+    Q_INVOKABLE void ApplyPending();
 
     void BuildControls();
     void SetColumnWidths();
