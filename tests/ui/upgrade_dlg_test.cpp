@@ -107,7 +107,9 @@ TEST_F(UpgradeDlgTest, RebootingRowsOneAndThreeLeavesTheFormerRowTwo) {
     NumberItem(1)->setCheckState(Qt::Unchecked);
     Button(ids::kRebootButton)->click();
     for (int id : {ids::kBrowseButton, ids::kStartStopButton, ids::kRebootButton}) EXPECT_FALSE(Button(id)->isEnabled());
+    EXPECT_FALSE(dlg_->DeviceList()->isEnabled());  // no check mark changes under the reboot
     ASSERT_TRUE(WaitUntil([&] { return Button(ids::kRebootButton)->isEnabled(); }));
+    EXPECT_TRUE(dlg_->DeviceList()->isEnabled());
     EXPECT_TRUE(Idle());
     const QString statusText = QStringLiteral("重启成功的设备将从列表删除，稍后请重新手动刷新.");
     EXPECT_EQ(dlg_->StatusLine()->text(), statusText);

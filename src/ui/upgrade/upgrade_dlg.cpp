@@ -307,8 +307,13 @@ void CUpgradeDlg::TimerTick() {
 void CUpgradeDlg::Reboot() {
     if (!reboot_->isEnabled()) return;
     SetIdleButtons(false);
+    // The reboot removes rows as it goes: no check mark may change under it.
+    list_->setEnabled(false);
     // Refused while workers run: nothing was started, so the buttons come back at once.
-    if (session_->StartReboot() < 0) SetIdleButtons(true);
+    if (session_->StartReboot() < 0) {
+        SetIdleButtons(true);
+        list_->setEnabled(true);
+    }
 }
 
 void CUpgradeDlg::SetIdleButtons(bool enabled) {
@@ -409,7 +414,10 @@ void CUpgradeDlg::StatusText(const std::string& text) {
 }
 
 void CUpgradeDlg::RebootFinished() {
-    RunOnWindowThread([this] { SetIdleButtons(true); });
+    RunOnWindowThread([this] {
+        SetIdleButtons(true);
+        list_->setEnabled(true);
+    });
 }
 
 }  // namespace velmora::ui
