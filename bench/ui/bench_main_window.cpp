@@ -29,11 +29,11 @@
 #include <QTest>
 
 #include "transport/net/orvex_sdk.h"
-#include "transport/usb/sim_hid_backend.h"
 #include "ui/main/velmora_dlg.h"
 #include "ui/main/video_panes.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/usb_params_host.h"
+#include "ui/main_window_fixture.h"
 
 using namespace velmora;
 using namespace velmora::ui;
@@ -42,17 +42,7 @@ using namespace std::chrono_literals;
 namespace {
 
 std::unique_ptr<CVelmoraDlg> OpenWindow(const QTemporaryDir& home, MainSystem& system) {
-    MainWindowSetup setup;
-    setup.homeDir = home.path().toStdString() + "/";
-    setup.system = &system;
-    setup.hid = std::make_unique<SimHidBackend>(setup.homeDir + "usb");
-    setup.firstSearchDelayMs = -1;
-    setup.setUpLogging = false;
-    auto window = std::make_unique<CVelmoraDlg>(std::move(setup));
-    CUSBDevice::Timing t = window->Usb().GetTiming();
-    t.settleAfterOpen = 0ms;
-    window->Usb().SetTiming(t);
-    return window;
+    return test::OpenSimulatedWindow(home.path().toStdString() + "/", system);
 }
 
 void BM_UsbDoubleClick(benchmark::State& state) {

@@ -15,9 +15,9 @@
 
 #include "platform/profile_file.h"
 #include "transport/net/orvex_sdk.h"
-#include "transport/usb/sim_hid_backend.h"
 #include "ui/main/velmora_dlg.h"
 #include "ui/main/video_panes.h"
+#include "ui/main_window_fixture.h"
 #include "ui/ui_test_support.h"
 
 namespace velmora::ui {
@@ -39,13 +39,7 @@ TEST(MainWindowLive, ClosingTheWindowWhileFourStreamsPlayIsClean) {
     QTemporaryDir home;
     // The LAN search finds the four cameras on 127.0.0.71 to .74 (camera port 36666).
     ListedLanCameras search({"127.0.0.71", "127.0.0.72", "127.0.0.73", "127.0.0.74"});
-    MainWindowSetup setup;
-    setup.homeDir = home.path().toStdString() + "/";
-    setup.system = &search;
-    setup.hid = std::make_unique<SimHidBackend>(setup.homeDir + "usb");
-    setup.firstSearchDelayMs = -1;
-    setup.setUpLogging = false;
-    auto window = std::make_unique<CVelmoraDlg>(std::move(setup));
+    auto window = test::OpenSimulatedWindow(home.path().toStdString() + "/", search);
     window->SwitchToNetworkMode();
     window->show();
     ASSERT_EQ(window->DeviceNodes().size(), 4u);

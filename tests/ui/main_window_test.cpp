@@ -22,7 +22,6 @@
 
 #include "platform/profile_file.h"
 #include "transport/net/orvex_sdk.h"
-#include "transport/usb/sim_hid_backend.h"
 #include "ui/controls/ptz_simple_ctrl.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/velmora_dlg.h"
@@ -31,6 +30,7 @@
 #include "ui/params/shutter_table.h"
 #include "ui/params/usb_params_host.h"
 #include "ui/params/white_balance_page.h"
+#include "ui/main_window_fixture.h"
 #include "ui/ui_test_support.h"
 
 namespace fs = std::filesystem;
@@ -127,17 +127,7 @@ protected:
     }
 
     CVelmoraDlg& Open() {
-        MainWindowSetup setup;
-        setup.homeDir = Home();
-        setup.system = &system_;
-        setup.paneBackend = &panes_;
-        setup.hid = std::make_unique<SimHidBackend>(Home() + "usb");
-        setup.firstSearchDelayMs = -1;
-        setup.setUpLogging = false;
-        window_ = std::make_unique<CVelmoraDlg>(std::move(setup));
-        CUSBDevice::Timing t = window_->Usb().GetTiming();
-        t.settleAfterOpen = 0ms;
-        window_->Usb().SetTiming(t);
+        window_ = test::OpenSimulatedWindow(Home(), system_, &panes_);
         return *window_;
     }
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "transport/usb/sim_hid_backend.h"
+#include "ui/main/velmora_dlg.h"
+
+namespace velmora::ui::test {
+
+// A main window for tests and benchmarks: home folder `home` (ending in '/'), USB cameras from
+// the simulator's sockets in <home>usb, the LAN search and network library calls of `system`,
+// no start-up timer (call RefreshDeviceTree), no log set-up and no settle wait after a USB device
+// is opened.
+inline std::unique_ptr<CVelmoraDlg> OpenSimulatedWindow(const std::string& home, MainSystem& system,
+                                                        PaneBackend* panes = nullptr) {
+    MainWindowSetup setup;
+    setup.homeDir = home;
+    setup.system = &system;
+    setup.paneBackend = panes;
+    setup.hid = std::make_unique<SimHidBackend>(home + "usb");
+    setup.firstSearchDelayMs = -1;
+    setup.setUpLogging = false;
+    auto window = std::make_unique<CVelmoraDlg>(std::move(setup));
+    CUSBDevice::Timing t = window->Usb().GetTiming();
+    t.settleAfterOpen = std::chrono::milliseconds(0);
+    window->Usb().SetTiming(t);
+    return window;
+}
+
+}  // namespace velmora::ui::test
