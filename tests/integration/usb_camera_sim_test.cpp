@@ -13,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "integration/recording_messages.h"
+#include "integration/sim_usb_cameras.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "sim/usb_server.h"
@@ -45,28 +46,15 @@ protected:
     void Serve(std::vector<std::vector<std::string>> faultsPerCamera, size_t reportLength = 65) {
         std::vector<sim::UsbCameraConfig> cams;
         for (size_t i = 0; i < faultsPerCamera.size(); ++i) {
-            sim::UsbCameraConfig c;
-            c.name = "cam0" + std::to_string(i + 1);
+            sim::UsbCameraConfig c = testsim::NumberedUsbCamera(static_cast<int>(i + 1), faultsPerCamera[i]);
             c.reportLength = reportLength;
-            c.model.identity = sim::CameraModel::DefaultIdentity(static_cast<int>(i + 1));
-            for (const std::string& text : faultsPerCamera[i]) {
-                sim::Fault f;
-                std::string error;
-                ASSERT_EQ(sim::ParseFault(text, &f, &error), 0) << error;
-                c.faults.push_back(f);
-            }
             cams.push_back(std::move(c));
         }
         server_ = std::make_unique<sim::UsbServer>(dir_, std::move(cams));
         std::string error;
         ASSERT_EQ(server_->Start(&error), 0) << error;
 
-        dev_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_));
-        CUSBDevice::Timing t = dev_->GetTiming();
-        t.settleAfterOpen = 0ms;
-        t.retryAfterFailedInfo = 0ms;
-        dev_->SetTiming(t);
-        dev_->SetVendorFilter(0, nullptr);
+        dev_ = testsim::OpenSimulatedUsb(dir_);
         ASSERT_EQ(dev_->RefreshDevices(), static_cast<int>(faultsPerCamera.size()));
     }
 

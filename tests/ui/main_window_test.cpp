@@ -12,6 +12,7 @@
 // Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
 #include "sim/net_cameras.h"
 #include "sim/usb_server.h"
+#include "integration/sim_usb_cameras.h"
 
 #include <QMenu>
 #include <QPushButton>
@@ -99,12 +100,7 @@ protected:
 
     void ServeUsb(int count) {
         std::vector<sim::UsbCameraConfig> cams;
-        for (int i = 1; i <= count; ++i) {
-            sim::UsbCameraConfig c;
-            c.name = "cam0" + std::to_string(i);
-            c.model.identity = sim::CameraModel::DefaultIdentity(i);
-            cams.push_back(std::move(c));
-        }
+        for (int i = 1; i <= count; ++i) cams.push_back(testsim::NumberedUsbCamera(i));
         fs::create_directories(Home() + "usb");
         usb_ = std::make_unique<sim::UsbServer>(Home() + "usb", std::move(cams));
         std::string error;

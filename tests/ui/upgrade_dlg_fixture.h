@@ -14,6 +14,7 @@
 
 // Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
 #include "sim/usb_server.h"
+#include "integration/sim_usb_cameras.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -77,29 +78,16 @@ protected:
     void Serve(const std::vector<CamSetup>& cams) {
         std::vector<sim::UsbCameraConfig> configs;
         for (size_t i = 0; i < cams.size(); ++i) {
-            sim::UsbCameraConfig c;
-            c.name = "cam" + std::string(i + 1 < 10 ? "0" : "") + std::to_string(i + 1);
-            c.model.identity = sim::CameraModel::DefaultIdentity(static_cast<int>(i + 1));
+            sim::UsbCameraConfig c = testsim::NumberedUsbCamera(static_cast<int>(i + 1), cams[i].faults);
             c.model.flashMs = cams[i].flashMs;
             c.rebootMs = 60000;  // a rebooted camera stays away for the rest of the test
-            for (const std::string& text : cams[i].faults) {
-                sim::Fault f;
-                std::string error;
-                ASSERT_EQ(sim::ParseFault(text, &f, &error), 0) << error;
-                c.faults.push_back(f);
-            }
             configs.push_back(std::move(c));
         }
         fs::create_directories(dir_ + "/sock");
         server_ = std::make_unique<sim::UsbServer>(dir_ + "/sock", std::move(configs));
         std::string error;
         ASSERT_EQ(server_->Start(&error), 0) << error;
-        dev_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_ + "/sock"));
-        CUSBDevice::Timing t = dev_->GetTiming();
-        t.settleAfterOpen = 0ms;
-        t.retryAfterFailedInfo = 0ms;
-        dev_->SetTiming(t);
-        dev_->SetVendorFilter(0, nullptr);
+        dev_ = testsim::OpenSimulatedUsb(dir_ + "/sock");
         ASSERT_EQ(dev_->RefreshDevices(), static_cast<int>(cams.size()));
         devices_ = dev_->GetDevices();
     }

@@ -13,6 +13,7 @@
 
 // Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
 #include "sim/usb_server.h"
+#include "integration/sim_usb_cameras.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -61,27 +62,13 @@ protected:
     // One camera with the given faults, found by the transport; the host answers the file
     // prompts with `nextPath_`.
     void Serve(std::vector<std::string> faults = {}) {
-        sim::UsbCameraConfig c;
-        c.name = "cam01";
-        c.model.identity = sim::CameraModel::DefaultIdentity(1);
-        for (const std::string& text : faults) {
-            sim::Fault f;
-            std::string error;
-            ASSERT_EQ(sim::ParseFault(text, &f, &error), 0) << error;
-            c.faults.push_back(f);
-        }
         std::vector<sim::UsbCameraConfig> cams;
-        cams.push_back(std::move(c));
+        cams.push_back(testsim::NumberedUsbCamera(1, faults));
         server_ = std::make_unique<sim::UsbServer>(dir_ + "/sock", std::move(cams));
         fs::create_directories(dir_ + "/sock");
         std::string error;
         ASSERT_EQ(server_->Start(&error), 0) << error;
-        dev_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_ + "/sock"));
-        CUSBDevice::Timing t = dev_->GetTiming();
-        t.settleAfterOpen = 0ms;
-        t.retryAfterFailedInfo = 0ms;
-        dev_->SetTiming(t);
-        dev_->SetVendorFilter(0, nullptr);
+        dev_ = testsim::OpenSimulatedUsb(dir_ + "/sock");
         ASSERT_EQ(dev_->RefreshDevices(), 1);
         UsbDeviceEntry e{};
         ASSERT_TRUE(dev_->GetDevice(0, e));

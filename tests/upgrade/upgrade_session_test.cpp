@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "integration/recording_messages.h"
+#include "integration/sim_usb_cameras.h"
 #include "platform/user_messages.h"
 #include "sim/usb_server.h"
 #include "transport/usb/cusb_device.h"
@@ -120,29 +121,18 @@ protected:
     void Serve(const std::vector<CameraSetup>& cameras) {
         std::vector<sim::UsbCameraConfig> configs;
         for (size_t i = 0; i < cameras.size(); ++i) {
-            sim::UsbCameraConfig c;
-            c.name = "cam0" + std::to_string(i + 1);
+            sim::UsbCameraConfig c = testsim::NumberedUsbCamera(static_cast<int>(i + 1), cameras[i].faults);
             c.reportLength = 1024;
-            c.model.identity = sim::CameraModel::DefaultIdentity(static_cast<int>(i + 1));
             c.model.flashSteps = cameras[i].flashSteps;
-            for (const std::string& text : cameras[i].faults) {
-                sim::Fault f;
-                std::string error;
-                ASSERT_EQ(sim::ParseFault(text, &f, &error), 0) << error;
-                c.faults.push_back(f);
-            }
             configs.push_back(std::move(c));
         }
         server_ = std::make_unique<sim::UsbServer>(dir_ + "/usb", std::move(configs));
         std::string error;
         ASSERT_EQ(server_->Start(&error), 0) << error;
-        usb_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_ + "/usb"));
+        usb_ = testsim::OpenSimulatedUsb(dir_ + "/usb");
         CUSBDevice::Timing t = usb_->GetTiming();
-        t.settleAfterOpen = 0ms;
-        t.retryAfterFailedInfo = 0ms;
         t.replyPhase = 3000ms;
         usb_->SetTiming(t);
-        usb_->SetVendorFilter(0, nullptr);
         ASSERT_EQ(usb_->RefreshDevices(), static_cast<int>(cameras.size()));
         for (size_t i = 0; i < cameras.size(); ++i) baseline_.push_back(server_->Exchanges(i));
         session_ = std::make_unique<UpgradeSession>(*usb_, usb_->GetDevices(), &observer_);
