@@ -16,6 +16,8 @@ public:
     virtual void Information(std::string_view text) = 0;
     virtual bool AskOkCancel(std::string_view text) = 0;
     virtual bool AskYesNo(std::string_view text) = 0;
+    // The same question under a caption of its own ("删除"); a sink without captions just asks.
+    virtual bool AskYesNoTitled(std::string_view text, std::string_view /*title*/) { return AskYesNo(text); }
 };
 
 // The process-wide sink; a stderr writer until a host installs its own. Passing null restores it.

@@ -62,6 +62,7 @@ TEST(PtzPaneTest, PresetTilesSwitchOverAndPresetButtonsReport) {
     EXPECT_EQ(calls.back(), Texts{BuildPresetRequest(kPresetDel, 3)});
     EXPECT_EQ(messages.shown, Texts({"添加预置位3成功。", "添加预置位3失败，返回错误码：1。", "调用预置位3失败，返回错误码：-5。",
                                      "确定要删除预置位3？", "确定要删除预置位3？", "删除预置位3失败，返回错误码：-5。"}));
+    EXPECT_EQ(messages.titles, Texts({"删除", "删除"}));
 }
 
 // Whether some pixel is within 40 of `colour`'s lightness: the antialiased text shows there.

@@ -21,11 +21,16 @@ public:
         shown.emplace_back(text);
         return answer;
     }
+    bool AskYesNoTitled(std::string_view text, std::string_view title) override {
+        titles.emplace_back(title);
+        return AskYesNo(text);
+    }
     bool AskYesNo(std::string_view text) override {
         shown.emplace_back(text);
         return answer;
     }
     std::vector<std::string> shown;
+    std::vector<std::string> titles;  // captions of the questions that have one
     bool answer = true;
 };
 

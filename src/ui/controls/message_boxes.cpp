@@ -31,8 +31,9 @@ std::unique_ptr<QMessageBox> BuildMessageBox(MessageKind kind, std::string_view 
 
 namespace {
 
-bool RunAndAccepted(MessageKind kind, std::string_view text) {
+bool RunAndAccepted(MessageKind kind, std::string_view text, std::string_view title = {}) {
     auto box = BuildMessageBox(kind, text);
+    if (!title.empty()) box->setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
     box->exec();
     const QAbstractButton* clicked = box->clickedButton();
     if (!clicked) return false;
@@ -45,5 +46,8 @@ bool RunAndAccepted(MessageKind kind, std::string_view text) {
 void QtUserMessages::Information(std::string_view text) { RunAndAccepted(MessageKind::Information, text); }
 bool QtUserMessages::AskOkCancel(std::string_view text) { return RunAndAccepted(MessageKind::OkCancel, text); }
 bool QtUserMessages::AskYesNo(std::string_view text) { return RunAndAccepted(MessageKind::YesNo, text); }
+bool QtUserMessages::AskYesNoTitled(std::string_view text, std::string_view title) {
+    return RunAndAccepted(MessageKind::YesNo, text, title);
+}
 
 }  // namespace velmora::ui

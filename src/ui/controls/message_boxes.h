@@ -23,6 +23,7 @@ public:
     void Information(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;
     bool AskYesNo(std::string_view text) override;
+    bool AskYesNoTitled(std::string_view text, std::string_view title) override;
 };
 
 }  // namespace velmora::ui

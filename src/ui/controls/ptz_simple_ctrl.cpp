@@ -213,7 +213,7 @@ void CPtzSimpleCtrl::OnCall() {
 void CPtzSimpleCtrl::OnDelete() {
     if (!CheckPresetAction()) return;
     const int n = selected_;
-    if (!Messages().AskYesNo(Format("确定要删除预置位%d？", n))) return;
+    if (!Messages().AskYesNoTitled(Format("确定要删除预置位%d？", n), "删除")) return;
     const int r = Send({BuildPresetRequest(kPresetDel, n)});
     if (r != 0) {
         Messages().Information(Format("删除预置位%d失败，返回错误码：%d。", n, r));
