@@ -55,8 +55,10 @@ UpgradeReply ParseUpgradeReply(const char* text) {
     UpgradeReply r;
     if (!text) return r;
     JsonPtr root(cJSON_Parse(text));
-    if (!root || !cJSON_IsObject(root.get())) return r;
+    if (!root) return r;
+    // Any JSON is a reply (a bare number or text simply names neither member).
     r.json = true;
+    if (!cJSON_IsObject(root.get())) return r;
     r.hasStatus = NumberMember(root.get(), "UpdateStatus", r.status);
     r.hasProgress = NumberMember(root.get(), "Progress", r.progress);
     return r;

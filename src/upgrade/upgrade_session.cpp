@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
+#include <system_error>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -40,7 +42,11 @@ std::string ReadPackage(UpgradePackage& out) {
     const uint64_t length = static_cast<uint64_t>(st.st_size);
     if (length > UINT32_MAX) return "升级包过大(须小于4GB):" + out.path;
     out.size = static_cast<uint32_t>(length);
-    out.data.assign(out.size, 0);
+    try {
+        out.data.resize(out.size);
+    } catch (const std::bad_alloc&) {
+        return "文件读取失败！";  // a huge file chosen by mistake must not end the program
+    }
     size_t got = 0;
     while (got < out.size) {
         const ssize_t n = ::read(fd, out.data.data() + got, out.size - got);
@@ -190,11 +196,18 @@ int UpgradeSession::Start() {
         for (int i = 0; i < workers; ++i) {
             Worker& w = workers_.emplace_back();
             running_.fetch_add(1);
-            w.thread = std::thread([this, &w, stop, packages] {
-                WorkerMain(stop, packages);
+            try {
+                w.thread = std::thread([this, &w, stop, packages] {
+                    WorkerMain(stop, packages);
+                    running_.fetch_sub(1);
+                    w.finished.store(true);
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: the rows left stay Queued for the next start.
                 running_.fetch_sub(1);
-                w.finished.store(true);
-            });
+                workers_.pop_back();
+                break;
+            }
         }
     }
     for (Worker& w : finished) w.thread.join();
@@ -239,7 +252,13 @@ int UpgradeSession::StartReboot() {
     rebootStop_ = std::make_shared<std::atomic<bool>>(false);
     rebooting_.store(true);
     rebootLive_.store(true);
-    rebootThread_ = std::thread([this, stop = rebootStop_] { RebootMain(stop); });
+    try {
+        rebootThread_ = std::thread([this, stop = rebootStop_] { RebootMain(stop); });
+    } catch (const std::system_error&) {
+        rebooting_.store(false);
+        rebootLive_.store(false);
+        return kUpgradeBusy;
+    }
     return 0;
 }
 
@@ -259,8 +278,12 @@ void UpgradeSession::Join() {
             retired_.clear();
         }
         if (workers.empty() && threads.empty()) return;
-        for (Worker& w : workers) w.thread.join();
-        for (std::thread& t : threads) t.join();
+        for (Worker& w : workers) {
+            if (w.thread.joinable()) w.thread.join();
+        }
+        for (std::thread& t : threads) {
+            if (t.joinable()) t.join();
+        }
     }
 }
 
@@ -351,6 +374,11 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
     std::string reply;
     for (const UpgradePackage& p : *packages) {
         const char* type = p.typeName.c_str();
+        // A stop raised between two packages (or before the first) requests nothing more.
+        if (stop->load()) {
+            fail(kUpgradeStopped, "停止升级");
+            goto finish;
+        }
         Update(id, [&](UpgradeRow& r) { r.text = Format("请求升级[%s]...", type); });
         int res = SendUpgradeRequest(usb_, handle, p.size);
         if (res < 0) {
@@ -363,6 +391,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
         Update(id, [&](UpgradeRow& r) {
             r.text = Format("发送升级包[%s]..", type);
             r.state = UpgradeRowState::Sending;
+            r.percent = -1;  // no bar until this package's first reply
         });
 
         for (size_t offset = 0; !stop->load() && offset < p.size;) {
