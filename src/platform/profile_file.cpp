@@ -74,8 +74,13 @@ std::vector<std::pair<std::string, std::string>> ProfileFile::GetSection(std::st
 }
 
 std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view def) const {
-    for (auto& [k, v] : GetSection(section))
-        if (EqualsIgnoreCase(k, key)) return v;
+    for (auto& [k, v] : GetSection(section)) {
+        if (!EqualsIgnoreCase(k, key)) continue;
+        // One pair of enclosing quotes is dropped, as the Windows calls do: Password="pel no".
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            return v.substr(1, v.size() - 2);
+        return v;
+    }
     return std::string(def);
 }
 

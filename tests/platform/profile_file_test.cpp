@@ -31,7 +31,8 @@ struct TempIni {
 }  // namespace
 
 TEST(ProfileFile, ReadsCaseInsensitivelyWithDefaultsAndLeadingNumbers) {
-    TempIni ini("; comment\r\n[win_size]\r\nWIDTH = 800\r\nHeight=12abc\r\n[VID]\r\nSRC1=0x1234\r\nSRC3=5678\r\n[LOG]\r\nLevel=x\r\n");
+    TempIni ini("; comment\r\n[win_size]\r\nWIDTH = 800\r\nHeight=12abc\r\n[VID]\r\nSRC1=0x1234\r\nSRC3=5678\r\n[LOG]\r\nLevel=x\r\n"
+                "[LOGIN_INFO]\r\nPassword=\"pel no\"\r\nUsername='op\r\n");
     ProfileFile f(ini.path.string());
     EXPECT_EQ(f.GetInt("WIN_SIZE", "Width", -1), 800);
     EXPECT_EQ(f.GetInt("WIN_SIZE", "height", -1), 12);
@@ -41,6 +42,9 @@ TEST(ProfileFile, ReadsCaseInsensitivelyWithDefaultsAndLeadingNumbers) {
     EXPECT_EQ(f.GetString("VID", "SRC2", ""), "");
     ASSERT_EQ(f.GetSection("VID").size(), 2u);
     EXPECT_EQ(ProfileFile("/nonexistent/x.ini").GetString("A", "B", "def"), "def");
+    // One pair of enclosing quotes goes; a lone quote stays.
+    EXPECT_EQ(f.GetString("LOGIN_INFO", "Password", ""), "pel no");
+    EXPECT_EQ(f.GetString("LOGIN_INFO", "Username", ""), "'op");
 }
 
 TEST(ProfileFile, WriteKeepsEveryOtherLine) {

@@ -32,7 +32,9 @@ struct VideoPane {
 };
 
 // The calls a pane makes. The default forwards to the ORVEX_ and X_ functions; tests substitute a
-// recorder to check the order of the calls and to produce failures.
+// recorder to check the order of the calls and to produce failures. The stream data itself goes
+// from OnRealData straight to X_VideoInputData, so a backend whose real play delivers data must
+// hand out real decoder ports from OpenStream.
 class PaneBackend {
 public:
     virtual ~PaneBackend() = default;
