@@ -8,7 +8,7 @@ using namespace velmora::ui::test;
 
 TEST_F(UpgradeDlgTest, ClosingWhileWorkersRunStopsAndJoinsThem) {
     // Cameras that never finish writing keep their workers polling until stopped.
-    Serve({{{}, 600000}, {{}, 600000}, {{"stall=300,cmd=3004"}, 600000}});
+    Serve({{{}, 600000}, {{}, 600000}, {{"stall=3000,cmd=3004"}, 600000}});
     // The threads the toolkit starts on a window's first show are there before counting.
     Open(devices_);
     WaitUntil([] { return false; }, 1s);
@@ -22,9 +22,15 @@ TEST_F(UpgradeDlgTest, ClosingWhileWorkersRunStopsAndJoinsThem) {
         return NumberItem(0)->checkState() == Qt::Unchecked && NumberItem(1)->checkState() == Qt::Unchecked;
     }));
     EXPECT_EQ(dlg_->Session().Row(0).state, UpgradeRowState::Flashing);
+    // The close stops the workers and waits for them with the window still responsive: the
+    // stalled camera's data command (3 s) is still in flight, so the window is still open.
     dlg_->close();
+    EXPECT_TRUE(dlg_->isVisible());
+    EXPECT_FALSE(dlg_->Button(ids::kStartStopButton)->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !dlg_->isVisible(); }, 10s));
     EXPECT_EQ(dlg_->Session().RunningWorkers(), 0);
     EXPECT_FALSE(dlg_->Session().Busy());
+    EXPECT_EQ(dlg_->Session().Row(0).text, "停止升级");
     dlg_.reset();
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseline; }, 10s)) << ThreadCount() << " > " << baseline;
 
@@ -41,6 +47,7 @@ TEST_F(UpgradeDlgTest, ClosingWhileWorkersRunStopsAndJoinsThem) {
     Open(devices_);
     Button(ids::kRebootButton)->click();
     dlg_->reject();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg_->isVisible(); }, 10s));
     EXPECT_FALSE(dlg_->Session().Rebooting());
     dlg_.reset();
 }

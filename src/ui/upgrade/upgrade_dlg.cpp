@@ -331,6 +331,11 @@ void CUpgradeDlg::Shutdown() {
     waits_->cv.notify_all();
     if (timer_) timer_->stop();
     if (startDelay_) startDelay_->stop();
+    if (closeWait_) {
+        closeWait_->stop();
+        closeWait_->deleteLater();
+        closeWait_ = nullptr;
+    }
     if (session_) {
         session_->RequestStop();
         session_->Join();
@@ -340,14 +345,40 @@ void CUpgradeDlg::Shutdown() {
         startStop_->setText(kStartText);
         SetIdleButtons(true);
     }
+    if (list_) list_->setEnabled(true);
+}
+
+bool CUpgradeDlg::ReadyToClose() {
+    if (!session_ || session_->Idle()) return true;
+    // Workers or the reboot still run: they are told to stop, and the window closes once the
+    // last one has ended. Meanwhile it stays responsive and keeps showing their rows (a stalled
+    // camera may hold its worker for a command's whole time-out).
+    session_->RequestStop();
+    if (!closeWait_) {
+        SetIdleButtons(false);
+        list_->setEnabled(false);
+        closeWait_ = new QTimer(this);
+        connect(closeWait_, &QTimer::timeout, this, [this] {
+            if (!session_->Idle()) return;
+            closeWait_->stop();
+            reject();
+        });
+        closeWait_->start(50);
+    }
+    return false;
 }
 
 void CUpgradeDlg::reject() {
+    if (!ReadyToClose()) return;
     Shutdown();
     QDialog::reject();
 }
 
 void CUpgradeDlg::closeEvent(QCloseEvent* event) {
+    if (!ReadyToClose()) {
+        event->ignore();
+        return;
+    }
     Shutdown();
     QDialog::closeEvent(event);
 }

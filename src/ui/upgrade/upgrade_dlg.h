@@ -100,6 +100,8 @@ public:
     // Texts of the rows' column "状态", in list order.
     QStringList StateTexts() const;
 
+    // Closing while workers or the reboot run stops them and closes once they have ended; the
+    // window stays responsive meanwhile. Destroying it stops and joins them at once.
     void reject() override;
 
 protected:
@@ -115,6 +117,8 @@ private:
 
     // Runs `apply` on the window's thread and waits until it ran, or until the window closes.
     void RunOnWindowThread(std::function<void()> apply);
+    // True when nothing runs; otherwise asks everything to stop and closes once it has.
+    bool ReadyToClose();
     // Runs the queued changes (on the window's thread). Queued by name, so that the change itself
     // passes only through the waits' mutex, where the sanitizers see the hand-over.
     Q_INVOKABLE void ApplyPending();
@@ -139,6 +143,7 @@ private:
     QLabel* hint_ = nullptr;
     QTimer* timer_ = nullptr;       // 1026, 1000 ms period while running
     QTimer* startDelay_ = nullptr;  // the second between a start and the first period
+    QTimer* closeWait_ = nullptr;   // a close waiting for the workers to end
     bool applying_ = false;         // a row is being shown: its check change is not the user's
 
     // Observer calls waiting for the window's thread; closing releases them. Shared with the
