@@ -206,7 +206,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
 
     // The network library and the LAN search; their results are not needed.
     system_->NetInit();
-    const std::string targets = profile.GetString("SEARCH", "Targets", "");
+    const std::string targets = ReadSearchTargets(profile);
     if (!targets.empty()) system_->SetSearchTargets(targets.c_str());
     system_->SearchInit();
     usb_->SetVendorFilter(static_cast<int>(vendorIds_.size()), vendorIds_.data());
