@@ -241,7 +241,6 @@ void CVelmoraDlg::BuildMenus() {
     auto add = [this](QMenu* menu, int id, const char* text) {
         QAction* action = menu ? menu->addAction(QString::fromUtf8(text)) : menuBar_->addAction(QString::fromUtf8(text));
         action->setObjectName(QString::number(id));
-        actions_.emplace_back(id, action);
         return action;
     };
     QMenu* comm = menuBar_->addMenu(QStringLiteral("通讯"));
@@ -281,15 +280,6 @@ void CVelmoraDlg::BuildTree() {
     root_->setExpanded(true);
     found_->setExpanded(true);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { OpenDeviceItem(item); });
-}
-
-QWidget* CVelmoraDlg::Client() const { return client_; }
-
-QAction* CVelmoraDlg::MenuAction(int commandId) const {
-    for (const auto& [id, action] : actions_) {
-        if (id == commandId) return action;
-    }
-    return nullptr;
 }
 
 QAction* CVelmoraDlg::MenuBarItem(int position) const {
@@ -589,10 +579,7 @@ void CVelmoraDlg::RunStartupActions() {
         }
         if (pictures) SaveWindowPicture(dir + QStringLiteral("/velmora-usb.png"));
     }
-    if (startup_.openIp.empty() && !pictures) {
-        emit startupActionsDone();
-        return;
-    }
+    if (startup_.openIp.empty() && !pictures) return;
     if (searchMode_ != 0) SwitchToNetworkMode();
     for (const std::string& address : startup_.openIp) {
         auto item = std::find_if(nodes_.begin(), nodes_.end(),
@@ -609,10 +596,7 @@ void CVelmoraDlg::RunStartupActions() {
         nodes_.push_back(node);
         OpenDeviceItem(node.item);
     }
-    if (!pictures) {
-        emit startupActionsDone();
-        return;
-    }
+    if (!pictures) return;
     // Wait until every pane that plays shows a picture, then take the picture and end.
     auto* poll = new QTimer(this);
     auto waited = std::make_shared<int>(0);
@@ -634,7 +618,6 @@ void CVelmoraDlg::FinishStartupPictures() {
     // A little longer, so the panes show the latest picture rather than the first.
     QTimer::singleShot(500, this, [this] {
         SaveWindowPicture(QString::fromStdString(startup_.screenshotDir) + QStringLiteral("/velmora-ip.png"));
-        emit startupActionsDone();
         close();
     });
 }

@@ -154,9 +154,7 @@ public:
     const std::vector<DeviceNode>& DeviceNodes() const { return nodes_; }
     QTreeWidget* Tree() const { return tree_; }
     QTreeWidgetItem* FoundItem() const { return found_; }
-    QWidget* Client() const;
     QMenuBar* MenuBar() const { return menuBar_; }
-    QAction* MenuAction(int commandId) const;
     QAction* MenuBarItem(int position) const;
     QMenu* DeviceListMenu() const { return deviceListMenu_; }
     QMenu* VideoMenu() const { return videoMenu_; }
@@ -165,13 +163,8 @@ public:
     CPtzSimpleCtrl* Ptz() const { return ptz_; }
     UsbParamsHost& UsbHost() const { return *usbHost_; }
     CUSBDevice& Usb() const { return *usb_; }
-    QLabel* Instruction() const { return instruction_; }
     // Saves a picture of the whole window (menu bar included) as PNG. False on failure.
     bool SaveWindowPicture(const QString& path);
-
-signals:
-    // The start-up actions have run (and, with a picture folder, the pictures are saved).
-    void startupActionsDone();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -217,7 +210,6 @@ private:
     std::unique_ptr<VideoPanes> panes_;
     CPtzSimpleCtrl* ptz_ = nullptr;
     QLabel* instruction_ = nullptr;
-    std::vector<std::pair<int, QAction*>> actions_;
     UpgradeOpener upgradeOpener_;
     StartupActions startup_;
     QSize lastClientSize_;
