@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "camera/camera_directory.h"
 #include "camera/net_session.h"
 #include "camera/net_snapshot.h"
 #include "camera/usb_camera.h"
@@ -58,20 +59,20 @@ int UsageError(const std::string& what) {
     return kExitUsage;
 }
 
-std::unique_ptr<CUSBDevice> UsbDevices(const CliOptions& o) {
-    auto dev = std::make_unique<CUSBDevice>();
-    dev->SetVendorFilter(static_cast<int>(o.vids.size()), o.vids.data());
-    return dev;
+// The cameras of one command, found through the vendor ids of the command line.
+std::unique_ptr<CameraDirectory> Cameras(const CliOptions& o) {
+    auto cameras = std::make_unique<CameraDirectory>();
+    cameras->SetVendorFilter(o.vids);
+    return cameras;
 }
 
 // One line per USB camera: index, name (UTF-8), model, serial, BIOS version, build date.
 int ListUsb(const CliOptions& o) {
-    auto dev = UsbDevices(o);
-    dev->RefreshDevices();
-    std::vector<UsbDeviceEntry> entries = dev->GetDevices();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const UsbDeviceEntry& e = entries[i];
-        std::cout << (i + 1) << '\t' << TerminalText(Cp936ToUtf8(e.name)) << '\t' << TerminalText(e.productModel)
+    auto cameras = Cameras(o);
+    cameras->RefreshUsb();
+    for (const UsbListing& listed : cameras->UsbCameras()) {
+        const UsbDeviceEntry& e = listed.entry;
+        std::cout << listed.index << '\t' << TerminalText(Cp936ToUtf8(e.name)) << '\t' << TerminalText(e.productModel)
                   << '\t' << TerminalText(e.serial) << '\t' << TerminalText(e.biosVersion) << '\t'
                   << TerminalText(e.buildDate) << '\n';
     }
@@ -96,11 +97,11 @@ int SearchLan() {
 // Opens only the camera the command names: by serial number, or the N-th in list order. Sets
 // `refused` when the camera turned the connection away as busy, before any exchange took place.
 int RunOnUsbCameraOnce(const CliOptions& o, std::ostream& out, std::ostream& err, bool& refused) {
-    auto dev = UsbDevices(o);
-    int32_t handle = kInvalidUsbHandle;
+    auto cameras = Cameras(o);
+    std::shared_ptr<UsbCamera> camera;
     int matching = 0;
-    int r = o.serialGiven ? dev->OpenDeviceBySerial(o.serial, &handle, &matching)
-                          : dev->OpenDeviceAt(o.device - 1, &handle, &matching);
+    int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching)
+                          : cameras->OpenUsbAt(o.device, camera, &matching);
     refused = r == kUsbDeviceBusy;
     if (r != 0) {
         if (matching == 0) return ReportFailure(err, r, "no USB camera found");
@@ -112,10 +113,9 @@ int RunOnUsbCameraOnce(const CliOptions& o, std::ostream& out, std::ostream& err
                                              std::to_string(matching) + ")");
         return ReportFailure(err, r, "USB camera " + std::to_string(o.device) + " could not be opened");
     }
-    UsbCamera camera(*dev, handle);
-    const int status = RunCameraCommand(o, camera, out, err);
+    const int status = RunCameraCommand(o, *camera, out, err);
     // A refused connection answers every exchange with -42, so nothing reached the camera.
-    refused = camera.LastExchangeResult() == kUsbDeviceBusy;
+    refused = camera->LastExchangeResult() == kUsbDeviceBusy;
     return status;
 }
 
@@ -145,26 +145,25 @@ void OnInterrupt(int) { g_interrupted.store(true); }
 // upgrade and reboot: the camera of --device / --serial, or every camera with --all. Ctrl-C
 // stops the session, which then ends its commands in flight before the tool exits.
 int RunMaintenance(const CliOptions& o) {
-    auto dev = UsbDevices(o);
+    auto cameras = Cameras(o);
     std::vector<UpgradeTarget> targets;
     if (o.all) {
-        dev->RefreshDevices();
-        const std::vector<UsbDeviceEntry> entries = dev->GetDevices();
-        for (size_t i = 0; i < entries.size(); ++i) targets.push_back({static_cast<int>(i) + 1, entries[i]});
+        cameras->RefreshUsb();
+        for (const UsbListing& listed : cameras->UsbCameras()) targets.push_back({listed.index, listed.entry});
         if (targets.empty()) return Failed(kUsbInvalidHandle, "no USB camera found");
     } else {
-        int32_t handle = kInvalidUsbHandle;
+        std::shared_ptr<UsbCamera> camera;
         int matching = 0;
-        const int r = o.serialGiven ? dev->OpenDeviceBySerial(o.serial, &handle, &matching)
-                                    : dev->OpenDeviceAt(o.device - 1, &handle, &matching);
+        const int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching)
+                                    : cameras->OpenUsbAt(o.device, camera, &matching);
         if (r != 0) {
             if (matching == 0) return Failed(r, "no USB camera found");
             return Failed(r, o.serialGiven ? "no USB camera has serial " + TerminalText(o.serial)
                                            : "USB camera " + std::to_string(o.device) + " could not be opened (found " +
                                                  std::to_string(matching) + ")");
         }
-        for (const UsbDeviceEntry& e : dev->GetDevices())
-            if (e.handle == handle) targets.push_back({o.serialGiven ? 1 : o.device, e});
+        for (const UsbListing& listed : cameras->UsbCameras())
+            if (listed.entry.handle == camera->handle()) targets.push_back({o.serialGiven ? 1 : o.device, listed.entry});
     }
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
@@ -173,33 +172,33 @@ int RunMaintenance(const CliOptions& o) {
     UpgradeRunOptions run;
     run.live = o.command == "upgrade" && ::isatty(STDOUT_FILENO);
     run.interrupt = &g_interrupted;
-    if (o.command == "upgrade") return RunUpgradeCommand(*dev, targets, o.args, run, std::cout, std::cerr);
-    return RunRebootCommand(*dev, targets, run, std::cout, std::cerr);
+    if (o.command == "upgrade") return RunUpgradeCommand(cameras->Usb(), targets, o.args, run, std::cout, std::cerr);
+    return RunRebootCommand(cameras->Usb(), targets, run, std::cout, std::cerr);
 }
 
-// Logs in for the length of one command.
-struct NetworkLogin {
-    NetworkLogin() { ORVEX_Init(0); }
-    ~NetworkLogin() {
-        session.LogOut();
+// The network library for the length of one command; the cameras log out before it ends.
+struct NetworkLibrary {
+    NetworkLibrary() { ORVEX_Init(0); }
+    ~NetworkLibrary() {
+        cameras.CloseAllNetwork();
         ORVEX_Cleanup();
     }
-    NetSession session;
+    CameraDirectory cameras;
 };
 
 int RunOnNetworkCamera(const CliOptions& o) {
-    NetworkLogin login;
+    NetworkLibrary net;
     std::string what;
-    int r = login.session.Login(o.ip, kOrvexDefaultPort, o.user, o.password, what);
+    std::shared_ptr<NetCamera> camera;
+    int r = net.cameras.OpenNetwork(o.ip, kOrvexDefaultPort, o.user, o.password, camera, what);
     if (r != 0) return Failed(r, what);
     if (o.command == "snapshot") {
-        r = TakeNetSnapshot(login.session.handle(), o.args[0], kSnapshotTimeoutMs, what);
+        r = TakeNetSnapshot(camera->session(), o.args[0], kSnapshotTimeoutMs, what);
         if (r != 0) return Failed(r, what);
         std::cout << "saved " << o.args[0] << "\n";
         return kExitOk;
     }
-    NetCamera camera = login.session.camera();
-    return RunCameraCommand(o, camera, std::cout, std::cerr);
+    return RunCameraCommand(o, *camera, std::cout, std::cerr);
 }
 
 }  // namespace

@@ -337,6 +337,11 @@ int CUSBDevice::ReportLength(int32_t handle) const {
     return dev ? dev->reportLength : velmora::kUsbInvalidHandle;
 }
 
+std::string CUSBDevice::DevicePath(int32_t handle) const {
+    auto dev = FindDevice(handle);
+    return dev ? dev->path : std::string();
+}
+
 void CUSBDevice::SetTiming(const Timing& timing) {
     std::lock_guard lock(mu_);
     timing_ = timing;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -100,6 +101,9 @@ public:
 
     // Report length of an open device (its output report length), or -304.
     int ReportLength(int32_t handle) const;
+    // The path the backend opened the device by (hidraw node or simulator socket); empty for an
+    // unknown or closed handle.
+    std::string DevicePath(int32_t handle) const;
 
     void SetTiming(const Timing& timing);
     Timing GetTiming() const;

@@ -1,0 +1,200 @@
+#include "camera/camera_directory.h"
+
+#include <cstring>
+#include <utility>
+
+namespace velmora {
+
+namespace {
+
+std::string TextOf(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+}  // namespace
+
+CameraDirectory::CameraDirectory(std::unique_ptr<HidBackend> hid) : usb_(std::move(hid)) {
+    usb_.SetVendorFilter(0, nullptr);  // the built-in vendor id until the caller names more
+}
+
+CameraDirectory::~CameraDirectory() {
+    CloseAllNetwork();
+    CloseUsb();
+}
+
+std::string CameraDirectory::UsbKeyOf(const UsbDeviceEntry& entry, std::string_view path) {
+    std::string serial = TextOf(entry.serial, sizeof entry.serial);
+    if (!serial.empty()) return serial;
+    return "path:" + std::string(path);
+}
+
+void CameraDirectory::SetVendorFilter(const std::vector<uint16_t>& ids) {
+    usb_.SetVendorFilter(static_cast<int>(ids.size()), ids.data());
+}
+
+std::shared_ptr<UsbCamera> CameraDirectory::ObjectForLocked(const std::string& key) {
+    auto it = usbObjects_.find(key);
+    if (it != usbObjects_.end()) return it->second;
+    auto camera = std::make_shared<UsbCamera>(usb_, 0);
+    usbObjects_.emplace(key, camera);
+    return camera;
+}
+
+void CameraDirectory::AdoptUsbLocked(const std::vector<UsbDeviceEntry>& entries, int firstIndex) {
+    // Every identity starts as gone; those found again get their new handle below. Two devices
+    // that report one serial are told apart by path, so neither takes the other's object.
+    for (auto& [key, camera] : usbObjects_) camera->Rebind(0);
+    listing_.clear();
+    int index = firstIndex;
+    for (const UsbDeviceEntry& entry : entries) {
+        std::string path = usb_.DevicePath(entry.handle);
+        std::string key = UsbKeyOf(entry, path);
+        for (const UsbListing& earlier : listing_) {
+            if (earlier.key == key) {
+                key = "path:" + path;
+                break;
+            }
+        }
+        ObjectForLocked(key)->Rebind(entry.handle);
+        listing_.push_back(UsbListing{index++, std::move(key), std::move(path), entry});
+    }
+}
+
+int CameraDirectory::RefreshUsb() {
+    std::lock_guard discovery(discoveryMu_);
+    const int found = usb_.RefreshDevices();
+    const std::vector<UsbDeviceEntry> entries = usb_.GetDevices();
+    std::lock_guard lock(mu_);
+    AdoptUsbLocked(entries, 1);
+    return found;
+}
+
+std::vector<UsbListing> CameraDirectory::UsbCameras() const {
+    std::lock_guard lock(mu_);
+    return listing_;
+}
+
+std::shared_ptr<UsbCamera> CameraDirectory::UsbCameraByHandle(int32_t handle) {
+    std::lock_guard lock(mu_);
+    for (const UsbListing& listed : listing_) {
+        if (listed.entry.handle == handle) return ObjectForLocked(listed.key);
+    }
+    return nullptr;
+}
+
+std::shared_ptr<UsbCamera> CameraDirectory::UsbCameraByKey(std::string_view key) {
+    std::lock_guard lock(mu_);
+    auto it = usbObjects_.find(key);
+    return it != usbObjects_.end() ? it->second : nullptr;
+}
+
+int CameraDirectory::OpenUsbAt(int index, std::shared_ptr<UsbCamera>& camera, int* matching) {
+    std::lock_guard discovery(discoveryMu_);
+    int32_t handle = kInvalidUsbHandle;
+    const int r = usb_.OpenDeviceAt(index - 1, &handle, matching);
+    if (r != 0) return r;
+    std::lock_guard lock(mu_);
+    for (const UsbDeviceEntry& entry : usb_.GetDevices()) {
+        if (entry.handle != handle) continue;
+        camera = AdoptOneLocked(index, entry);
+        return 0;
+    }
+    return kUsbInvalidHandle;
+}
+
+std::shared_ptr<UsbCamera> CameraDirectory::AdoptOneLocked(int index, const UsbDeviceEntry& opened) {
+    UsbDeviceEntry entry = opened;
+    std::string path = usb_.DevicePath(entry.handle);
+    std::string key = UsbKeyOf(entry, path);
+    for (auto it = listing_.begin(); it != listing_.end(); ++it) {
+        // The same device listed before (its identity read then, or opened on its own before):
+        // it keeps its key and identity texts, and the old listing gives way to the new handle.
+        if (it->path == path || it->key == key) {
+            if (entry.serial[0] == '\0') {
+                key = it->key;
+                const int32_t handle = entry.handle;
+                entry = it->entry;
+                entry.handle = handle;
+            }
+            if (index == 0) index = it->index;
+            listing_.erase(it);
+            break;
+        }
+    }
+    if (index == 0) index = static_cast<int>(listing_.size()) + 1;
+    std::shared_ptr<UsbCamera> camera = ObjectForLocked(key);
+    camera->Rebind(entry.handle);
+    listing_.push_back(UsbListing{index, std::move(key), std::move(path), entry});
+    return camera;
+}
+
+int CameraDirectory::OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching) {
+    std::lock_guard discovery(discoveryMu_);
+    int32_t handle = kInvalidUsbHandle;
+    const int r = usb_.OpenDeviceBySerial(serial, &handle, matching);
+    if (r != 0) return r;
+    std::lock_guard lock(mu_);
+    for (const UsbDeviceEntry& entry : usb_.GetDevices()) {
+        if (entry.handle != handle) continue;
+        camera = AdoptOneLocked(0, entry);
+        return 0;
+    }
+    return kUsbInvalidHandle;
+}
+
+void CameraDirectory::CloseUsb() {
+    std::lock_guard discovery(discoveryMu_);
+    usb_.CloseAll();
+    std::lock_guard lock(mu_);
+    for (auto& [key, camera] : usbObjects_) camera->Rebind(0);
+    listing_.clear();
+}
+
+int CameraDirectory::OpenNetwork(const std::string& address, int port, const std::string& user,
+                                 const std::string& password, std::shared_ptr<NetCamera>& camera, std::string& what) {
+    std::lock_guard opening(netOpenMu_);
+    if ((camera = NetworkCamera(address))) return 0;
+    auto session = std::make_unique<NetSession>();
+    const int r = session->Login(address, port, user, password, what);
+    if (r != 0) return r;
+    auto opened = std::make_shared<NetCamera>(session->handle(), session->address(), port, session->identity());
+    std::lock_guard lock(mu_);
+    netLogins_.emplace(address, NetLogin{std::move(session), opened});
+    camera = std::move(opened);
+    return 0;
+}
+
+std::shared_ptr<NetCamera> CameraDirectory::NetworkCamera(std::string_view address) const {
+    std::lock_guard lock(mu_);
+    auto it = netLogins_.find(address);
+    return it != netLogins_.end() ? it->second.camera : nullptr;
+}
+
+bool CameraDirectory::CloseNetwork(std::string_view address) {
+    NetLogin login;
+    {
+        std::lock_guard lock(mu_);
+        auto it = netLogins_.find(address);
+        if (it == netLogins_.end()) return false;
+        login = std::move(it->second);
+        netLogins_.erase(it);
+    }
+    login.session->LogOut();  // outside the lock: logging out waits for the camera
+    return true;
+}
+
+void CameraDirectory::CloseAllNetwork() {
+    std::map<std::string, NetLogin, std::less<>> logins;
+    {
+        std::lock_guard lock(mu_);
+        logins.swap(netLogins_);
+    }
+    for (auto& [address, login] : logins) login.session->LogOut();
+}
+
+std::vector<std::string> CameraDirectory::OpenNetworkAddresses() const {
+    std::lock_guard lock(mu_);
+    std::vector<std::string> addresses;
+    for (const auto& [address, login] : netLogins_) addresses.push_back(address);
+    return addresses;
+}
+
+}  // namespace velmora

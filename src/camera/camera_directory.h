@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "camera/net_camera.h"
+#include "camera/net_session.h"
+#include "camera/usb_camera.h"
+#include "transport/usb/cusb_device.h"
+
+// The one place that finds cameras, opens them and hands them out: the windows, velmora-cli, the
+// upgrade session and the tests all ask it, so a camera is found, opened and logged in to the
+// same way whoever asks.
+//
+// USB cameras are known by identity: their serial number, or the device path when a camera
+// reports no serial. The directory keeps one shared UsbCamera per identity. A refresh re-binds
+// the object of every camera found again to its new handle, so a front end that holds a camera
+// keeps following it; the object of a camera that has gone answers -304 (an invalid handle) until
+// it is found again. Network cameras are known by address: one login per address, kept until it
+// is closed or the directory goes, handed out as a shared NetCamera.
+//
+// Thread-safe: any thread may call any method; discovery (refresh, open by position or serial)
+// runs one at a time, lookups run while no discovery runs. The camera objects it hands out are
+// as thread-safe as their transport: exchanges on one USB device are serialised by CUSBDevice.
+// A camera object may outlive the directory only if it is not used after the directory goes (it
+// borrows the directory's transport).
+namespace velmora {
+
+// One USB camera as discovery found it.
+struct UsbListing {
+    int index = 0;          // 1-based position in the list (the order `list` prints)
+    std::string key;        // serial, or "path:" + device path when the serial is empty
+    std::string path;       // the device path (hidraw node or simulator socket)
+    UsbDeviceEntry entry{}; // handle and identity texts (name in CP936)
+};
+
+class CameraDirectory {
+public:
+    explicit CameraDirectory(std::unique_ptr<HidBackend> hid = MakeDefaultHidBackend());
+    ~CameraDirectory();
+    CameraDirectory(const CameraDirectory&) = delete;
+    CameraDirectory& operator=(const CameraDirectory&) = delete;
+
+    // The USB transport (for the upgrade session and the transport's own settings).
+    CUSBDevice& Usb() { return usb_; }
+
+    // ---- USB ----
+
+    // Slot 0 = 0x1703, then the given vendor ids (CUSBDevice::SetVendorFilter); a new directory
+    // searches 0x1703 only.
+    void SetVendorFilter(const std::vector<uint16_t>& ids);
+    // Closes every USB camera, finds them all again and reads each one's identity. Returns how
+    // many were found.
+    int RefreshUsb();
+    // The cameras of the last refresh (or opened one at a time), in list order.
+    std::vector<UsbListing> UsbCameras() const;
+    // The shared camera of a listed USB camera, by handle, or null when no listed camera has it.
+    std::shared_ptr<UsbCamera> UsbCameraByHandle(int32_t handle);
+    // The shared camera of a USB identity (UsbListing::key), whether or not it is present now:
+    // null only when the directory never saw it.
+    std::shared_ptr<UsbCamera> UsbCameraByKey(std::string_view key);
+    // Opens only the index-th camera (1-based, list order) without touching the others and
+    // without asking its identity, as a command-line tool does; CUSBDevice::OpenDeviceAt gives
+    // the result codes and `*matching`. A camera listed before at the same device path keeps its
+    // identity and object; otherwise it is known by its path.
+    int OpenUsbAt(int index, std::shared_ptr<UsbCamera>& camera, int* matching);
+    // Opens only the camera whose serial is `serial`; CUSBDevice::OpenDeviceBySerial gives the
+    // result codes and `*matching`.
+    int OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching);
+    // Closes every USB camera; held objects answer -304 from now on.
+    void CloseUsb();
+
+    // ---- Network ----
+
+    // Logs in to the camera at `address` unless a login to it is open, and hands out its shared
+    // camera. 0, or NetSession::Login's code with `what` saying what failed. The network library
+    // must be initialised (ORVEX_Init) while network cameras are open.
+    int OpenNetwork(const std::string& address, int port, const std::string& user, const std::string& password,
+                    std::shared_ptr<NetCamera>& camera, std::string& what);
+    // The open login's camera at `address`, or null.
+    std::shared_ptr<NetCamera> NetworkCamera(std::string_view address) const;
+    // Logs out of `address` (objects still held then fail their exchanges with the network
+    // library's invalid-handle code). Returns false when it was not open.
+    bool CloseNetwork(std::string_view address);
+    // Logs out of every network camera.
+    void CloseAllNetwork();
+    std::vector<std::string> OpenNetworkAddresses() const;
+
+    // The identity key of a USB device entry: its serial, or the device path when it has none.
+    static std::string UsbKeyOf(const UsbDeviceEntry& entry, std::string_view path);
+
+private:
+    struct NetLogin {
+        std::unique_ptr<NetSession> session;
+        std::shared_ptr<NetCamera> camera;
+    };
+
+    // Re-binds every known USB object to the handle its identity has in `entries` (0 when gone)
+    // and creates objects for new identities; rebuilds the listing. Caller holds mu_.
+    void AdoptUsbLocked(const std::vector<UsbDeviceEntry>& entries, int firstIndex);
+    std::shared_ptr<UsbCamera> ObjectForLocked(const std::string& key);
+    // Lists one camera opened on its own (by position or serial) and binds its object.
+    std::shared_ptr<UsbCamera> AdoptOneLocked(int index, const UsbDeviceEntry& opened);
+
+    CUSBDevice usb_;
+    std::mutex discoveryMu_;  // one USB discovery at a time (refresh, open by position or serial)
+    std::mutex netOpenMu_;    // one network login at a time, so one address is logged in once
+    mutable std::mutex mu_;   // guards everything below
+    std::vector<UsbListing> listing_;
+    std::map<std::string, std::shared_ptr<UsbCamera>, std::less<>> usbObjects_;
+    std::map<std::string, NetLogin, std::less<>> netLogins_;
+};
+
+}  // namespace velmora
