@@ -38,6 +38,7 @@
 #include <QSlider>
 
 #include "camera/usb_camera.h"
+#include "protocol/field_by_name.h"
 #include "protocol/requests.h"
 #include "protocol/video_param.h"
 #include "transport/net/orvex_sdk.h"
@@ -157,7 +158,7 @@ private:
 class UsbPageHost : public PageHost {
 public:
     explicit UsbPageHost(UsbCamera& camera) : camera_(camera) {}
-    int SetVideoParamField(const char* fieldText) override { return camera_.SetVideoParamField(fieldText); }
+    int SetVideoParamField(const VideoParamField& field, int32_t value) override { return camera_.SetField(field, value); }
     int GetFocusNear() override { return camera_.GetFocusNear(); }
     const AbilityList& Abilities() const override { return abilities_; }
     void RequestRefresh() override {}
@@ -176,7 +177,7 @@ void BM_UsbSetDirect(benchmark::State& state) {
     int value = 40;
     for (auto _ : state) {
         value = value == 40 ? 60 : 40;
-        if (rig.Camera()->SetVideoParamField(FormatFieldText("Luminance", value).c_str()) != 0) {
+        if (rig.Camera()->SetField(Field("Luminance"), value) != 0) {
             state.SkipWithError("set failed");
             break;
         }

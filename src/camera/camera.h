@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +19,10 @@
 // have always shown them; each operation says which.
 //
 // Synchronous: the calling thread waits for the reply or the transport's time-out. A Camera
-// borrows its transport (the device list or the session) and must not outlive it. Thread-bound
-// per object; two objects on different cameras may be used from different threads.
+// borrows its transport (the device list or the session) and must not outlive it. The
+// CameraDirectory (camera_directory.h) hands out one shared object per camera, so several front
+// ends and threads may call one object: exchanges on one camera are serialised by its transport,
+// and LastExchangeResult is the last exchange of any caller.
 namespace velmora {
 
 // Identity texts as (name, value) pairs in display order, UTF-8.
@@ -32,9 +36,11 @@ public:
 
     // Reads the whole parameter record; `rec` is written only on success.
     virtual int ReadVideoParams(VideoParam& rec) = 0;
-    // Sets one member: `fieldText` is "\"member\":value" (FormatFieldText). A refusal (the
+    // Gives one member of the record (or the laser range, FindSendableField) the value `value`
+    // with one set-one-field request. The caller keeps the value within the field
+    // (FieldValueFits) where it wants the camera to store it unchanged. A refusal (the
     // transport's code, or a negative nResult in the reply) is shown as "返回错误码: %d".
-    virtual int SetVideoParamField(const char* fieldText) = 0;
+    virtual int SetField(const VideoParamField& field, int32_t value) = 0;
     // Sets the whole record (45 members); result and message as SetVideoParamField.
     virtual int WriteVideoParams(const VideoParam& rec) = 0;
     // Restores the factory defaults; result and message as SetVideoParamField. Read the
@@ -64,7 +70,7 @@ public:
     int LastExchangeResult() const { return lastExchange_; }
 
 protected:
-    int lastExchange_ = 0;
+    std::atomic<int> lastExchange_{0};
 };
 
 // Shows a negative result as "返回错误码: %d" (the program's message for a failed exchange or a

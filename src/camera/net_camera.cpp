@@ -29,9 +29,9 @@ bool CheckSession(int session) {
 int NetCamera::Send(const std::string& text, std::vector<char>& reply, size_t size) {
     reply.assign(size, 0);
     int capacity = static_cast<int>(size - kNetReplyReserve);
-    lastExchange_ =
-        ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1, reply.data(), &capacity);
-    return lastExchange_;
+    const int r = ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1, reply.data(), &capacity);
+    lastExchange_ = r;
+    return r;
 }
 
 int NetCamera::SendSet(const std::string& text, size_t size) {
@@ -61,8 +61,8 @@ int NetCamera::ReadVideoParams(VideoParam& rec) {
     return ParseVideoParamsReply(reply.data(), rec);
 }
 
-int NetCamera::SetVideoParamField(const char* fieldText) {
-    return SendSet(BuildSetFieldRequest(fieldText ? fieldText : ""), kNetSetFieldReplySize);
+int NetCamera::SetField(const VideoParamField& field, int32_t value) {
+    return SendSet(BuildSetFieldRequest(field, value), kNetSetFieldReplySize);
 }
 
 int NetCamera::WriteVideoParams(const VideoParam& rec) {

@@ -26,7 +26,7 @@ public:
     // and one that lacks a member -311; the camera's negative nResult is returned.
     int ReadVideoParams(VideoParam& rec) override;
     // The session is not checked here: the network layer refuses an invalid one.
-    int SetVideoParamField(const char* fieldText) override;
+    int SetField(const VideoParamField& field, int32_t value) override;
     int WriteVideoParams(const VideoParam& rec) override;
     int RestoreDefaults() override;
     int GetFocusNear() override;

@@ -13,9 +13,10 @@ namespace velmora {
 int UsbCamera::Exchange(uint32_t cmd, const char* text, std::vector<char>& reply) {
     std::fill(reply.begin(), reply.end(), 0);
     int received = 0;
-    lastExchange_ = dev_.Transfer(handle_, cmd, text, static_cast<int>(std::strlen(text)) + 1, reply.data(),
-                                  static_cast<int>(reply.size()), &received, kUsbRequestTimeoutSec);
-    return lastExchange_;
+    const int r = dev_.Transfer(handle_, cmd, text, static_cast<int>(std::strlen(text)) + 1, reply.data(),
+                                static_cast<int>(reply.size()), &received, kUsbRequestTimeoutSec);
+    lastExchange_ = r;
+    return r;
 }
 
 int UsbCamera::SendSet(uint32_t cmd, const std::string& text) {
@@ -32,8 +33,8 @@ int UsbCamera::ReadVideoParams(VideoParam& rec) {
     return ParseVideoParamsReply(reply.data(), rec);
 }
 
-int UsbCamera::SetVideoParamField(const char* fieldText) {
-    return SendSet(kHidCmdSetVideoParam, BuildSetFieldRequest(fieldText ? fieldText : ""));
+int UsbCamera::SetField(const VideoParamField& field, int32_t value) {
+    return SendSet(kHidCmdSetVideoParam, BuildSetFieldRequest(field, value));
 }
 
 int UsbCamera::WriteVideoParams(const VideoParam& rec) {
@@ -83,9 +84,10 @@ int UsbCamera::ReadIdentity(CameraIdentity& out) {
 int UsbCamera::SendPtzTexts(const std::vector<std::string>& texts) {
     if (handle_ < 0) return 0;
     return SendEach(texts, [&](const std::string& text) {
-        lastExchange_ = dev_.Transfer(handle_, kHidCmdPtz, text.c_str(), static_cast<int>(text.size()) + 1, nullptr,
-                                      0, nullptr, kUsbRequestTimeoutSec);
-        return lastExchange_;
+        const int r = dev_.Transfer(handle_, kHidCmdPtz, text.c_str(), static_cast<int>(text.size()) + 1, nullptr, 0,
+                                    nullptr, kUsbRequestTimeoutSec);
+        lastExchange_ = r;
+        return r;
     });
 }
 

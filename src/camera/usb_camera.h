@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -18,11 +19,15 @@ public:
 
     bool IsNetwork() const override { return false; }
     int32_t handle() const { return handle_; }
+    // Points the object at another handle of its device list: the camera directory re-binds a
+    // camera found again after a refresh, and binds 0 (no camera: every exchange gives -304)
+    // to one that has gone. An exchange already running keeps the handle it started with.
+    void Rebind(int32_t handle) { handle_ = handle; }
 
     // 0; a non-zero transfer result unchanged, without a message; -310 for a reply that is not
     // JSON; the camera's negative nResult; -311 when the reply lacks a member the record needs.
     int ReadVideoParams(VideoParam& rec) override;
-    int SetVideoParamField(const char* fieldText) override;
+    int SetField(const VideoParamField& field, int32_t value) override;
     int WriteVideoParams(const VideoParam& rec) override;
     int RestoreDefaults() override;
     int GetFocusNear() override;
@@ -46,7 +51,7 @@ private:
     int SendSet(uint32_t cmd, const std::string& text);
 
     CUSBDevice& dev_;
-    int32_t handle_;
+    std::atomic<int32_t> handle_;
 };
 
 }  // namespace velmora

@@ -112,7 +112,7 @@ int CmdSet(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream&
         pairs.emplace_back(field, static_cast<int>(value));
     }
     for (const auto& [field, value] : pairs) {
-        int r = camera.SetVideoParamField(FormatFieldText(field->member, value).c_str());
+        int r = camera.SetField(*field, value);
         if (r < 0) return Fail(err, r, std::string("setting ") + field->member + " failed");
         out << field->member << "=" << value << "\n";
     }

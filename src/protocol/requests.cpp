@@ -63,6 +63,10 @@ std::string BuildSetFieldRequest(std::string_view fieldText) {
     return text;
 }
 
+std::string BuildSetFieldRequest(const VideoParamField& field, int32_t value) {
+    return BuildSetFieldRequest(FormatFieldText(field.member, value));
+}
+
 std::string BuildWriteVideoParamsRequest(const VideoParam& rec) {
     JsonPtr root(cJSON_CreateObject());
     if (!root) return std::string();

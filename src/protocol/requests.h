@@ -107,6 +107,10 @@ inline constexpr int kRequestNotBuilt = -312;
 // "\"member\":value", no blanks, value in signed decimal (the set-one-field argument).
 std::string FormatFieldText(const char* member, int value);
 
+// The set-one-field request that gives `field` the value `value`: every front end's one way to
+// change a member (BuildSetFieldRequest(FormatFieldText(field.member, value))).
+std::string BuildSetFieldRequest(const VideoParamField& field, int32_t value);
+
 // The set-one-field request around `fieldText`. Formatted into a 1024-byte buffer like the
 // camera firmware expects; a field text long enough to overflow it is cut so that the whole
 // request is at most 1023 bytes (such a request is no longer valid JSON and the camera refuses

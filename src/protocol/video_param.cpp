@@ -93,6 +93,14 @@ const VideoParamField* FindVideoParamField(std::string_view member) {
     return nullptr;
 }
 
+const VideoParamField kFocusLaserRangeField{"nMaxValDistance", kFocusLaserRangeOffset, 1, false, true, -1};
+
+const VideoParamField* FindSendableField(std::string_view member) {
+    if (const VideoParamField* field = FindVideoParamField(member)) return field;
+    if (velmora::EqualsIgnoreCase(kFocusLaserRangeField.member, member)) return &kFocusLaserRangeField;
+    return nullptr;
+}
+
 int32_t TruncateToInt32(double number) {
     if (std::isnan(number)) return 0;
     if (number >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();

@@ -64,6 +64,15 @@ bool FieldValueFits(const VideoParamField& field, int64_t value);
 // gives the 6146 copy). Null when unknown.
 const VideoParamField* FindVideoParamField(std::string_view member);
 
+// The focus page's laser range: a member the camera takes in a set-one-field request, shown in
+// the focus slice at kFocusLaserRangeOffset, that no read reply fills and no whole-record set
+// carries. It is not one of VideoParamFields().
+extern const VideoParamField kFocusLaserRangeField;
+
+// Every member a set-one-field request may name: the record's fields (as FindVideoParamField),
+// then the laser range. Null when unknown.
+const VideoParamField* FindSendableField(std::string_view member);
+
 // Truncates a reply number toward zero to a signed 32-bit value, saturating at the int32 limits
 // (NaN gives 0).
 int32_t TruncateToInt32(double number);

@@ -8,6 +8,7 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "protocol/param_file.h"
+#include "protocol/requests.h"
 
 namespace fs = std::filesystem;
 using namespace velmora::cli;
@@ -36,8 +37,8 @@ public:
         if (readResult == 0) r = rec;
         return readResult;
     }
-    int SetVideoParamField(const char* text) override {
-        setTexts.push_back(text);
+    int SetField(const VideoParamField& field, int32_t value) override {
+        setTexts.push_back(FormatFieldText(field.member, value));
         return static_cast<int>(setTexts.size()) - 1 == setFailAt ? setFailCode : 0;
     }
     int WriteVideoParams(const VideoParam& r) override {

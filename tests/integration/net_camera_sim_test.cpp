@@ -14,6 +14,7 @@
 #include "integration/recording_messages.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
+#include "protocol/field_by_name.h"
 #include "sim/net_cameras.h"
 #include "camera/net_camera.h"
 
@@ -118,7 +119,7 @@ TEST_F(NetCameraSimTest, ReadChangeCopyAndRestoreOverTheNetwork) {
     VideoParam rec;
     ASSERT_EQ(NetCamera(a, "", 0).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 50);
-    ASSERT_EQ(NetCamera(a, "", 0).SetVideoParamField(FormatFieldText("BExpCPS", -10).c_str()), 0);
+    ASSERT_EQ(NetCamera(a, "", 0).SetField(Field("BExpCPS"), -10), 0);
     ASSERT_EQ(NetCamera(a, "", 0).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[kExpCompensationOffset], 246);
 
@@ -165,7 +166,7 @@ TEST_F(NetCameraSimTest, BadRepliesAndHandlesAreFailuresNotSuccess) {
 
     // A set on a session that does not exist is refused by the network layer and shown.
     messages_.shown.clear();
-    const int r = NetCamera(987654, "", 0).SetVideoParamField("\"Luminance\":1");
+    const int r = NetCamera(987654, "", 0).SetField(Field("Luminance"), 1);
     EXPECT_LT(r, 0);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0], Format("返回错误码: %d", r));
@@ -179,7 +180,7 @@ TEST_F(NetCameraSimTest, RefusalInNResultIsTheResultOfEverySet) {
     NetCamera camera(s, "", 0);
     VideoParam rec;
     ASSERT_EQ(camera.ReadVideoParams(rec), 0);
-    EXPECT_EQ(camera.SetVideoParamField("\"Luminance\":1"), -9);
+    EXPECT_EQ(camera.SetField(Field("Luminance"), 1), -9);
     EXPECT_EQ(camera.WriteVideoParams(rec), -9);
     EXPECT_EQ(camera.RestoreDefaults(), -9);
     EXPECT_EQ(messages_.shown, std::vector<std::string>(3, "返回错误码: -9"));
@@ -193,14 +194,14 @@ TEST_F(NetCameraSimTest, LiveStreamFollowsMirrorAndBrightness) {
     ASSERT_TRUE(Snapshot(s, &plain));
     EXPECT_EQ(plain.width, 320);
     EXPECT_EQ(plain.height, 240);
-    ASSERT_EQ(NetCamera(s, "", 0).SetVideoParamField("\"bHorzInvert\":1"), 0);
+    ASSERT_EQ(NetCamera(s, "", 0).SetField(Field("bHorzInvert"), 1), 0);
     ASSERT_TRUE(Snapshot(s, &mirrored));
     // The bars run from light at the left to dark at the right; mirrored, the other way round.
     const int y = plain.height / 2;
     EXPECT_GT(Luma(plain, 8, y), Luma(plain, plain.width - 8, y) + 60);
     EXPECT_GT(Luma(mirrored, mirrored.width - 8, y), Luma(mirrored, 8, y) + 60);
 
-    ASSERT_EQ(NetCamera(s, "", 0).SetVideoParamField("\"Luminance\":90"), 0);
+    ASSERT_EQ(NetCamera(s, "", 0).SetField(Field("Luminance"), 90), 0);
     RgbPicture bright;
     ASSERT_TRUE(Snapshot(s, &bright));
     const int x = bright.width / 2;  // a mid-grey bar

@@ -16,6 +16,7 @@
 #include "integration/sim_usb_cameras.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
+#include "protocol/field_by_name.h"
 #include "sim/usb_server.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
@@ -85,8 +86,8 @@ TEST_F(UsbCameraSimTest, FindReadChangeCopyAndRestoreTwoCameras) {
     EXPECT_EQ(rec.bytes[0], 50);
     EXPECT_EQ(rec.bytes[kSceneModeOffset], rec.bytes[kSceneModeCopyOffset]);
 
-    ASSERT_EQ(UsbCamera(*dev_, cam1).SetVideoParamField(FormatFieldText("Luminance", 72).c_str()), 0);
-    ASSERT_EQ(UsbCamera(*dev_, cam1).SetVideoParamField(FormatFieldText("BExpCPS", -5).c_str()), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).SetField(Field("Luminance"), 72), 0);
+    ASSERT_EQ(UsbCamera(*dev_, cam1).SetField(Field("BExpCPS"), -5), 0);
     ASSERT_EQ(UsbCamera(*dev_, cam1).ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 72);
     EXPECT_EQ(rec.bytes[kExpCompensationOffset], 251);
@@ -124,7 +125,7 @@ TEST_F(UsbCameraSimTest, CameraFaultsGiveTheirCodes) {
     EXPECT_EQ(UsbCamera(*dev_, Handle(1)).ReadVideoParams(rec), -310);
     EXPECT_EQ(rec.bytes[0], 9);  // a failed read leaves the record alone
 
-    EXPECT_EQ(UsbCamera(*dev_, Handle(2)).SetVideoParamField("\"Luminance\":1"), -5);
+    EXPECT_EQ(UsbCamera(*dev_, Handle(2)).SetField(Field("Luminance"), 1), -5);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0], "返回错误码: -5");
     ASSERT_EQ(UsbCamera(*dev_, Handle(2)).ReadVideoParams(rec), 0);
@@ -138,7 +139,7 @@ TEST_F(UsbCameraSimTest, RefusalInNResultAloneIsTheResultOfEverySet) {
     UsbCamera camera(*dev_, Handle(0));
     VideoParam rec;
     ASSERT_EQ(camera.ReadVideoParams(rec), 0);
-    EXPECT_EQ(camera.SetVideoParamField("\"Luminance\":1"), -7);
+    EXPECT_EQ(camera.SetField(Field("Luminance"), 1), -7);
     EXPECT_EQ(camera.WriteVideoParams(rec), -7);
     EXPECT_EQ(camera.RestoreDefaults(), -8);
     EXPECT_EQ(messages_.shown,
@@ -202,7 +203,7 @@ TEST_F(UsbCameraSimTest, TwoCamerasExchangeInParallel) {
         workers.emplace_back([&, cam] {
             for (int i = 0; i < 25; ++i) {
                 const int value = cam * 40 + i;
-                if (UsbCamera(*dev_, handles[cam]).SetVideoParamField(FormatFieldText("Contrast", value).c_str()) != 0)
+                if (UsbCamera(*dev_, handles[cam]).SetField(Field("Contrast"), value) != 0)
                     ++failures;
                 VideoParam rec;
                 if (UsbCamera(*dev_, handles[cam]).ReadVideoParams(rec) != 0 || rec.bytes[1] != value) ++failures;

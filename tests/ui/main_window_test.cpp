@@ -10,6 +10,7 @@
 #include <vector>
 
 // Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
+#include "protocol/field_by_name.h"
 #include "sim/net_cameras.h"
 #include "sim/usb_server.h"
 #include "integration/sim_usb_cameras.h"
@@ -240,7 +241,7 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     EXPECT_TRUE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
 
     // A page change goes to that camera at once.
-    EXPECT_EQ(w.UsbHost().Picture()->SendField("Luminance", 33), 0);
+    EXPECT_EQ(w.UsbHost().Picture()->SendField(Field("Luminance"), 33), 0);
     EXPECT_EQ(usb_->Model(1).Get("Luminance"), 33);
     EXPECT_NE(usb_->Model(0).Get("Luminance"), 33);
 

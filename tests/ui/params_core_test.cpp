@@ -1,10 +1,21 @@
 // The Qt-free pieces of the page mechanics: the shared throttle, the edit-box integer rule, the
 // accessible names and reading row values from a record slice.
+#include <algorithm>
 #include <array>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "ui/params/day_night_page.h"
+#include "ui/params/enhance_page.h"
+#include "ui/params/exposure_page.h"
+#include "ui/params/focus_page.h"
+#include "ui/params/others_page.h"
 #include "ui/params/page_table.h"
+#include "ui/params/picture_page.h"
+#include "ui/params/video_page.h"
+#include "ui/params/white_balance_page.h"
 #include "ui/params/slider_throttle.h"
 
 namespace velmora::ui {
@@ -60,19 +71,18 @@ TEST(PageTableTest, AccessibleNamesDropColonsAndBlanks) {
 
 TEST(PageTableTest, RowValuesFromSlice) {
     std::array<uint8_t, 8> slice{200, 0xFE, 0x01, 0x02, 0x03, 0x84, 0, 0};
-    PageRow row;
-    row.recordOffset = 0;
-    EXPECT_EQ(ReadRowValue(row, slice), 200);
-    row.recordOffset = 1;
-    row.width = FieldWidth::S8;
-    EXPECT_EQ(ReadRowValue(row, slice), -2);
-    row.recordOffset = 2;
-    row.width = FieldWidth::I32;
-    EXPECT_EQ(ReadRowValue(row, slice), static_cast<int32_t>(0x84030201u));
-    row.recordOffset = 5;  // the four bytes would run past the slice
-    EXPECT_FALSE(ReadRowValue(row, slice).has_value());
-    row.recordOffset = -1;
-    EXPECT_FALSE(ReadRowValue(row, slice).has_value());
+    const int base = 1000;  // where the slice starts in the record
+    auto at = [](int offset, uint8_t width, bool isSigned) {
+        return VideoParamField{"m", static_cast<uint16_t>(offset), width, isSigned, false, -1};
+    };
+    EXPECT_EQ(ReadRowValue(at(base, 1, false), base, slice), 200);
+    EXPECT_EQ(ReadRowValue(at(base + 1, 1, true), base, slice), -2);
+    EXPECT_EQ(ReadRowValue(at(base + 1, 1, false), base, slice), 254);
+    EXPECT_EQ(ReadRowValue(at(base + 2, 4, true), base, slice), static_cast<int32_t>(0x84030201u));
+    // The four bytes would run past the slice; a field before the slice; a page without one.
+    EXPECT_FALSE(ReadRowValue(at(base + 5, 4, true), base, slice).has_value());
+    EXPECT_FALSE(ReadRowValue(at(base - 1, 1, false), base, slice).has_value());
+    EXPECT_FALSE(ReadRowValue(at(base, 1, false), -1, slice).has_value());
 
     static int (*const twice)(int) = [](int index) { return index * 2; };
     PageRow combo;
@@ -81,6 +91,49 @@ TEST(PageTableTest, RowValuesFromSlice) {
     combo.indexToValue = twice;
     EXPECT_EQ(ComboIndexToValue(combo, 3), 6);
     EXPECT_EQ(ComboValueToIndex(combo, 6), 6);
+}
+
+
+// Every row of every page against the record's field table: the member exists, the field lies
+// inside the page's own slice (so a row can never show or send a neighbour's member), a slider's
+// range fits the field's width, and no two rows of a page share a field.
+TEST(PageTableTest, EveryRowNamesAFieldOfItsOwnSlice) {
+    // Slice starts in record order; a slice ends where the next begins.
+    const std::array<int, 9> starts{kPictureSlice,      kExposureSlice,    kWhiteBalanceSlice,
+                                    kFocusSlice,        kDayNightModeOffset, kEnhancementSlice,
+                                    kVideoSlice,        kOthersSlice,      static_cast<int>(kVideoParamSize)};
+    auto sliceEnd = [&](int start) {
+        for (int s : starts)
+            if (s > start) return s;
+        return static_cast<int>(kVideoParamSize);
+    };
+    const std::array<const PageSpec*, 8> pages{&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(),
+                                               &FocusPageSpec(),   &DayNightPageSpec(), &EnhancePageSpec(),
+                                               &VideoPageSpec(),   &OthersPageSpec()};
+    size_t rows = 0;
+    for (const PageSpec* page : pages) {
+        std::vector<const VideoParamField*> seen;
+        for (const PageRow& row : page->rows) {
+            ++rows;
+            SCOPED_TRACE(std::string(page->title) + " / " + row.label + " / " + row.member);
+            const VideoParamField* field = RowField(*page, row);
+            ASSERT_NE(field, nullptr);
+            EXPECT_STREQ(field->member, row.member);  // the exact spelling the camera expects
+            if (page->sliceOffset >= 0) {
+                EXPECT_GE(field->offset, page->sliceOffset);
+                EXPECT_LE(field->offset + field->width, sliceEnd(page->sliceOffset));
+            }
+            if (row.kind == RowKind::SliderWithEdit) {
+                // The colour temperature's slider counts hundreds of kelvin.
+                const int scale = std::string_view(row.member) == "u32CTNum" ? 100 : 1;
+                EXPECT_TRUE(FieldValueFits(*field, int64_t{row.minimum} * scale));
+                EXPECT_TRUE(FieldValueFits(*field, int64_t{row.maximum} * scale));
+            }
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), field), 0);
+            seen.push_back(field);
+        }
+    }
+    EXPECT_EQ(rows, 48u);
 }
 
 }  // namespace

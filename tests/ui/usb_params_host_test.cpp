@@ -12,6 +12,7 @@
 #include <vector>
 
 // Before Qt: the simulator names a member "forever", which Qt defines as a keyword.
+#include "protocol/field_by_name.h"
 #include "sim/usb_server.h"
 #include "integration/sim_usb_cameras.h"
 
@@ -129,7 +130,7 @@ TEST_F(UsbParamsHostTest, NothingIsSentWithoutADeviceThenTheCameraFillsTheSevenP
     host_->Button(usb_params_ids::kRestoreButton)->click();
     EXPECT_TRUE(messages_.shown.empty());
     // A page change sends nothing and succeeds; the focus read-back asks nobody.
-    EXPECT_EQ(host_->Picture()->SendField("Luminance", 12), 0);
+    EXPECT_EQ(host_->Picture()->SendField(Field("Luminance"), 12), 0);
     EXPECT_EQ(host_->GetFocusNear(), 0);
     EXPECT_EQ(Model().Get("Luminance"), 77);
     EXPECT_TRUE(messages_.shown.empty());
@@ -163,7 +164,7 @@ TEST_F(UsbParamsHostTest, NothingIsSentWithoutADeviceThenTheCameraFillsTheSevenP
 
     // Clearing the device stops the traffic again; the buttons stay enabled.
     host_->ClearCurrentDevice();
-    EXPECT_EQ(host_->Picture()->SendField("Luminance", 13), 0);
+    EXPECT_EQ(host_->Picture()->SendField(Field("Luminance"), 13), 0);
     EXPECT_EQ(Model().Get("Luminance"), 60);
     EXPECT_TRUE(Enabled(usb_params_ids::kRefreshButton));
     EXPECT_TRUE(messages_.shown.empty());
@@ -178,7 +179,7 @@ TEST_F(UsbParamsHostTest, AFailedOpenLeavesNoDeviceAndRefusedSetsAreReported) {
 
     messages_.shown.clear();
     ASSERT_EQ(host_->OpenDevice(handle_), 0);
-    EXPECT_EQ(host_->Picture()->SendField("Luminance", 12), -9);
+    EXPECT_EQ(host_->Picture()->SendField(Field("Luminance"), 12), -9);
     EXPECT_EQ(messages_.shown, (std::vector<std::string>{"返回错误码: -9", "设置失败！"}));
     EXPECT_EQ(Model().Get("Luminance"), 50);
 }

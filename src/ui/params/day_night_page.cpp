@@ -18,8 +18,8 @@ constexpr int kLabelWidth = 66;
 constexpr int kComboWidth = 80;
 
 constexpr std::array<PageRow, 2> kRows{
-    ComboRow(0, "日夜切换: ", kModeCombo, "eNightMode", -1, kModes, kLabelWidth, kComboWidth),
-    ComboRow(1, "日夜切换灵敏度: ", kSensitivityCombo, "ucNightDayChnSensity", -1, kSensitivities,
+    ComboRow(0, "日夜切换: ", kModeCombo, "eNightMode", kModes, kLabelWidth, kComboWidth),
+    ComboRow(1, "日夜切换灵敏度: ", kSensitivityCombo, "ucNightDayChnSensity", kSensitivities,
              kLabelWidth, kComboWidth),
 };
 

@@ -33,30 +33,29 @@ constexpr int kHiddenRow = 5;
 // Record slice: uc2DNR, uc3DNR, uDpSlope, ucDefogMode, ucDelFogClass, ucGammaVal, u32AIAe,
 // u32AIFocus, ucCamCorrection, one byte each.
 constexpr std::array<PageRow, 9> kRows{
-    SliderRowAt(RowTop(0), "2D降噪: ", k2dNoiseSlider, k2dNoiseEdit, "uc2DNR", 0, kLabelWidth,
+    SliderRowAt(RowTop(0), "2D降噪: ", k2dNoiseSlider, k2dNoiseEdit, "uc2DNR", kLabelWidth,
                 kSliderWidth),
-    SliderRowAt(RowTop(1), "3D降噪: ", k3dNoiseSlider, k3dNoiseEdit, "uc3DNR", 1, kLabelWidth,
+    SliderRowAt(RowTop(1), "3D降噪: ", k3dNoiseSlider, k3dNoiseEdit, "uc3DNR", kLabelWidth,
                 kSliderWidth),
-    ComboRowAt(RowTop(2), "透雾: ", kDefogCombo, "ucDefogMode", 3, kDefogModes, kLabelWidth,
+    ComboRowAt(RowTop(2), "透雾: ", kDefogCombo, "ucDefogMode", kDefogModes, kLabelWidth,
                kComboWidth),
     Labelled(SliderRowAt(RowTop(3), "透雾等级: ", kDefogLevelSlider, kDefogLevelEdit,
-                         "ucDelFogClass", 4, kLabelWidth, kSliderWidth),
+                         "ucDelFogClass", kLabelWidth, kSliderWidth),
              kDefogLevelLabel),
-    ComboRowAt(RowTop(4), "伽玛矫正: ", kGammaCombo, "ucGammaVal", 5, kTemplateGamma, kLabelWidth,
+    ComboRowAt(RowTop(4), "伽玛矫正: ", kGammaCombo, "ucGammaVal", kTemplateGamma, kLabelWidth,
                kComboWidth),
     // Hidden rows, one place at the bottom.
-    Hidden(SliderRowAt(RowTop(kHiddenRow), "坏点矫正: ", kDefectSlider, kDefectEdit, "uDpSlope", 2,
+    Hidden(SliderRowAt(RowTop(kHiddenRow), "坏点矫正: ", kDefectSlider, kDefectEdit, "uDpSlope",
                        kLabelWidth, kSliderWidth)),
-    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能曝光: ", kSmartExposureCombo, "u32AIAe", 6, kOffOn,
+    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能曝光: ", kSmartExposureCombo, "u32AIAe", kOffOn,
                       kLabelWidth, kComboWidth)),
-    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能聚焦: ", kSmartFocusCombo, "u32AIFocus", 7, kOffOn,
+    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能聚焦: ", kSmartFocusCombo, "u32AIFocus", kOffOn,
                       kLabelWidth, kComboWidth)),
-    Hidden(Labelled(ComboRowAt(RowTop(kHiddenRow), "畸变矫正: ", kDistortionCombo, "ucCamCorrection",
-                               8, kOffOn, kLabelWidth, kComboWidth),
+    Hidden(Labelled(ComboRowAt(RowTop(kHiddenRow), "畸变矫正: ", kDistortionCombo, "ucCamCorrection", kOffOn, kLabelWidth, kComboWidth),
                     kDistortionLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, "图像增强", 170, 123, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "图像增强", 170, 123, DuRect{7, 4, 120, 18}, kRows, kEnhancementSlice};
 
 }  // namespace
 
@@ -88,7 +87,7 @@ void EnhanceTab::RunModeRule(std::string_view name, int value) {
 
 void EnhanceTab::AfterFill(std::span<const uint8_t> slice) {
     // The rule takes the record's mode byte; a slice too short to hold it keeps the page value.
-    const auto mode = ReadRowValue(kRows[2], slice);
+    const auto mode = RecordValue(kDefogCombo, slice);
     RunModeRule("defog_mode", mode ? *mode : Value(kDefogCombo));
 }
 

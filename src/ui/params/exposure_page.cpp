@@ -17,19 +17,6 @@ using layout::Labelled;
 
 using namespace exposure_ids;
 
-// Where each member sits in the page's slice of the record.
-constexpr int kModeOffset = 0;
-constexpr int kMeteringOffset = 1;
-constexpr int kCompensationOffset = 2;
-constexpr int kGainOffset = 3;
-constexpr int kGainLimitOffset = 4;
-constexpr int kIrisOffset = 5;
-constexpr int kShutterOffset = 6;  // 32-bit
-constexpr int kWdrOffset = 10;
-constexpr int kWdrLevelOffset = 11;
-constexpr int kBacklightOffset = 12;
-constexpr int kAntiFlickerOffset = 13;
-
 constexpr int kIrisOff = 254;
 
 constexpr std::array<const char*, 4> kModeItems{"自动", "手动", "快门优先", "光圈优先"};
@@ -49,25 +36,21 @@ constexpr int kControlWidth = 86;
 constexpr int kLabelWidth = kControlX - layout::kLeft - 1;
 
 constexpr PageRow Slider(int index, const char* label, int labelId, int slider, int edit,
-                         const char* member, int minimum, int maximum, int offset,
-                         FieldWidth width = FieldWidth::U8) {
+                         const char* member, int minimum, int maximum) {
     PageRow row = Labelled(
-        layout::SliderRowAt(RowY(index), label, slider, edit, member, offset, kLabelWidth, kControlWidth), labelId);
+        layout::SliderRowAt(RowY(index), label, slider, edit, member, kLabelWidth, kControlWidth), labelId);
     row.minimum = minimum;
     row.maximum = maximum;
-    row.width = width;
     row.labelRect.width = 50;
     row.editRect = DuRect{148, RowY(index) + 1, 26, 12};
     return row;
 }
 
 constexpr PageRow Combo(int index, const char* label, int labelId, int combo, const char* member,
-                        int offset, std::span<const char* const> items,
-                        int (*indexToValue)(int) = nullptr, int (*valueToIndex)(int) = nullptr,
-                        FieldWidth width = FieldWidth::U8) {
+                        std::span<const char* const> items, int (*indexToValue)(int) = nullptr,
+                        int (*valueToIndex)(int) = nullptr) {
     PageRow row = Labelled(
-        layout::ComboRowAt(RowY(index), label, combo, member, offset, items, kLabelWidth, kControlWidth), labelId);
-    row.width = width;
+        layout::ComboRowAt(RowY(index), label, combo, member, items, kLabelWidth, kControlWidth), labelId);
     row.indexToValue = indexToValue;
     row.valueToIndex = valueToIndex;
     row.labelRect.width = 50;
@@ -75,29 +58,26 @@ constexpr PageRow Combo(int index, const char* label, int labelId, int combo, co
 }
 
 constexpr std::array<PageRow, 11> kRows{
-    Combo(0, "曝光模式:", 0, kModeCombo, "eExposureMode", kModeOffset, kModeItems),
+    Combo(0, "曝光模式:", 0, kModeCombo, "eExposureMode", kModeItems),
     Slider(1, "曝光补偿值:", kCompensationLabel, kCompensationSlider, kCompensationEdit, "BExpCPS",
-           -50, 50, kCompensationOffset, FieldWidth::S8),
+           -50, 50),
     // The shutter box is filled by FillShutterList; its mappings go through the shared table.
-    Combo(2, "快门速度:", kShutterLabel, kShutterCombo, "uiMShutterSpeed", kShutterOffset, {},
-          nullptr, nullptr, FieldWidth::I32),
-    Combo(3, "光圈:", kIrisLabel, kIrisCombo, "ucManualIris", kIrisOffset, kIrisItems,
+    Combo(2, "快门速度:", kShutterLabel, kShutterCombo, "uiMShutterSpeed", {}),
+    Combo(3, "光圈:", kIrisLabel, kIrisCombo, "ucManualIris", kIrisItems,
           IrisIndexToValue, IrisValueToIndex),
-    Slider(4, "增益:", kGainLabel, kGainSlider, kGainEdit, "ucManualGain", 1, 255, kGainOffset),
+    Slider(4, "增益:", kGainLabel, kGainSlider, kGainEdit, "ucManualGain", 1, 255),
     Slider(5, "增益限制:", kGainLimitLabel, kGainLimitSlider, kGainLimitEdit, "ucAutoGainLimit", 1,
-           255, kGainLimitOffset),
-    Combo(6, "曝光区域:", 0, kMeteringCombo, "ucAEWeightLevel", kMeteringOffset, kMeteringItems,
+           255),
+    Combo(6, "曝光区域:", 0, kMeteringCombo, "ucAEWeightLevel", kMeteringItems,
           MeteringIndexToValue, MeteringValueToIndex),
-    Combo(7, "宽动态:", 0, kWdrCombo, "eWDMode", kWdrOffset, kWdrItems),
+    Combo(7, "宽动态:", 0, kWdrCombo, "eWDMode", kWdrItems),
     Slider(8, "宽动态等级:", kWdrLevelLabel, kWdrLevelSlider, kWdrLevelEdit, "ucWDRStrength", 0,
-           100, kWdrLevelOffset),
-    Combo(9, "背光补偿:", kBacklightLabel, kBacklightCombo, "bBacklightCompensation",
-          kBacklightOffset, kBacklightItems),
-    Hidden(Combo(10, "防闪烁:", kAntiFlickerLabel, kAntiFlickerCombo, "ucAntiFlicker",
-                 kAntiFlickerOffset, kAntiFlickerItems)),
+           100),
+    Combo(9, "背光补偿:", kBacklightLabel, kBacklightCombo, "bBacklightCompensation", kBacklightItems),
+    Hidden(Combo(10, "防闪烁:", kAntiFlickerLabel, kAntiFlickerCombo, "ucAntiFlicker", kAntiFlickerItems)),
 };
 
-constexpr PageSpec kSpec{kTemplate, "曝光参数", 180, 203, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "曝光参数", 180, 203, DuRect{7, 4, 120, 18}, kRows, kExposureSlice};
 
 // The groups "exp_mode" enables, by mode: auto, manual, shutter priority, iris priority.
 struct ModeGroups {

@@ -33,14 +33,14 @@ constexpr int kLabelWidth = 56;
 constexpr int kComboWidth = 80;
 
 constexpr PageRow StrategyRow() {
-    PageRow row = ComboRow(2, "聚焦策略: ", kStrategyCombo, "ucAFScene", 1, kStrategies,
+    PageRow row = ComboRow(2, "聚焦策略: ", kStrategyCombo, "ucAFScene", kStrategies,
                            kLabelWidth, kComboWidth);
     row.labelId = kStrategyLabel;
     return row;
 }
 
 constexpr PageRow LaserRangeRow() {
-    PageRow row = ComboRow(5, "激光量程:", kLaserRangeCombo, "nMaxValDistance", 5, kLaserRanges,
+    PageRow row = ComboRow(5, "激光量程:", kLaserRangeCombo, "nMaxValDistance", kLaserRanges,
                            kLabelWidth, kComboWidth);
     row.hidden = true;
     return row;
@@ -50,17 +50,17 @@ constexpr PageRow LaserRangeRow() {
 // The two hidden rows (laser range, focus-near read-back) share the last grid row: nothing
 // shows them, and the page keeps its template size.
 constexpr std::array<PageRow, 6> kRows{
-    ComboRow(0, "聚焦模式: ", kModeCombo, "ucFocusMode", 0, kModes, kLabelWidth, kComboWidth),
-    ComboRow(1, "聚焦区域: ", kAreaCombo, "ucAFArea", 2, kAreas, kLabelWidth, kComboWidth),
+    ComboRow(0, "聚焦模式: ", kModeCombo, "ucFocusMode", kModes, kLabelWidth, kComboWidth),
+    ComboRow(1, "聚焦区域: ", kAreaCombo, "ucAFArea", kAreas, kLabelWidth, kComboWidth),
     StrategyRow(),
-    ComboRow(3, "聚焦近限: ", kNearLimitCombo, "ucFocusDistanceMin", 3, kNearLimits, kLabelWidth,
+    ComboRow(3, "聚焦近限: ", kNearLimitCombo, "ucFocusDistanceMin", kNearLimits, kLabelWidth,
              kComboWidth),
-    ComboRow(4, "聚焦灵敏度: ", kSensitivityCombo, "ucAFSen", 4, kSensitivities, kLabelWidth,
+    ComboRow(4, "聚焦灵敏度: ", kSensitivityCombo, "ucAFSen", kSensitivities, kLabelWidth,
              kComboWidth),
     LaserRangeRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, "聚焦", 186, 144, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "聚焦", 186, 144, DuRect{7, 4, 120, 18}, kRows, kFocusSlice};
 
 }  // namespace
 

@@ -181,8 +181,8 @@ void ImageParamsDlg::ImportParams() {
     if (camera_->WriteVideoParams(rec) == 0) Messages().Information(kImported);
 }
 
-int ImageParamsDlg::SetVideoParamField(const char* fieldText) {
-    return camera_->SetVideoParamField(fieldText);
+int ImageParamsDlg::SetVideoParamField(const VideoParamField& field, int32_t value) {
+    return camera_->SetField(field, value);
 }
 
 int ImageParamsDlg::GetFocusNear() {

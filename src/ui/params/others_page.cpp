@@ -21,7 +21,7 @@ constexpr int kLabelWidth = 44;
 constexpr int kComboWidth = 80;
 
 constexpr PageRow SceneRow() {
-    PageRow row = ComboRow(0, "场景: ", kSceneCombo, "eSceneMode", 0, kScenes, kLabelWidth, kComboWidth);
+    PageRow row = ComboRow(0, "场景: ", kSceneCombo, "eSceneMode", kScenes, kLabelWidth, kComboWidth);
     row.indexToValue = SceneIndexToValue;
     row.valueToIndex = SceneValueToIndex;
     return row;
@@ -29,19 +29,18 @@ constexpr PageRow SceneRow() {
 
 // The style items are added by the page itself (the table has none).
 constexpr PageRow StyleRow() {
-    PageRow row = ComboRow(2, "风格: ", kStyleCombo, "u32Lut", 2, {}, kLabelWidth, kComboWidth);
-    row.width = FieldWidth::I32;
+    PageRow row = ComboRow(2, "风格: ", kStyleCombo, "u32Lut", {}, kLabelWidth, kComboWidth);
     return row;
 }
 
 // Record slice: eSceneMode (the copy this page shows), ucDigitalZoom, u32Lut (4 bytes).
 constexpr std::array<PageRow, 3> kRows{
     SceneRow(),
-    ComboRow(1, "数字变倍: ", kZoomCombo, "ucDigitalZoom", 1, kZoom, kLabelWidth, kComboWidth),
+    ComboRow(1, "数字变倍: ", kZoomCombo, "ucDigitalZoom", kZoom, kLabelWidth, kComboWidth),
     StyleRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, "其他", 170, 83, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "其他", 170, 83, DuRect{7, 4, 120, 18}, kRows, kOthersSlice};
 
 }  // namespace
 

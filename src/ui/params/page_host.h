@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+
 #include "protocol/ability_list.h"
+#include "protocol/video_param.h"
 
 // What a parameter page asks of the window that hosts it. Two windows host pages: the
 // image-parameter dialog (network camera) and the main window (USB camera); tests use
@@ -12,10 +15,10 @@ class PageHost {
 public:
     virtual ~PageHost() = default;
 
-    // Sends one member text such as "\"Luminance\":50" inside the set-one-field request.
+    // Gives one member the value `value` with the set-one-field request (Camera::SetField).
     // Negative on failure (the host has already shown its own message); the main window
     // returns 0 without sending while no USB camera is current.
-    virtual int SetVideoParamField(const char* fieldText) = 0;
+    virtual int SetVideoParamField(const VideoParamField& field, int32_t value) = 0;
 
     // The camera's near focus limit (0 or more) or a negative failure code.
     virtual int GetFocusNear() = 0;

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/text.h"
+
 namespace velmora::ui {
 
 std::string_view AccessibleNameOf(std::string_view label) {
@@ -17,23 +19,23 @@ std::string_view AccessibleNameOf(std::string_view label) {
     }
 }
 
-std::optional<int32_t> ReadRowValue(const PageRow& row, std::span<const uint8_t> slice) {
-    if (row.recordOffset < 0) return std::nullopt;
-    const size_t offset = static_cast<size_t>(row.recordOffset);
-    const size_t width = row.width == FieldWidth::I32 ? 4 : 1;
-    if (offset + width > slice.size()) return std::nullopt;
-    switch (row.width) {
-    case FieldWidth::U8:
-        return slice[offset];
-    case FieldWidth::S8:
-        return static_cast<int8_t>(slice[offset]);
-    case FieldWidth::I32: {
+const VideoParamField* RowField(const PageSpec& spec, const PageRow& row) {
+    for (const VideoParamField& field : VideoParamFields()) {
+        if (field.offset >= spec.sliceOffset && EqualsIgnoreCase(field.member, row.member)) return &field;
+    }
+    return FindSendableField(row.member);
+}
+
+std::optional<int32_t> ReadRowValue(const VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice) {
+    if (sliceOffset < 0 || field.offset < sliceOffset) return std::nullopt;
+    const size_t offset = static_cast<size_t>(field.offset - sliceOffset);
+    if (offset + field.width > slice.size()) return std::nullopt;
+    if (field.width == 4) {
         const uint32_t v = uint32_t{slice[offset]} | uint32_t{slice[offset + 1]} << 8 |
                            uint32_t{slice[offset + 2]} << 16 | uint32_t{slice[offset + 3]} << 24;
         return static_cast<int32_t>(v);
     }
-    }
-    return std::nullopt;
+    return field.isSigned ? int32_t{static_cast<int8_t>(slice[offset])} : int32_t{slice[offset]};
 }
 
 std::optional<int32_t> ParseEditInteger(std::string_view text) {

@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+#include "protocol/video_param.h"
+
 // A parameter page described as data: a table of rows, each one value control with its label,
 // control ids, the camera member it sends, its range and where its value sits in the page's
 // slice of the parameter record. ParamPage (param_page.h) builds every table into widgets with
@@ -22,23 +24,16 @@ enum class RowKind : uint8_t {
     Combo,           // a drop-down list; the page value is the selected index (-1 none)
 };
 
-// How the row's value is stored in the record slice.
-enum class FieldWidth : uint8_t {
-    U8,   // one byte read as 0..255
-    S8,   // one byte read as -128..127
-    I32,  // four bytes, little-endian signed
-};
-
 struct PageRow {
     RowKind kind = RowKind::SliderWithEdit;
     const char* label = "";  // shown text, such as "亮度:"
     int controlId = 0;       // the slider or the combo box
     int editId = 0;          // the slider's edit box; 0 for a combo box
-    const char* member = ""; // camera member sent on a change
-    int minimum = 0;         // slider range
+    // The camera member sent on a change. Its place and width in the record come from the
+    // record's field table (RowField), never restated here.
+    const char* member = "";
+    int minimum = 0;  // slider range
     int maximum = 100;
-    int recordOffset = -1;   // within the page's slice; -1 when the record does not fill it
-    FieldWidth width = FieldWidth::U8;
     std::span<const char* const> items{};  // built-in combo items
     // Combo mappings; null means identity.
     int (*indexToValue)(int index) = nullptr;
@@ -55,14 +50,23 @@ struct PageSpec {
     int heightDu = 0;
     DuRect titleRect;
     std::span<const PageRow> rows;
+    // Where the page's slice of the record starts (kPictureSlice ...); -1 for a page that the
+    // record does not fill.
+    int sliceOffset = -1;
 };
 
 // The accessible name of a control: its label without trailing blanks and colons (":" or "：").
 std::string_view AccessibleNameOf(std::string_view label);
 
-// Reads the row's value from the page's slice (`slice` runs from the slice start to the end of
-// the record). Nullopt when the row has no record offset or the field lies beyond the slice.
-std::optional<int32_t> ReadRowValue(const PageRow& row, std::span<const uint8_t> slice);
+// The field a row sends and shows: the first field of its member at or after the page's slice
+// start (so the Others page's scene row shows the 7167 copy of eSceneMode), else any sendable
+// field of that name (FindSendableField). Null for a member the camera does not know.
+const VideoParamField* RowField(const PageSpec& spec, const PageRow& row);
+
+// Reads a field's value from a page's slice (`slice` runs from `sliceOffset`, the slice start,
+// to the end of the record), the way the field is sent. Nullopt when the page has no slice
+// (sliceOffset -1) or the field does not lie inside `slice`.
+std::optional<int32_t> ReadRowValue(const VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice);
 
 // Parses an edit box's text as a decimal integer the way the dialog framework does: optional
 // blanks, an optional sign, digits, optional blanks, and nothing else; the value must fit a

@@ -60,6 +60,7 @@ void ParamPage::BuildWidgets() {
         const PageRow& row = table_.rows[i];
         RowState state;
         state.row = &row;
+        state.field = RowField(table_, row);
         const QString name = NameOf(row.label);
         state.label = new QLabel(QString::fromUtf8(row.label), this);
         state.label->setGeometry(ToPixels(row.labelRect, base));
@@ -156,12 +157,11 @@ void ParamPage::SetSliderQuietly(RowState& state, int position) {
     settingControls_ = false;
 }
 
-int ParamPage::SendField(const char* member, int value) {
+int ParamPage::SendField(const VideoParamField& field, int value) {
     if (!host_) return 0;
     const bool wasBusy = busy_;
     busy_ = true;
-    const std::string text = FormatFieldText(member, value);
-    const int result = host_->SetVideoParamField(text.c_str());
+    const int result = host_->SetVideoParamField(field, value);
     if (result < 0) Messages().Information(kSetFailed);
     busy_ = wasBusy;
     return result;
@@ -206,7 +206,7 @@ void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
     for (RowState& state : rows_) {
         ++state.stepGeneration;  // a held-back step from before the fill is void
         state.stepPending = false;
-        const auto value = ReadRowValue(*state.row, slice);
+        const auto value = RecordValue(state.row->controlId, slice);
         if (!value) continue;
         if (state.slider) {
             state.value = *value;
@@ -217,6 +217,18 @@ void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
     }
     ShowPage();
     AfterFill(slice);
+}
+
+int ParamPage::SendRow(const RowState& state, int value) {
+    // Every row's member is in the field table (checked over all pages by the row-table test);
+    // a row without a field sends nothing rather than a member the camera does not know.
+    return state.field ? SendField(*state.field, value) : 0;
+}
+
+std::optional<int32_t> ParamPage::RecordValue(int controlId, std::span<const uint8_t> slice) const {
+    const RowState* state = RowOf(controlId);
+    if (state == nullptr || state->field == nullptr) return std::nullopt;
+    return ReadRowValue(*state->field, table_.sliceOffset, slice);
 }
 
 void ParamPage::RunModeRule(std::string_view, int) {}
@@ -304,7 +316,7 @@ void ParamPage::ReplaceComboItemsFromOptions(int controlId, const AbilityItem& i
 void ParamPage::StoreShowSend(RowState& state, int value) {
     state.value = value;
     ShowPage();
-    SendField(state.row->member, value);
+    SendRow(state, value);
 }
 
 void ParamPage::OnSliderMoved(size_t index, int position) {
@@ -363,7 +375,7 @@ void ParamPage::OnEditLeft(size_t index) {
     const int typed = state.value;
     state.value = EditCommitValue(*state.row, typed);
     SetSliderQuietly(state, SliderPositionOf(*state.row, state.value));
-    SendField(state.row->member, state.value);
+    SendRow(state, state.value);
     if (state.value != typed) ShowPage();  // the box shows the value sent
     busy_ = wasBusy;
 }
@@ -373,7 +385,7 @@ void ParamPage::OnComboActivated(size_t index, int comboIndex) {
     BeforeComboSend(*state.row);
     ReadPage();
     state.value = comboIndex;
-    const int result = SendField(state.row->member, ComboIndexToValueOf(*state.row, comboIndex));
+    const int result = SendRow(state, ComboIndexToValueOf(*state.row, comboIndex));
     AfterComboSent(*state.row, result);
 }
 

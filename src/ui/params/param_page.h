@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <span>
 #include <string_view>
@@ -62,9 +63,13 @@ public:
     // end of the record), shows the page, then runs the page's rules.
     void FillFromRecord(std::span<const uint8_t> slice);
 
-    // Formats "\"member\":value", hands it to the host and shows "设置失败！" when the result is
+    // Hands one member and its value to the host and shows "设置失败！" when the result is
     // negative. Returns the host's result (0 without a host).
-    int SendField(const char* member, int value);
+    int SendField(const VideoParamField& field, int value);
+
+    // The record's value of the row whose control is `controlId`, read from the page's slice
+    // (as FillFromRecord reads it); nullopt for an unknown row or a slice that does not hold it.
+    std::optional<int32_t> RecordValue(int controlId, std::span<const uint8_t> slice) const;
 
     // Parses every edit box into its value and stores every combo selection. On text that is not
     // an integer, shows "请输入一个整数。", keeps that value, returns the focus to the box and
@@ -140,6 +145,7 @@ protected:
 private:
     struct RowState {
         const PageRow* row = nullptr;
+        const VideoParamField* field = nullptr;  // RowField of the row
         QLabel* label = nullptr;
         QSlider* slider = nullptr;
         QLineEdit* edit = nullptr;
@@ -156,6 +162,7 @@ private:
     SliderKey KeyOf(const RowState& state) const;
     void SetSliderQuietly(RowState& state, int position);
     void StoreShowSend(RowState& state, int value);
+    int SendRow(const RowState& state, int value);
 
     void OnSliderMoved(size_t index, int position);
     void OnSliderReleased(size_t index);

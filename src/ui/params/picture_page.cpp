@@ -10,8 +10,7 @@ using namespace picture_ids;
 
 // One slider row of the page: the label at the left, the slider, the edit box at the right;
 // rows are 18 dialog units apart below the title.
-constexpr PageRow SliderRow(int index, const char* label, int slider, int edit, const char* member,
-                            int offset) {
+constexpr PageRow SliderRow(int index, const char* label, int slider, int edit, const char* member) {
     const int y = 26 + 18 * index;
     PageRow row;
     row.kind = RowKind::SliderWithEdit;
@@ -21,8 +20,6 @@ constexpr PageRow SliderRow(int index, const char* label, int slider, int edit, 
     row.member = member;
     row.minimum = 0;
     row.maximum = 100;
-    row.recordOffset = offset;
-    row.width = FieldWidth::U8;
     row.labelRect = DuRect{7, y + 3, 36, 8};
     row.controlRect = DuRect{44, y, 98, 14};
     row.editRect = DuRect{146, y + 1, 27, 12};
@@ -30,14 +27,14 @@ constexpr PageRow SliderRow(int index, const char* label, int slider, int edit, 
 }
 
 constexpr std::array<PageRow, 5> kRows{
-    SliderRow(0, "亮度:", kBrightnessSlider, kBrightnessEdit, "Luminance", 0),
-    SliderRow(1, "对比度:", kContrastSlider, kContrastEdit, "Contrast", 1),
-    SliderRow(2, "饱和度:", kSaturationSlider, kSaturationEdit, "Saturation", 2),
-    SliderRow(3, "色度:", kHueSlider, kHueEdit, "ucHue", 3),
-    SliderRow(4, "锐度:", kSharpnessSlider, kSharpnessEdit, "Hue", 4),
+    SliderRow(0, "亮度:", kBrightnessSlider, kBrightnessEdit, "Luminance"),
+    SliderRow(1, "对比度:", kContrastSlider, kContrastEdit, "Contrast"),
+    SliderRow(2, "饱和度:", kSaturationSlider, kSaturationEdit, "Saturation"),
+    SliderRow(3, "色度:", kHueSlider, kHueEdit, "ucHue"),
+    SliderRow(4, "锐度:", kSharpnessSlider, kSharpnessEdit, "Hue"),
 };
 
-constexpr PageSpec kSpec{kTemplate, "图像调节", 180, 118, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "图像调节", 180, 118, DuRect{7, 4, 120, 18}, kRows, kPictureSlice};
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/requests.h"
 #include "ui/params/page_host.h"
 
 // A host that records what the pages ask and answers with scripted results; used by the tests
@@ -11,8 +12,9 @@ namespace velmora::ui {
 
 class RecordingHost : public PageHost {
 public:
-    int SetVideoParamField(const char* fieldText) override {
-        sent.emplace_back(fieldText);
+    // Each set is recorded as its member text ("\"Luminance\":50").
+    int SetVideoParamField(const VideoParamField& field, int32_t value) override {
+        sent.push_back(FormatFieldText(field.member, value));
         return setResult;
     }
     int GetFocusNear() override {

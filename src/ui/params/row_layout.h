@@ -17,15 +17,12 @@ constexpr int RowY(int index) { return kFirstRowY + kRowPitch * index; }
 
 // A combo box row whose top is at `y`: the label `labelWidth` units wide, the combo box after it.
 constexpr PageRow ComboRowAt(int y, const char* label, int comboId, const char* member,
-                             int offset, std::span<const char* const> items, int labelWidth,
-                             int comboWidth) {
+                             std::span<const char* const> items, int labelWidth, int comboWidth) {
     PageRow row;
     row.kind = RowKind::Combo;
     row.label = label;
     row.controlId = comboId;
     row.member = member;
-    row.recordOffset = offset;
-    row.width = FieldWidth::U8;
     row.items = items;
     row.labelRect = DuRect{kLeft, y + 3, labelWidth, 8};
     row.controlRect = DuRect{kLeft + labelWidth + 1, y, comboWidth, 14};
@@ -34,15 +31,13 @@ constexpr PageRow ComboRowAt(int y, const char* label, int comboId, const char* 
 
 // A slider row with its edit box, its top at `y` (range 0 to 100).
 constexpr PageRow SliderRowAt(int y, const char* label, int sliderId, int editId,
-                              const char* member, int offset, int labelWidth, int sliderWidth) {
+                              const char* member, int labelWidth, int sliderWidth) {
     PageRow row;
     row.kind = RowKind::SliderWithEdit;
     row.label = label;
     row.controlId = sliderId;
     row.editId = editId;
     row.member = member;
-    row.recordOffset = offset;
-    row.width = FieldWidth::U8;
     row.labelRect = DuRect{kLeft, y + 3, labelWidth, 8};
     row.controlRect = DuRect{kLeft + labelWidth + 1, y, sliderWidth, 14};
     row.editRect = DuRect{kLeft + labelWidth + 1 + sliderWidth + 3, y + 1, 27, 12};
@@ -63,9 +58,8 @@ constexpr PageRow Hidden(PageRow row) {
 
 // The same at grid row `index`.
 constexpr PageRow ComboRow(int index, const char* label, int comboId, const char* member,
-                           int offset, std::span<const char* const> items, int labelWidth,
-                           int comboWidth) {
-    return ComboRowAt(RowY(index), label, comboId, member, offset, items, labelWidth, comboWidth);
+                           std::span<const char* const> items, int labelWidth, int comboWidth) {
+    return ComboRowAt(RowY(index), label, comboId, member, items, labelWidth, comboWidth);
 }
 
 }  // namespace velmora::ui::layout

@@ -196,9 +196,9 @@ void UsbParamsHost::ImportParams() {
     if (Usb().WriteVideoParams(rec) == 0) Messages().Information(kImported);
 }
 
-int UsbParamsHost::SetVideoParamField(const char* fieldText) {
+int UsbParamsHost::SetVideoParamField(const VideoParamField& field, int32_t value) {
     if (handle_ == 0) return 0;
-    return Usb().SetVideoParamField(fieldText);
+    return Usb().SetField(field, value);
 }
 
 int UsbParamsHost::GetFocusNear() {

@@ -92,7 +92,7 @@ public:
     QPushButton* Button(int controlId) const;
 
     // PageHost over the current USB device.
-    int SetVideoParamField(const char* fieldText) override;
+    int SetVideoParamField(const VideoParamField& field, int32_t value) override;
     int GetFocusNear() override;
     const AbilityList& Abilities() const override { return abilities_; }
     // Runs Refresh after the caller's handler has returned (a queued call); dropped with the host.

@@ -29,7 +29,7 @@ constexpr PageRow WithMapping(PageRow row, int (*toValue)(int), int (*toIndex)(i
 }
 
 constexpr PageRow PortraitRow() {
-    PageRow row = WithMapping(ComboRow(2, "竖屏: ", kPortraitCombo, "ucRotation", 2, kOffOn,
+    PageRow row = WithMapping(ComboRow(2, "竖屏: ", kPortraitCombo, "ucRotation", kOffOn,
                                        kLabelWidth, kComboWidth),
                               RotationIndexToValue, RotationValueToIndex);
     row.hidden = true;
@@ -39,14 +39,14 @@ constexpr PageRow PortraitRow() {
 // Record slice: bHorzInvert, bVertInvert, ucRotation, eSceneMode. The portrait row is hidden and
 // never shown; it shares the scene row's place so the page keeps its template size.
 constexpr std::array<PageRow, 4> kRows{
-    ComboRow(0, "水平镜像: ", kHorzMirrorCombo, "bHorzInvert", 0, kOffOn, kLabelWidth, kComboWidth),
-    ComboRow(1, "垂直镜像: ", kVertFlipCombo, "bVertInvert", 1, kOffOn, kLabelWidth, kComboWidth),
-    WithMapping(ComboRow(2, "场景: ", kSceneCombo, "eSceneMode", 3, kScenes, kLabelWidth, kComboWidth),
+    ComboRow(0, "水平镜像: ", kHorzMirrorCombo, "bHorzInvert", kOffOn, kLabelWidth, kComboWidth),
+    ComboRow(1, "垂直镜像: ", kVertFlipCombo, "bVertInvert", kOffOn, kLabelWidth, kComboWidth),
+    WithMapping(ComboRow(2, "场景: ", kSceneCombo, "eSceneMode", kScenes, kLabelWidth, kComboWidth),
                 SceneIndexToValue, SceneValueToIndex),
     PortraitRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, "视频调整", 180, 78, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "视频调整", 180, 78, DuRect{7, 4, 120, 18}, kRows, kVideoSlice};
 
 }  // namespace
 

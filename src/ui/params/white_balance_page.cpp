@@ -38,52 +38,39 @@ constexpr int kSliderWidth = 80;
 constexpr int kComboWidth = 80;
 constexpr int kHiddenRow = 5;
 
-// Where each member sits in the page's slice of the record.
-constexpr int kModeOffset = 0;
-constexpr int kSensitivityOffset = 1;
-constexpr int kRedGainOffset = 2;
-constexpr int kBlueGainOffset = 3;
-constexpr int kColourTempOffset = 4;  // 32-bit signed, kelvin
-constexpr int kRedFineOffset = 8;
-constexpr int kGreenFineOffset = 9;
-constexpr int kBlueFineOffset = 10;
-
 constexpr PageRow ColourTempRow() {
     PageRow row = Labelled(SliderRowAt(RowTop(4), "色温: ", kColourTempSlider, kColourTempEdit,
-                                       "u32CTNum", kColourTempOffset, kLabelWidth, kSliderWidth),
+                                       "u32CTNum", kLabelWidth, kSliderWidth),
                            kColourTempLabel);
     row.minimum = 25;
     row.maximum = 90;
-    row.width = FieldWidth::I32;
     return row;
 }
 
 constexpr std::array<PageRow, 8> kRows{
     // The mode box maps through the shared mode table (ComboIndexToValueOf / ComboValueToIndexOf).
-    ComboRowAt(RowTop(0), "白平衡模式: ", kModeCombo, "eWBMode", kModeOffset, kBuiltInModeTexts,
+    ComboRowAt(RowTop(0), "白平衡模式: ", kModeCombo, "eWBMode", kBuiltInModeTexts,
                kLabelWidth, kComboWidth),
-    ComboRowAt(RowTop(1), "白平衡灵敏度: ", kSensitivityCombo, "uAwbTolerance", kSensitivityOffset,
+    ComboRowAt(RowTop(1), "白平衡灵敏度: ", kSensitivityCombo, "uAwbTolerance",
                kSensitivityItems, kLabelWidth, kComboWidth),
-    Labelled(SliderRowAt(RowTop(2), "红增益: ", kRedGainSlider, kRedGainEdit, "ucRGGain",
-                         kRedGainOffset, kLabelWidth, kSliderWidth),
+    Labelled(SliderRowAt(RowTop(2), "红增益: ", kRedGainSlider, kRedGainEdit, "ucRGGain", kLabelWidth, kSliderWidth),
              kRedGainLabel),
-    Labelled(SliderRowAt(RowTop(3), "蓝增益: ", kBlueGainSlider, kBlueGainEdit, "ucBGGain",
-                         kBlueGainOffset, kLabelWidth, kSliderWidth),
+    Labelled(SliderRowAt(RowTop(3), "蓝增益: ", kBlueGainSlider, kBlueGainEdit, "ucBGGain", kLabelWidth, kSliderWidth),
              kBlueGainLabel),
     ColourTempRow(),
     // Hidden fine tuning, one place at the bottom.
     Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), "红微调: ", kRedFineSlider, kRedFineEdit,
-                                "u8RgainTuning", kRedFineOffset, kLabelWidth, kSliderWidth),
+                                "u8RgainTuning", kLabelWidth, kSliderWidth),
                     kRedFineLabel)),
     Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), "绿微调: ", kGreenFineSlider, kGreenFineEdit,
-                                "u8GgainTuning", kGreenFineOffset, kLabelWidth, kSliderWidth),
+                                "u8GgainTuning", kLabelWidth, kSliderWidth),
                     kGreenFineLabel)),
     Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), "蓝微调: ", kBlueFineSlider, kBlueFineEdit,
-                                "u8BgainTuning", kBlueFineOffset, kLabelWidth, kSliderWidth),
+                                "u8BgainTuning", kLabelWidth, kSliderWidth),
                     kBlueFineLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, "白平衡", 180, 122, DuRect{7, 4, 120, 18}, kRows};
+constexpr PageSpec kSpec{kTemplate, "白平衡", 180, 122, DuRect{7, 4, 120, 18}, kRows, kWhiteBalanceSlice};
 
 }  // namespace
 
@@ -160,7 +147,7 @@ void WhiteBalanceTab::WbModeRule(int mode) {
 
 void WhiteBalanceTab::AfterFill(std::span<const uint8_t> slice) {
     // The rule takes the record's mode value; a slice too short to hold it keeps the page's.
-    const auto mode = ReadRowValue(kRows[0], slice);
+    const auto mode = RecordValue(kModeCombo, slice);
     RunModeRule("wb_mode", mode ? *mode : WbModeTable::Shared().IndexToValue(Value(kModeCombo)));
 }
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdlib>
+#include <string_view>
+
+#include "protocol/video_param.h"
+
+// The field a test names by its member; a misspelt name ends the test program at once rather
+// than sending to a field nobody meant.
+inline const VideoParamField& Field(std::string_view member) {
+    const VideoParamField* field = FindSendableField(member);
+    if (field == nullptr) std::abort();
+    return *field;
+}
