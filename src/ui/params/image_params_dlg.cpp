@@ -23,11 +23,6 @@ namespace velmora::ui {
 namespace {
 
 constexpr const char kDialogTitle[] = "图像参数";
-constexpr const char kRestoreQuestion[] = "所有视频参数都将恢复默认，确认执行此操作?";
-constexpr const char kReadFailed[] = "获取图像参数失败: %d.";
-constexpr const char kFileOpenFailed[] = "文件打开失败";
-constexpr const char kImported[] = "导入配置成功！";
-constexpr const char kLengthMismatch[] = "数据长度不匹配：%lld != %d.";
 
 // Template 259 in dialog units.
 constexpr DuRect kDialogRect{0, 0, 270, 268};
@@ -35,14 +30,15 @@ constexpr DuRect kTabRect{7, 7, 258, 236};
 constexpr int kButtonY = 247;
 constexpr int kButtonHeight = 14;
 
-std::span<const uint8_t> SliceOf(const VideoParam& rec, size_t start) {
-    return std::span<const uint8_t>(rec.bytes).subspan(start);
-}
 
 }  // namespace
 
 ImageParamsDlg::ImageParamsDlg(QWidget* parent)
-    : QDialog(parent), camera_(std::make_unique<NetCamera>(-1, std::string(), 0)), prompt_(AskWithPathPicker) {
+    : QDialog(parent),
+      camera_(std::make_shared<NetCamera>(-1, std::string(), 0)),
+      controller_(PageController::Rules{.reportFailedOpen = false, .lengthMismatchWithSizes = true}),
+      prompt_(AskWithPathPicker) {
+    controller_.SetCurrent(camera_);
     setWindowTitle(QString::fromUtf8(kDialogTitle));
     setObjectName(QString::number(image_params_ids::kTemplate));
     const DialogBaseUnits base = BaseUnitsOf(font());
@@ -70,6 +66,7 @@ ImageParamsDlg::ImageParamsDlg(QWidget* parent)
         page->SetHost(this, false);
         tabs_->addTab(page, QString::fromUtf8(text));
         pages_.push_back(page);
+        controller_.AddPage(page);
     }
     tabs_->setCurrentIndex(0);
 
@@ -105,89 +102,39 @@ QPushButton* ImageParamsDlg::Button(int controlId) const {
 }
 
 void ImageParamsDlg::SetLoginHandle(int session, std::string address, int port) {
-    camera_ = std::make_unique<NetCamera>(session, std::move(address), port);
+    SetCamera(std::make_shared<NetCamera>(session, std::move(address), port));
+}
+
+void ImageParamsDlg::SetCamera(std::shared_ptr<NetCamera> camera) {
+    camera_ = std::move(camera);
+    controller_.SetCurrent(camera_);
 }
 
 void ImageParamsDlg::Initialise() {
     if (initialised_) return;
     initialised_ = true;
-    // The ability list first: it decides the exposure and focus pages' choices, then the frame
-    // rate filters the shutter speeds, and the record selects among them.
-    AbilityList list;
-    if (camera_->ReadAbilityList(list) == 0) {
-        abilities_ = std::move(list);
-        exposure_->ApplyAbility();
-        whiteBalance_->ApplyAbility();
-        focus_->ApplyAbility();
-    }
-    const int frameRate = camera_->GetFrameRate();
-    if (frameRate > 0) exposure_->FillShutterList(frameRate);
-    VideoParam rec{};
-    if (camera_->ReadVideoParams(rec) == 0) PushRecordToPages(rec);
+    controller_.Open(camera_);
 }
 
-void ImageParamsDlg::PushRecordToPages(const VideoParam& rec) {
-    picture_->FillFromRecord(SliceOf(rec, kPictureSlice));
-    exposure_->FillFromRecord(SliceOf(rec, kExposureSlice));
-    whiteBalance_->FillFromRecord(SliceOf(rec, kWhiteBalanceSlice));
-    focus_->FillFromRecord(SliceOf(rec, kFocusSlice));
-    video_->FillFromRecord(SliceOf(rec, kVideoSlice));
-}
+void ImageParamsDlg::RestoreDefaults() { controller_.RestoreDefaults(); }
 
-void ImageParamsDlg::RestoreDefaults() {
-    if (!Messages().AskOkCancel(kRestoreQuestion)) return;
-    if (camera_->RestoreDefaults() < 0) return;  // the camera has shown its code
-    VideoParam rec{};
-    const int result = camera_->ReadVideoParams(rec);
-    if (result != 0) {
-        Messages().Information(Format(kReadFailed, result));
-        return;
-    }
-    PushRecordToPages(rec);
-}
-
-void ImageParamsDlg::Refresh() {
-    VideoParam rec{};
-    const int result = camera_->ReadVideoParams(rec);
-    if (result < 0) {
-        Messages().Information(Format(kReadFailed, result));
-        return;
-    }
-    PushRecordToPages(rec);
-}
+void ImageParamsDlg::Refresh() { controller_.Refresh(); }
 
 void ImageParamsDlg::ExportParams() {
     const std::optional<QString> path = prompt_(this, true);
-    if (!path) return;
-    ExportCameraParams(*camera_, *path);
+    if (path) controller_.Export(*path);
 }
 
 void ImageParamsDlg::ImportParams() {
     const std::optional<QString> path = prompt_(this, false);
-    if (!path) return;
-    VideoParam rec{};
-    long long size = -1;
-    const int loaded = LoadParamFile(path->toStdString(), rec, &size);
-    if (loaded == kParamFileSizeMismatch) {
-        Messages().Information(Format(kLengthMismatch, size, static_cast<int>(kVideoParamSize)));
-        return;
-    }
-    if (loaded != 0) {
-        Messages().Information(kFileOpenFailed);
-        return;
-    }
-    // The pages show the file's values at once, also when the camera then refuses them.
-    PushRecordToPages(rec);
-    if (camera_->WriteVideoParams(rec) == 0) Messages().Information(kImported);
+    if (path) controller_.Import(*path);
 }
 
 int ImageParamsDlg::SetVideoParamField(const VideoParamField& field, int32_t value) {
-    return camera_->SetField(field, value);
+    return controller_.SetField(field, value);
 }
 
-int ImageParamsDlg::GetFocusNear() {
-    return camera_->GetFocusNear();
-}
+int ImageParamsDlg::GetFocusNear() { return controller_.GetFocusNear(); }
 
 void ImageParamsDlg::RequestRefresh() {
     QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);

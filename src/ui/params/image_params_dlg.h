@@ -12,6 +12,7 @@
 #include "camera/net_camera.h"
 #include "protocol/ability_list.h"
 #include "protocol/video_param.h"
+#include "ui/params/page_controller.h"
 #include "ui/params/page_host.h"
 #include "ui/params/param_actions.h"
 
@@ -21,8 +22,9 @@ class QTabWidget;
 // The modal dialog "图像参数" in which the user edits the image parameters of one network camera.
 // It hosts the picture, exposure, white-balance, focus and video pages, fills them
 // from the camera when it opens, and offers restore defaults, export, import and refresh. It is
-// the pages' host: every request leaves through the dialog's one NetCamera, on the caller's
-// thread (the user-interface thread); there is no worker thread.
+// the pages' host: every request leaves through the dialog's one NetCamera (the pages'
+// controller's camera), on the caller's thread (the user-interface thread); there is no worker
+// thread.
 namespace velmora::ui {
 
 class ParamPage;
@@ -51,6 +53,8 @@ public:
     // The login handle of the camera's session (-1 until set). Set it before the dialog is
     // shown; `address` and `port` serve the camera's pan/tilt probe only.
     void SetLoginHandle(int session, std::string address = {}, int port = 0);
+    // The same with a camera the caller already holds (the camera directory's).
+    void SetCamera(std::shared_ptr<NetCamera> camera);
     int LoginHandle() const { return camera_->session(); }
 
     void SetPathPrompt(PathPrompt prompt) { prompt_ = std::move(prompt); }
@@ -67,11 +71,12 @@ public:
     void Refresh();
 
     // Hands the record's slices to the pages, picture first and video last.
-    void PushRecordToPages(const VideoParam& rec);
+    void PushRecordToPages(const VideoParam& rec) { controller_.PushRecordToPages(rec); }
 
     QTabWidget* Tabs() const { return tabs_; }
     // The pages in tab order.
     const std::vector<ParamPage*>& Pages() const { return pages_; }
+    ParamPage* Page(std::string_view title) const { return controller_.Page(title); }
     PictureTab* Picture() const { return picture_; }
     ExposureTab* Exposure() const { return exposure_; }
     WhiteBalanceTab* WhiteBalance() const { return whiteBalance_; }
@@ -82,7 +87,7 @@ public:
     // PageHost over the dialog's camera.
     int SetVideoParamField(const VideoParamField& field, int32_t value) override;
     int GetFocusNear() override;
-    const AbilityList& Abilities() const override { return abilities_; }
+    const AbilityList& Abilities() const override { return controller_.Abilities(); }
     // Runs Refresh after the caller's handler has returned (a queued call).
     void RequestRefresh() override;
 
@@ -93,8 +98,8 @@ protected:
 private:
     QPushButton* AddButton(int controlId, const char* text, int x, int width);
 
-    std::unique_ptr<NetCamera> camera_;
-    AbilityList abilities_;
+    std::shared_ptr<NetCamera> camera_;
+    PageController controller_;
     PathPrompt prompt_;
     bool initialised_ = false;
     QTabWidget* tabs_ = nullptr;

@@ -5,12 +5,11 @@
 
 #include <QString>
 
-#include "camera/camera.h"
 
 class QWidget;
 
-// The parameter actions that both hosts of the parameter pages (the image-parameter dialog and
-// the main window's USB host) carry out the same way, with the same messages.
+// The buttons and the path prompt that both hosts of the parameter pages (the image-parameter
+// dialog and the main window's USB host) share; their actions are PageController's.
 namespace velmora::ui {
 
 // The four action buttons both hosts carry, with the ids of their templates.
@@ -29,11 +28,5 @@ using PathPrompt = std::function<std::optional<QString>(QWidget* parent, bool fo
 // Shows the path picker in folder mode (export) or file mode (import). nullopt when the user
 // cancels; an accepted empty path is a path that cannot be opened.
 std::optional<QString> AskWithPathPicker(QWidget* parent, bool folderMode);
-
-// Reads the camera's record and writes it to `path` as the parameter file. The file gets the
-// camera's values, not what the pages show. Shows "获取参数出错： %d" when the read fails,
-// "文件打开失败" when the file cannot be written (a previous file stays whole) and
-// "导出配置成功！" otherwise. Returns 0 or the negative failure.
-int ExportCameraParams(Camera& camera, const QString& path);
 
 }  // namespace velmora::ui

@@ -1,6 +1,6 @@
 #include "ui/params/usb_params_host.h"
 
-#include <span>
+#include <initializer_list>
 
 #include <QMetaObject>
 #include <QPushButton>
@@ -20,22 +20,16 @@ namespace velmora::ui {
 
 namespace {
 
-constexpr const char kRestoreQuestion[] = "所有视频参数都将恢复默认，确认执行此操作?";
-constexpr const char kReadFailed[] = "获取图像参数失败: %d.";
-constexpr const char kFileOpenFailed[] = "文件打开失败";
-constexpr const char kImported[] = "导入配置成功！";
-constexpr const char kLengthMismatch[] = "数据长度不匹配！";
-
 constexpr int kButtonHeight = 14;  // dialog units
-
-std::span<const uint8_t> SliceOf(const VideoParam& rec, size_t start) {
-    return std::span<const uint8_t>(rec.bytes).subspan(start);
-}
 
 }  // namespace
 
 UsbParamsHost::UsbParamsHost(CUSBDevice& device, QObject* parent)
-    : QObject(parent), device_(device), prompt_(AskWithPathPicker) {
+    : QObject(parent),
+      device_(device),
+      controller_(PageController::Rules{.reportFailedOpen = true, .lengthMismatchWithSizes = false}),
+      prompt_(AskWithPathPicker) {
+    controller_.SetStandIn(std::make_shared<UsbCamera>(device_, 0));
     picture_ = new PictureTab();
     exposure_ = new ExposureTab();
     whiteBalance_ = new WhiteBalanceTab();
@@ -43,7 +37,11 @@ UsbParamsHost::UsbParamsHost(CUSBDevice& device, QObject* parent)
     enhance_ = new EnhanceTab();
     video_ = new VideoTab();
     others_ = new OthersTab();
-    for (ParamPage* page : Pages()) page->SetHost(this, true);
+    for (ParamPage* page : std::initializer_list<ParamPage*>{picture_, exposure_, whiteBalance_, focus_, enhance_,
+                                                             video_, others_}) {
+        page->SetHost(this, true);
+        controller_.AddPage(page);
+    }
 
     // Restore defaults guards itself against a missing device; the other three wait for the
     // first camera whose parameters were read.
@@ -98,113 +96,45 @@ EnhanceTab* UsbParamsHost::Enhance() const { return enhance_; }
 VideoTab* UsbParamsHost::Video() const { return video_; }
 OthersTab* UsbParamsHost::Others() const { return others_; }
 
-std::vector<ParamPage*> UsbParamsHost::Pages() const {
-    return {picture_.data(), exposure_.data(), whiteBalance_.data(), focus_.data(),
-            enhance_.data(),  video_.data(),    others_.data()};
-}
-
-int UsbParamsHost::OpenDevice(int32_t handle) {
-    handle_ = 0;
-    UsbCamera camera(device_, handle);
-    // The ability list first: it decides the pages' choices, then the frame rate filters the
-    // shutter speeds, and the record selects among them.
-    AbilityList list;
-    if (camera.ReadAbilityList(list) == 0) {
-        abilities_ = std::move(list);
-        if (exposure_) exposure_->ApplyAbility();
-        if (whiteBalance_) whiteBalance_->ApplyAbility();
-        if (focus_) focus_->ApplyAbility();
-        if (enhance_) enhance_->ApplyAbility();
-    }
-    const int frameRate = camera.GetFrameRate();
-    if (frameRate > 0 && exposure_) exposure_->FillShutterList(frameRate);
-    VideoParam rec{};
-    const int result = camera.ReadVideoParams(rec);
-    if (result != 0) {
-        Messages().Information(Format(kReadFailed, result));
-        return result;
-    }
-    PushRecordToPages(rec);
-    handle_ = handle;
+int UsbParamsHost::OpenCamera(std::shared_ptr<UsbCamera> camera) {
+    current_.reset();
+    const int result = controller_.Open(camera);
+    if (result != 0) return result;
+    current_ = std::move(camera);
     for (auto& [id, button] : buttons_) {
         if (button) button->setEnabled(true);
     }
     return 0;
 }
 
+int UsbParamsHost::OpenDevice(int32_t handle) { return OpenCamera(std::make_shared<UsbCamera>(device_, handle)); }
+
 void UsbParamsHost::ClearCurrentDevice() {
-    handle_ = 0;
+    current_.reset();
+    controller_.Clear();
 }
 
-void UsbParamsHost::PushRecordToPages(const VideoParam& rec) {
-    const std::pair<ParamPage*, uint16_t> table[] = {
-        {picture_, kPictureSlice}, {exposure_, kExposureSlice}, {whiteBalance_, kWhiteBalanceSlice},
-        {focus_, kFocusSlice},     {enhance_, kEnhancementSlice}, {video_, kVideoSlice},
-        {others_, kOthersSlice},
-    };
-    for (const auto& [page, start] : table) {
-        if (page) page->FillFromRecord(SliceOf(rec, start));
-    }
-}
+int32_t UsbParamsHost::CurrentHandle() const { return current_ ? current_->handle() : 0; }
 
-void UsbParamsHost::RestoreDefaults() {
-    if (handle_ == 0) return;
-    if (!Messages().AskOkCancel(kRestoreQuestion)) return;
-    if (Usb().RestoreDefaults() < 0) return;  // the transport side has shown its code
-    VideoParam rec{};
-    const int result = Usb().ReadVideoParams(rec);
-    if (result != 0) {
-        Messages().Information(Format(kReadFailed, result));
-        return;
-    }
-    PushRecordToPages(rec);
-}
+void UsbParamsHost::RestoreDefaults() { controller_.RestoreDefaults(); }
 
-void UsbParamsHost::Refresh() {
-    // Reads also without a current device: the read then reports the handle.
-    VideoParam rec{};
-    const int result = Usb().ReadVideoParams(rec);
-    if (result < 0) {
-        Messages().Information(Format(kReadFailed, result));
-        return;
-    }
-    PushRecordToPages(rec);
-}
+void UsbParamsHost::Refresh() { controller_.Refresh(); }
 
 void UsbParamsHost::ExportParams() {
     const std::optional<QString> path = prompt_(dialogParent_, true);
-    if (!path) return;
-    UsbCamera camera = Usb();
-    ExportCameraParams(camera, *path);
+    if (path) controller_.Export(*path);
 }
 
 void UsbParamsHost::ImportParams() {
     const std::optional<QString> path = prompt_(dialogParent_, false);
-    if (!path) return;
-    VideoParam rec{};
-    const int loaded = LoadParamFile(path->toStdString(), rec, nullptr);
-    if (loaded == kParamFileSizeMismatch) {
-        Messages().Information(kLengthMismatch);
-        return;
-    }
-    if (loaded != 0) {
-        Messages().Information(kFileOpenFailed);
-        return;
-    }
-    // The pages show the file's values at once, also when the camera then refuses them.
-    PushRecordToPages(rec);
-    if (Usb().WriteVideoParams(rec) == 0) Messages().Information(kImported);
+    if (path) controller_.Import(*path);
 }
 
 int UsbParamsHost::SetVideoParamField(const VideoParamField& field, int32_t value) {
-    if (handle_ == 0) return 0;
-    return Usb().SetField(field, value);
+    return controller_.SetField(field, value);
 }
 
-int UsbParamsHost::GetFocusNear() {
-    if (handle_ == 0) return 0;
-    return Usb().GetFocusNear();
-}
+int UsbParamsHost::GetFocusNear() { return controller_.GetFocusNear(); }
 
 void UsbParamsHost::RequestRefresh() {
     QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);

@@ -15,6 +15,7 @@
 #include "protocol/ability_list.h"
 #include "protocol/video_param.h"
 #include "transport/usb/cusb_device.h"
+#include "ui/params/page_controller.h"
 #include "ui/params/page_host.h"
 #include "ui/params/param_actions.h"
 
@@ -25,9 +26,11 @@ class QPushButton;
 // focus, enhancement, video, others) and the buttons without a parent: the main window parents
 // and places each of them itself. Whatever of them still exists when the host goes is deleted
 // with it, since the pages point at their host.
-// The host is the pages' host: their requests go to the current USB device through one core
-// UsbCamera over the borrowed CUSBDevice, which must outlive the host. The current handle is 0
-// while no camera's parameters are loaded; then page changes send nothing and report success.
+// The host is the pages' host: their requests go to the current USB camera (a shared UsbCamera,
+// handed out by the camera directory) through the pages' controller. The borrowed CUSBDevice,
+// which must outlive the host, serves OpenDevice by handle and stands in while no camera is
+// current (its reads then report the invalid handle); page changes then send nothing and report
+// success.
 // Thread-bound: everything runs on the user-interface thread.
 namespace velmora::ui {
 
@@ -57,17 +60,22 @@ public:
     void SetDialogParent(QWidget* parent) { dialogParent_ = parent; }
     void SetPathPrompt(PathPrompt prompt) { prompt_ = std::move(prompt); }
 
-    // The double-click on a USB camera: forgets the current device, reads the camera's ability
+    // The double-click on a USB camera: forgets the current camera, reads the camera's ability
     // list (applied to the exposure, white-balance, focus and enhancement pages when read), its
     // frame rate (the exposure page's shutter list) and its record. When the record is read the
-    // pages get it, `handle` becomes current and export, import and refresh are enabled for the
-    // rest of the run; otherwise "获取图像参数失败: %d." is shown and no device is current.
+    // pages get it, `camera` becomes current and export, import and refresh are enabled for the
+    // rest of the run; otherwise "获取图像参数失败: %d." is shown and no camera is current.
     // Returns 0 or the read's result.
+    int OpenCamera(std::shared_ptr<UsbCamera> camera);
+    // The same for an open handle of the host's CUSBDevice.
     int OpenDevice(int32_t handle);
-    // No device is current any more (the device list is being rebuilt). The buttons keep their
+    // No camera is current any more (the device list is being rebuilt). The buttons keep their
     // state.
     void ClearCurrentDevice();
-    int32_t CurrentHandle() const { return handle_; }
+    // The current camera's handle, 0 when none is current.
+    int32_t CurrentHandle() const;
+    const std::shared_ptr<UsbCamera>& CurrentCamera() const { return current_; }
+    PageController& Controller() { return controller_; }
 
     // The four buttons' actions.
     void RestoreDefaults();
@@ -75,12 +83,13 @@ public:
     void ImportParams();
     void Refresh();
 
-    // Hands the record's slices to the seven pages, in the table's order.
-    void PushRecordToPages(const VideoParam& rec);
+    // Hands the record's slices to the seven pages.
+    void PushRecordToPages(const VideoParam& rec) { controller_.PushRecordToPages(rec); }
 
-    // The pages in the table's order, and each by its kind. Null once the main window has
-    // deleted a page.
-    std::vector<ParamPage*> Pages() const;
+    // The pages in the table's order, and each by its title or its kind. Null once the main
+    // window has deleted a page.
+    std::vector<ParamPage*> Pages() const { return controller_.Pages(); }
+    ParamPage* Page(std::string_view title) const { return controller_.Page(title); }
     PictureTab* Picture() const;
     ExposureTab* Exposure() const;
     WhiteBalanceTab* WhiteBalance() const;
@@ -94,17 +103,16 @@ public:
     // PageHost over the current USB device.
     int SetVideoParamField(const VideoParamField& field, int32_t value) override;
     int GetFocusNear() override;
-    const AbilityList& Abilities() const override { return abilities_; }
+    const AbilityList& Abilities() const override { return controller_.Abilities(); }
     // Runs Refresh after the caller's handler has returned (a queued call); dropped with the host.
     void RequestRefresh() override;
 
 private:
     QPushButton* AddButton(int controlId, const char* text, bool enabled);
-    UsbCamera Usb() const { return UsbCamera(device_, handle_); }
 
     CUSBDevice& device_;
-    int32_t handle_ = 0;
-    AbilityList abilities_;
+    PageController controller_;
+    std::shared_ptr<UsbCamera> current_;
     PathPrompt prompt_;
     QPointer<QWidget> dialogParent_;
     QPointer<PictureTab> picture_;

@@ -1,0 +1,150 @@
+#include "ui/params/page_controller.h"
+
+#include <span>
+#include <utility>
+
+#include "platform/text.h"
+#include "platform/user_messages.h"
+#include "protocol/param_file.h"
+#include "ui/params/exposure_page.h"
+
+namespace velmora::ui {
+
+namespace {
+
+constexpr const char kRestoreQuestion[] = "所有视频参数都将恢复默认，确认执行此操作?";
+constexpr const char kReadFailed[] = "获取图像参数失败: %d.";
+constexpr const char kFileOpenFailed[] = "文件打开失败";
+constexpr const char kImported[] = "导入配置成功！";
+constexpr const char kLengthMismatch[] = "数据长度不匹配！";
+constexpr const char kLengthMismatchSizes[] = "数据长度不匹配：%lld != %d.";
+constexpr const char kExportReadFailed[] = "获取参数出错： %d";
+constexpr const char kExported[] = "导出配置成功！";
+
+}  // namespace
+
+void PageController::AddPage(ParamPage* page) { pages_.emplace_back(page); }
+
+std::vector<ParamPage*> PageController::Pages() const {
+    std::vector<ParamPage*> pages;
+    for (const QPointer<ParamPage>& page : pages_) pages.push_back(page.data());
+    return pages;
+}
+
+ParamPage* PageController::Page(std::string_view title) const {
+    for (const QPointer<ParamPage>& page : pages_) {
+        if (page && title == page->Table().title) return page.data();
+    }
+    return nullptr;
+}
+
+int PageController::Open(std::shared_ptr<Camera> camera) {
+    if (rules_.reportFailedOpen) camera_.reset();
+    if (!camera) return 0;
+    // The ability list first: it decides the pages' choices, then the frame rate filters the
+    // shutter speeds, and the record selects among them.
+    AbilityList list;
+    if (camera->ReadAbilityList(list) == 0) {
+        abilities_ = std::move(list);
+        for (const QPointer<ParamPage>& page : pages_) {
+            if (page) page->ApplyAbility();
+        }
+    }
+    const int frameRate = camera->GetFrameRate();
+    if (frameRate > 0) {
+        if (auto* exposure = dynamic_cast<ExposureTab*>(Page(ExposurePageSpec().title))) exposure->FillShutterList(frameRate);
+    }
+    VideoParam rec{};
+    const int result = camera->ReadVideoParams(rec);
+    if (result != 0 && rules_.reportFailedOpen) {
+        Messages().Information(Format(kReadFailed, result));
+        return result;
+    }
+    camera_ = std::move(camera);
+    if (result != 0) return result;
+    PushRecordToPages(rec);
+    return 0;
+}
+
+void PageController::PushRecordToPages(const VideoParam& rec) {
+    for (const QPointer<ParamPage>& page : pages_) {
+        if (!page || page->Table().sliceOffset < 0) continue;
+        page->FillFromRecord(std::span<const uint8_t>(rec.bytes).subspan(static_cast<size_t>(page->Table().sliceOffset)));
+    }
+}
+
+void PageController::RestoreDefaults() {
+    if (!camera_) return;
+    if (!Messages().AskOkCancel(kRestoreQuestion)) return;
+    if (camera_->RestoreDefaults() < 0) return;  // the camera has shown its code
+    VideoParam rec{};
+    const int result = camera_->ReadVideoParams(rec);
+    if (result != 0) {
+        Messages().Information(Format(kReadFailed, result));
+        return;
+    }
+    PushRecordToPages(rec);
+}
+
+void PageController::Refresh() {
+    Camera* camera = ReadTarget();
+    if (camera == nullptr) return;
+    VideoParam rec{};
+    const int result = camera->ReadVideoParams(rec);
+    if (result < 0) {
+        Messages().Information(Format(kReadFailed, result));
+        return;
+    }
+    PushRecordToPages(rec);
+}
+
+void PageController::Export(const QString& path) {
+    if (Camera* camera = ReadTarget()) ExportCameraParams(*camera, path);
+}
+
+void PageController::Import(const QString& path) {
+    Camera* camera = ReadTarget();
+    if (camera == nullptr) return;
+    VideoParam rec{};
+    long long size = -1;
+    const int loaded = LoadParamFile(path.toStdString(), rec, &size);
+    if (loaded == kParamFileSizeMismatch) {
+        Messages().Information(rules_.lengthMismatchWithSizes
+                                   ? Format(kLengthMismatchSizes, size, static_cast<int>(kVideoParamSize))
+                                   : std::string(kLengthMismatch));
+        return;
+    }
+    if (loaded != 0) {
+        Messages().Information(kFileOpenFailed);
+        return;
+    }
+    // The pages show the file's values at once, also when the camera then refuses them.
+    PushRecordToPages(rec);
+    if (camera->WriteVideoParams(rec) == 0) Messages().Information(kImported);
+}
+
+int PageController::SetField(const VideoParamField& field, int32_t value) {
+    return camera_ ? camera_->SetField(field, value) : 0;
+}
+
+int PageController::GetFocusNear() { return camera_ ? camera_->GetFocusNear() : 0; }
+
+int ExportCameraParams(Camera& camera, const QString& path) {
+    VideoParam rec{};
+    const int result = camera.ReadVideoParams(rec);
+    if (result != 0) {
+        Messages().Information(Format(kExportReadFailed, result));
+        return result < 0 ? result : -1;
+    }
+    // Written beside the target and renamed over it, so a failed export leaves an older file
+    // whole. Every failure is the one message the hosts have for it.
+    const int saved = SaveParamFile(path.toStdString(), rec);
+    if (saved != 0) {
+        Messages().Information(kFileOpenFailed);
+        return saved;
+    }
+    Messages().Information(kExported);
+    return 0;
+}
+
+}  // namespace velmora::ui
