@@ -36,7 +36,14 @@
 #include "ui/main/video_panes.h"
 #include "ui/params/dialog_units.h"
 #include "ui/params/image_params_dlg.h"
+#include "ui/params/enhance_page.h"
+#include "ui/params/exposure_page.h"
+#include "ui/params/focus_page.h"
+#include "ui/params/others_page.h"
 #include "ui/params/param_page.h"
+#include "ui/params/picture_page.h"
+#include "ui/params/video_page.h"
+#include "ui/params/white_balance_page.h"
 #include "ui/params/usb_params_host.h"
 #include "ui/upgrade/upgrade_dlg.h"
 
@@ -127,7 +134,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
         ownSystem_ = std::make_unique<MainSystem>();
         system_ = ownSystem_.get();
     }
-    usb_ = std::make_unique<CUSBDevice>(setup.hid ? std::move(setup.hid) : MakeDefaultHidBackend());
+    cameras_ = std::make_unique<CameraDirectory>(setup.hid ? std::move(setup.hid) : MakeDefaultHidBackend());
 
     BuildMenus();
     setWindowIcon(VelmoraIcon());
@@ -140,13 +147,13 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     if (setup.setUpLogging) SetUpLogging(homeDir_, ReadLogLevel(profile));
     ToolsConfig config{};
     if (ToolsConfigFile(configPath_).Load(config) == 1) {
-        searchMode_ = config.searchMode;
+        mode_ = config.searchMode == 0 ? CameraMode::Network : CameraMode::Usb;
         layout_ = config.layout;
         user_ = FieldText(config.userName, sizeof config.userName);
         password_ = FieldText(config.password, sizeof config.password);
         vendorIds_.assign(config.vendorIds, config.vendorIds + std::clamp(config.vendorIdCount, 0, 10));
     }
-    LogLine(2, {}, "home %s, mode %d, layout %d", homeDir_.c_str(), searchMode_, layout_);
+    LogLine(2, {}, "home %s, mode %d, layout %d", homeDir_.c_str(), SearchMode(), layout_);
 
     client_ = new ClientArea(this);
     const DialogBaseUnits base = BaseUnitsOf(font());
@@ -155,18 +162,19 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
 
     BuildTree();
 
-    ptz_ = new CPtzSimpleCtrl(MakeCameraPtzSender(*usb_), client_);
+    ptz_ = new CPtzSimpleCtrl(MakeCameraPtzSender(Usb()), client_);
     ptz_->show();
 
     // The parameter pages and their buttons: hidden children of the client area, shown in USB
     // mode by the layout.
-    usbHost_ = std::make_unique<UsbParamsHost>(*usb_);
+    usbHost_ = std::make_unique<UsbParamsHost>(Usb());
     usbHost_->SetDialogParent(this);
-    const std::vector<ParamPage*> pages = usbHost_->Pages();
     // Created in the order picture, exposure, white balance, enhancement, focus, video, others.
-    for (int index : {0, 1, 2, 4, 3, 5, 6}) {
-        pages[index]->setParent(client_);
-        pages[index]->hide();
+    for (const PageSpec* spec : {&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(), &EnhancePageSpec(),
+                                 &FocusPageSpec(), &VideoPageSpec(), &OthersPageSpec()}) {
+        ParamPage* page = usbHost_->Page(spec->title);
+        page->setParent(client_);
+        page->hide();
     }
     for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
                    param_action_ids::kRefreshButton}) {
@@ -209,7 +217,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     const std::string targets = ReadSearchTargets(profile);
     if (!targets.empty()) system_->SetSearchTargets(targets.c_str());
     system_->SearchInit();
-    usb_->SetVendorFilter(static_cast<int>(vendorIds_.size()), vendorIds_.data());
+    cameras_->SetVendorFilter(vendorIds_);
 
     // The first search runs once, a second after start.
     if (setup.firstSearchDelayMs >= 0) {
@@ -288,7 +296,7 @@ QAction* CVelmoraDlg::MenuBarItem(int position) const {
 }
 
 void CVelmoraDlg::EnableMenusForMode() {
-    const bool network = searchMode_ == 0;
+    const bool network = mode_ == CameraMode::Network;
     MenuBarItem(main_ids::kPosConfig)->setEnabled(network);
     MenuBarItem(main_ids::kPosLayout)->setEnabled(network);
     MenuBarItem(main_ids::kPosUpgrade)->setEnabled(!network);
@@ -297,7 +305,7 @@ void CVelmoraDlg::EnableMenusForMode() {
 void CVelmoraDlg::RefreshDeviceTree() {
     nodes_.clear();
     qDeleteAll(found_->takeChildren());
-    if (searchMode_ == 0) {
+    if (mode_ == CameraMode::Network) {
         int n = std::min(system_->SearchCount(), kMaxLanCameras);
         if (n > 0) {
             std::array<BSC_DeviceInfo, kMaxLanCameras> records{};
@@ -316,26 +324,26 @@ void CVelmoraDlg::RefreshDeviceTree() {
     } else {
         usbHost_->ClearCurrentDevice();
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        const int n = usb_->RefreshDevices();
+        cameras_->RefreshUsb();
         QApplication::restoreOverrideCursor();
-        const std::vector<UsbDeviceEntry> devices = usb_->GetDevices();
-        for (int i = 0; i < n && i < static_cast<int>(devices.size()); ++i) {
+        for (const UsbListing& listed : cameras_->UsbCameras()) {
             DeviceNode node;
-            node.usbHandle = devices[i].handle;
-            std::memcpy(node.usbName, devices[i].name, sizeof node.usbName);
+            node.usbHandle = listed.entry.handle;
+            node.usbKey = listed.key;
+            std::memcpy(node.usbName, listed.entry.name, sizeof node.usbName);
             node.usbName[sizeof node.usbName - 1] = '\0';
             node.item = new QTreeWidgetItem(found_, QStringList{FromCp936(node.usbName, sizeof node.usbName)});
             nodes_.push_back(node);
         }
     }
     found_->setExpanded(true);
-    LogLine(2, {}, "device tree: %zu device(s) in mode %d", nodes_.size(), searchMode_);
+    LogLine(2, {}, "device tree: %zu device(s) in mode %d", nodes_.size(), SearchMode());
 }
 
 bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
     auto node = std::find_if(nodes_.begin(), nodes_.end(), [item](const DeviceNode& n) { return n.item == item; });
     if (!item || node == nodes_.end()) return false;
-    if (searchMode_ == 0) {
+    if (mode_ == CameraMode::Network) {
         // A user name or password that the login record cannot hold is refused rather than cut:
         // a cut password would try to log in with only its first characters.
         if (user_.size() > kMaxLoginUserBytes || password_.size() > kMaxLoginPasswordBytes) {
@@ -353,17 +361,20 @@ bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
         return true;
     }
     const int32_t handle = node->usbHandle;
+    // The directory's object for the camera; one that has gone since the tree was filled is
+    // opened by its old handle, which reports why nothing can be read.
+    std::shared_ptr<UsbCamera> camera = cameras_->UsbCameraByHandle(handle);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int result = usbHost_->OpenDevice(handle);
+    const int result = camera ? usbHost_->OpenCamera(std::move(camera)) : usbHost_->OpenDevice(handle);
     QApplication::restoreOverrideCursor();
     if (result == 0) ptz_->SetTarget(handle, std::string(), 0);
     return true;
 }
 
 void CVelmoraDlg::SwitchToNetworkMode() {
-    searchMode_ = 0;
+    mode_ = CameraMode::Network;
     EnableMenusForMode();
-    usb_->CloseAll();
+    cameras_->CloseUsb();
     usbHost_->ClearCurrentDevice();
     client_->update();
     LayoutMainWindow(layout_);
@@ -371,7 +382,7 @@ void CVelmoraDlg::SwitchToNetworkMode() {
 }
 
 void CVelmoraDlg::SwitchToUsbMode() {
-    searchMode_ = 1;
+    mode_ = CameraMode::Usb;
     EnableMenusForMode();
     panes_->ClosePanesOfLayout();
     client_->update();
@@ -402,20 +413,20 @@ void CVelmoraDlg::OpenImageParams() {
 
 void CVelmoraDlg::OpenUpgrade() {
     if (upgradeOpener_) {
-        upgradeOpener_(this, usb_->GetDevices());
+        upgradeOpener_(this, Usb().GetDevices());
     } else {
-        CUpgradeDlg upgrade(*usb_, usb_->GetDevices(), this);
+        CUpgradeDlg upgrade(Usb(), Usb().GetDevices(), this);
         upgrade.exec();
     }
     // The upgrade window closes the handles of the cameras it rebooted: such a camera is no
     // longer current (its items answer -304 until the list is refreshed).
     const int32_t current = usbHost_->CurrentHandle();
-    if (current != 0 && usb_->ReportLength(current) < 0) usbHost_->ClearCurrentDevice();
+    if (current != 0 && Usb().ReportLength(current) < 0) usbHost_->ClearCurrentDevice();
 }
 
 MainLayoutSizes CVelmoraDlg::ChildSizes() const {
     MainLayoutSizes sizes;
-    sizes.usbMode = searchMode_ != 0;
+    sizes.usbMode = mode_ == CameraMode::Usb;
     sizes.client = client_->size();
     sizes.ptz = ptz_->size();
     sizes.instruction = instruction_->size();
@@ -423,15 +434,16 @@ MainLayoutSizes CVelmoraDlg::ChildSizes() const {
     sizes.exportButton = usbHost_->Button(param_action_ids::kExportButton)->size();
     sizes.importButton = usbHost_->Button(param_action_ids::kImportButton)->size();
     sizes.refresh = usbHost_->Button(param_action_ids::kRefreshButton)->size();
-    const std::vector<ParamPage*> pages = usbHost_->Pages();
-    sizes.picture = pages[0]->size();
-    sizes.exposure = pages[1]->size();
-    sizes.whiteBalance = pages[2]->size();
-    sizes.focus = pages[3]->size();
-    sizes.enhance = pages[4]->size();
-    sizes.video = pages[5]->size();
+    sizes.picture = Page(PicturePageSpec())->size();
+    sizes.exposure = Page(ExposurePageSpec())->size();
+    sizes.whiteBalance = Page(WhiteBalancePageSpec())->size();
+    sizes.focus = Page(FocusPageSpec())->size();
+    sizes.enhance = Page(EnhancePageSpec())->size();
+    sizes.video = Page(VideoPageSpec())->size();
     return sizes;
 }
+
+ParamPage* CVelmoraDlg::Page(const PageSpec& spec) const { return usbHost_->Page(spec.title); }
 
 void CVelmoraDlg::LayoutMainWindow(int layout) {
     const MainLayoutSizes sizes = ChildSizes();
@@ -459,18 +471,18 @@ void CVelmoraDlg::LayoutMainWindow(int layout) {
         {usbHost_->Button(param_action_ids::kRefreshButton), rects.refresh},
         {usbHost_->Button(param_action_ids::kExportButton), rects.exportButton},
         {usbHost_->Button(param_action_ids::kImportButton), rects.importButton},
-        {pages[0], rects.picture},
-        {pages[2], rects.whiteBalance},
-        {pages[4], rects.enhance},
-        {pages[1], rects.exposure},
-        {pages[3], rects.focus},
-        {pages[5], rects.video},
+        {Page(PicturePageSpec()), rects.picture},
+        {Page(WhiteBalancePageSpec()), rects.whiteBalance},
+        {Page(EnhancePageSpec()), rects.enhance},
+        {Page(ExposurePageSpec()), rects.exposure},
+        {Page(FocusPageSpec()), rects.focus},
+        {Page(VideoPageSpec()), rects.video},
     };
     for (const auto& [widget, rect] : placed) {
         widget->setGeometry(rect);
         widget->show();
     }
-    pages[6]->hide();  // the others page is never shown in the main window
+    Page(OthersPageSpec())->hide();  // the others page is never shown in the main window
 }
 
 void CVelmoraDlg::resizeEvent(QResizeEvent* event) {
@@ -488,7 +500,7 @@ void CVelmoraDlg::OnClientResized(const QSize& size) {
 }
 
 void CVelmoraDlg::PaintClient(QPainter& painter) {
-    if (searchMode_ == 0) panes_->DrawBorders(painter);
+    if (mode_ == CameraMode::Network) panes_->DrawBorders(painter);
 }
 
 QMenu* CVelmoraDlg::ContextMenuAt(const QPoint& globalPos) {
@@ -543,12 +555,12 @@ void CVelmoraDlg::Shutdown() {
     system_->SearchDeInit();
     for (int i = 0; i < 4; ++i) panes_->CloseVideoPane(i);
     system_->NetCleanup();
-    usb_->CloseAll();
+    cameras_->CloseUsb();
     usbHost_->ClearCurrentDevice();
     ToolsConfig config{};
     config.width = width();
     config.height = height();
-    config.searchMode = searchMode_;
+    config.searchMode = SearchMode();
     config.layout = layout_;
     if (!ToolsConfigFile(configPath_).Save(config)) LogLine(4, {}, "could not save %s", configPath_.c_str());
 }
@@ -568,7 +580,7 @@ void CVelmoraDlg::RunStartupActions() {
     if (startup_.openUsb.empty() && startup_.openIp.empty() && !pictures) return;
     const QString dir = QString::fromStdString(startup_.screenshotDir);
     if (!startup_.openUsb.empty() || pictures) {
-        if (searchMode_ == 0) SwitchToUsbMode();
+        if (mode_ == CameraMode::Network) SwitchToUsbMode();
         for (int position : startup_.openUsb) {
             if (position >= 1 && position <= static_cast<int>(nodes_.size())) {
                 tree_->setCurrentItem(nodes_[position - 1].item);
@@ -580,7 +592,7 @@ void CVelmoraDlg::RunStartupActions() {
         if (pictures) SaveWindowPicture(dir + QStringLiteral("/velmora-usb.png"));
     }
     if (startup_.openIp.empty() && !pictures) return;
-    if (searchMode_ != 0) SwitchToNetworkMode();
+    if (mode_ == CameraMode::Usb) SwitchToNetworkMode();
     for (const std::string& address : startup_.openIp) {
         auto item = std::find_if(nodes_.begin(), nodes_.end(),
                                  [&](const DeviceNode& n) { return address == n.address; });

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "camera/camera_directory.h"
 #include "transport/net/bsc_search.h"
 #include "transport/usb/cusb_device.h"
 
@@ -25,7 +26,9 @@ class QTreeWidgetItem;
 // their four buttons (USB mode). Menus: "通讯" (IP / USB), "配置", "画面" (1*1 / 2*2), "升级", and
 // the About item after them.
 //
-// The window owns the USB transport, the pages' host, the panes and the PTZ pane; it reads
+// The window owns the camera directory (USB transport included), the pages' host, the panes and
+// the PTZ pane; the current USB camera is the pages' host's, the current network camera the
+// current pane's. It reads
 // toolscfg.ini in the home folder when it is built and writes window size, mode and layout back
 // when it goes. Every camera exchange is synchronous on the user-interface thread, as everywhere
 // in the program; live video is decoded on the decoder's threads.
@@ -37,6 +40,8 @@ class CPtzSimpleCtrl;
 class UsbParamsHost;
 class VideoPanes;
 class PaneBackend;
+class ParamPage;
+struct PageSpec;
 
 namespace main_ids {
 inline constexpr int kTree = 1471;
@@ -86,11 +91,18 @@ public:
     std::vector<std::string> addresses;
 };
 
+// Which cameras the window shows: the two values are toolscfg.ini's SEARCH_MODE.
+enum class CameraMode : int {
+    Network = 0,  // the LAN search's cameras, live in the video panes
+    Usb = 1,      // the USB cameras, one at a time in the parameter pages
+};
+
 // One device item of the tree.
 struct DeviceNode {
     char address[32] = {};  // network mode: the camera's IPv4 text
     int32_t usbHandle = 0;  // USB mode: the device's handle
     char usbName[32] = {};  // USB mode: its DeviceName (CP936)
+    std::string usbKey;     // USB mode: the camera's identity in the camera directory
     QTreeWidgetItem* item = nullptr;
 };
 
@@ -147,7 +159,8 @@ public:
     using UpgradeOpener = std::function<void(QWidget* parent, std::vector<UsbDeviceEntry> devices)>;
     void SetUpgradeOpener(UpgradeOpener opener) { upgradeOpener_ = std::move(opener); }
 
-    int SearchMode() const { return searchMode_; }
+    CameraMode Mode() const { return mode_; }
+    int SearchMode() const { return static_cast<int>(mode_); }
     int VideoLayout() const { return layout_; }
     const std::string& ConfigPath() const { return configPath_; }
     const std::string& UserName() const { return user_; }
@@ -162,7 +175,9 @@ public:
     VideoPanes& Panes() const { return *panes_; }
     CPtzSimpleCtrl* Ptz() const { return ptz_; }
     UsbParamsHost& UsbHost() const { return *usbHost_; }
-    CUSBDevice& Usb() const { return *usb_; }
+    CUSBDevice& Usb() const { return cameras_->Usb(); }
+    // Where the window finds, opens and keeps its cameras.
+    CameraDirectory& Cameras() const { return *cameras_; }
     // Saves a picture of the whole window (menu bar included) as PNG. False on failure.
     bool SaveWindowPicture(const QString& path);
 
@@ -176,6 +191,8 @@ private:
     friend class ClientArea;
 
     MainLayoutSizes ChildSizes() const;
+    // The USB host's page of a kind, by its table.
+    ParamPage* Page(const PageSpec& spec) const;
     void BuildMenus();
     void BuildTree();
     void EnableMenusForMode();
@@ -190,8 +207,8 @@ private:
     std::string configPath_;
     std::unique_ptr<MainSystem> ownSystem_;
     MainSystem* system_ = nullptr;
-    std::unique_ptr<CUSBDevice> usb_;
-    int searchMode_ = 1;
+    std::unique_ptr<CameraDirectory> cameras_;
+    CameraMode mode_ = CameraMode::Usb;
     int layout_ = 2;
     std::string user_ = "admin";
     std::string password_ = "pelno";
