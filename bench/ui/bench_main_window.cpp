@@ -30,6 +30,7 @@
 
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/velmora_dlg.h"
+#include "ui/listed_lan_cameras.h"
 #include "ui/main/video_panes.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/usb_params_host.h"

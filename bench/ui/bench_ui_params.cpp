@@ -50,7 +50,7 @@
 #include "ui/params/image_params_dlg.h"
 #include "ui/params/others_page.h"
 #include "ui/params/picture_page.h"
-#include "ui/params/recording_host.h"
+#include "ui/recording_host.h"
 #include "ui/params/usb_params_host.h"
 #include "ui/params/video_page.h"
 #include "ui/params/white_balance_page.h"

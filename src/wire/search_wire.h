@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+// UDP port the cameras listen on for search probes.
+constexpr uint16_t kSearchPort = 36667;
+
 namespace lansearch {
 
 constexpr uint32_t kSearchMagic = 0x50534C56u;

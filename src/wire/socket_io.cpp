@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "transport/net/orvex_sdk.h"
+#include "wire/wire_codes.h"
 
 namespace netio {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
-#include "transport/net/orvex_sdk.h"
+#include "wire/wire_codes.h"
 
 namespace netwire {
 

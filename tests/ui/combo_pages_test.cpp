@@ -6,7 +6,7 @@
 #include "protocol/video_param.h"
 #include "ui/params/day_night_page.h"
 #include "ui/params/others_page.h"
-#include "ui/params/recording_host.h"
+#include "ui/recording_host.h"
 #include "ui/params/video_page.h"
 #include "page_checks.h"
 #include "ui_test_support.h"

@@ -8,7 +8,7 @@
 
 #include "protocol/video_param.h"
 #include "ui/params/enhance_page.h"
-#include "ui/params/recording_host.h"
+#include "ui/recording_host.h"
 #include "page_checks.h"
 #include "ui_test_support.h"
 

@@ -19,7 +19,7 @@
 #include "protocol/video_param.h"
 #include "ui/params/ability_rules.h"
 #include "ui/params/exposure_page.h"
-#include "ui/params/recording_host.h"
+#include "ui/recording_host.h"
 #include "ui/params/shutter_table.h"
 #include "ui_test_support.h"
 

@@ -16,6 +16,7 @@
 #include "platform/profile_file.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/velmora_dlg.h"
+#include "ui/listed_lan_cameras.h"
 #include "ui/main/video_panes.h"
 #include "ui/main_window_fixture.h"
 #include "ui/ui_test_support.h"

@@ -27,6 +27,7 @@
 #include "ui/controls/ptz_simple_ctrl.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/velmora_dlg.h"
+#include "ui/listed_lan_cameras.h"
 #include "ui/main/video_panes.h"
 #include "ui/params/picture_page.h"
 #include "ui/params/shutter_table.h"

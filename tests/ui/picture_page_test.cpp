@@ -13,7 +13,7 @@
 
 #include "protocol/video_param.h"
 #include "ui/params/picture_page.h"
-#include "ui/params/recording_host.h"
+#include "ui/recording_host.h"
 #include "ui_test_support.h"
 
 namespace velmora::ui {

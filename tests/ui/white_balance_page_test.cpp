@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/video_param.h"
-#include "ui/params/recording_host.h"
+#include "ui/recording_host.h"
 #include "ui/params/white_balance_page.h"
 #include "page_checks.h"
 #include "ui_test_support.h"

@@ -13,7 +13,7 @@
 #include <map>
 
 #include "wire/search_wire.h"
-#include "transport/net/orvex_sdk.h"
+#include "wire/wire_codes.h"
 #include "wire/socket_io.h"
 #include "wire/wire.h"
 #include "sim/net/server_protocol.h"

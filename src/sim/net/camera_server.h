@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "transport/net/bsc_search.h"
+#include "wire/search_wire.h"
 #include "sim/net/stream_source.h"
 
 namespace camsim {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "wire/login_auth.h"
-#include "transport/net/orvex_sdk.h"
+#include "wire/wire_codes.h"
 
 namespace camsim {
 

@@ -17,7 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr uint16_t kSearchPort = 36667;
+#include "wire/search_wire.h"  // kSearchPort
+
 constexpr int kSearchMaxDevices = 20;
 
 // One camera, 192 bytes. Texts are NUL-terminated and cut to fit; absent values are zero.

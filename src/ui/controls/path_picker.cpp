@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 
 namespace velmora::ui {
 

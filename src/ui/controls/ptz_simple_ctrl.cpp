@@ -12,7 +12,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 
 namespace velmora::ui {
 

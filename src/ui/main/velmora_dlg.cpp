@@ -34,7 +34,7 @@
 #include "ui/main/app_icon.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/video_panes.h"
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 #include "ui/params/image_params_dlg.h"
 #include "ui/params/enhance_page.h"
 #include "ui/params/exposure_page.h"
@@ -74,13 +74,6 @@ int MainSystem::SearchCount() { return BSC_GetNum(); }
 int MainSystem::SearchDevices(BSC_DeviceInfo* records, int* count) { return BSC_GetDevInfo(records, count); }
 int MainSystem::SearchDeInit() { return BSC_DeInit(); }
 int MainSystem::SetSearchTargets(const char* targets) { return BSC_SetSearchTargets(targets); }
-
-int ListedLanCameras::SearchDevices(BSC_DeviceInfo* records, int* count) {
-    const int n = std::clamp(*count, 0, static_cast<int>(addresses.size()));
-    for (int i = 0; i < n; ++i) CopyUtf8Field(records[i].ip, sizeof records[i].ip, addresses[i]);
-    *count = n;
-    return 0;
-}
 
 // The client area below the menu bar: it tells the window of its resizes and lets it paint the
 // pane borders.

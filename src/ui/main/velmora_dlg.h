@@ -77,20 +77,6 @@ public:
     virtual int SetSearchTargets(const char* targets);
 };
 
-// A LAN search that reports a fixed list of cameras and sends nothing: tests and benchmarks put
-// it in place of the real search. The network library calls stay the real ones.
-class ListedLanCameras : public MainSystem {
-public:
-    explicit ListedLanCameras(std::vector<std::string> list = {}) : addresses(std::move(list)) {}
-    int SearchInit() override { return 0; }
-    int SearchDeInit() override { return 0; }
-    int SetSearchTargets(const char*) override { return 0; }
-    int SearchCount() override { return static_cast<int>(addresses.size()); }
-    // Fills at most *count records with the addresses and sets *count to the number filled.
-    int SearchDevices(BSC_DeviceInfo* records, int* count) override;
-    std::vector<std::string> addresses;
-};
-
 // Which cameras the window shows: the two values are toolscfg.ini's SEARCH_MODE.
 enum class CameraMode : int {
     Network = 0,  // the LAN search's cameras, live in the video panes

@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "ui/params/ability_rules.h"
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 #include "ui/params/row_layout.h"
 
 namespace velmora::ui {

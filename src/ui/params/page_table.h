@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "protocol/video_param.h"
+#include "ui/common/du_rect.h"
 
 // A parameter page described as data: a table of rows, each one value control with its label,
 // control ids, the camera member it sends, its range and where its value sits in the page's
@@ -13,11 +14,6 @@
 // one piece of code; a page's special rules are hooks of its own class.
 // Plain constant data; the helpers are pure functions.
 namespace velmora::ui {
-
-// A rectangle in dialog units of the page template (converted to pixels with the UI font).
-struct DuRect {
-    int x = 0, y = 0, width = 0, height = 0;
-};
 
 enum class RowKind : uint8_t {
     SliderWithEdit,  // a slider mirrored by an edit box; the page value is the edit box's number

@@ -11,7 +11,7 @@
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "ui/params/ability_rules.h"
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 
 namespace velmora::ui {
 

@@ -7,7 +7,7 @@
 
 #include "platform/user_messages.h"
 #include "protocol/param_file.h"
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 #include "ui/params/enhance_page.h"
 #include "ui/params/exposure_page.h"
 #include "ui/params/focus_page.h"

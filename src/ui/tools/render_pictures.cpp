@@ -26,7 +26,7 @@
 #include "ui/params/focus_page.h"
 #include "ui/params/others_page.h"
 #include "ui/params/video_page.h"
-#include "ui/params/recording_host.h"
+#include "ui/params/page_host.h"
 #include "ui/params/white_balance_page.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
@@ -35,6 +35,19 @@
 #include "ui/upgrade/upgrade_dlg.h"
 
 namespace {
+
+// The pages' host for pictures: no camera behind it, the built-in lists.
+class SilentHost final : public velmora::ui::PageHost {
+public:
+    int SetVideoParamField(const VideoParamField&, int32_t) override { return 0; }
+    int GetFocusNear() override { return 0; }
+    const AbilityList& Abilities() const override { return abilities_; }
+    void RequestRefresh() override {}
+
+private:
+    AbilityList abilities_;
+};
+
 
 bool Save(QWidget& widget, const QString& path) {
     widget.show();
@@ -59,7 +72,7 @@ int main(int argc, char** argv) {
     }
     bool ok = true;
 
-    velmora::ui::RecordingHost host;
+    SilentHost host;
     VideoParam record;
     const uint8_t values[5] = {50, 64, 128, 50, 30};  // saturation beyond the slider's range
     for (int i = 0; i < 5; ++i) record.bytes[kPictureSlice + i] = values[i];

@@ -19,7 +19,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 
 namespace velmora::ui {
 

@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QRect>
 
-#include "ui/params/page_table.h"
+#include "ui/common/du_rect.h"
 
 // Converts the dialog units of the window templates to pixels with the base units of a font:
 // one horizontal unit is a quarter of the font's average character width (the width of the 52

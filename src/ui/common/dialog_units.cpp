@@ -1,4 +1,4 @@
-#include "ui/params/dialog_units.h"
+#include "ui/common/dialog_units.h"
 
 #include <QFontMetrics>
 #include <QStringList>
