@@ -7,13 +7,13 @@
 set -euo pipefail
 build=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-cmake --build "$build" --target package >/dev/null
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-main="$build/velmora_${version}_amd64.deb"
-sim="$build/velmora-sim_${version}_amd64.deb"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "check-package: $*" >&2; exit 1; }
+cmake --build "$build" --target package >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack failed"; }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+main="$build/velmora_${version}_amd64.deb"
+sim="$build/velmora-sim_${version}_amd64.deb"
 for deb in "$main" "$sim"; do [ -f "$deb" ] || fail "missing $deb"; done
 
 # Contents.
@@ -46,6 +46,10 @@ for program in velmora velmora-cli; do
   [[ $out == "$program $version"* ]] || fail "$program --version printed '$out'"
   echo "$out"
 done
+# Unpacked beside its menu entry the tool counts as installed: its files go to the XDG folders.
+out=$(env -u XDG_CONFIG_HOME HOME="$work/home" "$work/root/usr/bin/velmora-cli" --help)
+grep -qF "now: $work/home/.config/velmora/ (the user's configuration folder" <<<"$out" ||
+  fail "velmora-cli from the package does not use the user's configuration folder: $out"
 
 appstreamcli validate --no-net --pedantic "$source_dir"/packaging/*.metainfo.xml >/dev/null ||
   fail "appstreamcli validate refused the metainfo file"
