@@ -52,41 +52,12 @@ std::string LogDirFor(const HomeDir& home, const HomeEnvironment& env) {
     return home.path + "APP_LOG/";
 }
 
-HomeDir ChooseHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env);
-
-}  // namespace
-
-HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env) {
-    HomeDir out = ChooseHomeDir(optionHome, exeDir, env);
-    out.logDir = LogDirFor(out, env);
-    return out;
-}
-
-std::string PlacesText(const HomeDir& home, bool withLog) {
-    std::string text = "Configuration folder (toolscfg.ini) now: " + home.why + "\n";
-    if (withLog) text += "Log folder now: " + (home.logDir.empty() ? std::string("none") : home.logDir) + "\n";
-    return text;
-}
-
-bool IsInstalledProgramDir(const std::string& dir) {
-    const std::string d = WithSlash(dir);
-#ifdef VELMORA_INSTALL_BINDIR
-    if (d == WithSlash(VELMORA_INSTALL_BINDIR)) return true;
-#endif
-    for (std::string_view prefix :
-         {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libexec/", "/opt/", "/snap/", "/nix/"})
-        if (StartsWith(d, prefix)) return true;
-    return false;
-}
-
-namespace {
-
 HomeDir ChooseHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env) {
     if (!optionHome.empty())
         return Made(optionHome, HomeRule::Option, WithSlash(optionHome) + " (given with --home)", env);
 
     const std::string exe = WithSlash(exeDir);
-    const bool absolute = !exeDir.empty() && exeDir[0] == '/';
+    const bool absolute = IsAbsolute(exeDir);
     const bool installed =
         absolute && (IsInstalledProgramDir(exe) || IsOnPathUnderHome(exe, env) ||
                      (env.fileExists && env.fileExists(exe + "../share/applications/velmora.desktop")));
@@ -115,6 +86,29 @@ HomeDir ChooseHomeDir(const std::string& optionHome, const std::string& exeDir, 
 }
 
 }  // namespace
+
+HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env) {
+    HomeDir out = ChooseHomeDir(optionHome, exeDir, env);
+    out.logDir = LogDirFor(out, env);
+    return out;
+}
+
+std::string PlacesText(const HomeDir& home, bool withLog) {
+    std::string text = "Configuration folder (toolscfg.ini) now: " + home.why + "\n";
+    if (withLog) text += "Log folder now: " + (home.logDir.empty() ? std::string("none") : home.logDir) + "\n";
+    return text;
+}
+
+bool IsInstalledProgramDir(const std::string& dir) {
+    const std::string d = WithSlash(dir);
+#ifdef VELMORA_INSTALL_BINDIR
+    if (d == WithSlash(VELMORA_INSTALL_BINDIR)) return true;
+#endif
+    for (std::string_view prefix :
+         {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libexec/", "/opt/", "/snap/", "/nix/"})
+        if (StartsWith(d, prefix)) return true;
+    return false;
+}
 
 HomeEnvironment ProcessHomeEnvironment() {
     HomeEnvironment env;
