@@ -7,7 +7,7 @@
 // Command-line surface of velmora-cli. Options stand before the command:
 //   velmora-cli [--device N | --all | --serial SN | --ip ADDR [--user U] [--password P | --password-file F]]
 //               [--vid HEX]... [--home DIR] COMMAND [ARGS...]
-//   velmora-cli --help | --version
+//   velmora-cli --help | --version [--json]
 namespace velmora::cli {
 
 struct CliOptions {
@@ -24,6 +24,7 @@ struct CliOptions {
     bool passwordGiven = false;     // --password
     std::string passwordFile;       // --password-file
     std::string home;               // --home DIR: the folder of toolscfg.ini, as velmora's --home
+    bool json = false;              // --json: JSON output where the command offers it (--version)
     std::string command;            // "help" and "version" for --help and --version
     std::vector<std::string> args;
 };

@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (opts.command == "version") {
-        std::cout << VersionLine("velmora-cli");
+        std::cout << (opts.json ? VersionJson("velmora-cli") : VersionLine("velmora-cli"));
         return kExitOk;
     }
     if (!TakesArguments(opts.command) && !opts.args.empty())

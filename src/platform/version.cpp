@@ -10,4 +10,11 @@ std::string VersionText() {
 
 std::string VersionLine(std::string_view program) { return std::string(program) + " " + VersionText() + "\n"; }
 
+// The texts are a program name, digits and dots, and hexadecimal digits with "-modified": nothing
+// that needs escaping in JSON.
+std::string VersionJson(std::string_view program) {
+    return "{\"program\": \"" + std::string(program) + "\", \"version\": \"" + VersionNumber() + "\", \"commit\": \"" +
+           VersionCommit() + "\"}\n";
+}
+
 }  // namespace velmora

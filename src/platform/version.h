@@ -19,4 +19,8 @@ std::string VersionText();
 // The --version output of every program: "<program> <VersionText()>\n".
 std::string VersionLine(std::string_view program);
 
+// The same for scripts, one JSON object and a line feed:
+// {"program": "velmora-cli", "version": "1.0.0", "commit": "1a2b3c4d5e6f"} (commit "" without one).
+std::string VersionJson(std::string_view program);
+
 }  // namespace velmora
