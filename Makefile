@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build run demo-cli test test-main test-asan test-tsan fuzz bench clean
+.PHONY: all deps build package run demo-cli test test-main test-asan test-tsan fuzz bench clean
 
 all: build
 
@@ -18,6 +18,10 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The Debian packages velmora_<version>_amd64.deb and velmora-sim_<version>_amd64.deb in $(BUILD).
+package: build
+	cmake --build $(BUILD) --target package
+
 run: build
 	scripts/run.sh $(BUILD)
 
@@ -27,8 +31,11 @@ demo-cli: build
 
 test: deps test-main test-asan test-tsan
 
+# The packages are built from the same build folder and checked (contents, --version from an
+# unpacked root, AppStream data, lintian).
 test-main: build
 	cd $(BUILD) && ctest -j2 --output-on-failure
+	scripts/check-package.sh $(BUILD)
 
 # The core (no benchmarks) and the windows' live tests (video panes, main window, upgrade window
 # closing while it works) under AddressSanitizer + UndefinedBehaviorSanitizer.

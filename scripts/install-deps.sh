@@ -7,6 +7,7 @@ PKGS=(
   libcjson-dev libspdlog-dev libhidapi-dev libssl-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   qt6-base-dev xvfb xauth fonts-wqy-microhei
+  dpkg-dev file appstream desktop-file-utils lintian
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -67,6 +67,10 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
             o.help = true;
             continue;
         }
+        if (arg == "--version") {
+            o.version = true;
+            continue;
+        }
         std::string name = arg, value;
         bool hasValue = false;
         if (size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
@@ -109,8 +113,9 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
     return o;
 }
 
-std::string AppUsage(const std::string& homeRuleText) {
-    return "Usage: velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR] [--help]\n"
+std::string AppUsage(const std::string& placesText) {
+    return "Usage: velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR]\n"
+           "       velmora --help | --version\n"
            "\n"
            "Tunes and maintains video cameras on the LAN and on USB.\n"
            "\n"
@@ -121,10 +126,13 @@ std::string AppUsage(const std::string& homeRuleText) {
            "  --screenshot DIR        once the cameras are open, save pictures of the window in both\n"
            "                          modes into DIR and end\n"
            "  -h, --help              show this text and end\n"
+           "  --version               show the version and end\n"
            "\n"
-           "Without --home, the home folder is the program's own folder when it is writable (a portable\n"
-           "copy), otherwise ${XDG_CONFIG_HOME:-$HOME/.config}/velmora/.\n"
-           "Home folder now: " + homeRuleText + "\n";
+           "Without --home, the home folder is the program's own folder when it is writable and not an\n"
+           "installed program's (a portable copy), otherwise ${XDG_CONFIG_HOME:-$HOME/.config}/velmora/.\n"
+           "The log goes to APP_LOG/ in the home folder, or for an installed program to\n"
+           "${XDG_STATE_HOME:-$HOME/.local/state}/velmora/.\n"
+           "\n" + placesText;
 }
 
 }  // namespace velmora

@@ -4,7 +4,7 @@
 #include <vector>
 
 // The program's command line:
-//   velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR] [--help]
+//   velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR] [--help] [--version]
 // Each option may be given once, as "--opt VALUE" or "--opt=VALUE".
 namespace velmora {
 
@@ -14,6 +14,7 @@ inline constexpr int kMaxOpenIp = 4;     // one address per video pane
 struct AppOptions {
     bool ok = true;                   // false when the command line was refused (see the error)
     bool help = false;                // --help or -h: print AppUsage and end
+    bool version = false;             // --version: print the version line and end
     std::string home;                 // --home DIR; empty when not given
     std::vector<int> openUsb;         // --open-usb: 1-based positions in the USB device list
     std::vector<std::string> openIp;  // --open-ip: dotted IPv4 addresses, opened in network mode
@@ -25,7 +26,7 @@ struct AppOptions {
 // program prints it with the usage and ends with exit code 2.
 AppOptions ParseAppOptions(int argc, char** argv, std::string* error);
 
-// The --help text; `homeRuleText` says which home folder is used and why (HomeDir::why).
-std::string AppUsage(const std::string& homeRuleText);
+// The --help text; `placesText` names the folders in use (PlacesText).
+std::string AppUsage(const std::string& placesText);
 
 }  // namespace velmora

@@ -18,37 +18,51 @@ std::string WithSlash(std::string dir) {
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 HomeDir Made(std::string path, HomeRule rule, std::string why, const HomeEnvironment& env) {
-    HomeDir out{WithSlash(std::move(path)), rule, std::move(why), {}};
+    HomeDir out{WithSlash(std::move(path)), rule, std::move(why), {}, {}};
     std::string reason;
     if (env.makeDirs && !env.makeDirs(out.path, &reason))
         out.error = "cannot use the home folder " + out.path + ": " + reason;
     return out;
 }
 
-}  // namespace
+bool IsAbsolute(const std::string& dir) { return !dir.empty() && dir[0] == '/'; }
 
-bool IsInstalledProgramDir(const std::string& dir) {
-    const std::string d = WithSlash(dir);
-#ifdef VELMORA_INSTALL_BINDIR
-    if (d == WithSlash(VELMORA_INSTALL_BINDIR)) return true;
-#endif
-    for (std::string_view prefix :
-         {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libexec/", "/opt/", "/snap/", "/nix/"})
-        if (StartsWith(d, prefix)) return true;
-    return false;
+// A folder listed on $PATH that lies in the user's home (~/.local/bin, ~/bin): programs the user
+// installed for themselves. The home itself ("/" for some system users) never counts.
+bool IsOnPathUnderHome(const std::string& exe, const HomeEnvironment& env) {
+    const std::string home = WithSlash(env.home);
+    if (!IsAbsolute(env.home) || home == "/" || !StartsWith(exe, home) || exe == home) return false;
+    size_t at = 0;
+    for (;;) {
+        const size_t colon = env.path.find(':', at);
+        const std::string entry = env.path.substr(at, colon == std::string::npos ? std::string::npos : colon - at);
+        if (IsAbsolute(entry) && WithSlash(entry) == exe) return true;
+        if (colon == std::string::npos) return false;
+        at = colon + 1;
+    }
 }
 
-HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env) {
+// The log folder of a home folder chosen by `rule`.
+std::string LogDirFor(const HomeDir& home, const HomeEnvironment& env) {
+    if (home.path.empty()) return {};
+    if (home.rule == HomeRule::UserConfig) {
+        if (IsAbsolute(env.xdgStateHome)) return WithSlash(env.xdgStateHome) + "velmora/";
+        if (IsAbsolute(env.home)) return WithSlash(env.home) + ".local/state/velmora/";
+    }
+    return home.path + "APP_LOG/";
+}
+
+HomeDir ChooseHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env) {
     if (!optionHome.empty())
         return Made(optionHome, HomeRule::Option, WithSlash(optionHome) + " (given with --home)", env);
 
     const std::string exe = WithSlash(exeDir);
-    const bool absolute = !exeDir.empty() && exeDir[0] == '/';
+    const bool absolute = IsAbsolute(exeDir);
     const bool installed =
-        absolute && (IsInstalledProgramDir(exe) ||
+        absolute && (IsInstalledProgramDir(exe) || IsOnPathUnderHome(exe, env) ||
                      (env.fileExists && env.fileExists(exe + "../share/applications/velmora.desktop")));
     if (absolute && !installed && env.isWritableDir && env.isWritableDir(exe))
-        return HomeDir{exe, HomeRule::Portable, exe + " (the program's own folder, writable: a portable copy)", {}};
+        return HomeDir{exe, HomeRule::Portable, exe + " (the program's own folder, writable: a portable copy)", {}, {}};
 
     std::string because;
     if (!absolute)
@@ -65,16 +79,43 @@ HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir,
         base = WithSlash(env.home) + ".config/";
     if (base.empty()) {
         const std::string unset = because + ", and neither XDG_CONFIG_HOME nor HOME is set";
-        return HomeDir{"", HomeRule::UserConfig, "none (" + unset + ")", "no home folder: " + unset + "; give one with --home DIR"};
+        return HomeDir{"", HomeRule::UserConfig, "none (" + unset + ")", "no home folder: " + unset + "; give one with --home DIR", {}};
     }
     return Made(base + "velmora/", HomeRule::UserConfig,
                 base + "velmora/ (the user's configuration folder: " + because + ")", env);
 }
 
+}  // namespace
+
+HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir, const HomeEnvironment& env) {
+    HomeDir out = ChooseHomeDir(optionHome, exeDir, env);
+    out.logDir = LogDirFor(out, env);
+    return out;
+}
+
+std::string PlacesText(const HomeDir& home, bool withLog) {
+    std::string text = "Configuration folder (toolscfg.ini) now: " + home.why + "\n";
+    if (withLog) text += "Log folder now: " + (home.logDir.empty() ? std::string("none") : home.logDir) + "\n";
+    return text;
+}
+
+bool IsInstalledProgramDir(const std::string& dir) {
+    const std::string d = WithSlash(dir);
+#ifdef VELMORA_INSTALL_BINDIR
+    if (d == WithSlash(VELMORA_INSTALL_BINDIR)) return true;
+#endif
+    for (std::string_view prefix :
+         {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libexec/", "/opt/", "/snap/", "/nix/"})
+        if (StartsWith(d, prefix)) return true;
+    return false;
+}
+
 HomeEnvironment ProcessHomeEnvironment() {
     HomeEnvironment env;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) env.xdgConfigHome = xdg;
+    if (const char* state = std::getenv("XDG_STATE_HOME")) env.xdgStateHome = state;
     if (const char* home = std::getenv("HOME")) env.home = home;
+    if (const char* path = std::getenv("PATH")) env.path = path;
     if (env.home.empty()) {
         if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_dir != nullptr) env.home = pw->pw_dir;
     }

@@ -4,8 +4,9 @@
 
 namespace velmora {
 
-int SetUpLogging(const std::string& homeDir, int level) {
-    const std::string dir = LogDir(homeDir);
+int SetUpLogging(const std::string& homeDir, int level) { return SetUpLoggingIn(LogDir(homeDir), level); }
+
+int SetUpLoggingIn(const std::string& dir, int level) {
     ZebLogLibrary& log = AppLog();
     const int dirResult = log.SetLogDir(dir.c_str(), "log");
     log.SetLogLevel(2, static_cast<unsigned>(level < 0 ? 0 : level));

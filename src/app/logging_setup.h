@@ -13,4 +13,7 @@ inline std::string LogDir(const std::string& homeDir) { return homeDir + "APP_LO
 // console still logs).
 int SetUpLogging(const std::string& homeDir, int level);
 
+// The same with the log folder named (HomeDir::logDir, ending in '/'); made when missing.
+int SetUpLoggingIn(const std::string& logDir, int level);
+
 }  // namespace velmora

@@ -7,9 +7,13 @@
 
 #include "app/app_options.h"
 #include "app/app_paths.h"
+#include "app/logging_setup.h"
+#include "app/tools_config.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "platform/profile_file.h"
 #include "platform/user_messages.h"
+#include "platform/version.h"
 #include "platform/zeb_log.h"
 #include "ui/controls/message_boxes.h"
 #include "ui/main/velmora_dlg.h"
@@ -25,11 +29,15 @@ int CVelmoraApp::Run() {
     lookOnly.makeDirs = nullptr;
     const HomeDir named = ResolveHomeDir(options.home, ExecutableDir(), lookOnly);
     if (!options.ok) {
-        std::fprintf(stderr, "velmora: %s\n\n%s", error.c_str(), AppUsage(named.why).c_str());
+        std::fprintf(stderr, "velmora: %s\n\n%s", error.c_str(), AppUsage(PlacesText(named, true)).c_str());
         return 2;
     }
     if (options.help) {
-        std::fputs(AppUsage(named.why).c_str(), stdout);
+        std::fputs(AppUsage(PlacesText(named, true)).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(VersionLine("velmora").c_str(), stdout);
         return 0;
     }
     const HomeDir home = ResolveHomeDir(options.home, ExecutableDir(), env);
@@ -41,18 +49,22 @@ int CVelmoraApp::Run() {
     IgnoreFileSizeSignal();
     QApplication app(argc_, argv_);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QString::fromUtf8(VersionNumber()));
     QApplication::setDesktopFileName(QStringLiteral("velmora"));
     // Pictures for the record run unattended: messages then go to the log and stderr instead of
     // waiting for a click nobody makes.
     ui::QtUserMessages boxes;
     if (options.screenshotDir.empty()) SetUserMessages(&boxes);
 
+    // The log opens before the window, in the folder of the home rule (the state folder of an
+    // installed program), so the window's own start-up is in it.
+    SetUpLoggingIn(home.logDir, ReadLogLevel(ProfileFile(ConfigPath(home.path))));
     {
         ui::MainWindowSetup setup;
         setup.homeDir = home.path;
+        setup.setUpLogging = false;
         ui::CVelmoraDlg window(std::move(setup));
-        LogLine(2, {}, "%s", home.why.c_str());
+        LogLine(2, {}, "%s; log folder %s", home.why.c_str(), home.logDir.c_str());
         ui::StartupActions actions;
         actions.openUsb = options.openUsb;
         actions.openIp = options.openIp;

@@ -83,6 +83,9 @@ const char* UsageText() {
            "  --password PASS   network login password (default pelno)\n"
            "  --password-file F network login password: the first line of file F\n"
            "                    (without either, VELMORA_PASSWORD is used when set)\n"
+           "  --home DIR        read toolscfg.ini in DIR, as velmora --home DIR does\n"
+           "  -h, --help        show this text and end\n"
+           "  --version         show the version and end (with --json as a JSON object)\n"
            "commands:\n"
            "  list                      USB cameras: index, name, model, serial, BIOS, build date\n"
            "  search                    addresses of network cameras found by the LAN search\n"
@@ -119,6 +122,16 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
         if (a == "--help" || a == "-h") {
             out.command = "help";
             return true;
+        } else if (a == "--version") {
+            out.command = "version";
+        } else if (a == "--json") {
+            out.json = true;
+        } else if (a == "--home") {
+            if (!value("--home", &out.home)) return false;
+            if (out.home.empty()) {
+                error = "--home needs a folder";
+                return false;
+            }
         } else if (a == "--device") {
             long n = 0;
             if (!value("--device", &v)) return false;
@@ -167,6 +180,17 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             error = "unknown option '" + std::string(a) + "'";
             return false;
         }
+    }
+    if (out.command == "version") {
+        if (i < argc) {
+            error = "--version takes no command";
+            return false;
+        }
+        return true;
+    }
+    if (out.json) {
+        error = "--json goes with --version (the commands print text)";
+        return false;
     }
     if (i >= argc) {
         error = "no command given";

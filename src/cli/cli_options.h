@@ -6,7 +6,8 @@
 
 // Command-line surface of velmora-cli. Options stand before the command:
 //   velmora-cli [--device N | --all | --serial SN | --ip ADDR [--user U] [--password P | --password-file F]]
-//               [--vid HEX]... COMMAND [ARGS...]
+//               [--vid HEX]... [--home DIR] COMMAND [ARGS...]
+//   velmora-cli --help | --version [--json]
 namespace velmora::cli {
 
 struct CliOptions {
@@ -22,7 +23,9 @@ struct CliOptions {
     std::string password = "pelno";
     bool passwordGiven = false;     // --password
     std::string passwordFile;       // --password-file
-    std::string command;
+    std::string home;               // --home DIR: the folder of toolscfg.ini, as velmora's --home
+    bool json = false;              // --json: JSON output where the command offers it (--version)
+    std::string command;            // "help" and "version" for --help and --version
     std::vector<std::string> args;
 };
 

@@ -1,4 +1,5 @@
 // velmora-cli: the program's camera operations for scripts and production lines.
+#include <arpa/inet.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/app_paths.h"
 #include "camera/camera_directory.h"
 #include "camera/net_session.h"
 #include "camera/net_snapshot.h"
@@ -26,8 +28,10 @@
 #include "platform/profile_file.h"
 #include "platform/text.h"
 #include "platform/user_messages.h"
+#include "platform/version.h"
 #include "platform/zeb_log.h"
 #include "transport/net/bsc_search.h"
+#include "transport/net/lan_searcher.h"
 #include "transport/net/orvex_sdk.h"
 #include "transport/usb/hid_framing.h"
 
@@ -79,18 +83,43 @@ int ListUsb(const CliOptions& o) {
     return kExitOk;
 }
 
-int SearchLan() {
+// Where the probes of the LAN search went, for the line that says nothing answered.
+std::string TriedTargets(const std::string& configured, const std::string& configPath) {
+    const char* environment = std::getenv("VELMORA_SEARCH_TARGETS");
+    const std::vector<lansearch::SearchTarget> targets = lansearch::ResolveSearchTargets(environment, configured);
+    if (targets.empty()) return "no probe was sent: VELMORA_SEARCH_TARGETS holds no valid address";
+    std::string list;
+    for (const lansearch::SearchTarget& t : targets) {
+        in_addr address{htonl(t.address)};
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &address, text, sizeof text);
+        list += (list.empty() ? "" : ", ") + std::string(text) + ":" + std::to_string(t.port);
+    }
+    std::vector<lansearch::SearchTarget> fromFile;
+    lansearch::ParseSearchTargets(configured, fromFile);
+    const std::string source = environment != nullptr ? "VELMORA_SEARCH_TARGETS"
+                               : !fromFile.empty()    ? "[SEARCH] Targets of " + configPath
+                                                      : "the default: no [SEARCH] Targets in " + configPath;
+    return "probes went to " + list + " (" + source + ")";
+}
+
+int SearchLan(const HomeDir& home) {
     // Probe targets of the configuration file; VELMORA_SEARCH_TARGETS still wins over them.
-    const std::string targets = ProfileFile(ConfigPath(ExecutableDir())).GetString("SEARCH", "Targets", "");
+    const std::string configPath = ConfigPath(home.path);
+    const std::string targets =
+        home.path.empty() ? std::string() : ProfileFile(configPath).GetString("SEARCH", "Targets", "");
     if (!targets.empty()) BSC_SetSearchTargets(targets.c_str());
     int r = BSC_Init();
     if (r < 0) return Failed(r, "the LAN search could not start");
     std::this_thread::sleep_for(std::chrono::milliseconds(kSearchWaitMs));
     BSC_DeviceInfo records[kSearchMaxDevices];
     int count = kSearchMaxDevices;
-    if (BSC_GetDevInfo(records, &count) > 0)
+    const int found = BSC_GetDevInfo(records, &count);
+    if (found > 0)
         for (int i = 0; i < count; ++i) std::cout << TerminalText(FieldText(records[i].ip, sizeof records[i].ip)) << '\n';
     BSC_DeInit();
+    // Finding nothing is an answer, not a failure (exit 0), but it is said where a person sees it.
+    if (found <= 0) std::cerr << "velmora-cli: no network camera answered; " << TriedTargets(targets, configPath) << "\n";
     return kExitOk;
 }
 
@@ -212,8 +241,17 @@ int main(int argc, char** argv) {
         std::cerr << "velmora-cli: " << error << "\n" << UsageText();
         return kExitUsage;
     }
+    // The same home-folder rule as velmora's (--home, a portable copy, or the user's
+    // configuration folder); the tool only reads there, so nothing is created.
+    HomeEnvironment env = ProcessHomeEnvironment();
+    env.makeDirs = nullptr;
+    const HomeDir home = ResolveHomeDir(opts.home, ExecutableDir(), env);
     if (opts.command == "help") {
-        std::cout << UsageText();
+        std::cout << UsageText() << "\n" << PlacesText(home, false);
+        return kExitOk;
+    }
+    if (opts.command == "version") {
+        std::cout << (opts.json ? VersionJson("velmora-cli") : VersionLine("velmora-cli"));
         return kExitOk;
     }
     if (!TakesArguments(opts.command) && !opts.args.empty())
@@ -221,7 +259,7 @@ int main(int argc, char** argv) {
     LogMessages messages;
     SetUserMessages(&messages);
     if (opts.command == "list") return ListUsb(opts);
-    if (opts.command == "search") return SearchLan();
+    if (opts.command == "search") return SearchLan(home);
     const bool maintenance = opts.command == "upgrade" || opts.command == "reboot";
     if (opts.all && !maintenance) return UsageError("--all is for upgrade and reboot");
     if (maintenance && opts.ipGiven) return UsageError(opts.command + " is for USB cameras");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "platform/zeb_log.h"
 #include "sim/net_cameras.h"
 #include "sim/sim_options.h"
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(velmora::VersionLine("velmora-camsim").c_str(), stdout);
         return 0;
     }
     if (options.usbCount > 0 && options.usbDir.empty()) {

@@ -353,6 +353,10 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
             options->help = true;
             continue;
         }
+        if (arg == "--version") {
+            options->version = true;
+            continue;
+        }
         if (arg == "--verbose" || arg == "-v") {
             options->verbose = true;
             continue;
@@ -514,7 +518,9 @@ std::string UsageText() {
            "  --net-user NAME:PASS     a login of every network camera (default admin:pelno)\n"
            "  --net-fault ADDR:KIND    refuse-login, drop-after=N, stall[=MS], not-json, stop-stream\n"
            "  --scenario FILE          JSON scenario (see docs/simulator.md); options refine it\n"
-           "  --verbose                log every exchange on stderr\n";
+           "  -v, --verbose            log every exchange on stderr\n"
+           "  -h, --help               show this text and end\n"
+           "  --version                show the version and end\n";
 }
 
 }  // namespace velmora::sim

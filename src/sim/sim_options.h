@@ -53,6 +53,7 @@ struct SimOptions {
     std::map<std::string, std::vector<std::string>> netFaults;   // by address ("*" for all)
     bool verbose = false;
     bool help = false;
+    bool version = false;  // --version
 };
 
 // Parses the command line (argv[0] is the program). A --scenario file is loaded first and the

@@ -165,6 +165,44 @@ TEST(HomeDir, OptionThenPortableFolderThenUserConfigFolder) {
     EXPECT_FALSE(ResolveHomeDir(dir.Write("file", ""), "/usr/bin/", ProcessHomeEnvironment()).error.empty());
 }
 
+// A program in a folder on $PATH under the user's home was installed by the user: its files go to
+// the XDG folders. The log follows the home rule: beside a portable copy or --home, in the state
+// folder for an installed program.
+TEST(HomeDir, PathUnderHomeCountsAsInstalledAndTheLogFollowsTheRule) {
+    HomeEnvironment env;
+    env.home = "/home/ann";
+    env.path = "/usr/bin:relative/bin:/home/ann/bin/:/home/ann/.local/bin:/opt/x/bin";
+    env.isWritableDir = [](const std::string&) { return true; };
+    auto resolve = [&env](const std::string& option, const std::string& exe) {
+        const HomeDir h = ResolveHomeDir(option, exe, env);
+        return h.path + " " + h.logDir;
+    };
+    EXPECT_EQ(resolve("", "/home/ann/bin/"), "/home/ann/.config/velmora/ /home/ann/.local/state/velmora/");
+    EXPECT_EQ(resolve("", "/home/ann/.local/bin/"), "/home/ann/.config/velmora/ /home/ann/.local/state/velmora/");
+    // Not on PATH, a relative PATH entry, or on PATH but outside the home: a portable copy.
+    EXPECT_EQ(resolve("", "/home/ann/velmora/"), "/home/ann/velmora/ /home/ann/velmora/APP_LOG/");
+    EXPECT_EQ(resolve("", "/home/ann/relative/bin/"), "/home/ann/relative/bin/ /home/ann/relative/bin/APP_LOG/");
+    EXPECT_EQ(resolve("", "/media/stick/"), "/media/stick/ /media/stick/APP_LOG/");
+    env.path += ":/media/stick";
+    EXPECT_EQ(resolve("", "/media/stick/"), "/media/stick/ /media/stick/APP_LOG/");
+    // A home of "/" would make every folder on PATH count; it is ignored.
+    env.home = "/";
+    env.path = "/srv/tools";
+    EXPECT_EQ(resolve("", "/srv/tools/"), "/srv/tools/ /srv/tools/APP_LOG/");
+    env.home = "/home/ann";
+    EXPECT_EQ(resolve("/tmp/h", "/usr/bin/"), "/tmp/h/ /tmp/h/APP_LOG/");
+    // XDG_STATE_HOME counts only when absolute, as XDG_CONFIG_HOME does.
+    env.xdgStateHome = "/xdg/state";
+    EXPECT_EQ(resolve("", "/usr/bin/"), "/home/ann/.config/velmora/ /xdg/state/velmora/");
+    env.xdgStateHome = "state";
+    EXPECT_EQ(resolve("", "/usr/bin/"), "/home/ann/.config/velmora/ /home/ann/.local/state/velmora/");
+    // --help names both folders.
+    const std::string places = PlacesText(ResolveHomeDir("", "/usr/bin/", env), true);
+    EXPECT_NE(places.find("/home/ann/.config/velmora/ (the user's configuration folder"), std::string::npos) << places;
+    EXPECT_NE(places.find("Log folder now: /home/ann/.local/state/velmora/"), std::string::npos) << places;
+    EXPECT_EQ(PlacesText(ResolveHomeDir("", "/usr/bin/", env), false).find("Log folder"), std::string::npos);
+}
+
 TEST(AppOptions, ParsesEveryOptionAndRefusesBadCommandLines) {
     auto parse = [](std::vector<std::string> args, std::string* error) {
         args.insert(args.begin(), "velmora");
@@ -182,6 +220,7 @@ TEST(AppOptions, ParsesEveryOptionAndRefusesBadCommandLines) {
     EXPECT_EQ(o.openIp, (std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
     EXPECT_EQ(o.screenshotDir, "/tmp/s");
     EXPECT_TRUE(parse({"-h"}, &error).help);
+    EXPECT_TRUE(parse({"--version"}, &error).version);
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
         {{"--verbose"}, "unknown option '--verbose'"},
@@ -205,4 +244,9 @@ TEST(Logging, SetUpWritesTheLogFileIntoTheHomeFolder) {
     AppLog().Log(3, nullptr, "start-up check");
     AppLog().SetLogDir("", "log");  // closes (and flushes) the file before it is read
     EXPECT_NE(TempDir::Read(dir.path + "APP_LOG/log.log").find("start-up check"), std::string::npos);
+    // A state folder that does not exist yet (first start of an installed program) is made.
+    ASSERT_EQ(SetUpLoggingIn(dir.path + "state/velmora/", 6), 0);
+    AppLog().Log(3, nullptr, "state check");
+    AppLog().SetLogDir("", "log");
+    EXPECT_NE(TempDir::Read(dir.path + "state/velmora/log.log").find("state check"), std::string::npos);
 }

@@ -186,6 +186,26 @@ TEST_F(CliNetworkProgramTest, NetworkCamerasAreFoundTunedAndPictured) {
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "127.0.0.61\n127.0.0.62\n");
 
+    // Without the environment variable the targets come from toolscfg.ini of the home folder (the
+    // program's rule, here --home); a search that finds nothing says where it looked, on stderr.
+    const std::string home = dir_ + "/home";
+    fs::create_directory(home);
+    auto searchWith = [&](const std::string& targets, bool mergeErr) {
+        std::ofstream(home + "/toolscfg.ini", std::ios::binary | std::ios::trunc) << "[SEARCH]\r\nTargets=" << targets << "\r\n";
+        return Shell("env -u VELMORA_SEARCH_TARGETS " + std::string(VELMORA_CLI_PATH) + " --home " + home + " search",
+                     mergeErr);
+    };
+    r = searchWith("127.0.0.62", false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "127.0.0.62\n");
+    r = searchWith("127.0.0.63, 127.0.0.64:40000", true);  // nobody listens there
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "velmora-cli: no network camera answered; probes went to 127.0.0.63:36667, 127.0.0.64:40000 "
+                     "([SEARCH] Targets of " + home + "/toolscfg.ini)\n");
+    r = Shell("VELMORA_SEARCH_TARGETS=nowhere " + std::string(VELMORA_CLI_PATH) + " search", true);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "velmora-cli: no network camera answered; no probe was sent: VELMORA_SEARCH_TARGETS holds no valid address\n");
+
     ASSERT_EQ(Cli("--ip 127.0.0.61 set Contrast=61").status, 0);
     const std::string file = dir_ + "/net.dat";
     ASSERT_EQ(Cli("--ip 127.0.0.61 export " + file).status, 0);

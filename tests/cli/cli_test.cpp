@@ -101,6 +101,14 @@ TEST(CliOptions, OptionsStandBeforeTheCommand) {
     o = Parse({"--ip", "127.0.0.2", "--password", "pelno", "get"}, &err);
     EXPECT_EQ(o.ip, "127.0.0.2");
     EXPECT_EQ(o.user, "admin");
+
+    // --home names the folder of toolscfg.ini; --version needs no command and takes --json.
+    o = Parse({"--home", "/tmp/h", "search"}, &err);
+    EXPECT_EQ(o.home, "/tmp/h");
+    o = Parse({"--version", "--json"}, &err);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(o.command, "version");
+    EXPECT_TRUE(o.json);
 }
 
 TEST(CliOptions, UsageErrorsAreExplained) {
@@ -134,6 +142,12 @@ TEST(CliOptions, UsageErrorsAreExplained) {
     EXPECT_NE(err.find("needs a value"), std::string::npos);
     Parse({}, &err);
     EXPECT_EQ(err, "no command given");
+    Parse({"--version", "list"}, &err);
+    EXPECT_EQ(err, "--version takes no command");
+    Parse({"--json", "list"}, &err);
+    EXPECT_EQ(err, "--json goes with --version (the commands print text)");
+    Parse({"--home", "", "list"}, &err);
+    EXPECT_EQ(err, "--home needs a folder");
 }
 
 TEST(CliCommands, GetPrintsEveryMemberOnceInRecordOrderAsSent) {

@@ -2,6 +2,7 @@
 // tree against simulated USB cameras, a network camera playing in a pane, and the shutdown order.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,14 +16,19 @@
 #include "sim/usb_server.h"
 #include "integration/sim_usb_cameras.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "platform/profile_file.h"
+#include "platform/version.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/controls/ptz_simple_ctrl.h"
 #include "ui/main/main_layout.h"
@@ -325,4 +331,26 @@ TEST_F(MainWindowTest, SwitchingToUsbClosesThePanesOfTheLayoutAndEnterDoesNotClo
     // In USB mode the hidden panes offer no video menu.
     const QPoint pagePoint = w.UsbHost().Picture()->mapToGlobal(QPoint(10, 10));
     EXPECT_EQ(w.ContextMenuAt(pagePoint), nullptr);
+}
+
+// The About box keeps its text and button, and shows the build's version under the text.
+TEST_F(MainWindowTest, AboutBoxShowsTheVersionUnderItsText) {
+    CVelmoraDlg& w = Open();
+    QAction* about = nullptr;
+    for (QAction* a : w.findChildren<QAction*>())
+        if (a->text() == QStringLiteral("关于 Velmora(&A)...")) about = a;
+    ASSERT_NE(about, nullptr);
+    QStringList texts;
+    QTimer::singleShot(0, [&texts] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        for (QLabel* label : box->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) texts << label->text();
+        for (QPushButton* button : box->findChildren<QPushButton*>()) texts << button->text();
+        if (const char* dir = std::getenv("VELMORA_PICTURES")) box->grab().save(QString(dir) + "/about-box.png");
+        box->close();
+    });
+    about->trigger();
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Velmora，1.0 版"), QStringLiteral("版本 ") + QString::fromStdString(VersionText()),
+                                  QStringLiteral("确定")}));
 }

@@ -28,6 +28,7 @@
 #include "platform/profile_file.h"
 #include "platform/text.h"
 #include "platform/user_messages.h"
+#include "platform/version.h"
 #include "platform/zeb_log.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/controls/ptz_simple_ctrl.h"
@@ -95,7 +96,7 @@ private:
     CVelmoraDlg* owner_;
 };
 
-// The About box: the icon, "Velmora，1.0 版" and "确定".
+// The About box: the icon, "Velmora，1.0 版" with the build's version under it, and "确定".
 class CAboutDlg : public QDialog {
 public:
     explicit CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -103,13 +104,19 @@ public:
         auto* icon = new QLabel(this);
         icon->setPixmap(VelmoraIcon().pixmap(48, 48));
         auto* text = new QLabel(QStringLiteral("Velmora，1.0 版"), this);
+        auto* version = new QLabel(tr("版本 %1").arg(QString::fromStdString(VersionText())), this);
+        version->setObjectName(QStringLiteral("version"));
+        version->setTextInteractionFlags(Qt::TextSelectableByMouse);
         auto* ok = new QPushButton(QStringLiteral("确定"), this);
         ok->setAccessibleName(ok->text());
         ok->setDefault(true);
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
         auto* row = new QHBoxLayout;
         row->addWidget(icon);
-        row->addWidget(text, 1);
+        auto* texts = new QVBoxLayout;
+        texts->addWidget(text);
+        texts->addWidget(version);
+        row->addLayout(texts, 1);
         auto* column = new QVBoxLayout(this);
         column->addLayout(row);
         column->addWidget(ok, 0, Qt::AlignRight);
