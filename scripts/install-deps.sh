@@ -4,7 +4,7 @@ set -euo pipefail
 PKGS=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcjson-dev libspdlog-dev libhidapi-dev libssl-dev
+  libcjson-dev libspdlog-dev libhidapi-dev libudev-dev libssl-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   qt6-base-dev xvfb xauth fonts-wqy-microhei
   dpkg-dev file appstream desktop-file-utils lintian

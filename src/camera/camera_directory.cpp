@@ -1,5 +1,6 @@
 #include "camera/camera_directory.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -16,6 +17,7 @@ CameraDirectory::CameraDirectory(std::unique_ptr<HidBackend> hid) : usb_(std::mo
 }
 
 CameraDirectory::~CameraDirectory() {
+    StopWatching();
     CloseAllNetwork();
     CloseUsb();
 }
@@ -146,6 +148,63 @@ void CameraDirectory::CloseUsb() {
     std::lock_guard lock(mu_);
     for (auto& [key, camera] : usbObjects_) camera->Rebind(0);
     listing_.clear();
+}
+
+int CameraDirectory::StartWatching(UsbListener listener, std::unique_ptr<DeviceWatcher> watcher) {
+    StopWatching();
+    if (!watcher) {
+        std::vector<uint16_t> vendors;
+        for (int slot = 0; slot < usb_.VendorCount(); ++slot) vendors.push_back(usb_.VendorId(slot));
+        watcher = MakeDefaultDeviceWatcher(std::move(vendors));
+    }
+    listener_ = std::move(listener);
+    watcher_ = std::move(watcher);
+    const int r = watcher_->Start([this](const DeviceChange& change) { OnDeviceChange(change); });
+    if (r != 0) watcher_.reset();
+    return r;
+}
+
+void CameraDirectory::StopWatching() {
+    if (watcher_) watcher_->Stop();
+    watcher_.reset();
+}
+
+void CameraDirectory::OnDeviceChange(const DeviceChange& change) {
+    UsbArrival event;
+    event.arrived = change.kind == DeviceChange::Kind::Arrived;
+    {
+        std::lock_guard discovery(discoveryMu_);
+        std::unique_lock lock(mu_);
+        auto listed = std::find_if(listing_.begin(), listing_.end(),
+                                   [&](const UsbListing& l) { return l.path == change.path; });
+        if (!event.arrived) {
+            if (listed == listing_.end()) return;  // never listed: nothing to forget
+            event.listing = *listed;
+            listing_.erase(listed);
+            if (auto it = usbObjects_.find(event.listing.key); it != usbObjects_.end()) it->second->Rebind(0);
+            lock.unlock();
+            usb_.CloseDevice(event.listing.entry.handle);
+        } else {
+            // Listed and still answering (found by a refresh before the watcher reported it):
+            // nothing changed.
+            if (listed != listing_.end() && usb_.ReportLength(listed->entry.handle) > 0) return;
+            lock.unlock();
+            int32_t handle = 0;
+            event.result = usb_.OpenDevicePath(change.path, &handle);
+            if (event.result != 0) return;  // gone again, or not one of ours
+            UsbDeviceEntry entry{};
+            entry.handle = handle;
+            event.result = usb_.IdentifyDevice(handle, entry);
+            lock.lock();
+            std::erase_if(listing_, [&](const UsbListing& l) { return l.path == change.path; });
+            std::string key = UsbKeyOf(entry, change.path);
+            ObjectForLocked(key)->Rebind(handle);
+            const int index = static_cast<int>(listing_.size()) + 1;
+            listing_.push_back(UsbListing{index, std::move(key), change.path, entry});
+            event.listing = listing_.back();
+        }
+    }
+    if (listener_) listener_(event);
 }
 
 int CameraDirectory::OpenNetwork(const std::string& address, int port, const std::string& user,

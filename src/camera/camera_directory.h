@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "camera/net_session.h"
 #include "camera/usb_camera.h"
 #include "transport/usb/cusb_device.h"
+#include "transport/usb/device_watcher.h"
 
 // The one place that finds cameras, opens them and hands them out: the windows, velmora-cli, the
 // upgrade session and the tests all ask it, so a camera is found, opened and logged in to the
@@ -39,8 +41,17 @@ struct UsbListing {
     UsbDeviceEntry entry{}; // handle and identity texts (name in CP936)
 };
 
+// A USB camera that came or went while the directory watched (StartWatching).
+struct UsbArrival {
+    bool arrived = true;  // false: it left
+    UsbListing listing;   // the camera as listed (when it left: as it was listed)
+    int result = 0;       // an arrival whose identity could not be read: the read's code
+};
+
 class CameraDirectory {
 public:
+    using UsbListener = std::function<void(const UsbArrival&)>;
+
     explicit CameraDirectory(std::unique_ptr<HidBackend> hid = MakeDefaultHidBackend());
     ~CameraDirectory();
     CameraDirectory(const CameraDirectory&) = delete;
@@ -75,6 +86,16 @@ public:
     // Closes every USB camera; held objects answer -304 from now on.
     void CloseUsb();
 
+    // Follows USB cameras being plugged and unplugged through `watcher` (null: the default one
+    // for the vendor filter in force): an arriving camera is opened on its own, asked its
+    // identity and listed (the object of a known serial is bound to it again); a leaving one is
+    // closed, unlisted and its object answers -304. `listener` hears each, on the watcher's
+    // thread, after the listing changed. Cameras present when watching starts are reported as
+    // arrivals unless already listed. 0, or the watcher's negative code.
+    int StartWatching(UsbListener listener, std::unique_ptr<DeviceWatcher> watcher = nullptr);
+    // Stops following; no listener call runs after it returns.
+    void StopWatching();
+
     // ---- Network ----
 
     // Logs in to the camera at `address` unless a login to it is open, and hands out its shared
@@ -107,7 +128,11 @@ private:
     // Lists one camera opened on its own (by position or serial) and binds its object.
     std::shared_ptr<UsbCamera> AdoptOneLocked(int index, const UsbDeviceEntry& opened);
 
+    void OnDeviceChange(const DeviceChange& change);
+
     CUSBDevice usb_;
+    std::unique_ptr<DeviceWatcher> watcher_;
+    UsbListener listener_;
     std::mutex discoveryMu_;  // one USB discovery at a time (refresh, open by position or serial)
     std::mutex netOpenMu_;    // one network login at a time, so one address is logged in once
     mutable std::mutex mu_;   // guards everything below

@@ -14,6 +14,12 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // Takes `fd` (closing the one held before).
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
     // Closes now; false when the close failed (on some file systems that is where data is lost).
     bool Close() {
         int fd = fd_;

@@ -179,12 +179,28 @@ int CUSBDevice::DeviceOpenLocked() {
 }
 
 int CUSBDevice::OpenDeviceAt(int index, int32_t* handle, int* matching) {
+    return OpenOneOf([index](const std::vector<HidDeviceDescriptor>& found) {
+        return index >= 0 && static_cast<size_t>(index) < found.size() ? index : -1;
+    }, handle, matching);
+}
+
+int CUSBDevice::OpenDevicePath(std::string_view path, int32_t* handle) {
+    return OpenOneOf([path](const std::vector<HidDeviceDescriptor>& found) {
+        for (size_t i = 0; i < found.size(); ++i)
+            if (found[i].path == path) return static_cast<int>(i);
+        return -1;
+    }, handle, nullptr);
+}
+
+int CUSBDevice::OpenOneOf(const std::function<int(const std::vector<HidDeviceDescriptor>&)>& choose, int32_t* handle,
+                          int* matching) {
     if (handle) *handle = 0;
     if (matching) *matching = 0;
     std::lock_guard refresh(refreshMu_);
     std::vector<HidDeviceDescriptor> found = EnumerateMatching();
     if (matching) *matching = static_cast<int>(found.size());
-    if (index < 0 || static_cast<size_t>(index) >= found.size()) return velmora::kUsbInvalidHandle;
+    const int index = choose(found);
+    if (index < 0) return velmora::kUsbInvalidHandle;
 
     std::shared_ptr<OpenDevice> dev = OpenOne(found[static_cast<size_t>(index)], index);
     if (!dev) return velmora::kUsbInvalidHandle;
@@ -313,6 +329,18 @@ int CUSBDevice::GetDeviceInfo(int32_t handle, UsbDeviceInfo& info) {
     int rc = Transfer(handle, kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
     if (rc != 0) return rc;
     return ParseDeviceInfoReply(reply.data(), info);
+}
+
+int CUSBDevice::IdentifyDevice(int32_t handle, UsbDeviceEntry& entry) {
+    UsbDeviceInfo info{};
+    const int r = GetDeviceInfo(handle, info);
+    std::lock_guard lock(mu_);
+    for (auto& e : devices_) {
+        if (e.handle != handle) continue;
+        if (r == 0) StoreIdentity(e, info);
+        entry = e;
+    }
+    return r;
 }
 
 int CUSBDevice::GetDeviceCount() const {

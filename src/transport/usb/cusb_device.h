@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -74,6 +75,9 @@ public:
     // be opened, -42 when it already said it is busy (otherwise its first exchange says so).
     // Either pointer may be null.
     int OpenDeviceAt(int index, int32_t* handle, int* matching);
+    // Opens the matching device at `path` (a device the watcher announced) as OpenDeviceAt opens
+    // one: no identity query, the other devices untouched. Results as OpenDeviceAt.
+    int OpenDevicePath(std::string_view path, int32_t* handle);
     // Opens the matching devices one at a time and asks each for its identity (no settle wait);
     // keeps the first whose Serial equals `serial` exactly, appending its entry with its identity
     // texts, and closes every other at once. Returns 0 with `*handle`, -42 when none matches but a
@@ -93,6 +97,10 @@ public:
     // Command 40001117 into a 1024-byte reply, parsed into `info`. 0, a non-zero Transfer result,
     // or -310 for a reply that does not parse.
     int GetDeviceInfo(int32_t handle, UsbDeviceInfo& info);
+
+    // Asks an open device its identity and stores it in the device's entry, copied to `entry`
+    // (empty texts when the query fails). 0 or GetDeviceInfo's result.
+    int IdentifyDevice(int32_t handle, UsbDeviceEntry& entry);
 
     // The device list: count and copies of entries by index (false when out of range).
     int GetDeviceCount() const;
@@ -118,6 +126,9 @@ private:
     bool Matches(const velmora::HidDeviceDescriptor& d) const;
     std::vector<velmora::HidDeviceDescriptor> EnumerateMatching();
     std::shared_ptr<OpenDevice> OpenOne(const velmora::HidDeviceDescriptor& d, int matchedBefore);
+    // Opens the device `choose` picks (its index in the enumeration, -1 for none) and lists it.
+    int OpenOneOf(const std::function<int(const std::vector<velmora::HidDeviceDescriptor>&)>& choose, int32_t* handle,
+                  int* matching);
     void Publish(const std::shared_ptr<OpenDevice>& dev, const UsbDeviceInfo* identity);
     int DeviceOpenLocked();
     void CloseAllLocked();
