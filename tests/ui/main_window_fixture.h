@@ -13,9 +13,15 @@ namespace velmora::ui::test {
 // the simulator's sockets in <home>usb, the LAN search and network library calls of `system`,
 // no start-up timer (call RefreshDeviceTree), no log set-up and no settle wait after a USB device
 // is opened.
+// With `followPlugging`, the window watches <home>usb for cameras coming and going (a short
+// settle time); otherwise it watches nothing there.
 inline std::unique_ptr<CVelmoraDlg> OpenSimulatedWindow(const std::string& home, MainSystem& system,
-                                                        PaneBackend* panes = nullptr) {
+                                                        PaneBackend* panes = nullptr, bool followPlugging = false) {
     MainWindowSetup setup;
+    setup.makeWatcher = [home, followPlugging]() -> std::unique_ptr<DeviceWatcher> {
+        if (followPlugging) return MakeSimFolderWatcher(home + "usb", std::chrono::milliseconds(50));
+        return MakeSimFolderWatcher(home + "no-such-folder");  // fails to start: nothing is watched
+    };
     setup.homeDir = home;
     setup.system = &system;
     setup.paneBackend = panes;

@@ -130,8 +130,8 @@ protected:
         ASSERT_EQ(net_->Start(&error), 0) << error;
     }
 
-    CVelmoraDlg& Open() {
-        window_ = test::OpenSimulatedWindow(Home(), system_, &panes_);
+    CVelmoraDlg& Open(bool followPlugging = false) {
+        window_ = test::OpenSimulatedWindow(Home(), system_, &panes_, followPlugging);
         return *window_;
     }
 
@@ -267,6 +267,48 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     w.RefreshDeviceTree();
     EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);
     EXPECT_TRUE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+}
+
+// The tree follows cameras plugged and unplugged without a refresh; the current camera leaving
+// disables the pages and says which left, and coming back makes it current again.
+TEST_F(MainWindowTest, UsbTreeFollowsPluggingAndTheCurrentCameraComesBack) {
+    fs::create_directories(Home() + "usb");
+    CVelmoraDlg& w = Open(true);
+    w.SwitchToUsbMode();
+    EXPECT_TRUE(w.DeviceNodes().empty());
+    ServeUsb(2);
+    auto waitFor = [&](auto done) {
+        for (int i = 0; i < 500 && !done(); ++i) QTest::qWait(10);
+        return done();
+    };
+    ASSERT_TRUE(waitFor([&] { return w.DeviceNodes().size() == 2; }));
+    EXPECT_EQ(w.FoundItem()->childCount(), 2);
+    const DeviceNode first = w.DeviceNodes()[0];
+    EXPECT_FALSE(first.usbKey.empty());
+    ASSERT_TRUE(w.OpenDeviceItem(first.item));
+    ASSERT_NE(w.UsbHost().CurrentHandle(), 0);
+
+    usb_->Stop();  // both unplugged, the current one among them
+    ASSERT_TRUE(waitFor([&] { return w.DeviceNodes().empty(); }));
+    EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);
+    EXPECT_FALSE(w.UsbHost().Picture()->isEnabled());
+    EXPECT_FALSE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+    EXPECT_EQ(w.UsbHost().Picture()->SendField(Field("Luminance"), 40), 0);  // nothing is sent
+    auto* instruction = w.findChild<QLabel*>(QString::number(main_ids::kInstruction));
+    ASSERT_NE(instruction, nullptr);
+    EXPECT_TRUE(instruction->text().contains(QString::fromStdString(first.usbKey))) << instruction->text().toStdString();
+    if (const char* dir = std::getenv("VELMORA_TEST_PICTURES"))
+        w.SaveWindowPicture(QString::fromLocal8Bit(dir) + QStringLiteral("/main-usb-camera-left.png"));
+
+    std::string error;
+    usb_->Model(0).Set("Luminance", 64);
+    ASSERT_EQ(usb_->Start(&error), 0) << error;
+    ASSERT_TRUE(waitFor([&] { return w.UsbHost().CurrentHandle() != 0; }));
+    EXPECT_TRUE(w.UsbHost().Picture()->isEnabled());
+    EXPECT_EQ(instruction->text().toStdString(), "操作说明：双击设备节点以获取视频参数。");
+    EXPECT_EQ(w.UsbHost().Picture()->Value(picture_ids::kBrightnessSlider), 64);  // read afresh
+    EXPECT_EQ(w.UsbHost().CurrentCamera(), w.Cameras().UsbCameraByKey(first.usbKey));
+    EXPECT_TRUE(messages_.shown.empty()) << messages_.shown.front();
 }
 
 TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {

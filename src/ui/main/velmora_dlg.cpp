@@ -135,6 +135,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
         system_ = ownSystem_.get();
     }
     cameras_ = std::make_unique<CameraDirectory>(setup.hid ? std::move(setup.hid) : MakeDefaultHidBackend());
+    makeWatcher_ = std::move(setup.makeWatcher);
 
     BuildMenus();
     setWindowIcon(VelmoraIcon());
@@ -374,6 +375,9 @@ bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
 void CVelmoraDlg::SwitchToNetworkMode() {
     mode_ = CameraMode::Network;
     EnableMenusForMode();
+    cameras_->StopWatching();
+    leftKey_.clear();
+    SetPagesEnabled(true);
     cameras_->CloseUsb();
     usbHost_->ClearCurrentDevice();
     client_->update();
@@ -388,6 +392,7 @@ void CVelmoraDlg::SwitchToUsbMode() {
     client_->update();
     LayoutMainWindow(layout_);
     RefreshDeviceTree();
+    StartWatchingUsb();
 }
 
 void CVelmoraDlg::SetVideoLayout(int layout) {
@@ -552,6 +557,7 @@ void CVelmoraDlg::ShowAbout() {
 void CVelmoraDlg::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
+    cameras_->StopWatching();
     system_->SearchDeInit();
     for (int i = 0; i < 4; ++i) panes_->CloseVideoPane(i);
     system_->NetCleanup();
@@ -565,8 +571,80 @@ void CVelmoraDlg::Shutdown() {
     if (!ToolsConfigFile(configPath_).Save(config)) LogLine(4, {}, "could not save %s", configPath_.c_str());
 }
 
+void CVelmoraDlg::StartWatchingUsb() {
+    if (mode_ != CameraMode::Usb || shutDown_) return;
+    // The directory reports on the watcher's thread; the window takes it on its own thread.
+    const int r = cameras_->StartWatching(
+        [this](const UsbArrival& event) {
+            QMetaObject::invokeMethod(this, [this, event] { OnUsbArrival(event); }, Qt::QueuedConnection);
+        },
+        makeWatcher_ ? makeWatcher_() : nullptr);
+    if (r != 0) LogLine(3, {}, "USB cameras are not followed as they come and go (watcher: %d)", r);
+}
+
+void CVelmoraDlg::SetInstruction(const QString& text) {
+    instruction_->setText(text);
+    instruction_->setAccessibleName(text);
+    // The line is right-aligned under the pages: it grows to the left to show the whole text.
+    instruction_->resize(std::max(instruction_->width(), instruction_->sizeHint().width()), instruction_->height());
+    LayoutMainWindow(layout_);
+}
+
+void CVelmoraDlg::SetPagesEnabled(bool enabled) {
+    for (ParamPage* page : usbHost_->Pages()) {
+        if (page) page->setEnabled(enabled);
+    }
+    for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
+                   param_action_ids::kRefreshButton}) {
+        if (QPushButton* button = usbHost_->Button(id)) button->setEnabled(enabled);
+    }
+}
+
+void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
+    if (mode_ != CameraMode::Usb || shutDown_) return;
+    const UsbListing& listed = event.listing;
+    auto node = std::find_if(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return n.usbKey == listed.key; });
+    const QString name = FromCp936(listed.entry.name, sizeof listed.entry.name);
+    if (!event.arrived) {
+        const bool wasCurrent = usbHost_->CurrentCamera() &&
+                                usbHost_->CurrentCamera() == cameras_->UsbCameraByKey(listed.key);
+        if (node != nodes_.end()) {
+            delete node->item;
+            nodes_.erase(node);
+        }
+        LogLine(2, {}, "USB camera %s left", listed.key.c_str());
+        if (wasCurrent) {
+            leftKey_ = listed.key;
+            usbHost_->ClearCurrentDevice();
+            SetPagesEnabled(false);
+            SetInstruction(tr("相机“%1”（%2）已拔出：插回后自动恢复。").arg(name, QString::fromStdString(listed.key)));
+        }
+        return;
+    }
+    if (node == nodes_.end()) {
+        DeviceNode added;
+        added.usbKey = listed.key;
+        node = nodes_.insert(nodes_.end(), added);
+        node->item = new QTreeWidgetItem(found_, QStringList{name});
+    }
+    node->usbHandle = listed.entry.handle;
+    std::memcpy(node->usbName, listed.entry.name, sizeof node->usbName);
+    node->usbName[sizeof node->usbName - 1] = '\0';
+    node->item->setText(0, name);
+    found_->setExpanded(true);
+    LogLine(2, {}, "USB camera %s arrived", listed.key.c_str());
+    if (!leftKey_.empty() && leftKey_ == listed.key) {
+        leftKey_.clear();
+        SetInstruction(QString::fromUtf8(kInstructionText));
+        SetPagesEnabled(true);
+        tree_->setCurrentItem(node->item);
+        OpenDeviceItem(node->item);
+    }
+}
+
 void CVelmoraDlg::OnFirstSearchTimer() {
     RefreshDeviceTree();
+    if (mode_ == CameraMode::Usb) StartWatchingUsb();
     RunStartupActions();
 }
 

@@ -109,6 +109,9 @@ struct MainWindowSetup {
     std::unique_ptr<HidBackend> hid;     // null: the default HID backend
     int firstSearchDelayMs = 1000;       // the start-up timer; negative: no timer (tests)
     bool setUpLogging = true;            // tests that run many windows in one process skip it
+    // What tells the window of USB cameras plugged and unplugged while it is in USB mode; null:
+    // the default watcher (the simulator's folder or udev).
+    std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher;
 };
 
 class CVelmoraDlg : public QDialog {
@@ -120,6 +123,11 @@ public:
 
     // Rebuilds the device items for the current mode.
     void RefreshDeviceTree();
+    // A USB camera plugged or unplugged (the camera directory's report, on the user-interface
+    // thread): its tree item comes or goes; the current camera leaving disables the pages and
+    // says so in the instruction line, and the same camera coming back is current again, its
+    // pages read afresh.
+    void OnUsbArrival(const UsbArrival& event);
     // Places every child for the current mode and `layout`.
     void LayoutMainWindow(int layout);
     // The menu commands.
@@ -216,6 +224,12 @@ private:
     UpgradeOpener upgradeOpener_;
     StartupActions startup_;
     QSize lastClientSize_;
+    void StartWatchingUsb();
+    void SetPagesEnabled(bool enabled);
+    void SetInstruction(const QString& text);
+
+    std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher_;
+    std::string leftKey_;  // the current camera that was unplugged, until it comes back
     bool initialised_ = false;
     bool shutDown_ = false;
 };
