@@ -27,6 +27,7 @@ inline std::unique_ptr<CVelmoraDlg> OpenSimulatedWindow(const std::string& home,
     setup.paneBackend = panes;
     setup.hid = std::make_unique<SimHidBackend>(home + "usb");
     setup.firstSearchDelayMs = -1;
+    setup.networkRescanMs = 0;  // tests ask the LAN search again themselves (RescanNetwork)
     setup.setUpLogging = false;
     auto window = std::make_unique<CVelmoraDlg>(std::move(setup));
     CUSBDevice::Timing t = window->Usb().GetTiming();

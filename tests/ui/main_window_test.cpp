@@ -311,6 +311,41 @@ TEST_F(MainWindowTest, UsbTreeFollowsPluggingAndTheCurrentCameraComesBack) {
     EXPECT_TRUE(messages_.shown.empty()) << messages_.shown.front();
 }
 
+// Network mode asks the LAN search again: a camera that stops answering is greyed after three
+// searches and removed after ten, one that answers again is shown as before, new ones are added.
+TEST_F(MainWindowTest, NetworkTreeGreysThenDropsACameraThatStopsAnswering) {
+    system_.addresses = {"127.0.0.61", "127.0.0.62", "127.0.0.64"};
+    CVelmoraDlg& w = Open();
+    w.SwitchToNetworkMode();
+    ASSERT_EQ(w.DeviceNodes().size(), 3u);
+    auto node = [&](const char* address) -> const DeviceNode* {
+        for (const DeviceNode& n : w.DeviceNodes())
+            if (std::string(n.address) == address) return &n;
+        return nullptr;
+    };
+    auto grey = [&](const char* address) { return !node(address)->item->toolTip(0).isEmpty(); };
+
+    system_.addresses = {"127.0.0.61", "127.0.0.63"};
+    w.RescanNetwork();
+    w.RescanNetwork();
+    ASSERT_NE(node("127.0.0.63"), nullptr);  // a new camera is added at once
+    EXPECT_FALSE(grey("127.0.0.62"));
+    w.RescanNetwork();
+    EXPECT_TRUE(grey("127.0.0.62"));
+    EXPECT_TRUE(grey("127.0.0.64"));
+    EXPECT_FALSE(grey("127.0.0.61"));
+
+    system_.addresses = {"127.0.0.61", "127.0.0.63", "127.0.0.64"};  // .64 answers again
+    w.RescanNetwork();
+    EXPECT_FALSE(grey("127.0.0.64"));
+    for (int i = 0; i < 5; ++i) w.RescanNetwork();
+    ASSERT_NE(node("127.0.0.62"), nullptr);  // nine searches without an answer
+    w.RescanNetwork();
+    EXPECT_EQ(node("127.0.0.62"), nullptr);
+    EXPECT_EQ(w.DeviceNodes().size(), 3u);
+    EXPECT_EQ(w.FoundItem()->childCount(), 3);
+}
+
 TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
     ServeNet("127.0.0.61");
     system_.addresses = {"127.0.0.61"};

@@ -60,6 +60,9 @@ constexpr int kTemplateHeightDu = 308;
 constexpr int kInstructionWidthDu = 172;
 constexpr int kInstructionHeightDu = 13;
 constexpr int kMaxLanCameras = 20;
+// Network mode: a camera missing from this many searches in a row is greyed, then removed.
+constexpr int kGreyAfterMisses = 3;
+constexpr int kRemoveAfterMisses = 10;
 constexpr uint16_t kCameraPort = 36666;
 
 QString FromCp936(const char* field, size_t size) {
@@ -136,6 +139,10 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     }
     cameras_ = std::make_unique<CameraDirectory>(setup.hid ? std::move(setup.hid) : MakeDefaultHidBackend());
     makeWatcher_ = std::move(setup.makeWatcher);
+    // In network mode the tree asks the LAN search again every rescan period.
+    rescanTimer_ = new QTimer(this);
+    connect(rescanTimer_, &QTimer::timeout, this, [this] { RescanNetwork(); });
+    rescanMs_ = setup.networkRescanMs;
 
     BuildMenus();
     setWindowIcon(VelmoraIcon());
@@ -303,25 +310,62 @@ void CVelmoraDlg::EnableMenusForMode() {
     MenuBarItem(main_ids::kPosUpgrade)->setEnabled(!network);
 }
 
+std::vector<std::string> CVelmoraDlg::SearchedAddresses() {
+    std::vector<std::string> addresses;
+    int n = std::min(system_->SearchCount(), kMaxLanCameras);
+    if (n <= 0) return addresses;
+    std::array<BSC_DeviceInfo, kMaxLanCameras> records{};
+    int filled = n;
+    system_->SearchDevices(records.data(), &filled);
+    // A camera may drop out between the two calls: list only the records filled.
+    n = std::clamp(filled, 0, n);
+    for (int i = 0; i < n; ++i) addresses.push_back(FieldText(records[i].ip, sizeof records[i].ip));
+    return addresses;
+}
+
+void CVelmoraDlg::AddNetworkNode(const std::string& address) {
+    DeviceNode node;
+    CopyUtf8Field(node.address, sizeof node.address, address);
+    node.item = new QTreeWidgetItem(found_, QStringList{QString::fromStdString(address)});
+    nodes_.push_back(node);
+}
+
+void CVelmoraDlg::RescanNetwork() {
+    if (mode_ != CameraMode::Network || shutDown_) return;
+    const std::vector<std::string> found = SearchedAddresses();
+    for (auto node = nodes_.begin(); node != nodes_.end();) {
+        const bool answered = std::find(found.begin(), found.end(), node->address) != found.end();
+        node->misses = answered ? 0 : node->misses + 1;
+        // Greyed after three searches without an answer, gone after ten; a pane playing the
+        // camera keeps playing (the tree item is all that goes).
+        if (node->misses >= kRemoveAfterMisses) {
+            LogLine(2, {}, "network camera %s removed from the tree: no answer to %d searches", node->address,
+                    node->misses);
+            delete node->item;
+            node = nodes_.erase(node);
+            continue;
+        }
+        const bool grey = node->misses >= kGreyAfterMisses;
+        if (grey) {
+            node->item->setForeground(0, palette().brush(QPalette::Disabled, QPalette::Text));
+        } else {
+            node->item->setData(0, Qt::ForegroundRole, QVariant());
+        }
+        node->item->setToolTip(0, grey ? tr("已有 %1 次搜索未应答").arg(node->misses) : QString());
+        ++node;
+    }
+    for (const std::string& address : found) {
+        const bool known = std::any_of(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return address == n.address; });
+        if (!known) AddNetworkNode(address);
+    }
+    found_->setExpanded(true);
+}
+
 void CVelmoraDlg::RefreshDeviceTree() {
     nodes_.clear();
     qDeleteAll(found_->takeChildren());
     if (mode_ == CameraMode::Network) {
-        int n = std::min(system_->SearchCount(), kMaxLanCameras);
-        if (n > 0) {
-            std::array<BSC_DeviceInfo, kMaxLanCameras> records{};
-            int filled = n;
-            system_->SearchDevices(records.data(), &filled);
-            // A camera may drop out between the two calls: list only the records filled.
-            n = std::clamp(filled, 0, n);
-            for (int i = 0; i < n; ++i) {
-                const std::string address = FieldText(records[i].ip, sizeof records[i].ip);
-                DeviceNode node;
-                CopyUtf8Field(node.address, sizeof node.address, address);
-                node.item = new QTreeWidgetItem(found_, QStringList{QString::fromStdString(address)});
-                nodes_.push_back(node);
-            }
-        }
+        for (const std::string& address : SearchedAddresses()) AddNetworkNode(address);
     } else {
         usbHost_->ClearCurrentDevice();
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -375,6 +419,7 @@ bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
 void CVelmoraDlg::SwitchToNetworkMode() {
     mode_ = CameraMode::Network;
     EnableMenusForMode();
+    StartNetworkRescans();
     cameras_->StopWatching();
     leftKey_.clear();
     SetPagesEnabled(true);
@@ -388,6 +433,7 @@ void CVelmoraDlg::SwitchToNetworkMode() {
 void CVelmoraDlg::SwitchToUsbMode() {
     mode_ = CameraMode::Usb;
     EnableMenusForMode();
+    rescanTimer_->stop();
     panes_->ClosePanesOfLayout();
     client_->update();
     LayoutMainWindow(layout_);
@@ -558,6 +604,7 @@ void CVelmoraDlg::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
     cameras_->StopWatching();
+    rescanTimer_->stop();
     system_->SearchDeInit();
     for (int i = 0; i < 4; ++i) panes_->CloseVideoPane(i);
     system_->NetCleanup();
@@ -569,6 +616,10 @@ void CVelmoraDlg::Shutdown() {
     config.searchMode = SearchMode();
     config.layout = layout_;
     if (!ToolsConfigFile(configPath_).Save(config)) LogLine(4, {}, "could not save %s", configPath_.c_str());
+}
+
+void CVelmoraDlg::StartNetworkRescans() {
+    if (mode_ == CameraMode::Network && rescanMs_ > 0 && !shutDown_) rescanTimer_->start(rescanMs_);
 }
 
 void CVelmoraDlg::StartWatchingUsb() {
@@ -645,6 +696,7 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
 void CVelmoraDlg::OnFirstSearchTimer() {
     RefreshDeviceTree();
     if (mode_ == CameraMode::Usb) StartWatchingUsb();
+    StartNetworkRescans();
     RunStartupActions();
 }
 

@@ -19,6 +19,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QTreeWidget;
+class QTimer;
 class QTreeWidgetItem;
 
 // The program's main window "Lumivex": the device tree above the PTZ pane on the left, and on the
@@ -89,6 +90,7 @@ struct DeviceNode {
     int32_t usbHandle = 0;  // USB mode: the device's handle
     char usbName[32] = {};  // USB mode: its DeviceName (CP936)
     std::string usbKey;     // USB mode: the camera's identity in the camera directory
+    int misses = 0;         // network mode: searches in a row the camera did not answer
     QTreeWidgetItem* item = nullptr;
 };
 
@@ -112,6 +114,8 @@ struct MainWindowSetup {
     // What tells the window of USB cameras plugged and unplugged while it is in USB mode; null:
     // the default watcher (the simulator's folder or udev).
     std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher;
+    // Network mode: how often the tree asks the LAN search again (0: never).
+    int networkRescanMs = 10000;
 };
 
 class CVelmoraDlg : public QDialog {
@@ -128,6 +132,11 @@ public:
     // says so in the instruction line, and the same camera coming back is current again, its
     // pages read afresh.
     void OnUsbArrival(const UsbArrival& event);
+    // Network mode: asks the LAN search again and merges its answer into the tree: new cameras
+    // are added, a camera that did not answer three searches in a row is greyed and one that did
+    // not answer ten is removed (its pane, if one plays it, keeps playing). The rescan timer runs
+    // it every MainWindowSetup::networkRescanMs while the window is in network mode.
+    void RescanNetwork();
     // Places every child for the current mode and `layout`.
     void LayoutMainWindow(int layout);
     // The menu commands.
@@ -225,11 +234,16 @@ private:
     StartupActions startup_;
     QSize lastClientSize_;
     void StartWatchingUsb();
+    void StartNetworkRescans();
+    std::vector<std::string> SearchedAddresses();
+    void AddNetworkNode(const std::string& address);
     void SetPagesEnabled(bool enabled);
     void SetInstruction(const QString& text);
 
     std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher_;
     std::string leftKey_;  // the current camera that was unplugged, until it comes back
+    QTimer* rescanTimer_ = nullptr;
+    int rescanMs_ = 10000;
     bool initialised_ = false;
     bool shutDown_ = false;
 };
