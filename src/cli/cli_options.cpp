@@ -86,6 +86,7 @@ const char* UsageText() {
            "  --home DIR        read toolscfg.ini in DIR, as velmora --home DIR does\n"
            "  -h, --help        show this text and end\n"
            "  --version         show the version and end (with --json as a JSON object)\n"
+           "  --json            output as JSON (one document, or one object per line)\n"
            "commands:\n"
            "  list                      USB cameras: index, name, model, serial, BIOS, build date\n"
            "  search                    addresses of network cameras found by the LAN search\n"
@@ -101,7 +102,12 @@ const char* UsageText() {
            "  snapshot FILE.png         save one picture of a network camera's main stream\n"
            "  upgrade PACKAGE...        send firmware packages, in order, and follow the writing\n"
            "                            (with --all every camera in parallel; Ctrl-C stops)\n"
-           "  reboot                    reboot the camera (with --all every camera)\n";
+           "  reboot                    reboot the camera (with --all every camera)\n"
+           "  diff PROFILE [PROFILE]    members that differ: camera and profile, or two files\n"
+           "                            (status 3 when something differs)\n"
+           "  apply PROFILE             send the members that differ, read back, check each\n"
+           "                            (status 3 when some were adjusted or skipped)\n"
+           "  export FILE.json          read the camera and save a JSON profile\n";
 }
 
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::string& error) {
@@ -187,10 +193,6 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             return false;
         }
         return true;
-    }
-    if (out.json) {
-        error = "--json goes with --version (the commands print text)";
-        return false;
     }
     if (i >= argc) {
         error = "no command given";

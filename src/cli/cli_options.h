@@ -24,7 +24,7 @@ struct CliOptions {
     bool passwordGiven = false;     // --password
     std::string passwordFile;       // --password-file
     std::string home;               // --home DIR: the folder of toolscfg.ini, as velmora's --home
-    bool json = false;              // --json: JSON output where the command offers it (--version)
+    bool json = false;              // --json: the output as JSON (docs/cli.md; --version too)
     std::string command;            // "help" and "version" for --help and --version
     std::vector<std::string> args;
 };

@@ -8,7 +8,9 @@
 #include <string_view>
 
 #include "platform/codepage.h"
+#include "cli/profile_commands.h"
 #include "protocol/param_file.h"
+#include "protocol/profile.h"
 #include "protocol/replies.h"
 #include "protocol/requests.h"
 #include "transport/usb/hid_framing.h"
@@ -40,37 +42,6 @@ bool ParseInt64(const std::string& s, long long* out) {
     return true;
 }
 
-size_t EditDistanceIgnoringCase(std::string_view a, std::string_view b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                              std::tolower(static_cast<unsigned char>(b[j - 1]));
-            const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = row[j];
-            row[j] = next;
-        }
-    }
-    return row[b.size()];
-}
-
-// The member name closest to a misspelt one, or empty when none is close.
-std::string NearestMember(std::string_view name) {
-    std::string best;
-    size_t bestDistance = std::max<size_t>(3, name.size() / 3) + 1;
-    for (const VideoParamField& f : VideoParamFields()) {
-        size_t d = EditDistanceIgnoringCase(name, f.member);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = f.member;
-        }
-    }
-    return best;
-}
-
 int CmdGet(Camera& camera, std::ostream& out, std::ostream& err) {
     VideoParam rec;
     int r = camera.ReadVideoParams(rec);
@@ -96,7 +67,7 @@ int CmdSet(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream&
         const std::string name = a.substr(0, eq);
         const VideoParamField* field = FindVideoParamField(name);
         if (field == nullptr) {
-            std::string nearest = NearestMember(name);
+            std::string nearest = NearestVideoParamMember(name);
             return Usage(err, "there is no parameter '" + TerminalText(name) + "'" +
                                   (nearest.empty() ? "" : "; did you mean " + nearest + "?") +
                                   " ('get' lists them all)");
@@ -234,12 +205,14 @@ std::string TerminalText(std::string_view text) {
 }
 
 bool TakesArguments(const std::string& c) {
-    return c == "set" || c == "export" || c == "import" || c == "snapshot" || c == "upgrade";
+    return c == "set" || c == "export" || c == "import" || c == "snapshot" || c == "upgrade" || c == "diff" ||
+           c == "apply";
 }
 
 bool IsCameraCommand(const std::string& c) {
     static const std::set<std::string> kCommands = {"info",     "get",       "set",        "export",    "import",
-                                                    "defaults", "abilities", "focus-near", "frame-rate"};
+                                                    "defaults", "abilities", "focus-near", "frame-rate", "diff",
+                                                    "apply"};
     return kCommands.count(c) != 0;
 }
 
@@ -247,6 +220,7 @@ int RunCameraCommand(const CliOptions& o, Camera& camera, std::ostream& out, std
     const std::string& c = o.command;
     if (!TakesArguments(c) && !o.args.empty())
         return Usage(err, "'" + c + "' takes no arguments (options such as --device stand before the command)");
+    if (IsProfileCommand(o)) return RunProfileCommand(o, camera, out, err);
     if (c == "get") return CmdGet(camera, out, err);
     if (c == "set") return CmdSet(o, camera, out, err);
     if (c == "export") return CmdExport(o, camera, out, err);

@@ -21,6 +21,7 @@
 #include "camera/usb_camera.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/profile_commands.h"
 #include "cli/upgrade_command.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
@@ -267,6 +268,7 @@ int main(int argc, char** argv) {
     if (maintenance) return RunMaintenance(opts);
     if (opts.command == "snapshot" && (!opts.ipGiven || opts.args.size() != 1))
         return UsageError("snapshot needs --ip ADDR and one FILE.png");
+    if (IsFileDiff(opts)) return RunFileDiff(opts, std::cout, std::cerr);
     if (opts.command != "snapshot" && !IsCameraCommand(opts.command)) {
         std::cerr << "velmora-cli: unknown command '" << TerminalText(opts.command) << "'\n" << UsageText();
         return kExitUsage;

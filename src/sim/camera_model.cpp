@@ -148,11 +148,11 @@ int ClampSpeed(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, 1, 10
 }  // namespace
 
 CameraModel::CameraModel(Options options) : opts_(std::move(options)) {
-    if (opts_.useDefaultAbility && opts_.ability.empty()) opts_.ability = DefaultAbility();
     const CameraIdentity& id = opts_.identity;
     if (id.deviceName.empty() && id.productModel.empty() && id.serial.empty() && id.buildDate.empty()) {
         opts_.identity = DefaultIdentity(1);
     }
+    if (opts_.useDefaultAbility && opts_.ability.empty()) opts_.ability = DefaultAbility(opts_.identity.productModel);
     values_.reserve(kParams.size());
     for (const ParamInfo& p : kParams) values_.push_back(p.factory);
     zoom_.base = 0;
@@ -173,8 +173,8 @@ CameraIdentity CameraModel::DefaultIdentity(int index) {
     return id;
 }
 
-std::vector<AbilityEntry> CameraModel::DefaultAbility() {
-    return {
+std::vector<AbilityEntry> CameraModel::DefaultAbility(std::string_view productModel) {
+    std::vector<AbilityEntry> list = {
         {"uiMShutterSpeed", 1, "", "快门速度",
          {{"7", "1/25"}, {"8", "1/30"}, {"30", "1/50"}, {"9", "1/60"}, {"11", "1/100"}, {"12", "1/125"},
           {"17", "1/250"}, {"19", "1/500"}, {"21", "1/1000"}, {"23", "1/2000"}, {"25", "1/4000"}}},
@@ -194,6 +194,13 @@ std::vector<AbilityEntry> CameraModel::DefaultAbility() {
          {{"0", "默认"}, {"1", "0.45"}, {"2", "0.50"}, {"3", "0.55"}, {"4", "0.63"}}},
         {"ucCamCorrection", 1, "", "畸变矫正", {{"0", "关闭"}, {"1", "打开"}}},
     };
+    if (productModel == kLiteModel) {
+        list.push_back({"eWDMode", 0, "", "宽动态", {}});
+        list.push_back({"ucWDRStrength", 0, "", "宽动态强度", {}});
+        list.push_back({"ucDefogMode", 0, "", "透雾", {}});
+        list.push_back({"ucDelFogClass", 0, "", "透雾等级", {}});
+    }
+    return list;
 }
 
 const std::vector<ParamInfo>& CameraModel::Params() { return kParams; }
@@ -225,6 +232,24 @@ void CameraModel::StoreLocked(size_t index, int64_t value, std::vector<Change>* 
         values_[index] = stored;
         changes->push_back({kParams[index].name, stored});
     }
+}
+
+bool CameraModel::SetFaultLocked(const ParamInfo& param, int64_t& value) const {
+    for (const std::string& member : opts_.ignored)
+        if (strcasecmp(member.c_str(), param.name) == 0) return false;
+    for (const ParamClamp& c : opts_.clamps)
+        if (strcasecmp(c.member.c_str(), param.name) == 0) value = std::clamp(value, c.min, c.max);
+    return true;
+}
+
+void CameraModel::AddClamp(const ParamClamp& clamp) {
+    std::lock_guard lock(mu_);
+    opts_.clamps.push_back(clamp);
+}
+
+void CameraModel::AddIgnored(std::string_view member) {
+    std::lock_guard lock(mu_);
+    opts_.ignored.emplace_back(member);
 }
 
 void CameraModel::NotifyChanges(const std::vector<Change>& changes) {
@@ -266,7 +291,9 @@ std::string CameraModel::HandleJson(std::string_view requestText, Shape shape, i
                     if (!m->string || !cJSON_IsNumber(m)) continue;
                     const ParamInfo* p = FindParam(m->string);
                     if (!p) continue;  // members this camera does not have are ignored
-                    StoreLocked(static_cast<size_t>(p - kParams.data()), ToInt64(m->valuedouble), &changes);
+                    int64_t value = ToInt64(m->valuedouble);
+                    if (!SetFaultLocked(*p, value)) continue;
+                    StoreLocked(static_cast<size_t>(p - kParams.data()), value, &changes);
                 }
             }
         } else if (cmd == "ReqSetDefaultParam") {

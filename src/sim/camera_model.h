@@ -43,6 +43,13 @@ struct ParamInfo {
     int32_t factory;    // factory default
 };
 
+// A clamp=MEMBER:MIN..MAX fault: the camera keeps a set value of MEMBER within [min, max].
+struct ParamClamp {
+    std::string member;
+    int64_t min = 0;
+    int64_t max = 0;
+};
+
 // One choice of an ability item: the member name (the value as text, e.g. "30" or "50Hz") and its label.
 struct AbilityOption {
     std::string value;
@@ -108,6 +115,11 @@ public:
         int flashSteps = 0;
         bool neverFlash = false;            // writing never ends: UpdateStatus stays 1
         bool acceptEmpty = false;           // a package of 0 bytes is accepted and written at once
+        // Parameter faults: a set of a clamped member stores the value limited to [min, max]; a
+        // set of an ignored member is answered with success and changes nothing. Both act on the
+        // set requests (one field or the whole record), not on restore defaults or Set().
+        std::vector<ParamClamp> clamps;
+        std::vector<std::string> ignored;
         std::function<Clock::time_point()> clock;  // empty: steady_clock::now
     };
 
@@ -118,7 +130,11 @@ public:
 
     // Identity and ability defaults for the index-th camera (1-based) of a simulator run.
     static CameraIdentity DefaultIdentity(int index);
-    static std::vector<AbilityEntry> DefaultAbility();
+    // The ability list of a product model: the VMC-U2000 list below for every model but the
+    // VMC-U1000, a smaller model without wide dynamic range and defog, whose list hides
+    // (Display 0) eWDMode, ucWDRStrength, ucDefogMode and ucDelFogClass as well.
+    static std::vector<AbilityEntry> DefaultAbility(std::string_view productModel = {});
+    static constexpr const char kLiteModel[] = "VMC-U1000";
     static const std::vector<ParamInfo>& Params();
     static const ParamInfo* FindParam(std::string_view member);  // case-insensitive
 
@@ -152,6 +168,8 @@ public:
     void SetFlashSteps(int steps);           // 0: by time (flashMs)
     void SetNeverFlash(bool never);
     void SetAcceptEmpty(bool accept);
+    void AddClamp(const ParamClamp& clamp);
+    void AddIgnored(std::string_view member);
     UpgradeSnapshot Upgrade() const;
     int ZoomPosition() const;
     int FocusPosition() const;
@@ -179,6 +197,8 @@ private:
     void SettleAxis(Axis& axis, int max);
     void StoreLocked(size_t index, int64_t value, std::vector<Change>* changes);
     void NotifyChanges(const std::vector<Change>& changes);
+    // Applies the clamp and ignore faults to a set value; false when the set is to be ignored.
+    bool SetFaultLocked(const ParamInfo& param, int64_t& value) const;
     std::string UpgradeReplyLocked(int updateStatus, int progress) const;
     void AdvanceFlashLocked();
     void BeginFlashLocked();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "sim/camera_model.h"
 #include "sim/parse_int.h"
 
 namespace velmora::sim {
@@ -71,6 +72,21 @@ int ParseFault(std::string_view text, Fault* out, std::string* error) {
     } else if (kind == "never-flash" || kind == "accept-empty") {
         f.kind = kind == "never-flash" ? Fault::Kind::NeverFlash : Fault::Kind::AcceptEmpty;
         if (hasValue) return fail(std::string(kind) + " takes no value");
+    } else if (kind == "clamp") {
+        f.kind = Fault::Kind::Clamp;
+        const size_t colon = value.find(':');
+        const size_t dots = value.find("..", colon == std::string_view::npos ? 0 : colon);
+        const ParamInfo* p = colon == std::string_view::npos ? nullptr : CameraModel::FindParam(value.substr(0, colon));
+        if (p == nullptr || dots == std::string_view::npos ||
+            !ParseInt(value.substr(colon + 1, dots - colon - 1), INT32_MIN, INT32_MAX, &f.min) ||
+            !ParseInt(value.substr(dots + 2), INT32_MIN, INT32_MAX, &f.max) || f.min > f.max)
+            return fail("clamp needs MEMBER:MIN..MAX with a parameter member and MIN <= MAX, e.g. clamp=Luminance:10..80");
+        f.member = p->name;
+    } else if (kind == "ignore") {
+        f.kind = Fault::Kind::Ignore;
+        const ParamInfo* p = CameraModel::FindParam(value);
+        if (p == nullptr) return fail("ignore needs a parameter member, e.g. ignore=Contrast");
+        f.member = p->name;
     } else {
         return fail("unknown kind '" + std::string(kind) + "'");
     }
@@ -107,10 +123,7 @@ int ParseFault(std::string_view text, Fault* out, std::string* error) {
 ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command) {
     ExchangePlan plan;
     for (Fault& f : faults) {
-        // Applied to the model, not to exchanges.
-        if (f.kind == Fault::Kind::SlowFlash || f.kind == Fault::Kind::NeverFlash ||
-            f.kind == Fault::Kind::AcceptEmpty)
-            continue;
+        if (IsModelFault(f.kind)) continue;
         if (f.command && *f.command != command) continue;
         if (f.kind == Fault::Kind::NegativeProgress || f.kind == Fault::Kind::NoStatus) {
             const uint32_t only = f.phaseCommand.value_or(0);
@@ -161,6 +174,8 @@ ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command) {
         case Fault::Kind::SlowFlash:
         case Fault::Kind::NeverFlash:
         case Fault::Kind::AcceptEmpty:
+        case Fault::Kind::Clamp:
+        case Fault::Kind::Ignore:
             break;
         }
     }
@@ -173,6 +188,18 @@ std::optional<int> SlowFlashMs(const std::vector<Fault>& faults) {
         if (f.kind == Fault::Kind::SlowFlash) ms = static_cast<int>(f.value);
     }
     return ms;
+}
+
+bool IsModelFault(Fault::Kind kind) {
+    return kind == Fault::Kind::SlowFlash || kind == Fault::Kind::NeverFlash || kind == Fault::Kind::AcceptEmpty ||
+           kind == Fault::Kind::Clamp || kind == Fault::Kind::Ignore;
+}
+
+void ApplyParamFaults(const std::vector<Fault>& faults, CameraModel& model) {
+    for (const Fault& f : faults) {
+        if (f.kind == Fault::Kind::Clamp) model.AddClamp({f.member, f.min, f.max});
+        if (f.kind == Fault::Kind::Ignore) model.AddIgnored(f.member);
+    }
 }
 
 bool HasFault(const std::vector<Fault>& faults, Fault::Kind kind) {

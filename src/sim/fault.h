@@ -25,6 +25,8 @@ namespace velmora::sim {
 //   never-flash        writing a firmware package never ends (UpdateStatus stays 1)
 //   accept-empty       a firmware package of 0 bytes is accepted (and written at once)
 //   no-status          upgrade data and progress replies leave out UpdateStatus (cmd= picks one)
+//   clamp=MEMBER:MIN..MAX  a set of MEMBER stores the value limited to MIN..MAX, answering success
+//   ignore=MEMBER      a set of MEMBER answers success and keeps the old value
 // Keys (all optional):
 //   cmd=ID        only exchanges with this HID command id match
 //   after=N       the first N matching exchanges are left alone
@@ -34,7 +36,8 @@ namespace velmora::sim {
 //                 replies (40001207)
 struct Fault {
     enum class Kind {
-        Refuse, Stall, BadMagic, NotJson, Split, Unplug, SlowFlash, NegativeProgress, NeverFlash, AcceptEmpty, NoStatus
+        Refuse, Stall, BadMagic, NotJson, Split, Unplug, SlowFlash, NegativeProgress, NeverFlash, AcceptEmpty, NoStatus,
+        Clamp, Ignore
     };
     enum class Where { Both, Status, Result };
 
@@ -47,6 +50,8 @@ struct Fault {
     int64_t times = -1;         // -1: unlimited
     int64_t replugMs = -1;      // -1: stays unplugged
     std::optional<uint32_t> phaseCommand;  // neg-progress or no-status restricted to one command
+    std::string member;         // clamp, ignore: the parameter (as the camera spells it)
+    int64_t min = 0, max = 0;   // clamp
 
     // Runtime counters (per camera, not shared).
     int64_t matched = 0;
@@ -79,6 +84,13 @@ ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command);
 
 // The flashing time set by a slow-flash fault, if any.
 std::optional<int> SlowFlashMs(const std::vector<Fault>& faults);
+
+// Whether the fault acts on the camera's state rather than on exchanges.
+bool IsModelFault(Fault::Kind kind);
+
+// Gives the camera model the clamp and ignore faults among `faults`.
+class CameraModel;
+void ApplyParamFaults(const std::vector<Fault>& faults, CameraModel& model);
 
 // Whether a fault of this kind is among `faults` (for the kinds applied to the camera itself).
 bool HasFault(const std::vector<Fault>& faults, Fault::Kind kind);

@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "sim/fault.h"
 #include "sim/json_ptr.h"
 #include "sim/usb_dispatch.h"
 #include "sim/stream/stream_generator.h"
@@ -205,9 +206,16 @@ int ApplyNetFault(const std::string& fault, NetCameraConfig* cfg, std::string* e
     } else if (kind == "refuse-sets" && value.size() > 1 && value[0] == '-' &&
                (value.erase(0, 1), number(&cfg->refuseSets)) && cfg->refuseSets > 0) {
         cfg->refuseSets = -cfg->refuseSets;
+    } else if (kind == "clamp" || kind == "ignore") {
+        // The parameter faults act on the camera model, which both transports share.
+        Fault f;
+        if (ParseFault(fault, &f, error) != 0) return -1;
+        if (f.kind == Fault::Kind::Clamp) cfg->model.clamps.push_back({f.member, f.min, f.max});
+        else cfg->model.ignored.push_back(f.member);
     } else {
         *error = "unknown network fault '" + fault +
-                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream, refuse-sets=-CODE)";
+                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream, refuse-sets=-CODE, "
+                 "clamp=MEMBER:MIN..MAX, ignore=MEMBER)";
         return -1;
     }
     return 0;

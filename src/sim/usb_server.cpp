@@ -107,6 +107,7 @@ public:
         if (auto ms = SlowFlashMs(config_.faults)) model_.SetFlashMs(*ms);
         if (HasFault(config_.faults, Fault::Kind::NeverFlash)) model_.SetNeverFlash(true);
         if (HasFault(config_.faults, Fault::Kind::AcceptEmpty)) model_.SetAcceptEmpty(true);
+        ApplyParamFaults(config_.faults, model_);
         for (const auto& [member, value] : config_.params) model_.Set(member, value);
     }
     ~Camera() {

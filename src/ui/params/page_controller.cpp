@@ -120,7 +120,12 @@ void PageController::Import(const QString& path) {
     }
     // The pages show the file's values at once, also when the camera then refuses them.
     PushRecordToPages(rec);
-    if (camera->WriteVideoParams(rec) == 0) Messages().Information(kImported);
+    if (camera->WriteVideoParams(rec) != 0) return;
+    // The pages then show what the camera kept (a camera may clamp or ignore a value); when the
+    // read-back fails they keep the file's values.
+    VideoParam kept{};
+    if (camera->ReadVideoParams(kept) == 0) PushRecordToPages(kept);
+    Messages().Information(kImported);
 }
 
 int PageController::SetField(const VideoParamField& field, int32_t value) {

@@ -64,7 +64,8 @@ public:
     // Hands the record's slices to the pages.
     void PushRecordToPages(const VideoParam& rec);
 
-    // The four actions on the current camera. Restore defaults does nothing without one; the
+    // The four actions on the current camera. An import that the camera takes is read back, so
+    // the pages show the values the camera kept. Restore defaults does nothing without one; the
     // other three go to the stand-in then.
     void RestoreDefaults();
     void Refresh();

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Writing JSON text by hand (stable key order and layout for files and scripts). Pure functions;
+// thread-safe.
+namespace velmora {
+
+// Appends `text` as one JSON string, quotes included: quote, backslash and control characters
+// are escaped (\n, \t, \u00XX ...); well-formed UTF-8 passes as it is and every byte that is not
+// part of a well-formed UTF-8 sequence becomes U+FFFD, so the result is always valid JSON in UTF-8
+// whatever a camera sent.
+void AppendJsonString(std::string& out, std::string_view text);
+
+// The same as a new string.
+std::string JsonString(std::string_view text);
+
+}  // namespace velmora

@@ -1,0 +1,197 @@
+// velmora-cli's profile commands as scripts use them, against velmora-camsim: diff, apply, export
+// to JSON, --json output parsed back, and the exit statuses 0, 1 and 3.
+#include <gtest/gtest.h>
+
+#include <cjson/cJSON.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result Shell(const std::string& cmd, bool mergeErr = false) {
+    Result r;
+    FILE* p = popen((cmd + (mergeErr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+struct JsonDeleter {
+    void operator()(cJSON* j) const { cJSON_Delete(j); }
+};
+using Json = std::unique_ptr<cJSON, JsonDeleter>;
+
+Json ParseJson(const std::string& text) {
+    Json j(cJSON_Parse(text.c_str()));
+    EXPECT_TRUE(j) << "not JSON: " << text;
+    return j;
+}
+
+// The apply report's member entry named `member`, or null.
+const cJSON* ReportMember(const cJSON* report, const char* member) {
+    const cJSON* m = nullptr;
+    cJSON_ArrayForEach(m, cJSON_GetObjectItem(report, "members")) {
+        if (std::string(cJSON_GetObjectItem(m, "member")->valuestring) == member) return m;
+    }
+    return nullptr;
+}
+
+std::string Text(const cJSON* object, const char* key) {
+    const cJSON* item = cJSON_GetObjectItem(object, key);
+    return cJSON_IsString(item) ? item->valuestring : "";
+}
+
+// cam01 plain, cam02 clamps Luminance to 10..80 and ignores Contrast, cam03 refuses every set.
+class CliProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/velmora-cliprofile-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        const std::string ready = dir_ + "/sim.out";
+        pid_ = fork();
+        if (pid_ == 0) {
+            freopen(ready.c_str(), "w", stdout);
+            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_ + "/usb", "--usb-count", "3",
+                                             "--fault", "cam02:clamp=Luminance:10..80",
+                                             "--fault", "cam02:ignore=Contrast",
+                                             "--fault", "cam03:refuse=-5,cmd=40001090"};
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        for (int i = 0; i < 200; ++i) {
+            std::ifstream in(ready);
+            std::string line;
+            if (std::getline(in, line) && line == "ready") return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        FAIL() << "simulator did not start";
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        fs::remove_all(dir_);
+    }
+    Result Cli(const std::string& args, bool mergeErr = false) {
+        return Shell("VELMORA_USB_SIM=" + dir_ + "/usb VELMORA_SEARCH_TARGETS=127.0.0.1 " + VELMORA_CLI_PATH + " " + args,
+                     mergeErr);
+    }
+    std::string Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ + "/" + name) << text;
+        return dir_ + "/" + name;
+    }
+
+    std::string dir_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+TEST_F(CliProfileTest, ExportDiffAndDiffOfTwoFiles) {
+    const std::string golden = dir_ + "/golden.json";
+    Result r = Cli("--device 1 --json export " + golden);
+    ASSERT_EQ(r.status, 0) << r.out;
+    Json exported = ParseJson(r.out);
+    EXPECT_EQ(Text(exported.get(), "format"), "json");
+    std::ifstream in(golden);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Json file = ParseJson(text);
+    EXPECT_EQ(Text(file.get(), "model"), "VMC-U2000");
+    EXPECT_EQ(Text(file.get(), "serial"), "VMS202400001");
+    EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItem(file.get(), "members")), 46);
+
+    r = Cli("--device 1 diff " + golden);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(Cli("--device 1 set Luminance=61 BExpCPS=-3").status, 0);
+    r = Cli("--device 1 diff " + golden);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "Luminance\t61\t50\nBExpCPS\t-3\t0\n");
+    r = Cli("--device 1 --json diff " + golden);
+    EXPECT_EQ(r.status, 3);
+    Json diff = ParseJson(r.out);
+    EXPECT_EQ(cJSON_GetObjectItem(diff.get(), "different")->valueint, 2);
+    const cJSON* first = cJSON_GetArrayItem(cJSON_GetObjectItem(diff.get(), "members"), 0);
+    EXPECT_EQ(cJSON_GetObjectItem(first, "camera")->valueint, 61);
+    EXPECT_EQ(cJSON_GetObjectItem(first, "profile")->valueint, 50);
+
+    // File against file: the parameter file of the changed camera against the golden profile.
+    const std::string dat = dir_ + "/now.dat";
+    ASSERT_EQ(Cli("--device 1 export " + dat).status, 0);
+    r = Cli("diff " + dat + " " + golden);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "Luminance\t61\t50\nBExpCPS\t-3\t0\n");
+    const std::string partial = Write("partial.json", R"({"format": "velmora-profile", "version": 1,
+        "members": {"Luminance": 61}})");
+    r = Cli("--json diff " + partial + " " + golden);
+    EXPECT_EQ(r.status, 3);
+    Json both = ParseJson(r.out);
+    EXPECT_EQ(cJSON_GetObjectItem(both.get(), "different")->valueint, 46);  // 45 only on the right
+    EXPECT_EQ(Cli("diff " + golden + " " + golden).status, 0);
+}
+
+TEST_F(CliProfileTest, ApplyClassifiesAndTheStatusSaysHowItEnded) {
+    const std::string profile = Write("p.json", R"({"format": "velmora-profile", "version": 1,
+        "members": {"Luminance": 95, "Contrast": 20, "Saturation": 40}})");
+    // A camera that takes everything.
+    Result r = Cli("--device 1 apply " + profile);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Luminance\tconfirmed\t50 -> 95\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("--device 1 diff " + profile).status, 0);
+
+    // Clamped and ignored: finished, with members adjusted (3).
+    r = Cli("--device 2 --json apply " + profile);
+    EXPECT_EQ(r.status, 3) << r.out;
+    Json report = ParseJson(r.out);
+    EXPECT_EQ(Text(ReportMember(report.get(), "Luminance"), "outcome"), "adjusted");
+    EXPECT_EQ(cJSON_GetObjectItem(ReportMember(report.get(), "Luminance"), "after")->valueint, 80);
+    EXPECT_EQ(Text(ReportMember(report.get(), "Contrast"), "outcome"), "adjusted");
+    EXPECT_EQ(Text(ReportMember(report.get(), "Saturation"), "outcome"), "confirmed");
+
+    // Refused: a failure (1) with one error line.
+    r = Cli("--device 3 apply " + profile, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Luminance\trefused\terror -5\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error -5: the camera did not take 3 of the members\n"), std::string::npos) << r.out;
+}
+
+TEST_F(CliProfileTest, ABadProfileIsRefusedWithItsPlaceAndNothingIsSent) {
+    const std::string broken = Write("broken.json", "{\"format\": \"velmora-profile\", \"version\": 1,\n"
+                                                    "  \"members\": {\"Luminance\": 20,, }}");
+    Result r = Cli("--device 1 apply " + broken, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("not JSON at line 2, column 32; nothing was sent"), std::string::npos) << r.out;
+    const std::string typo = Write("typo.json", R"({"format": "velmora-profile", "version": 1,
+        "members": {"Luminance": 20, "Saturaton": 1}})");
+    r = Cli("--device 1 apply " + typo, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("did you mean Saturation?"), std::string::npos) << r.out;
+    EXPECT_NE(Cli("--device 1 get").out.find("\nLuminance=50\n"), std::string::npos);
+    EXPECT_EQ(Cli("--device 1 apply").status, 2);
+}
