@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/codepage.h"
+#include "cli/json_commands.h"
 #include "cli/profile_commands.h"
 #include "protocol/param_file.h"
 #include "protocol/profile.h"
@@ -23,13 +24,6 @@ int Fail(std::ostream& err, int code, const std::string& what) { return ReportFa
 int Usage(std::ostream& err, const std::string& what) {
     err << "velmora-cli: " << what << "\n";
     return kExitUsage;
-}
-
-// Operations that answer a failed exchange with a fixed -1 (as the windows expect) still let
-// the tool name the transport's own code.
-int RealCode(const Camera& camera, int result) {
-    const int exchange = camera.LastExchangeResult();
-    return result == -1 && exchange < 0 ? exchange : result;
 }
 
 bool ParseInt64(const std::string& s, long long* out) {
@@ -55,33 +49,9 @@ int CmdGet(Camera& camera, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-// Every pair is checked against the parameter table before anything is sent: an unknown member
-// would change nothing, and a value that does not fit would arrive cut (1000 as 232).
 int CmdSet(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
-    if (o.args.empty()) return Usage(err, "set needs NAME=VALUE pairs");
     std::vector<std::pair<const VideoParamField*, int>> pairs;
-    for (const std::string& a : o.args) {
-        size_t eq = a.find('=');
-        if (eq == std::string::npos || eq == 0)
-            return Usage(err, "'" + TerminalText(a) + "' is not NAME=VALUE");
-        const std::string name = a.substr(0, eq);
-        const VideoParamField* field = FindVideoParamField(name);
-        if (field == nullptr) {
-            std::string nearest = NearestVideoParamMember(name);
-            return Usage(err, "there is no parameter '" + TerminalText(name) + "'" +
-                                  (nearest.empty() ? "" : "; did you mean " + nearest + "?") +
-                                  " ('get' lists them all)");
-        }
-        long long value = 0;
-        if (!ParseInt64(a.substr(eq + 1), &value))
-            return Usage(err, "'" + TerminalText(a) + "' needs a whole number after '='");
-        if (!FieldValueFits(*field, value)) {
-            const bool wide = field->width == 4;
-            const char* range = wide ? "-2147483648..2147483647" : field->isSigned ? "-128..127" : "0..255";
-            return Usage(err, std::string(field->member) + " takes " + range + ", not " + std::to_string(value));
-        }
-        pairs.emplace_back(field, static_cast<int>(value));
-    }
+    if (int status = ParseSetPairs(o.args, pairs, err); status != kExitOk) return status;
     for (const auto& [field, value] : pairs) {
         int r = camera.SetField(*field, value);
         if (r < 0) return Fail(err, r, std::string("setting ") + field->member + " failed");
@@ -172,6 +142,41 @@ size_t Utf8SequenceLength(std::string_view s) {
 
 }  // namespace
 
+int RealCode(const Camera& camera, int result) {
+    const int exchange = camera.LastExchangeResult();
+    return result == -1 && exchange < 0 ? exchange : result;
+}
+
+// Every pair is checked against the parameter table before anything is sent: an unknown member
+// would change nothing, and a value that does not fit would arrive cut (1000 as 232).
+int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const VideoParamField*, int>>& pairs,
+                  std::ostream& err) {
+    if (args.empty()) return Usage(err, "set needs NAME=VALUE pairs");
+    for (const std::string& a : args) {
+        size_t eq = a.find('=');
+        if (eq == std::string::npos || eq == 0)
+            return Usage(err, "'" + TerminalText(a) + "' is not NAME=VALUE");
+        const std::string name = a.substr(0, eq);
+        const VideoParamField* field = FindVideoParamField(name);
+        if (field == nullptr) {
+            std::string nearest = NearestVideoParamMember(name);
+            return Usage(err, "there is no parameter '" + TerminalText(name) + "'" +
+                                  (nearest.empty() ? "" : "; did you mean " + nearest + "?") +
+                                  " ('get' lists them all)");
+        }
+        long long value = 0;
+        if (!ParseInt64(a.substr(eq + 1), &value))
+            return Usage(err, "'" + TerminalText(a) + "' needs a whole number after '='");
+        if (!FieldValueFits(*field, value)) {
+            const bool wide = field->width == 4;
+            const char* range = wide ? "-2147483648..2147483647" : field->isSigned ? "-128..127" : "0..255";
+            return Usage(err, std::string(field->member) + " takes " + range + ", not " + std::to_string(value));
+        }
+        pairs.emplace_back(field, static_cast<int>(value));
+    }
+    return kExitOk;
+}
+
 int ReportFailure(std::ostream& err, int code, const std::string& what) {
     err << "error " << code << ": " << what;
     if (code == kUsbDeviceBusy) err << " (the camera is busy: all its connections are taken)";
@@ -220,6 +225,7 @@ int RunCameraCommand(const CliOptions& o, Camera& camera, std::ostream& out, std
     const std::string& c = o.command;
     if (!TakesArguments(c) && !o.args.empty())
         return Usage(err, "'" + c + "' takes no arguments (options such as --device stand before the command)");
+    if (o.json) return RunCameraCommandJson(o, camera, out, err);
     if (IsProfileCommand(o)) return RunProfileCommand(o, camera, out, err);
     if (c == "get") return CmdGet(camera, out, err);
     if (c == "set") return CmdSet(o, camera, out, err);

@@ -3,6 +3,8 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "camera/camera.h"
 #include "cli/cli_options.h"
@@ -19,9 +21,18 @@ inline constexpr int kExitUsage = 2;    // the command line was wrong
 // "error <code>: <what failed>" with the most specific code known.
 int RunCameraCommand(const CliOptions& opts, Camera& camera, std::ostream& out, std::ostream& err);
 
+// Operations that answer a failed exchange with a fixed -1 (as the windows expect) still let
+// the tool name the transport's own code: `result`, or the exchange's code behind a -1.
+int RealCode(const Camera& camera, int result);
+
 // Writes the one failure line "error <code>: <what>" (saying so when the camera is busy) and
 // returns kExitFailed.
 int ReportFailure(std::ostream& err, int code, const std::string& what);
+
+// Checks `set` arguments NAME=VALUE against the parameter table (member known, value fits) into
+// `pairs`; kExitOk, or kExitUsage with the reason on `err`. Nothing is sent.
+int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const VideoParamField*, int>>& pairs,
+                  std::ostream& err);
 
 // True for the commands that take arguments after their name.
 bool TakesArguments(const std::string& command);

@@ -21,6 +21,7 @@
 #include "camera/usb_camera.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/json_commands.h"
 #include "cli/profile_commands.h"
 #include "cli/upgrade_command.h"
 #include "platform/atomic_file.h"
@@ -158,7 +159,8 @@ int RunOnUsbCamera(const CliOptions& o) {
     for (;;) {
         std::ostringstream out, err;
         bool refused = false;
-        const int status = RunOnUsbCameraOnce(o, out, err, refused);
+        const auto once = [&](std::ostream& a, std::ostream& b) { return RunOnUsbCameraOnce(o, a, b, refused); };
+        const int status = o.json ? WithJsonErrors(out, err, once) : once(out, err);
         if (!refused || std::chrono::steady_clock::now() >= giveUp) {
             std::cout << out.str();
             std::cerr << err.str();
@@ -268,7 +270,10 @@ int main(int argc, char** argv) {
     if (maintenance) return RunMaintenance(opts);
     if (opts.command == "snapshot" && (!opts.ipGiven || opts.args.size() != 1))
         return UsageError("snapshot needs --ip ADDR and one FILE.png");
-    if (IsFileDiff(opts)) return RunFileDiff(opts, std::cout, std::cerr);
+    if (IsFileDiff(opts)) {
+        const auto diff = [&](std::ostream& out, std::ostream& err) { return RunFileDiff(opts, out, err); };
+        return opts.json ? WithJsonErrors(std::cout, std::cerr, diff) : diff(std::cout, std::cerr);
+    }
     if (opts.command != "snapshot" && !IsCameraCommand(opts.command)) {
         std::cerr << "velmora-cli: unknown command '" << TerminalText(opts.command) << "'\n" << UsageText();
         return kExitUsage;

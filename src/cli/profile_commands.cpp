@@ -62,10 +62,7 @@ int CameraDiff(const CliOptions& o, Camera& camera, std::ostream& out, std::ostr
     if (int r = LoadProfileReporting(o.args[0], profile, err); r != 0) return kExitFailed;
     VideoParam rec;
     int r = camera.ReadVideoParams(rec);
-    if (r != 0) {
-        const int exchange = camera.LastExchangeResult();
-        return ReportFailure(err, r == -1 && exchange < 0 ? exchange : r, "reading the parameters failed");
-    }
+    if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the parameters failed");
     const std::vector<ProfileDifference> diffs = DiffRecordProfile(rec, profile);
     if (o.json) {
         out << JsonObject()
@@ -108,11 +105,7 @@ int CameraApply(const CliOptions& o, Camera& camera, std::ostream& out, std::ost
 int ExportJson(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
     VideoParam rec;
     int r = camera.ReadVideoParams(rec);
-    if (r != 0) {
-        const int exchange = camera.LastExchangeResult();
-        return ReportFailure(err, r == -1 && exchange < 0 ? exchange : r,
-                             "reading the parameters failed, nothing was written");
-    }
+    if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the parameters failed, nothing was written");
     // The identity only labels the file: a camera that cannot tell it still exports its values.
     CameraIdentity identity;
     if (camera.ReadIdentity(identity) != 0) identity.clear();

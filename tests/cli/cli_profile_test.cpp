@@ -195,3 +195,31 @@ TEST_F(CliProfileTest, ABadProfileIsRefusedWithItsPlaceAndNothingIsSent) {
     EXPECT_EQ(Cli("--device 1 get").out.rfind("Luminance=50\n", 0), 0u);
     EXPECT_EQ(Cli("--device 1 apply").status, 2);
 }
+
+TEST_F(CliProfileTest, JsonOutputOfTheCameraCommandsParsesBack) {
+    Result r = Cli("--device 1 --json set Luminance=12 BExpCPS=-4");
+    ASSERT_EQ(r.status, 0);
+    Json set = ParseJson(r.out);
+    EXPECT_EQ(cJSON_GetObjectItem(cJSON_GetObjectItem(set.get(), "set"), "BExpCPS")->valueint, -4);
+    Json get = ParseJson(Cli("--device 1 --json get").out);
+    const cJSON* members = cJSON_GetObjectItem(get.get(), "members");
+    EXPECT_EQ(cJSON_GetArraySize(members), 46);
+    EXPECT_EQ(cJSON_GetObjectItem(members, "Luminance")->valueint, 12);
+    Json info = ParseJson(Cli("--device 2 --json info").out);
+    EXPECT_EQ(Text(cJSON_GetObjectItem(info.get(), "identity"), "DeviceName"), "模拟相机2");
+    Json abilities = ParseJson(Cli("--device 1 --json abilities").out);
+    EXPECT_GT(cJSON_GetArraySize(cJSON_GetObjectItem(abilities.get(), "abilities")), 10);
+
+    // Failures: the error object on stdout, the error line on stderr, the usual status.
+    r = Cli("--device 3 --json set Luminance=1");
+    EXPECT_EQ(r.status, 1);
+    Json failed = ParseJson(r.out);
+    EXPECT_EQ(cJSON_GetObjectItem(cJSON_GetObjectItem(failed.get(), "error"), "code")->valueint, -5);
+    r = Cli("--device 9 --json get");
+    EXPECT_EQ(r.status, 1);
+    Json missing = ParseJson(r.out);
+    EXPECT_EQ(cJSON_GetObjectItem(cJSON_GetObjectItem(missing.get(), "error"), "code")->valueint, -304);
+    r = Cli("--json diff " + dir_ + "/none.json " + dir_ + "/none.json");
+    EXPECT_EQ(r.status, 1);
+    ParseJson(r.out);
+}

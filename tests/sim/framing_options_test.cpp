@@ -124,10 +124,18 @@ TEST(FaultTest, ParsesTheDocumentedSyntax) {
     EXPECT_EQ(f.phaseCommand, 40001207u);
     ASSERT_EQ(ParseFault("refuse-status=-3", &f, &error), 0);
     EXPECT_EQ(f.where, Fault::Where::Status);
+    ASSERT_EQ(ParseFault("clamp=bexpcps:-10..-2", &f, &error), 0) << error;
+    EXPECT_EQ(f.member, "BExpCPS");  // the camera's spelling
+    EXPECT_EQ(f.min, -10);
+    EXPECT_EQ(f.max, -2);
+    ASSERT_EQ(ParseFault("ignore=Contrast", &f, &error), 0);
+    EXPECT_EQ(f.kind, Fault::Kind::Ignore);
 
     for (const char* bad : {"", "refuse", "refuse=0", "refuse=x", "stall=-1", "split=0", "unplug", "nope",
                             "not-json=1", "split=8,cmd", "split=8,replug=5", "neg-progress=5",
-                            "refuse=-1,times=0", "bad-magic=0", "refuse=99999999999", "refuse=+-5"}) {
+                            "refuse=-1,times=0", "bad-magic=0", "refuse=99999999999", "refuse=+-5",
+                            "clamp=Luminance", "clamp=Luminance:5", "clamp=Nope:1..2", "clamp=Luminance:9..2",
+                            "clamp=Luminance:1..x", "ignore", "ignore=Nope"}) {
         EXPECT_NE(ParseFault(bad, &f, &error), 0) << bad;
         EXPECT_FALSE(error.empty());
     }
