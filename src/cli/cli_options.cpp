@@ -75,8 +75,10 @@ const char* UsageText() {
     return "usage: velmora-cli [OPTIONS] COMMAND [ARGS...]\n"
            "options (before the command):\n"
            "  --device N        USB camera N, counted from 1 in list order (default 1)\n"
-           "  --all             every USB camera (upgrade and reboot)\n"
+           "  --all             every USB camera\n"
            "  --serial SN       the USB camera with serial number SN\n"
+           "                    (--device, --serial and --ip may be repeated: a set of cameras)\n"
+           "  --jobs N          cameras of a set worked on at once (default: all, at most 8)\n"
            "  --vid HEX         also search USB vendor id HEX (repeatable; 0x1703 always)\n"
            "  --ip ADDR         network camera at ADDR instead of a USB camera\n"
            "  --user NAME       network login name (default admin)\n"
@@ -145,16 +147,27 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
                 error = "--device needs a camera number from 1, not '" + v + "'";
                 return false;
             }
-            out.device = static_cast<int>(n);
+            if (!out.deviceGiven) out.device = static_cast<int>(n);
+            out.devices.push_back(static_cast<int>(n));
             out.deviceGiven = true;
+        } else if (a == "--jobs") {
+            long n = 0;
+            if (!value("--jobs", &v)) return false;
+            if (!ParseInt(v, 1, 64, &n)) {
+                error = "--jobs needs a number of cameras 1..64, not '" + v + "'";
+                return false;
+            }
+            out.jobs = static_cast<int>(n);
         } else if (a == "--all") {
             out.all = true;
         } else if (a == "--serial") {
-            if (!value("--serial", &out.serial)) return false;
-            if (out.serial.empty()) {
+            if (!value("--serial", &v)) return false;
+            if (v.empty()) {
                 error = "--serial needs a serial number";
                 return false;
             }
+            if (!out.serialGiven) out.serial = v;
+            out.serials.push_back(v);
             out.serialGiven = true;
         } else if (a == "--vid") {
             uint16_t vid = 0;
@@ -165,11 +178,13 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             }
             out.vids.push_back(vid);
         } else if (a == "--ip") {
-            if (!value("--ip", &out.ip)) return false;
-            if (!IsDottedIPv4(out.ip)) {
-                error = "--ip needs a dotted IPv4 address such as 127.0.0.2, not '" + out.ip + "'";
+            if (!value("--ip", &v)) return false;
+            if (!IsDottedIPv4(v)) {
+                error = "--ip needs a dotted IPv4 address such as 127.0.0.2, not '" + v + "'";
                 return false;
             }
+            if (!out.ipGiven) out.ip = v;
+            out.ips.push_back(v);
             out.ipGiven = true;
         } else if (a == "--user") {
             if (!value("--user", &out.user)) return false;

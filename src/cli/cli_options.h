@@ -23,6 +23,10 @@ struct CliOptions {
     std::string password = "pelno";
     bool passwordGiven = false;     // --password
     std::string passwordFile;       // --password-file
+    std::vector<int> devices;       // every --device, in order (a set when more than one)
+    std::vector<std::string> serials;  // every --serial
+    std::vector<std::string> ips;      // every --ip
+    int jobs = 0;                   // --jobs: cameras worked on at once (0: the default)
     std::string home;               // --home DIR: the folder of toolscfg.ini, as velmora's --home
     bool json = false;              // --json: the output as JSON (docs/cli.md; --version too)
     std::string command;            // "help" and "version" for --help and --version

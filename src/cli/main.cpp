@@ -20,6 +20,7 @@
 #include "camera/net_snapshot.h"
 #include "camera/usb_camera.h"
 #include "cli/cli_options.h"
+#include "cli/camera_sets.h"
 #include "cli/commands.h"
 #include "cli/json_commands.h"
 #include "cli/profile_commands.h"
@@ -264,7 +265,8 @@ int main(int argc, char** argv) {
     if (opts.command == "list") return ListUsb(opts);
     if (opts.command == "search") return SearchLan(home);
     const bool maintenance = opts.command == "upgrade" || opts.command == "reboot";
-    if (opts.all && !maintenance) return UsageError("--all is for upgrade and reboot");
+    if (opts.all && !maintenance && !IsCameraCommand(opts.command))
+        return UsageError("--all is for the camera commands, upgrade and reboot");
     if (maintenance && opts.ipGiven) return UsageError(opts.command + " is for USB cameras");
     if (opts.command == "upgrade" && opts.args.empty()) return UsageError("upgrade needs one or more PACKAGE files");
     if (maintenance) return RunMaintenance(opts);
@@ -277,6 +279,10 @@ int main(int argc, char** argv) {
     if (opts.command != "snapshot" && !IsCameraCommand(opts.command)) {
         std::cerr << "velmora-cli: unknown command '" << TerminalText(opts.command) << "'\n" << UsageText();
         return kExitUsage;
+    }
+    if (WantsCameraSet(opts) && !maintenance) {
+        if (opts.ipGiven && !ResolveCredentials(opts, std::getenv("VELMORA_PASSWORD"), error)) return UsageError(error);
+        return RunCameraSetCommand(opts, std::cout, std::cerr);
     }
     if (!opts.ipGiven) return RunOnUsbCamera(opts);
     if (!ResolveCredentials(opts, std::getenv("VELMORA_PASSWORD"), error)) return UsageError(error);

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -73,7 +76,8 @@ protected:
         pid_ = fork();
         if (pid_ == 0) {
             freopen(ready.c_str(), "w", stdout);
-            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_ + "/usb", "--usb-count", "3",
+            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_ + "/usb", "--usb-count",
+                                             std::to_string(CameraCount()),
                                              "--fault", "cam02:clamp=Luminance:10..80",
                                              "--fault", "cam02:ignore=Contrast",
                                              "--fault", "cam03:refuse=-5,cmd=40001090"};
@@ -107,8 +111,15 @@ protected:
         return dir_ + "/" + name;
     }
 
+    virtual int CameraCount() const { return 3; }
+
     std::string dir_;
     pid_t pid_ = -1;
+};
+
+class CliFleetTest : public CliProfileTest {
+protected:
+    int CameraCount() const override { return 16; }
 };
 
 }  // namespace
@@ -222,4 +233,60 @@ TEST_F(CliProfileTest, JsonOutputOfTheCameraCommandsParsesBack) {
     r = Cli("--json diff " + dir_ + "/none.json " + dir_ + "/none.json");
     EXPECT_EQ(r.status, 1);
     ParseJson(r.out);
+}
+
+TEST_F(CliProfileTest, ASetOfCamerasWorksInParallelAndReportsEachCamera) {
+    // One file per camera, named by serial and index.
+    Result r = Cli("--all export " + dir_ + "/cam-{serial}-{index}.json");
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_TRUE(fs::exists(dir_ + "/cam-VMS20240000" + std::to_string(i) + "-" + std::to_string(i) + ".json"));
+
+    // The refusing camera fails, the others are done: status 1, one error line naming it.
+    const std::string profile = Write("p.json", R"({"format": "velmora-profile", "version": 1,
+        "members": {"Saturation": 44}})");
+    r = Cli("--jobs 2 --all apply " + profile, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error -5: camera 3 (serial VMS202400003): the camera did not take 1 of the members\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("[1] Saturation\tconfirmed\t50 -> 44\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[2] Saturation\tconfirmed\t50 -> 44\n"), std::string::npos) << r.out;
+
+    // --json: one object per camera and line.
+    r = Cli("--device 1 --device 3 --json diff " + profile);
+    EXPECT_EQ(r.status, 3);
+    std::istringstream lines(r.out);
+    int cameras = 0;
+    for (std::string line; std::getline(lines, line); ++cameras) {
+        Json j = ParseJson(line);
+        const int index = cJSON_GetObjectItem(cJSON_GetObjectItem(j.get(), "camera"), "index")->valueint;
+        EXPECT_EQ(cJSON_GetObjectItem(j.get(), "status")->valueint, index == 1 ? 0 : 3);
+    }
+    EXPECT_EQ(cameras, 2);
+    // A camera that is not there fails alone.
+    r = Cli("--device 1 --device 7 get", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error -304: camera 7: there is no USB camera 7 (found 3)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[1] Luminance=50\n"), std::string::npos);
+}
+
+TEST_F(CliFleetTest, SixteenCamerasTakeAProfileInParallel) {
+    const std::string profile = Write("p.json", R"({"format": "velmora-profile", "version": 1,
+        "members": {"Luminance": 61, "Contrast": 62, "Saturation": 63, "ucHue": 64, "Hue": 65}})");
+    Result r = Cli("--all --json apply " + profile);
+    // cam02 ignores Contrast (3; 61 is inside its Luminance clamp), cam03 refuses (1): the whole is 1.
+    EXPECT_EQ(r.status, 1);
+    std::istringstream lines(r.out);
+    std::map<int, int> statuses;
+    for (std::string line; std::getline(lines, line);) {
+        Json j = ParseJson(line);
+        statuses[cJSON_GetObjectItem(cJSON_GetObjectItem(j.get(), "camera"), "index")->valueint] =
+            cJSON_GetObjectItem(j.get(), "status")->valueint;
+    }
+    ASSERT_EQ(statuses.size(), 16u);
+    for (const auto& [index, status] : statuses) EXPECT_EQ(status, index == 2 ? 3 : index == 3 ? 1 : 0) << index;
+    r = Cli("--all diff " + profile);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1 + 5);  // cam02 kept Contrast, cam03 all five
 }

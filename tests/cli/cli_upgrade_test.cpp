@@ -163,7 +163,7 @@ TEST_F(CliUpgradeTest, EveryCameraIsUpgradedInParallelAndEachFailureIsNamed) {
     EXPECT_EQ(r.err, "error -1: 无法打开文件:" + dir_ + "/missing.dat\n");
 
     // Usage errors send nothing.
-    EXPECT_EQ(Cli({"--all", "info"}).status, 2);
+    EXPECT_EQ(Cli({"--all", "snapshot", "a.png"}).status, 2);
     EXPECT_EQ(Cli({"upgrade"}).status, 2);
     EXPECT_EQ(Cli({"--ip", "127.0.0.1", "reboot"}).status, 2);
 }

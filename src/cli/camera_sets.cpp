@@ -1,0 +1,229 @@
+#include "cli/camera_sets.h"
+
+#include <cctype>
+#include <sstream>
+
+#include "camera/net_session.h"
+#include "camera/usb_camera.h"
+#include "cli/commands.h"
+#include "cli/json_output.h"
+#include "cli/profile_commands.h"
+#include "fleet/parallel_each.h"
+#include "platform/text.h"
+#include "transport/net/orvex_sdk.h"
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/hid_framing.h"
+
+namespace velmora::cli {
+namespace {
+
+bool HasPlaceholder(const std::string& s) {
+    return s.find("{serial}") != std::string::npos || s.find("{index}") != std::string::npos ||
+           s.find("{ip}") != std::string::npos;
+}
+
+void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+}
+
+std::string CameraLabel(const SetMember& m) {
+    std::string label = "camera " + std::to_string(m.index);
+    if (!m.ip.empty()) label += " (" + m.ip + ")";
+    else if (!m.serial.empty()) label += " (serial " + TerminalText(m.serial) + ")";
+    return label;
+}
+
+struct Outcome {
+    int status = kExitOk;
+    std::string out;
+    std::string err;
+};
+
+// Status of the whole set: usage beats failure beats difference beats success.
+int Rank(int status) {
+    switch (status) {
+    case kExitOk: return 0;
+    case kExitDifferent: return 1;
+    case kExitFailed: return 2;
+    default: return 3;
+    }
+}
+
+}  // namespace
+
+bool WantsCameraSet(const CliOptions& o) {
+    if (o.all || o.devices.size() > 1 || o.serials.size() > 1 || o.ips.size() > 1) return true;
+    for (const std::string& a : o.args)
+        if (HasPlaceholder(a)) return true;
+    return false;
+}
+
+std::string NameForCamera(const std::string& pattern, const SetMember& m) {
+    std::string serial = m.serial;
+    for (char& c : serial)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+    if (serial.empty() || serial == "." || serial == "..") serial = "unknown";
+    std::string out = pattern;
+    ReplaceAll(out, "{serial}", serial);
+    ReplaceAll(out, "{index}", std::to_string(m.index));
+    ReplaceAll(out, "{ip}", m.ip);
+    return out;
+}
+
+int RunOnCameraSet(const CliOptions& o, std::vector<SetMember>& members, std::ostream& out, std::ostream& err) {
+    int whole = kExitOk;
+    const auto work = [&](size_t i) -> Outcome {
+        SetMember& m = members[i];
+        Outcome r;
+        std::ostringstream cout, cerr;
+        int code = 0;
+        std::string what;
+        std::shared_ptr<Camera> camera = m.open(code, what);
+        if (!camera) {
+            ReportFailure(cerr, code, what);
+            r.status = kExitFailed;
+        } else {
+            if (m.serial.empty() && m.ip.empty()) {
+                CameraIdentity identity;
+                if (camera->ReadIdentity(identity) == 0)
+                    for (const auto& [k, v] : identity)
+                        if (EqualsIgnoreCase(k, "Serial")) m.serial = v;
+            }
+            CliOptions mine = o;
+            for (std::string& a : mine.args) a = NameForCamera(a, m);
+            r.status = RunCameraCommand(mine, *camera, cout, cerr);
+        }
+        r.out = cout.str();
+        r.err = cerr.str();
+        return r;
+    };
+    std::vector<Outcome> outcomes(members.size());
+    fleet::ParallelEach(
+        members.size(), o.jobs > 0 ? static_cast<size_t>(o.jobs) : fleet::DefaultJobs(members.size()),
+        [&](size_t i) {
+            outcomes[i] = work(i);
+            return outcomes[i].status;
+        },
+        [&](size_t i, int status) {
+            const SetMember& m = members[i];
+            const Outcome& r = outcomes[i];
+            if (Rank(status) > Rank(whole)) whole = status;
+            if (o.json) {
+                JsonObject camera;
+                camera.Add("index", m.index).Add("serial", m.serial);
+                if (!m.ip.empty()) camera.Add("ip", m.ip);
+                JsonObject line;
+                line.AddRaw("camera", camera.Text()).Add("status", status);
+                std::string body = r.out;
+                while (!body.empty() && body.back() == '\n') body.pop_back();
+                if (body.empty() && status == kExitFailed) {
+                    // Opening failed before the command could say anything.
+                    const size_t colon = r.err.find(": ");
+                    const std::string message = colon == std::string::npos ? r.err : r.err.substr(colon + 2);
+                    body = JsonObject()
+                               .AddRaw("error", JsonError(std::atoi(r.err.c_str() + 6), message.substr(0, message.find('\n'))))
+                               .Text();
+                }
+                if (body.empty()) line.AddNull("output");
+                else line.AddRaw("output", body);
+                out << line.Text() << '\n';
+            } else {
+                std::istringstream lines(r.out);
+                for (std::string l; std::getline(lines, l);) out << '[' << m.index << "] " << l << '\n';
+            }
+            // The error lines name the camera; other lines (usage) pass as they are.
+            std::istringstream lines(r.err);
+            for (std::string l; std::getline(lines, l);) {
+                const size_t colon = l.rfind("error ", 0) == 0 ? l.find(": ") : std::string::npos;
+                if (colon != std::string::npos) l.insert(colon + 2, CameraLabel(m) + ": ");
+                err << l << '\n';
+            }
+            out.flush();
+            err.flush();
+        });
+    return whole;
+}
+
+}  // namespace velmora::cli
+
+namespace velmora::cli {
+namespace {
+
+SetMember Missing(int index, int code, std::string what) {
+    SetMember m;
+    m.index = index;
+    m.open = [code, what](int& c, std::string& w) -> std::shared_ptr<Camera> {
+        c = code;
+        w = what;
+        return nullptr;
+    };
+    return m;
+}
+
+int RunUsbSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
+    CUSBDevice dev;
+    dev.SetVendorFilter(static_cast<int>(o.vids.size()), o.vids.data());
+    dev.RefreshDevices();
+    const std::vector<UsbDeviceEntry> entries = dev.GetDevices();
+    std::vector<SetMember> members;
+    const auto add = [&](size_t at) {
+        SetMember m;
+        m.index = static_cast<int>(at) + 1;
+        m.serial = entries[at].serial;
+        const int32_t handle = entries[at].handle;
+        m.open = [&dev, handle](int&, std::string&) -> std::shared_ptr<Camera> {
+            return std::make_shared<UsbCamera>(dev, handle);
+        };
+        members.push_back(std::move(m));
+    };
+    const std::string found = " (found " + std::to_string(entries.size()) + ")";
+    if (o.all) {
+        if (entries.empty()) return ReportFailure(err, kUsbInvalidHandle, "no USB camera found");
+        for (size_t i = 0; i < entries.size(); ++i) add(i);
+    } else if (!o.serials.empty()) {
+        for (const std::string& serial : o.serials) {
+            size_t at = 0;
+            while (at < entries.size() && serial != entries[at].serial) ++at;
+            if (at < entries.size()) add(at);
+            else members.push_back(Missing(0, kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
+        }
+        for (size_t i = 0; i < members.size(); ++i)
+            if (members[i].index == 0) members[i].serial = o.serials[i];
+    } else {
+        const std::vector<int> devices = o.devices.empty() ? std::vector<int>{o.device} : o.devices;
+        for (int n : devices) {
+            if (n >= 1 && static_cast<size_t>(n) <= entries.size()) add(static_cast<size_t>(n) - 1);
+            else members.push_back(Missing(n, kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found));
+        }
+    }
+    return RunOnCameraSet(o, members, out, err);
+}
+
+int RunNetworkSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
+    ORVEX_Init(0);
+    std::vector<SetMember> members;
+    for (size_t i = 0; i < o.ips.size(); ++i) {
+        SetMember m;
+        m.index = static_cast<int>(i) + 1;
+        m.ip = o.ips[i];
+        m.open = [&o, ip = m.ip](int& code, std::string& what) -> std::shared_ptr<Camera> {
+            auto session = std::make_shared<NetSession>();
+            code = session->Login(ip, kOrvexDefaultPort, o.user, o.password, what);
+            if (code != 0) return nullptr;
+            // The camera keeps its session (and so its login) alive until it is dropped.
+            return std::shared_ptr<Camera>(new NetCamera(session->camera()), [session](Camera* c) { delete c; });
+        };
+        members.push_back(std::move(m));
+    }
+    const int status = RunOnCameraSet(o, members, out, err);
+    ORVEX_Cleanup();
+    return status;
+}
+
+}  // namespace
+
+int RunCameraSetCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
+    return o.ipGiven ? RunNetworkSet(o, out, err) : RunUsbSet(o, out, err);
+}
+
+}  // namespace velmora::cli
