@@ -266,8 +266,8 @@ TEST_F(UsbParamsHostTest, ExportWritesTheCameraValuesAndImportRefusesOtherLength
         EXPECT_EQ(Model().Get("Luminance"), 20);
     }
 
-    // The exported file, edited, goes back: the video page shows and sends its scene byte,
-    // the others page shows its own copy.
+    // The exported file, edited, goes back: its scene byte at 6146 is sent; once the camera took
+    // it, both pages show what the camera reads back (one scene mode), not the file's 7167 copy.
     std::vector<char> bytes = exported;
     bytes[0] = 66;
     bytes[kSceneModeOffset] = 3;
@@ -281,7 +281,7 @@ TEST_F(UsbParamsHostTest, ExportWritesTheCameraValuesAndImportRefusesOtherLength
     EXPECT_EQ(Model().Get("Luminance"), 66);
     EXPECT_EQ(Model().Get("eSceneMode"), 3);
     EXPECT_EQ(host_->Video()->Combo(video_ids::kSceneCombo)->currentIndex(), 1);
-    EXPECT_EQ(host_->Others()->Combo(others_ids::kSceneCombo)->currentIndex(), 2);
+    EXPECT_EQ(host_->Others()->Combo(others_ids::kSceneCombo)->currentIndex(), 1);
 }
 
 TEST_F(UsbParamsHostTest, RefusedImportKeepsTheFileValuesOnThePages) {
@@ -296,6 +296,20 @@ TEST_F(UsbParamsHostTest, RefusedImportKeepsTheFileValuesOnThePages) {
     EXPECT_EQ(messages_.shown, std::vector<std::string>{"返回错误码: -9"});
     EXPECT_EQ(Brightness(), 12);
     EXPECT_EQ(Model().Get("Luminance"), 50);
+}
+
+// A camera that clamps a value it took: after the import the pages show what it kept.
+TEST_F(UsbParamsHostTest, ImportShowsTheValuesTheCameraKept) {
+    Serve({"clamp=Luminance:10..80"});
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    std::vector<char> bytes(kVideoParamSize, 0);
+    bytes[0] = 95;
+    const std::string file = Path("video_params.dat");
+    WriteRecord(file, bytes);
+    nextPath_ = QString::fromStdString(file);
+    host_->ImportParams();
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"导入配置成功！"});
+    EXPECT_EQ(Brightness(), 80);
 }
 
 TEST_F(UsbParamsHostTest, PagesDeletedByTheMainWindowAreSkipped) {

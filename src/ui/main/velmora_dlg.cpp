@@ -24,6 +24,7 @@
 #include "app/logging_setup.h"
 #include "app/tools_config.h"
 #include "camera/net_session.h"
+#include "camera/usb_camera.h"
 #include "platform/codepage.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
@@ -33,6 +34,7 @@
 #include "transport/net/orvex_sdk.h"
 #include "ui/controls/ptz_simple_ctrl.h"
 #include "ui/main/app_icon.h"
+#include "ui/main/compare_profile_dlg.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/video_panes.h"
 #include "ui/common/dialog_units.h"
@@ -267,7 +269,11 @@ void CVelmoraDlg::BuildMenus() {
     connect(add(view, main_ids::kMenuLayout1, "1*1"), &QAction::triggered, this, [this] { SetVideoLayout(1); });
     connect(add(view, main_ids::kMenuLayout2, "2*2"), &QAction::triggered, this, [this] { SetVideoLayout(2); });
     connect(add(nullptr, main_ids::kMenuUpgrade, "升级"), &QAction::triggered, this, [this] { OpenUpgrade(); });
-    // The About item follows the four menus, so their positions keep their meaning.
+    // New menus follow the four given ones, so their positions keep their meaning.
+    QMenu* tools = menuBar_->addMenu(tr("工具"));
+    QAction* compare = tools->addAction(tr("对比配置文件..."));
+    compare->setObjectName(QString::number(main_ids::kMenuCompareProfile));
+    connect(compare, &QAction::triggered, this, [this] { OpenCompareProfile(); });
     QMenu* help = menuBar_->addMenu(QStringLiteral("帮助"));
     connect(add(help, main_ids::kAbout, "关于 Velmora(&A)..."), &QAction::triggered, this, [this] { ShowAbout(); });
 
@@ -473,6 +479,23 @@ void CVelmoraDlg::OpenUpgrade() {
     // longer current (its items answer -304 until the list is refreshed).
     const int32_t current = usbHost_->CurrentHandle();
     if (current != 0 && Usb().ReportLength(current) < 0) usbHost_->ClearCurrentDevice();
+}
+
+void CVelmoraDlg::OpenCompareProfile() {
+    std::unique_ptr<Camera> camera;
+    if (searchMode_ == 0) {
+        const VideoPane& pane = panes_->Pane(panes_->CurrentPane());
+        if (pane.session >= 0)
+            camera = std::make_unique<NetCamera>(pane.session, FieldText(pane.address, sizeof pane.address), pane.port);
+    } else if (usbHost_->CurrentHandle() != 0) {
+        camera = std::make_unique<UsbCamera>(*usb_, usbHost_->CurrentHandle());
+    }
+    if (!camera) {
+        Messages().Information(kNothingSelected);
+        return;
+    }
+    CompareProfileDlg dialog(*camera, this);
+    if (dialog.ChooseAndCompare(AskWithPathPicker)) dialog.exec();
 }
 
 MainLayoutSizes CVelmoraDlg::ChildSizes() const {

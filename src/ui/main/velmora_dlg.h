@@ -57,11 +57,13 @@ inline constexpr int kMenuUpgrade = 32830;
 inline constexpr int kMenuRefreshList = 32824;
 inline constexpr int kMenuCloseVideo = 32827;
 inline constexpr int kMenuCloseAllVideo = 32828;
+inline constexpr int kMenuCompareProfile = 32840;  // 工具 > 对比配置文件...
 inline constexpr int kStartTimer = 1001;
 // Menu-bar positions whose enabling depends on the mode.
 inline constexpr int kPosConfig = 1;
 inline constexpr int kPosLayout = 2;
 inline constexpr int kPosUpgrade = 3;
+inline constexpr int kPosTools = 4;  // 工具, always enabled
 }  // namespace main_ids
 
 // The library calls the window makes at start and at shutdown and for the LAN search; the
@@ -145,6 +147,9 @@ public:
     void SetVideoLayout(int layout);
     void OpenImageParams();
     void OpenUpgrade();
+    // 工具 > 对比配置文件...: the current USB camera in USB mode, the current pane's camera in
+    // network mode.
+    void OpenCompareProfile();
     // The double-click on a device item; the fixed items do nothing. False when `item` is not a
     // device item.
     bool OpenDeviceItem(QTreeWidgetItem* item);
