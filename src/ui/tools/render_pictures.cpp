@@ -1,12 +1,14 @@
 // Renders the parameter pages and the path picker offscreen to PNG files, so their look can be
 // checked without a display: velmora-ui-render OUTPUT_DIR
 // Run with QT_QPA_PLATFORM=offscreen.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -33,6 +35,7 @@
 #include "ui/params/usb_params_host.h"
 #include "platform/codepage.h"
 #include "ui/upgrade/upgrade_dlg.h"
+#include "ui/main/compare_profile_dlg.h"
 
 namespace {
 
@@ -56,6 +59,39 @@ bool Save(QWidget& widget, const QString& path) {
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toUtf8().constData());
     return ok;
 }
+
+// A camera for the compare dialog's picture: it holds one record, takes every set but keeps
+// Luminance within 80 and Contrast unchanged, as a camera that clamps and ignores would.
+class PictureCamera final : public velmora::Camera {
+public:
+    PictureCamera() {
+        rec_.bytes[0] = 50;
+        rec_.bytes[1] = 50;
+        rec_.bytes[2] = 50;
+    }
+    bool IsNetwork() const override { return false; }
+    int ReadVideoParams(VideoParam& rec) override {
+        rec = rec_;
+        return 0;
+    }
+    int SetVideoParamField(const char* text) override {
+        int value = 0;
+        if (std::sscanf(text, "\"Luminance\":%d", &value) == 1) rec_.bytes[0] = static_cast<uint8_t>(std::min(value, 80));
+        if (std::sscanf(text, "\"Saturation\":%d", &value) == 1) rec_.bytes[2] = static_cast<uint8_t>(value);
+        return 0;
+    }
+    int WriteVideoParams(const VideoParam&) override { return 0; }
+    int RestoreDefaults() override { return 0; }
+    int GetFocusNear() override { return 0; }
+    int GetFrameRate() override { return 25; }
+    int ReadAbilityList(AbilityList&) override { return 0; }
+    bool LabelsAreCp936() const override { return false; }
+    int ReadIdentity(velmora::CameraIdentity&) override { return 0; }
+    int SendPtzTexts(const std::vector<std::string>&) override { return 0; }
+
+private:
+    VideoParam rec_;
+};
 
 }  // namespace
 
@@ -235,6 +271,24 @@ int main(int argc, char** argv) {
         upgrade.Button(velmora::ui::upgrade_ids::kBrowseButton)->setEnabled(false);
         upgrade.Button(velmora::ui::upgrade_ids::kRebootButton)->setEnabled(false);
         ok &= Save(upgrade, out.filePath(QStringLiteral("upgrade-window.png")));
+    }
+
+    {
+        // The compare dialog after 应用: one member confirmed, one kept lower by the camera, one
+        // the camera ignored.
+        PictureCamera camera;
+        const QString profile = QDir::temp().filePath(QStringLiteral("velmora-render-profile.json"));
+        QFile file(profile);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(R"({"format": "velmora-profile", "version": 1,
+                           "members": {"Luminance": 95, "Contrast": 20, "Saturation": 40}})");
+            file.close();
+        }
+        velmora::ui::CompareProfileDlg compare(camera);
+        ok &= compare.Compare(profile);
+        compare.Apply();
+        QFile::remove(profile);
+        ok &= Save(compare, out.filePath(QStringLiteral("compare-profile.png")));
     }
 
     velmora::ui::PathPicker picker;
