@@ -23,10 +23,12 @@
 #include "cli/camera_sets.h"
 #include "cli/commands.h"
 #include "cli/json_commands.h"
+#include "cli/json_output.h"
 #include "cli/profile_commands.h"
 #include "cli/upgrade_command.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
+#include "platform/json_text.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
@@ -77,6 +79,22 @@ std::unique_ptr<CameraDirectory> Cameras(const CliOptions& o) {
 int ListUsb(const CliOptions& o) {
     auto cameras = Cameras(o);
     cameras->RefreshUsb();
+    if (o.json) {
+        JsonArray list;
+        for (const UsbListing& listed : cameras->UsbCameras()) {
+            const UsbDeviceEntry& e = listed.entry;
+            list.AddRaw(JsonObject()
+                            .Add("index", listed.index)
+                            .Add("name", Cp936ToUtf8(FieldText(e.name, sizeof e.name)))
+                            .Add("model", FieldText(e.productModel, sizeof e.productModel))
+                            .Add("serial", FieldText(e.serial, sizeof e.serial))
+                            .Add("bios", FieldText(e.biosVersion, sizeof e.biosVersion))
+                            .Add("build_date", FieldText(e.buildDate, sizeof e.buildDate))
+                            .Text());
+        }
+        std::cout << JsonObject().AddRaw("cameras", list.Text()).Text() << '\n';
+        return kExitOk;
+    }
     for (const UsbListing& listed : cameras->UsbCameras()) {
         const UsbDeviceEntry& e = listed.entry;
         std::cout << listed.index << '\t' << TerminalText(Cp936ToUtf8(e.name)) << '\t' << TerminalText(e.productModel)
@@ -106,7 +124,7 @@ std::string TriedTargets(const std::string& configured, const std::string& confi
     return "probes went to " + list + " (" + source + ")";
 }
 
-int SearchLan(const HomeDir& home) {
+int SearchLan(const HomeDir& home, bool json) {
     // Probe targets of the configuration file; VELMORA_SEARCH_TARGETS still wins over them.
     const std::string configPath = ConfigPath(home.path);
     const std::string targets =
@@ -118,8 +136,14 @@ int SearchLan(const HomeDir& home) {
     BSC_DeviceInfo records[kSearchMaxDevices];
     int count = kSearchMaxDevices;
     const int found = BSC_GetDevInfo(records, &count);
-    if (found > 0)
-        for (int i = 0; i < count; ++i) std::cout << TerminalText(FieldText(records[i].ip, sizeof records[i].ip)) << '\n';
+    if (found <= 0) count = 0;
+    JsonArray addresses;
+    for (int i = 0; i < count; ++i) {
+        const std::string ip = FieldText(records[i].ip, sizeof records[i].ip);
+        if (json) addresses.AddRaw(JsonString(ip));
+        else std::cout << TerminalText(ip) << '\n';
+    }
+    if (json) std::cout << JsonObject().AddRaw("addresses", addresses.Text()).Text() << '\n';
     BSC_DeInit();
     // Finding nothing is an answer, not a failure (exit 0), but it is said where a person sees it.
     if (found <= 0) std::cerr << "velmora-cli: no network camera answered; " << TriedTargets(targets, configPath) << "\n";
@@ -204,6 +228,7 @@ int RunMaintenance(const CliOptions& o) {
     sigaction(SIGINT, &sa, nullptr);
     UpgradeRunOptions run;
     run.live = o.command == "upgrade" && ::isatty(STDOUT_FILENO);
+    run.json = o.json;
     run.interrupt = &g_interrupted;
     if (o.command == "upgrade") return RunUpgradeCommand(cameras->Usb(), targets, o.args, run, std::cout, std::cerr);
     return RunRebootCommand(cameras->Usb(), targets, run, std::cout, std::cerr);
@@ -228,7 +253,8 @@ int RunOnNetworkCamera(const CliOptions& o) {
     if (o.command == "snapshot") {
         r = TakeNetSnapshot(camera->session(), o.args[0], kSnapshotTimeoutMs, what);
         if (r != 0) return Failed(r, what);
-        std::cout << "saved " << o.args[0] << "\n";
+        if (o.json) std::cout << JsonObject().Add("file", o.args[0]).Text() << "\n";
+        else std::cout << "saved " << o.args[0] << "\n";
         return kExitOk;
     }
     return RunCameraCommand(o, *camera, std::cout, std::cerr);
@@ -263,7 +289,7 @@ int main(int argc, char** argv) {
     LogMessages messages;
     SetUserMessages(&messages);
     if (opts.command == "list") return ListUsb(opts);
-    if (opts.command == "search") return SearchLan(home);
+    if (opts.command == "search") return SearchLan(home, opts.json);
     const bool maintenance = opts.command == "upgrade" || opts.command == "reboot";
     if (opts.all && !maintenance && !IsCameraCommand(opts.command))
         return UsageError("--all is for the camera commands, upgrade and reboot");

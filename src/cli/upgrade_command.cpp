@@ -1,5 +1,7 @@
 #include "cli/upgrade_command.h"
 
+#include "cli/json_output.h"
+
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -18,7 +20,8 @@ constexpr int kBarWidth = 20;
 // Prints the session's row changes: one line per new text, or one redrawn bar per camera.
 class Printer final : public UpgradeObserver {
 public:
-    Printer(const std::vector<UpgradeTarget>& targets, bool live, std::ostream& out) : live_(live), out_(out) {
+    Printer(const std::vector<UpgradeTarget>& targets, bool live, std::ostream& out, bool json = false)
+        : live_(live && !json), json_(json), out_(out) {
         for (const UpgradeTarget& t : targets) {
             slots_[t.entry.handle] = order_.size();
             order_.push_back({t.number, {}, -1, UpgradeRowState::Queued});
@@ -31,11 +34,21 @@ public:
         if (it == slots_.end()) return;
         Line& line = order_[it->second];
         const bool newText = row.text != line.text;
+        const bool newState = row.state != line.state;
         line.text = row.text;
         line.percent = row.percent;
         line.state = row.state;
         if (live_) {
             Redraw();
+        } else if (json_ && (newText || newState) && !row.text.empty()) {
+            out_ << JsonObject()
+                        .Add("camera", line.number)
+                        .Add("state", StateName(row.state))
+                        .Add("percent", row.percent)
+                        .Add("text", row.text)
+                        .Text()
+                 << '\n'
+                 << std::flush;
         } else if (newText && !row.text.empty()) {
             out_ << '[' << line.number << "] " << TerminalText(row.text) << '\n' << std::flush;
         }
@@ -65,7 +78,19 @@ private:
         drawn_ = true;
     }
 
+    static const char* StateName(UpgradeRowState state) {
+        switch (state) {
+        case UpgradeRowState::Queued: return "queued";
+        case UpgradeRowState::Failed: return "failed";
+        case UpgradeRowState::Done: return "done";
+        case UpgradeRowState::Sending: return "sending";
+        case UpgradeRowState::Flashing: return "flashing";
+        }
+        return "unknown";
+    }
+
     const bool live_;
+    const bool json_;
     std::ostream& out_;
     std::mutex mu_;
     std::map<int32_t, size_t> slots_;  // handle -> line
@@ -121,7 +146,7 @@ int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets
                       const std::vector<std::string>& packages, const UpgradeRunOptions& options,
                       std::ostream& out, std::ostream& err) {
     if (TooMany(targets, err)) return kExitUsage;
-    Printer printer(targets, options.live, out);
+    Printer printer(targets, options.live, out, options.json);
     UpgradeSession session(usb, Entries(targets), &printer);
     session.SetPackagePaths(packages);
 
@@ -146,7 +171,7 @@ int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets
 int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                      std::ostream& out, std::ostream& err) {
     if (TooMany(targets, err)) return kExitUsage;
-    Printer printer(targets, false, out);
+    Printer printer(targets, false, out, options.json);
     UpgradeSession session(usb, Entries(targets), &printer);
     if (int r = session.StartReboot()) return ReportFailure(err, r, "the reboot did not start");
     WaitFor(session, options, [&] { return session.Rebooting(); });

@@ -22,6 +22,9 @@ struct UpgradeRunOptions {
     // Redraw one progress bar per camera (stdout is a terminal) instead of printing
     // "[N] <text>" per change.
     bool live = false;
+    // --json: one object per change and line, {"camera": N, "state", "percent", "text"}, instead
+    // of "[N] <text>" (docs/cli.md).
+    bool json = false;
     // Raised by SIGINT: the session is stopped, then waited for. May be null.
     const std::atomic<bool>* interrupt = nullptr;
 };
