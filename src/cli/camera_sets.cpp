@@ -83,7 +83,7 @@ int RunOnCameraSet(const CliOptions& o, std::vector<SetMember>& members, std::os
             ReportFailure(cerr, code, what);
             r.status = kExitFailed;
         } else {
-            if (m.serial.empty() && m.ip.empty()) {
+            if (m.serial.empty()) {
                 CameraIdentity identity;
                 if (camera->ReadIdentity(identity) == 0)
                     for (const auto& [k, v] : identity)
