@@ -20,7 +20,6 @@
 #include "camera/verified_apply.h"
 #include "fleet/parallel_each.h"
 #include "platform/user_messages.h"
-#include "protocol/requests.h"
 #include "sim/usb_server.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
@@ -101,7 +100,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         VideoParam rec;
         cams[0]->ReadVideoParams(rec);
-        for (const char* name : kMembers) cams[0]->SetVideoParamField(FormatFieldText(name, 10 + r % 2 * 20).c_str());
+        for (const char* name : kMembers) cams[0]->SetField(*FindVideoParamField(name), 10 + r % 2 * 20);
         cams[0]->ReadVideoParams(rec);
     }
     const double anchor = Seconds(t0) / rounds;

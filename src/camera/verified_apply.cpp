@@ -3,15 +3,11 @@
 #include <algorithm>
 
 #include "protocol/ability_list.h"
-#include "protocol/requests.h"
 
 namespace velmora {
 namespace {
 
-// The one place the apply sends a single member.
-int SendField(Camera& camera, const VideoParamField& field, int32_t value) {
-    return camera.SetVideoParamField(FormatFieldText(field.member, value).c_str());
-}
+int SendField(Camera& camera, const VideoParamField& field, int32_t value) { return camera.SetField(field, value); }
 
 // Why the ability list keeps the member from being sent, or empty when it may be sent.
 std::string SkipReason(const AbilityList& list, const VideoParamField& field, int32_t value) {

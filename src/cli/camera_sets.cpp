@@ -1,17 +1,16 @@
 #include "cli/camera_sets.h"
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 
-#include "camera/net_session.h"
-#include "camera/usb_camera.h"
+#include "camera/camera_directory.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/profile_commands.h"
 #include "fleet/parallel_each.h"
 #include "platform/text.h"
 #include "transport/net/orvex_sdk.h"
-#include "transport/usb/cusb_device.h"
 #include "transport/usb/hid_framing.h"
 
 namespace velmora::cli {
@@ -161,38 +160,45 @@ SetMember Missing(int index, int code, std::string what) {
 }
 
 int RunUsbSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
-    CUSBDevice dev;
-    dev.SetVendorFilter(static_cast<int>(o.vids.size()), o.vids.data());
-    dev.RefreshDevices();
-    const std::vector<UsbDeviceEntry> entries = dev.GetDevices();
+    CameraDirectory cameras;
+    cameras.SetVendorFilter(o.vids);
+    cameras.RefreshUsb();
+    const std::vector<UsbListing> listing = cameras.UsbCameras();
     std::vector<SetMember> members;
-    const auto add = [&](size_t at) {
+    const auto add = [&](const UsbListing& listed) {
         SetMember m;
-        m.index = static_cast<int>(at) + 1;
-        m.serial = entries[at].serial;
-        const int32_t handle = entries[at].handle;
-        m.open = [&dev, handle](int&, std::string&) -> std::shared_ptr<Camera> {
-            return std::make_shared<UsbCamera>(dev, handle);
+        m.index = listed.index;
+        m.serial = FieldText(listed.entry.serial, sizeof listed.entry.serial);
+        m.open = [&cameras, key = listed.key](int& code, std::string& what) -> std::shared_ptr<Camera> {
+            std::shared_ptr<Camera> camera = cameras.UsbCameraByKey(key);
+            if (!camera) {
+                code = kUsbInvalidHandle;
+                what = "the camera has gone";
+            }
+            return camera;
         };
         members.push_back(std::move(m));
     };
-    const std::string found = " (found " + std::to_string(entries.size()) + ")";
+    const std::string found = " (found " + std::to_string(listing.size()) + ")";
     if (o.all) {
-        if (entries.empty()) return ReportFailure(err, kUsbInvalidHandle, "no USB camera found");
-        for (size_t i = 0; i < entries.size(); ++i) add(i);
+        if (listing.empty()) return ReportFailure(err, kUsbInvalidHandle, "no USB camera found");
+        for (const UsbListing& listed : listing) add(listed);
     } else if (!o.serials.empty()) {
         for (const std::string& serial : o.serials) {
-            size_t at = 0;
-            while (at < entries.size() && serial != entries[at].serial) ++at;
-            if (at < entries.size()) add(at);
-            else members.push_back(Missing(0, kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
+            const auto it = std::find_if(listing.begin(), listing.end(), [&](const UsbListing& l) {
+                return FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
+            });
+            if (it != listing.end()) {
+                add(*it);
+                continue;
+            }
+            members.push_back(Missing(0, kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
+            members.back().serial = serial;
         }
-        for (size_t i = 0; i < members.size(); ++i)
-            if (members[i].index == 0) members[i].serial = o.serials[i];
     } else {
         const std::vector<int> devices = o.devices.empty() ? std::vector<int>{o.device} : o.devices;
         for (int n : devices) {
-            if (n >= 1 && static_cast<size_t>(n) <= entries.size()) add(static_cast<size_t>(n) - 1);
+            if (n >= 1 && static_cast<size_t>(n) <= listing.size()) add(listing[static_cast<size_t>(n) - 1]);
             else members.push_back(Missing(n, kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found));
         }
     }
@@ -201,21 +207,24 @@ int RunUsbSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
 
 int RunNetworkSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
     ORVEX_Init(0);
-    std::vector<SetMember> members;
-    for (size_t i = 0; i < o.ips.size(); ++i) {
-        SetMember m;
-        m.index = static_cast<int>(i) + 1;
-        m.ip = o.ips[i];
-        m.open = [&o, ip = m.ip](int& code, std::string& what) -> std::shared_ptr<Camera> {
-            auto session = std::make_shared<NetSession>();
-            code = session->Login(ip, kOrvexDefaultPort, o.user, o.password, what);
-            if (code != 0) return nullptr;
-            // The camera keeps its session (and so its login) alive until it is dropped.
-            return std::shared_ptr<Camera>(new NetCamera(session->camera()), [session](Camera* c) { delete c; });
-        };
-        members.push_back(std::move(m));
+    int status = kExitOk;
+    {
+        CameraDirectory cameras;
+        std::vector<SetMember> members;
+        for (size_t i = 0; i < o.ips.size(); ++i) {
+            SetMember m;
+            m.index = static_cast<int>(i) + 1;
+            m.ip = o.ips[i];
+            m.open = [&o, &cameras, ip = m.ip](int& code, std::string& what) -> std::shared_ptr<Camera> {
+                std::shared_ptr<NetCamera> camera;
+                code = cameras.OpenNetwork(ip, kOrvexDefaultPort, o.user, o.password, camera, what);
+                return code == 0 ? camera : nullptr;
+            };
+            members.push_back(std::move(m));
+        }
+        status = RunOnCameraSet(o, members, out, err);
+        cameras.CloseAllNetwork();
     }
-    const int status = RunOnCameraSet(o, members, out, err);
     ORVEX_Cleanup();
     return status;
 }

@@ -10,7 +10,6 @@
 #include "platform/codepage.h"
 #include "protocol/param_file.h"
 #include "protocol/profile.h"
-#include "protocol/requests.h"
 #include "protocol/replies.h"
 
 namespace velmora::cli {
@@ -36,7 +35,7 @@ int Set(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& er
     if (int status = ParseSetPairs(o.args, pairs, err); status != kExitOk) return status;
     JsonObject set;
     for (const auto& [field, value] : pairs) {
-        const int r = camera.SetVideoParamField(FormatFieldText(field->member, value).c_str());
+        const int r = camera.SetField(*field, value);
         if (r < 0) {
             // The members set before the refusal stay set: say which they were.
             out << JsonObject()

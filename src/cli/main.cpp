@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
         std::cerr << "velmora-cli: unknown command '" << TerminalText(opts.command) << "'\n" << UsageText();
         return kExitUsage;
     }
-    if (WantsCameraSet(opts) && !maintenance) {
+    if (WantsCameraSet(opts)) {
         if (opts.ipGiven && !ResolveCredentials(opts, std::getenv("VELMORA_PASSWORD"), error)) return UsageError(error);
         return RunCameraSetCommand(opts, std::cout, std::cerr);
     }

@@ -74,10 +74,9 @@ public:
         rec = rec_;
         return 0;
     }
-    int SetVideoParamField(const char* text) override {
-        int value = 0;
-        if (std::sscanf(text, "\"Luminance\":%d", &value) == 1) rec_.bytes[0] = static_cast<uint8_t>(std::min(value, 80));
-        if (std::sscanf(text, "\"Saturation\":%d", &value) == 1) rec_.bytes[2] = static_cast<uint8_t>(value);
+    int SetField(const VideoParamField& field, int32_t value) override {
+        if (field.offset == 0) rec_.bytes[0] = static_cast<uint8_t>(std::min(value, 80));
+        if (field.offset == 2) rec_.bytes[2] = static_cast<uint8_t>(value);
         return 0;
     }
     int WriteVideoParams(const VideoParam&) override { return 0; }
