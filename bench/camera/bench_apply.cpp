@@ -16,12 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "camera/usb_camera.h"
+#include "camera/camera_directory.h"
 #include "camera/verified_apply.h"
 #include "fleet/parallel_each.h"
 #include "platform/user_messages.h"
 #include "sim/usb_server.h"
-#include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
 
 using namespace velmora;
@@ -75,20 +74,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_apply: %s\n", error.c_str());
         return 1;
     }
-    CUSBDevice usb(std::make_unique<SimHidBackend>(dir));
-    CUSBDevice::Timing t = usb.GetTiming();
+    CameraDirectory directory(std::make_unique<SimHidBackend>(dir));
+    CUSBDevice::Timing t = directory.Usb().GetTiming();
     t.settleAfterOpen = std::chrono::milliseconds(0);
-    usb.SetTiming(t);
-    usb.SetVendorFilter(0, nullptr);
-    usb.RefreshDevices();
-    const std::vector<UsbDeviceEntry> entries = usb.GetDevices();
-    if (static_cast<int>(entries.size()) != cameras) {
-        std::fprintf(stderr, "bench_apply: found %zu cameras of %d\n", entries.size(), cameras);
+    directory.Usb().SetTiming(t);
+    directory.RefreshUsb();
+    std::vector<std::shared_ptr<UsbCamera>> cams;
+    for (const UsbListing& listed : directory.UsbCameras()) cams.push_back(directory.UsbCameraByKey(listed.key));
+    if (static_cast<int>(cams.size()) != cameras) {
+        std::fprintf(stderr, "bench_apply: found %zu cameras of %d\n", cams.size(), cameras);
         return 1;
     }
-    std::vector<std::unique_ptr<UsbCamera>> cams;
-    for (const UsbDeviceEntry& e : entries) cams.push_back(std::make_unique<UsbCamera>(usb, e.handle));
-
     if (jobs == 0) jobs = fleet::DefaultJobs(cams.size());
     int failures = 0;
     {  // warm-up: every connection and code path once
