@@ -232,6 +232,16 @@ int RunNetworkSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int RunCameraSetCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
+    // A command line every camera would refuse is said once, before any camera is opened.
+    if (o.command == "set") {
+        std::vector<std::pair<const VideoParamField*, int>> pairs;
+        if (const int status = ParseSetPairs(o.args, pairs, err); status != kExitOk) return status;
+    }
+    const bool oneFile = o.command == "export" || o.command == "import" || o.command == "diff" || o.command == "apply";
+    if (oneFile && o.args.size() != 1) {
+        err << "velmora-cli: " << o.command << " on a set of cameras needs one FILE\n";
+        return kExitUsage;
+    }
     return o.ipGiven ? RunNetworkSet(o, out, err) : RunUsbSet(o, out, err);
 }
 
