@@ -242,6 +242,11 @@ int RunCameraSetCommand(const CliOptions& o, std::ostream& out, std::ostream& er
         err << "velmora-cli: " << o.command << " on a set of cameras needs one FILE\n";
         return kExitUsage;
     }
+    // One profile for every camera: a refused one is said once and nothing is sent to any.
+    if ((o.command == "diff" || o.command == "apply") && !HasPlaceholder(o.args[0])) {
+        Profile profile;
+        if (LoadProfileReporting(o.args[0], profile, err) != 0) return kExitFailed;
+    }
     return o.ipGiven ? RunNetworkSet(o, out, err) : RunUsbSet(o, out, err);
 }
 

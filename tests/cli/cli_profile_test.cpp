@@ -264,6 +264,11 @@ TEST_F(CliProfileTest, ASetOfCamerasWorksInParallelAndReportsEachCamera) {
         EXPECT_EQ(cJSON_GetObjectItem(j.get(), "status")->valueint, index == 1 ? 0 : 3);
     }
     EXPECT_EQ(cameras, 2);
+    // A refused profile is said once, and no camera is touched.
+    const std::string typo = Write("typo.json", R"({"format": "velmora-profile", "version": 1, "members": {"Lumi": 1}})");
+    r = Cli("--all apply " + typo, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     // A camera that is not there fails alone.
     r = Cli("--device 1 --device 7 get", true);
     EXPECT_EQ(r.status, 1);
