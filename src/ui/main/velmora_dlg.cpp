@@ -482,13 +482,13 @@ void CVelmoraDlg::OpenUpgrade() {
 }
 
 void CVelmoraDlg::OpenCompareProfile() {
-    std::unique_ptr<Camera> camera;
-    if (searchMode_ == 0) {
+    std::shared_ptr<Camera> camera;
+    if (mode_ == CameraMode::Network) {
         const VideoPane& pane = panes_->Pane(panes_->CurrentPane());
         if (pane.session >= 0)
-            camera = std::make_unique<NetCamera>(pane.session, FieldText(pane.address, sizeof pane.address), pane.port);
+            camera = std::make_shared<NetCamera>(pane.session, FieldText(pane.address, sizeof pane.address), pane.port);
     } else if (usbHost_->CurrentHandle() != 0) {
-        camera = std::make_unique<UsbCamera>(*usb_, usbHost_->CurrentHandle());
+        camera = usbHost_->CurrentCamera();
     }
     if (!camera) {
         Messages().Information(kNothingSelected);
