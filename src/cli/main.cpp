@@ -244,20 +244,26 @@ struct NetworkLibrary {
     CameraDirectory cameras;
 };
 
-int RunOnNetworkCamera(const CliOptions& o) {
+int RunOnNetworkCameraTo(const CliOptions& o, std::ostream& out, std::ostream& err) {
     NetworkLibrary net;
     std::string what;
     std::shared_ptr<NetCamera> camera;
     int r = net.cameras.OpenNetwork(o.ip, kOrvexDefaultPort, o.user, o.password, camera, what);
-    if (r != 0) return Failed(r, what);
+    if (r != 0) return ReportFailure(err, r, what);
     if (o.command == "snapshot") {
         r = TakeNetSnapshot(camera->session(), o.args[0], kSnapshotTimeoutMs, what);
-        if (r != 0) return Failed(r, what);
-        if (o.json) std::cout << JsonObject().Add("file", o.args[0]).Text() << "\n";
-        else std::cout << "saved " << o.args[0] << "\n";
+        if (r != 0) return ReportFailure(err, r, what);
+        if (o.json) out << JsonObject().Add("file", o.args[0]).Text() << "\n";
+        else out << "saved " << o.args[0] << "\n";
         return kExitOk;
     }
-    return RunCameraCommand(o, *camera, std::cout, std::cerr);
+    return RunCameraCommand(o, *camera, out, err);
+}
+
+// With --json a failed login or snapshot gives the error object too.
+int RunOnNetworkCamera(const CliOptions& o) {
+    const auto run = [&](std::ostream& out, std::ostream& err) { return RunOnNetworkCameraTo(o, out, err); };
+    return o.json ? WithJsonErrors(std::cout, std::cerr, run) : run(std::cout, std::cerr);
 }
 
 }  // namespace
