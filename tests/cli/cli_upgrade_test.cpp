@@ -156,6 +156,12 @@ TEST_F(CliUpgradeTest, EveryCameraIsUpgradedInParallelAndEachFailureIsNamed) {
     r = Cli({"--device", "3", "upgrade", pkg});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "[3] 升级成功.")) << r.out;
+    // --json: the same changes, one object per line.
+    r = Cli({"--device", "3", "--json", "upgrade", pkg});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, R"({"camera": 3, "state": "sending", "percent": 100, "text": "升级[rootfs]: 100%"})"))
+        << r.out;
+    EXPECT_EQ(r.out.find("[3]"), std::string::npos);
     EXPECT_EQ(r.out.find("[1]"), std::string::npos);
 
     r = Cli({"--device", "1", "upgrade", dir_ + "/missing.dat"});
