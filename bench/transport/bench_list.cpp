@@ -57,7 +57,7 @@ int main() {
     }
     std::vector<double> list, exchanges;
     int status = 0;
-    for (int round = 0; round < 7 && status == 0; ++round) {
+    for (int round = 0; round < 15 && status == 0; ++round) {
         auto host = Host(dir);
         const auto t0 = Clock::now();
         const int found = host->RefreshDevices();
