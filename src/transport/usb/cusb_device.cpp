@@ -21,6 +21,13 @@ namespace {
 // across CUSBDevice instances.
 std::atomic<int32_t> g_nextHandle{1};
 
+// RefreshDevices asks at most this many cameras for their identity at once.
+constexpr size_t kMaxIdentityWorkers = 4;
+// How long an exchange waits for the reader to take a report that already reached the
+// connection, and how many such rounds dropping stale input takes at most.
+constexpr std::chrono::milliseconds kCatchUpLimit{200};
+constexpr int kMaxCatchUps = 64;
+
 int32_t NextHandle() {
     int32_t h = g_nextHandle.fetch_add(1);
     return h > 0 ? h : 0;  // 0 once the ids are used up: no device gets a recycled id
@@ -77,6 +84,7 @@ struct CUSBDevice::OpenDevice {
     std::condition_variable inboxCv;
     std::deque<InboxReport> inbox;
     int readerEnd = 0;
+    bool notifyEach = false;  // an exchange waits for the reader to catch up: wake it for each report
     std::thread reader;
 
     ~OpenDevice() {
@@ -111,8 +119,8 @@ struct CUSBDevice::OpenDevice {
             // The waiting exchange only needs to look at the inbox when a report decides
             // something: a final, malformed or refused one. The others wait their turn there.
             ReplyHeader h;
-            if (r.oversized || !velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) || h.last ||
-                velmora::IsBusyNotice(h) || h.payloadLength > n - velmora::kReplyPayloadOffset)
+            if (notifyEach || r.oversized || !velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) ||
+                h.last || velmora::IsBusyNotice(h) || h.payloadLength > n - velmora::kReplyPayloadOffset)
                 inboxCv.notify_all();
         }
     }
@@ -357,17 +365,33 @@ int CUSBDevice::RefreshDevices() {
         std::lock_guard lock(mu_);
         for (const auto& e : devices_) handles.push_back(e.handle);
     }
-    for (int32_t handle : handles) {
-        UsbDeviceInfo info{};
-        if (GetDeviceInfo(handle, info) != 0) {
-            std::this_thread::sleep_for(t.retryAfterFailedInfo);
-            continue;  // the entry keeps empty texts and stays in the list
+    // The cameras are asked side by side (each device has its own reader, and a slow camera holds
+    // up only its own worker); the list keeps the order DeviceOpen gave it.
+    std::atomic<size_t> next{0};
+    auto ask = [&] {
+        for (size_t i = next++; i < handles.size(); i = next++) {
+            UsbDeviceInfo info{};
+            if (GetDeviceInfo(handles[i], info) != 0) {
+                std::this_thread::sleep_for(t.retryAfterFailedInfo);
+                continue;  // the entry keeps empty texts and stays in the list
+            }
+            std::lock_guard lock(mu_);
+            for (auto& e : devices_) {
+                if (e.handle == handles[i]) StoreIdentity(e, info);
+            }
         }
-        std::lock_guard lock(mu_);
-        for (auto& e : devices_) {
-            if (e.handle == handle) StoreIdentity(e, info);
+    };
+    std::vector<std::thread> workers;
+    const size_t helpers = std::min<size_t>(handles.size() / 8, kMaxIdentityWorkers - 1);
+    for (size_t i = 0; i < helpers; ++i) {
+        try {
+            workers.emplace_back(ask);
+        } catch (const std::system_error&) {
+            break;  // fewer helpers: this thread asks the rest
         }
     }
+    ask();
+    for (std::thread& w : workers) w.join();
     return count;
 }
 
@@ -517,6 +541,8 @@ bool CUSBDevice::SettleOwedReply(OpenDevice& dev) {
         }
         if (dev.readerEnd != 0) break;  // the device is gone: the exchange finds out
         if (dev.inboxCv.wait_until(lock, dev.owedUntil) == std::cv_status::timeout && dev.inbox.empty()) {
+            // Reports that reached the connection but not yet the reader still count.
+            if (CatchUp(dev, lock)) continue;
             LogLine(3, {}, "handle=%d: the reply owed to the exchange that timed out never came", dev.handle);
             break;
         }
@@ -525,17 +551,35 @@ bool CUSBDevice::SettleOwedReply(OpenDevice& dev) {
     return false;
 }
 
+bool CUSBDevice::CatchUp(OpenDevice& dev, std::unique_lock<std::mutex>& lock) {
+    if (dev.readerEnd != 0) return false;
+    lock.unlock();
+    const bool waiting = dev.conn->InputWaiting();
+    lock.lock();
+    if (!waiting || !dev.inbox.empty()) return !dev.inbox.empty();
+    // The reader is about to take it: wait for the next report it brings, briefly.
+    dev.notifyEach = true;
+    dev.inboxCv.wait_for(lock, kCatchUpLimit, [&dev] { return !dev.inbox.empty() || dev.readerEnd != 0; });
+    dev.notifyEach = false;
+    return !dev.inbox.empty();
+}
+
 bool CUSBDevice::DropStale(OpenDevice& dev, uint32_t cmd) {
-    std::lock_guard lock(dev.inboxMu);
-    if (dev.inbox.empty()) return false;
+    std::unique_lock lock(dev.inboxMu);
     bool busy = false;
-    const size_t dropped = dev.inbox.size();
-    for (const InboxReport& r : dev.inbox) {
-        ReplyHeader h;
-        if (!r.oversized && velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) && velmora::IsBusyNotice(h))
-            busy = true;
+    size_t dropped = 0;
+    // What the reader holds, and what reached the connection but not yet the reader (bounded, so
+    // a device that never stops talking cannot hold the exchange up).
+    for (int round = 0; round < kMaxCatchUps && (!dev.inbox.empty() || CatchUp(dev, lock)); ++round) {
+        dropped += dev.inbox.size();
+        for (const InboxReport& r : dev.inbox) {
+            ReplyHeader h;
+            if (!r.oversized && velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) && velmora::IsBusyNotice(h))
+                busy = true;
+        }
+        dev.inbox.clear();
     }
-    dev.inbox.clear();
+    if (dropped == 0) return false;
     LogLine(3, {}, "handle=%d, cmd=%d: dropped %zu stale report(s) before the request", dev.handle,
             static_cast<int>(cmd), dropped);
     if (busy) LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", dev.handle);

@@ -138,6 +138,10 @@ private:
     // true when the device's busy notice was among the reports they dropped.
     static bool SettleOwedReply(OpenDevice& dev);
     static bool DropStale(OpenDevice& dev, uint32_t cmd);
+    // With the inbox empty and `lock` (on the inbox) held: when a report has reached the connection
+    // but not the reader yet, waits briefly for the reader to bring it. True when the inbox now
+    // holds a report.
+    static bool CatchUp(OpenDevice& dev, std::unique_lock<std::mutex>& lock);
     static int WriteRequest(OpenDevice& dev, uint32_t cmd, const uint8_t* data, int dataLength,
                             std::chrono::steady_clock::time_point deadline);
     static int TakeReply(OpenDevice& dev, uint32_t cmd, velmora::ReplyAssembler& assembler,

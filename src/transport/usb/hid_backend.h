@@ -64,6 +64,9 @@ public:
     // follows notices it), or after a bound, so a device that never stops talking cannot keep it
     // spinning. Returns how many reports were dropped.
     virtual int DiscardPending(size_t capacity, const HidReportVisitor& seen) = 0;
+    // True when a report waits to be read (not consumed; callable beside a blocked Read). The
+    // default cannot tell and says false.
+    virtual bool InputWaiting() { return false; }
     // Takes the device's cross-process exchange lock (an flock on a file every process names the
     // same way for this device), polling for at most `limit`. Returns 0, kHidLockTimeout when
     // another holder kept it, or kHidCancelled when Cancel/Close came first. A connection without

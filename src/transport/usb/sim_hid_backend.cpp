@@ -127,6 +127,11 @@ public:
         return dropped;
     }
 
+    bool InputWaiting() override {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    }
+
     int LockExchange(std::chrono::milliseconds limit) override {
         if (!lock_) return 0;
         return lock_->Acquire(limit, [this] { return Stopped() != 0; });
