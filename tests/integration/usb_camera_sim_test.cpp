@@ -225,8 +225,8 @@ TEST_F(UsbCameraSimTest, AReplyOwedAfterATimeOutNeverAnswersTheNextExchange) {
     dev_->SetTiming(t);
 
     UsbCamera sets(*dev_, Handle(0));
-    EXPECT_EQ(sets.SetVideoParamField(FormatFieldText("Luminance", 60).c_str()), -302);
-    EXPECT_EQ(sets.SetVideoParamField(FormatFieldText("Luminance", 61).c_str()), -5);
+    EXPECT_EQ(sets.SetField(Field("Luminance"), 60), -302);
+    EXPECT_EQ(sets.SetField(Field("Luminance"), 61), -5);
     VideoParam rec;
     ASSERT_EQ(sets.ReadVideoParams(rec), 0);
     EXPECT_EQ(rec.bytes[0], 60);  // the stalled set landed late, the refused one not at all

@@ -90,13 +90,13 @@ uint8_t* VideoPaneWidget::FrameBuffer(int w, int h, int* stride) {
         // Rows of a multiple of 64 bytes and one spare row behind the last: what the scaler's
         // SIMD writers want.
         const qsizetype line = (static_cast<qsizetype>(w) * 4 + 63) & ~qsizetype{63};
-        void* data = std::aligned_alloc(64, static_cast<size_t>(line) * static_cast<size_t>(h + 1));
-        if (!data) {
+        void* memory = std::aligned_alloc(64, static_cast<size_t>(line) * static_cast<size_t>(h + 1));
+        if (!memory) {
             writing_ = QImage();
             return nullptr;  // the decoder converts into its own buffer, OnFrame copies
         }
-        writing_ = QImage(static_cast<uchar*>(data), w, h, line, QImage::Format_RGB32,
-                          [](void* p) { std::free(p); }, data);
+        writing_ = QImage(static_cast<uchar*>(memory), w, h, line, QImage::Format_RGB32,
+                          [](void* p) { std::free(p); }, memory);
     }
     *stride = static_cast<int>(writing_.bytesPerLine());
     return writing_.bits();
