@@ -4,6 +4,9 @@
 //   BM_RawSeqpacket     a plain send()/recv() loop: 20165 request reports + a 3 KB reply
 //   BM_TransferMiB      the same exchange through CUSBDevice::Transfer (1 MiB firmware block)
 //   BM_SmallExchange    a 30-byte request with a 100-byte reply; counter median_us
+// and then, as a ratio to its anchor measured in the same run (alternated rounds, medians): a
+// whole-record read (one request report, 3 KB reply of command 40001089) through Transfer against
+// the same reports over a bare socket.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -39,7 +42,8 @@ std::vector<std::vector<uint8_t>> ReplyReports(int bytes) {
 }
 
 // A lean camera: answers every complete request with the reply chosen by its size class
-// (requests longer than one report get the 3 KB reply, short ones a 100-byte reply).
+// (requests longer than one report, and record reads, get the 3 KB reply, other short ones a
+// 100-byte reply).
 class LeanCamera {
 public:
     LeanCamera() {
@@ -102,7 +106,9 @@ private:
                     ++reportsInRequest[i];
                     if (buf[11] == 1) {
                         // Replies carry the request's command id, as a camera's do.
-                        auto& reply = reportsInRequest[i] > 1 ? big_ : small_;
+                        uint32_t cmd = 0;
+                        std::memcpy(&cmd, buf + 5, 4);
+                        auto& reply = (reportsInRequest[i] > 1 || cmd == kHidCmdGetVideoParam) ? big_ : small_;
                         for (auto& r : reply) {
                             std::memcpy(r.data() + 5, buf + 5, 4);
                             ::send(c, r.data(), r.size(), MSG_NOSIGNAL);
@@ -204,4 +210,61 @@ BENCHMARK(BM_RawSeqpacket)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TransferMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SmallExchange)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+namespace {
+
+double Median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+void RecordReadRatio() {
+    LeanCamera cam;
+    int32_t h = 0;
+    auto host = OpenHost(cam, h);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", cam.socketPath().c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
+    const char request[] = "{\"ReqGetVideoParam\":{\"Param\":1}}";
+    uint8_t report[kReportLength] = {};
+    velmora::EncodeRequestReport(report, kReportLength, kHidCmdGetVideoParam,
+                                 reinterpret_cast<const uint8_t*>(request), sizeof request, true);
+    uint8_t in[kReportLength];
+    std::vector<char> reply(4096);
+    int received = 0;
+    std::vector<double> bare, transfer;
+    using Clock = std::chrono::steady_clock;
+    for (int round = 0; round < 10; ++round) {
+        for (int i = 0; i < 200; ++i) {
+            const auto t0 = Clock::now();
+            if (::send(fd, report, sizeof report, MSG_NOSIGNAL) != kReportLength) std::abort();
+            do {
+                if (::recv(fd, in, sizeof in, 0) != kReportLength) std::abort();
+            } while (in[11] != 1);
+            bare.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        for (int i = 0; i < 200; ++i) {
+            const auto t0 = Clock::now();
+            int r = host->Transfer(h, kHidCmdGetVideoParam, request, sizeof request, reply.data(),
+                                   static_cast<int>(reply.size()), &received, 5);
+            if (r != 0 || received != kBigReplyBytes) std::abort();
+            transfer.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+    }
+    ::close(fd);
+    const double t = Median(transfer), b = Median(bare);
+    std::printf("whole-record read (3 KB reply): Transfer %.0f us, bare socket %.0f us, ratio %.2f "
+                "(medians of %zu, alternated)\n", t, b, t / b, bare.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RecordReadRatio();
+    return 0;
+}

@@ -1,10 +1,13 @@
 // Four live 1920x1080 25 fps network cameras in the 2x2 layout of the video panes, inside an
-// offscreen QApplication. The cameras are served by a separate velmora-camsim process, so their
-// encoding is not counted. After the first picture of every pane it runs for a while and prints
-// the CPU time of this process per second of wall time, and per pane the pictures received,
-// painted and decoded.
+// offscreen QApplication, against its anchor: the same stream decoded bare (libavcodec, one
+// thread, no scaling, no painting) in this process. The cameras are served by a separate
+// velmora-camsim process, so their encoding is not counted. Per pane width (323 px, the default
+// window's, and 324 px) it alternates rounds of the four panes playing with rounds of the anchor
+// and prints the medians of the CPU time per decoded picture and their ratio, and per pane the
+// pictures decoded, received, painted and superseded (by the decoder or in the pane).
 //
-//   bench_video_panes [path/to/velmora-camsim] [--net A,B,C,D] [--seconds N] [--png FILE]
+//   bench_video_panes [path/to/velmora-camsim] [--net A,B,C,D] [--seconds N] [--rounds N]
+//                     [--pane-width W] [--png FILE]
 //
 // --png saves a picture of the client area at the end: the four panes with their borders, the
 // current pane (the last opened) outlined in red.
@@ -16,9 +19,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +33,11 @@
 #include <QTimer>
 #include <QWidget>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "bench_common.h"
 #include "platform/decoder/xplay.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/video_panes.h"
@@ -46,25 +51,6 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// CPU seconds of another process, from /proc (utime + stime); -1 when unreadable.
-double ProcessCpuSeconds(qint64 pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-        if (i == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
-        if (i == 15) {
-            stime = std::strtoull(field.c_str(), nullptr, 10);
-            break;
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 QString FindCamsim(const QString& given) {
@@ -95,17 +81,117 @@ bool WaitFor(F done, int ms) {
     return true;
 }
 
-struct PaneFigures {
-    uint64_t received = 0, painted = 0;
-    XStreamStats stats{};
+// CPU seconds per picture of bare single-threaded decoding of `units`.
+double BareDecodeCpuPerPicture(const std::vector<AccessUnit>& units) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->thread_count = 1;
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    std::vector<std::vector<uint8_t>> padded;
+    for (const AccessUnit& au : units) {
+        padded.emplace_back(au.data);
+        padded.back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    }
+    int frames = 0;
+    const double cpu0 = CpuSeconds();
+    for (size_t i = 0; i <= units.size(); ++i) {
+        if (i < units.size()) {
+            pkt->data = padded[i].data();
+            pkt->size = static_cast<int>(units[i].data.size());
+            avcodec_send_packet(ctx, pkt);
+        } else {
+            avcodec_send_packet(ctx, nullptr);
+        }
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+            ++frames;
+            av_frame_unref(frame);
+        }
+    }
+    const double cpu = CpuSeconds() - cpu0;
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return frames > 0 ? cpu / frames : 0;
+}
+
+double Median(std::vector<double> v) { return bench::Percentile(std::move(v), 0.5); }
+
+struct PanesRound {
+    double cpuPerPicture = 0;
+    double firstPicturesMs = 0;
+    QSize paneSize;
+    VideoPanes::Counters counters[4];
+    bool ok = false;
 };
 
-PaneFigures Snapshot(VideoPanes& panes, int i) {
-    PaneFigures f;
-    f.received = panes.Widget(i)->PicturesReceived();
-    f.painted = panes.Widget(i)->PicturesPainted();
-    X_GetStreamStats(panes.Pane(i).decoderPort.load(), &f.stats);
-    return f;
+// One round: opens the four cameras in 2x2 panes `paneWidth` wide, waits for a picture in each,
+// then measures for `seconds`.
+PanesRound PlayRound(const QStringList& hosts, int paneWidth, int seconds, const QString& pngPath) {
+    PanesRound round;
+    QWidget client;
+    constexpr int kPtzW = 200;
+    // Pane width w2 = (clientW - (kPtzW + 5) - 10) / 2.
+    const int clientW = 2 * paneWidth + kPtzW + 15;
+    const int clientH = 2 * paneWidth * 9 / 16 + 60;
+    client.resize(clientW, clientH);
+    VideoPanes panes(&client);
+    panes.SetLayout(2);
+    panes.Place(clientW, clientH, kPtzW);
+    client.show();
+    QElapsedTimer sinceOpen;
+    sinceOpen.start();
+    for (int i = 0; i < 4; ++i) {
+        LoginInfo info{};
+        std::snprintf(info.address, sizeof info.address, "%s", qPrintable(hosts[i]));
+        info.port = kOrvexDefaultPort;
+        std::snprintf(info.user, sizeof info.user, "admin");
+        std::snprintf(info.password, sizeof info.password, "pelno");
+        if (panes.OpenNetworkDevice(info, ORVEX_STREAM_MAIN) != 0) {
+            std::fprintf(stderr, "bench_video_panes: opening %s failed\n", info.address);
+            return round;
+        }
+    }
+    if (!WaitFor([&] {
+            for (int i = 0; i < 4; ++i)
+                if (panes.Widget(i)->PicturesPainted() == 0) return false;
+            return true;
+        }, 30000)) {
+        std::fprintf(stderr, "bench_video_panes: not every pane showed a picture\n");
+        return round;
+    }
+    round.firstPicturesMs = static_cast<double>(sinceOpen.elapsed());
+    round.paneSize = panes.Widget(0)->size();
+    VideoPanes::Counters before[4];
+    for (int i = 0; i < 4; ++i) before[i] = panes.PaneCounters(i);
+    const double cpu0 = CpuSeconds();
+    Run(seconds * 1000);
+    const double cpu = CpuSeconds() - cpu0;
+    uint64_t decoded = 0;
+    for (int i = 0; i < 4; ++i) {
+        const VideoPanes::Counters a = panes.PaneCounters(i);
+        VideoPanes::Counters& c = round.counters[i];
+        c.decoded = a.decoded - before[i].decoded;
+        c.received = a.received - before[i].received;
+        c.painted = a.painted - before[i].painted;
+        c.superseded = a.superseded - before[i].superseded;
+        c.dropped = a.dropped - before[i].dropped;
+        decoded += c.decoded;
+    }
+    round.cpuPerPicture = decoded > 0 ? cpu / static_cast<double>(decoded) : 0;
+    round.ok = decoded > 0;
+    if (!pngPath.isEmpty()) {
+        QImage picture(client.size(), QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        client.render(&picture);
+        QPainter painter(&picture);
+        panes.DrawBorders(painter);
+        painter.end();
+        if (!picture.save(pngPath)) std::fprintf(stderr, "bench_video_panes: cannot write %s\n", qPrintable(pngPath));
+    }
+    panes.CloseAll();
+    return round;
 }
 
 }  // namespace
@@ -114,7 +200,9 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QString camsimArg;
     QString addresses = QStringLiteral("127.0.0.2,127.0.0.3,127.0.0.4,127.0.0.5");
-    int seconds = 10;
+    int seconds = 4;
+    int rounds = 3;
+    std::vector<int> widths = {323, 324};
     QString pngPath;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -122,12 +210,17 @@ int main(int argc, char** argv) {
             addresses = QString::fromUtf8(argv[++i]);
         } else if (a == "--seconds" && i + 1 < argc) {
             seconds = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--rounds" && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--pane-width" && i + 1 < argc) {
+            widths = {std::clamp(std::atoi(argv[++i]), 32, 2000)};
         } else if (a == "--png" && i + 1 < argc) {
             pngPath = QString::fromUtf8(argv[++i]);
         } else if (a.rfind("--", 0) != 0) {
             camsimArg = QString::fromUtf8(argv[i]);
         } else {
-            std::fprintf(stderr, "usage: %s [velmora-camsim] [--net A,B,C,D] [--seconds N] [--png FILE]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [velmora-camsim] [--net A,B,C,D] [--seconds N] [--rounds N] "
+                                 "[--pane-width W] [--png FILE]\n", argv[0]);
             return 2;
         }
     }
@@ -161,85 +254,40 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The anchor's stream: what the simulated camera sends, two seconds of it.
+    const std::vector<AccessUnit> units = bench::MakeStream(50, 1920, 1080, qPrintable(hosts[0]));
     ORVEX_Init(0);
-    int status = 0;
-    {
-        QWidget client;
-        constexpr int kClientW = 1600, kClientH = 900, kPtzW = 200;
-        client.resize(kClientW, kClientH);
-        VideoPanes panes(&client);
-        panes.SetLayout(2);
-        panes.Place(kClientW, kClientH, kPtzW);
-        client.show();
-
-        QElapsedTimer sinceOpen;
-        sinceOpen.start();
-        for (int i = 0; i < 4; ++i) {
-            LoginInfo info{};
-            std::snprintf(info.address, sizeof info.address, "%s", qPrintable(hosts[i]));
-            info.port = kOrvexDefaultPort;
-            std::snprintf(info.user, sizeof info.user, "admin");
-            std::snprintf(info.password, sizeof info.password, "pelno");
-            const int rc = panes.OpenNetworkDevice(info, ORVEX_STREAM_MAIN);
-            if (rc != 0) {
-                std::fprintf(stderr, "bench_video_panes: opening %s failed: %d\n", info.address, rc);
+    int status = units.empty() ? 1 : 0;
+    for (int width : widths) {
+        if (status != 0) break;
+        std::vector<double> panesCpu, anchorCpu, firstMs;
+        PanesRound last;
+        for (int r = 0; r < rounds && status == 0; ++r) {
+            last = PlayRound(hosts, width, seconds, r + 1 == rounds ? pngPath : QString());
+            if (!last.ok) {
                 status = 1;
+                break;
             }
+            panesCpu.push_back(last.cpuPerPicture);
+            firstMs.push_back(last.firstPicturesMs);
+            anchorCpu.push_back(BareDecodeCpuPerPicture(units));
         }
-        const bool pictures = status == 0 && WaitFor([&] {
-            for (int i = 0; i < 4; ++i)
-                if (panes.Widget(i)->PicturesPainted() == 0) return false;
-            return true;
-        }, 30000);
-        if (!pictures) {
-            std::fprintf(stderr, "bench_video_panes: not every pane showed a picture\n");
-            status = 1;
-        } else {
-            const double firstPicturesMs = static_cast<double>(sinceOpen.elapsed());
-            PaneFigures before[4], after[4];
-            for (int i = 0; i < 4; ++i) before[i] = Snapshot(panes, i);
-            const double cpu0 = CpuSeconds();
-            const double simCpu0 = ProcessCpuSeconds(sim.processId());
-            QElapsedTimer wall;
-            wall.start();
-            Run(seconds * 1000);
-            const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-            const double cpu = (CpuSeconds() - cpu0) / elapsed;
-            const double simCpu = (ProcessCpuSeconds(sim.processId()) - simCpu0) / elapsed;
-            for (int i = 0; i < 4; ++i) after[i] = Snapshot(panes, i);
-
-            const QSize paneSize = panes.Widget(0)->size();
-            const QRect fit = VideoPaneWidget::FitRect({1920, 1080}, paneSize);
-            std::printf("four 1920x1080 25 fps cameras, 2x2 panes of %dx%d (pictures scaled to %dx%d), %.1f s\n",
-                        paneSize.width(), paneSize.height(), fit.width(), fit.height(), elapsed);
-            std::printf("open of four cameras to a picture painted in each: %.0f ms\n", firstPicturesMs);
-            std::printf("CPU of this process: %.3f s per second (camsim process, not counted: %.3f)\n",
-                        cpu, simCpu);
-            std::printf("%-4s %-11s %9s %9s %9s %9s %11s %8s\n", "pane", "camera", "received",
-                        "painted", "decoded", "delivered", "superseded", "dropped");
-            for (int i = 0; i < 4; ++i) {
-                const PaneFigures& a = after[i];
-                const PaneFigures& b = before[i];
-                std::printf("%-4d %-11s %9llu %9llu %9llu %9llu %11llu %8llu\n", i, panes.Pane(i).address,
-                            static_cast<unsigned long long>(a.received - b.received),
-                            static_cast<unsigned long long>(a.painted - b.painted),
-                            static_cast<unsigned long long>(a.stats.frames_decoded - b.stats.frames_decoded),
-                            static_cast<unsigned long long>(a.stats.frames_delivered - b.stats.frames_delivered),
-                            static_cast<unsigned long long>(a.stats.frames_superseded - b.stats.frames_superseded),
-                            static_cast<unsigned long long>(a.stats.chunks_dropped - b.stats.chunks_dropped));
-            }
-            std::printf("(counts over the run; 25 fps gives %.0f pictures per pane)\n", 25 * elapsed);
-            if (!pngPath.isEmpty()) {
-                QImage picture(client.size(), QImage::Format_RGB32);
-                picture.fill(Qt::white);
-                client.render(&picture);
-                QPainter painter(&picture);
-                panes.DrawBorders(painter);
-                painter.end();
-                if (!picture.save(pngPath)) std::fprintf(stderr, "bench_video_panes: cannot write %s\n", qPrintable(pngPath));
-            }
+        if (status != 0) break;
+        const QSize even = VideoPaneWidget::EvenFit({1920, 1080}, last.paneSize);
+        const double panes = Median(panesCpu), anchor = Median(anchorCpu);
+        std::printf("four 1920x1080 25 fps cameras in 2x2 panes %d px wide (pictures scaled to %dx%d), "
+                    "%d rounds of %d s\n", width, even.width(), even.height(), rounds, seconds);
+        std::printf("  CPU per decoded picture: panes %.2f ms, bare decode of the same stream %.2f ms, ratio %.2f\n",
+                    panes * 1e3, anchor * 1e3, anchor > 0 ? panes / anchor : 0);
+        std::printf("  open of four cameras to a picture painted in each: %.0f ms (median)\n", Median(firstMs));
+        std::printf("  %-4s %9s %9s %9s %11s %8s   (last round)\n", "pane", "decoded", "received", "painted",
+                    "superseded", "dropped");
+        for (int i = 0; i < 4; ++i) {
+            const VideoPanes::Counters& c = last.counters[i];
+            std::printf("  %-4d %9llu %9llu %9llu %11llu %8llu\n", i, static_cast<unsigned long long>(c.decoded),
+                        static_cast<unsigned long long>(c.received), static_cast<unsigned long long>(c.painted),
+                        static_cast<unsigned long long>(c.superseded), static_cast<unsigned long long>(c.dropped));
         }
-        panes.CloseAll();
     }
     ORVEX_Cleanup();
     sim.terminate();

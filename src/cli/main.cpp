@@ -132,7 +132,7 @@ int SearchLan(const HomeDir& home, bool json) {
     if (!targets.empty()) BSC_SetSearchTargets(targets.c_str());
     int r = BSC_Init();
     if (r < 0) return Failed(r, "the LAN search could not start");
-    std::this_thread::sleep_for(std::chrono::milliseconds(kSearchWaitMs));
+    BSC_WaitForAnswers(kSearchWaitMs);  // done early once every unicast target answered
     BSC_DeviceInfo records[kSearchMaxDevices];
     int count = kSearchMaxDevices;
     const int found = BSC_GetDevInfo(records, &count);

@@ -213,3 +213,40 @@ TEST_F(UsbCameraSimTest, TwoCamerasExchangeInParallel) {
     for (auto& w : workers) w.join();
     EXPECT_EQ(failures.load(), 0);
 }
+
+// After an exchange that timed out the camera still owes its reply; the next exchange must not
+// take it as its own. The simulator's faults as a user gives them (a stalled exchange, then a
+// refused one), times scaled down: the reply phase lasts 1 s, the stall 1.5 s.
+TEST_F(UsbCameraSimTest, AReplyOwedAfterATimeOutNeverAnswersTheNextExchange) {
+    Serve({{"stall=1500,cmd=40001090,times=1", "refuse=-5,cmd=40001090,after=1,times=1"},
+           {"stall=1500,cmd=40001089,times=1", "refuse=-5,cmd=40001089,after=1,times=1"}});
+    CUSBDevice::Timing t = dev_->GetTiming();
+    t.replyPhase = 1000ms;
+    dev_->SetTiming(t);
+
+    UsbCamera sets(*dev_, Handle(0));
+    EXPECT_EQ(sets.SetField(Field("Luminance"), 60), -302);
+    EXPECT_EQ(sets.SetField(Field("Luminance"), 61), -5);
+    VideoParam rec;
+    ASSERT_EQ(sets.ReadVideoParams(rec), 0);
+    EXPECT_EQ(rec.bytes[0], 60);  // the stalled set landed late, the refused one not at all
+
+    UsbCamera reads(*dev_, Handle(1));
+    EXPECT_EQ(reads.ReadVideoParams(rec), -302);
+    EXPECT_EQ(reads.ReadVideoParams(rec), -5);
+    EXPECT_EQ(reads.ReadVideoParams(rec), 0);
+}
+
+// The device search waits for each camera's answer, not for a fixed time: a camera slow to
+// tell its identity is still listed with it.
+TEST_F(UsbCameraSimTest, RefreshWaitsForASlowCamerasIdentity) {
+    Serve({{}, {"stall=400,cmd=40001117,times=1"}, {}});
+    auto usb = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_));
+    usb->SetVendorFilter(0, nullptr);  // the default timing
+    ASSERT_EQ(usb->RefreshDevices(), 3);
+    for (int i = 0; i < 3; ++i) {
+        UsbDeviceEntry e{};
+        ASSERT_TRUE(usb->GetDevice(i, e));
+        EXPECT_EQ(Cp936ToUtf8(e.name), "模拟相机" + std::to_string(i + 1));
+    }
+}

@@ -2,6 +2,7 @@
 // calls when a pane opens and closes, failures, clicks, borders and the pane widget's picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -254,6 +255,46 @@ TEST(VideoPaneWidgetTest, ShowsTheLatestPictureFittedIntoTheWidget) {
         attached.SetAttachment(&backend, 42);
     }
     EXPECT_EQ(backend.calls, (Calls{"PlayEx 42 none"}));
+}
+
+// The decoder's way into a pane: it asks the size for its picture (fitted, rounded down to even
+// sizes for the scaler's fast path), converts into the buffer the pane lends and hands that very
+// buffer over. A picture not painted before a newer one comes is counted as superseded.
+TEST(VideoPaneWidgetTest, PicturesComeInThePanesOwnBufferAtEvenSizes) {
+    VideoPaneWidget pane(0);
+    pane.resize(323, 300);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    QSize asked;
+    const auto deliver = [&](QRgb colour) {
+        std::thread presenter([&] {
+            int w = 0, h = 0;
+            pane.TargetSizeFor(1920, 1080, &w, &h);
+            asked = QSize(w, h);
+            int stride = 0;
+            uint8_t* buffer = pane.FrameBuffer(w, h, &stride);
+            if (!buffer || stride % 64 != 0) return;
+            for (int y = 0; y < h; ++y) std::fill_n(reinterpret_cast<QRgb*>(buffer + y * stride), w, colour);
+            pane.OnFrame(buffer, w, h, stride);
+        });
+        presenter.join();
+    };
+    deliver(qRgb(255, 0, 0));
+    deliver(qRgb(0, 255, 0));
+    EXPECT_EQ(asked, QSize(322, 182));  // 323 x 182 fitted
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane.PicturesPainted() > 0; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pane.PicturesReceived(), 2u);
+    EXPECT_EQ(pane.PicturesPainted(), 1u);
+    EXPECT_EQ(pane.PicturesSuperseded(), 1u);
+    // Drawn as it is, centred: black above row 59 and below row 240, and in the last column.
+    const QImage shot = pane.grab().toImage();
+    const auto at = [&](int x, int y) { return shot.pixel(x, y) & 0xffffffu; };
+    EXPECT_EQ(at(161, 58), 0u);
+    EXPECT_EQ(at(161, 59), 0x00ff00u);
+    EXPECT_EQ(at(0, 240), 0x00ff00u);
+    EXPECT_EQ(at(161, 241), 0u);
+    EXPECT_EQ(at(322, 150), 0u);
 }
 
 }  // namespace

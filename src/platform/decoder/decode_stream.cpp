@@ -1,5 +1,6 @@
 #include "platform/decoder/decode_stream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -223,8 +224,15 @@ void DecodeStream::Present(const AVFrame* frame) {
     if (!sink_) return;
     int w = 0;
     int h = 0;
-    sink_->TargetSize(&w, &h);
-    if (converter_.Convert(frame, FrameConverter::Format::kBgrx, w, h) < 0) return;
+    sink_->TargetSizeFor(frame->width, frame->height, &w, &h);
+    if (w <= 0) w = frame->width;
+    if (h <= 0) h = frame->height;
+    w = std::clamp(w, 1, FrameConverter::kMaxSide);
+    h = std::clamp(h, 1, FrameConverter::kMaxSide);
+    // Converted straight into the sink's own buffer when it lends one: no copy on the way.
+    int stride = 0;
+    uint8_t* dst = sink_->FrameBuffer(w, h, &stride);
+    if (converter_.Convert(frame, FrameConverter::Format::kBgrx, w, h, dst, stride) < 0) return;
     sink_->OnFrame(converter_.data(), converter_.width(), converter_.height(), converter_.stride());
     frames_delivered_.fetch_add(1);
 }

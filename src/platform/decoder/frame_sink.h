@@ -23,4 +23,24 @@ public:
     // Asked before each picture is scaled: the size the sink wants the picture in. Leaving a
     // value at 0 or writing a non-positive value keeps the picture's own width or height.
     virtual void TargetSize(int* w, int* h) = 0;
+
+    // Asked instead of TargetSize by a decoder that knows the decoded picture's own size
+    // (sourceWidth x sourceHeight, both positive). The default asks TargetSize.
+    virtual void TargetSizeFor(int sourceWidth, int sourceHeight, int* w, int* h) {
+        (void)sourceWidth;
+        (void)sourceHeight;
+        TargetSize(w, h);
+    }
+
+    // Optionally lends the buffer the next picture of w x h is converted into, so OnFrame needs
+    // no copy: rows `*stride` bytes apart, *stride a multiple of 64 and at least 4 * w, and
+    // `*stride` more bytes after the last row (the scaler's SIMD writers run past a row's end).
+    // OnFrame then receives this very buffer. Null (the default): the decoder converts into a
+    // buffer of its own.
+    virtual uint8_t* FrameBuffer(int w, int h, int* stride) {
+        (void)w;
+        (void)h;
+        (void)stride;
+        return nullptr;
+    }
 };

@@ -15,7 +15,7 @@ constexpr int kErrSocket = -3;
 
 struct SearchState {
     std::mutex mu;
-    std::unique_ptr<lansearch::LanSearcher> searcher;
+    std::shared_ptr<lansearch::LanSearcher> searcher;  // shared with a BSC_WaitForAnswers in progress
     std::string configured;
     int intervalMs = 1000;
     int expiryMs = 3500;
@@ -65,8 +65,19 @@ int BSC_GetDevInfo(BSC_DeviceInfo* records, int* count) {
     return *count;
 }
 
+int BSC_WaitForAnswers(int timeoutMs) {
+    std::shared_ptr<lansearch::LanSearcher> searcher;
+    {
+        SearchState& s = State();
+        std::lock_guard<std::mutex> lock(s.mu);
+        searcher = s.searcher;
+    }
+    if (!searcher) return kErrNotInit;
+    return searcher->WaitForTargets(timeoutMs) ? 1 : 0;
+}
+
 int BSC_DeInit() {
-    std::unique_ptr<lansearch::LanSearcher> searcher;
+    std::shared_ptr<lansearch::LanSearcher> searcher;
     {
         SearchState& s = State();
         std::lock_guard<std::mutex> lock(s.mu);

@@ -57,6 +57,11 @@ int BSC_DeInit();
 // environment variable still wins over this list.
 int BSC_SetSearchTargets(const char* commaSeparatedTargets);
 
+// Velmora extension: waits until every search target has answered, at most `timeoutMs`
+// milliseconds. Returns 1 when they all did, 0 when the time ran out (always the case with a
+// broadcast target), or a negative code before BSC_Init.
+int BSC_WaitForAnswers(int timeoutMs);
+
 // Velmora extension for tests: probe interval and drop-out age in milliseconds (0 or less keeps
 // the current value; defaults 1000 and 3500). Takes effect at the next BSC_Init.
 int BSC_SetTiming(int probeIntervalMs, int expiryMs);

@@ -91,6 +91,10 @@ std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std
     return out;
 }
 
+bool IsGroupAddress(uint32_t address) {
+    return address == INADDR_BROADCAST || (address >> 28) == 0xE || (address & 0xFF) == 0xFF;
+}
+
 LanSearcher::LanSearcher(LanSearchOptions options) : options_(std::move(options)) {
     if (options_.probeIntervalMs < 10) options_.probeIntervalMs = 10;
     if (options_.expiryMs < options_.probeIntervalMs) options_.expiryMs = options_.probeIntervalMs;
@@ -232,7 +236,22 @@ void LanSearcher::ReceiveOne() {
         }
         it->second.identity = std::move(id);
         it->second.lastSeenMs = now;
+        answered_.notify_all();
     }
+}
+
+bool LanSearcher::AllTargetsAnswered() const {
+    if (options_.targets.empty()) return false;
+    for (const SearchTarget& t : options_.targets) {
+        if (IsGroupAddress(t.address) || known_.count(t.address) == 0) return false;
+    }
+    return true;
+}
+
+bool LanSearcher::WaitForTargets(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return answered_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                              [this] { return AllTargetsAnswered(); });
 }
 
 void LanSearcher::DropExpired(int64_t nowMs) {

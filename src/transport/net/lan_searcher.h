@@ -5,6 +5,7 @@
 // from any thread.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -23,6 +24,11 @@ struct SearchTarget {
     uint16_t port = kSearchPort;
     bool operator==(const SearchTarget&) const = default;
 };
+
+// True for an address that reaches more than one host: the limited broadcast, a multicast
+// address, or one ending in .255 (the usual subnet broadcast). A search that probes one is never
+// done early.
+bool IsGroupAddress(uint32_t address);
 
 // Parses "a.b.c.d[:port], ..." (blanks around entries allowed). Invalid entries are skipped;
 // returns the number skipped.
@@ -54,6 +60,11 @@ public:
     // Sends a probe round now instead of waiting for the interval.
     void ProbeNow();
 
+    // Waits until every target has answered, at most `timeoutMs`; true when they all did. With a
+    // broadcast target (or none at all) it always waits the whole time: a broadcast gives no count
+    // of answers to wait for. A target has answered when a camera answered from its address.
+    bool WaitForTargets(int timeoutMs);
+
     // Cameras heard from within the expiry age, at most kSearchMaxDevices.
     int Count();
     // Copies up to `capacity` records, ordered by address; returns the number copied.
@@ -70,7 +81,10 @@ private:
     void DropExpired(int64_t nowMs);
 
     LanSearchOptions options_;
+    bool AllTargetsAnswered() const;  // mu_ held
+
     std::mutex mu_;
+    std::condition_variable answered_;  // notified under mu_ for each answer taken
     std::map<uint32_t, Known> known_;  // key: source address, host order
     std::vector<uint32_t> recentProbeIds_;
     bool probeRequested_ = false;

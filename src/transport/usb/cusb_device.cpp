@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -19,6 +20,13 @@ namespace {
 // Handles come from one process-wide counter so that no id is ever handed out twice in a run, even
 // across CUSBDevice instances.
 std::atomic<int32_t> g_nextHandle{1};
+
+// RefreshDevices asks at most this many cameras for their identity at once.
+constexpr size_t kMaxIdentityWorkers = 4;
+// How long an exchange waits for the reader to take a report that already reached the
+// connection, and how many such rounds dropping stale input takes at most.
+constexpr std::chrono::milliseconds kCatchUpLimit{200};
+constexpr int kMaxCatchUps = 64;
 
 int32_t NextHandle() {
     int32_t h = g_nextHandle.fetch_add(1);
@@ -44,8 +52,16 @@ void StoreIdentity(UsbDeviceEntry& e, const UsbDeviceInfo& info) {
 
 }  // namespace
 
-// One open device. The connection is released when the last holder (the map or a running
-// exchange) lets go, so a closed device's descriptor is never reused under a running exchange.
+// One reply report as the device's reader received it.
+struct InboxReport {
+    std::vector<uint8_t> bytes;
+    bool oversized = false;  // longer than an input report: refused as malformed
+};
+
+// One open device: its connection and the long-lived reader that takes every report the device
+// sends into the inbox, where exchanges pick up their replies. The connection is released when the
+// last holder (the map or a running exchange) lets go; the reader is stopped and joined first, so
+// a closed device's descriptor is never reused under a running exchange or the reader.
 struct CUSBDevice::OpenDevice {
     int32_t handle = 0;
     std::string path;           // what the backend opened; names the device in log lines
@@ -55,29 +71,61 @@ struct CUSBDevice::OpenDevice {
     int inputReportLength = 0;  // bytes read per reply report
     std::unique_ptr<HidConnection> conn;
     std::mutex exchangeMu;      // one exchange at a time on this device
-    // The device refused this connection (busy notice): every later exchange on it gives -42.
-    // Guarded by exchangeMu.
+    // Guarded by exchangeMu: the device refused this connection (busy notice), so every later
+    // exchange on it gives -42; and a reply the device still owes to an exchange that timed out,
+    // expected until owedUntil.
     bool refused = false;
-};
+    bool owed = false;
+    std::chrono::steady_clock::time_point owedUntil;
 
-// State of one exchange, read by its two phase threads. It lives on the caller's stack; every
-// phase thread is joined before Transfer returns.
-struct CUSBDevice::TransferContext {
-    int32_t handle = 0;
-    uint32_t command = 0;
-    const uint8_t* data = nullptr;
-    int dataLength = 0;
-    char* reply = nullptr;
-    int replyCapacity = 0;
-    int* received = nullptr;
-    // 0 just before each read or write call, 1 just after; starts at 0, so a phase that times out
-    // before its first call returned counts as blocked in I/O.
-    std::atomic<int> inIo{0};
-    HidConnection* conn = nullptr;
-    int reportLength = 0;
-    int inputReportLength = 0;
-    // Set by the reply phase when the device's busy notice came; read after the join.
-    bool busyNotice = false;
+    // The inbox, guarded by inboxMu. readerEnd is 0 while the reader runs, then the Read failure
+    // that ended it (the device is gone or the connection closed).
+    std::mutex inboxMu;
+    std::condition_variable inboxCv;
+    std::deque<InboxReport> inbox;
+    int readerEnd = 0;
+    bool notifyEach = false;  // an exchange waits for the reader to catch up: wake it for each report
+    std::thread reader;
+
+    ~OpenDevice() {
+        if (conn) conn->Close();
+        if (reader.joinable()) reader.join();
+    }
+
+    // Starts the reader. False when no thread could be had.
+    bool StartReader() {
+        try {
+            reader = std::thread([this] { Read(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    void Read() {
+        std::vector<uint8_t> buffer(static_cast<size_t>(inputReportLength), 0);
+        for (;;) {
+            const int n = conn->Read(buffer.data(), buffer.size());
+            std::lock_guard lock(inboxMu);
+            if (n <= 0 && n != velmora::kHidOversized) {
+                readerEnd = n;
+                inboxCv.notify_all();
+                return;
+            }
+            if (inbox.size() >= kMaxInboxReports) inbox.pop_front();  // nobody is listening: drop the oldest
+            InboxReport& r = inbox.emplace_back();
+            r.oversized = n == velmora::kHidOversized;
+            if (!r.oversized) r.bytes.assign(buffer.begin(), buffer.begin() + n);
+            // The waiting exchange only needs to look at the inbox when a report decides
+            // something: a final, malformed or refused one. The others wait their turn there.
+            ReplyHeader h;
+            if (notifyEach || r.oversized || !velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) ||
+                h.last || velmora::IsBusyNotice(h) || h.payloadLength > n - velmora::kReplyPayloadOffset)
+                inboxCv.notify_all();
+        }
+    }
+
+    static constexpr size_t kMaxInboxReports = 4096;
 };
 
 CUSBDevice::CUSBDevice(std::unique_ptr<velmora::HidBackend> backend) : backend_(std::move(backend)) {}
@@ -135,7 +183,8 @@ std::vector<HidDeviceDescriptor> CUSBDevice::EnumerateMatching() {
     return matching;
 }
 
-std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescriptor& d, int matchedBefore) {
+std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescriptor& d, int matchedBefore,
+                                                             bool startReader) {
     std::unique_ptr<HidConnection> conn = backend_->Open(d);
     if (!conn) return nullptr;
     int32_t handle = NextHandle();
@@ -155,6 +204,10 @@ std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescr
     int in = d.inputReportLength;
     dev->inputReportLength = (in >= velmora::kMinReportLength && in <= velmora::kMaxReportLength) ? in : d.outputReportLength;
     dev->conn = std::move(conn);
+    if (startReader && !dev->StartReader()) {
+        LogLine(3, {}, "%s: no thread for its reader; device skipped", d.path.c_str());
+        return nullptr;
+    }
     return dev;
 }
 
@@ -202,7 +255,7 @@ int CUSBDevice::OpenOneOf(const std::function<int(const std::vector<HidDeviceDes
     const int index = choose(found);
     if (index < 0) return velmora::kUsbInvalidHandle;
 
-    std::shared_ptr<OpenDevice> dev = OpenOne(found[static_cast<size_t>(index)], index);
+    std::shared_ptr<OpenDevice> dev = OpenOne(found[static_cast<size_t>(index)], index, false);
     if (!dev) return velmora::kUsbInvalidHandle;
     // A device whose connections are all taken answers with its busy notice and closes. If that
     // has already arrived it costs nothing to notice here; otherwise the first exchange says so.
@@ -216,6 +269,7 @@ int CUSBDevice::OpenOneOf(const std::function<int(const std::vector<HidDeviceDes
         dev->conn->Close();
         return velmora::kUsbDeviceBusy;
     }
+    if (!dev->StartReader()) return velmora::kUsbInvalidHandle;
     Publish(dev, nullptr);
     if (handle) *handle = dev->handle;
     return 0;
@@ -301,25 +355,43 @@ int CUSBDevice::RefreshDevices() {
     int count = DeviceOpenLocked();
     if (count <= 0) return count;
 
+    // Each identity query waits for its camera's answer (or its failure); no fixed wait first
+    // unless one is configured.
     Timing t = GetTiming();
-    std::this_thread::sleep_for(t.settleAfterOpen);
+    if (t.settleAfterOpen.count() > 0) std::this_thread::sleep_for(t.settleAfterOpen);
 
     std::vector<int32_t> handles;
     {
         std::lock_guard lock(mu_);
         for (const auto& e : devices_) handles.push_back(e.handle);
     }
-    for (int32_t handle : handles) {
-        UsbDeviceInfo info{};
-        if (GetDeviceInfo(handle, info) != 0) {
-            std::this_thread::sleep_for(t.retryAfterFailedInfo);
-            continue;  // the entry keeps empty texts and stays in the list
+    // The cameras are asked side by side (each device has its own reader, and a slow camera holds
+    // up only its own worker); the list keeps the order DeviceOpen gave it.
+    std::atomic<size_t> next{0};
+    auto ask = [&] {
+        for (size_t i = next++; i < handles.size(); i = next++) {
+            UsbDeviceInfo info{};
+            if (GetDeviceInfo(handles[i], info) != 0) {
+                std::this_thread::sleep_for(t.retryAfterFailedInfo);
+                continue;  // the entry keeps empty texts and stays in the list
+            }
+            std::lock_guard lock(mu_);
+            for (auto& e : devices_) {
+                if (e.handle == handles[i]) StoreIdentity(e, info);
+            }
         }
-        std::lock_guard lock(mu_);
-        for (auto& e : devices_) {
-            if (e.handle == handle) StoreIdentity(e, info);
+    };
+    std::vector<std::thread> workers;
+    const size_t helpers = std::min<size_t>(handles.size() / 8, kMaxIdentityWorkers - 1);
+    for (size_t i = 0; i < helpers; ++i) {
+        try {
+            workers.emplace_back(ask);
+        } catch (const std::system_error&) {
+            break;  // fewer helpers: this thread asks the rest
         }
     }
+    ask();
+    for (std::thread& w : workers) w.join();
     return count;
 }
 
@@ -397,26 +469,14 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
     std::lock_guard exchange(dev->exchangeMu);
     if (dev->refused) return velmora::kUsbDeviceBusy;
 
-    TransferContext ctx;
-    ctx.handle = handle;
-    ctx.command = cmd;
-    ctx.data = static_cast<const uint8_t*>(data);
-    ctx.dataLength = dataLen;
-    ctx.reply = static_cast<char*>(reply);
-    ctx.replyCapacity = reply ? std::max(replyCap, 0) : 0;
-    ctx.received = received;
-    ctx.conn = dev->conn.get();
-    ctx.reportLength = dev->reportLength;
-    ctx.inputReportLength = dev->inputReportLength;
-
-    std::chrono::milliseconds requestLimit = t.requestPhase.count() >= 0
-                                                 ? t.requestPhase
-                                                 : std::chrono::milliseconds(int64_t{std::max(timeoutSeconds, 0)} * 1000);
-    ctx.conn->Rearm();
+    const std::chrono::milliseconds requestLimit =
+        t.requestPhase.count() >= 0 ? t.requestPhase
+                                    : std::chrono::milliseconds(int64_t{std::max(timeoutSeconds, 0)} * 1000);
+    dev->conn->Rearm();
 
     // Other processes (and other CUSBDevice objects) talking to this device wait for each other:
     // on hidraw every open handle receives every reply.
-    int locked = ctx.conn->LockExchange(requestLimit);
+    int locked = dev->conn->LockExchange(requestLimit);
     if (locked == velmora::kHidLockTimeout) {
         LogLine(3, {}, "handle=%d, cmd=%d: %s is locked by another exchange; gave up after %lld ms", handle,
                 static_cast<int>(cmd), dev->path.c_str(), static_cast<long long>(requestLimit.count()));
@@ -426,140 +486,167 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
     struct Unlock {
         HidConnection* conn;
         ~Unlock() { conn->UnlockExchange(); }
-    } unlock{ctx.conn};
+    } unlock{dev->conn.get()};
 
-    // Replies that arrived after their exchange gave up would otherwise answer this one.
-    if (DiscardStale(ctx)) {
+    // The reply of an exchange that gave up, and anything else that came unasked, must not
+    // answer this one.
+    if ((dev->owed && SettleOwedReply(*dev)) || DropStale(*dev, cmd)) {
         dev->refused = true;
         return velmora::kUsbDeviceBusy;
     }
 
-    int requestResult = RunPhase(&CUSBDevice::WriteThread, ctx, requestLimit);
+    const auto start = std::chrono::steady_clock::now();
+    const int requestResult = WriteRequest(*dev, cmd, static_cast<const uint8_t*>(data), dataLen, start + requestLimit);
 
-    // The reply phase runs whatever the request phase gave, so a late reply is drained and the
-    // next exchange starts in step; but it never turns a failed request into success.
-    ctx.conn->Rearm();
-    ctx.inIo.store(0);
-    int replyResult = RunPhase(&CUSBDevice::ReadThread, ctx, t.replyPhase);
-    if (ctx.busyNotice) {
+    // The reply is awaited whatever the request gave, so a late reply is taken off the inbox and
+    // the next exchange starts in step; but it never turns a failed request into success.
+    velmora::ReplyAssembler assembler(static_cast<char*>(reply), reply ? std::max(replyCap, 0) : 0, received,
+                                      dev->inputReportLength);
+    bool busy = false;
+    const int replyResult = TakeReply(*dev, cmd, assembler, std::chrono::steady_clock::now() + t.replyPhase, busy);
+    if (busy) {
         // The device refused the connection; that is the answer even when the request could not
         // be written because the device had already closed it.
         dev->refused = true;
         return velmora::kUsbDeviceBusy;
     }
+    if (replyResult == velmora::kUsbTimeout && requestResult == 0) {
+        // The whole request reached the device, so its reply may still come: the next exchange
+        // waits for it (within one more reply-phase time) and drops it.
+        dev->owed = true;
+        dev->owedUntil = std::chrono::steady_clock::now() + t.replyPhase;
+        LogLine(3, {}, "handle=%d, cmd=%d: no reply within %lld ms; the next exchange waits for it first", handle,
+                static_cast<int>(cmd), static_cast<long long>(t.replyPhase.count()));
+    }
     return requestResult < 0 ? requestResult : replyResult;
 }
 
-bool CUSBDevice::DiscardStale(TransferContext& ctx) {
+bool CUSBDevice::SettleOwedReply(OpenDevice& dev) {
+    std::unique_lock lock(dev.inboxMu);
+    int dropped = 0;
+    for (;;) {
+        while (!dev.inbox.empty()) {
+            InboxReport r = std::move(dev.inbox.front());
+            dev.inbox.pop_front();
+            ++dropped;
+            ReplyHeader h;
+            if (r.oversized || !velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) continue;
+            if (velmora::IsBusyNotice(h)) return true;
+            if (h.last) {
+                dev.owed = false;
+                LogLine(3, {}, "handle=%d: dropped the late reply of the exchange that timed out (%d report(s))",
+                        dev.handle, dropped);
+                return false;
+            }
+        }
+        if (dev.readerEnd != 0) break;  // the device is gone: the exchange finds out
+        if (dev.inboxCv.wait_until(lock, dev.owedUntil) == std::cv_status::timeout && dev.inbox.empty()) {
+            // Reports that reached the connection but not yet the reader still count.
+            if (CatchUp(dev, lock)) continue;
+            LogLine(3, {}, "handle=%d: the reply owed to the exchange that timed out never came", dev.handle);
+            break;
+        }
+    }
+    dev.owed = false;
+    return false;
+}
+
+bool CUSBDevice::CatchUp(OpenDevice& dev, std::unique_lock<std::mutex>& lock) {
+    if (dev.readerEnd != 0) return false;
+    lock.unlock();
+    const bool waiting = dev.conn->InputWaiting();
+    lock.lock();
+    if (!waiting || !dev.inbox.empty()) return !dev.inbox.empty();
+    // The reader is about to take it: wait for the next report it brings, briefly.
+    dev.notifyEach = true;
+    dev.inboxCv.wait_for(lock, kCatchUpLimit, [&dev] { return !dev.inbox.empty() || dev.readerEnd != 0; });
+    dev.notifyEach = false;
+    return !dev.inbox.empty();
+}
+
+bool CUSBDevice::DropStale(OpenDevice& dev, uint32_t cmd) {
+    std::unique_lock lock(dev.inboxMu);
     bool busy = false;
-    int dropped = ctx.conn->DiscardPending(static_cast<size_t>(ctx.inputReportLength), [&busy](const uint8_t* r, size_t n) {
-        ReplyHeader h;
-        if (velmora::PeekReplyHeader(r, n, h) && velmora::IsBusyNotice(h)) busy = true;
-    });
-    if (dropped > 0) {
-        LogLine(3, {}, "handle=%d, cmd=%d: dropped %d stale report(s) before the request", ctx.handle,
-                static_cast<int>(ctx.command), dropped);
+    size_t dropped = 0;
+    // What the reader holds, and what reached the connection but not yet the reader (bounded, so
+    // a device that never stops talking cannot hold the exchange up).
+    for (int round = 0; round < kMaxCatchUps && (!dev.inbox.empty() || CatchUp(dev, lock)); ++round) {
+        dropped += dev.inbox.size();
+        for (const InboxReport& r : dev.inbox) {
+            ReplyHeader h;
+            if (!r.oversized && velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) && velmora::IsBusyNotice(h))
+                busy = true;
+        }
+        dev.inbox.clear();
     }
-    if (busy) {
-        LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", ctx.handle);
-    }
+    if (dropped == 0) return false;
+    LogLine(3, {}, "handle=%d, cmd=%d: dropped %zu stale report(s) before the request", dev.handle,
+            static_cast<int>(cmd), dropped);
+    if (busy) LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", dev.handle);
     return busy;
 }
 
-int CUSBDevice::RunPhase(int (*body)(TransferContext&), TransferContext& ctx, std::chrono::milliseconds limit) {
-    struct Sync {
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-        int result = 0;
-    } sync;
+int CUSBDevice::WriteRequest(OpenDevice& dev, uint32_t cmd, const uint8_t* data, int dataLength,
+                             std::chrono::steady_clock::time_point deadline) {
+    LogLine(2, {"WriteThread", 304}, "handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", dev.handle,
+            static_cast<int>(cmd), dataLength, dev.reportLength);
 
-    std::thread worker;
-    try {
-        worker = std::thread([&sync, &ctx, body] {
-            int r = body(ctx);
-            std::lock_guard lock(sync.mu);
-            sync.result = r;
-            sync.done = true;
-            sync.cv.notify_one();
-        });
-    } catch (const std::system_error&) {
-        return velmora::kUsbWaitFailed;  // the phase could not be started, so it cannot be waited for
-    }
-
-    bool finished;
-    {
-        std::unique_lock lock(sync.mu);
-        finished = sync.cv.wait_for(lock, limit, [&sync] { return sync.done; });
-    }
-    if (!finished) {
-        // The thread is either blocked in a read/write (in-I/O flag 0) or between two calls. Either
-        // way the cancel makes its current or next call fail, so it ends promptly and can be joined:
-        // no phase thread outlives the context it reads.
-        LogLine(3, {}, "handle=%d, cmd=%d: phase timed out after %lld ms, in-I/O=%d", ctx.handle,
-                static_cast<int>(ctx.command), static_cast<long long>(limit.count()), ctx.inIo.load());
-        ctx.conn->Cancel();
-        worker.join();
-        return velmora::kUsbTimeout;
-    }
-    worker.join();
-    return sync.result;
-}
-
-int CUSBDevice::WriteThread(TransferContext& ctx) {
-    LogLine(2, {"WriteThread", 304}, "handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", ctx.handle,
-            static_cast<int>(ctx.command), ctx.dataLength, ctx.reportLength);
-
-    const int length = ctx.reportLength;
+    const int length = dev.reportLength;
     std::vector<uint8_t> report(static_cast<size_t>(length), 0);
     const int perReport = length - velmora::kRequestPayloadOffset;
-
-    auto writeOne = [&ctx, &report, length]() {
-        ctx.inIo.store(0);
-        int n = ctx.conn->Write(report.data(), report.size());
-        ctx.inIo.store(1);
-        return n == length;
+    auto writeOne = [&]() {
+        if (std::chrono::steady_clock::now() >= deadline) return velmora::kUsbTimeout;
+        const int n = dev.conn->WriteBefore(report.data(), report.size(), deadline);
+        if (n == velmora::kHidTimedOut) return velmora::kUsbTimeout;
+        return n == length ? 0 : velmora::kUsbWriteFailed;
     };
-
-    if (ctx.dataLength == 0) {
-        velmora::EncodeRequestReport(report.data(), length, ctx.command, nullptr, 0, true);
-        return writeOne() ? 0 : velmora::kUsbWriteFailed;
+    int result = 0;
+    if (dataLength == 0) {
+        velmora::EncodeRequestReport(report.data(), length, cmd, nullptr, 0, true);
+        result = writeOne();
     }
-    int offset = 0;
-    while (offset < ctx.dataLength) {
-        int remaining = ctx.dataLength - offset;
-        int chunk = std::min(remaining, perReport);
-        velmora::EncodeRequestReport(report.data(), length, ctx.command, ctx.data + offset, chunk, chunk == remaining);
-        if (!writeOne()) return velmora::kUsbWriteFailed;
+    for (int offset = 0; offset < dataLength && result == 0;) {
+        const int chunk = std::min(dataLength - offset, perReport);
+        velmora::EncodeRequestReport(report.data(), length, cmd, data + offset, chunk, chunk == dataLength - offset);
+        result = writeOne();
         offset += chunk;
     }
-    return 0;
+    if (result == velmora::kUsbTimeout) {
+        LogLine(3, {}, "handle=%d, cmd=%d: request phase timed out", dev.handle, static_cast<int>(cmd));
+    }
+    return result;
 }
 
-int CUSBDevice::ReadThread(TransferContext& ctx) {
-    std::vector<uint8_t> report(static_cast<size_t>(ctx.inputReportLength), 0);
-    velmora::ReplyAssembler assembler(ctx.reply, ctx.replyCapacity, ctx.received, ctx.inputReportLength);
+int CUSBDevice::TakeReply(OpenDevice& dev, uint32_t cmd, velmora::ReplyAssembler& assembler,
+                          std::chrono::steady_clock::time_point deadline, bool& busy) {
+    std::unique_lock lock(dev.inboxMu);
     for (;;) {
-        ctx.inIo.store(0);
-        int n = ctx.conn->Read(report.data(), report.size());
-        ctx.inIo.store(1);
-        if (n == velmora::kHidOversized) return velmora::kUsbBadReply;
-        if (n <= 0) return velmora::kUsbReadFailed;  // device gone, or woken by a close
-        ReplyHeader h;
-        if (velmora::PeekReplyHeader(report.data(), static_cast<size_t>(n), h)) {
-            if (velmora::IsBusyNotice(h)) {
-                LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
-                        ctx.handle);
-                ctx.busyNotice = true;
-                return velmora::kUsbDeviceBusy;
+        while (!dev.inbox.empty()) {
+            InboxReport r = std::move(dev.inbox.front());
+            dev.inbox.pop_front();
+            if (r.oversized) return velmora::kUsbBadReply;
+            ReplyHeader h;
+            if (velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) {
+                if (velmora::IsBusyNotice(h)) {
+                    LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
+                            dev.handle);
+                    busy = true;
+                    return velmora::kUsbDeviceBusy;
+                }
+                if (h.command != cmd) {
+                    // Not this exchange's reply (a late one of an earlier exchange): not fed.
+                    LogLine(3, {}, "handle=%d, cmd=%d: skipped a reply report of command %u", dev.handle,
+                            static_cast<int>(cmd), h.command);
+                    continue;
+                }
             }
-            if (h.command != ctx.command) {
-                // Not this exchange's reply (a late one of an earlier exchange): not fed.
-                LogLine(3, {}, "handle=%d, cmd=%d: skipped a reply report of command %u", ctx.handle,
-                        static_cast<int>(ctx.command), h.command);
-                continue;
-            }
+            if (assembler.Feed(r.bytes.data(), r.bytes.size())) return assembler.Result();
         }
-        if (assembler.Feed(report.data(), static_cast<size_t>(n))) return assembler.Result();
+        if (dev.readerEnd != 0) return velmora::kUsbReadFailed;  // device gone, or closed by a refresh
+        if (dev.inboxCv.wait_until(lock, deadline) == std::cv_status::timeout && dev.inbox.empty()) {
+            if (dev.readerEnd != 0) return velmora::kUsbReadFailed;
+            LogLine(3, {}, "handle=%d, cmd=%d: reply phase timed out", dev.handle, static_cast<int>(cmd));
+            return velmora::kUsbTimeout;
+        }
     }
 }

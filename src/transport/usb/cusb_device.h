@@ -31,9 +31,11 @@ constexpr int32_t kInvalidUsbHandle = -1;
 constexpr uint16_t kDefaultUsbVendorId = 0x1703;
 
 // Finds the program's cameras among the HID devices, keeps each open under an opaque handle with
-// its identity texts, and carries request/reply exchanges over HID reports (one writer thread for
-// the request reports, then one reader thread for the reply reports, while the caller waits with
-// a deadline).
+// its identity texts, and carries request/reply exchanges over HID reports: the caller's thread
+// writes the request reports with a deadline, and each open device has one long-lived reader
+// thread that takes every report it sends into an inbox, where the exchange picks up its reply
+// with a deadline. After a reply phase that timed out, the device owes a reply: the next exchange
+// on it first waits for that reply (within one more reply-phase time) and drops it.
 //
 // Handles are non-zero ids handed out from a counter starting at 1 and never reused within a run;
 // -1 is the invalid handle, 0 means "no camera". A closed or unknown id gives -304.
@@ -46,7 +48,7 @@ class CUSBDevice {
 public:
     // Waits of the device search and of the exchange phases; tests shorten them.
     struct Timing {
-        std::chrono::milliseconds settleAfterOpen{500};      // RefreshDevices, after DeviceOpen
+        std::chrono::milliseconds settleAfterOpen{0};        // RefreshDevices, after DeviceOpen
         std::chrono::milliseconds retryAfterFailedInfo{100}; // RefreshDevices, failed info query
         std::chrono::milliseconds replyPhase{5000};          // reply phase limit
         // Request phase limit; negative means "the caller's time-out in seconds".
@@ -120,22 +122,30 @@ public:
 
 private:
     struct OpenDevice;
-    struct TransferContext;
 
     std::shared_ptr<OpenDevice> FindDevice(int32_t handle) const;
     bool Matches(const velmora::HidDeviceDescriptor& d) const;
     std::vector<velmora::HidDeviceDescriptor> EnumerateMatching();
-    std::shared_ptr<OpenDevice> OpenOne(const velmora::HidDeviceDescriptor& d, int matchedBefore);
+    std::shared_ptr<OpenDevice> OpenOne(const velmora::HidDeviceDescriptor& d, int matchedBefore,
+                                        bool startReader = true);
     // Opens the device `choose` picks (its index in the enumeration, -1 for none) and lists it.
     int OpenOneOf(const std::function<int(const std::vector<velmora::HidDeviceDescriptor>&)>& choose, int32_t* handle,
                   int* matching);
     void Publish(const std::shared_ptr<OpenDevice>& dev, const UsbDeviceInfo* identity);
     int DeviceOpenLocked();
     void CloseAllLocked();
-    int RunPhase(int (*body)(TransferContext&), TransferContext& ctx, std::chrono::milliseconds limit);
-    static int WriteThread(TransferContext& ctx);
-    static int ReadThread(TransferContext& ctx);
-    static bool DiscardStale(TransferContext& ctx);
+    // Parts of an exchange, called with the device's exchange mutex held. The first two return
+    // true when the device's busy notice was among the reports they dropped.
+    static bool SettleOwedReply(OpenDevice& dev);
+    static bool DropStale(OpenDevice& dev, uint32_t cmd);
+    // With the inbox empty and `lock` (on the inbox) held: when a report has reached the connection
+    // but not the reader yet, waits briefly for the reader to bring it. True when the inbox now
+    // holds a report.
+    static bool CatchUp(OpenDevice& dev, std::unique_lock<std::mutex>& lock);
+    static int WriteRequest(OpenDevice& dev, uint32_t cmd, const uint8_t* data, int dataLength,
+                            std::chrono::steady_clock::time_point deadline);
+    static int TakeReply(OpenDevice& dev, uint32_t cmd, velmora::ReplyAssembler& assembler,
+                         std::chrono::steady_clock::time_point deadline, bool& busy);
 
     std::unique_ptr<velmora::HidBackend> backend_;
     mutable std::mutex mu_;      // guards everything below

@@ -32,21 +32,29 @@ enum HidIoResult : int {
     kHidOversized = -3,     // an incoming report was larger than the read buffer
     kHidIoError = -4,       // any other system failure
     kHidLockTimeout = -5,   // LockExchange: another holder kept the device's lock too long
+    kHidTimedOut = -6,      // WriteBefore: the deadline passed before the report could be written
 };
 
 // Shown each report DiscardPending drops (report id byte first).
 using HidReportVisitor = std::function<void(const uint8_t* report, size_t length)>;
 
 // One open device. Read and Write block until they are done, fail, or are woken by Cancel/Close.
-// Thread-safety: one thread does I/O at a time (one phase of one exchange, or the exchange's
-// caller around the phases: DiscardPending, LockExchange, UnlockExchange); Cancel() and Close()
-// may be called from any other thread at any time. Rearm() is called only while no I/O runs.
+// Thread-safety: one thread reads (the device's reader) while one other thread writes and locks
+// (the exchange's caller: Write/WriteBefore, LockExchange, UnlockExchange, Rearm); DiscardPending
+// is called only before the reader starts. Cancel() and Close() may be called from any other
+// thread at any time.
 class HidConnection {
 public:
     virtual ~HidConnection() = default;
 
     // Writes one report (report id byte first). Returns the byte count or a HidIoResult.
     virtual int Write(const uint8_t* report, size_t length) = 0;
+    // Write, giving up with kHidTimedOut when the report cannot be written before `deadline`.
+    // The default cannot bound a blocked write and simply writes.
+    virtual int WriteBefore(const uint8_t* report, size_t length, std::chrono::steady_clock::time_point deadline) {
+        (void)deadline;
+        return Write(report, length);
+    }
     // Reads one report into `buffer` (report id byte first, 0 for devices without report ids).
     // Returns the byte count (> 0) or a HidIoResult.
     virtual int Read(uint8_t* buffer, size_t capacity) = 0;
@@ -56,6 +64,9 @@ public:
     // follows notices it), or after a bound, so a device that never stops talking cannot keep it
     // spinning. Returns how many reports were dropped.
     virtual int DiscardPending(size_t capacity, const HidReportVisitor& seen) = 0;
+    // True when a report waits to be read (not consumed; callable beside a blocked Read). The
+    // default cannot tell and says false.
+    virtual bool InputWaiting() { return false; }
     // Takes the device's cross-process exchange lock (an flock on a file every process names the
     // same way for this device), polling for at most `limit`. Returns 0, kHidLockTimeout when
     // another holder kept it, or kHidCancelled when Cancel/Close came first. A connection without

@@ -57,13 +57,23 @@ public:
     }
 
     int Write(const uint8_t* report, size_t length) override {
+        return WriteBefore(report, length, std::chrono::steady_clock::time_point::max());
+    }
+
+    int WriteBefore(const uint8_t* report, size_t length, std::chrono::steady_clock::time_point deadline) override {
         for (;;) {
             if (int stop = Stopped()) return stop;
             ssize_t n = ::send(fd_, report, length, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n >= 0) return static_cast<int>(n);
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (int r = Wait(POLLOUT); r < 0) return r;
+                int sliceMs = kPollSliceMs;
+                if (deadline != std::chrono::steady_clock::time_point::max()) {
+                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                    if (left.count() <= 0) return kHidTimedOut;
+                    sliceMs = static_cast<int>(std::min<long long>(left.count(), kPollSliceMs));
+                }
+                if (int r = Wait(POLLOUT, sliceMs); r < 0) return r;
                 continue;
             }
             return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? kHidDisconnected : kHidIoError;
@@ -81,7 +91,7 @@ public:
             if (n == 0) return kHidDisconnected;
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (int r = Wait(POLLIN); r < 0) return r;
+                if (int r = Wait(POLLIN, kPollSliceMs); r < 0) return r;
                 continue;
             }
             if (errno == ECONNRESET && !resetSeen) {
@@ -115,6 +125,11 @@ public:
             break;  // nothing waits, or the connection ended: the exchange notices the latter
         }
         return dropped;
+    }
+
+    bool InputWaiting() override {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
     }
 
     int LockExchange(std::chrono::milliseconds limit) override {
@@ -154,9 +169,9 @@ private:
         (void)r;  // a saturated counter is still readable, which is all poll needs
     }
 
-    int Wait(short events) {
+    int Wait(short events, int ms) {
         pollfd fds[2] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
-        int r = ::poll(fds, 2, kPollSliceMs);
+        int r = ::poll(fds, 2, ms);
         if (r < 0 && errno != EINTR) return kHidIoError;
         if (fds[1].revents & POLLIN) return Stopped() ? kHidCancelled : 0;
         // POLLHUP/POLLERR: the following send/recv reports what happened.

@@ -1,6 +1,7 @@
 #include "ui/main/video_pane.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -9,25 +10,12 @@
 #include <QPainter>
 #include <QResizeEvent>
 
-#include "platform/decoder/xplay.h"
 
 namespace velmora::ui {
 
 namespace {
 
-class OrvexXPlayBackend final : public PaneBackend {
-public:
-    int Login(const LoginInfo& info) override { return ORVEX_Login(info, nullptr, 0, 0, 0, 0); }
-    int LastError() override { return ORVEX_GetLastError(); }
-    int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override {
-        return ORVEX_StartRealPlay(session, 0, stream, cb, user);
-    }
-    int StopRealPlay(int handle) override { return ORVEX_StopRealPlay(handle); }
-    int LogOut(int session) override { return ORVEX_LogOut(session); }
-    int OpenStream() override { return X_OpenStream(0, 0); }
-    int PlayEx(int port, FrameSink* sink) override { return X_PlayEx(port, sink); }
-    int VideoClose(int port) override { return X_VideoClose(port); }
-};
+class OrvexXPlayBackend final : public PaneBackend, public OrvexXPlayCalls {};
 
 // Every this many pictures one is asked for at its own size, to notice a camera that changed its
 // picture size (four seconds at 25 pictures per second).
@@ -78,6 +66,42 @@ QRect VideoPaneWidget::FitRect(QSize picture, QSize box) {
                  static_cast<int>(w), static_cast<int>(h));
 }
 
+QSize VideoPaneWidget::EvenFit(QSize picture, QSize box) {
+    const QSize fit = FitRect(picture, box).size();
+    if (fit.isEmpty()) return fit;
+    return QSize(fit.width() > 1 ? fit.width() & ~1 : 1, fit.height() > 1 ? fit.height() & ~1 : 1);
+}
+
+void VideoPaneWidget::TargetSizeFor(int sourceWidth, int sourceHeight, int* w, int* h) {
+    const QSize box(boxWidth_.load(), boxHeight_.load());
+    const QSize source(sourceWidth, sourceHeight);
+    std::lock_guard<std::mutex> lock(mu_);
+    sourceSize_ = source;
+    askedNative_ = false;
+    const QSize fit = EvenFit(source, box);
+    if (fit.isEmpty()) return;  // no room: the picture's own size
+    *w = fit.width();
+    *h = fit.height();
+}
+
+uint8_t* VideoPaneWidget::FrameBuffer(int w, int h, int* stride) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (writing_.width() != w || writing_.height() != h) {
+        // Rows of a multiple of 64 bytes and one spare row behind the last: what the scaler's
+        // SIMD writers want.
+        const qsizetype line = (static_cast<qsizetype>(w) * 4 + 63) & ~qsizetype{63};
+        void* memory = std::aligned_alloc(64, static_cast<size_t>(line) * static_cast<size_t>(h + 1));
+        if (!memory) {
+            writing_ = QImage();
+            return nullptr;  // the decoder converts into its own buffer, OnFrame copies
+        }
+        writing_ = QImage(static_cast<uchar*>(memory), w, h, line, QImage::Format_RGB32,
+                          [](void* p) { std::free(p); }, memory);
+    }
+    *stride = static_cast<int>(writing_.bytesPerLine());
+    return writing_.bits();
+}
+
 void VideoPaneWidget::TargetSize(int* w, int* h) {
     const QSize box(boxWidth_.load(), boxHeight_.load());
     std::lock_guard<std::mutex> lock(mu_);
@@ -98,12 +122,19 @@ void VideoPaneWidget::OnFrame(const uint8_t* pixels, int width, int height, int 
         } else {
             ++sinceProbe_;
         }
-        if (pending_.width() != width || pending_.height() != height)
-            pending_ = QImage(width, height, QImage::Format_RGB32);
-        if (pending_.isNull()) return;  // out of memory: skip this picture
-        const size_t rowBytes = static_cast<size_t>(width) * 4;
-        for (int y = 0; y < height; ++y)
-            std::memcpy(pending_.scanLine(y), pixels + static_cast<ptrdiff_t>(y) * stride, rowBytes);
+        if (!writing_.isNull() && pixels == writing_.constBits() && writing_.width() == width &&
+            writing_.height() == height) {
+            // Converted into the buffer lent by FrameBuffer: it becomes the latest picture.
+            std::swap(writing_, pending_);
+        } else {
+            if (pending_.width() != width || pending_.height() != height)
+                pending_ = QImage(width, height, QImage::Format_RGB32);
+            if (pending_.isNull()) return;  // out of memory: skip this picture
+            const size_t rowBytes = static_cast<size_t>(width) * 4;
+            for (int y = 0; y < height; ++y)
+                std::memcpy(pending_.scanLine(y), pixels + static_cast<ptrdiff_t>(y) * stride, rowBytes);
+        }
+        if (hasNew_) superseded_.fetch_add(1);
         hasNew_ = true;
     }
     received_.fetch_add(1);
@@ -128,6 +159,7 @@ void VideoPaneWidget::ClearPicture() {
     {
         std::lock_guard<std::mutex> lock(mu_);
         pending_ = QImage();
+        writing_ = QImage();
         hasNew_ = false;
         sourceSize_ = QSize();
         sinceProbe_ = 0;
@@ -142,7 +174,8 @@ void VideoPaneWidget::paintEvent(QPaintEvent*) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (hasNew_) {
-            // The presenting thread writes its next picture into the buffer shown until now.
+            // The picture shown until now becomes the spare the presenting thread writes into
+            // after its current one.
             std::swap(pending_, shown_);
             hasNew_ = false;
             fresh = true;
@@ -156,8 +189,11 @@ void VideoPaneWidget::paintEvent(QPaintEvent*) {
         // Black bars around the picture only.
         const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
         for (const QRect& r : bars) painter.fillRect(r, Qt::black);
-        if (target.size() == shown_.size()) {
-            painter.drawImage(target.topLeft(), shown_);
+        if (target.size() == shown_.size() || shown_.size() == EvenFit(target.size(), size())) {
+            // Already scaled to the pane (exactly, or rounded down to even sizes): centred as is.
+            const QRect at(QPoint((width() - shown_.width()) / 2, (height() - shown_.height()) / 2), shown_.size());
+            for (const QRect& r : QRegion(target).subtracted(QRegion(at))) painter.fillRect(r, Qt::black);
+            painter.drawImage(at.topLeft(), shown_);
         } else {
             // A picture of another size: the first one, one probing the camera's size, or the
             // last one after the pane was resized.

@@ -7,8 +7,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include "camera/live_stream.h"
 #include "platform/decoder/frame_sink.h"
-#include "transport/net/orvex_sdk.h"
 
 // One live video pane of the main window: the record of the handles a pane holds, the calls a
 // pane makes into the network library and the decoder, and the widget that shows the pictures.
@@ -19,34 +19,11 @@ namespace video_ids {
 inline constexpr int kPane[4] = {1445, 1453, 1454, 1455};
 }  // namespace video_ids
 
-// The handles of one pane. Closing a pane resets the three handles to -1 and keeps the address
-// and port of the camera last opened in it. decoderPort is atomic because the network library's
-// receive thread reads it in VideoPanes::OnRealData while the user-interface thread opens and
-// closes the pane; every other field is touched by the user-interface thread only.
-struct VideoPane {
-    char address[32] = {};
-    int32_t port = 0;
-    int32_t session = -1;
-    int32_t realPlay = -1;
-    std::atomic<int32_t> decoderPort{-1};
-};
+// The handles of one pane: the record of its live stream.
+using VideoPane = velmora::LiveStreamRecord;
 
-// The calls a pane makes. The default forwards to the ORVEX_ and X_ functions; tests substitute a
-// recorder to check the order of the calls and to produce failures. The stream data itself goes
-// from OnRealData straight to X_VideoInputData, so a backend whose real play delivers data must
-// hand out real decoder ports from OpenStream.
-class PaneBackend {
-public:
-    virtual ~PaneBackend() = default;
-    virtual int Login(const LoginInfo& info) = 0;  // ORVEX_Login(info, nullptr, 0, 0, 0, 0)
-    virtual int LastError() = 0;                   // ORVEX_GetLastError
-    virtual int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) = 0;
-    virtual int StopRealPlay(int handle) = 0;
-    virtual int LogOut(int session) = 0;
-    virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
-    virtual int PlayEx(int port, FrameSink* sink) = 0;
-    virtual int VideoClose(int port) = 0;
-};
+// The calls a pane's live stream makes (velmora::LiveBackend); tests derive recorders from it.
+class PaneBackend : public virtual velmora::LiveBackend {};
 
 // The process-wide backend over the real network library and decoder.
 PaneBackend& DefaultPaneBackend();
@@ -54,11 +31,16 @@ PaneBackend& DefaultPaneBackend();
 // A pane window: black, showing the latest picture of its decoder port scaled into it with the
 // picture's aspect ratio kept (centred, black bars at the sides or at top and bottom).
 //
-// It is the port's FrameSink. TargetSize and OnFrame run on the decoder's presenting thread:
-// TargetSize asks for the picture already fitted into the widget, so the scaling is done there and
-// not on the user-interface thread; OnFrame copies the picture into a one-picture slot under a
-// mutex and posts one update to the user-interface thread only if none is pending, so the event
-// queue never fills with stale pictures. Everything else is thread-bound to the user-interface
+// It is the port's FrameSink. TargetSizeFor, FrameBuffer and OnFrame run on the decoder's
+// presenting thread: TargetSizeFor asks for the picture fitted into the widget, rounded down to
+// even sizes (the scaler's fast path), so the one scaling of each picture is done there and not on
+// the user-interface thread; FrameBuffer lends the back buffer of three (written by the presenting
+// thread, latest complete picture, picture on screen) so the scaler writes straight into the image
+// that is painted; OnFrame makes it the latest picture under a mutex and posts one update to the
+// user-interface thread only if none is pending, so the event queue never fills with stale
+// pictures. A picture not yet painted when a newer one arrives is counted as superseded. A caller
+// that hands its own pixels to OnFrame (and asks TargetSize, which learns the picture's size from
+// a picture taken unscaled) gets them copied. Everything else is thread-bound to the user-interface
 // thread. The widget must be detached from its port (X_PlayEx(port, nullptr) or X_VideoClose)
 // before it is destroyed; the owner of the port does this, and a widget still attached when it is
 // destroyed detaches itself through the port recorded with SetAttachment.
@@ -78,6 +60,8 @@ public:
     // Pictures handed over by the decoder, and those that reached the screen.
     uint64_t PicturesReceived() const { return received_.load(); }
     uint64_t PicturesPainted() const { return painted_.load(); }
+    // Pictures received and then replaced by a newer one before they were painted.
+    uint64_t PicturesSuperseded() const { return superseded_.load(); }
     bool HasPicture() const { return hasPicture_.load(); }
 
     // Forgets the picture (the pane shows black) and the source size; for a pane being closed,
@@ -91,10 +75,14 @@ public:
     // The rectangle a picture of `picture` size takes in a `box`: as large as fits with the aspect
     // ratio kept, centred. Empty when either size is empty.
     static QRect FitRect(QSize picture, QSize box);
+    // FitRect's size rounded down to even width and height (sides of 1 stay 1).
+    static QSize EvenFit(QSize picture, QSize box);
 
     // FrameSink, on the presenting thread.
     void OnFrame(const uint8_t* pixels, int width, int height, int stride) override;
     void TargetSize(int* w, int* h) override;
+    void TargetSizeFor(int sourceWidth, int sourceHeight, int* w, int* h) override;
+    uint8_t* FrameBuffer(int w, int h, int* stride) override;
 
 signals:
     void clicked();
@@ -122,6 +110,7 @@ private:
     QSize sourceSize_;
     bool askedNative_ = false;
     int sinceProbe_ = 0;
+    QImage writing_;       // lent to the presenting thread by FrameBuffer
     QImage pending_;       // latest picture, not yet painted
     bool hasNew_ = false;  // pending_ holds a picture newer than shown_
 
@@ -130,6 +119,7 @@ private:
     std::atomic<bool> hasPicture_{false};
     std::atomic<uint64_t> received_{0};
     std::atomic<uint64_t> painted_{0};
+    std::atomic<uint64_t> superseded_{0};
 };
 
 }  // namespace velmora::ui

@@ -7,8 +7,6 @@
 #include <QPointF>
 #include <QWidget>
 
-#include "platform/decoder/xplay.h"
-#include "platform/user_messages.h"
 
 namespace velmora::ui {
 
@@ -70,6 +68,7 @@ int ChoosePane(int current, const bool busy[4], int layout) {
 VideoPanes::VideoPanes(QWidget* client, PaneBackend& backend, QObject* parent)
     : QObject(parent), backend_(backend) {
     for (int i = 0; i < 4; ++i) {
+        streams_[i] = std::make_unique<velmora::LiveStream>(backend_);
         auto* w = new VideoPaneWidget(i, client);
         w->hide();
         widgets_[i] = w;
@@ -80,7 +79,25 @@ VideoPanes::~VideoPanes() { CloseAll(); }
 
 VideoPaneWidget* VideoPanes::Widget(int i) const { return ValidPane(i) ? widgets_[i].data() : nullptr; }
 
-const VideoPane& VideoPanes::Pane(int i) const { return panes_[ValidPane(i) ? i : 0]; }
+const VideoPane& VideoPanes::Pane(int i) const { return Stream(i).Record(); }
+
+const velmora::LiveStream& VideoPanes::Stream(int i) const { return *streams_[ValidPane(i) ? i : 0]; }
+
+VideoPanes::Counters VideoPanes::PaneCounters(int i) const {
+    Counters c;
+    velmora::LiveStreamCounters stream;
+    if (Stream(i).Counters(&stream)) {
+        c.decoded = stream.decoded;
+        c.superseded = stream.superseded;
+        c.dropped = stream.dropped;
+    }
+    if (const VideoPaneWidget* w = Widget(i)) {
+        c.received = w->PicturesReceived();
+        c.painted = w->PicturesPainted();
+        c.superseded += w->PicturesSuperseded();
+    }
+    return c;
+}
 
 void VideoPanes::Place(int clientW, int clientH, int ptzWidth) {
     const PaneGeometry g = PaneRects(layout_, clientW, clientH, ptzWidth);
@@ -104,66 +121,23 @@ void VideoPanes::HideAll() {
 
 int VideoPanes::OpenNetworkDevice(const LoginInfo& info, int streamSelector) {
     bool busy[4];
-    for (int i = 0; i < 4; ++i) busy[i] = panes_[i].session >= 0;
+    for (int i = 0; i < 4; ++i) busy[i] = streams_[i]->HasSession();
     current_ = ChoosePane(current_, busy, layout_);
     const int p = current_;
-    VideoPane& pane = panes_[p];
     CloseVideoPane(p);
-
-    const int session = backend_.Login(info);
-    if (session < 0) {
-        pane.session = -1;
-        Messages().Information(Format("登录失败 错误码为%d", backend_.LastError()));
-        return session;
-    }
-    pane.session = session;
-
-    const int realPlay = backend_.StartRealPlay(session, streamSelector, &VideoPanes::OnRealData, &pane);
-    if (realPlay < 0) {
-        Messages().Information(Format("请求主码流失败! 错误码为: %d\n", backend_.LastError()));
-        pane.decoderPort.store(-1);
-        return realPlay;
-    }
-    pane.realPlay = realPlay;
-
-    // Data that arrives before the port is stored is dropped; the decoder starts at the next key
-    // frame anyway.
-    const int port = backend_.OpenStream();
-    if (port < 0) return port;
-    backend_.PlayEx(port, widgets_[p]);
-    if (widgets_[p]) widgets_[p]->SetAttachment(&backend_, port);
-    pane.decoderPort.store(port);
-
-    const size_t len = strnlen(info.address, sizeof info.address);
-    const size_t keep = len < sizeof pane.address ? len : sizeof pane.address - 1;
-    std::memcpy(pane.address, info.address, keep);
-    pane.address[keep] = '\0';
-    pane.port = info.port;
-
+    VideoPaneWidget* widget = widgets_[p];
+    const int rc = streams_[p]->Open(info, streamSelector, widget);
+    if (rc < 0) return rc;
+    if (widget) widget->SetAttachment(&backend_, streams_[p]->DecoderPort());
     SelectVideoPane(p);
     return 0;
 }
 
 void VideoPanes::CloseVideoPane(int i) {
     if (!ValidPane(i)) return;
-    VideoPane& pane = panes_[i];
-    // The callback reads the port afresh for every packet: from here on it drops the data, and a
-    // packet already on its way to the decoder meets a closing port and is refused there.
-    const int port = pane.decoderPort.exchange(-1);
-    if (port >= 0) {
-        backend_.VideoClose(port);
-        if (widgets_[i]) {
-            widgets_[i]->SetAttachment(nullptr, -1);
-            widgets_[i]->ClearPicture();
-        }
-    }
-    if (pane.realPlay >= 0) {
-        backend_.StopRealPlay(pane.realPlay);
-        pane.realPlay = -1;
-    }
-    if (pane.session >= 0) {
-        backend_.LogOut(pane.session);
-        pane.session = -1;
+    if (streams_[i]->Close() && widgets_[i]) {
+        widgets_[i]->SetAttachment(nullptr, -1);
+        widgets_[i]->ClearPicture();
     }
 }
 
@@ -180,7 +154,7 @@ void VideoPanes::SelectVideoPane(int i) {
     if (!ValidPane(i)) return;
     current_ = i;
     emit bordersChanged();
-    const VideoPane& pane = panes_[i];
+    const VideoPane& pane = Pane(i);
     emit selected(pane.session, QString::fromUtf8(pane.address), pane.port);
 }
 
@@ -190,13 +164,6 @@ void VideoPanes::DrawBorders(QPainter& painter) const {
     for (int i = 0; i < n; ++i)
         if (widgets_[i]) rects[i] = widgets_[i]->geometry();
     DrawPaneBorders(painter, rects, n, current_);
-}
-
-void VideoPanes::OnRealData(int, const unsigned char* data, int length, int, void* user) {
-    auto* pane = static_cast<VideoPane*>(user);
-    if (!pane) return;
-    const int port = pane->decoderPort.load();
-    if (port >= 0) X_VideoInputData(port, data, length);
 }
 
 }  // namespace velmora::ui

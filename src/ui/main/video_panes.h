@@ -1,22 +1,24 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QString>
 
+#include "camera/live_stream.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/video_pane.h"
 
 class QPainter;
 class QWidget;
 
-// The four live video panes of the main window in network mode: their records, their windows,
-// which pane receives the next camera, opening and closing a pane, the media callback and the
-// pane borders. Thread-bound to the user-interface thread, except OnRealData, which runs on the
-// network library's receive threads.
+// The four live video panes of the main window in network mode: a live stream (camera/live_stream.h)
+// and a window per pane, which pane receives the next camera, opening and closing a pane and the
+// pane borders. The streams do the login, the real play and the decoding; a pane window only
+// paints the pictures its stream gives it. Thread-bound to the user-interface thread.
 namespace velmora::ui {
 
 // Rectangles of the four panes in a client area of clientW x clientH beside a PTZ pane of width
@@ -68,10 +70,10 @@ public:
     void Place(int clientW, int clientH, int ptzWidth);
     void HideAll();
 
-    // Logs in with `info` and shows the camera's stream `streamSelector` in a pane (the pane
-    // chosen by ChoosePane, closed first). Failures are told through velmora::Messages():
-    // "登录失败 错误码为%d" and "请求主码流失败! 错误码为: %d\n" with the library's last error.
-    // Returns 0 when the pane plays, else the negative code of the failed call.
+    // Shows the camera's stream `streamSelector` in a pane (the pane chosen by ChoosePane, closed
+    // first) through the pane's LiveStream::Open, whose messages tell failures; the pane is
+    // selected when it plays. Returns 0 when the pane plays, else the negative code of the failed
+    // call.
     int OpenNetworkDevice(const LoginInfo& info, int streamSelector);
 
     // Releases the pane's decoder port, real play and session, in this order; address and port
@@ -89,9 +91,19 @@ public:
     // client's coordinates, the current pane highlighted.
     void DrawBorders(QPainter& painter) const;
 
-    // The real-play callback; `user` is the pane's VideoPane record. Feeds the pane's decoder
-    // port, or drops the data while the pane has none.
-    static void OnRealData(int realHandle, const unsigned char* data, int length, int type, void* user);
+    // Pane i's live stream (an index outside 0..3 gives pane 0's).
+    const velmora::LiveStream& Stream(int i) const;
+
+    // Pictures of pane i: decoded, handed to the pane, painted, and those replaced by a newer one
+    // before they were shown (by the decoder or in the pane). Zeros for an empty pane.
+    struct Counters {
+        uint64_t decoded = 0;
+        uint64_t received = 0;
+        uint64_t painted = 0;
+        uint64_t superseded = 0;  // decoder + pane
+        uint64_t dropped = 0;     // input chunks dropped because decoding fell behind
+    };
+    Counters PaneCounters(int i) const;
 
 signals:
     void selected(int session, QString address, int port);
@@ -99,7 +111,7 @@ signals:
 
 private:
     PaneBackend& backend_;
-    std::array<VideoPane, 4> panes_;
+    std::array<std::unique_ptr<velmora::LiveStream>, 4> streams_;
     std::array<QPointer<VideoPaneWidget>, 4> widgets_;
     int current_ = 0;
     int layout_ = 2;

@@ -199,3 +199,34 @@ TEST(LanSearch, AtMostTwentyCamerasAndCallerCapacityIsHonoured) {
     EXPECT_LT(BSC_GetDevInfo(r, &n), 0);
     EXPECT_EQ(n, 0);
 }
+
+// The search is done as soon as every unicast target answered; a silent target, or a broadcast
+// target (which gives no count of answers), keeps it waiting for the whole time.
+TEST(LanSearch, WaitForTargetsEndsWhenEveryUnicastTargetAnswered) {
+    camsim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
+    ASSERT_EQ(a.Start(), 0);
+    camsim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
+    ASSERT_EQ(b.Start(), 0);
+    const uint16_t port = a.SearchPort();
+    LanSearchOptions o;
+    o.targets = {{Ip("127.0.0.2"), port}, {Ip("127.0.0.3"), port}};
+    {
+        LanSearcher s(o);
+        ASSERT_EQ(s.Start(), 0);
+        EXPECT_TRUE(s.WaitForTargets(30000));  // a hang would run into the test's time limit
+        EXPECT_EQ(s.Count(), 2);
+    }
+    o.targets.push_back({Ip("127.0.0.4"), port});  // nobody there
+    {
+        LanSearcher s(o);
+        ASSERT_EQ(s.Start(), 0);
+        EXPECT_FALSE(s.WaitForTargets(300));
+        EXPECT_EQ(s.Count(), 2);
+    }
+    o.targets = {{Ip("127.0.0.2"), port}, {Ip("127.0.0.255"), port}};
+    LanSearcher s(o);
+    ASSERT_EQ(s.Start(), 0);
+    EXPECT_FALSE(s.WaitForTargets(300));
+    EXPECT_TRUE(IsGroupAddress(Ip("255.255.255.255")) && IsGroupAddress(Ip("224.0.0.1")));
+    EXPECT_FALSE(IsGroupAddress(Ip("127.0.0.2")));
+}

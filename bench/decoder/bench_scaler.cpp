@@ -1,0 +1,136 @@
+// The one scaling of each picture into a video pane: cost and picture quality of swscale's
+// filters from 1920x1080 YUV to the panes' BGRX sizes, against bare decoding of the same stream
+// (the anchor, measured in the same run). Quality is the PSNR over R, G and B against a Lanczos
+// reference (SWS_LANCZOS | SWS_ACCURATE_RND) of the same size; sizes with an odd width show the
+// cost of swscale's slow path ("Forcing full internal H chroma due to odd output size").
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+#include "bench_common.h"
+#include "platform/decoder/frame_converter.h"
+
+using bench::Clock;
+
+namespace {
+
+struct Picture {
+    std::vector<uint8_t> bytes;
+    int stride = 0;
+};
+
+double Psnr(const Picture& a, const Picture& b, int w, int h) {
+    double sum = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double d = double(a.bytes[y * a.stride + 4 * x + c]) - b.bytes[y * b.stride + 4 * x + c];
+                sum += d * d;
+            }
+    const double mse = sum / (3.0 * w * h);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Milliseconds per picture of converting all `frames` with `flags`; the last picture in *out.
+double Scale(const std::vector<AVFrame*>& frames, int w, int h, int flags, Picture* out) {
+    Picture p;
+    p.stride = FrameConverter::AlignedStride(w, 4);
+    p.bytes.assign(static_cast<size_t>(p.stride) * (h + 1), 0);
+    SwsContext* sws = sws_getContext(frames[0]->width, frames[0]->height, AVPixelFormat(frames[0]->format), w, h,
+                                     AV_PIX_FMT_BGRA, flags, nullptr, nullptr, nullptr);
+    uint8_t* dst[4] = {p.bytes.data()};
+    int dstStride[4] = {p.stride};
+    const auto t0 = Clock::now();
+    for (const AVFrame* f : frames) sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride);
+    const double ms = bench::Seconds(Clock::now() - t0) * 1e3 / double(frames.size());
+    sws_freeContext(sws);
+    if (out) *out = std::move(p);
+    return ms;
+}
+
+}  // namespace
+
+int main() {
+    const std::vector<AccessUnit> units = bench::MakeStream(50, 1920, 1080, "127.0.0.2");
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->thread_count = 1;
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    std::vector<AVFrame*> frames;
+    const auto t0 = Clock::now();
+    for (const AccessUnit& au : units) {
+        std::vector<uint8_t> padded(au.data);
+        padded.resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        pkt->data = padded.data();
+        pkt->size = static_cast<int>(au.data.size());
+        avcodec_send_packet(ctx, pkt);
+        for (;;) {
+            AVFrame* f = av_frame_alloc();
+            if (avcodec_receive_frame(ctx, f) != 0) {
+                av_frame_free(&f);
+                break;
+            }
+            frames.push_back(f);
+        }
+    }
+    const double decodeMs = bench::Seconds(Clock::now() - t0) * 1e3 / double(std::max<size_t>(frames.size(), 1));
+    if (frames.empty()) return 1;
+    std::printf("bare decode of the stream (1 thread): %.2f ms per picture (the anchor)\n", decodeMs);
+    std::printf("%-9s %-14s %8s %7s %9s\n", "size", "filter", "ms", "ratio", "PSNR dB");
+    struct Filter {
+        const char* name;
+        int flags;
+    };
+    const Filter filters[] = {{"bilinear", SWS_BILINEAR}, {"area", SWS_AREA}, {"fast_bilinear", SWS_FAST_BILINEAR},
+                              {"point", SWS_POINT}};
+    const int sizes[][2] = {{323, 182}, {322, 182}, {324, 182}, {692, 388}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        Picture reference;
+        Scale(frames, w, h, SWS_LANCZOS | SWS_ACCURATE_RND, &reference);
+        for (const Filter& f : filters) {
+            Picture p;
+            const double ms = Scale(frames, w, h, f.flags, &p);
+            const bool chosen = FrameConverter::ScaleFlags(1920, 1080, w, h) == f.flags;
+            std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f%s\n", w, h, f.name, ms, ms / decodeMs, Psnr(p, reference, w, h),
+                        chosen ? "   <- used" : "");
+        }
+        // Two passes, for comparison: scaled into YUV 4:2:0 at the target size (SIMD planar
+        // scalers), then swscale's unscaled YUV to BGRX converter.
+        Picture p;
+        p.stride = FrameConverter::AlignedStride(w, 4);
+        p.bytes.assign(static_cast<size_t>(p.stride) * (h + 1), 0);
+        AVFrame* mid = av_frame_alloc();
+        mid->width = w;
+        mid->height = h;
+        mid->format = AV_PIX_FMT_YUV420P;
+        av_frame_get_buffer(mid, 64);
+        SwsContext* scale = sws_getContext(1920, 1080, AVPixelFormat(frames[0]->format), w, h, AV_PIX_FMT_YUV420P,
+                                           SWS_AREA, nullptr, nullptr, nullptr);
+        SwsContext* convert = sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGRA, SWS_POINT, nullptr,
+                                             nullptr, nullptr);
+        uint8_t* dst[4] = {p.bytes.data()};
+        int dstStride[4] = {p.stride};
+        const auto c0 = Clock::now();
+        for (const AVFrame* f : frames) {
+            sws_scale(scale, f->data, f->linesize, 0, f->height, mid->data, mid->linesize);
+            sws_scale(convert, mid->data, mid->linesize, 0, h, dst, dstStride);
+        }
+        const double ms = bench::Seconds(Clock::now() - c0) * 1e3 / double(frames.size());
+        std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f\n", w, h, "area, 2 passes", ms, ms / decodeMs,
+                    Psnr(p, reference, w, h));
+        sws_freeContext(scale);
+        sws_freeContext(convert);
+        av_frame_free(&mid);
+    }
+    for (AVFrame* f : frames) av_frame_free(&f);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return 0;
+}

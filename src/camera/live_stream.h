@@ -1,0 +1,108 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "camera/net_camera.h"
+#include "platform/decoder/frame_sink.h"
+#include "transport/net/orvex_sdk.h"
+
+// The live picture of one network camera: a login, a real play of one of its streams and a
+// decoder port that hands the decoded pictures to a FrameSink. The video panes hold one each; a
+// pane only paints what its sink is given.
+namespace velmora {
+
+// The calls a live stream makes. The default forwards to the ORVEX_ and X_ functions; tests
+// substitute a recorder to check the order of the calls and to produce failures. The stream data
+// goes from OnRealData straight to X_VideoInputData, so a backend whose real play delivers data
+// must hand out real decoder ports from OpenStream.
+class LiveBackend {
+public:
+    virtual ~LiveBackend() = default;
+    virtual int Login(const LoginInfo& info) = 0;  // ORVEX_Login(info, nullptr, 0, 0, 0, 0)
+    virtual int LastError() = 0;                   // ORVEX_GetLastError
+    virtual int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) = 0;
+    virtual int StopRealPlay(int handle) = 0;
+    virtual int LogOut(int session) = 0;
+    virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
+    virtual int PlayEx(int port, FrameSink* sink) = 0;
+    virtual int VideoClose(int port) = 0;
+};
+
+// The ORVEX_/X_ forwarding of LiveBackend, for whoever extends the interface.
+class OrvexXPlayCalls : public virtual LiveBackend {
+public:
+    int Login(const LoginInfo& info) override;
+    int LastError() override;
+    int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override;
+    int StopRealPlay(int handle) override;
+    int LogOut(int session) override;
+    int OpenStream() override;
+    int PlayEx(int port, FrameSink* sink) override;
+    int VideoClose(int port) override;
+};
+
+// The handles of one live stream. Closing resets the three handles to -1 and keeps the address
+// and port of the camera last opened. decoderPort is atomic because the network library's receive
+// thread reads it in LiveStream::OnRealData while the owner's thread opens and closes the stream;
+// every other field is touched by the owner's thread only.
+struct LiveStreamRecord {
+    char address[32] = {};
+    int32_t port = 0;
+    int32_t session = -1;
+    int32_t realPlay = -1;
+    std::atomic<int32_t> decoderPort{-1};
+};
+
+// Pictures of one stream since its decoder port opened (all 0 without a port).
+struct LiveStreamCounters {
+    uint64_t decoded = 0;     // pictures the decoder finished
+    uint64_t delivered = 0;   // pictures handed to the sink
+    uint64_t superseded = 0;  // decoded, then replaced by a newer one before the sink was free
+    uint64_t dropped = 0;     // input chunks dropped because decoding fell behind
+    int width = 0;            // size of the last decoded picture
+    int height = 0;
+};
+
+// Thread-bound to its owner's thread (the windows' user-interface thread), except OnRealData,
+// which the network library calls on its receive threads, and Counters, which any thread may call.
+// The backend must outlive the stream. A sink given to Open is called on the decoder port's
+// presenting thread until Close returns (or until it is detached with PlayEx(port, nullptr)).
+class LiveStream {
+public:
+    explicit LiveStream(LiveBackend& backend);
+    // Closes the stream.
+    ~LiveStream();
+    LiveStream(const LiveStream&) = delete;
+    LiveStream& operator=(const LiveStream&) = delete;
+
+    // Logs in with `info`, starts real play of `streamSelector` and opens a decoder port attached
+    // to `sink`. The stream is closed first. Failures are told through velmora::Messages():
+    // "登录失败 错误码为%d" and "请求主码流失败! 错误码为: %d\n" with the library's last error
+    // (the session then stays until the next Close); a decoder port that cannot be opened is not
+    // told. Address and port are stored only when the stream plays. Returns 0 when it plays, else
+    // the negative result of the failed call.
+    int Open(const LoginInfo& info, int streamSelector, FrameSink* sink);
+
+    // Releases the decoder port, the real play and the session, in this order; address and port
+    // are kept. Returns true when a decoder port was closed (the sink is no longer called).
+    bool Close();
+
+    bool HasSession() const { return record_.session >= 0; }
+    int DecoderPort() const { return record_.decoderPort.load(); }
+    const LiveStreamRecord& Record() const { return record_; }
+    // The camera of this stream's session (session -1 when there is none).
+    NetCamera Camera() const;
+    // The decoder port's picture counters; false (and zeros) without a port.
+    bool Counters(LiveStreamCounters* out) const;
+
+    // The real-play callback; `user` is the stream's LiveStreamRecord. Feeds the record's decoder
+    // port, or drops the data while there is none.
+    static void OnRealData(int realHandle, const unsigned char* data, int length, int type, void* user);
+
+private:
+    LiveBackend& backend_;
+    LiveStreamRecord record_;
+};
+
+}  // namespace velmora
