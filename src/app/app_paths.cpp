@@ -3,7 +3,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 
@@ -127,7 +129,12 @@ HomeEnvironment ProcessHomeEnvironment() {
         std::error_code made, checked;
         std::filesystem::create_directories(dir, made);
         if (std::filesystem::is_directory(dir, checked)) return true;
-        if (error != nullptr) *error = made ? made.message() : "it exists and is not a folder";
+        // A file where the folder should be (or on its way) is "Not a directory", not the
+        // "File exists" that creating the folder reports.
+        std::error_code probe;
+        const bool taken = std::filesystem::exists(dir, probe);
+        const bool notFolder = taken || made == std::errc::not_a_directory || made == std::errc::file_exists;
+        if (error != nullptr) *error = notFolder ? std::strerror(ENOTDIR) : made.message();
         return false;
     };
     env.fileExists = [](const std::string& path) {

@@ -64,8 +64,14 @@ int CameraDirectory::RefreshUsb() {
     std::lock_guard discovery(discoveryMu_);
     const int found = usb_.RefreshDevices();
     const std::vector<UsbDeviceEntry> entries = usb_.GetDevices();
+    const std::vector<UsbNodeState> nodes = usb_.GetNodes();
     std::lock_guard lock(mu_);
     AdoptUsbLocked(entries, 1);
+    // One numbering with `list` and --device: a node that could not be opened keeps its place,
+    // so the cameras after it are numbered by their node.
+    for (UsbListing& listed : listing_)
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i].handle == listed.entry.handle) listed.index = static_cast<int>(i) + 1;
     return found;
 }
 
@@ -128,10 +134,11 @@ std::shared_ptr<UsbCamera> CameraDirectory::AdoptOneLocked(int index, const UsbD
     return camera;
 }
 
-int CameraDirectory::OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching) {
+int CameraDirectory::OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching,
+                                     std::vector<int>* sameSerial) {
     std::lock_guard discovery(discoveryMu_);
     int32_t handle = kInvalidUsbHandle;
-    const int r = usb_.OpenDeviceBySerial(serial, &handle, matching);
+    const int r = usb_.OpenDeviceBySerial(serial, &handle, matching, sameSerial);
     if (r != 0) return r;
     std::lock_guard lock(mu_);
     for (const UsbDeviceEntry& entry : usb_.GetDevices()) {

@@ -35,7 +35,8 @@ namespace velmora {
 
 // One USB camera as discovery found it.
 struct UsbListing {
-    int index = 0;          // 1-based position in the list (the order `list` prints)
+    int index = 0;          // 1-based position in the list (the order `list` prints, nodes that
+                            // could not be opened counted: CUSBDevice::GetNodes)
     std::string key;        // serial, or "path:" + device path when the serial is empty
     std::string path;       // the device path (hidraw node or simulator socket)
     UsbDeviceEntry entry{}; // handle and identity texts (name in CP936)
@@ -81,8 +82,9 @@ public:
     // identity and object; otherwise it is known by its path.
     int OpenUsbAt(int index, std::shared_ptr<UsbCamera>& camera, int* matching);
     // Opens only the camera whose serial is `serial`; CUSBDevice::OpenDeviceBySerial gives the
-    // result codes and `*matching`.
-    int OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching);
+    // result codes, `*matching` and `*sameSerial` (every camera with that serial, when given).
+    int OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching,
+                        std::vector<int>* sameSerial = nullptr);
     // Closes every USB camera; held objects answer -304 from now on.
     void CloseUsb();
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/display_text.h"
 #include "platform/text.h"
 #include "transport/net/orvex_sdk.h"
 
@@ -43,7 +44,7 @@ int NetSession::Login(const std::string& address, int port, const std::string& u
     std::memset(info.password, 0, sizeof info.password);
     if (session < 0) {
         int code = ORVEX_GetLastError();
-        what = "login to " + address + " as " + user + " failed";
+        what = "login to " + address + " as " + EscapeForDisplay(user) + " failed";  // the user's text, shown safely
         if (code == ORVEX_ERR_AUTH) what += " (wrong user name or password)";
         if (code == ORVEX_ERR_CONNECT) what += " (no camera answers there)";
         return code < 0 ? code : session;

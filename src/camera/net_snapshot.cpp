@@ -132,9 +132,10 @@ int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std:
     }
     if (decoded == 1) {
         const RgbPicture& pic = decoder.Picture();
-        const int r = WritePng(pngPath, pic.pixels.data(), pic.width, pic.height, pic.stride);
+        std::string why;
+        const int r = WritePng(pngPath, pic.pixels.data(), pic.width, pic.height, pic.stride, &why);
         if (r != 0) {
-            what = "could not write " + pngPath + CodeText(r);
+            what = "could not write " + pngPath + (why.empty() ? "" : ": " + why) + CodeText(r);
             return r;
         }
         return 0;

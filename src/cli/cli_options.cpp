@@ -13,6 +13,8 @@
 namespace velmora::cli {
 namespace {
 
+constexpr size_t kMaxExtraVendorIds = 9;  // CUSBDevice::SetVendorFilter keeps this many after 0x1703
+
 bool ParseInt(const std::string& s, long min, long max, long* out) {
     if (s.empty()) return false;
     errno = 0;
@@ -47,6 +49,11 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     }
     password = text.substr(0, text.find('\n'));
     if (!password.empty() && password.back() == '\r') password.pop_back();
+    // The login takes a C string: a NUL would cut the password to the bytes before it.
+    if (password.find('\0') != std::string::npos) {
+        error = "the password file " + path + " holds a NUL byte in its first line";
+        return false;
+    }
     return true;
 }
 
@@ -174,6 +181,12 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             if (!value("--vid", &v)) return false;
             if (!ParseHex16(v, &vid)) {
                 error = "--vid needs a hexadecimal vendor id such as 1703, not '" + v + "'";
+                return false;
+            }
+            if (out.vids.size() >= kMaxExtraVendorIds) {
+                // The device search keeps 0x1703 and nine more; a tenth would be dropped in silence.
+                error = "--vid is given more than " + std::to_string(kMaxExtraVendorIds) +
+                        " times; the search takes at most " + std::to_string(kMaxExtraVendorIds) + " vendor ids besides 1703";
                 return false;
             }
             out.vids.push_back(vid);

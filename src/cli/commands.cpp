@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "cli/json_commands.h"
 #include "cli/profile_commands.h"
+#include "platform/display_text.h"
 #include "protocol/param_file.h"
 #include "protocol/profile.h"
 #include "protocol/replies.h"
@@ -78,11 +79,12 @@ int CmdImport(const CliOptions& o, Camera& camera, std::ostream& out, std::ostre
     if (o.args.size() != 1) return Usage(err, "import needs one FILE");
     VideoParam rec;
     long long size = -1;
-    int r = LoadParamFile(o.args[0], rec, &size);
+    std::string why;
+    int r = LoadParamFile(o.args[0], rec, &size, &why);
     if (r == kParamFileSizeMismatch)
         return Fail(err, r, o.args[0] + " holds " + std::to_string(size) + " bytes, a parameter file holds " +
                                 std::to_string(kVideoParamSize) + "; nothing was sent");
-    if (r != 0) return Fail(err, r, "could not open " + o.args[0]);
+    if (r != 0) return Fail(err, r, "could not open " + o.args[0] + (why.empty() ? "" : ": " + why));
     r = camera.WriteVideoParams(rec);
     if (r < 0) return Fail(err, r, "the camera did not take the parameters");
     out << "imported " << o.args[0] << "\n";
@@ -119,25 +121,6 @@ int CmdFrameRate(Camera& camera, std::ostream& out, std::ostream& err) {
     }
     out << r << "\n";
     return kExitOk;
-}
-
-// Length of the UTF-8 sequence at `s` (2..4) when it is well formed and not a C1 control.
-size_t Utf8SequenceLength(std::string_view s) {
-    const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    const auto cont = [&](size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
-    const unsigned char c = b(0);
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) && !(c == 0xC2 && b(1) < 0xA0) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) >= 0xA0)) return 0;  // overlong, surrogate
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if ((c == 0xF0 && b(1) < 0x90) || (c == 0xF4 && b(1) >= 0x90)) return 0;
-        return 4;
-    }
-    return 0;
 }
 
 }  // namespace
@@ -184,30 +167,7 @@ int ReportFailure(std::ostream& err, int code, const std::string& what) {
     return kExitFailed;
 }
 
-std::string TerminalText(std::string_view text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            if (c == '\\') out += '\\';
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        if (size_t n = c >= 0x80 ? Utf8SequenceLength(text.substr(i)) : 0) {
-            out.append(text.substr(i, n));
-            i += n;
-            continue;
-        }
-        out += "\\x";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-        ++i;
-    }
-    return out;
-}
+std::string TerminalText(std::string_view text) { return EscapeForDisplay(text); }
 
 bool TakesArguments(const std::string& c) {
     return c == "set" || c == "export" || c == "import" || c == "snapshot" || c == "upgrade" || c == "diff" ||

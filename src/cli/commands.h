@@ -40,9 +40,10 @@ bool TakesArguments(const std::string& command);
 // True for the commands RunCameraCommand handles.
 bool IsCameraCommand(const std::string& command);
 
-// Text from a camera made safe for a terminal and for line-based parsing: control characters
-// (C0, DEL, C1) and bytes that are not UTF-8 become \xNN, and a backslash becomes \\, so a name
-// can neither forge a second line nor send escape sequences. Other UTF-8 text stays as it is.
+// Text from a camera made safe for a terminal and for line-based parsing: EscapeForDisplay
+// (platform/display_text.h), the rule the windows apply too. Control characters (C0, DEL, C1),
+// the bidirectional controls and bytes that are not UTF-8 become \xNN, and a backslash becomes
+// \\, so a name can neither forge a second line nor send escape sequences. Other UTF-8 stays.
 std::string TerminalText(std::string_view text);
 
 }  // namespace velmora::cli

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include <chrono>
@@ -75,33 +76,51 @@ std::unique_ptr<CameraDirectory> Cameras(const CliOptions& o) {
     return cameras;
 }
 
-// One line per USB camera: index, name (UTF-8), model, serial, BIOS version, build date.
+// One line per USB camera: index, name (UTF-8), model, serial, BIOS version, build date. The
+// index is the one --device takes; a camera that cannot be opened or that does not tell its
+// identity keeps its place, its row carries the error (and stderr says so), and the status is 1.
 int ListUsb(const CliOptions& o) {
     auto cameras = Cameras(o);
     cameras->RefreshUsb();
-    if (o.json) {
-        JsonArray list;
-        for (const UsbListing& listed : cameras->UsbCameras()) {
-            const UsbDeviceEntry& e = listed.entry;
-            list.AddRaw(JsonObject()
-                            .Add("index", listed.index)
-                            .Add("name", Cp936ToUtf8(FieldText(e.name, sizeof e.name)))
-                            .Add("model", FieldText(e.productModel, sizeof e.productModel))
-                            .Add("serial", FieldText(e.serial, sizeof e.serial))
-                            .Add("bios", FieldText(e.biosVersion, sizeof e.biosVersion))
-                            .Add("build_date", FieldText(e.buildDate, sizeof e.buildDate))
-                            .Text());
+    const std::vector<UsbListing> listing = cameras->UsbCameras();
+    const std::vector<UsbNodeState> nodes = cameras->Usb().GetNodes();
+    int status = kExitOk;
+    JsonArray list;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        const UsbNodeState& n = nodes[i];
+        const int code = n.openResult != 0 ? n.openResult : n.infoResult;
+        if (code != 0) {
+            const std::string what = n.openResult != 0 ? "cannot be opened" : "does not tell its identity";
+            if (o.json) {
+                list.AddRaw(JsonObject().Add("index", static_cast<int>(i) + 1).Add("error", code).Add("path", n.path).Text());
+            } else {
+                std::cout << (i + 1) << "\terror " << code << ": " << what << " (" << TerminalText(n.path) << ")\n";
+            }
+            ReportFailure(std::cerr, code, "USB camera " + std::to_string(i + 1) + " " + what + " (" + TerminalText(n.path) + ")");
+            status = kExitFailed;
+            continue;
         }
-        std::cout << JsonObject().AddRaw("cameras", list.Text()).Text() << '\n';
-        return kExitOk;
+        for (const UsbListing& listed : listing) {
+            if (listed.entry.handle != n.handle) continue;
+            const UsbDeviceEntry& e = listed.entry;
+            if (o.json) {
+                list.AddRaw(JsonObject()
+                                .Add("index", listed.index)
+                                .Add("name", FieldText(e.displayName, sizeof e.displayName))
+                                .Add("model", FieldText(e.productModel, sizeof e.productModel))
+                                .Add("serial", FieldText(e.serial, sizeof e.serial))
+                                .Add("bios", FieldText(e.biosVersion, sizeof e.biosVersion))
+                                .Add("build_date", FieldText(e.buildDate, sizeof e.buildDate))
+                                .Text());
+                continue;
+            }
+            std::cout << listed.index << '\t' << TerminalText(e.displayName) << '\t' << TerminalText(e.productModel)
+                      << '\t' << TerminalText(e.serial) << '\t' << TerminalText(e.biosVersion) << '\t'
+                      << TerminalText(e.buildDate) << '\n';
+        }
     }
-    for (const UsbListing& listed : cameras->UsbCameras()) {
-        const UsbDeviceEntry& e = listed.entry;
-        std::cout << listed.index << '\t' << TerminalText(Cp936ToUtf8(e.name)) << '\t' << TerminalText(e.productModel)
-                  << '\t' << TerminalText(e.serial) << '\t' << TerminalText(e.biosVersion) << '\t'
-                  << TerminalText(e.buildDate) << '\n';
-    }
-    return kExitOk;
+    if (o.json) std::cout << JsonObject().AddRaw("cameras", list.Text()).Text() << '\n';
+    return status;
 }
 
 // Where the probes of the LAN search went, for the line that says nothing answered.
@@ -150,15 +169,28 @@ int SearchLan(const HomeDir& home, bool json) {
     return kExitOk;
 }
 
+// Two cameras answer with the same serial number: taking the first would work on a camera the
+// user may not have meant, so the tool names them all and lets --device choose.
+int AmbiguousSerial(const std::string& serial, const std::vector<int>& indices, std::ostream& err) {
+    std::string which;
+    for (size_t i = 0; i < indices.size(); ++i)
+        which += (i == 0 ? "" : i + 1 == indices.size() ? " and " : ", ") + std::to_string(indices[i] + 1);
+    err << "velmora-cli: serial " << TerminalText(serial) << " belongs to USB cameras " << which
+        << "; choose one with --device N\n";
+    return kExitUsage;
+}
+
 // Opens only the camera the command names: by serial number, or the N-th in list order. Sets
 // `refused` when the camera turned the connection away as busy, before any exchange took place.
 int RunOnUsbCameraOnce(const CliOptions& o, std::ostream& out, std::ostream& err, bool& refused) {
     auto cameras = Cameras(o);
     std::shared_ptr<UsbCamera> camera;
     int matching = 0;
-    int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching)
+    std::vector<int> twins;
+    int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching, &twins)
                           : cameras->OpenUsbAt(o.device, camera, &matching);
     refused = r == kUsbDeviceBusy;
+    if (r == 0 && twins.size() > 1) return AmbiguousSerial(o.serial, twins, err);
     if (r != 0) {
         if (matching == 0) return ReportFailure(err, r, "no USB camera found");
         if (o.serialGiven)
@@ -205,14 +237,17 @@ int RunMaintenance(const CliOptions& o) {
     auto cameras = Cameras(o);
     std::vector<UpgradeTarget> targets;
     if (o.all) {
+        // Numbered as `list` numbers them: a node that could not be opened keeps its number.
         cameras->RefreshUsb();
         for (const UsbListing& listed : cameras->UsbCameras()) targets.push_back({listed.index, listed.entry});
         if (targets.empty()) return Failed(kUsbInvalidHandle, "no USB camera found");
     } else {
         std::shared_ptr<UsbCamera> camera;
         int matching = 0;
-        const int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching)
+        std::vector<int> twins;
+        const int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching, &twins)
                                     : cameras->OpenUsbAt(o.device, camera, &matching);
+        if (r == 0 && twins.size() > 1) return AmbiguousSerial(o.serial, twins, std::cerr);
         if (r != 0) {
             if (matching == 0) return Failed(r, "no USB camera found");
             return Failed(r, o.serialGiven ? "no USB camera has serial " + TerminalText(o.serial)

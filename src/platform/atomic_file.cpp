@@ -57,6 +57,15 @@ struct Target {
     struct stat st {};
 };
 
+// A file the user made read-only is kept: renaming a new file over it would pass over that wish
+// (the folder's permission is all a rename needs). Also as root, whom access() lets write.
+int RefuseReadOnly(const Target& target, std::string* error) {
+    const bool noWriteBits = (target.st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    if (noWriteBits || (::access(target.path.c_str(), W_OK) != 0 && errno == EACCES))
+        return Fail(error, kAtomicFileRefused, "it is read-only, so it is not replaced");
+    return 0;
+}
+
 int ResolveTarget(const std::string& path, Target* target, std::string* error) {
     if (path.empty()) return Fail(error, kAtomicFileBadPath, "no file name given");
     if (path.back() == '/') return Fail(error, kAtomicFileBadPath, "the name ends in '/', it names a folder");
@@ -69,7 +78,7 @@ int ResolveTarget(const std::string& path, Target* target, std::string* error) {
     if (S_ISREG(lst.st_mode)) {
         target->exists = true;
         target->st = lst;
-        return 0;
+        return RefuseReadOnly(*target, error);
     }
     if (!S_ISLNK(lst.st_mode))
         return Fail(error, kAtomicFileRefused, std::string("it is ") + KindOf(lst.st_mode) + ", only a regular file is replaced");
@@ -94,7 +103,7 @@ int ResolveTarget(const std::string& path, Target* target, std::string* error) {
     if (::lstat(target->path.c_str(), &target->st) != 0 || !S_ISREG(target->st.st_mode))
         return Fail(error, kAtomicFileRefused, "its symbolic link changed while it was examined");
     target->exists = true;
-    return 0;
+    return RefuseReadOnly(*target, error);
 }
 
 // Random letters and digits for a temporary name. The kernel's generator; should it be

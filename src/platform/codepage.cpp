@@ -41,6 +41,40 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string&
 }  // namespace
 
 bool Utf8ToCp936(std::string_view utf8, std::string& out) { return Convert("CP936", "UTF-8", utf8, out); }
+
+std::string Utf8ToCp936Replacing(std::string_view utf8) {
+    std::string out;
+    if (Utf8ToCp936(utf8, out)) return out;
+    // Character by character: what CP936 cannot hold (an emoji, ñ, ß) or what is no UTF-8 at all
+    // becomes '?', the rest is kept.
+    out.clear();
+    for (size_t i = 0; i < utf8.size();) {
+        size_t n = Utf8PrefixLength(utf8.substr(i), 4);
+        // The first whole character: the shortest prefix that converts, up to four bytes.
+        std::string one;
+        size_t taken = 0;
+        for (size_t len = 1; len <= n && len <= 4; ++len) {
+            if (Utf8ToCp936(utf8.substr(i, len), one)) {
+                taken = len;
+                break;
+            }
+        }
+        if (taken == 0) {
+            out += '?';
+            // Skip one whole (unconvertible) sequence, or one stray byte.
+            const unsigned char c = static_cast<unsigned char>(utf8[i]);
+            size_t skip = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (skip > utf8.size() - i) skip = 1;
+            for (size_t k = 1; k < skip; ++k)
+                if ((static_cast<unsigned char>(utf8[i + k]) & 0xC0) != 0x80) skip = k;
+            i += skip;
+            continue;
+        }
+        out += one;
+        i += taken;
+    }
+    return out;
+}
 bool Cp936ToUtf8(std::string_view cp936, std::string& out) { return Convert("UTF-8", "CP936", cp936, out); }
 
 std::string Utf8ToCp936(std::string_view utf8) {

@@ -12,6 +12,10 @@ namespace velmora {
 bool Utf8ToCp936(std::string_view utf8, std::string& out);
 bool Cp936ToUtf8(std::string_view cp936, std::string& out);
 
+// For fixed CP936 fields: converts what CP936 can hold and puts '?' for each character it cannot
+// (or each byte that is not UTF-8), so a name with an emoji is not lost whole.
+std::string Utf8ToCp936Replacing(std::string_view utf8);
+
 // Convenience forms: invalid input gives an empty string.
 std::string Utf8ToCp936(std::string_view utf8);
 std::string Cp936ToUtf8(std::string_view cp936);

@@ -55,4 +55,15 @@ std::string Format(const char* format, ...) {
     return out;
 }
 
+std::string WithFileReason(std::string_view text, std::string_view path, std::string_view reason) {
+    std::string out(text);
+    out += '\n';
+    out += path;
+    if (!reason.empty()) {
+        if (!path.empty()) out += ": ";
+        out += reason;
+    }
+    return out;
+}
+
 }  // namespace velmora

@@ -27,4 +27,8 @@ void SetUserMessages(UserMessages* sink);
 // printf-style formatting into a std::string (texts such as "返回错误码: %d").
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// A given message text followed, on the next line of the same box, by the file and the reason:
+// "文件打开失败\n/tmp/x.dat: it is a FIFO, not a regular file". Without a reason, only the path.
+std::string WithFileReason(std::string_view text, std::string_view path, std::string_view reason);
+
 }  // namespace velmora

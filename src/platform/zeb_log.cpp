@@ -4,7 +4,11 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -16,6 +20,21 @@ constexpr unsigned kLevelOff = 6;
 
 spdlog::level::level_enum ToSpd(unsigned level) {
     return level >= kLevelOff ? spdlog::level::off : static_cast<spdlog::level::level_enum>(level);
+}
+
+// The log file may only be a regular file (or not exist yet). A FIFO would block the open until a
+// reader comes, a device such as /dev/full fails every write: both are refused before the logging
+// library opens the path. stat() follows a link to see what it points to and never blocks.
+bool IsUsableLogPath(const std::string& path, std::string* why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;  // not there yet (or a dangling link): opening creates a regular file
+        *why = std::strerror(errno);
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) return true;
+    *why = "not a regular file";
+    return false;
 }
 }  // namespace
 
@@ -34,14 +53,37 @@ struct ZebLogLibrary::Impl {
         if (dir.empty()) return;
         std::error_code ec;
         std::filesystem::create_directories(dir, ec);
+        auto path = (std::filesystem::path(dir) / (base + ".log")).string();
+        std::string why;
+        if (!IsUsableLogPath(path, &why)) {
+            ReportFileLost(path, why);
+            return;
+        }
         try {
-            auto path = (std::filesystem::path(dir) / (base + ".log")).string();
             size_t bytes = static_cast<size_t>(fileSizeMiB ? fileSizeMiB : 1) * 1024 * 1024;
             fileSink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path, bytes, 3);
             fileSink->set_pattern("%Y-%m-%d %H:%M:%S.%e [%t] %v");
-        } catch (const spdlog::spdlog_ex&) {
+        } catch (const std::exception&) {
             fileSink.reset();  // an unwritable log folder leaves only the console target
         }
+    }
+
+    // A write or flush that fails (disk full, file removed under us, quota) never reaches the
+    // caller: the file target is dropped and the console target goes on, as for an unwritable
+    // folder. One line on stderr says why the file stopped.
+    void WriteFile(const spdlog::details::log_msg& msg) {
+        try {
+            fileSink->log(msg);
+            fileSink->flush();
+        } catch (const std::exception& e) {
+            fileSink.reset();
+            ReportFileLost((std::filesystem::path(dir) / (base + ".log")).string(), e.what());
+        }
+    }
+
+    void ReportFileLost(const std::string& path, const std::string& why) {
+        std::fprintf(stderr, "velmora: log file %s not written (%s); logging to the console only\n", path.c_str(),
+                     why.c_str());
     }
 };
 
@@ -107,7 +149,7 @@ int ZebLogLibrary::LogV(unsigned level, const char* text, const char* format, va
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
 
     spdlog::details::log_msg msg(spdlog::source_loc{}, "velmora", ToSpd(level), line);
-    if (toFile) { impl_->fileSink->log(msg); impl_->fileSink->flush(); }
+    if (toFile) impl_->WriteFile(msg);
     if (toConsole) impl_->consoleSink->log(msg);
     return 0;
 }

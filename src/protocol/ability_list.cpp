@@ -99,7 +99,7 @@ int32_t AbilityOptionValueFromName(const char* name) {
 
 int ParseAbilityListReply(const char* text, AbilityShape shape, int transportResult, AbilityList& list) {
     JsonPtr root = ParseObject(text);
-    if (!root) return transportResult;  // the old list stays and is applied again
+    if (!root) return kReplyNotParsed;  // the old list stays
     ReplyHead head = ReadReplyHead(root.get());
     if (!head.result) return kReplyIncomplete;
     if (*head.result < 0) return *head.result;

@@ -53,8 +53,8 @@ private:
 enum class AbilityShape { Network, Usb };
 
 // Applies a ReqGetAbilityLevel reply to `list`:
-//  - the text does not parse: returns `transportResult` (the exchange's success result) and
-//    keeps the old list, so the host applies it again;
+//  - the text does not parse: kReplyNotParsed (-310), old list kept (it used to count as
+//    success, so a tool printed an empty list and a window kept another camera's choices);
 //  - a negative nResult: returns it and keeps the old list;
 //  - Content, nResult or Content.Image (an array) missing: kReplyIncomplete (-311), old list kept;
 //  - otherwise the list is rebuilt from Content.Image (nothing of the old list survives) and

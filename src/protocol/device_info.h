@@ -14,6 +14,7 @@ struct UsbDeviceInfo {
 // each), BuildDate (at most 15) when present, BiosVersion as "%x.%02x" of its low 16 bits
 // (0x0102 gives "1.02"). Texts are UTF-8 as the camera sends them and are cut at a character
 // boundary; members that are missing or of the wrong type leave their field as it was.
-// Returns 0, or -310 when the text is not a JSON object (then `info` is untouched).
+// Returns 0, -310 when the text is not a JSON object, or the negative Content.nResult of a
+// refusal (in both cases `info` is untouched).
 // Pure function; thread-safe.
 int ParseDeviceInfoReply(const char* text, UsbDeviceInfo& info);

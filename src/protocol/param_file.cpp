@@ -5,10 +5,10 @@
 
 #include "platform/atomic_file.h"
 
-int LoadParamFile(const std::string& path, VideoParam& out, long long* foundSize) {
+int LoadParamFile(const std::string& path, VideoParam& out, long long* foundSize, std::string* error) {
     std::string data;
     long long size = -1;
-    int r = velmora::ReadRegularFile(path, kVideoParamSize, data, nullptr, &size);
+    int r = velmora::ReadRegularFile(path, kVideoParamSize, data, error, &size);
     if (foundSize != nullptr) *foundSize = size;
     if (r == velmora::kFileTooLarge || (r == 0 && data.size() != kVideoParamSize)) return kParamFileSizeMismatch;
     if (r == velmora::kAtomicFileWriteFailed) return kParamFileReadFailed;

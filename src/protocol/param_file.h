@@ -19,8 +19,9 @@ inline constexpr int kParamFileWriteFailed = -323;   // writing, syncing or repl
 // Reads the file into `out`. A file of any other size is refused before anything is read.
 // `foundSize` (may be null) receives the file's size whenever it could be determined, -1 when
 // the file could not be opened. `out` is untouched on failure.
-// Returns 0, kParamFileOpenFailed, kParamFileSizeMismatch or kParamFileReadFailed.
-int LoadParamFile(const std::string& path, VideoParam& out, long long* foundSize);
+// Returns 0, kParamFileOpenFailed, kParamFileSizeMismatch or kParamFileReadFailed; `error` (may
+// be null) then receives a one-line reason ("No such file or directory", "it is a FIFO, ...").
+int LoadParamFile(const std::string& path, VideoParam& out, long long* foundSize, std::string* error = nullptr);
 
 // Writes the record to `path` atomically (velmora::WriteFileAtomically): a temporary file with a
 // random name beside the target receives the 8191 bytes, is flushed to disk and renamed over it.

@@ -59,7 +59,9 @@ int ParseVideoParamsReply(const char* text, VideoParam& rec) {
 int SetReplyResult(const char* text, int transportResult) {
     if (transportResult < 0 || text == nullptr) return transportResult;
     JsonPtr root = ParseObject(text);
-    if (!root) return transportResult;
+    // An empty body is the camera's plain acknowledgement; a body that is something else than a
+    // JSON object cannot say the change was taken.
+    if (!root) return text[0] == '\0' ? transportResult : kReplyNotParsed;
     ReplyHead head = ReadReplyHead(root.get());
     if (head.result && *head.result < 0) return *head.result;
     return transportResult;
@@ -114,6 +116,10 @@ int ParseVoModeReply(const char* text) {
 int ParseDeviceInfoReply(const char* text, UsbDeviceInfo& info) {
     JsonPtr root = ParseObject(text);
     if (!root) return kReplyNotParsed;
+    // A camera that refuses the query answers with the usual envelope and nothing else: its
+    // nResult is the result, not an identity of empty texts.
+    const ReplyHead head = ReadReplyHead(root.get());
+    if (head.result && *head.result < 0) return *head.result;
     auto copyText = [&](const char* member, char* dst, size_t size) {
         const cJSON* item = Member(root.get(), member);
         if (item != nullptr && cJSON_IsString(item) && item->valuestring != nullptr)

@@ -28,8 +28,9 @@ int ParseVideoParamsReply(const char* text, VideoParam& rec);
 
 // Reply to a set (one field or the whole record) or to restore defaults. These replies used to
 // go unread, so a camera's refusal carried only in nResult passed for success. Returns
-// `transportResult` when it is negative, when the text does not parse or when it carries no
-// nResult; otherwise the negative nResult, or `transportResult` when nResult is 0 or more.
+// `transportResult` when it is negative, when the text is empty or when it carries no nResult;
+// kReplyNotParsed when the text is not empty and not a JSON object; otherwise the negative
+// nResult, or `transportResult` when nResult is 0 or more.
 int SetReplyResult(const char* text, int transportResult);
 
 // Focus-near reply: Content.FocusNear (nResult is not consulted), or kFocusNearUnusable when the

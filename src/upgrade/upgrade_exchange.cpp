@@ -61,6 +61,8 @@ UpgradeReply ParseUpgradeReply(const char* text) {
     if (!cJSON_IsObject(root.get())) return r;
     r.hasStatus = NumberMember(root.get(), "UpdateStatus", r.status);
     r.hasProgress = NumberMember(root.get(), "Progress", r.progress);
+    const cJSON* content = cJSON_GetObjectItem(root.get(), "Content");
+    if (cJSON_IsObject(content)) r.hasResult = NumberMember(content, "nResult", r.result);
     return r;
 }
 

@@ -29,12 +29,15 @@ std::string UpgradeRequestText(uint32_t fileSize);
 // The two members of a data or progress reply, looked up by case-insensitive name at the top
 // level; numbers truncated toward zero (and saturated) to 32 bits. `json` is false when the text
 // is not a JSON object; a member that is missing or not a number leaves its `has` flag false.
+// `result` is Content.nResult, a refusal carried in the body as the sets carry it.
 struct UpgradeReply {
     bool json = false;
     bool hasStatus = false;
     int32_t status = 0;
     bool hasProgress = false;
     int32_t progress = 0;
+    bool hasResult = false;
+    int32_t result = 0;
 };
 UpgradeReply ParseUpgradeReply(const char* text);
 

@@ -22,6 +22,7 @@ namespace velmora {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{200};
+constexpr const char kReadFailed[] = "文件读取失败！";
 constexpr const char* kRebootStatus = "重启成功的设备将从列表删除，稍后请重新手动刷新.";
 
 std::string FieldText(const char* field, size_t size) {
@@ -38,20 +39,24 @@ std::string ReadPackage(UpgradePackage& out) {
     if (fd < 0) return "无法打开文件:" + out.path;
     UniqueFd file(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return "文件读取失败！";
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return WithFileReason(kReadFailed, out.path, "not a regular file");
     const uint64_t length = static_cast<uint64_t>(st.st_size);
     if (length > UINT32_MAX) return "升级包过大(须小于4GB):" + out.path;
+    // An empty package has nothing to write; a camera that accepted it would report success.
+    if (length == 0) return "升级包为空:" + out.path;
     out.size = static_cast<uint32_t>(length);
     try {
         out.data.resize(out.size);
     } catch (const std::bad_alloc&) {
-        return "文件读取失败！";  // a huge file chosen by mistake must not end the program
+        return WithFileReason(kReadFailed, out.path, "not enough memory");  // must not end the program
     }
     size_t got = 0;
     while (got < out.size) {
         const ssize_t n = ::read(fd, out.data.data() + got, out.size - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return "文件读取失败！";
+        if (n < 0) return WithFileReason(kReadFailed, out.path, std::strerror(errno));
+        if (n == 0) return WithFileReason(kReadFailed, out.path, "the file became shorter while it was read");
         got += static_cast<size_t>(n);
     }
     return {};
@@ -79,7 +84,7 @@ UpgradeSession::UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry
         RowSlot slot;
         slot.id = nextId_++;
         slot.row.handle = d.handle;
-        slot.row.name = FieldText(d.name, sizeof d.name);
+        slot.row.name = std::string(d.displayName, strnlen(d.displayName, sizeof d.displayName));  // UTF-8 as sent
         slot.row.model = FieldText(d.productModel, sizeof d.productModel);
         slot.row.serial = FieldText(d.serial, sizeof d.serial);
         slot.row.biosVersion = FieldText(d.biosVersion, sizeof d.biosVersion);
@@ -262,6 +267,8 @@ int UpgradeSession::StartReboot() {
     return 0;
 }
 
+void UpgradeSession::SetStallLimit(std::chrono::milliseconds limit) { stallLimitMs_.store(limit.count()); }
+
 bool UpgradeSession::Rebooting() const { return rebooting_.load(); }
 
 bool UpgradeSession::Idle() const { return running_.load() == 0 && !rebootLive_.load(); }
@@ -372,6 +379,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
     int32_t lastStatus = 0;
     int32_t lastProgress = 0;
     std::string reply;
+    const std::chrono::milliseconds stallLimit{stallLimitMs_.load()};
     for (const UpgradePackage& p : *packages) {
         const char* type = p.typeName.c_str();
         // A stop raised between two packages (or before the first) requests nothing more.
@@ -404,6 +412,10 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             offset += chunk;
             const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
             if (!parsed.json) continue;
+            if (parsed.hasResult && parsed.result < 0) {  // refused in the body, as the sets are
+                fail(parsed.result, Format("升级[%s]失败:%d", type, parsed.result));
+                goto finish;
+            }
             if (parsed.hasStatus) lastStatus = parsed.status;
             if (parsed.hasProgress) lastProgress = parsed.progress;
             if (lastProgress < 0) {
@@ -424,7 +436,16 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             r.checked = false;
         });
 
+        // The watchdog: a camera that stops moving (stuck at 99 %, never reporting UpdateStatus 2)
+        // would otherwise be asked for ever.
+        auto lastMove = std::chrono::steady_clock::now();
+        int32_t seenStatus = lastStatus, seenProgress = lastProgress;
         while (!stop->load() && lastStatus != 2) {
+            if (std::chrono::steady_clock::now() - lastMove >= stallLimit) {
+                fail(kUpgradeStalled, Format("升级[%s]超时:进度%lld秒无变化", type,
+                                             static_cast<long long>(stallLimit.count() / 1000)));
+                goto finish;
+            }
             res = QueryUpgradeProgress(usb_, handle, reply);
             if (res < 0) {
                 fail(res, Format("升级[%s]失败: %d", type, res));
@@ -432,8 +453,17 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             }
             const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
             if (!parsed.json) continue;
+            if (parsed.hasResult && parsed.result < 0) {
+                fail(parsed.result, Format("升级[%s]失败: %d", type, parsed.result));
+                goto finish;
+            }
             if (parsed.hasStatus) lastStatus = parsed.status;
             if (parsed.hasProgress) lastProgress = parsed.progress;
+            if (lastStatus != seenStatus || lastProgress != seenProgress) {
+                seenStatus = lastStatus;
+                seenProgress = lastProgress;
+                lastMove = std::chrono::steady_clock::now();
+            }
             if (lastProgress < 0) {
                 fail(lastProgress, Format("升级返回失败:%d", lastProgress));
                 goto finish;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,10 @@ inline constexpr size_t kUpgradeChunkBytes = 1048576;
 inline constexpr int kUpgradeLoadFailed = -1;  // a package could not be read (message shown)
 inline constexpr int kUpgradeBusy = -2;        // refused: a row is sending, or a reboot runs
 inline constexpr int kUpgradeStopped = -3;     // UpgradeRow::result of a row whose run was stopped
+inline constexpr int kUpgradeStalled = -4;     // UpgradeRow::result: the camera's progress stood still too long
+
+// A camera whose writing shows no change of progress (nor of its status) for this long has failed.
+inline constexpr std::chrono::milliseconds kUpgradeStallLimit{60000};
 
 // One chosen package file: its path as chosen, its label, its length and its whole content.
 struct UpgradePackage {
@@ -114,6 +119,10 @@ public:
     int StartReboot();
     bool Rebooting() const;
 
+    // The progress watchdog of the writing phase (kUpgradeStallLimit unless changed; tests shorten
+    // it). Applies to workers started afterwards.
+    void SetStallLimit(std::chrono::milliseconds limit);
+
     // No worker runs and no reboot runs: the session may be destroyed without waiting.
     bool Idle() const;
 
@@ -170,6 +179,7 @@ private:
     std::vector<std::thread> retired_;  // reboot threads that ended but were not joined yet
     std::shared_ptr<std::atomic<bool>> rebootStop_;
     std::atomic<int> running_{0};
+    std::atomic<int64_t> stallLimitMs_{kUpgradeStallLimit.count()};
     std::atomic<bool> rebooting_{false};
     std::atomic<bool> rebootLive_{false};  // until the reboot thread's last observer call returned
     std::mutex startMu_;  // serialises Start, LoadPackages and StartReboot as wholes

@@ -162,7 +162,10 @@ TEST(HomeDir, OptionThenPortableFolderThenUserConfigFolder) {
     // The process's own environment makes the folder, and refuses a file in its place.
     TempDir dir;
     EXPECT_TRUE(ResolveHomeDir(dir.path + "a/b", "/usr/bin/", ProcessHomeEnvironment()).error.empty());
-    EXPECT_FALSE(ResolveHomeDir(dir.Write("file", ""), "/usr/bin/", ProcessHomeEnvironment()).error.empty());
+    const std::string file = dir.Write("file", "");
+    EXPECT_NE(ResolveHomeDir(file, "/usr/bin/", ProcessHomeEnvironment()).error.find("Not a directory"), std::string::npos);
+    EXPECT_NE(ResolveHomeDir(file + "/sub", "/usr/bin/", ProcessHomeEnvironment()).error.find("Not a directory"),
+              std::string::npos);
 }
 
 // A program in a folder on $PATH under the user's home was installed by the user: its files go to

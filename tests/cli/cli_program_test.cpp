@@ -52,8 +52,9 @@ protected:
         pid_ = fork();
         if (pid_ == 0) {
             freopen(ready.c_str(), "w", stdout);
-            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_, "--usb-count", "2",
-                                             "--fault", "cam02:refuse=-5,cmd=40001090"};
+            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_, "--usb-count", "2"};
+            for (const std::string& f : Faults()) args.insert(args.end(), {"--fault", f});
+            for (const std::string& a : ExtraArgs()) args.push_back(a);
             if (WithNetworkCameras()) args.insert(args.end(), {"--net", kNetCameras, "--net-size", "320x240"});
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
@@ -85,6 +86,9 @@ protected:
     // ctest runs every test in a process of its own, two at a time: only one test serves the
     // network cameras, whose addresses and ports are fixed.
     virtual bool WithNetworkCameras() const { return false; }
+    virtual std::vector<std::string> Faults() const { return {"cam02:refuse=-5,cmd=40001090"}; }
+    // More simulator arguments; runs in the simulator's child process before it starts.
+    virtual std::vector<std::string> ExtraArgs() const { return {}; }
 
     std::string dir_;
     pid_t pid_ = -1;
@@ -93,6 +97,16 @@ protected:
 class CliNetworkProgramTest : public CliProgramTest {
 protected:
     bool WithNetworkCameras() const override { return true; }
+};
+
+// Camera 1 refuses its identity in nResult; camera 2 answers the ability list, sets and restore
+// defaults with text that is not JSON.
+class CliHostileCameraTest : public CliProgramTest {
+protected:
+    std::vector<std::string> Faults() const override {
+        return {"cam01:refuse-result=-5,cmd=40001117", "cam02:not-json,cmd=40001119", "cam02:not-json,cmd=40001090",
+                "cam02:not-json,cmd=40001093"};
+    }
 };
 
 }  // namespace
@@ -226,4 +240,56 @@ TEST_F(CliNetworkProgramTest, NetworkCamerasAreFoundTunedAndPictured) {
     EXPECT_NE(r.out.find("error -1008: login to 127.0.0.61 as admin failed (wrong user name or password)"),
               std::string::npos)
         << r.out;
+}
+
+// Both cameras carry one serial number.
+class CliTwinSerialTest : public CliProgramTest {
+protected:
+    std::vector<std::string> ExtraArgs() const override {
+        const std::string scenario = dir_ + "/twins.json";
+        std::ofstream(scenario) << R"({"cameras": {"cam01": {"serial": "TWIN", "device_name": "Cam\u00f1\ud83d\ude00"},
+                                     "cam02": {"serial": "TWIN"}}})";
+        return {"--scenario", scenario};
+    }
+};
+
+// --serial names one camera: when two answer to it, the tool names both instead of taking the first.
+TEST_F(CliTwinSerialTest, ASerialSharedByTwoCamerasIsRefused) {
+    Result r = Cli("--serial TWIN set Luminance=1", true);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "velmora-cli: serial TWIN belongs to USB cameras 1 and 2; choose one with --device N\n");
+    EXPECT_EQ(Cli("--serial TWIN reboot").status, 2);
+    EXPECT_EQ(Cli("--device 2 get").out.find("Luminance=1\n"), std::string::npos);  // nothing was set
+    // A name outside CP936 is listed whole, not blank.
+    EXPECT_EQ(Cli("list").out.rfind("1\tCam\u00F1\U0001F600\t", 0), 0u) << Cli("list").out;
+}
+
+// Failures never exit 0, and a device node that cannot be opened keeps its number: `list` shows it
+// with its error and --device counts it, so --device 3 is the camera `list` shows as 3.
+TEST_F(CliHostileCameraTest, FailuresAreNeverReportedAsSuccessAndListNumbersEveryNode) {
+    // A socket nobody listens on stands first, like a hidraw node without access rights.
+    const std::string dead = dir_ + "/cam00.sock";
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, dead.c_str(), dead.size() + 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(fd);
+    std::ofstream(dir_ + "/cam00.json") << R"({"vendor_id": 5891, "product_id": 4660, "output_report_length": 65})";
+
+    Result r = Cli("list");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("1\terror -304: cannot be opened (" + dead + ")\n2\terror -5: ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n3\t模拟相机2\t"), std::string::npos) << r.out;
+    EXPECT_NE(Cli("list", true).out.find("error -304: USB camera 1 cannot be opened"), std::string::npos);
+
+    r = Cli("--device 2 info", true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "error -5: reading the device information failed\n");
+    for (const char* command : {"abilities", "set Luminance=1", "defaults"}) {
+        r = Cli(std::string("--device 3 ") + command, true);
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.out.rfind("error -310: ", 0), 0u) << command << ": " << r.out;
+    }
+    EXPECT_EQ(Cli("--device 3 get").status, 0);  // the camera itself is there
 }

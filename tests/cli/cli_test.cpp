@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -138,6 +139,16 @@ TEST(CliOptions, UsageErrorsAreExplained) {
         EXPECT_NE(err.find("dotted IPv4"), std::string::npos) << "'" << bad << "'";
         EXPECT_FALSE(o.ipGiven) << "'" << bad << "'";
     }
+    // More vendor ids than the search keeps: refused, not the extra ones dropped in silence.
+    std::vector<const char*> vids;
+    for (int n = 0; n < 9; ++n) vids.insert(vids.end(), {"--vid", "1234"});
+    err.clear();
+    vids.push_back("list");
+    EXPECT_EQ(Parse(vids, &err).vids.size(), 9u);
+    EXPECT_TRUE(err.empty()) << err;
+    vids.insert(vids.end() - 1, {"--vid", "1234"});
+    Parse(vids, &err);
+    EXPECT_NE(err.find("at most 9 vendor ids"), std::string::npos) << err;
     Parse({"--device"}, &err);
     EXPECT_NE(err.find("needs a value"), std::string::npos);
     Parse({}, &err);
@@ -240,9 +251,21 @@ TEST(CliCommands, ExportAndImportRoundTripAndRefuseBadFiles) {
     EXPECT_NE(r.err.find("8192"), std::string::npos);
     fs::remove(file);
 
+    // A missing file, a folder or a FIFO: the line names the file and the reason.
     r = Exec(fresh, {"import", file.c_str()});
     EXPECT_EQ(r.status, kExitFailed);
-    EXPECT_NE(r.err.find("could not open"), std::string::npos);
+    EXPECT_NE(r.err.find("could not open " + file.string() + ": cannot open it: No such file or directory"),
+              std::string::npos) << r.err;
+    const fs::path folder = TempPath("folder.dat"), fifo = TempPath("fifo.dat");
+    fs::create_directory(folder);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const fs::path& odd : {folder, fifo}) {
+        r = Exec(fresh, {"import", odd.c_str()});
+        EXPECT_EQ(r.status, kExitFailed);
+        EXPECT_NE(r.err.find("could not open " + odd.string() + ": it is a "), std::string::npos) << r.err;
+    }
+    fs::remove(folder);
+    fs::remove(fifo);
 }
 
 TEST(CliCommands, ValueCommandsReportFailuresAsErrors) {
@@ -297,6 +320,12 @@ TEST(CliOptions, CredentialsComeFromOneSourceAndMustFitTheLogin) {
     EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
     o = Parse({"--ip", "127.0.0.2", "--password-file", "/dev/zero", "get"});
     EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
+    // A NUL would log in with the bytes before it.
+    std::ofstream(file, std::ios::binary) << std::string("pel\0no\n", 7);
+    o = Parse({"--ip", "127.0.0.2", "--password-file", fileArg.c_str(), "get"});
+    EXPECT_FALSE(ResolveCredentials(o, nullptr, err));
+    EXPECT_NE(err.find("NUL"), std::string::npos) << err;
+    fs::remove(file);
 
     // Longer than the login record holds: refused, never cut to a prefix that might log in.
     o = Parse({"--ip", "127.0.0.2", "--password", "123456789012345678901234", "get"});
@@ -313,4 +342,9 @@ TEST(CliOutput, TerminalTextEscapesControlsAndKeepsUtf8) {
     EXPECT_EQ(TerminalText("\xc2\x9b" "1m"), "\\xc2\\x9b1m");  // C1 control (CSI)
     EXPECT_EQ(TerminalText("\xe6\xa8"), "\\xe6\\xa8");        // cut character
     EXPECT_EQ(TerminalText("back\\slash"), "back\\\\slash");
+    // Bidirectional controls would reverse or reorder what follows: escaped byte by byte. Other
+    // characters of that block (an en dash, U+2013) and emoji stay.
+    EXPECT_EQ(TerminalText("cam\u202Egpj.exe"), "cam\\xe2\\x80\\xaegpj.exe");
+    EXPECT_EQ(TerminalText("\u202A\u2066\u2069"), "\\xe2\\x80\\xaa\\xe2\\x81\\xa6\\xe2\\x81\\xa9");
+    EXPECT_EQ(TerminalText("a\u2013b \U0001F600 \u00F1\u00DF"), "a\u2013b \U0001F600 \u00F1\u00DF");
 }

@@ -71,6 +71,22 @@ TEST_F(AtomicFileTest, PermissionsOwnerAndLinksOfTheReplacedFile) {
     EXPECT_EQ(Entries(), 2);
 }
 
+// A file the user made read-only (directly or behind a link) is kept, also for root, and the
+// reason says so; a rename would otherwise replace it, needing only the folder's permission.
+TEST_F(AtomicFileTest, ReadOnlyTargetsAreNotReplaced) {
+    const fs::path file = dir_ / "keep.ini", link = dir_ / "link.ini";
+    std::ofstream(file) << "mine";
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    fs::create_symlink("keep.ini", link);
+    for (const fs::path& target : {file, link}) {
+        std::string why;
+        EXPECT_EQ(WriteFileAtomically(target.string(), std::string_view("new"), &why), kAtomicFileRefused) << target;
+        EXPECT_EQ(why, "it is read-only, so it is not replaced");
+    }
+    EXPECT_EQ(Read(file), "mine");
+    EXPECT_EQ(Entries(), 2);
+}
+
 TEST_F(AtomicFileTest, TargetsThatAreNotRegularFilesAreRefusedAndLeftAlone) {
     fs::create_directory(dir_ / "folder");
     ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);

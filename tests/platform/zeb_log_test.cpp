@@ -1,11 +1,17 @@
 #include "platform/zeb_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "platform/run_in_child.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +49,47 @@ TEST(ZebLog, UnwritableDirectoryIsReportedNotFatal) {
     EXPECT_NE(log.SetLogDir("/proc/velmora-no-such-dir", "log"), 0);
     log.SetLogLevel(1, 0);
     EXPECT_EQ(log.Log(2, nullptr, "still fine %d", 1), 0);
+}
+
+// A log file that cannot take more (a full disk, here a file-size limit) or that is no regular
+// file (a FIFO would block the open, /dev/full fails every write) never ends the program: the
+// file target is dropped and the console goes on.
+TEST(ZebLog, FailingOrForeignLogFileFallsBackToTheConsole) {
+    fs::path dir = fs::temp_directory_path() / ("zeblog-full-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string out = RunInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead of killing
+        rlimit lim{8192, 8192};
+        if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) return std::string("no limit");
+        ZebLogLibrary log;
+        if (log.SetLogDir(dir.c_str(), "log") != 0) return std::string("no file");
+        log.SetLogLevel(1, 0);
+        log.SetLogLevel(2, 6);
+        std::string line(1000, 'x');
+        for (int i = 0; i < 40; ++i) log.Log(2, nullptr, "%s", line.c_str());
+        return std::string("survived");
+    });
+    EXPECT_EQ(out, "survived");
+
+    fs::path fifoDir = dir / "fifo";
+    fs::create_directories(fifoDir);
+    ASSERT_EQ(::mkfifo((fifoDir / "log.log").c_str(), 0600), 0);
+    fs::path devDir = dir / "dev";
+    fs::create_directories(devDir);
+    fs::create_symlink("/dev/full", devDir / "log.log");
+    out = RunInChild([&] {
+        std::string r;
+        for (const fs::path& d : {fifoDir, devDir}) {
+            ZebLogLibrary log;
+            r += std::to_string(log.SetLogDir(d.c_str(), "log"));
+            log.SetLogLevel(1, 0);
+            r += std::to_string(log.Log(2, nullptr, "after %d", 1));
+        }
+        return r;
+    }, 10);  // a blocked open shows as "signal 14"
+    EXPECT_EQ(out, "-10-10");
+    fs::remove_all(dir);
 }
 
 namespace velmora::logtest {

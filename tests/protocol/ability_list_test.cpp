@@ -147,10 +147,9 @@ TEST(AbilityListReply, RebuildsOrKeepsTheOldList) {
     ASSERT_EQ(ParseAbilityListReply(first.c_str(), AbilityShape::Network, 0, list), 0);
     ASSERT_EQ(list.size(), 2u);
 
-    // Replies that fail keep the old list: not JSON (returns the transport result), a refusal,
-    // a missing envelope or Image.
-    EXPECT_EQ(ParseAbilityListReply("garbage", AbilityShape::Network, 0, list), 0);
-    EXPECT_EQ(ParseAbilityListReply("", AbilityShape::Usb, 0, list), 0);
+    // Replies that fail keep the old list: not JSON (-310), a refusal, a missing envelope or Image.
+    EXPECT_EQ(ParseAbilityListReply("garbage", AbilityShape::Network, 0, list), kReplyNotParsed);
+    EXPECT_EQ(ParseAbilityListReply("", AbilityShape::Usb, 0, list), kReplyNotParsed);
     EXPECT_EQ(ParseAbilityListReply(Reply("", "-9").c_str(), AbilityShape::Network, 0, list), -9);
     EXPECT_EQ(ParseAbilityListReply("{\"Content\":{\"Image\":[]}}", AbilityShape::Network, 0, list), kReplyIncomplete);
     EXPECT_EQ(ParseAbilityListReply("{\"Content\":{\"nResult\":0}}", AbilityShape::Network, 0, list), kReplyIncomplete);

@@ -232,9 +232,10 @@ TEST(SetReply, ARefusalInNResultIsTheResult) {
     EXPECT_EQ(SetReplyResult("{\"content\":{\"NRESULT\":-7}}", 0), -7);  // members ignore case
     EXPECT_EQ(SetReplyResult("{\"Content\":{\"nResult\":0}}", 0), 0);
     EXPECT_EQ(SetReplyResult("{\"Content\":{\"nResult\":-7}}", -302), -302);  // the transport failed first
-    // A missing or unparsable body keeps the transport's result.
+    // An empty body or one without nResult keeps the transport's result; garbage is no answer.
     EXPECT_EQ(SetReplyResult("", 0), 0);
-    EXPECT_EQ(SetReplyResult("not json", 0), 0);
+    EXPECT_EQ(SetReplyResult("not json", 0), kReplyNotParsed);
+    EXPECT_EQ(SetReplyResult("[0]", 0), kReplyNotParsed);
     EXPECT_EQ(SetReplyResult("{\"Content\":{}}", 0), 0);
     EXPECT_EQ(SetReplyResult("{\"Content\":{\"nResult\":\"-7\"}}", 0), 0);
 }

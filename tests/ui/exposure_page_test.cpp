@@ -164,14 +164,14 @@ TEST_F(ExposurePageTest, ChoicesSendTheMappedValues) {
     ChooseText(kMeteringCombo, "底部");
     ChooseText(kMeteringCombo, "全局");
     ChooseText(kAntiFlickerCombo, "50Hz");
-    // The signed compensation goes out as typed, also below the slider's range.
+    // The signed compensation is clamped to the slider's range like every typed value.
     page.Edit(kCompensationSlider)->setText("-60");
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(page.Edit(kCompensationSlider), &out);
     EXPECT_EQ(host.sent, (Sent{"\"uiMShutterSpeed\":30", "\"uiMShutterSpeed\":25",
                                "\"ucManualIris\":3", "\"ucManualIris\":254",
                                "\"ucAEWeightLevel\":4", "\"ucAEWeightLevel\":1",
-                               "\"ucAntiFlicker\":1", "\"BExpCPS\":-60"}));
+                               "\"ucAntiFlicker\":1", "\"BExpCPS\":-50"}));
     EXPECT_EQ(page.Slider(kCompensationSlider)->value(), -50);
 }
 

@@ -237,7 +237,11 @@ TEST_F(ImageParamsDlgTest, ExportWritesTheCameraValues) {
     dialog_->ExportParams();
     nextPath_ = QString();
     dialog_->ExportParams();
-    EXPECT_EQ(messages_.shown, std::vector<std::string>(2, "文件打开失败"));
+    // The given text, then the file and the reason on the next line.
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[0].rfind("文件打开失败\n" + Path("missing/video_params.dat") + ": ", 0), 0u)
+        << messages_.shown[0];
+    EXPECT_EQ(messages_.shown[1], "文件打开失败\nno file name given");
 
     // A camera that cannot be read leaves the file alone.
     messages_.shown.clear();
@@ -270,7 +274,7 @@ TEST_F(ImageParamsDlgTest, ImportChecksTheLengthFirstAndShowsTheFileValues) {
     dialog_->ImportParams();
     nextPath_ = QString::fromStdString(Path("absent.dat"));
     dialog_->ImportParams();
-    EXPECT_EQ(messages_.shown, std::vector<std::string>{"文件打开失败"});
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"文件打开失败\n" + Path("absent.dat") + ": cannot open it: No such file or directory"});
 
     // A good file: exported, edited, imported back.
     const std::string file = Path("video_params.dat");

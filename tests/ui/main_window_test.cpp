@@ -2,6 +2,10 @@
 // tree against simulated USB cameras, a network camera playing in a pane, and the shutdown order.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,9 +22,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -199,7 +205,7 @@ TEST_F(MainWindowTest, FirstRunDefaultsAndTheConfigurationWrittenOnClose) {
     EXPECT_FALSE(w.UsbHost().Picture()->isHidden());
     EXPECT_TRUE(w.Panes().Widget(0)->isHidden());
     EXPECT_TRUE(w.FoundItem()->isExpanded());
-    w.resize(1111, 777);
+    w.resize(777, 555);  // within the test screen (800 x 600): a stored size is clamped to it
     const std::string path = w.ConfigPath();
     window_.reset();
 
@@ -209,15 +215,15 @@ TEST_F(MainWindowTest, FirstRunDefaultsAndTheConfigurationWrittenOnClose) {
     EXPECT_NE(text.find("[SEARCH_MODE]"), std::string::npos);
     EXPECT_NE(text.find("[WINS_MODE]"), std::string::npos);
     EXPECT_EQ(text.find("LOGIN_INFO"), std::string::npos);
-    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Width", 0), 1111);
-    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Height", 0), 777);
+    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Width", 0), 777);
+    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Height", 0), 555);
 
     // The next run comes back in that size, mode and layout; other lines stay.
     ASSERT_TRUE(ProfileFile(path).WriteString("SEARCH_MODE", "Mode", "0"));
     ASSERT_TRUE(ProfileFile(path).WriteString("WINS_MODE", "Mode", "1"));
     ASSERT_TRUE(ProfileFile(path).WriteString("LOGIN_INFO", "Username", "operator"));
     CVelmoraDlg& again = Open();
-    EXPECT_EQ(again.size(), QSize(1111, 777));
+    EXPECT_EQ(again.size(), QSize(777, 555));
     EXPECT_EQ(again.SearchMode(), 0);
     EXPECT_EQ(again.VideoLayout(), 1);
     EXPECT_EQ(again.UserName(), "operator");
@@ -225,6 +231,80 @@ TEST_F(MainWindowTest, FirstRunDefaultsAndTheConfigurationWrittenOnClose) {
     EXPECT_FALSE(again.MenuBarItem(main_ids::kPosUpgrade)->isEnabled());
     window_.reset();
     EXPECT_EQ(ProfileFile(path).GetString("LOGIN_INFO", "Username", ""), "operator");
+}
+
+TEST(MainLayout, StoredWindowSizesAreClampedToTheScreenAndAUsableMinimum) {
+    const QSize screen(1920, 1040);
+    EXPECT_EQ(ClampWindowSize({99999999, 99999999}, screen), screen);
+    EXPECT_EQ(ClampWindowSize({1, 1}, screen), kMinimumWindowSize);
+    EXPECT_EQ(ClampWindowSize({1000, 700}, screen), QSize(1000, 700));
+    EXPECT_EQ(ClampWindowSize({5000, 1}, QSize()), QSize(5000, kMinimumWindowSize.height()));
+    EXPECT_EQ(ClampWindowSize({5000, 5000}, QSize(300, 200)), kMinimumWindowSize);  // a tiny screen
+}
+
+TEST_F(MainWindowTest, AHandEditedWindowSizeIsClampedOnLoadAndOnSave) {
+    const std::string path = Home() + "toolscfg.ini";
+    ASSERT_TRUE(ProfileFile(path).WriteString("WIN_SIZE", "Width", "99999999"));
+    ASSERT_TRUE(ProfileFile(path).WriteString("WIN_SIZE", "Height", "1"));
+    CVelmoraDlg& w = Open();
+    const QSize available = w.screen()->availableGeometry().size();
+    EXPECT_EQ(w.size(), QSize(available.width(), kMinimumWindowSize.height()));
+    w.resize(2, 2);
+    window_.reset();
+    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Width", 0), kMinimumWindowSize.width());
+    EXPECT_EQ(ProfileFile(path).GetInt("WIN_SIZE", "Height", 0), kMinimumWindowSize.height());
+}
+
+// The right-click menu runs a loop of its own: closing the window while it is open must end
+// that loop too, or the program would stay in the menu after its window had gone.
+TEST_F(MainWindowTest, ClosingTheWindowClosesAnOpenContextMenu) {
+    CVelmoraDlg& w = Open();
+    w.show();
+    const QPoint inTree = w.Tree()->mapToGlobal(w.Tree()->rect().center());
+    ASSERT_EQ(w.ContextMenuAt(inTree), w.DeviceListMenu());
+    bool menuOutlivedTheWindow = false;
+    QTimer::singleShot(100, &w, [&w] { w.close(); });
+    QTimer guard;  // ends the menu when the window did not; gone with the test
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        menuOutlivedTheWindow = w.DeviceListMenu()->isVisible();
+        w.DeviceListMenu()->close();
+    });
+    guard.start(3000);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, w.mapFromGlobal(inTree), inTree);
+    QApplication::sendEvent(&w, &event);  // returns when the menu's loop ends
+    EXPECT_FALSE(menuOutlivedTheWindow);
+    EXPECT_FALSE(w.isVisible());
+}
+
+// The tree numbers the cameras as `velmora-cli list` does: a device node that cannot be opened
+// keeps its place with its error. Names are the camera's own text, shown whole outside CP936 and
+// with controls and bidirectional marks escaped, so a name cannot fake a second entry.
+TEST_F(MainWindowTest, UsbTreeKeepsEveryNodeInPlaceAndShowsCameraNamesSafely) {
+    ServeUsb(2);
+    sim::CameraIdentity id = usb_->Model(0).Identity();
+    id.deviceName = "Cam\r\nFake\u202E\U0001F600\u00F1\u00DF";
+    usb_->Model(0).SetIdentity(id);
+    // A socket nobody listens on sorts first, like a hidraw node without the udev rule.
+    const std::string dead = Home() + "usb/cam00.sock";
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, dead.c_str(), dead.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+    std::ofstream(Home() + "usb/cam00.json") << R"({"vendor_id": 5891, "product_id": 4660, "output_report_length": 65})";
+
+    CVelmoraDlg& w = Open();
+    w.RefreshDeviceTree();
+    ASSERT_EQ(w.FoundItem()->childCount(), 3);
+    ASSERT_EQ(w.DeviceNodes().size(), 3u);
+    EXPECT_EQ(w.FoundItem()->child(0)->text(0).toStdString(), "无法打开设备 (错误码 -304)");
+    EXPECT_EQ(w.FoundItem()->child(1)->text(0).toStdString(), "Cam\\x0d\\x0aFake\\xe2\\x80\\xae\U0001F600\u00F1\u00DF");
+    EXPECT_EQ(w.FoundItem()->child(2)->text(0).toStdString(), "模拟相机2");
+    // Opening the node that could not be opened says so instead of doing nothing.
+    EXPECT_TRUE(w.OpenDeviceItem(w.FoundItem()->child(0)));
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"获取图像参数失败: -304."});
 }
 
 TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsThePages) {

@@ -188,11 +188,18 @@ TEST_F(PicturePageTest, KeyboardStepsAreThrottledAndTheLastOneIsSentLater) {
     EXPECT_EQ(host.sent.back(), "\"Contrast\":" + std::to_string(contrast->value()));
 }
 
-TEST_F(PicturePageTest, LeavingAnEditBoxSendsTheTypedNumber) {
-    LeaveEdit(kBrightnessSlider, "150");
-    EXPECT_EQ(host.sent, (Sent{"\"Luminance\":150"}));
+TEST_F(PicturePageTest, LeavingAnEditBoxSendsTheTypedNumberClampedToTheRange) {
+    // Beyond the range the camera would store the value cut to its byte (300 as 44, -5 as 251):
+    // the end of the range is sent and shown instead.
+    LeaveEdit(kBrightnessSlider, "300");
+    EXPECT_EQ(host.sent, (Sent{"\"Luminance\":100"}));
     EXPECT_EQ(page.Slider(kBrightnessSlider)->value(), 100);
-    EXPECT_EQ(page.Value(kBrightnessSlider), 150);
+    EXPECT_EQ(page.Value(kBrightnessSlider), 100);
+    EXPECT_EQ(page.Edit(kBrightnessSlider)->text(), "100");
+    LeaveEdit(kBrightnessSlider, "-5");
+    EXPECT_EQ(host.sent.back(), "\"Luminance\":0");
+    EXPECT_EQ(page.Edit(kBrightnessSlider)->text(), "0");
+    host.sent.erase(host.sent.begin());
 
     LeaveEdit(kSharpnessSlider, "0");
     EXPECT_EQ(host.sent.back(), "\"Hue\":0");
@@ -214,6 +221,14 @@ TEST_F(PicturePageTest, NonIntegerTextIsRefusedAndTheOldValueSent) {
     EXPECT_EQ(host.sent, (Sent{"\"Contrast\":44", "\"Contrast\":44"}));
     EXPECT_EQ(page.Value(kContrastSlider), 44);
     EXPECT_EQ(QApplication::focusWidget(), page.Edit(kContrastSlider));
+
+    // Only the box holding the bad text complains; edits of the other boxes go through.
+    messages.shown.clear();
+    page.Edit(kContrastSlider)->setText("4x");
+    LeaveEdit(kSaturationSlider, "61");
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(host.sent.back(), "\"Saturation\":61");
+    EXPECT_EQ(page.Value(kContrastSlider), 44);
 }
 
 TEST_F(PicturePageTest, FailedSetIsReportedAndTheNewValueKept) {

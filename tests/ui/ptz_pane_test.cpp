@@ -11,6 +11,7 @@
 
 #include "sim/usb_server.h"
 
+#include <QKeyEvent>
 #include <QTest>
 
 #include "protocol/requests.h"
@@ -63,6 +64,35 @@ TEST(PtzPaneTest, PresetTilesSwitchOverAndPresetButtonsReport) {
     EXPECT_EQ(messages.shown, Texts({"添加预置位3成功。", "添加预置位3失败，返回错误码：1。", "调用预置位3失败，返回错误码：-5。",
                                      "确定要删除预置位3？", "确定要删除预置位3？", "删除预置位3失败，返回错误码：-5。"}));
     EXPECT_EQ(messages.titles, Texts({"删除", "删除"}));
+}
+
+// A held button whose camera refuses or cannot be reached says so once per gesture, after the
+// release; Space on a focused button presses and releases it like the mouse.
+TEST(PtzPaneTest, FailedGesturesAreReportedOnceAndSpaceActsAsAPress) {
+    test::RecordingMessages messages;
+    std::vector<Texts> calls;
+    int result = -27;
+    CPtzSimpleCtrl pane([&](const PtzTarget&, const Texts& texts) { return calls.push_back(texts), result; });
+    pane.SetTarget(3, "127.0.0.1", 36666);
+    QPushButton* zoomIn = pane.Button(ptz_ids::kZoomIn);
+    QTest::mousePress(zoomIn, Qt::LeftButton);
+    QTest::mouseRelease(zoomIn, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages.shown, Texts{"返回错误码: -27"});
+    EXPECT_EQ(calls.size(), 2u);
+
+    messages.shown.clear();
+    calls.clear();
+    result = 0;
+    zoomIn->setFocus();
+    QTest::keyPress(zoomIn, Qt::Key_Space);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ", true);
+    QCoreApplication::sendEvent(zoomIn, &repeat);  // holding the key sends nothing more
+    QTest::keyRelease(zoomIn, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, (std::vector<Texts>{{BuildPtzRequest(kPtzZoomTele)},
+                                         {BuildPtzRequest(kPtzStop), BuildPtzRequest(kPtzZoomStop)}}));
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 // Whether some pixel is within 40 of `colour`'s lightness: the antialiased text shows there.

@@ -30,12 +30,15 @@ TEST_F(UpgradeDlgTest, AWholeRunFromIdleThroughRunningBackToIdle) {
     NumberItem(1)->setCheckState(Qt::Unchecked);
     EXPECT_FALSE(dlg_->Session().Row(1).checked);
 
+    EXPECT_EQ(Button(ids::kStartStopButton)->accessibleName(), CUpgradeDlg::kStartText);
     Button(ids::kStartStopButton)->click();
     EXPECT_EQ(Caption(), CUpgradeDlg::kStopText);
+    EXPECT_EQ(Button(ids::kStartStopButton)->accessibleName(), CUpgradeDlg::kStopText);  // named as shown
     EXPECT_FALSE(Button(ids::kBrowseButton)->isEnabled());
     EXPECT_FALSE(Button(ids::kRebootButton)->isEnabled());
 
     ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+    EXPECT_EQ(Button(ids::kStartStopButton)->accessibleName(), CUpgradeDlg::kStartText);
     EXPECT_FALSE(dlg_->Timer()->isActive());
     EXPECT_EQ(dlg_->StateTexts(), (QStringList{kDone, QString(), QStringLiteral("升级[uimage]返回失败:-5")}));
     // Finished and failed rows are checked again; the user's unchecked row stays unchecked.

@@ -250,7 +250,10 @@ TEST_F(UsbParamsHostTest, ExportWritesTheCameraValuesAndImportRefusesOtherLength
     host_->ExportParams();
     nextPath_ = QString::fromStdString(Path("absent.dat"));
     host_->ImportParams();
-    EXPECT_EQ(messages_.shown, std::vector<std::string>(2, "文件打开失败"));
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[0].rfind("文件打开失败\n" + Path("missing/video_params.dat") + ": ", 0), 0u)
+        << messages_.shown[0];
+    EXPECT_EQ(messages_.shown[1], "文件打开失败\n" + Path("absent.dat") + ": cannot open it: No such file or directory");
 
     // 8190 and 8192 bytes: refused before anything is read, pages and camera unchanged.
     ASSERT_TRUE(Model().Set("Luminance", 20));
@@ -320,4 +323,22 @@ TEST_F(UsbParamsHostTest, PagesDeletedByTheMainWindowAreSkipped) {
     ASSERT_EQ(host_->OpenDevice(handle_), 0);
     EXPECT_EQ(Brightness(), 50);
     host_.reset();  // deletes the rest without touching the deleted ones
+}
+
+// The next camera's ability list cannot be read (longer than its reply buffer): the pages go back
+// to their built-in choices, so no item sends a value code of the previous camera.
+TEST_F(UsbParamsHostTest, AnUnreadableAbilityListFallsBackToTheBuiltInChoices) {
+    Serve();
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    QComboBox* iris = host_->Exposure()->Combo(exposure_ids::kIrisCombo);
+    ASSERT_EQ(iris->count(), 9);  // the camera's own list
+    EXPECT_EQ(iris->itemText(1), "F1.6");
+
+    std::vector<sim::AbilityEntry> huge = sim::CameraModel::DefaultAbility();
+    for (int i = 0; i < 200; ++i) huge.push_back({"uPadding" + std::to_string(i), 1, "", "填充", {}});
+    Model().SetAbility(huge);
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    EXPECT_EQ(iris->count(), 12);
+    EXPECT_EQ(iris->itemText(1), "F1.5");
+    EXPECT_TRUE(host_->Abilities().empty());
 }

@@ -92,9 +92,10 @@ TEST_F(WhiteBalancePageTest, ColourTemperatureIsSentInKelvinAndCutToHundreds) {
     LeaveEdit(kColourTempSlider, "6550");
     EXPECT_EQ(page.Slider(kColourTempSlider)->value(), 65);
     EXPECT_EQ(page.Edit(kColourTempSlider)->text(), "6500");
-    LeaveEdit(kColourTempSlider, "10000");  // sent as typed, the slider at its end
+    LeaveEdit(kColourTempSlider, "10000");  // clamped to the slider's range in kelvin
     EXPECT_EQ(page.Slider(kColourTempSlider)->value(), 90);
-    LeaveEdit(kColourTempSlider, "-250");  // the cut truncates toward zero
+    EXPECT_EQ(page.Edit(kColourTempSlider)->text(), "9000");
+    LeaveEdit(kColourTempSlider, "-250");
     QSlider* slider = page.Slider(kColourTempSlider);
     slider->setSliderDown(true);
     slider->setSliderPosition(56);
@@ -103,8 +104,8 @@ TEST_F(WhiteBalancePageTest, ColourTemperatureIsSentInKelvinAndCutToHundreds) {
     slider->setSliderDown(false);
     EXPECT_EQ(page.Edit(kColourTempSlider)->text(), "5700");
     LeaveEdit(kRedGainSlider, "255");  // the other sliders are not scaled
-    EXPECT_EQ(host.sent, (Sent{"\"u32CTNum\":6500", "\"u32CTNum\":10000", "\"u32CTNum\":-200",
-                               "\"u32CTNum\":5600", "\"u32CTNum\":5700", "\"ucRGGain\":255"}));
+    EXPECT_EQ(host.sent, (Sent{"\"u32CTNum\":6500", "\"u32CTNum\":9000", "\"u32CTNum\":2500",
+                               "\"u32CTNum\":5600", "\"u32CTNum\":5700", "\"ucRGGain\":100"}));
 }
 
 TEST_F(WhiteBalancePageTest, ModeChoiceRefreshesOnSuccessAndRollsBackOnFailure) {

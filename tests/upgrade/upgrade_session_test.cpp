@@ -206,22 +206,22 @@ TEST_F(UpgradeSessionTest, PackagesAreSentInPiecesOfOneMebibyteAtMost) {
     };
     runOn({0}, exact);
     runOn({1}, over);
-    runOn({2, 3}, empty);
+
+    // An empty package is refused when it is loaded, even for a camera that would accept it.
+    session_->SetPackagePaths({exact, empty});
+    EXPECT_EQ(session_->Start(), kUpgradeLoadFailed);
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"升级包为空:" + empty});
 
     EXPECT_EQ(Exchanges(0), 3);  // request, one data command, one progress query
     EXPECT_EQ(Exchanges(1), 4);  // request, 1048576 + 1 bytes, one query
     EXPECT_EQ(server_->Model(1).Upgrade().fileSize, 1048577u);
-    EXPECT_EQ(Exchanges(2), 2);  // request with FileSize 0, then straight to the query
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(server_->Model(i).Upgrade().packagesDone, 1) << i;
+    EXPECT_EQ(Exchanges(2) + Exchanges(3), 0);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(server_->Model(i).Upgrade().packagesDone, 1) << i;
     const int32_t h1 = session_->Row(1).handle;
     const std::vector<std::string> expected = {"请求升级[rootfs]...", "发送升级包[rootfs]..", "升级[rootfs]: 99%",
                                                "升级[rootfs]: 100%", "升级成功."};
     EXPECT_EQ(observer_.Texts(h1), expected);
 
-    // A camera that refuses an empty package fails the request with its own code.
-    EXPECT_EQ(session_->Row(3).state, UpgradeRowState::Failed);
-    EXPECT_EQ(session_->Row(3).text, "请求升级失败:" + std::to_string(sim::kErrEmptyImage));
-    EXPECT_EQ(Exchanges(3), 1);
 }
 
 TEST_F(UpgradeSessionTest, EachOfTwoPackagesIsFollowedUntilTheCameraHasWrittenIt) {
@@ -275,6 +275,27 @@ TEST_F(UpgradeSessionTest, CameraFailuresEndOnlyTheirOwnRow) {
     // The failed rows never reached the second package.
     for (int32_t h : {h1, h3})
         for (const std::string& t : observer_.Texts(h)) EXPECT_EQ(t.find("uimage"), std::string::npos) << t;
+}
+
+// A camera that stands still while writing (stuck at 99 %, or never reporting UpdateStatus) fails
+// once the watchdog sees no change; a refusal carried only in a data reply's nResult fails at once.
+TEST_F(UpgradeSessionTest, StalledOrRefusingCamerasFailInsteadOfRunningForEver) {
+    Serve({{{"never-flash"}, 0}, {{"no-status,phase=progress"}}, {{"refuse-result=-11,cmd=3004"}}, {{}, 3}});
+    session_->SetStallLimit(600ms);
+    session_->SetPackagePaths({Package("rootfs.dat", 100)});
+    ASSERT_EQ(session_->Start(), 0);
+    for (int i = 0; i < 100 && session_->Busy(); ++i) std::this_thread::sleep_for(100ms);
+    session_->RequestStop();  // a worker still running here is the fault itself
+    session_->Join();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(session_->Row(i).state, UpgradeRowState::Failed) << i;
+        EXPECT_EQ(session_->Row(i).result, kUpgradeStalled) << i;
+        EXPECT_EQ(session_->Row(i).text, "升级[rootfs]超时:进度0秒无变化") << i;
+    }
+    EXPECT_EQ(session_->Row(2).text, "升级[rootfs]失败:-11");
+    EXPECT_EQ(session_->Row(2).result, -11);
+    EXPECT_EQ(Exchanges(2), 2);  // nothing asked after the refusal
+    EXPECT_EQ(session_->Row(3).text, "升级成功.");  // a camera that moves slowly is left alone
 }
 
 TEST_F(UpgradeSessionTest, StopEndsTheDataPhaseAfterTheCommandInFlight) {
@@ -432,7 +453,7 @@ TEST_F(UpgradeSessionTest, PackageFilesThatCannotBeReadStopTheStart) {
         messages_.shown.clear();
         session_->SetPackagePaths({dir_ + "/pkg" + name});
         EXPECT_EQ(session_->LoadPackages(), kUpgradeLoadFailed);
-        EXPECT_EQ(messages_.shown, std::vector<std::string>{"文件读取失败！"});
+        EXPECT_EQ(messages_.shown, std::vector<std::string>{"文件读取失败！\n" + dir_ + "/pkg" + name + ": not a regular file"});
     }
 
     // 4 GiB cannot be told in the 32-bit FileSize: refused before anything is read.

@@ -1,10 +1,12 @@
 #include "transport/net/bsc_search.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "platform/zeb_log.h"
 #include "transport/net/lan_searcher.h"
 
 namespace {
@@ -26,8 +28,15 @@ SearchState& State() {
     return *s;
 }
 
-std::vector<lansearch::SearchTarget> CurrentTargets(const SearchState& s) {
-    return lansearch::ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), s.configured);
+std::vector<lansearch::SearchTarget> CurrentTargets(const SearchState& s, bool tell = false) {
+    std::string problem;
+    auto targets = lansearch::ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), s.configured, &problem);
+    // A target list that searches nothing (or less than asked) must not look like an empty LAN.
+    if (tell && !problem.empty()) {
+        std::fprintf(stderr, "velmora: %s\n", problem.c_str());
+        LogLine(4, {}, "%s", problem.c_str());
+    }
+    return targets;
 }
 
 }  // namespace
@@ -37,7 +46,7 @@ int BSC_Init() {
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.searcher) return 0;
     lansearch::LanSearchOptions o;
-    o.targets = CurrentTargets(s);
+    o.targets = CurrentTargets(s, true);
     o.probeIntervalMs = s.intervalMs;
     o.expiryMs = s.expiryMs;
     auto searcher = std::make_unique<lansearch::LanSearcher>(std::move(o));

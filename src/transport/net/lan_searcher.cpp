@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -63,7 +64,7 @@ bool ParseOne(std::string_view entry, SearchTarget& out) {
 
 }  // namespace
 
-int ParseSearchTargets(std::string_view text, std::vector<SearchTarget>& out) {
+int ParseSearchTargets(std::string_view text, std::vector<SearchTarget>& out, std::vector<std::string>* skippedTexts) {
     int skipped = 0;
     while (!text.empty()) {
         auto comma = text.find(',');
@@ -75,15 +76,26 @@ int ParseSearchTargets(std::string_view text, std::vector<SearchTarget>& out) {
             if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
         } else {
             ++skipped;
+            if (skippedTexts) skippedTexts->emplace_back(entry);
         }
     }
     return skipped;
 }
 
-std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std::string_view configured) {
+std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std::string_view configured,
+                                               std::string* problem) {
     std::vector<SearchTarget> out;
+    if (problem) problem->clear();
     if (environmentValue) {
-        ParseSearchTargets(environmentValue, out);
+        std::vector<std::string> skipped;
+        ParseSearchTargets(environmentValue, out, &skipped);
+        if (problem && (!skipped.empty() || out.empty())) {
+            *problem = "VELMORA_SEARCH_TARGETS:";
+            for (const std::string& entry : skipped) *problem += " '" + entry + "'";
+            if (!skipped.empty()) *problem += skipped.size() == 1 ? " is not" : " are not";
+            if (!skipped.empty()) *problem += " ADDRESS[:PORT] and skipped";
+            if (out.empty()) *problem += skipped.empty() ? " names no target: nothing is searched" : "; nothing is searched";
+        }
         return out;
     }
     ParseSearchTargets(configured, out);
@@ -93,6 +105,29 @@ std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std
 
 bool IsGroupAddress(uint32_t address) {
     return address == INADDR_BROADCAST || (address >> 28) == 0xE || (address & 0xFF) == 0xFF;
+}
+
+bool IsCameraSource(uint32_t address, const std::vector<uint32_t>& localBroadcasts) {
+    const uint32_t top = address >> 24;
+    if (top == 0 || top >= 224) return false;  // this network; multicast, reserved, broadcast
+    if (address == 0x7F000000u || address == 0x7FFFFFFFu) return false;
+    return std::find(localBroadcasts.begin(), localBroadcasts.end(), address) == localBroadcasts.end();
+}
+
+std::vector<uint32_t> LocalBroadcastAddresses() {
+    std::vector<uint32_t> out;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return out;
+    for (const ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_netmask == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        const uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        const uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+        if (mask == 0xFFFFFFFFu || mask == 0xFFFFFFFEu) continue;  // point-to-point: no broadcast
+        out.push_back(address & mask);
+        out.push_back(address | ~mask);
+    }
+    ::freeifaddrs(list);
+    return out;
 }
 
 LanSearcher::LanSearcher(LanSearchOptions options) : options_(std::move(options)) {
@@ -108,6 +143,7 @@ int LanSearcher::Start() {
         std::lock_guard<std::mutex> lock(mu_);
         known_.clear();
         recentProbeIds_.clear();
+        localBroadcasts_ = LocalBroadcastAddresses();
     }
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return -1;
@@ -225,6 +261,7 @@ void LanSearcher::ReceiveOne() {
         if (ParseAnswer(buf, static_cast<size_t>(n), probeId, id) < 0) continue;
         uint32_t address = ntohl(from.sin_addr.s_addr);
         std::lock_guard<std::mutex> lock(mu_);
+        if (!IsCameraSource(address, localBroadcasts_)) continue;
         if (std::find(recentProbeIds_.begin(), recentProbeIds_.end(), probeId) == recentProbeIds_.end())
             continue;  // not an answer to one of our recent probes
         int64_t now = NowMs();

@@ -31,12 +31,27 @@ struct SearchTarget {
 bool IsGroupAddress(uint32_t address);
 
 // Parses "a.b.c.d[:port], ..." (blanks around entries allowed). Invalid entries are skipped;
-// returns the number skipped.
-int ParseSearchTargets(std::string_view text, std::vector<SearchTarget>& out);
+// returns the number skipped and, when `skipped` is given, appends their texts.
+int ParseSearchTargets(std::string_view text, std::vector<SearchTarget>& out,
+                       std::vector<std::string>* skipped = nullptr);
 
 // Chooses the targets: the environment value if not null (even when it yields none), else the
-// configured list if it yields any, else the limited broadcast on kSearchPort.
-std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std::string_view configured);
+// configured list if it yields any, else the limited broadcast on kSearchPort. When the
+// environment value has entries that are skipped, or yields none, `problem` (if given) receives
+// one line saying so; it is left empty otherwise.
+std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std::string_view configured,
+                                               std::string* problem = nullptr);
+
+// Whether an answer's source address can be a camera: not "this network" (0/8), not the
+// loopback network's own network or broadcast address (127.0.0.0, 127.255.255.255), not
+// multicast (224/4) or reserved/limited broadcast (240/4, 255.255.255.255), and not one of
+// `localBroadcasts` (the network and broadcast addresses of this host's interfaces). A forged
+// source of that kind would otherwise be listed, and connecting to it would reach everyone or no
+// one.
+bool IsCameraSource(uint32_t address, const std::vector<uint32_t>& localBroadcasts);
+
+// The network and broadcast addresses of this host's IPv4 interfaces (host byte order).
+std::vector<uint32_t> LocalBroadcastAddresses();
 
 struct LanSearchOptions {
     std::vector<SearchTarget> targets;
@@ -87,6 +102,7 @@ private:
     std::condition_variable answered_;  // notified under mu_ for each answer taken
     std::map<uint32_t, Known> known_;  // key: source address, host order
     std::vector<uint32_t> recentProbeIds_;
+    std::vector<uint32_t> localBroadcasts_;  // read at Start
     bool probeRequested_ = false;
     int fd_ = -1;
     int wakeFd_[2] = {-1, -1};

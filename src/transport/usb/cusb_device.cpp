@@ -42,8 +42,10 @@ void CopyField(char (&dst)[N], const char (&src)[M]) {
 // The entry's texts from a device's identity: the name converted from UTF-8 to CP936, the others
 // as they came; all cut to fit.
 void StoreIdentity(UsbDeviceEntry& e, const UsbDeviceInfo& info) {
-    std::string name = velmora::Utf8ToCp936(std::string_view(info.DeviceName, strnlen(info.DeviceName, sizeof info.DeviceName)));
-    velmora::CopyCp936Field(e.name, sizeof e.name, name);
+    const std::string_view utf8(info.DeviceName, strnlen(info.DeviceName, sizeof info.DeviceName));
+    // Characters CP936 lacks become '?' instead of emptying the whole name.
+    velmora::CopyCp936Field(e.name, sizeof e.name, velmora::Utf8ToCp936Replacing(utf8));
+    velmora::CopyUtf8Field(e.displayName, sizeof e.displayName, utf8);
     CopyField(e.productModel, info.ProductModel);
     CopyField(e.serial, info.Serial);
     CopyField(e.buildDate, info.BuildDate);
@@ -224,11 +226,23 @@ int CUSBDevice::DeviceOpenLocked() {
     int matched = 0;
     for (const HidDeviceDescriptor& d : EnumerateMatching()) {
         std::shared_ptr<OpenDevice> dev = OpenOne(d, matched);
-        if (!dev) continue;
+        {
+            std::lock_guard lock(mu_);
+            nodes_.push_back({d.path, dev ? dev->handle : 0, dev ? 0 : velmora::kUsbInvalidHandle, 0});
+        }
+        if (!dev) {
+            LogLine(3, {}, "%s: cannot be opened", d.path.c_str());
+            continue;
+        }
         Publish(dev, nullptr);
         ++matched;
     }
     return matched;
+}
+
+std::vector<UsbNodeState> CUSBDevice::GetNodes() const {
+    std::lock_guard lock(mu_);
+    return nodes_;
 }
 
 int CUSBDevice::OpenDeviceAt(int index, int32_t* handle, int* matching) {
@@ -275,7 +289,8 @@ int CUSBDevice::OpenOneOf(const std::function<int(const std::vector<HidDeviceDes
     return 0;
 }
 
-int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching) {
+int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching, std::vector<int>* sameSerial) {
+    if (sameSerial) sameSerial->clear();
     if (handle) *handle = 0;
     if (matching) *matching = 0;
     std::lock_guard refresh(refreshMu_);
@@ -285,6 +300,7 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
 
     // A busy camera cannot tell its serial number: when no other one matches, it may be the one.
     bool anyBusy = false;
+    int32_t kept = 0;
     for (size_t i = 0; i < found.size(); ++i) {
         std::shared_ptr<OpenDevice> dev = OpenOne(found[i], static_cast<int>(i));
         if (!dev) continue;
@@ -296,7 +312,9 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
         UsbDeviceInfo info{};
         const int asked = GetDeviceInfo(dev->handle, info);
         if (asked == velmora::kUsbDeviceBusy) anyBusy = true;
-        bool keep = asked == 0 && std::string_view(info.Serial, strnlen(info.Serial, sizeof info.Serial)) == serial;
+        const bool same = asked == 0 && std::string_view(info.Serial, strnlen(info.Serial, sizeof info.Serial)) == serial;
+        if (same && sameSerial) sameSerial->push_back(static_cast<int>(i));
+        bool keep = same && kept == 0;
         {
             std::lock_guard lock(mu_);
             auto it = open_.find(dev->handle);
@@ -312,10 +330,15 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
             }
         }
         if (keep) {
-            if (handle) *handle = dev->handle;
-            return 0;
+            kept = dev->handle;
+            if (!sameSerial) break;  // the first is enough unless the caller wants to know of twins
+            continue;
         }
         dev->conn->Close();
+    }
+    if (kept != 0) {
+        if (handle) *handle = kept;
+        return 0;
     }
     return anyBusy ? velmora::kUsbDeviceBusy : velmora::kUsbInvalidHandle;
 }
@@ -331,6 +354,7 @@ void CUSBDevice::CloseAllLocked() {
         std::lock_guard lock(mu_);
         closing.swap(open_);
         devices_.clear();
+        nodes_.clear();
     }
     // Wakes exchanges still running on these devices; they fail and release their hold.
     for (auto& [handle, dev] : closing) dev->conn->Close();
@@ -371,7 +395,12 @@ int CUSBDevice::RefreshDevices() {
     auto ask = [&] {
         for (size_t i = next++; i < handles.size(); i = next++) {
             UsbDeviceInfo info{};
-            if (GetDeviceInfo(handles[i], info) != 0) {
+            if (const int asked = GetDeviceInfo(handles[i], info); asked != 0) {
+                {
+                    std::lock_guard lock(mu_);
+                    for (auto& n : nodes_)
+                        if (n.handle == handles[i]) n.infoResult = asked;
+                }
                 std::this_thread::sleep_for(t.retryAfterFailedInfo);
                 continue;  // the entry keeps empty texts and stays in the list
             }

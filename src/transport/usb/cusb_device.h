@@ -25,6 +25,21 @@ struct UsbDeviceEntry {
     char serial[32];
     char buildDate[16];
     char biosVersion[8];
+    // The name as the camera sent it (UTF-8), for display: `name` holds CP936 with '?' for what
+    // CP936 cannot hold, so a name with an emoji or ñ is shown whole from here.
+    char displayName[33];
+};
+
+// One matching device node met by the last RefreshDevices, in the order DeviceOpen meets them:
+// the one numbering of the device list, `velmora-cli list`, --device N and --all (N-1 is the
+// index here and in OpenDeviceAt). A node that could not be opened (no access to the hidraw
+// node, a dead socket) has handle 0 and its code in openResult; infoResult is the identity
+// query's result (0 when it answered).
+struct UsbNodeState {
+    std::string path;
+    int32_t handle = 0;
+    int32_t openResult = 0;
+    int32_t infoResult = 0;
 };
 
 constexpr int32_t kInvalidUsbHandle = -1;
@@ -84,8 +99,10 @@ public:
     // keeps the first whose Serial equals `serial` exactly, appending its entry with its identity
     // texts, and closes every other at once. Returns 0 with `*handle`, -42 when none matches but a
     // busy device could not be asked, or -304 when none matches (an empty serial matches nothing).
-    // `*matching` as for OpenDeviceAt.
-    int OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching);
+    // `*matching` as for OpenDeviceAt. With `sameSerial`, every device is asked and it receives the
+    // indices (from 0, as OpenDeviceAt counts) of all devices with that serial, the kept one first.
+    int OpenDeviceBySerial(std::string_view serial, int32_t* handle, int* matching,
+                           std::vector<int>* sameSerial = nullptr);
     // Closes every device and empties the list.
     void CloseAll();
     // Closes one device (e.g. after telling it to reboot); its entry stays in the list and its
@@ -108,6 +125,8 @@ public:
     int GetDeviceCount() const;
     bool GetDevice(int index, UsbDeviceEntry& entry) const;
     std::vector<UsbDeviceEntry> GetDevices() const;
+    // Every matching node of the last RefreshDevices, opened or not (see UsbNodeState).
+    std::vector<UsbNodeState> GetNodes() const;
 
     // Report length of an open device (its output report length), or -304.
     int ReportLength(int32_t handle) const;
@@ -153,6 +172,7 @@ private:
     int vendorCount_ = 0;
     uint16_t vendorIds_[10] = {};
     std::vector<UsbDeviceEntry> devices_;
+    std::vector<UsbNodeState> nodes_;
     std::map<int32_t, std::shared_ptr<OpenDevice>> open_;
     Timing timing_;
 };

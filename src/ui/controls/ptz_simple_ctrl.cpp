@@ -8,9 +8,11 @@
 
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 
 #include "ui/common/dialog_units.h"
 
@@ -156,21 +158,39 @@ int CPtzSimpleCtrl::Send(const std::vector<std::string>& texts) {
 
 bool CPtzSimpleCtrl::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
-    if ((press || type == QEvent::MouseButtonRelease) && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+    bool act = (press || type == QEvent::MouseButtonRelease) &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    // Space on a focused button presses and releases it like the mouse; its auto-repeat is the
+    // key being held, not new presses.
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        press = type == QEvent::KeyPress;
+        act = true;
+    }
+    if (act) {
         for (const HoldButton& hold : hold_) {
             if (hold.button != watched) continue;
             // A second quick press arrives as a double click; it starts the movement again like
             // any press. A pressed button keeps the mouse, so the release comes here even when
             // the pointer has left the button; leaving it while held sends nothing.
             if (press) {
-                Send({BuildPtzRequest(hold.moveCmd)});
+                gestureResult_ = Send({BuildPtzRequest(hold.moveCmd)});
             } else {
-                Send({BuildPtzRequest(kPtzStop), BuildPtzRequest(hold.stopCmd)});
+                const int stopped = Send({BuildPtzRequest(kPtzStop), BuildPtzRequest(hold.stopCmd)});
+                ReportGesture(gestureResult_ < 0 ? gestureResult_ : stopped);
+                gestureResult_ = 0;
             }
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void CPtzSimpleCtrl::ReportGesture(int result) {
+    if (result >= 0) return;
+    // Once per gesture, after the release has been let through, so the button is up while the
+    // message shows.
+    QTimer::singleShot(0, this, [result] { Messages().Information(Format("返回错误码: %d", result)); });
 }
 
 void CPtzSimpleCtrl::OnPresetClicked(int n) {

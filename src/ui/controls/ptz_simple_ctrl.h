@@ -89,6 +89,9 @@ private:
     // Sends the texts as one gesture: nothing and 0 without a camera.
     int Send(const std::vector<std::string>& texts);
     void OnPresetClicked(int n);
+    // A zoom/focus gesture that failed (the press or the release) says so once, after the
+    // release: "返回错误码: %d" with the first failure.
+    void ReportGesture(int result);
     // The checks every preset button makes first; false after showing why nothing is sent.
     bool CheckPresetAction();
     void OnAdd();
@@ -98,6 +101,7 @@ private:
     PtzSender sender_;
     PtzTarget target_;
     int selected_ = 0;
+    int gestureResult_ = 0;  // the press's result, until its release
     std::array<HoldButton, 4> hold_{};
     std::array<CRadiobuttonEx*, 3> tiles_{};
     QPushButton* add_ = nullptr;

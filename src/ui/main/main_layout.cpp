@@ -47,4 +47,14 @@ QSize UsbModeClientSize(const MainLayoutSizes& s) {
     return {width, std::max(height, s.ptz.height() * 2)};
 }
 
+QSize ClampWindowSize(QSize size, QSize available, QSize minimum) {
+    auto clampSide = [](int value, int low, int high) {
+        if (high > 0) value = std::min(value, std::max(high, low));
+        return std::max(value, low);
+    };
+    const QSize high = available.isEmpty() ? QSize() : available;
+    return {clampSide(size.width(), minimum.width(), high.width()),
+            clampSide(size.height(), minimum.height(), high.height())};
+}
+
 }  // namespace velmora::ui

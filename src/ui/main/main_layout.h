@@ -39,4 +39,14 @@ MainLayoutRects ComputeMainLayout(const MainLayoutSizes& sizes);
 // opens at least this large when no size of its own is stored.
 QSize UsbModeClientSize(const MainLayoutSizes& sizes);
 
+// The smallest window size the program stores or applies: below it the tree, the PTZ pane and
+// the menus no longer fit and the window is hard to find again.
+inline constexpr QSize kMinimumWindowSize{480, 360};
+
+// A window size read from or written to the configuration made usable: each side at least
+// `minimum` and at most the screen's `available` area (no upper bound when `available` is empty).
+// A hand-edited Width=99999999 would otherwise make a window larger than the screen that cannot
+// be reached to close it, and Width=1 would be written back for ever.
+QSize ClampWindowSize(QSize size, QSize available, QSize minimum = kMinimumWindowSize);
+
 }  // namespace velmora::ui

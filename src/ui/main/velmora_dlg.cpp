@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include <QAction>
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -26,6 +28,7 @@
 #include "camera/net_session.h"
 #include "camera/usb_camera.h"
 #include "platform/codepage.h"
+#include "platform/display_text.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
 #include "platform/user_messages.h"
@@ -66,10 +69,6 @@ constexpr int kMaxLanCameras = 20;
 constexpr int kGreyAfterMisses = 3;
 constexpr int kRemoveAfterMisses = 10;
 constexpr uint16_t kCameraPort = 36666;
-
-QString FromCp936(const char* field, size_t size) {
-    return QString::fromStdString(Cp936ToUtf8(FieldText(field, size)));
-}
 
 }  // namespace
 
@@ -168,7 +167,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     client_ = new ClientArea(this);
     const DialogBaseUnits base = BaseUnitsOf(font());
     resize(DuToPixelsX(kTemplateWidthDu, base), DuToPixelsY(kTemplateHeightDu, base) + menuBar_->sizeHint().height());
-    if (config.width > 0 && config.height > 0) resize(config.width, config.height);
+    if (config.width > 0 && config.height > 0) resize(ClampWindowSize({config.width, config.height}, AvailableArea()));
 
     BuildTree();
 
@@ -377,18 +376,38 @@ void CVelmoraDlg::RefreshDeviceTree() {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         cameras_->RefreshUsb();
         QApplication::restoreOverrideCursor();
-        for (const UsbListing& listed : cameras_->UsbCameras()) {
-            DeviceNode node;
-            node.usbHandle = listed.entry.handle;
-            node.usbKey = listed.key;
-            std::memcpy(node.usbName, listed.entry.name, sizeof node.usbName);
-            node.usbName[sizeof node.usbName - 1] = '\0';
-            node.item = new QTreeWidgetItem(found_, QStringList{FromCp936(node.usbName, sizeof node.usbName)});
-            nodes_.push_back(node);
-        }
+        AddUsbItems();
     }
     found_->setExpanded(true);
     LogLine(2, {}, "device tree: %zu device(s) in mode %d", nodes_.size(), SearchMode());
+}
+
+void CVelmoraDlg::AddUsbItems() {
+    // Every device node found, in the order `velmora-cli list` numbers them: one that cannot be
+    // opened or that does not tell its identity keeps its place and shows its error; opening it
+    // then reports the failure. Names are the camera's own UTF-8 text with controls escaped.
+    const std::vector<UsbListing> listing = cameras_->UsbCameras();
+    for (const UsbNodeState& state : cameras_->Usb().GetNodes()) {
+        DeviceNode node;
+        node.usbHandle = state.handle != 0 ? state.handle : kInvalidUsbHandle;
+        QString text;
+        if (state.openResult != 0) {
+            text = tr("无法打开设备 (错误码 %1)").arg(state.openResult);
+        } else if (state.infoResult != 0) {
+            text = tr("无法读取设备信息 (错误码 %1)").arg(state.infoResult);
+        }
+        for (const UsbListing& listed : listing) {
+            if (state.handle == 0 || listed.entry.handle != state.handle) continue;
+            node.usbKey = listed.key;
+            std::memcpy(node.usbName, listed.entry.name, sizeof node.usbName);
+            node.usbName[sizeof node.usbName - 1] = '\0';
+            if (text.isEmpty())
+                text = QString::fromStdString(
+                    EscapeForDisplay(FieldText(listed.entry.displayName, sizeof listed.entry.displayName)));
+        }
+        node.item = new QTreeWidgetItem(found_, QStringList{text});
+        nodes_.push_back(node);
+    }
 }
 
 bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
@@ -597,6 +616,12 @@ void CVelmoraDlg::contextMenuEvent(QContextMenuEvent* event) {
     if (QMenu* menu = ContextMenuAt(event->globalPos())) menu->exec(event->globalPos());
 }
 
+void CVelmoraDlg::done(int result) {
+    for (QMenu* menu : {deviceListMenu_, videoMenu_})
+        if (menu && menu->isVisible()) menu->close();
+    QDialog::done(result);
+}
+
 void CVelmoraDlg::CloseContextPane() {
     if (contextPane_ < 0) return;
     panes_->CloseVideoPane(contextPane_);
@@ -634,11 +659,22 @@ void CVelmoraDlg::Shutdown() {
     cameras_->CloseUsb();
     usbHost_->ClearCurrentDevice();
     ToolsConfig config{};
-    config.width = width();
-    config.height = height();
+    const QSize stored = ClampWindowSize(size(), AvailableArea());
+    config.width = stored.width();
+    config.height = stored.height();
     config.searchMode = SearchMode();
     config.layout = layout_;
-    if (!ToolsConfigFile(configPath_).Save(config)) LogLine(4, {}, "could not save %s", configPath_.c_str());
+    std::string why;
+    if (!ToolsConfigFile(configPath_).Save(config, &why)) {
+        // The window has gone: the console is where this can still be said.
+        LogLine(4, {}, "could not save %s: %s", configPath_.c_str(), why.c_str());
+        std::fprintf(stderr, "velmora: %s not saved: %s\n", configPath_.c_str(), why.c_str());
+    }
+}
+
+QSize CVelmoraDlg::AvailableArea() const {
+    const QScreen* where = screen();
+    return where ? where->availableGeometry().size() : QSize();
 }
 
 void CVelmoraDlg::StartNetworkRescans() {

@@ -193,6 +193,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Closing the window also closes a context menu that is open: the menu runs a loop of its own,
+    // which would otherwise keep the program running after the window has gone.
+    void done(int result) override;
 
 private:
     class ClientArea;
@@ -207,6 +210,10 @@ private:
     void OnClientResized(const QSize& size);
     void PaintClient(QPainter& painter);
     void OnFirstSearchTimer();
+    // The USB items of the device tree from the last device search.
+    void AddUsbItems();
+    // The available area of the window's screen (empty when there is none), for ClampWindowSize.
+    QSize AvailableArea() const;
     void RunStartupActions();
     void FinishStartupPictures();
     void ShowAbout();

@@ -43,12 +43,13 @@ int PageController::Open(std::shared_ptr<Camera> camera) {
     if (!camera) return 0;
     // The ability list first: it decides the pages' choices, then the frame rate filters the
     // shutter speeds, and the record selects among them.
+    // A list that cannot be read (too long, not an array, refused) leaves an empty one: the pages
+    // fall back to their built-in choices instead of keeping the previous camera's value codes.
     AbilityList list;
-    if (camera->ReadAbilityList(list) == 0) {
-        abilities_ = std::move(list);
-        for (const QPointer<ParamPage>& page : pages_) {
-            if (page) page->ApplyAbility();
-        }
+    if (camera->ReadAbilityList(list) != 0) list.Clear();
+    abilities_ = std::move(list);
+    for (const QPointer<ParamPage>& page : pages_) {
+        if (page) page->ApplyAbility();
     }
     const int frameRate = camera->GetFrameRate();
     if (frameRate > 0) {
@@ -107,7 +108,8 @@ void PageController::Import(const QString& path) {
     if (camera == nullptr) return;
     VideoParam rec{};
     long long size = -1;
-    const int loaded = LoadParamFile(path.toStdString(), rec, &size);
+    std::string why;
+    const int loaded = LoadParamFile(path.toStdString(), rec, &size, &why);
     if (loaded == kParamFileSizeMismatch) {
         Messages().Information(rules_.lengthMismatchWithSizes
                                    ? Format(kLengthMismatchSizes, size, static_cast<int>(kVideoParamSize))
@@ -115,7 +117,8 @@ void PageController::Import(const QString& path) {
         return;
     }
     if (loaded != 0) {
-        Messages().Information(kFileOpenFailed);
+        // The given text, then the file and the reason on the next line of the same box.
+        Messages().Information(WithFileReason(kFileOpenFailed, path.toStdString(), why));
         return;
     }
     // The pages show the file's values at once, also when the camera then refuses them.
@@ -143,9 +146,10 @@ int ExportCameraParams(Camera& camera, const QString& path) {
     }
     // Written beside the target and renamed over it, so a failed export leaves an older file
     // whole. Every failure is the one message the hosts have for it.
-    const int saved = SaveParamFile(path.toStdString(), rec);
+    std::string why;
+    const int saved = SaveParamFile(path.toStdString(), rec, &why);
     if (saved != 0) {
-        Messages().Information(kFileOpenFailed);
+        Messages().Information(WithFileReason(kFileOpenFailed, path.toStdString(), why));
         return saved;
     }
     Messages().Information(kExported);

@@ -8,6 +8,9 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <algorithm>
+
+#include "platform/display_text.h"
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 #include "ui/params/ability_rules.h"
@@ -167,7 +170,9 @@ int ParamPage::SendField(const VideoParamField& field, int value) {
     return result;
 }
 
-bool ParamPage::ReadPage() {
+bool ParamPage::ReadPage() { return ReadPageFor(nullptr); }
+
+bool ParamPage::ReadPageFor(const RowState* committing) {
     for (RowState& state : rows_) {
         if (state.combo) {
             state.value = state.combo->currentIndex();
@@ -175,6 +180,9 @@ bool ParamPage::ReadPage() {
         }
         const QByteArray text = state.edit->text().toUtf8();
         const auto parsed = ParseEditInteger(std::string_view(text.constData(), text.size()));
+        // Another box's bad text is that box's business: it complains when it is left; here it
+        // keeps its last value.
+        if (!parsed && committing != nullptr && committing != &state) continue;
         if (!parsed) {
             const bool wasBusy = busy_;
             busy_ = true;
@@ -308,7 +316,7 @@ void ParamPage::ReplaceComboItemsFromOptions(int controlId, const AbilityItem& i
     std::vector<std::string> labels;
     for (const AbilityOption& option : item.options) {
         if (labels.size() >= maxCount) break;
-        labels.push_back(AbilityLabelUtf8(option));
+        labels.push_back(EscapeForDisplay(AbilityLabelUtf8(option)));  // a camera's text: controls escaped
     }
     ReplaceComboItems(controlId, labels);
 }
@@ -371,19 +379,24 @@ void ParamPage::OnEditLeft(size_t index) {
     RowState& state = rows_[index];
     const bool wasBusy = busy_;
     busy_ = true;
-    ReadPage();
-    const int typed = state.value;
+    ReadPageFor(&state);
+    const int read = state.value;
+    // A value beyond the control's range would reach the camera cut to its byte (300 as 44, -5
+    // as 251) while the slider showed the end of its range: it is clamped to the range first.
+    const int low = SliderValueOf(*state.row, state.row->minimum);
+    const int high = SliderValueOf(*state.row, state.row->maximum);
+    const int typed = std::clamp(read, std::min(low, high), std::max(low, high));
     state.value = EditCommitValue(*state.row, typed);
     SetSliderQuietly(state, SliderPositionOf(*state.row, state.value));
     SendRow(state, state.value);
-    if (state.value != typed) ShowPage();  // the box shows the value sent
+    if (state.value != read) ShowPage();  // the box shows the value sent
     busy_ = wasBusy;
 }
 
 void ParamPage::OnComboActivated(size_t index, int comboIndex) {
     RowState& state = rows_[index];
     BeforeComboSend(*state.row);
-    ReadPage();
+    ReadPageFor(&state);
     state.value = comboIndex;
     const int result = SendRow(state, ComboIndexToValueOf(*state.row, comboIndex));
     AfterComboSent(*state.row, result);

@@ -170,6 +170,9 @@ private:
     void OnSliderStep(size_t index, uint32_t generation);
     void OnEditLeft(size_t index);
     void OnComboActivated(size_t index, int comboIndex);
+    // ReadPage for a commit of `committing`: only that row's box may complain about its text;
+    // other rows with bad text keep their last value. Null: every row may complain.
+    bool ReadPageFor(const RowState* committing);
 
     const PageSpec& table_;
     PageHost* host_ = nullptr;

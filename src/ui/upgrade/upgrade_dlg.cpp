@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "platform/display_text.h"
 #include "ui/common/dialog_units.h"
 
 namespace velmora::ui {
@@ -220,11 +221,12 @@ void CUpgradeDlg::AppendRow(int index, const UpgradeRow& row) {
     number->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     cell(col::kState, QString());
     cell(col::kPid, QString());
-    cell(col::kName, FromUtf8(row.name));
-    cell(col::kModel, FromUtf8(row.model));
-    cell(col::kSerial, FromUtf8(row.serial));
-    cell(col::kBiosVersion, FromUtf8(row.biosVersion));
-    cell(col::kBuildDate, FromUtf8(row.buildDate));
+    // Camera texts with controls, bidirectional marks and broken UTF-8 escaped as \xNN.
+    cell(col::kName, FromUtf8(EscapeForDisplay(row.name)));
+    cell(col::kModel, FromUtf8(EscapeForDisplay(row.model)));
+    cell(col::kSerial, FromUtf8(EscapeForDisplay(row.serial)));
+    cell(col::kBiosVersion, FromUtf8(EscapeForDisplay(row.biosVersion)));
+    cell(col::kBuildDate, FromUtf8(EscapeForDisplay(row.buildDate)));
     applying_ = wasApplying;
     ShowRow(index, row);
 }
@@ -277,6 +279,12 @@ void CUpgradeDlg::Browse() {
     session_->SetPackagePaths(std::move(paths));
 }
 
+void CUpgradeDlg::ShowStartStopText(const QString& text) {
+    // The accessible name follows the caption: a screen reader says what a click will do.
+    startStop_->setText(text);
+    startStop_->setAccessibleName(text);
+}
+
 void CUpgradeDlg::StartOrStop() {
     if (!startStop_->isEnabled()) return;
     if (startStop_->text() != kStartText) {
@@ -285,7 +293,7 @@ void CUpgradeDlg::StartOrStop() {
     }
     // A failed load has shown its message; the window stays idle.
     if (session_->Start() < 0) return;
-    startStop_->setText(kStopText);
+    ShowStartStopText(kStopText);
     browse_->setEnabled(false);
     reboot_->setEnabled(false);
     // The first tick comes a second after the period would start, without blocking the window.
@@ -297,7 +305,7 @@ void CUpgradeDlg::TimerTick() {
     // Running means a worker still runs or a camera still receives data, so a slow camera
     // between two packages cannot give its row a second worker or see its packages reloaded.
     if (session_->Busy()) return;
-    startStop_->setText(kStartText);
+    ShowStartStopText(kStartText);
     if (!session_->AnySendingOrFlashing()) {
         SetIdleButtons(true);
         timer_->stop();
@@ -342,7 +350,7 @@ void CUpgradeDlg::Shutdown() {
     }
     // Nothing runs any more: a window shown again starts idle.
     if (startStop_) {
-        startStop_->setText(kStartText);
+        ShowStartStopText(kStartText);
         SetIdleButtons(true);
     }
     if (list_) list_->setEnabled(true);

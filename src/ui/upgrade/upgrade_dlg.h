@@ -78,6 +78,8 @@ public:
     // The four actions behind the buttons.
     void Browse();
     void StartOrStop();
+    // Sets the start/stop button's caption and its accessible name together.
+    void ShowStartStopText(const QString& text);
     void Reboot();
     // One tick of timer 1026: the caption returns to "开始升级" once no worker runs and no camera
     // receives data; then "浏览" and "重启设备" come back and the timer stops.

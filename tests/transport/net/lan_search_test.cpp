@@ -68,6 +68,16 @@ TEST(SearchTargets, ParsingAndPrecedence) {
     EXPECT_EQ(ResolveSearchTargets("127.0.0.9", "127.0.0.8"), (std::vector<SearchTarget>{{Ip("127.0.0.9"), kSearchPort}}));
     EXPECT_TRUE(ResolveSearchTargets("", "127.0.0.8").empty());
     EXPECT_TRUE(ResolveSearchTargets("nonsense", "127.0.0.8").empty());
+    // A bogus environment value is said, not searched in silence.
+    std::string problem;
+    EXPECT_TRUE(ResolveSearchTargets("bogus", "127.0.0.8", &problem).empty());
+    EXPECT_EQ(problem, "VELMORA_SEARCH_TARGETS: 'bogus' is not ADDRESS[:PORT] and skipped; nothing is searched");
+    EXPECT_EQ(ResolveSearchTargets("127.0.0.9,x", "", &problem).size(), 1u);
+    EXPECT_EQ(problem, "VELMORA_SEARCH_TARGETS: 'x' is not ADDRESS[:PORT] and skipped");
+    ResolveSearchTargets("", "", &problem);
+    EXPECT_EQ(problem, "VELMORA_SEARCH_TARGETS: names no target: nothing is searched");
+    ResolveSearchTargets("127.0.0.9", "", &problem);
+    EXPECT_TRUE(problem.empty());
     EXPECT_EQ(ResolveSearchTargets(nullptr, "127.0.0.8"), (std::vector<SearchTarget>{{Ip("127.0.0.8"), kSearchPort}}));
     // Without either, the product default (computed here, never sent by these tests).
     EXPECT_EQ(ResolveSearchTargets(nullptr, ""), (std::vector<SearchTarget>{{INADDR_BROADCAST, kSearchPort}}));
@@ -164,6 +174,30 @@ TEST(LanSearch, UnicastTargetReachesOnlyThatCamera) {
     // New targets take effect at once.
     s.SetTargets({{Ip("127.0.0.2"), a.SearchPort()}, {Ip("127.0.0.3"), a.SearchPort()}});
     EXPECT_TRUE(WaitFor([&] { return s.Count() == 2; }));
+}
+
+// An answer whose source is no unicast address (here the loopback network's own address, which
+// Linux lets a socket send from) is no camera: it is dropped, the real camera stays.
+TEST(LanSearch, AnswersFromNonUnicastSourcesAreDropped) {
+    camsim::CameraServer fake(SearchCamera("127.0.0.0", 0, "F"));
+    ASSERT_EQ(fake.Start(), 0);
+    camsim::CameraServer real(SearchCamera("127.0.0.4", fake.SearchPort(), "R"));
+    ASSERT_EQ(real.Start(), 0);
+    LanSearchOptions o;
+    o.targets = {{Ip("127.0.0.0"), fake.SearchPort()}, {Ip("127.0.0.4"), fake.SearchPort()}};
+    o.probeIntervalMs = 50;
+    LanSearcher s(o);
+    ASSERT_EQ(s.Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return s.Count() >= 1 && fake.SearchProbesAnswered() > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    BSC_DeviceInfo r[2]{};
+    ASSERT_EQ(s.Snapshot(r, 2), 1);
+    EXPECT_STREQ(r[0].ip, "127.0.0.4");
+
+    for (const char* bad : {"0.0.0.0", "127.0.0.0", "127.255.255.255", "224.0.0.1", "239.255.255.250", "255.255.255.255"})
+        EXPECT_FALSE(IsCameraSource(Ip(bad), {})) << bad;
+    EXPECT_TRUE(IsCameraSource(Ip("192.168.1.10"), {}));
+    EXPECT_FALSE(IsCameraSource(Ip("192.168.1.255"), {Ip("192.168.1.0"), Ip("192.168.1.255")}));
 }
 
 TEST(LanSearch, AtMostTwentyCamerasAndCallerCapacityIsHonoured) {
