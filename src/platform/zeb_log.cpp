@@ -82,9 +82,13 @@ struct ZebLogLibrary::Impl {
     }
 
     void ReportFileLost(const std::string& path, const std::string& why) {
-        std::fprintf(stderr, "velmora: log file %s not written (%s); logging to the console only\n", path.c_str(),
-                     why.c_str());
+        // Once per cause: SetLogDir and SetLogSize both reopen the file.
+        std::string line = "velmora: log file " + path + " not written (" + why + "); logging to the console only";
+        if (line == lastReport) return;
+        lastReport = line;
+        std::fprintf(stderr, "%s\n", line.c_str());
     }
+    std::string lastReport;
 };
 
 ZebLogLibrary::ZebLogLibrary() : impl_(std::make_unique<Impl>()) {
