@@ -102,7 +102,12 @@ private:
 class CapturedMessages final : public UserMessages {
 public:
     std::string last;
-    void Information(std::string_view text) override { last = std::string(text); }
+    void Information(std::string_view text) override {
+        // One error line: a message with the file and reason on a second line is joined.
+        last = std::string(text);
+        for (char& c : last)
+            if (c == '\n') c = ' ';
+    }
     bool AskOkCancel(std::string_view) override { return false; }
     bool AskYesNo(std::string_view) override { return false; }
 };
