@@ -240,6 +240,9 @@ TEST_F(CliNetworkProgramTest, NetworkCamerasAreFoundTunedAndPictured) {
     EXPECT_NE(r.out.find("error -1008: login to 127.0.0.61 as admin failed (wrong user name or password)"),
               std::string::npos)
         << r.out;
+    // The user's own text is echoed escaped: a right-to-left override cannot reverse the line.
+    r = Cli("--ip 127.0.0.61 --user \"$(printf 'ad\\342\\200\\256min')\" --password nope get", true);
+    EXPECT_NE(r.out.find(" as ad\\xe2\\x80\\xaemin failed"), std::string::npos) << r.out;
 }
 
 // Both cameras carry one serial number.
