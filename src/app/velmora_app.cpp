@@ -1,6 +1,7 @@
 #include "app/velmora_app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include "platform/user_messages.h"
 #include "platform/version.h"
 #include "platform/zeb_log.h"
+#include "transport/net/lan_searcher.h"
 #include "ui/controls/message_boxes.h"
 #include "ui/main/velmora_dlg.h"
 
@@ -59,6 +61,11 @@ int CVelmoraApp::Run() {
     // The log opens before the window, in the folder of the home rule (the state folder of an
     // installed program), so the window's own start-up is in it.
     SetUpLoggingIn(home.logDir, ReadLogLevel(ProfileFile(ConfigPath(home.path))));
+    // A VELMORA_SEARCH_TARGETS that searches nothing (or less than it names) is said at once:
+    // an empty device list must not pass for an empty LAN.
+    std::string targetProblem;
+    lansearch::ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), "", &targetProblem);
+    if (!targetProblem.empty()) std::fprintf(stderr, "velmora: %s\n", targetProblem.c_str());
     {
         ui::MainWindowSetup setup;
         setup.homeDir = home.path;

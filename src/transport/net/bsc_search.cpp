@@ -1,6 +1,5 @@
 #include "transport/net/bsc_search.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -31,11 +30,9 @@ SearchState& State() {
 std::vector<lansearch::SearchTarget> CurrentTargets(const SearchState& s, bool tell = false) {
     std::string problem;
     auto targets = lansearch::ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), s.configured, &problem);
-    // A target list that searches nothing (or less than asked) must not look like an empty LAN.
-    if (tell && !problem.empty()) {
-        std::fprintf(stderr, "velmora: %s\n", problem.c_str());
-        LogLine(4, {}, "%s", problem.c_str());
-    }
+    // A target list that searches nothing (or less than asked) must not look like an empty LAN:
+    // logged here; the programs say it on stderr in their own words.
+    if (tell && !problem.empty()) LogLine(4, {}, "%s", problem.c_str());
     return targets;
 }
 
