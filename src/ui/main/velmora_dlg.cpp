@@ -70,6 +70,12 @@ constexpr int kGreyAfterMisses = 3;
 constexpr int kRemoveAfterMisses = 10;
 constexpr uint16_t kCameraPort = 36666;
 
+// A USB camera's name as it sent it (UTF-8, whole outside CP936), with controls, bidirectional
+// marks and broken UTF-8 escaped: a name cannot fake a second tree entry.
+QString CameraName(const UsbDeviceEntry& entry) {
+    return QString::fromStdString(EscapeForDisplay(FieldText(entry.displayName, sizeof entry.displayName)));
+}
+
 }  // namespace
 
 int MainSystem::NetInit() { return ORVEX_Init(0); }
@@ -402,8 +408,7 @@ void CVelmoraDlg::AddUsbItems() {
             std::memcpy(node.usbName, listed.entry.name, sizeof node.usbName);
             node.usbName[sizeof node.usbName - 1] = '\0';
             if (text.isEmpty())
-                text = QString::fromStdString(
-                    EscapeForDisplay(FieldText(listed.entry.displayName, sizeof listed.entry.displayName)));
+                text = CameraName(listed.entry);
         }
         node.item = new QTreeWidgetItem(found_, QStringList{text});
         nodes_.push_back(node);
@@ -714,7 +719,7 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
     if (mode_ != CameraMode::Usb || shutDown_) return;
     const UsbListing& listed = event.listing;
     auto node = std::find_if(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return n.usbKey == listed.key; });
-    const QString name = FromCp936(listed.entry.name, sizeof listed.entry.name);
+    const QString name = CameraName(listed.entry);
     if (!event.arrived) {
         const bool wasCurrent = usbHost_->CurrentCamera() &&
                                 usbHost_->CurrentCamera() == cameras_->UsbCameraByKey(listed.key);
