@@ -1,11 +1,8 @@
 #include "platform/json_text.h"
 
 namespace velmora {
-namespace {
 
-// Length of the well-formed UTF-8 sequence (2..4 bytes) at the start of `s`, 0 when there is none
-// (overlong forms and surrogates count as broken).
-size_t Utf8Sequence(std::string_view s) {
+size_t Utf8SequenceLength(std::string_view s) {
     const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
     const auto cont = [&](size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
     const unsigned char c = b(0);
@@ -23,15 +20,13 @@ size_t Utf8Sequence(std::string_view s) {
     return 0;
 }
 
-}  // namespace
-
 void AppendJsonString(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
     out += '"';
     for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            if (const size_t n = Utf8Sequence(text.substr(i))) {
+            if (const size_t n = Utf8SequenceLength(text.substr(i))) {
                 out.append(text.substr(i, n));
                 i += n;
             } else {

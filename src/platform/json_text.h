@@ -7,6 +7,10 @@
 // thread-safe.
 namespace velmora {
 
+// Length of the well-formed multi-byte UTF-8 sequence (2..4 bytes) at the start of `s`, 0 when
+// there is none (overlong forms and surrogates count as broken).
+size_t Utf8SequenceLength(std::string_view s);
+
 // Appends `text` as one JSON string, quotes included: quote, backslash and control characters
 // are escaped (\n, \t, \u00XX ...); well-formed UTF-8 passes as it is and every byte that is not
 // part of a well-formed UTF-8 sequence becomes U+FFFD, so the result is always valid JSON in UTF-8

@@ -185,9 +185,9 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     usbHost_ = std::make_unique<UsbParamsHost>(Usb());
     usbHost_->SetDialogParent(this);
     // Created in the order picture, exposure, white balance, enhancement, focus, video, others.
-    for (const PageSpec* spec : {&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(), &EnhancePageSpec(),
+    for (const PageSpec* table : {&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(), &EnhancePageSpec(),
                                  &FocusPageSpec(), &VideoPageSpec(), &OthersPageSpec()}) {
-        ParamPage* page = usbHost_->Page(spec->title);
+        ParamPage* page = usbHost_->Page(table->title);
         page->setParent(client_);
         page->hide();
     }
@@ -541,7 +541,7 @@ MainLayoutSizes CVelmoraDlg::ChildSizes() const {
     return sizes;
 }
 
-ParamPage* CVelmoraDlg::Page(const PageSpec& spec) const { return usbHost_->Page(spec.title); }
+ParamPage* CVelmoraDlg::Page(const PageSpec& table) const { return usbHost_->Page(table.title); }
 
 void CVelmoraDlg::LayoutMainWindow(int layout) {
     const MainLayoutSizes sizes = ChildSizes();

@@ -203,7 +203,7 @@ private:
 
     MainLayoutSizes ChildSizes() const;
     // The USB host's page of a kind, by its table.
-    ParamPage* Page(const PageSpec& spec) const;
+    ParamPage* Page(const PageSpec& table) const;
     void BuildMenus();
     void BuildTree();
     void EnableMenusForMode();

@@ -19,9 +19,9 @@ std::string_view AccessibleNameOf(std::string_view label) {
     }
 }
 
-const VideoParamField* RowField(const PageSpec& spec, const PageRow& row) {
+const VideoParamField* RowField(const PageSpec& page, const PageRow& row) {
     for (const VideoParamField& field : VideoParamFields()) {
-        if (field.offset >= spec.sliceOffset && EqualsIgnoreCase(field.member, row.member)) return &field;
+        if (field.offset >= page.sliceOffset && EqualsIgnoreCase(field.member, row.member)) return &field;
     }
     return FindSendableField(row.member);
 }

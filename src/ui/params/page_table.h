@@ -57,7 +57,7 @@ std::string_view AccessibleNameOf(std::string_view label);
 // The field a row sends and shows: the first field of its member at or after the page's slice
 // start (so the Others page's scene row shows the 7167 copy of eSceneMode), else any sendable
 // field of that name (FindSendableField). Null for a member the camera does not know.
-const VideoParamField* RowField(const PageSpec& spec, const PageRow& row);
+const VideoParamField* RowField(const PageSpec& page, const PageRow& row);
 
 // Reads a field's value from a page's slice (`slice` runs from `sliceOffset`, the slice start,
 // to the end of the record), the way the field is sent. Nullopt when the page has no slice
