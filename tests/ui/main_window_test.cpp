@@ -427,14 +427,14 @@ TEST_F(MainWindowTest, NetworkTreeGreysThenDropsACameraThatStopsAnswering) {
 }
 
 TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
-    ServeNet("127.0.0.61");
-    system_.addresses = {"127.0.0.61"};
+    ServeNet("127.0.0.161");
+    system_.addresses = {"127.0.0.161"};
     CVelmoraDlg& w = Open();
     w.SwitchToNetworkMode();
     EXPECT_TRUE(w.UsbHost().Picture()->isHidden());
     EXPECT_FALSE(w.Panes().Widget(3)->isHidden());
     ASSERT_EQ(w.DeviceNodes().size(), 1u);
-    EXPECT_EQ(w.FoundItem()->child(0)->text(0), "127.0.0.61");
+    EXPECT_EQ(w.FoundItem()->child(0)->text(0), "127.0.0.161");
 
     // "配置" with no session in the current pane.
     w.OpenImageParams();
@@ -444,7 +444,7 @@ TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
     ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[0].item));
     ASSERT_GE(w.Panes().Pane(0).session, 0) << (messages_.shown.empty() ? "" : messages_.shown.back());
     EXPECT_EQ(w.Ptz()->Target().handle, w.Panes().Pane(0).session);
-    EXPECT_EQ(w.Ptz()->Target().address, "127.0.0.61");
+    EXPECT_EQ(w.Ptz()->Target().address, "127.0.0.161");
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.Panes().Widget(0)->HasPicture(); }, 20000));
 
     // Layout changes leave the stream running; a current pane that 1*1 hides gives way to pane 0.
