@@ -25,6 +25,7 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -424,6 +425,24 @@ TEST_F(MainWindowTest, NetworkTreeGreysThenDropsACameraThatStopsAnswering) {
     EXPECT_EQ(node("127.0.0.62"), nullptr);
     EXPECT_EQ(w.DeviceNodes().size(), 3u);
     EXPECT_EQ(w.FoundItem()->childCount(), 3);
+}
+
+// The menus show what is in force: the mode and the layout are checked items, one per menu.
+TEST_F(MainWindowTest, TheModeAndTheLayoutInForceAreChecked) {
+    CVelmoraDlg& w = Open();
+    auto checked = [&](int id) { return w.MenuBar()->findChild<QAction*>(QString::number(id))->isChecked(); };
+    EXPECT_TRUE(checked(main_ids::kMenuUsb));  // the defaults: USB, 2*2
+    EXPECT_FALSE(checked(main_ids::kMenuIp));
+    EXPECT_TRUE(checked(main_ids::kMenuLayout2));
+    w.SwitchToNetworkMode();
+    w.SetVideoLayout(1);
+    EXPECT_TRUE(checked(main_ids::kMenuIp));
+    EXPECT_FALSE(checked(main_ids::kMenuUsb));
+    EXPECT_TRUE(checked(main_ids::kMenuLayout1));
+    EXPECT_FALSE(checked(main_ids::kMenuLayout2));
+    // Choosing the item already in force keeps it checked.
+    w.MenuBar()->findChild<QAction*>(QString::number(main_ids::kMenuIp))->trigger();
+    EXPECT_TRUE(checked(main_ids::kMenuIp));
 }
 
 TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
@@ -273,6 +274,16 @@ void CVelmoraDlg::BuildMenus() {
     QMenu* view = menuBar_->addMenu(QStringLiteral("画面"));
     connect(add(view, main_ids::kMenuLayout1, "1*1"), &QAction::triggered, this, [this] { SetVideoLayout(1); });
     connect(add(view, main_ids::kMenuLayout2, "2*2"), &QAction::triggered, this, [this] { SetVideoLayout(2); });
+    // The mode and the layout in force are the checked items of their menus.
+    for (auto [first, second] : {std::pair{main_ids::kMenuIp, main_ids::kMenuUsb},
+                                 std::pair{main_ids::kMenuLayout1, main_ids::kMenuLayout2}}) {
+        auto* group = new QActionGroup(this);
+        for (int id : {first, second}) {
+            QAction* action = menuBar_->findChild<QAction*>(QString::number(id));
+            action->setCheckable(true);
+            group->addAction(action);
+        }
+    }
     connect(add(nullptr, main_ids::kMenuUpgrade, "升级"), &QAction::triggered, this, [this] { OpenUpgrade(); });
     // New menus follow the four given ones, so their positions keep their meaning.
     QMenu* tools = menuBar_->addMenu(tr("工具"));
@@ -319,6 +330,19 @@ void CVelmoraDlg::EnableMenusForMode() {
     MenuBarItem(main_ids::kPosConfig)->setEnabled(network);
     MenuBarItem(main_ids::kPosLayout)->setEnabled(network);
     MenuBarItem(main_ids::kPosUpgrade)->setEnabled(!network);
+    ShowCurrentChoices();
+}
+
+void CVelmoraDlg::ShowCurrentChoices() {
+    const std::pair<int, bool> checks[] = {
+        {main_ids::kMenuIp, mode_ == CameraMode::Network},
+        {main_ids::kMenuUsb, mode_ == CameraMode::Usb},
+        {main_ids::kMenuLayout1, layout_ == 1},
+        {main_ids::kMenuLayout2, layout_ != 1},  // any other layout value shows four panes
+    };
+    for (const auto& [id, checked] : checks) {
+        if (QAction* action = menuBar_->findChild<QAction*>(QString::number(id))) action->setChecked(checked);
+    }
 }
 
 std::vector<std::string> CVelmoraDlg::SearchedAddresses() {
@@ -473,6 +497,7 @@ void CVelmoraDlg::SwitchToUsbMode() {
 
 void CVelmoraDlg::SetVideoLayout(int layout) {
     layout_ = layout;
+    ShowCurrentChoices();
     panes_->SetLayout(layout);
     // A current pane that the new layout hides would take the next camera out of sight: pane 0
     // becomes current instead.

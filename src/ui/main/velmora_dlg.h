@@ -207,6 +207,7 @@ private:
     void BuildMenus();
     void BuildTree();
     void EnableMenusForMode();
+    void ShowCurrentChoices();
     void OnClientResized(const QSize& size);
     void PaintClient(QPainter& painter);
     void OnFirstSearchTimer();
