@@ -113,6 +113,11 @@ TEST_F(ImageParamsDlgTest, OpensWithTheCameraValuesTabsInOrderAndSendsChanges) {
     dialog_->show();
     ASSERT_TRUE(dialog_->Initialised());
     EXPECT_EQ(dialog_->windowTitle(), QString("图像参数"));
+    {
+        ImageParamsDlg named;
+        named.SetLoginHandle(-1, "127.0.0.2", 36666);
+        EXPECT_EQ(named.windowTitle(), QString("图像参数 - 127.0.0.2"));  // the camera is named
+    }
     EXPECT_TRUE(messages_.shown.empty()) << messages_.shown.front();
 
     QTabWidget* tabs = dialog_->Tabs();

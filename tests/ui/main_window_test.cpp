@@ -317,6 +317,10 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     ASSERT_EQ(w.DeviceNodes().size(), 2u);
     EXPECT_EQ(w.FoundItem()->childCount(), 2);
     for (size_t i = 0; i < 2; ++i) EXPECT_EQ(w.DeviceNodes()[i].item, w.FoundItem()->child(static_cast<int>(i)));
+    // Two cameras of one name are told apart by the tooltip: model, serial, firmware version.
+    const QString tip = w.DeviceNodes()[1].item->toolTip(0);
+    EXPECT_TRUE(tip.contains(QString::fromStdString(w.DeviceNodes()[1].usbKey))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("固件版本"))) << tip.toStdString();
 
     // Fixed items do nothing; the second camera's values reach the pages.
     EXPECT_FALSE(w.OpenDeviceItem(w.FoundItem()));

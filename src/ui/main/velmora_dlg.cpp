@@ -77,6 +77,14 @@ QString CameraName(const UsbDeviceEntry& entry) {
     return QString::fromStdString(EscapeForDisplay(FieldText(entry.displayName, sizeof entry.displayName)));
 }
 
+// What tells two cameras of one name apart: model, serial and firmware version, escaped.
+QString CameraDetails(const UsbDeviceEntry& entry) {
+    auto text = [](const char* field, size_t size) { return QString::fromStdString(EscapeForDisplay(FieldText(field, size))); };
+    return CVelmoraDlg::tr("型号：%1\n序列号：%2\n固件版本：%3")
+        .arg(text(entry.productModel, sizeof entry.productModel), text(entry.serial, sizeof entry.serial),
+             text(entry.biosVersion, sizeof entry.biosVersion));
+}
+
 }  // namespace
 
 int MainSystem::NetInit() { return ORVEX_Init(0); }
@@ -421,6 +429,7 @@ void CVelmoraDlg::AddUsbItems() {
         DeviceNode node;
         node.usbHandle = state.handle != 0 ? state.handle : kInvalidUsbHandle;
         QString text;
+        QString tooltip;
         if (state.openResult != 0) {
             text = tr("无法打开设备 (错误码 %1)").arg(state.openResult);
         } else if (state.infoResult != 0) {
@@ -431,10 +440,13 @@ void CVelmoraDlg::AddUsbItems() {
             node.usbKey = listed.key;
             std::memcpy(node.usbName, listed.entry.name, sizeof node.usbName);
             node.usbName[sizeof node.usbName - 1] = '\0';
-            if (text.isEmpty())
+            if (text.isEmpty()) {
                 text = CameraName(listed.entry);
+                tooltip = CameraDetails(listed.entry);
+            }
         }
         node.item = new QTreeWidgetItem(found_, QStringList{text});
+        node.item->setToolTip(0, tooltip);
         nodes_.push_back(node);
     }
 }
@@ -771,6 +783,7 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
     std::memcpy(node->usbName, listed.entry.name, sizeof node->usbName);
     node->usbName[sizeof node->usbName - 1] = '\0';
     node->item->setText(0, name);
+    if (event.result == 0) node->item->setToolTip(0, CameraDetails(listed.entry));
     found_->setExpanded(true);
     LogLine(2, {}, "USB camera %s arrived", listed.key.c_str());
     if (!leftKey_.empty() && leftKey_ == listed.key) {

@@ -102,6 +102,9 @@ QPushButton* ImageParamsDlg::Button(int controlId) const {
 }
 
 void ImageParamsDlg::SetLoginHandle(int session, std::string address, int port) {
+    // The title names the camera when its address is known: "图像参数 - 127.0.0.2".
+    setWindowTitle(address.empty() ? QString::fromUtf8(kDialogTitle)
+                                   : QString::fromUtf8(kDialogTitle) + QStringLiteral(" - ") + QString::fromStdString(address));
     SetCamera(std::make_shared<NetCamera>(session, std::move(address), port));
 }
 
