@@ -19,26 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
-
-Result Shell(const std::string& cmd, bool mergeErr = false) {
-    Result r;
-    FILE* p = popen((cmd + (mergeErr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using Result = velmora::test::ProgramResult;
 
 struct JsonDeleter {
     void operator()(cJSON* j) const { cJSON_Delete(j); }
@@ -72,39 +59,19 @@ protected:
         char tmpl[] = "/tmp/velmora-cliprofile-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        const std::string ready = dir_ + "/sim.out";
-        pid_ = fork();
-        if (pid_ == 0) {
-            freopen(ready.c_str(), "w", stdout);
-            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_ + "/usb", "--usb-count",
-                                             std::to_string(CameraCount()),
-                                             "--fault", "cam02:clamp=Luminance:10..80",
-                                             "--fault", "cam02:ignore=Contrast",
-                                             "--fault", "cam03:refuse=-5,cmd=40001090"};
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 200; ++i) {
-            std::ifstream in(ready);
-            std::string line;
-            if (std::getline(in, line) && line == "ready") return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        FAIL() << "simulator did not start";
+        ASSERT_TRUE(sim_.Start({"--usb-dir", dir_ + "/usb", "--usb-count", std::to_string(CameraCount()),
+                                "--fault", "cam02:clamp=Luminance:10..80", "--fault", "cam02:ignore=Contrast",
+                                "--fault", "cam03:refuse=-5,cmd=40001090"}))
+            << "simulator did not start";
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        sim_.Stop();
         fs::remove_all(dir_);
     }
     Result Cli(const std::string& args, bool mergeErr = false) {
-        return Shell("VELMORA_USB_SIM=" + dir_ + "/usb VELMORA_SEARCH_TARGETS=127.0.0.1 " + VELMORA_CLI_PATH + " " + args,
-                     mergeErr);
+        return velmora::test::Shell(
+            "VELMORA_USB_SIM=" + dir_ + "/usb VELMORA_SEARCH_TARGETS=127.0.0.1 " + VELMORA_CLI_PATH + " " + args,
+            mergeErr);
     }
     std::string Write(const std::string& name, const std::string& text) {
         std::ofstream(dir_ + "/" + name) << text;
@@ -114,7 +81,7 @@ protected:
     virtual int CameraCount() const { return 3; }
 
     std::string dir_;
-    pid_t pid_ = -1;
+    velmora::test::SimulatorProcess sim_;
 };
 
 class CliFleetTest : public CliProfileTest {

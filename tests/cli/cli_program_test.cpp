@@ -17,27 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
-
-// Runs a shell command line, capturing stdout (and stderr when `mergeErr`).
-Result Shell(const std::string& cmd, bool mergeErr = false) {
-    Result r;
-    FILE* p = popen((cmd + (mergeErr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using Result = velmora::test::ProgramResult;
+using velmora::test::Shell;
 
 // Network cameras of this test, on loopback addresses no other test uses.
 constexpr const char kNetCameras[] = "127.0.0.61,127.0.0.62";
@@ -48,33 +35,14 @@ protected:
         char tmpl[] = "/tmp/velmora-cliprog-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        const std::string ready = dir_ + "/sim.out";
-        pid_ = fork();
-        if (pid_ == 0) {
-            freopen(ready.c_str(), "w", stdout);
-            std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_, "--usb-count", "2"};
-            for (const std::string& f : Faults()) args.insert(args.end(), {"--fault", f});
-            for (const std::string& a : ExtraArgs()) args.push_back(a);
-            if (WithNetworkCameras()) args.insert(args.end(), {"--net", kNetCameras, "--net-size", "320x240"});
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 200; ++i) {
-            std::ifstream in(ready);
-            std::string line;
-            if (std::getline(in, line) && line == "ready") return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        FAIL() << "simulator did not start";
+        std::vector<std::string> args = {"--usb-dir", dir_, "--usb-count", "2"};
+        for (const std::string& f : Faults()) args.insert(args.end(), {"--fault", f});
+        for (const std::string& a : ExtraArgs()) args.push_back(a);
+        if (WithNetworkCameras()) args.insert(args.end(), {"--net", kNetCameras, "--net-size", "320x240"});
+        ASSERT_TRUE(sim_.Start(std::move(args))) << "simulator did not start";
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        sim_.Stop();
         fs::remove_all(dir_);
     }
     Result Cli(const std::string& args, bool mergeErr = false) {
@@ -87,11 +55,11 @@ protected:
     // network cameras, whose addresses and ports are fixed.
     virtual bool WithNetworkCameras() const { return false; }
     virtual std::vector<std::string> Faults() const { return {"cam02:refuse=-5,cmd=40001090"}; }
-    // More simulator arguments; runs in the simulator's child process before it starts.
+    // More simulator arguments.
     virtual std::vector<std::string> ExtraArgs() const { return {}; }
 
     std::string dir_;
-    pid_t pid_ = -1;
+    velmora::test::SimulatorProcess sim_;
 };
 
 class CliNetworkProgramTest : public CliProgramTest {

@@ -15,62 +15,17 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "program_runner.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;  // stdout
-    std::string err;  // stderr
-};
-
-// Starts a program with stdout (and stderr) into pipes; the caller reads them.
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-    int err = -1;
-};
-
-Child Spawn(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-    int o[2], e[2];
-    if (pipe(o) != 0 || pipe(e) != 0) return {};
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        dup2(o[1], STDOUT_FILENO);
-        dup2(e[1], STDERR_FILENO);
-        close(o[0]);
-        close(e[0]);
-        for (const std::string& kv : env) putenv(const_cast<char*>(kv.c_str()));
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(o[1]);
-    close(e[1]);
-    c.out = o[0];
-    c.err = e[0];
-    return c;
-}
-
-std::string ReadAll(int fd) {
-    std::string s;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return s;
-}
-
-int Wait(pid_t pid) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+using Result = velmora::test::ProgramResult;
+using velmora::test::Child;
+using velmora::test::ReadAll;
+using velmora::test::Spawn;
+using velmora::test::Wait;
 
 class CliUpgradeTest : public ::testing::Test {
 protected:
@@ -80,25 +35,15 @@ protected:
         dir_ = tmpl;
     }
     void TearDown() override {
-        if (sim_.pid > 0) {
-            kill(sim_.pid, SIGTERM);
-            Wait(sim_.pid);
-            close(sim_.out);
-            close(sim_.err);
-        }
+        sim_.Stop();
         fs::remove_all(dir_);
     }
 
     // Three cameras whose writing ends with the second progress query, plus `extra` options.
     void StartSim(std::vector<std::string> extra) {
-        std::vector<std::string> args = {VELMORA_CAMSIM_PATH, "--usb-dir", dir_ + "/usb", "--usb-count", "3",
-                                         "--flash-steps", "2"};
+        std::vector<std::string> args = {"--usb-dir", dir_ + "/usb", "--usb-count", "3", "--flash-steps", "2"};
         args.insert(args.end(), extra.begin(), extra.end());
-        sim_ = Spawn(args);
-        std::string line;
-        char c;
-        while (read(sim_.out, &c, 1) == 1 && c != '\n') line += c;
-        ASSERT_EQ(line, "ready");
+        ASSERT_TRUE(sim_.Start(std::move(args))) << "simulator did not start";
     }
 
     std::string Package(const std::string& name, size_t size) {
@@ -123,7 +68,7 @@ protected:
     }
 
     std::string dir_;
-    Child sim_;
+    velmora::test::SimulatorProcess sim_;
 };
 
 bool Has(const std::string& text, const std::string& line) { return text.find(line + "\n") != std::string::npos; }
