@@ -107,8 +107,19 @@ struct CUSBDevice::OpenDevice {
     void Read() {
         std::vector<uint8_t> buffer(static_cast<size_t>(inputReportLength), 0);
         for (;;) {
-            const int n = conn->Read(buffer.data(), buffer.size());
-            std::lock_guard lock(inboxMu);
+            // Where the backend can say a report waits, the report is read and put into the inbox
+            // under one hold of the inbox lock: DropStale then sees every report that has left
+            // the connection. Otherwise a report can be in flight between the two for a moment.
+            const int waited = conn->WaitInput();
+            std::unique_lock lock(inboxMu, std::defer_lock);
+            int n = waited;
+            if (waited > 0) {
+                lock.lock();
+                n = conn->Read(buffer.data(), buffer.size());
+            } else {
+                if (waited == 0) n = conn->Read(buffer.data(), buffer.size());
+                lock.lock();
+            }
             if (n <= 0 && n != velmora::kHidOversized) {
                 readerEnd = n;
                 inboxCv.notify_all();

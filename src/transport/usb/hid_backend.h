@@ -67,6 +67,12 @@ public:
     // True when a report waits to be read (not consumed; callable beside a blocked Read). The
     // default cannot tell and says false.
     virtual bool InputWaiting() { return false; }
+    // Blocks until a report waits to be read (not consumed) or the connection ends. Returns 1 when
+    // the next Read will not block (a report waits, or the end is there to be read), 0 when this
+    // backend cannot tell (the caller just calls Read), or a HidIoResult (Cancel/Close). The reader
+    // uses it to take a report off the connection and into its inbox as one step under the inbox
+    // lock, so an exchange that drops stale input never misses a report in flight between them.
+    virtual int WaitInput() { return 0; }
     // Takes the device's cross-process exchange lock (an flock on a file every process names the
     // same way for this device), polling for at most `limit`. Returns 0, kHidLockTimeout when
     // another holder kept it, or kHidCancelled when Cancel/Close came first. A connection without

@@ -127,6 +127,17 @@ public:
         return dropped;
     }
 
+    int WaitInput() override {
+        for (;;) {
+            if (int stop = Stopped()) return stop;
+            pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+            const int r = ::poll(fds, 2, kPollSliceMs);
+            if (r < 0 && errno != EINTR) return kHidIoError;
+            // POLLHUP/POLLERR: the Read that follows reports what happened, without blocking.
+            if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return 1;
+        }
+    }
+
     bool InputWaiting() override {
         pollfd p{fd_, POLLIN, 0};
         return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
