@@ -85,7 +85,7 @@ const char* UsageText() {
            "  --all             every USB camera\n"
            "  --serial SN       the USB camera with serial number SN\n"
            "                    (--device, --serial and --ip may be repeated: a set of cameras)\n"
-           "  --jobs N          cameras of a set worked on at once (default: all, at most 8)\n"
+           "  --jobs N          cameras of a set worked on at once (default: all, at most 16)\n"
            "  --vid HEX         also search USB vendor id HEX (repeatable; 0x1703 always)\n"
            "  --ip ADDR         network camera at ADDR instead of a USB camera\n"
            "  --user NAME       network login name (default admin)\n"

@@ -7,8 +7,10 @@
 // other commands on a set of cameras. Qt-free.
 namespace velmora::fleet {
 
-// The default number of cameras worked on at once: the number of cameras, at most 8.
-inline constexpr size_t kMaxDefaultJobs = 8;
+// The default number of cameras worked on at once: the number of cameras, at most 16. A camera's
+// work waits on its USB link or network far more than it uses the CPU, so more cameras than cores
+// are worked on at once; 16 keeps 32 cameras to two turns.
+inline constexpr size_t kMaxDefaultJobs = 16;
 size_t DefaultJobs(size_t cameras);
 
 // Runs `work(i)` once for every i in [0, count) on at most `jobs` threads (1 when 0 is given;

@@ -437,7 +437,17 @@ void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
     framing.badMagicFrom = plan.badMagicFrom;
     c.out = BuildReplyReports(command, reply.status, reply.body, config_.reportLength, framing);
     c.outPos = 0;
-    if (plan.delayMs > 0) c.holdUntil = Clock::now() + std::chrono::milliseconds(plan.delayMs);
+    std::chrono::microseconds hold = std::chrono::milliseconds(plan.delayMs);
+    if (config_.reportIntervalUs > 0) {
+        const size_t perRequestReport = config_.reportLength > kRequestHeaderOffset
+                                            ? config_.reportLength - kRequestHeaderOffset
+                                            : 1;
+        const size_t reports = std::max<size_t>(1, (c.assembler.payload().size() + perRequestReport - 1) /
+                                                       perRequestReport) +
+                               c.out.size() / config_.reportLength;
+        hold += std::chrono::microseconds(int64_t{config_.reportIntervalUs} * static_cast<int64_t>(reports));
+    }
+    if (hold.count() > 0) c.holdUntil = Clock::now() + hold;
     if (reply.reboot && !plan.refuse) {
         c.after = After::Reboot;
         c.replugMs = plan.unplug && plan.replugMs >= 0 ? plan.replugMs : config_.rebootMs;

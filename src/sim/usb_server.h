@@ -18,6 +18,10 @@ struct UsbCameraConfig {
     uint16_t vendorId = 0x1703;
     uint16_t productId = 0x1234;
     int rebootMs = 1500;              // how long a reboot keeps the camera away
+    // The pace of the camera's reports as a real USB link sets it: each reply is held back by this
+    // many microseconds for every request and reply report of its exchange (a full-speed
+    // interrupt endpoint moves one report per 1000 us). 0: replies go out as fast as they are built.
+    int reportIntervalUs = 0;
     std::vector<Fault> faults;
     CameraModel::Options model;       // identity, ability list, flashing time ...
     std::map<std::string, int64_t> params;  // start values that differ from the factory defaults

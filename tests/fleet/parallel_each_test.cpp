@@ -46,5 +46,5 @@ TEST(ParallelEachTest, EachItemOnceWithinTheCapAndResultsOneAtATime) {
     ParallelEach(0, 4, [](size_t) { return 0; }, nullptr);  // nothing to do, nothing run
     EXPECT_EQ(DefaultJobs(0), 1u);
     EXPECT_EQ(DefaultJobs(3), 3u);
-    EXPECT_EQ(DefaultJobs(40), 8u);
+    EXPECT_EQ(DefaultJobs(40), 16u);
 }
