@@ -23,10 +23,15 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QApplication>
 
 #include "protocol/video_param.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
+#include "ui/common/wait_off_thread.h"
+#include "ui/controls/message_boxes.h"
 #include "ui/params/enhance_page.h"
 #include "ui/params/exposure_page.h"
 #include "ui/params/focus_page.h"
@@ -341,4 +346,48 @@ TEST_F(UsbParamsHostTest, AnUnreadableAbilityListFallsBackToTheBuiltInChoices) {
     EXPECT_EQ(iris->count(), 12);
     EXPECT_EQ(iris->itemText(1), "F1.5");
     EXPECT_TRUE(host_->Abilities().empty());
+}
+
+// A set that the camera answers late: the window's timers (and so its painting and the other
+// panes) go on while the call waits off the user-interface thread, under a busy cursor; the
+// result is the camera's as before.
+TEST_F(UsbParamsHostTest, AStalledSetLetsTheWindowRunWhileItWaits) {
+    Serve({"stall=600,cmd=40001090,times=1"});
+    ASSERT_EQ(host_->OpenDevice(handle_), 0);
+    int ticks = 0;
+    bool busyCursor = false;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (const QCursor* c = QApplication::overrideCursor()) busyCursor |= c->shape() == Qt::BusyCursor;
+    });
+    ticker.start(20);
+    EXPECT_EQ(host_->SetVideoParamField(Field("Luminance"), 61), 0);  // answered 600 ms late
+    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(busyCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(Model().Get("Luminance"), 61);
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+// A message that a waited-for call shows from its own thread is shown by the user-interface
+// thread as a modal box, and the call gets the answer.
+TEST(WaitOffUiThread, MessagesOfTheCallAreShownByTheUserInterfaceThread) {
+    QtUserMessages boxes;
+    SetUserMessages(&boxes);
+    bool shownOnUiThread = false;
+    QTimer::singleShot(50, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        shownOnUiThread = box->thread() == QThread::currentThread();
+        for (QPushButton* b : box->findChildren<QPushButton*>())
+            if (b->text() == "是") b->click();
+    });
+    const bool answer = WaitOffUiThread([] {
+        EXPECT_NE(QThread::currentThread(), qApp->thread());
+        return Messages().AskYesNo("继续?");
+    });
+    SetUserMessages(nullptr);
+    EXPECT_TRUE(shownOnUiThread);
+    EXPECT_TRUE(answer);
 }

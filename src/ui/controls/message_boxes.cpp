@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QThread>
+
+#include <string>
 
 namespace velmora::ui {
 
@@ -32,6 +35,16 @@ std::unique_ptr<QMessageBox> BuildMessageBox(MessageKind kind, std::string_view 
 namespace {
 
 bool RunAndAccepted(MessageKind kind, std::string_view text, std::string_view title = {}) {
+    // A camera call that a window waits for off its own thread (wait_off_thread.h) tells its
+    // failures from that thread: the box is run by the user-interface thread, whose waiting
+    // loop takes the request, and the answer goes back to the call.
+    if (QThread::currentThread() != qApp->thread()) {
+        bool accepted = false;
+        const std::string ownText(text), ownTitle(title);
+        QMetaObject::invokeMethod(
+            qApp, [&] { accepted = RunAndAccepted(kind, ownText, ownTitle); }, Qt::BlockingQueuedConnection);
+        return accepted;
+    }
     auto box = BuildMessageBox(kind, text);
     if (!title.empty()) box->setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
     box->exec();

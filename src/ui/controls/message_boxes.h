@@ -9,7 +9,8 @@
 
 // The windows' UserMessages: modal message boxes with the exact texts and Chinese button texts
 // ("确定", "取消", "是", "否"). Install it with SetUserMessages once the application exists.
-// Thread-bound: the user-interface thread.
+// QtUserMessages may be called from any thread: a box asked for elsewhere is run by the
+// user-interface thread while the caller waits. The rest is bound to the user-interface thread.
 namespace velmora::ui {
 
 enum class MessageKind { Information, OkCancel, YesNo };

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "ui/common/dialog_units.h"
+#include "ui/common/wait_off_thread.h"
 
 namespace velmora::ui {
 
@@ -153,7 +154,9 @@ CRadiobuttonEx* CPtzSimpleCtrl::PresetButton(int n) const {
 
 int CPtzSimpleCtrl::Send(const std::vector<std::string>& texts) {
     if (target_.handle < 0 || !sender_) return 0;
-    return sender_(target_, texts);
+    const PtzSender sender = sender_;
+    const PtzTarget target = target_;
+    return WaitOffUiThread([&] { return sender(target, texts); });
 }
 
 bool CPtzSimpleCtrl::eventFilter(QObject* watched, QEvent* event) {

@@ -7,6 +7,8 @@
 #include <QPointF>
 #include <QWidget>
 
+#include "ui/common/wait_off_thread.h"
+
 
 namespace velmora::ui {
 
@@ -126,7 +128,10 @@ int VideoPanes::OpenNetworkDevice(const LoginInfo& info, int streamSelector) {
     const int p = current_;
     CloseVideoPane(p);
     VideoPaneWidget* widget = widgets_[p];
-    const int rc = streams_[p]->Open(info, streamSelector, widget);
+    // The login may wait seconds on a camera that does not answer: the window goes on painting
+    // and the other panes go on playing meanwhile.
+    LiveStream& stream = *streams_[p];
+    const int rc = WaitOffUiThread([&] { return stream.Open(info, streamSelector, widget); });
     if (rc < 0) return rc;
     if (widget) widget->SetAttachment(&backend_, streams_[p]->DecoderPort());
     SelectVideoPane(p);

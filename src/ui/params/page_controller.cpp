@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "platform/user_messages.h"
 #include "protocol/param_file.h"
+#include "ui/common/wait_off_thread.h"
 #include "ui/params/exposure_page.h"
 
 namespace velmora::ui {
@@ -46,17 +47,17 @@ int PageController::Open(std::shared_ptr<Camera> camera) {
     // A list that cannot be read (too long, not an array, refused) leaves an empty one: the pages
     // fall back to their built-in choices instead of keeping the previous camera's value codes.
     AbilityList list;
-    if (camera->ReadAbilityList(list) != 0) list.Clear();
+    if (WaitOffUiThread([&] { return camera->ReadAbilityList(list); }) != 0) list.Clear();
     abilities_ = std::move(list);
     for (const QPointer<ParamPage>& page : pages_) {
         if (page) page->ApplyAbility();
     }
-    const int frameRate = camera->GetFrameRate();
+    const int frameRate = WaitOffUiThread([&] { return camera->GetFrameRate(); });
     if (frameRate > 0) {
         if (auto* exposure = dynamic_cast<ExposureTab*>(Page(ExposurePageSpec().title))) exposure->FillShutterList(frameRate);
     }
     VideoParam rec{};
-    const int result = camera->ReadVideoParams(rec);
+    const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
     if (result != 0 && rules_.reportFailedOpen) {
         Messages().Information(Format(kReadFailed, result));
         return result;
@@ -77,9 +78,10 @@ void PageController::PushRecordToPages(const VideoParam& rec) {
 void PageController::RestoreDefaults() {
     if (!camera_) return;
     if (!Messages().AskOkCancel(kRestoreQuestion)) return;
-    if (camera_->RestoreDefaults() < 0) return;  // the camera has shown its code
+    const std::shared_ptr<Camera> camera = camera_;  // kept alive while the calls wait
+    if (WaitOffUiThread([&] { return camera->RestoreDefaults(); }) < 0) return;  // the camera has shown its code
     VideoParam rec{};
-    const int result = camera_->ReadVideoParams(rec);
+    const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
     if (result != 0) {
         Messages().Information(Format(kReadFailed, result));
         return;
@@ -88,10 +90,10 @@ void PageController::RestoreDefaults() {
 }
 
 void PageController::Refresh() {
-    Camera* camera = ReadTarget();
+    const std::shared_ptr<Camera> camera = ReadTarget();
     if (camera == nullptr) return;
     VideoParam rec{};
-    const int result = camera->ReadVideoParams(rec);
+    const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
     if (result < 0) {
         Messages().Information(Format(kReadFailed, result));
         return;
@@ -100,11 +102,11 @@ void PageController::Refresh() {
 }
 
 void PageController::Export(const QString& path) {
-    if (Camera* camera = ReadTarget()) ExportCameraParams(*camera, path);
+    if (const std::shared_ptr<Camera> camera = ReadTarget()) ExportCameraParams(*camera, path);
 }
 
 void PageController::Import(const QString& path) {
-    Camera* camera = ReadTarget();
+    const std::shared_ptr<Camera> camera = ReadTarget();
     if (camera == nullptr) return;
     VideoParam rec{};
     long long size = -1;
@@ -123,23 +125,29 @@ void PageController::Import(const QString& path) {
     }
     // The pages show the file's values at once, also when the camera then refuses them.
     PushRecordToPages(rec);
-    if (camera->WriteVideoParams(rec) != 0) return;
+    if (WaitOffUiThread([&] { return camera->WriteVideoParams(rec); }) != 0) return;
     // The pages then show what the camera kept (a camera may clamp or ignore a value); when the
     // read-back fails they keep the file's values.
     VideoParam kept{};
-    if (camera->ReadVideoParams(kept) == 0) PushRecordToPages(kept);
+    if (WaitOffUiThread([&] { return camera->ReadVideoParams(kept); }) == 0) PushRecordToPages(kept);
     Messages().Information(kImported);
 }
 
 int PageController::SetField(const VideoParamField& field, int32_t value) {
-    return camera_ ? camera_->SetField(field, value) : 0;
+    if (!camera_) return 0;
+    const std::shared_ptr<Camera> camera = camera_;
+    return WaitOffUiThread([&] { return camera->SetField(field, value); });
 }
 
-int PageController::GetFocusNear() { return camera_ ? camera_->GetFocusNear() : 0; }
+int PageController::GetFocusNear() {
+    if (!camera_) return 0;
+    const std::shared_ptr<Camera> camera = camera_;
+    return WaitOffUiThread([&] { return camera->GetFocusNear(); });
+}
 
 int ExportCameraParams(Camera& camera, const QString& path) {
     VideoParam rec{};
-    const int result = camera.ReadVideoParams(rec);
+    const int result = WaitOffUiThread([&] { return camera.ReadVideoParams(rec); });
     if (result != 0) {
         Messages().Information(Format(kExportReadFailed, result));
         return result < 0 ? result : -1;

@@ -18,7 +18,8 @@
 // four actions (restore defaults, export, import, refresh) with their messages, and the page
 // requests. A host only holds the controller, places the widgets and says which camera is
 // current; what differs between the two hosts is a rule of the controller (Rules).
-// Thread-bound: the user-interface thread.
+// Thread-bound: the user-interface thread. Its camera calls run off that thread while the window
+// keeps painting (wait_off_thread.h); the camera is held for as long as a call waits.
 namespace velmora::ui {
 
 class ExposureTab;
@@ -78,7 +79,7 @@ public:
 
 private:
     Rules rules_;
-    Camera* ReadTarget() const { return camera_ ? camera_.get() : standIn_.get(); }
+    std::shared_ptr<Camera> ReadTarget() const { return camera_ ? camera_ : standIn_; }
 
     std::shared_ptr<Camera> camera_;
     std::shared_ptr<Camera> standIn_;
