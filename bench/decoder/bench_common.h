@@ -5,7 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 #include "sim/stream/stream_generator.h"
 
@@ -41,6 +46,43 @@ inline std::vector<AccessUnit> MakeStream(int frames, int width, int height, con
         units.push_back(std::move(au));
     }
     return units;
+}
+
+// Decodes `units` with bare libavcodec on this thread (one access unit per packet, then the
+// flush), `threads` decoding threads (0: libavcodec's default), and shows each picture to `each`
+// (may be empty). Returns the number of pictures. The anchor the decoder benchmarks measure
+// against.
+inline int BareDecode(const std::vector<AccessUnit>& units, int threads, const std::function<void(AVFrame*)>& each) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    if (threads > 0) ctx->thread_count = threads;
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    std::vector<std::vector<uint8_t>> padded;
+    for (const AccessUnit& au : units) {
+        padded.emplace_back(au.data);
+        padded.back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    }
+    int frames = 0;
+    for (size_t i = 0; i <= units.size(); ++i) {
+        if (i < units.size()) {
+            pkt->data = padded[i].data();
+            pkt->size = static_cast<int>(units[i].data.size());
+            avcodec_send_packet(ctx, pkt);
+        } else {
+            avcodec_send_packet(ctx, nullptr);
+        }
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+            ++frames;
+            if (each) each(frame);
+            av_frame_unref(frame);
+        }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return frames;
 }
 
 inline double Percentile(std::vector<double> v, double p) {

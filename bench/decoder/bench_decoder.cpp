@@ -13,10 +13,6 @@
 #include <thread>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include "bench_common.h"
 #include "platform/decoder/frame_converter.h"
 #include "platform/decoder/xplay.h"
@@ -33,38 +29,11 @@ constexpr int kFps = 25;
 // optionally followed on the same thread by the conversion a sink of convert_w x convert_h gets.
 double BareDecodeFps(const std::vector<AccessUnit>& units, bool convert_too, int convert_w = 0, int convert_h = 0) {
     FrameConverter converter;
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    avcodec_open2(ctx, codec, nullptr);
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    std::vector<std::vector<uint8_t>> padded;
-    for (const AccessUnit& au : units) {
-        padded.emplace_back(au.data);
-        padded.back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    }
-    int frames = 0;
     const auto start = Clock::now();
-    for (size_t i = 0; i < units.size(); ++i) {
-        pkt->data = padded[i].data();
-        pkt->size = static_cast<int>(units[i].data.size());
-        avcodec_send_packet(ctx, pkt);
-        while (avcodec_receive_frame(ctx, frame) == 0) {
-            ++frames;
-            if (convert_too) converter.Convert(frame, FrameConverter::Format::kBgrx, convert_w, convert_h);
-            av_frame_unref(frame);
-        }
-    }
-    avcodec_send_packet(ctx, nullptr);
-    while (avcodec_receive_frame(ctx, frame) == 0) {
-        ++frames;
-        av_frame_unref(frame);
-    }
-    const double secs = bench::Seconds(Clock::now() - start);
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&ctx);
-    return frames / secs;
+    const int frames = bench::BareDecode(units, 0, [&](AVFrame* frame) {
+        if (convert_too) converter.Convert(frame, FrameConverter::Format::kBgrx, convert_w, convert_h);
+    });
+    return frames / bench::Seconds(Clock::now() - start);
 }
 
 // Records when each picture arrived and reads one pixel of every row, so the picture has really

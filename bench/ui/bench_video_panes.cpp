@@ -13,7 +13,6 @@
 // current pane (the last opened) outlined in red.
 // Without a path, velmora-camsim is looked for next to this program and in ../../bin (the build
 // tree's layout). The addresses default to 127.0.0.2 to 127.0.0.5 (port 36666).
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,12 +45,6 @@ using namespace velmora::ui;
 
 namespace {
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 QString FindCamsim(const QString& given) {
     if (!given.isEmpty()) return given;
@@ -83,36 +76,9 @@ bool WaitFor(F done, int ms) {
 
 // CPU seconds per picture of bare single-threaded decoding of `units`.
 double BareDecodeCpuPerPicture(const std::vector<AccessUnit>& units) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    ctx->thread_count = 1;
-    avcodec_open2(ctx, codec, nullptr);
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    std::vector<std::vector<uint8_t>> padded;
-    for (const AccessUnit& au : units) {
-        padded.emplace_back(au.data);
-        padded.back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    }
-    int frames = 0;
-    const double cpu0 = CpuSeconds();
-    for (size_t i = 0; i <= units.size(); ++i) {
-        if (i < units.size()) {
-            pkt->data = padded[i].data();
-            pkt->size = static_cast<int>(units[i].data.size());
-            avcodec_send_packet(ctx, pkt);
-        } else {
-            avcodec_send_packet(ctx, nullptr);
-        }
-        while (avcodec_receive_frame(ctx, frame) == 0) {
-            ++frames;
-            av_frame_unref(frame);
-        }
-    }
-    const double cpu = CpuSeconds() - cpu0;
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&ctx);
+    const double cpu0 = bench::ProcessCpuSeconds();
+    const int frames = bench::BareDecode(units, 1, {});
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
     return frames > 0 ? cpu / frames : 0;
 }
 
@@ -165,9 +131,9 @@ PanesRound PlayRound(const QStringList& hosts, int paneWidth, int seconds, const
     round.paneSize = panes.Widget(0)->size();
     VideoPanes::Counters before[4];
     for (int i = 0; i < 4; ++i) before[i] = panes.PaneCounters(i);
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = bench::ProcessCpuSeconds();
     Run(seconds * 1000);
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
     uint64_t decoded = 0;
     for (int i = 0; i < 4; ++i) {
         const VideoPanes::Counters a = panes.PaneCounters(i);
