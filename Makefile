@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build package run demo-cli test test-main test-asan test-tsan fuzz bench clean
+.PHONY: all deps build package run demo-cli test test-main test-asan test-tsan fuzz bench clean ts-update
 
 all: build
 
@@ -57,6 +57,10 @@ fuzz: deps
 	  -DVELMORA_BUILD_FUZZ=ON -DVELMORA_BUILD_UI=OFF -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TESTS=OFF
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	scripts/run-fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+# Gathers the windows' texts into translations/velmora_en.ts (new texts arrive unfinished).
+ts-update: build
+	cmake --build $(BUILD) --target ts-update
 
 bench: build
 	scripts/run-bench.sh $(BUILD)

@@ -66,6 +66,8 @@ video in up to four panes, reads and changes every image parameter, saves a
 camera's parameters to a file and loads them into another, restores factory
 defaults, drives zoom, focus and presets, and upgrades many USB cameras at
 once. velmora-cli offers the same operations for scripts and production lines.")
+# Qt's own Chinese texts (file choosers, standard buttons) for the windows under Chinese.
+set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/deb/postinst)
 set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

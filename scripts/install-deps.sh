@@ -6,7 +6,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcjson-dev libspdlog-dev libhidapi-dev libudev-dev libssl-dev
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
-  qt6-base-dev xvfb xauth fonts-wqy-microhei
+  qt6-base-dev qt6-l10n-tools qt6-translations-l10n xvfb xauth fonts-wqy-microhei
   dpkg-dev file appstream desktop-file-utils lintian
 )
 missing=()

@@ -78,7 +78,8 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        if (name != "--home" && name != "--open-usb" && name != "--open-ip" && name != "--screenshot") {
+        if (name != "--home" && name != "--open-usb" && name != "--open-ip" && name != "--screenshot" &&
+            name != "--lang") {
             why = arg.starts_with("-") ? "unknown option '" + arg + "'" : "unexpected argument '" + arg + "'";
             break;
         }
@@ -100,6 +101,11 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
                 why = name + " needs a folder";
             else
                 (name == "--home" ? o.home : o.screenshotDir) = value;
+        } else if (name == "--lang") {
+            if (value == "en" || value == "zh")
+                o.lang = value;
+            else
+                why = "--lang: '" + value + "' is not a language of the windows (en or zh)";
         } else if (name == "--open-usb") {
             why = ParseUsbList(value, &o.openUsb);
         } else {
@@ -113,8 +119,24 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
     return o;
 }
 
+UiLanguage ChooseUiLanguage(const std::string& lang, const char* lcAll, const char* lcMessages, const char* langEnv) {
+    if (!lang.empty()) return lang == "en" ? UiLanguage::English : UiLanguage::Chinese;
+    std::string_view locale;
+    for (const char* value : {lcAll, lcMessages, langEnv}) {
+        if (value != nullptr && *value != '\0') {
+            locale = value;
+            break;
+        }
+    }
+    // "zh_CN.UTF-8@x" -> "zh"; "C.UTF-8" -> "C".
+    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
+    if (language.empty() || language == "C" || language == "POSIX" || language == "zh") return UiLanguage::Chinese;
+    return UiLanguage::English;
+}
+
 std::string AppUsage(const std::string& placesText) {
     return "Usage: velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR]\n"
+           "               [--lang en|zh]\n"
            "       velmora --help | --version\n"
            "\n"
            "Tunes and maintains video cameras on the LAN and on USB.\n"
@@ -125,6 +147,8 @@ std::string AppUsage(const std::string& placesText) {
            "                          video panes (at most four)\n"
            "  --screenshot DIR        once the cameras are open, save pictures of the window in both\n"
            "                          modes into DIR and end\n"
+           "  --lang en|zh            the windows' language: English or Chinese (default: Chinese under a\n"
+           "                          Chinese, C or POSIX locale, otherwise English)\n"
            "  -h, --help              show this text and end\n"
            "  --version               show the version and end\n"
            "\n"

@@ -17,6 +17,7 @@
 #include "platform/version.h"
 #include "platform/zeb_log.h"
 #include "transport/net/lan_searcher.h"
+#include "ui/common/ui_text.h"
 #include "ui/controls/message_boxes.h"
 #include "ui/main/velmora_dlg.h"
 
@@ -61,6 +62,13 @@ int CVelmoraApp::Run() {
     // The log opens before the window, in the folder of the home rule (the state folder of an
     // installed program), so the window's own start-up is in it.
     SetUpLoggingIn(home.logDir, ReadLogLevel(ProfileFile(ConfigPath(home.path))));
+    // The windows' language: --lang, else the locale. A missing translation leaves the texts as
+    // written (Chinese), which the log says.
+    const UiLanguage language =
+        ChooseUiLanguage(options.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+    QString translationProblem;
+    if (!ui::InstallUiTranslations(language, &translationProblem))
+        LogLine(3, {}, "translations not loaded: %s", translationProblem.toUtf8().constData());
     // A VELMORA_SEARCH_TARGETS that searches nothing (or less than it names) is said at once:
     // an empty device list must not pass for an empty LAN.
     std::string targetProblem;

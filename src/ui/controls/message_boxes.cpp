@@ -6,27 +6,29 @@
 
 #include <string>
 
+#include "ui/common/ui_text.h"
+
 namespace velmora::ui {
 
 std::unique_ptr<QMessageBox> BuildMessageBox(MessageKind kind, std::string_view text, QWidget* parent) {
     if (!parent) parent = QApplication::activeWindow();
     auto box = std::make_unique<QMessageBox>(parent);
     box->setWindowTitle(QApplication::applicationDisplayName());
-    box->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    box->setText(CoreText(text));
     switch (kind) {
     case MessageKind::Information:
         box->setIcon(QMessageBox::Information);
-        box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        box->addButton(QApplication::translate("velmora", "确定"), QMessageBox::AcceptRole);
         break;
     case MessageKind::OkCancel:
         box->setIcon(QMessageBox::Question);
-        box->setDefaultButton(box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole));
-        box->setEscapeButton(box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
+        box->setDefaultButton(box->addButton(QApplication::translate("velmora", "确定"), QMessageBox::AcceptRole));
+        box->setEscapeButton(box->addButton(QApplication::translate("velmora", "取消"), QMessageBox::RejectRole));
         break;
     case MessageKind::YesNo:
         box->setIcon(QMessageBox::Question);
-        box->setDefaultButton(box->addButton(QStringLiteral("是"), QMessageBox::YesRole));
-        box->setEscapeButton(box->addButton(QStringLiteral("否"), QMessageBox::NoRole));
+        box->setDefaultButton(box->addButton(QApplication::translate("velmora", "是"), QMessageBox::YesRole));
+        box->setEscapeButton(box->addButton(QApplication::translate("velmora", "否"), QMessageBox::NoRole));
         break;
     }
     return box;
@@ -46,7 +48,7 @@ bool RunAndAccepted(MessageKind kind, std::string_view text, std::string_view ti
         return accepted;
     }
     auto box = BuildMessageBox(kind, text);
-    if (!title.empty()) box->setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
+    if (!title.empty()) box->setWindowTitle(CoreText(title));
     box->exec();
     const QAbstractButton* clicked = box->clickedButton();
     if (!clicked) return false;

@@ -10,11 +10,16 @@ namespace velmora::ui {
 
 PathChoosers SystemPathChoosers() {
     PathChoosers choosers;
-    choosers.chooseFolder = [](QWidget* parent) {
-        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please select the input path"));
+    // The chooser's caption says what the picker's path is for.
+    auto caption = [](QWidget* parent) {
+        const auto* picker = qobject_cast<const PathPicker*>(parent);
+        return picker ? picker->BrowseCaption() : QString();
     };
-    choosers.chooseFile = [](QWidget* parent, const QString& filters) {
-        return QFileDialog::getOpenFileName(parent, QString(), QString(), filters);
+    choosers.chooseFolder = [caption](QWidget* parent) {
+        return QFileDialog::getExistingDirectory(parent, caption(parent));
+    };
+    choosers.chooseFile = [caption](QWidget* parent, const QString& filters) {
+        return QFileDialog::getOpenFileName(parent, caption(parent), QString(), filters);
     };
     return choosers;
 }
@@ -26,26 +31,26 @@ const QString& PathPicker::FileFilters() {
 
 PathPicker::PathPicker(QWidget* parent, PathChoosers choosers)
     : QDialog(parent), choosers_(std::move(choosers)) {
-    setWindowTitle(QStringLiteral("请选择路径"));
+    setWindowTitle(tr("请选择路径"));
     setObjectName(QStringLiteral("请选择路径"));
     const DialogBaseUnits base = BaseUnitsOf(font());
     setFixedSize(ToPixels(DuRect{0, 0, 263, 51}, base).size());
 
     edit_ = new QLineEdit(this);
     edit_->setObjectName(QString::number(kPathEditId));
-    edit_->setAccessibleName(QStringLiteral("路径"));
+    edit_->setAccessibleName(tr("路径"));
     edit_->setGeometry(ToPixels(DuRect{7, 7, 192, 14}, base));
 
-    browse_ = new QPushButton(QStringLiteral("浏览"), this);
+    browse_ = new QPushButton(tr("浏览"), this);
     browse_->setObjectName(QString::number(kBrowseId));
     browse_->setAutoDefault(false);
     browse_->setGeometry(ToPixels(DuRect{206, 7, 50, 14}, base));
 
-    ok_ = new QPushButton(QStringLiteral("确定"), this);
+    ok_ = new QPushButton(tr("确定"), this);
     ok_->setDefault(true);
     ok_->setGeometry(ToPixels(DuRect{149, 30, 50, 14}, base));
 
-    cancel_ = new QPushButton(QStringLiteral("取消"), this);
+    cancel_ = new QPushButton(tr("取消"), this);
     cancel_->setAutoDefault(false);
     cancel_->setGeometry(ToPixels(DuRect{206, 30, 50, 14}, base));
 
@@ -67,6 +72,11 @@ void PathPicker::Browse() {
         if (path.isNull()) path = QString();
     }
     edit_->setText(path);
+}
+
+QString PathPicker::BrowseCaption() const {
+    if (!browseCaption_.isEmpty()) return browseCaption_;
+    return folderMode_ ? tr("选择导出配置的文件夹") : tr("选择要导入的配置文件");
 }
 
 void PathPicker::accept() {

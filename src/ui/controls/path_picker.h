@@ -43,6 +43,10 @@ public:
     // Folder mode (the default) picks a folder and appends the file name; file mode picks a file.
     void SetFolderMode(bool folderMode) { folderMode_ = folderMode; }
     bool FolderMode() const { return folderMode_; }
+    // The caption of the system chooser behind "浏览": by default the folder to export into
+    // (folder mode) or the file to import (file mode); a caller with another use names its own.
+    void SetBrowseCaption(const QString& caption) { browseCaption_ = caption; }
+    QString BrowseCaption() const;
 
     // The edit box's text when the dialog was closed with "确定"; empty otherwise.
     QString Path() const { return path_; }
@@ -59,6 +63,7 @@ private:
 
     PathChoosers choosers_;
     bool folderMode_ = true;
+    QString browseCaption_;
     QString path_;
     QLineEdit* edit_ = nullptr;
     QPushButton* browse_ = nullptr;

@@ -77,14 +77,14 @@ void CPtzSimpleCtrl::BuildControls() {
         const char* stopCmd;
     };
     const Row rows[2] = {
-        {"变倍", kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, kPtzZoomWide, kPtzZoomTele, kPtzZoomStop},
-        {"聚焦", kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, kPtzFocusNear, kPtzFocusFar, kPtzFocusStop},
+        {QT_TR_NOOP("变倍"), kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, kPtzZoomWide, kPtzZoomTele, kPtzZoomStop},
+        {QT_TR_NOOP("聚焦"), kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, kPtzFocusNear, kPtzFocusFar, kPtzFocusStop},
     };
     const QString minus = QStringLiteral("－");
     const QString plus = QStringLiteral("＋");
     size_t next = 0;
     for (const Row& row : rows) {
-        const QString name = QString::fromUtf8(row.label);
+        const QString name = tr(row.label);
         QPushButton* minusButton = MakeButton(minus, row.minusId, name + minus, this);
         minusButton->setGeometry(ToPixels(AtRow(kMinusRect, row.y), base));
         auto* label = new QLabel(name, this);
@@ -99,8 +99,8 @@ void CPtzSimpleCtrl::BuildControls() {
     // The buttons press and release as usual; the filter only watches their left button.
     for (const HoldButton& hold : hold_) hold.button->installEventFilter(this);
 
-    presets_ = new QGroupBox(QStringLiteral("预置位"), this);
-    presets_->setAccessibleName(QStringLiteral("预置位"));
+    presets_ = new QGroupBox(tr("预置位"), this);
+    presets_->setAccessibleName(presets_->title());
     const QRect group = ToPixels(kGroupRect, base);
     presets_->setGeometry(group);
     const auto inGroup = [&](const DuRect& rect) { return ToPixels(rect, base).translated(-group.topLeft()); };
@@ -110,15 +110,15 @@ void CPtzSimpleCtrl::BuildControls() {
         const int n = i + 1;
         auto* tile = new CRadiobuttonEx(QString::number(n), presets_);
         tile->setObjectName(QString::number(tileIds[i]));
-        tile->setAccessibleName(QStringLiteral("预置位%1").arg(n));
+        tile->setAccessibleName(tr("预置位%1").arg(n));
         tile->setGeometry(inGroup(kTileRects[static_cast<size_t>(i)]));
         connect(tile, &QPushButton::clicked, this, [this, n] { OnPresetClicked(n); });
         tiles_[static_cast<size_t>(i)] = tile;
     }
 
-    add_ = MakeButton(QStringLiteral("添加"), ptz_ids::kAdd, QStringLiteral("添加"), presets_);
-    call_ = MakeButton(QStringLiteral("调用"), ptz_ids::kCall, QStringLiteral("调用"), presets_);
-    delete_ = MakeButton(QStringLiteral("删除"), ptz_ids::kDelete, QStringLiteral("删除"), presets_);
+    add_ = MakeButton(tr("添加"), ptz_ids::kAdd, tr("添加"), presets_);
+    call_ = MakeButton(tr("调用"), ptz_ids::kCall, tr("调用"), presets_);
+    delete_ = MakeButton(tr("删除"), ptz_ids::kDelete, tr("删除"), presets_);
     add_->setGeometry(inGroup(kActionRects[0]));
     call_->setGeometry(inGroup(kActionRects[1]));
     delete_->setGeometry(inGroup(kActionRects[2]));

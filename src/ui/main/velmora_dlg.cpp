@@ -42,6 +42,7 @@
 #include "ui/main/main_layout.h"
 #include "ui/main/video_panes.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/ui_text.h"
 #include "ui/params/image_params_dlg.h"
 #include "ui/params/enhance_page.h"
 #include "ui/params/exposure_page.h"
@@ -60,7 +61,7 @@ namespace {
 
 constexpr const char kNothingSelected[] = "未选中！";
 constexpr const char kLoginFailed[] = "登录失败 错误码为%d";
-constexpr const char kInstructionText[] = "操作说明：双击设备节点以获取视频参数。";
+constexpr const char kInstructionText[] = QT_TRANSLATE_NOOP("velmora", "操作说明：双击设备节点以获取视频参数。");
 constexpr int kTemplateWidthDu = 473;
 constexpr int kTemplateHeightDu = 308;
 constexpr int kInstructionWidthDu = 172;
@@ -119,14 +120,14 @@ private:
 class CAboutDlg : public QDialog {
 public:
     explicit CAboutDlg(QWidget* parent) : QDialog(parent) {
-        setWindowTitle(QStringLiteral("关于 Velmora"));
+        setWindowTitle(CVelmoraDlg::tr("关于 Velmora"));
         auto* icon = new QLabel(this);
         icon->setPixmap(VelmoraIcon().pixmap(48, 48));
-        auto* text = new QLabel(QStringLiteral("Velmora，1.0 版"), this);
-        auto* version = new QLabel(tr("版本 %1").arg(QString::fromStdString(VersionText())), this);
+        auto* text = new QLabel(CVelmoraDlg::tr("Velmora，1.0 版"), this);
+        auto* version = new QLabel(CVelmoraDlg::tr("版本 %1").arg(QString::fromStdString(VersionText())), this);
         version->setObjectName(QStringLiteral("version"));
         version->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        auto* ok = new QPushButton(QStringLiteral("确定"), this);
+        auto* ok = new QPushButton(CVelmoraDlg::tr("确定"), this);
         ok->setAccessibleName(ok->text());
         ok->setDefault(true);
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -207,7 +208,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
         button->hide();
     }
 
-    instruction_ = new QLabel(QString::fromUtf8(kInstructionText), client_);
+    instruction_ = new QLabel(UiText(kInstructionText), client_);
     instruction_->setObjectName(QString::number(main_ids::kInstruction));
     instruction_->setFont(HeiTiFont(10));
     instruction_->setAccessibleName(instruction_->text());
@@ -271,15 +272,15 @@ void CVelmoraDlg::BuildMenus() {
     menuBar_ = new QMenuBar(this);
     menuBar_->setNativeMenuBar(false);
     auto add = [this](QMenu* menu, int id, const char* text) {
-        QAction* action = menu ? menu->addAction(QString::fromUtf8(text)) : menuBar_->addAction(QString::fromUtf8(text));
+        QAction* action = menu ? menu->addAction(UiText(text)) : menuBar_->addAction(UiText(text));
         action->setObjectName(QString::number(id));
         return action;
     };
-    QMenu* comm = menuBar_->addMenu(QStringLiteral("通讯"));
+    QMenu* comm = menuBar_->addMenu(tr("通讯"));
     connect(add(comm, main_ids::kMenuIp, "IP"), &QAction::triggered, this, [this] { SwitchToNetworkMode(); });
     connect(add(comm, main_ids::kMenuUsb, "USB"), &QAction::triggered, this, [this] { SwitchToUsbMode(); });
-    connect(add(nullptr, main_ids::kMenuConfig, "配置"), &QAction::triggered, this, [this] { OpenImageParams(); });
-    QMenu* view = menuBar_->addMenu(QStringLiteral("画面"));
+    connect(add(nullptr, main_ids::kMenuConfig, QT_TRANSLATE_NOOP("velmora", "配置")), &QAction::triggered, this, [this] { OpenImageParams(); });
+    QMenu* view = menuBar_->addMenu(tr("画面"));
     connect(add(view, main_ids::kMenuLayout1, "1*1"), &QAction::triggered, this, [this] { SetVideoLayout(1); });
     connect(add(view, main_ids::kMenuLayout2, "2*2"), &QAction::triggered, this, [this] { SetVideoLayout(2); });
     // The mode and the layout in force are the checked items of their menus.
@@ -292,36 +293,36 @@ void CVelmoraDlg::BuildMenus() {
             group->addAction(action);
         }
     }
-    connect(add(nullptr, main_ids::kMenuUpgrade, "升级"), &QAction::triggered, this, [this] { OpenUpgrade(); });
+    connect(add(nullptr, main_ids::kMenuUpgrade, QT_TRANSLATE_NOOP("velmora", "升级")), &QAction::triggered, this, [this] { OpenUpgrade(); });
     // New menus follow the four given ones, so their positions keep their meaning.
     QMenu* tools = menuBar_->addMenu(tr("工具"));
     QAction* compare = tools->addAction(tr("对比配置文件..."));
     compare->setObjectName(QString::number(main_ids::kMenuCompareProfile));
     connect(compare, &QAction::triggered, this, [this] { OpenCompareProfile(); });
-    QMenu* help = menuBar_->addMenu(QStringLiteral("帮助"));
-    connect(add(help, main_ids::kAbout, "关于 Velmora(&A)..."), &QAction::triggered, this, [this] { ShowAbout(); });
+    QMenu* help = menuBar_->addMenu(tr("帮助"));
+    connect(add(help, main_ids::kAbout, QT_TRANSLATE_NOOP("velmora", "关于 Velmora(&A)...")), &QAction::triggered, this, [this] { ShowAbout(); });
 
     deviceListMenu_ = new QMenu(this);
-    connect(add(deviceListMenu_, main_ids::kMenuRefreshList, "刷新列表"), &QAction::triggered, this,
+    connect(add(deviceListMenu_, main_ids::kMenuRefreshList, QT_TRANSLATE_NOOP("velmora", "刷新列表")), &QAction::triggered, this,
             [this] { RefreshDeviceTree(); });
     videoMenu_ = new QMenu(this);
-    connect(add(videoMenu_, main_ids::kMenuCloseVideo, "关闭视频"), &QAction::triggered, this,
+    connect(add(videoMenu_, main_ids::kMenuCloseVideo, QT_TRANSLATE_NOOP("velmora", "关闭视频")), &QAction::triggered, this,
             [this] { CloseContextPane(); });
-    connect(add(videoMenu_, main_ids::kMenuCloseAllVideo, "关闭所有视频"), &QAction::triggered, this,
+    connect(add(videoMenu_, main_ids::kMenuCloseAllVideo, QT_TRANSLATE_NOOP("velmora", "关闭所有视频")), &QAction::triggered, this,
             [this] { CloseAllPanes(); });
 }
 
 void CVelmoraDlg::BuildTree() {
     tree_ = new QTreeWidget(client_);
     tree_->setObjectName(QString::number(main_ids::kTree));
-    tree_->setAccessibleName(QStringLiteral("设备列表"));
+    tree_->setAccessibleName(tr("设备列表"));
     tree_->setHeaderHidden(true);
     tree_->setRootIsDecorated(true);
     tree_->setMouseTracking(true);  // hot tracking
     tree_->setExpandsOnDoubleClick(false);
     tree_->move(0, 0);
-    root_ = new QTreeWidgetItem(tree_, QStringList{QStringLiteral("设备列表")});
-    found_ = new QTreeWidgetItem(root_, QStringList{QStringLiteral("搜索到的设备")});
+    root_ = new QTreeWidgetItem(tree_, QStringList{tr("设备列表")});
+    found_ = new QTreeWidgetItem(root_, QStringList{tr("搜索到的设备")});
     // Both fixed items stay open, so found cameras show at once.
     root_->setExpanded(true);
     found_->setExpanded(true);
@@ -788,7 +789,7 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
     LogLine(2, {}, "USB camera %s arrived", listed.key.c_str());
     if (!leftKey_.empty() && leftKey_ == listed.key) {
         leftKey_.clear();
-        SetInstruction(QString::fromUtf8(kInstructionText));
+        SetInstruction(UiText(kInstructionText));
         SetPagesEnabled(true);
         tree_->setCurrentItem(node->item);
         OpenDeviceItem(node->item);

@@ -16,11 +16,11 @@ using namespace enhance_ids;
 using layout::ComboRowAt;
 using layout::SliderRowAt;
 
-constexpr std::array<const char*, 3> kDefogModes{"关闭", "自动", "手动"};
-constexpr std::array<const char*, 5> kTemplateGamma{"默认", "0.45", "0.50", "0.55", "0.63"};
-constexpr std::array<const char*, 12> kBuiltInGamma{"默认", "0.43", "0.45", "0.47", "0.49", "0.51",
+constexpr std::array<const char*, 3> kDefogModes{QT_TRANSLATE_NOOP("velmora", "关闭"), QT_TRANSLATE_NOOP("velmora", "自动"), QT_TRANSLATE_NOOP("velmora", "手动")};
+constexpr std::array<const char*, 5> kTemplateGamma{QT_TRANSLATE_NOOP("velmora", "默认"), "0.45", "0.50", "0.55", "0.63"};
+constexpr std::array<const char*, 12> kBuiltInGamma{QT_TRANSLATE_NOOP("velmora", "默认"), "0.43", "0.45", "0.47", "0.49", "0.51",
                                                     "0.53", "0.55", "0.57", "0.59", "0.61", "0.63"};
-constexpr std::array<const char*, 2> kOffOn{"关闭", "打开"};
+constexpr std::array<const char*, 2> kOffOn{QT_TRANSLATE_NOOP("velmora", "关闭"), QT_TRANSLATE_NOOP("velmora", "打开")};
 
 // The page is 123 units high: rows 16 units apart from y = 24 keep five visible rows and the
 // shared place of the hidden ones inside it.
@@ -33,29 +33,29 @@ constexpr int kHiddenRow = 5;
 // Record slice: uc2DNR, uc3DNR, uDpSlope, ucDefogMode, ucDelFogClass, ucGammaVal, u32AIAe,
 // u32AIFocus, ucCamCorrection, one byte each.
 constexpr std::array<PageRow, 9> kRows{
-    SliderRowAt(RowTop(0), "2D降噪: ", k2dNoiseSlider, k2dNoiseEdit, "uc2DNR", kLabelWidth,
+    SliderRowAt(RowTop(0), QT_TRANSLATE_NOOP("velmora", "2D降噪: "), k2dNoiseSlider, k2dNoiseEdit, "uc2DNR", kLabelWidth,
                 kSliderWidth),
-    SliderRowAt(RowTop(1), "3D降噪: ", k3dNoiseSlider, k3dNoiseEdit, "uc3DNR", kLabelWidth,
+    SliderRowAt(RowTop(1), QT_TRANSLATE_NOOP("velmora", "3D降噪: "), k3dNoiseSlider, k3dNoiseEdit, "uc3DNR", kLabelWidth,
                 kSliderWidth),
-    ComboRowAt(RowTop(2), "透雾: ", kDefogCombo, "ucDefogMode", kDefogModes, kLabelWidth,
+    ComboRowAt(RowTop(2), QT_TRANSLATE_NOOP("velmora", "透雾: "), kDefogCombo, "ucDefogMode", kDefogModes, kLabelWidth,
                kComboWidth),
-    Labelled(SliderRowAt(RowTop(3), "透雾等级: ", kDefogLevelSlider, kDefogLevelEdit,
+    Labelled(SliderRowAt(RowTop(3), QT_TRANSLATE_NOOP("velmora", "透雾等级: "), kDefogLevelSlider, kDefogLevelEdit,
                          "ucDelFogClass", kLabelWidth, kSliderWidth),
              kDefogLevelLabel),
-    ComboRowAt(RowTop(4), "伽玛矫正: ", kGammaCombo, "ucGammaVal", kTemplateGamma, kLabelWidth,
+    ComboRowAt(RowTop(4), QT_TRANSLATE_NOOP("velmora", "伽玛矫正: "), kGammaCombo, "ucGammaVal", kTemplateGamma, kLabelWidth,
                kComboWidth),
     // Hidden rows, one place at the bottom.
-    Hidden(SliderRowAt(RowTop(kHiddenRow), "坏点矫正: ", kDefectSlider, kDefectEdit, "uDpSlope",
+    Hidden(SliderRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "坏点矫正: "), kDefectSlider, kDefectEdit, "uDpSlope",
                        kLabelWidth, kSliderWidth)),
-    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能曝光: ", kSmartExposureCombo, "u32AIAe", kOffOn,
+    Hidden(ComboRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "智能曝光: "), kSmartExposureCombo, "u32AIAe", kOffOn,
                       kLabelWidth, kComboWidth)),
-    Hidden(ComboRowAt(RowTop(kHiddenRow), "智能聚焦: ", kSmartFocusCombo, "u32AIFocus", kOffOn,
+    Hidden(ComboRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "智能聚焦: "), kSmartFocusCombo, "u32AIFocus", kOffOn,
                       kLabelWidth, kComboWidth)),
-    Hidden(Labelled(ComboRowAt(RowTop(kHiddenRow), "畸变矫正: ", kDistortionCombo, "ucCamCorrection", kOffOn, kLabelWidth, kComboWidth),
+    Hidden(Labelled(ComboRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "畸变矫正: "), kDistortionCombo, "ucCamCorrection", kOffOn, kLabelWidth, kComboWidth),
                     kDistortionLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, "图像增强", 170, 123, DuRect{7, 4, 120, 18}, kRows, kEnhancementSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "图像增强"), 170, 123, DuRect{7, 4, 120, 18}, kRows, kEnhancementSlice};
 
 }  // namespace
 

@@ -19,13 +19,13 @@ using namespace exposure_ids;
 
 constexpr int kIrisOff = 254;
 
-constexpr std::array<const char*, 4> kModeItems{"自动", "手动", "快门优先", "光圈优先"};
-constexpr std::array<const char*, 12> kIrisItems{"关闭", "F1.5", "F2.0", "F2.4", "F2.8", "F3.4",
+constexpr std::array<const char*, 4> kModeItems{QT_TRANSLATE_NOOP("velmora", "自动"), QT_TRANSLATE_NOOP("velmora", "手动"), QT_TRANSLATE_NOOP("velmora", "快门优先"), QT_TRANSLATE_NOOP("velmora", "光圈优先")};
+constexpr std::array<const char*, 12> kIrisItems{QT_TRANSLATE_NOOP("velmora", "关闭"), "F1.5", "F2.0", "F2.4", "F2.8", "F3.4",
                                                  "F4.0", "F4.8", "F5.6", "F6.8", "F8.0", "F9.6"};
-constexpr std::array<const char*, 4> kMeteringItems{"全局", "中部", "顶部", "底部"};
-constexpr std::array<const char*, 2> kWdrItems{"关闭", "打开"};
-constexpr std::array<const char*, 2> kBacklightItems{"关闭", "开启"};
-constexpr std::array<const char*, 3> kAntiFlickerItems{"关闭", "50Hz", "60Hz"};
+constexpr std::array<const char*, 4> kMeteringItems{QT_TRANSLATE_NOOP("velmora", "全局"), QT_TRANSLATE_NOOP("velmora", "中部"), QT_TRANSLATE_NOOP("velmora", "顶部"), QT_TRANSLATE_NOOP("velmora", "底部")};
+constexpr std::array<const char*, 2> kWdrItems{QT_TRANSLATE_NOOP("velmora", "关闭"), QT_TRANSLATE_NOOP("velmora", "打开")};
+constexpr std::array<const char*, 2> kBacklightItems{QT_TRANSLATE_NOOP("velmora", "关闭"), QT_TRANSLATE_NOOP("velmora", "开启")};
+constexpr std::array<const char*, 3> kAntiFlickerItems{QT_TRANSLATE_NOOP("velmora", "关闭"), "50Hz", "60Hz"};
 
 // The page grid: rows 16 dialog units apart from y = 24 below the title, labels 50 units wide
 // (the longest, "曝光补偿值:", is five characters and a colon), controls from x = 59.
@@ -58,26 +58,26 @@ constexpr PageRow Combo(int index, const char* label, int labelId, int combo, co
 }
 
 constexpr std::array<PageRow, 11> kRows{
-    Combo(0, "曝光模式:", 0, kModeCombo, "eExposureMode", kModeItems),
-    Slider(1, "曝光补偿值:", kCompensationLabel, kCompensationSlider, kCompensationEdit, "BExpCPS",
+    Combo(0, QT_TRANSLATE_NOOP("velmora", "曝光模式:"), 0, kModeCombo, "eExposureMode", kModeItems),
+    Slider(1, QT_TRANSLATE_NOOP("velmora", "曝光补偿值:"), kCompensationLabel, kCompensationSlider, kCompensationEdit, "BExpCPS",
            -50, 50),
     // The shutter box is filled by FillShutterList; its mappings go through the shared table.
-    Combo(2, "快门速度:", kShutterLabel, kShutterCombo, "uiMShutterSpeed", {}),
-    Combo(3, "光圈:", kIrisLabel, kIrisCombo, "ucManualIris", kIrisItems,
+    Combo(2, QT_TRANSLATE_NOOP("velmora", "快门速度:"), kShutterLabel, kShutterCombo, "uiMShutterSpeed", {}),
+    Combo(3, QT_TRANSLATE_NOOP("velmora", "光圈:"), kIrisLabel, kIrisCombo, "ucManualIris", kIrisItems,
           IrisIndexToValue, IrisValueToIndex),
-    Slider(4, "增益:", kGainLabel, kGainSlider, kGainEdit, "ucManualGain", 1, 255),
-    Slider(5, "增益限制:", kGainLimitLabel, kGainLimitSlider, kGainLimitEdit, "ucAutoGainLimit", 1,
+    Slider(4, QT_TRANSLATE_NOOP("velmora", "增益:"), kGainLabel, kGainSlider, kGainEdit, "ucManualGain", 1, 255),
+    Slider(5, QT_TRANSLATE_NOOP("velmora", "增益限制:"), kGainLimitLabel, kGainLimitSlider, kGainLimitEdit, "ucAutoGainLimit", 1,
            255),
-    Combo(6, "曝光区域:", 0, kMeteringCombo, "ucAEWeightLevel", kMeteringItems,
+    Combo(6, QT_TRANSLATE_NOOP("velmora", "曝光区域:"), 0, kMeteringCombo, "ucAEWeightLevel", kMeteringItems,
           MeteringIndexToValue, MeteringValueToIndex),
-    Combo(7, "宽动态:", 0, kWdrCombo, "eWDMode", kWdrItems),
-    Slider(8, "宽动态等级:", kWdrLevelLabel, kWdrLevelSlider, kWdrLevelEdit, "ucWDRStrength", 0,
+    Combo(7, QT_TRANSLATE_NOOP("velmora", "宽动态:"), 0, kWdrCombo, "eWDMode", kWdrItems),
+    Slider(8, QT_TRANSLATE_NOOP("velmora", "宽动态等级:"), kWdrLevelLabel, kWdrLevelSlider, kWdrLevelEdit, "ucWDRStrength", 0,
            100),
-    Combo(9, "背光补偿:", kBacklightLabel, kBacklightCombo, "bBacklightCompensation", kBacklightItems),
-    Hidden(Combo(10, "防闪烁:", kAntiFlickerLabel, kAntiFlickerCombo, "ucAntiFlicker", kAntiFlickerItems)),
+    Combo(9, QT_TRANSLATE_NOOP("velmora", "背光补偿:"), kBacklightLabel, kBacklightCombo, "bBacklightCompensation", kBacklightItems),
+    Hidden(Combo(10, QT_TRANSLATE_NOOP("velmora", "防闪烁:"), kAntiFlickerLabel, kAntiFlickerCombo, "ucAntiFlicker", kAntiFlickerItems)),
 };
 
-constexpr PageSpec kSpec{kTemplate, "曝光参数", 180, 203, DuRect{7, 4, 120, 18}, kRows, kExposureSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "曝光参数"), 180, 203, DuRect{7, 4, 120, 18}, kRows, kExposureSlice};
 
 // The groups "exp_mode" enables, by mode: auto, manual, shutter priority, iris priority.
 struct ModeGroups {

@@ -17,12 +17,13 @@
 #include "ui/params/picture_page.h"
 #include "ui/params/video_page.h"
 #include "ui/params/white_balance_page.h"
+#include "ui/common/ui_text.h"
 
 namespace velmora::ui {
 
 namespace {
 
-constexpr const char kDialogTitle[] = "图像参数";
+constexpr const char kDialogTitle[] = QT_TRANSLATE_NOOP("velmora", "图像参数");
 
 // Template 259 in dialog units.
 constexpr DuRect kDialogRect{0, 0, 270, 268};
@@ -39,7 +40,7 @@ ImageParamsDlg::ImageParamsDlg(QWidget* parent)
       controller_(PageController::Rules{.reportFailedOpen = false, .lengthMismatchWithSizes = true}),
       prompt_(AskWithPathPicker) {
     controller_.SetCurrent(camera_);
-    setWindowTitle(QString::fromUtf8(kDialogTitle));
+    setWindowTitle(UiText(kDialogTitle));
     setObjectName(QString::number(image_params_ids::kTemplate));
     const DialogBaseUnits base = BaseUnitsOf(font());
     const QRect whole = ToPixels(kDialogRect, base);
@@ -56,24 +57,24 @@ ImageParamsDlg::ImageParamsDlg(QWidget* parent)
     video_ = new VideoTab();
     // Tab order and texts.
     const std::pair<ParamPage*, const char*> tabs[] = {
-        {picture_, "图像调节"},
-        {exposure_, "曝光参数"},
-        {whiteBalance_, "白平衡"},
-        {focus_, "聚焦"},
-        {video_, "视频调整"},
+        {picture_, QT_TRANSLATE_NOOP("velmora", "图像调节")},
+        {exposure_, QT_TRANSLATE_NOOP("velmora", "曝光参数")},
+        {whiteBalance_, QT_TRANSLATE_NOOP("velmora", "白平衡")},
+        {focus_, QT_TRANSLATE_NOOP("velmora", "聚焦")},
+        {video_, QT_TRANSLATE_NOOP("velmora", "视频调整")},
     };
     for (const auto& [page, text] : tabs) {
         page->SetHost(this, false);
-        tabs_->addTab(page, QString::fromUtf8(text));
+        tabs_->addTab(page, UiText(text));
         pages_.push_back(page);
         controller_.AddPage(page);
     }
     tabs_->setCurrentIndex(0);
 
-    AddButton(image_params_ids::kImportButton, "导入配置", 85, 40);
-    AddButton(image_params_ids::kExportButton, "导出配置", 126, 40);
-    AddButton(image_params_ids::kRefreshButton, "刷新", 185, 28);
-    AddButton(image_params_ids::kRestoreButton, "恢复默认", 215, 50);
+    AddButton(image_params_ids::kImportButton, QT_TRANSLATE_NOOP("velmora", "导入配置"), 85, 40);
+    AddButton(image_params_ids::kExportButton, QT_TRANSLATE_NOOP("velmora", "导出配置"), 126, 40);
+    AddButton(image_params_ids::kRefreshButton, QT_TRANSLATE_NOOP("velmora", "刷新"), 185, 28);
+    AddButton(image_params_ids::kRestoreButton, QT_TRANSLATE_NOOP("velmora", "恢复默认"), 215, 50);
     connect(Button(image_params_ids::kImportButton), &QPushButton::clicked, this, [this] { ImportParams(); });
     connect(Button(image_params_ids::kExportButton), &QPushButton::clicked, this, [this] { ExportParams(); });
     connect(Button(image_params_ids::kRefreshButton), &QPushButton::clicked, this, [this] { Refresh(); });
@@ -83,7 +84,7 @@ ImageParamsDlg::ImageParamsDlg(QWidget* parent)
 ImageParamsDlg::~ImageParamsDlg() = default;
 
 QPushButton* ImageParamsDlg::AddButton(int controlId, const char* text, int x, int width) {
-    auto* button = new QPushButton(QString::fromUtf8(text), this);
+    auto* button = new QPushButton(UiText(text), this);
     button->setObjectName(QString::number(controlId));
     button->setAccessibleName(button->text());
     // Enter never presses a button by itself: the dialog has no default button.
@@ -103,8 +104,8 @@ QPushButton* ImageParamsDlg::Button(int controlId) const {
 
 void ImageParamsDlg::SetLoginHandle(int session, std::string address, int port) {
     // The title names the camera when its address is known: "图像参数 - 127.0.0.2".
-    setWindowTitle(address.empty() ? QString::fromUtf8(kDialogTitle)
-                                   : QString::fromUtf8(kDialogTitle) + QStringLiteral(" - ") + QString::fromStdString(address));
+    setWindowTitle(address.empty() ? UiText(kDialogTitle)
+                                   : UiText(kDialogTitle) + QStringLiteral(" - ") + QString::fromStdString(address));
     SetCamera(std::make_shared<NetCamera>(session, std::move(address), port));
 }
 

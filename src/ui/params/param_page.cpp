@@ -15,6 +15,7 @@
 #include "protocol/requests.h"
 #include "ui/params/ability_rules.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/ui_text.h"
 
 namespace velmora::ui {
 
@@ -25,8 +26,10 @@ constexpr const char* kEnterInteger = "请输入一个整数。";
 
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
-QString NameOf(const char* label) {
-    const std::string_view name = AccessibleNameOf(label);
+// The accessible name of a shown label: its text without the colon.
+QString NameOf(const QString& label) {
+    const QByteArray utf8 = label.toUtf8();
+    const std::string_view name = AccessibleNameOf(std::string_view(utf8.constData(), utf8.size()));
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
 }
 
@@ -34,7 +37,7 @@ QString NameOf(const char* label) {
 
 ParamPage::ParamPage(const PageSpec& table, QWidget* parent) : QWidget(parent), table_(table) {
     setObjectName(QString::fromUtf8(table.title));
-    setAccessibleName(QString::fromUtf8(table.title));
+    setAccessibleName(UiText(table.title));
     // The page takes the focus when Enter commits an edit box.
     setFocusPolicy(Qt::ClickFocus);
     scheduler_ = [this](uint32_t ms, std::function<void()> fn) {
@@ -52,7 +55,7 @@ void ParamPage::BuildWidgets() {
     resize(size);
     setMinimumSize(size);
 
-    title_ = new QLabel(QString::fromUtf8(table_.title), this);
+    title_ = new QLabel(UiText(table_.title), this);
     title_->setObjectName(QStringLiteral("title"));
     title_->setFont(PageTitleFont());
     title_->setGeometry(ToPixels(table_.titleRect, base));
@@ -64,8 +67,9 @@ void ParamPage::BuildWidgets() {
         RowState state;
         state.row = &row;
         state.field = RowField(table_, row);
-        const QString name = NameOf(row.label);
-        state.label = new QLabel(QString::fromUtf8(row.label), this);
+        const QString shown = UiText(row.label);
+        const QString name = NameOf(shown);
+        state.label = new QLabel(shown, this);
         state.label->setGeometry(ToPixels(row.labelRect, base));
         state.label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         QWidget* control = nullptr;
@@ -86,7 +90,7 @@ void ParamPage::BuildWidgets() {
             connect(state.slider, &QSlider::valueChanged, this, [this, i] { OnSliderValueChanged(i); });
         } else {
             state.combo = new QComboBox(this);
-            for (const char* item : row.items) state.combo->addItem(QString::fromUtf8(item));
+            for (const char* item : row.items) state.combo->addItem(UiText(item));
             state.combo->setGeometry(ToPixels(row.controlRect, base));
             state.combo->setAccessibleName(name);
             control = state.combo;
@@ -297,7 +301,7 @@ void ParamPage::ReplaceComboItems(int controlId, std::span<const char* const> it
     RowState* state = RowOf(controlId);
     if (!state || !state->combo) return;
     QStringList texts;
-    for (const char* item : items) texts.append(QString::fromUtf8(item));
+    for (const char* item : items) texts.append(UiText(item));
     SetComboTexts(*state, texts);
 }
 
@@ -305,9 +309,8 @@ void ParamPage::ReplaceComboItems(int controlId, const std::vector<std::string>&
     RowState* state = RowOf(controlId);
     if (!state || !state->combo) return;
     QStringList texts;
-    for (const std::string& item : items) {
-        texts.append(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
-    }
+    // A camera's own option texts are mostly the given Chinese ones: shown translated when known.
+    for (const std::string& item : items) texts.append(UiText(item.c_str()));
     SetComboTexts(*state, texts);
 }
 

@@ -27,14 +27,14 @@ constexpr PageRow SliderRow(int index, const char* label, int slider, int edit, 
 }
 
 constexpr std::array<PageRow, 5> kRows{
-    SliderRow(0, "亮度:", kBrightnessSlider, kBrightnessEdit, "Luminance"),
-    SliderRow(1, "对比度:", kContrastSlider, kContrastEdit, "Contrast"),
-    SliderRow(2, "饱和度:", kSaturationSlider, kSaturationEdit, "Saturation"),
-    SliderRow(3, "色度:", kHueSlider, kHueEdit, "ucHue"),
-    SliderRow(4, "锐度:", kSharpnessSlider, kSharpnessEdit, "Hue"),
+    SliderRow(0, QT_TRANSLATE_NOOP("velmora", "亮度:"), kBrightnessSlider, kBrightnessEdit, "Luminance"),
+    SliderRow(1, QT_TRANSLATE_NOOP("velmora", "对比度:"), kContrastSlider, kContrastEdit, "Contrast"),
+    SliderRow(2, QT_TRANSLATE_NOOP("velmora", "饱和度:"), kSaturationSlider, kSaturationEdit, "Saturation"),
+    SliderRow(3, QT_TRANSLATE_NOOP("velmora", "色度:"), kHueSlider, kHueEdit, "ucHue"),
+    SliderRow(4, QT_TRANSLATE_NOOP("velmora", "锐度:"), kSharpnessSlider, kSharpnessEdit, "Hue"),
 };
 
-constexpr PageSpec kSpec{kTemplate, "图像调节", 180, 118, DuRect{7, 4, 120, 18}, kRows, kPictureSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "图像调节"), 180, 118, DuRect{7, 4, 120, 18}, kRows, kPictureSlice};
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "ui/params/picture_page.h"
 #include "ui/params/video_page.h"
 #include "ui/params/white_balance_page.h"
+#include "ui/common/ui_text.h"
 
 namespace velmora::ui {
 
@@ -45,10 +46,10 @@ UsbParamsHost::UsbParamsHost(CUSBDevice& device, QObject* parent)
 
     // Restore defaults guards itself against a missing device; the other three wait for the
     // first camera whose parameters were read.
-    AddButton(usb_params_ids::kRestoreButton, "恢复默认", true);
-    AddButton(usb_params_ids::kExportButton, "导出配置", false);
-    AddButton(usb_params_ids::kImportButton, "导入配置", false);
-    AddButton(usb_params_ids::kRefreshButton, "刷新", false);
+    AddButton(usb_params_ids::kRestoreButton, QT_TRANSLATE_NOOP("velmora", "恢复默认"), true);
+    AddButton(usb_params_ids::kExportButton, QT_TRANSLATE_NOOP("velmora", "导出配置"), false);
+    AddButton(usb_params_ids::kImportButton, QT_TRANSLATE_NOOP("velmora", "导入配置"), false);
+    AddButton(usb_params_ids::kRefreshButton, QT_TRANSLATE_NOOP("velmora", "刷新"), false);
     connect(Button(usb_params_ids::kRestoreButton), &QPushButton::clicked, this, [this] { RestoreDefaults(); });
     connect(Button(usb_params_ids::kExportButton), &QPushButton::clicked, this, [this] { ExportParams(); });
     connect(Button(usb_params_ids::kImportButton), &QPushButton::clicked, this, [this] { ImportParams(); });
@@ -70,7 +71,7 @@ QPushButton* UsbParamsHost::AddButton(int controlId, const char* text, bool enab
     case usb_params_ids::kRefreshButton: width = 23; break;
     default: break;
     }
-    auto* button = new QPushButton(QString::fromUtf8(text));
+    auto* button = new QPushButton(UiText(text));
     button->setObjectName(QString::number(controlId));
     button->setAccessibleName(button->text());
     button->setAutoDefault(false);

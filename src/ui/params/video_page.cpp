@@ -16,8 +16,8 @@ using layout::ComboRow;
 int RotationIndexToValue(int index) { return index == 1 ? 3 : index; }
 int RotationValueToIndex(int value) { return value == 3 ? 1 : value; }
 
-constexpr std::array<const char*, 2> kOffOn{"关闭", "打开"};
-constexpr std::array<const char*, 4> kScenes{"默认", "美颜", "珠宝", "服饰"};
+constexpr std::array<const char*, 2> kOffOn{QT_TRANSLATE_NOOP("velmora", "关闭"), QT_TRANSLATE_NOOP("velmora", "打开")};
+constexpr std::array<const char*, 4> kScenes{QT_TRANSLATE_NOOP("velmora", "默认"), QT_TRANSLATE_NOOP("velmora", "美颜"), QT_TRANSLATE_NOOP("velmora", "珠宝"), QT_TRANSLATE_NOOP("velmora", "服饰")};
 
 constexpr int kLabelWidth = 44;
 constexpr int kComboWidth = 60;
@@ -29,7 +29,7 @@ constexpr PageRow WithMapping(PageRow row, int (*toValue)(int), int (*toIndex)(i
 }
 
 constexpr PageRow PortraitRow() {
-    PageRow row = WithMapping(ComboRow(2, "竖屏: ", kPortraitCombo, "ucRotation", kOffOn,
+    PageRow row = WithMapping(ComboRow(2, QT_TRANSLATE_NOOP("velmora", "竖屏: "), kPortraitCombo, "ucRotation", kOffOn,
                                        kLabelWidth, kComboWidth),
                               RotationIndexToValue, RotationValueToIndex);
     row.hidden = true;
@@ -39,14 +39,14 @@ constexpr PageRow PortraitRow() {
 // Record slice: bHorzInvert, bVertInvert, ucRotation, eSceneMode. The portrait row is hidden and
 // never shown; it shares the scene row's place so the page keeps its template size.
 constexpr std::array<PageRow, 4> kRows{
-    ComboRow(0, "水平镜像: ", kHorzMirrorCombo, "bHorzInvert", kOffOn, kLabelWidth, kComboWidth),
-    ComboRow(1, "垂直镜像: ", kVertFlipCombo, "bVertInvert", kOffOn, kLabelWidth, kComboWidth),
-    WithMapping(ComboRow(2, "场景: ", kSceneCombo, "eSceneMode", kScenes, kLabelWidth, kComboWidth),
+    ComboRow(0, QT_TRANSLATE_NOOP("velmora", "水平镜像: "), kHorzMirrorCombo, "bHorzInvert", kOffOn, kLabelWidth, kComboWidth),
+    ComboRow(1, QT_TRANSLATE_NOOP("velmora", "垂直镜像: "), kVertFlipCombo, "bVertInvert", kOffOn, kLabelWidth, kComboWidth),
+    WithMapping(ComboRow(2, QT_TRANSLATE_NOOP("velmora", "场景: "), kSceneCombo, "eSceneMode", kScenes, kLabelWidth, kComboWidth),
                 SceneIndexToValue, SceneValueToIndex),
     PortraitRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, "视频调整", 180, 78, DuRect{7, 4, 120, 18}, kRows, kVideoSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "视频调整"), 180, 78, DuRect{7, 4, 120, 18}, kRows, kVideoSlice};
 
 }  // namespace
 

@@ -16,9 +16,9 @@ using namespace white_balance_ids;
 using layout::ComboRowAt;
 using layout::SliderRowAt;
 
-constexpr std::array<const char*, 5> kBuiltInModeTexts{"手动", "自动", "一次", "室内", "色温"};
+constexpr std::array<const char*, 5> kBuiltInModeTexts{QT_TRANSLATE_NOOP("velmora", "手动"), QT_TRANSLATE_NOOP("velmora", "自动"), QT_TRANSLATE_NOOP("velmora", "一次"), QT_TRANSLATE_NOOP("velmora", "室内"), QT_TRANSLATE_NOOP("velmora", "色温")};
 constexpr std::array<int, 5> kBuiltInModeValues{0, 1, 3, 4, 30};
-constexpr std::array<const char*, 3> kSensitivityItems{"低", "中", "高"};
+constexpr std::array<const char*, 3> kSensitivityItems{QT_TRANSLATE_NOOP("velmora", "低"), QT_TRANSLATE_NOOP("velmora", "中"), QT_TRANSLATE_NOOP("velmora", "高")};
 
 // Mode values the rule treats specially.
 constexpr int kModeManual = 0;
@@ -39,7 +39,7 @@ constexpr int kComboWidth = 80;
 constexpr int kHiddenRow = 5;
 
 constexpr PageRow ColourTempRow() {
-    PageRow row = Labelled(SliderRowAt(RowTop(4), "色温: ", kColourTempSlider, kColourTempEdit,
+    PageRow row = Labelled(SliderRowAt(RowTop(4), QT_TRANSLATE_NOOP("velmora", "色温: "), kColourTempSlider, kColourTempEdit,
                                        "u32CTNum", kLabelWidth, kSliderWidth),
                            kColourTempLabel);
     row.minimum = 25;
@@ -49,28 +49,28 @@ constexpr PageRow ColourTempRow() {
 
 constexpr std::array<PageRow, 8> kRows{
     // The mode box maps through the shared mode table (ComboIndexToValueOf / ComboValueToIndexOf).
-    ComboRowAt(RowTop(0), "白平衡模式: ", kModeCombo, "eWBMode", kBuiltInModeTexts,
+    ComboRowAt(RowTop(0), QT_TRANSLATE_NOOP("velmora", "白平衡模式: "), kModeCombo, "eWBMode", kBuiltInModeTexts,
                kLabelWidth, kComboWidth),
-    ComboRowAt(RowTop(1), "白平衡灵敏度: ", kSensitivityCombo, "uAwbTolerance",
+    ComboRowAt(RowTop(1), QT_TRANSLATE_NOOP("velmora", "白平衡灵敏度: "), kSensitivityCombo, "uAwbTolerance",
                kSensitivityItems, kLabelWidth, kComboWidth),
-    Labelled(SliderRowAt(RowTop(2), "红增益: ", kRedGainSlider, kRedGainEdit, "ucRGGain", kLabelWidth, kSliderWidth),
+    Labelled(SliderRowAt(RowTop(2), QT_TRANSLATE_NOOP("velmora", "红增益: "), kRedGainSlider, kRedGainEdit, "ucRGGain", kLabelWidth, kSliderWidth),
              kRedGainLabel),
-    Labelled(SliderRowAt(RowTop(3), "蓝增益: ", kBlueGainSlider, kBlueGainEdit, "ucBGGain", kLabelWidth, kSliderWidth),
+    Labelled(SliderRowAt(RowTop(3), QT_TRANSLATE_NOOP("velmora", "蓝增益: "), kBlueGainSlider, kBlueGainEdit, "ucBGGain", kLabelWidth, kSliderWidth),
              kBlueGainLabel),
     ColourTempRow(),
     // Hidden fine tuning, one place at the bottom.
-    Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), "红微调: ", kRedFineSlider, kRedFineEdit,
+    Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "红微调: "), kRedFineSlider, kRedFineEdit,
                                 "u8RgainTuning", kLabelWidth, kSliderWidth),
                     kRedFineLabel)),
-    Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), "绿微调: ", kGreenFineSlider, kGreenFineEdit,
+    Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "绿微调: "), kGreenFineSlider, kGreenFineEdit,
                                 "u8GgainTuning", kLabelWidth, kSliderWidth),
                     kGreenFineLabel)),
-    Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), "蓝微调: ", kBlueFineSlider, kBlueFineEdit,
+    Hidden(Labelled(SliderRowAt(RowTop(kHiddenRow), QT_TRANSLATE_NOOP("velmora", "蓝微调: "), kBlueFineSlider, kBlueFineEdit,
                                 "u8BgainTuning", kLabelWidth, kSliderWidth),
                     kBlueFineLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, "白平衡", 180, 122, DuRect{7, 4, 120, 18}, kRows, kWhiteBalanceSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "白平衡"), 180, 122, DuRect{7, 4, 120, 18}, kRows, kWhiteBalanceSlice};
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 
 #include "platform/display_text.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/ui_text.h"
 
 namespace velmora::ui {
 
@@ -97,8 +98,8 @@ QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data()
 
 }  // namespace
 
-const QString CUpgradeDlg::kStartText = QStringLiteral("开始升级");
-const QString CUpgradeDlg::kStopText = QStringLiteral("停止升级");
+const QString CUpgradeDlg::kStartText = QStringLiteral(QT_TRANSLATE_NOOP("velmora", "开始升级"));
+const QString CUpgradeDlg::kStopText = QStringLiteral(QT_TRANSLATE_NOOP("velmora", "停止升级"));
 
 CUpgradeDlg::PackageChooser CUpgradeDlg::SystemPackageChooser() {
     return [](QWidget* parent) -> std::optional<QStringList> {
@@ -113,7 +114,7 @@ CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, Q
       devices_(std::move(devices)),
       chooser_(SystemPackageChooser()),
       waits_(std::make_shared<UpgradeDlgWaits>()) {
-    setWindowTitle(QStringLiteral("升级"));
+    setWindowTitle(tr("升级"));
     setObjectName(QString::number(kTemplate));
     setModal(true);
     BuildControls();
@@ -131,11 +132,11 @@ void CUpgradeDlg::BuildControls() {
 
     list_ = new QTableWidget(0, col::kCount, this);
     list_->setObjectName(QString::number(kDeviceList));
-    list_->setAccessibleName(QStringLiteral("设备列表"));
+    list_->setAccessibleName(tr("设备列表"));
     list_->setGeometry(ToPixels(DuRect{7, 7, 394, 122}, base));
-    list_->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("状态"), QStringLiteral("PID"),
-                                      QStringLiteral("设备名称"), QStringLiteral("型号"), QStringLiteral("序列号"),
-                                      QStringLiteral("机芯版本"), QStringLiteral("编译时间")});
+    list_->setHorizontalHeaderLabels({tr("序号"), tr("状态"), QStringLiteral("PID"),
+                                      tr("设备名称"), tr("型号"), tr("序列号"),
+                                      tr("机芯版本"), tr("编译时间")});
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list_->horizontalHeader()->setMinimumSectionSize(0);
     list_->horizontalHeader()->setHighlightSections(false);
@@ -156,7 +157,7 @@ void CUpgradeDlg::BuildControls() {
     status_->setGeometry(ToPixels(DuRect{7, 133, 394, 11}, base));
     status_->setBuddy(list_);
 
-    note_ = new QLabel(QStringLiteral("PS:如果设备被拔出，请重新刷新列表."), this);
+    note_ = new QLabel(tr("PS:如果设备被拔出，请重新刷新列表."), this);
     note_->setObjectName(QString::number(kNote));
     note_->setFont(statusFont);
     note_->setGeometry(ToPixels(DuRect{7, 145, 394, 11}, base));
@@ -164,13 +165,13 @@ void CUpgradeDlg::BuildControls() {
 
     packages_ = new QListWidget(this);
     packages_->setObjectName(QString::number(kPackageList));
-    packages_->setAccessibleName(QStringLiteral("升级包"));
+    packages_->setAccessibleName(tr("升级包"));
     packages_->setSelectionMode(QAbstractItemView::SingleSelection);
     packages_->setSortingEnabled(false);
     packages_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     packages_->setGeometry(ToPixels(DuRect{7, 158, 300, 36}, base));
 
-    hint_ = new QLabel(QStringLiteral("支持一次选择多个升级包。"), this);
+    hint_ = new QLabel(tr("支持一次选择多个升级包。"), this);
     hint_->setObjectName(QString::number(kHint));
     hint_->setGeometry(ToPixels(DuRect{7, 197, 300, 10}, base));
     hint_->setBuddy(packages_);
@@ -183,9 +184,9 @@ void CUpgradeDlg::BuildControls() {
         b->setGeometry(ToPixels(DuRect{318, y, 83, 14}, base));
         return b;
     };
-    browse_ = button(kBrowseButton, QStringLiteral("浏览"), 158);
-    startStop_ = button(kStartStopButton, kStartText, 176);
-    reboot_ = button(kRebootButton, QStringLiteral("重启设备"), 194);
+    browse_ = button(kBrowseButton, tr("浏览"), 158);
+    startStop_ = button(kStartStopButton, UiText(kStartText), 176);
+    reboot_ = button(kRebootButton, tr("重启设备"), 194);
     connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
     connect(startStop_, &QPushButton::clicked, this, [this] { StartOrStop(); });
     connect(reboot_, &QPushButton::clicked, this, [this] { Reboot(); });
@@ -238,7 +239,7 @@ void CUpgradeDlg::ShowRow(int index, const UpgradeRow& row) {
     QTableWidgetItem* number = list_->item(index, col::kNumber);
     number->setCheckState(row.checked ? Qt::Checked : Qt::Unchecked);
     QTableWidgetItem* state = list_->item(index, col::kState);
-    state->setText(FromUtf8(row.text));
+    state->setText(CoreText(row.text));
     state->setData(kPercentRole, row.percent);
     state->setData(kStateRole, static_cast<int>(row.state));
     state->setToolTip(state->text());
@@ -281,13 +282,13 @@ void CUpgradeDlg::Browse() {
 
 void CUpgradeDlg::ShowStartStopText(const QString& text) {
     // The accessible name follows the caption: a screen reader says what a click will do.
-    startStop_->setText(text);
-    startStop_->setAccessibleName(text);
+    startStop_->setText(UiText(text));
+    startStop_->setAccessibleName(startStop_->text());
 }
 
 void CUpgradeDlg::StartOrStop() {
     if (!startStop_->isEnabled()) return;
-    if (startStop_->text() != kStartText) {
+    if (startStop_->text() != UiText(kStartText)) {
         session_->RequestStop();  // the caption comes back on a later tick
         return;
     }
@@ -449,7 +450,7 @@ void CUpgradeDlg::RowRemoved(int index) {
 }
 
 void CUpgradeDlg::StatusText(const std::string& text) {
-    RunOnWindowThread([this, text] { status_->setText(FromUtf8(text)); });
+    RunOnWindowThread([this, text] { status_->setText(CoreText(text)); });
 }
 
 void CUpgradeDlg::RebootFinished() {
