@@ -341,11 +341,11 @@
     </message>
     <message>
         <source>曝光模式:</source>
-        <translation>Exposure mode:</translation>
+        <translation>AE mode:</translation>
     </message>
     <message>
         <source>曝光补偿值:</source>
-        <translation>Compensation:</translation>
+        <translation>AE comp.:</translation>
     </message>
     <message>
         <source>快门速度:</source>
@@ -598,6 +598,10 @@
     <message>
         <source>开始升级</source>
         <translation>Start upgrade</translation>
+    </message>
+    <message>
+        <source>确定退出？</source>
+        <translation>Quit Velmora?</translation>
     </message>
 </context>
 <context>

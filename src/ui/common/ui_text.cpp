@@ -44,6 +44,7 @@ constexpr const char* kCorePatterns[] = {
     QT_TRANSLATE_NOOP("velmora", "删除预置位%d失败，返回错误码：%d。"),
     QT_TRANSLATE_NOOP("velmora", "删除预置位%d成功。"),
     QT_TRANSLATE_NOOP("velmora", "删除"),
+    QT_TRANSLATE_NOOP("velmora", "确定退出？"),
     // Firmware upgrade: messages, the status line and the state column.
     QT_TRANSLATE_NOOP("velmora", "文件读取失败！"),
     QT_TRANSLATE_NOOP("velmora", "无法打开文件:%s"),

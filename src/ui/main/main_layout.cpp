@@ -47,6 +47,19 @@ QSize UsbModeClientSize(const MainLayoutSizes& s) {
     return {width, std::max(height, s.ptz.height() * 2)};
 }
 
+UsbScrollGeometry UsbScrollLayout(const MainLayoutSizes& s, int bar) {
+    UsbScrollGeometry g;
+    const int left = s.ptz.width();
+    g.area = QRect(left, 0, std::max(0, s.client.width() - left), s.client.height());
+    const QSize needed = UsbModeClientSize(s) - QSize(left, 0);
+    bool vertical = needed.height() > g.area.height();
+    const bool horizontal = needed.width() > g.area.width() - (vertical ? bar : 0);
+    if (horizontal) vertical = needed.height() > g.area.height() - bar;
+    g.content = QSize(std::max(needed.width(), g.area.width() - (vertical ? bar : 0)),
+                      std::max(needed.height(), g.area.height() - (horizontal ? bar : 0)));
+    return g;
+}
+
 QSize ClampWindowSize(QSize size, QSize available, QSize minimum) {
     auto clampSide = [](int value, int low, int high) {
         if (high > 0) value = std::min(value, std::max(high, low));

@@ -39,6 +39,15 @@ MainLayoutRects ComputeMainLayout(const MainLayoutSizes& sizes);
 // opens at least this large when no size of its own is stored.
 QSize UsbModeClientSize(const MainLayoutSizes& sizes);
 
+// USB mode's scroll area: it fills the client area right of the PTZ pane (`area`, in client
+// coordinates), and its content (`content`) is as large as the pages need and at least as large as
+// the area's viewport, which loses `scrollBarExtent` on a side whose other direction scrolls.
+struct UsbScrollGeometry {
+    QRect area;
+    QSize content;
+};
+UsbScrollGeometry UsbScrollLayout(const MainLayoutSizes& sizes, int scrollBarExtent);
+
 // The smallest window size the program stores or applies: below it the tree, the PTZ pane and
 // the menus no longer fit and the window is hard to find again.
 inline constexpr QSize kMinimumWindowSize{480, 360};

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -20,6 +21,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -61,6 +65,7 @@ namespace {
 
 constexpr const char kNothingSelected[] = "未选中！";
 constexpr const char kLoginFailed[] = "登录失败 错误码为%d";
+constexpr const char kQuitQuestion[] = "确定退出？";
 constexpr const char kInstructionText[] = QT_TRANSLATE_NOOP("velmora", "操作说明：双击设备节点以获取视频参数。");
 constexpr int kTemplateWidthDu = 473;
 constexpr int kTemplateHeightDu = 308;
@@ -148,6 +153,8 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
+    // Below this the tree, the PTZ pane and the scrolled pages are no longer usable.
+    setMinimumSize(kMinimumWindowSize);
     if (setup.system) {
         system_ = setup.system;
     } else {
@@ -190,6 +197,16 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     ptz_ = new CPtzSimpleCtrl(MakeCameraPtzSender(Usb()), client_);
     ptz_->show();
 
+    // USB mode's right-hand side scrolls when the window is smaller than the pages' layout.
+    usbScroll_ = new QScrollArea(client_);
+    usbScroll_->setObjectName(QStringLiteral("usbScroll"));
+    usbScroll_->setFrameShape(QFrame::NoFrame);
+    usbScroll_->setWidgetResizable(false);
+    usbScroll_->setWidget(new QWidget);
+    usbScroll_->widget()->setObjectName(QStringLiteral("usbArea"));
+    usbScroll_->hide();
+    QWidget* usbArea = usbScroll_->widget();
+
     // The parameter pages and their buttons: hidden children of the client area, shown in USB
     // mode by the layout.
     usbHost_ = std::make_unique<UsbParamsHost>(Usb());
@@ -198,17 +215,17 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     for (const PageSpec* table : {&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(), &EnhancePageSpec(),
                                  &FocusPageSpec(), &VideoPageSpec(), &OthersPageSpec()}) {
         ParamPage* page = usbHost_->Page(table->title);
-        page->setParent(client_);
+        page->setParent(usbArea);
         page->hide();
     }
     for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
                    param_action_ids::kRefreshButton}) {
         QPushButton* button = usbHost_->Button(id);
-        button->setParent(client_);
+        button->setParent(usbArea);
         button->hide();
     }
 
-    instruction_ = new QLabel(UiText(kInstructionText), client_);
+    instruction_ = new QLabel(UiText(kInstructionText), usbArea);
     instruction_->setObjectName(QString::number(main_ids::kInstruction));
     instruction_->setFont(HeiTiFont(10));
     instruction_->setAccessibleName(instruction_->text());
@@ -231,7 +248,9 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     // Without a stored size the window opens large enough for the USB pages to show whole.
     if (config.width <= 0 || config.height <= 0) {
         const QSize needed = UsbModeClientSize(ChildSizes());
-        resize(std::max(width(), needed.width()), std::max(height(), needed.height() + menuBar_->sizeHint().height()));
+        resize(ClampWindowSize({std::max(width(), needed.width()),
+                                std::max(height(), needed.height() + menuBar_->sizeHint().height())},
+                               AvailableArea()));
     }
     client_->setGeometry(0, menuBar_->sizeHint().height(), width(), height() - menuBar_->sizeHint().height());
     LayoutMainWindow(layout_);
@@ -531,12 +550,14 @@ void CVelmoraDlg::OpenImageParams() {
 }
 
 void CVelmoraDlg::OpenUpgrade() {
+    upgradeOpen_ = true;
     if (upgradeOpener_) {
         upgradeOpener_(this, Usb().GetDevices());
     } else {
         CUpgradeDlg upgrade(Usb(), Usb().GetDevices(), this);
         upgrade.exec();
     }
+    upgradeOpen_ = false;
     // The upgrade window closes the handles of the cameras it rebooted: such a camera is no
     // longer current (its items answer -304 until the list is refreshed).
     const int32_t current = usbHost_->CurrentHandle();
@@ -594,6 +615,7 @@ void CVelmoraDlg::LayoutMainWindow(int layout) {
         usbOnly.push_back(usbHost_->Button(id));
     }
     if (!sizes.usbMode) {
+        usbScroll_->hide();
         for (ParamPage* page : pages) page->hide();
         for (QWidget* widget : usbOnly) widget->hide();
         panes_->SetLayout(layout);
@@ -601,21 +623,30 @@ void CVelmoraDlg::LayoutMainWindow(int layout) {
         return;
     }
     panes_->HideAll();
+    // The pages are laid out in a client area at least as large as they need; the part right of
+    // the PTZ pane is the scroll area's content.
+    const UsbScrollGeometry scroll = UsbScrollLayout(sizes, style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    usbScroll_->setGeometry(scroll.area);
+    usbScroll_->widget()->resize(scroll.content);
+    usbScroll_->show();
+    MainLayoutSizes scrolled = sizes;
+    scrolled.client = QSize(scroll.content.width() + scroll.area.left(), scroll.content.height());
+    const MainLayoutRects inContent = ComputeMainLayout(scrolled);
     const std::pair<QWidget*, QRect> placed[] = {
-        {instruction_, rects.instruction},
-        {usbHost_->Button(param_action_ids::kRestoreButton), rects.restore},
-        {usbHost_->Button(param_action_ids::kRefreshButton), rects.refresh},
-        {usbHost_->Button(param_action_ids::kExportButton), rects.exportButton},
-        {usbHost_->Button(param_action_ids::kImportButton), rects.importButton},
-        {Page(PicturePageSpec()), rects.picture},
-        {Page(WhiteBalancePageSpec()), rects.whiteBalance},
-        {Page(EnhancePageSpec()), rects.enhance},
-        {Page(ExposurePageSpec()), rects.exposure},
-        {Page(FocusPageSpec()), rects.focus},
-        {Page(VideoPageSpec()), rects.video},
+        {instruction_, inContent.instruction},
+        {usbHost_->Button(param_action_ids::kRestoreButton), inContent.restore},
+        {usbHost_->Button(param_action_ids::kRefreshButton), inContent.refresh},
+        {usbHost_->Button(param_action_ids::kExportButton), inContent.exportButton},
+        {usbHost_->Button(param_action_ids::kImportButton), inContent.importButton},
+        {Page(PicturePageSpec()), inContent.picture},
+        {Page(WhiteBalancePageSpec()), inContent.whiteBalance},
+        {Page(EnhancePageSpec()), inContent.enhance},
+        {Page(ExposurePageSpec()), inContent.exposure},
+        {Page(FocusPageSpec()), inContent.focus},
+        {Page(VideoPageSpec()), inContent.video},
     };
     for (const auto& [widget, rect] : placed) {
-        widget->setGeometry(rect);
+        widget->setGeometry(rect.translated(-scroll.area.left(), 0));
         widget->show();
     }
     Page(OthersPageSpec())->hide();  // the others page is never shown in the main window
@@ -677,13 +708,29 @@ void CVelmoraDlg::CloseAllPanes() {
 }
 
 void CVelmoraDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter never closes the window (an Enter meant for a control must not end the program and
-    // its streams); Esc closes it like the close box.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Neither Enter nor Esc closes the window (a key meant for a control must not end the program
+    // and its streams); the close box and the window manager's close do.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
         event->accept();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool CVelmoraDlg::Busy() const {
+    if (upgradeOpen_) return true;
+    for (int i = 0; i < 4; ++i)
+        if (panes_->Pane(i).session >= 0) return true;
+    return false;
+}
+
+void CVelmoraDlg::closeEvent(QCloseEvent* event) {
+    // Closing while streams play or an upgrade runs ends them: ask first.
+    if (!quitWithoutAsking_ && Busy() && !Messages().AskYesNo(kQuitQuestion)) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void CVelmoraDlg::ShowAbout() {
@@ -863,6 +910,7 @@ void CVelmoraDlg::FinishStartupPictures() {
     // A little longer, so the panes show the latest picture rather than the first.
     QTimer::singleShot(500, this, [this] {
         SaveWindowPicture(QString::fromStdString(startup_.screenshotDir) + QStringLiteral("/velmora-ip.png"));
+        quitWithoutAsking_ = true;  // nobody is there to answer
         close();
     });
 }

@@ -18,6 +18,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
+class QScrollArea;
 class QTreeWidget;
 class QTimer;
 class QTreeWidgetItem;
@@ -182,6 +183,8 @@ public:
     int ContextPane() const { return contextPane_; }
     VideoPanes& Panes() const { return *panes_; }
     CPtzSimpleCtrl* Ptz() const { return ptz_; }
+    // USB mode's right-hand side: the pages, the four buttons and the instruction line scroll in it.
+    QScrollArea* UsbScrollArea() const { return usbScroll_; }
     UsbParamsHost& UsbHost() const { return *usbHost_; }
     CUSBDevice& Usb() const { return cameras_->Usb(); }
     // Where the window finds, opens and keeps its cameras.
@@ -191,6 +194,9 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // The close box and the window manager's close: while streams play or an upgrade runs, the
+    // window asks "确定退出？" first and stays open on "否".
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     // Closing the window also closes a context menu that is open: the menu runs a loop of its own,
@@ -218,6 +224,8 @@ private:
     void RunStartupActions();
     void FinishStartupPictures();
     void ShowAbout();
+    // Streams play in a pane or the upgrade window is open.
+    bool Busy() const;
 
     std::string homeDir_;
     std::string configPath_;
@@ -242,6 +250,7 @@ private:
     std::unique_ptr<UsbParamsHost> usbHost_;
     std::unique_ptr<VideoPanes> panes_;
     CPtzSimpleCtrl* ptz_ = nullptr;
+    QScrollArea* usbScroll_ = nullptr;
     QLabel* instruction_ = nullptr;
     UpgradeOpener upgradeOpener_;
     StartupActions startup_;
@@ -259,6 +268,8 @@ private:
     int rescanMs_ = 10000;
     bool initialised_ = false;
     bool shutDown_ = false;
+    bool upgradeOpen_ = false;
+    bool quitWithoutAsking_ = false;
 };
 
 }  // namespace velmora::ui

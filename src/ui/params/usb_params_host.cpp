@@ -1,5 +1,6 @@
 #include "ui/params/usb_params_host.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include <QMetaObject>
@@ -76,7 +77,10 @@ QPushButton* UsbParamsHost::AddButton(int controlId, const char* text, bool enab
     button->setAccessibleName(button->text());
     button->setAutoDefault(false);
     button->setEnabled(enabled);
-    button->resize(ToPixels(DuRect{0, 0, width, kButtonHeight}, BaseUnitsOf(button->font())).size());
+    QSize size = ToPixels(DuRect{0, 0, width, kButtonHeight}, BaseUnitsOf(button->font())).size();
+    // A translated text longer than the given width widens its button rather than being cut.
+    size.setWidth(std::max(size.width(), button->fontMetrics().horizontalAdvance(button->text()) + 12));
+    button->resize(size);
     buttons_.emplace_back(controlId, button);
     return button;
 }
