@@ -241,6 +241,47 @@ TEST(AppOptions, ParsesEveryOptionAndRefusesBadCommandLines) {
     }
 }
 
+// --lang wins over the locale; the first set of LC_ALL, LC_MESSAGES and LANG decides otherwise,
+// and Chinese, C, POSIX and no locale at all keep the Chinese texts.
+TEST(AppOptions, TheWindowsLanguageComesFromLangOrTheLocale) {
+    std::string error;
+    std::vector<std::string> args{"velmora", "--lang=en"};
+    std::vector<char*> argv{args[0].data(), args[1].data()};
+    EXPECT_EQ(ParseAppOptions(2, argv.data(), &error).lang, "en");
+    args = {"velmora", "--lang", "fr"};
+    argv = {args[0].data(), args[1].data(), args[2].data()};
+    EXPECT_FALSE(ParseAppOptions(3, argv.data(), &error).ok);
+    EXPECT_EQ(error, "--lang: 'fr' is not a language of the windows (en or zh)");
+
+    constexpr auto zh = UiLanguage::Chinese;
+    constexpr auto en = UiLanguage::English;
+    struct Case {
+        const char* lang;
+        const char *lcAll, *lcMessages, *langEnv;
+        UiLanguage expected;
+    };
+    const Case cases[] = {
+        {"", nullptr, nullptr, nullptr, zh},
+        {"", nullptr, nullptr, "C.UTF-8", zh},
+        {"", nullptr, nullptr, "POSIX", zh},
+        {"", nullptr, nullptr, "zh_CN.UTF-8", zh},
+        {"", nullptr, nullptr, "zh_TW", zh},
+        {"", nullptr, nullptr, "en_US.UTF-8", en},
+        {"", nullptr, nullptr, "de_DE@euro", en},
+        {"", "", "", "en_GB.UTF-8", en},                // empty variables do not count
+        {"", "zh_CN.UTF-8", nullptr, "en_US.UTF-8", zh},  // LC_ALL before LANG
+        {"", nullptr, "en_US.UTF-8", "zh_CN.UTF-8", en},  // LC_MESSAGES before LANG
+        {"", nullptr, nullptr, "zhx_YY", en},           // only the language part counts
+        {"zh", nullptr, nullptr, "en_US.UTF-8", zh},
+        {"en", nullptr, nullptr, "C", en},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChooseUiLanguage(c.lang, c.lcAll, c.lcMessages, c.langEnv), c.expected)
+            << c.lang << " " << (c.lcAll ? c.lcAll : "-") << " " << (c.lcMessages ? c.lcMessages : "-") << " "
+            << (c.langEnv ? c.langEnv : "-");
+    }
+}
+
 TEST(Logging, SetUpWritesTheLogFileIntoTheHomeFolder) {
     TempDir dir;
     ASSERT_EQ(SetUpLogging(dir.path, 6), 0);

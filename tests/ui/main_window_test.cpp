@@ -28,6 +28,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -534,3 +536,84 @@ TEST_F(MainWindowTest, AboutBoxShowsTheVersionUnderItsText) {
     EXPECT_EQ(texts, (QStringList{QStringLiteral("Velmora，1.0 版"), QStringLiteral("版本 ") + QString::fromStdString(VersionText()),
                                   QStringLiteral("确定")}));
 }
+
+namespace {
+
+// Esc leaves the window open; the close box closes it at once when nothing plays, and asks
+// "确定退出？" while a stream plays, staying open on "否".
+TEST_F(MainWindowTest, EscDoesNotCloseAndClosingWhileAStreamPlaysAsksFirst) {
+    ServeNet("127.0.0.66");
+    system_.addresses = {"127.0.0.66"};
+    CVelmoraDlg& w = Open();
+    w.SwitchToNetworkMode();
+    w.show();
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(messages_.shown.empty());
+
+    w.show();
+    ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[0].item));
+    ASSERT_GE(w.Panes().Pane(0).session, 0);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(messages_.shown.empty());
+    messages_.answer = false;
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(messages_.shown, (std::vector<std::string>{"确定退出？"}));
+    EXPECT_GE(w.Panes().Pane(0).session, 0);  // still playing
+    messages_.answer = true;
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(messages_.shown.size(), 2u);
+}
+
+// Widgets of one parent whose rectangles overlap, named for the failure message.
+std::vector<std::string> Overlaps(const QWidget* parent) {
+    std::vector<QWidget*> shown;
+    for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!child->isHidden()) shown.push_back(child);
+    std::vector<std::string> found;
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j)
+            if (shown[i]->geometry().intersects(shown[j]->geometry()))
+                found.push_back(shown[i]->objectName().toStdString() + " / " + shown[j]->objectName().toStdString());
+    return found;
+}
+
+// At 1000x600 the USB pages, their buttons and the instruction line keep their places inside a
+// scroll area (nothing drawn over anything) and can be scrolled into view; a large window shows
+// them without scrolling, and network mode hides the scroll area.
+TEST_F(MainWindowTest, UsbPagesScrollInASmallWindowWithoutOverlapping) {
+    CVelmoraDlg& w = Open();
+    w.show();
+    EXPECT_GE(w.minimumWidth(), kMinimumWindowSize.width());
+    EXPECT_GE(w.minimumHeight(), kMinimumWindowSize.height());
+    w.resize(1000, 600);
+    QApplication::processEvents();
+    QScrollArea* scroll = w.UsbScrollArea();
+    ASSERT_TRUE(scroll->isVisible());
+    QWidget* client = scroll->parentWidget();
+    EXPECT_EQ(Overlaps(client), std::vector<std::string>{});
+    EXPECT_EQ(Overlaps(scroll->widget()), std::vector<std::string>{});
+    EXPECT_TRUE(client->rect().contains(scroll->geometry()));
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+    // Everything lies inside the scrolled content, so every part can be reached.
+    for (QWidget* child : scroll->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isHidden()) continue;
+        EXPECT_TRUE(scroll->widget()->rect().contains(child->geometry())) << child->objectName().toStdString();
+    }
+
+    w.resize(1600, 1000);
+    QApplication::processEvents();
+    EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(Overlaps(scroll->widget()), std::vector<std::string>{});
+
+    w.SwitchToNetworkMode();
+    EXPECT_FALSE(scroll->isVisible());
+    EXPECT_EQ(Overlaps(client), std::vector<std::string>{});
+}
+
+}  // namespace
