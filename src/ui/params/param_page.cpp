@@ -33,6 +33,16 @@ QString NameOf(const QString& label) {
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
 }
 
+// A translated label longer than the place the page gives it is drawn in a smaller font (down to
+// 6 points) rather than cut; the Chinese labels fit and keep the page's font.
+void ShrinkToFit(QLabel* label) {
+    QFont font = label->font();
+    while (font.pointSizeF() > 6.0 && QFontMetrics(font).horizontalAdvance(label->text()) > label->width()) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    if (font != label->font()) label->setFont(font);
+}
+
 }  // namespace
 
 ParamPage::ParamPage(const PageSpec& table, QWidget* parent) : QWidget(parent), table_(table) {
@@ -72,6 +82,7 @@ void ParamPage::BuildWidgets() {
         state.label = new QLabel(shown, this);
         state.label->setGeometry(ToPixels(row.labelRect, base));
         state.label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        ShrinkToFit(state.label);
         QWidget* control = nullptr;
         if (row.kind == RowKind::SliderWithEdit) {
             state.slider = new QSlider(Qt::Horizontal, this);

@@ -1,9 +1,11 @@
 // Renders the parameter pages and the path picker offscreen to PNG files, so their look can be
-// checked without a display: velmora-ui-render OUTPUT_DIR
+// checked without a display: velmora-ui-render OUTPUT_DIR [--lang en]
+// With --lang en the windows are drawn in English and each file name ends in "-en".
 // Run with QT_QPA_PLATFORM=offscreen.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include <QApplication>
@@ -36,6 +38,7 @@
 #include "platform/codepage.h"
 #include "ui/upgrade/upgrade_dlg.h"
 #include "ui/main/compare_profile_dlg.h"
+#include "ui/common/ui_text.h"
 
 namespace {
 
@@ -52,7 +55,10 @@ private:
 };
 
 
-bool Save(QWidget& widget, const QString& path) {
+QString gNameSuffix;  // "-en" for the English pictures
+
+bool Save(QWidget& widget, QString path) {
+    if (!gNameSuffix.isEmpty()) path.replace(QStringLiteral(".png"), gNameSuffix + QStringLiteral(".png"));
     widget.show();
     QApplication::processEvents();
     const bool ok = widget.grab().save(path, "PNG");
@@ -96,9 +102,14 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: velmora-ui-render OUTPUT_DIR\n");
+    const bool english = argc == 4 && std::string_view(argv[2]) == "--lang" && std::string_view(argv[3]) == "en";
+    if (argc != 2 && !english) {
+        std::fprintf(stderr, "usage: velmora-ui-render OUTPUT_DIR [--lang en]\n");
         return 2;
+    }
+    if (english) {
+        if (!velmora::ui::InstallUiTranslations(velmora::UiLanguage::English)) return 1;
+        gNameSuffix = QStringLiteral("-en");
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     if (!out.exists() && !QDir().mkpath(out.path())) {
@@ -266,7 +277,7 @@ int main(int argc, char** argv) {
         row.percent = -5;
         row.text = "升级[uimage]返回失败:-5";
         upgrade.ShowRow(2, row);
-        upgrade.Button(velmora::ui::upgrade_ids::kStartStopButton)->setText(velmora::ui::CUpgradeDlg::kStopText);
+        upgrade.Button(velmora::ui::upgrade_ids::kStartStopButton)->setText(velmora::ui::UiText(velmora::ui::CUpgradeDlg::kStopText));
         upgrade.Button(velmora::ui::upgrade_ids::kBrowseButton)->setEnabled(false);
         upgrade.Button(velmora::ui::upgrade_ids::kRebootButton)->setEnabled(false);
         ok &= Save(upgrade, out.filePath(QStringLiteral("upgrade-window.png")));
