@@ -119,21 +119,6 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error) {
     return o;
 }
 
-UiLanguage ChooseUiLanguage(const std::string& lang, const char* lcAll, const char* lcMessages, const char* langEnv) {
-    if (!lang.empty()) return lang == "en" ? UiLanguage::English : UiLanguage::Chinese;
-    std::string_view locale;
-    for (const char* value : {lcAll, lcMessages, langEnv}) {
-        if (value != nullptr && *value != '\0') {
-            locale = value;
-            break;
-        }
-    }
-    // "zh_CN.UTF-8@x" -> "zh"; "C.UTF-8" -> "C".
-    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
-    if (language.empty() || language == "C" || language == "POSIX" || language == "zh") return UiLanguage::Chinese;
-    return UiLanguage::English;
-}
-
 std::string AppUsage(const std::string& placesText) {
     return "Usage: velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR]\n"
            "               [--lang en|zh]\n"

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_language.h"
+
 // The program's command line:
 //   velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR] [--lang en|zh]
 //           [--help] [--version]
@@ -12,9 +14,6 @@ namespace velmora {
 inline constexpr int kMaxOpenUsb = 999;  // highest position accepted by --open-usb
 inline constexpr int kMaxOpenIp = 4;     // one address per video pane
 
-// The language of the windows: Chinese (the texts as written) or the English translation.
-enum class UiLanguage { Chinese, English };
-
 struct AppOptions {
     bool ok = true;                   // false when the command line was refused (see the error)
     bool help = false;                // --help or -h: print AppUsage and end
@@ -23,18 +22,13 @@ struct AppOptions {
     std::vector<int> openUsb;         // --open-usb: 1-based positions in the USB device list
     std::vector<std::string> openIp;  // --open-ip: dotted IPv4 addresses, opened in network mode
     std::string screenshotDir;        // --screenshot DIR: save pictures of both modes, then end
-    std::string lang;                 // --lang: "en" or "zh"; empty: the locale decides
+    std::string lang;                 // --lang: "en" or "zh"; empty: the locale decides (ChooseUiLanguage)
 };
 
 // Parses argv[1..argc-1]. On an unknown option, a missing or bad value or an option given twice,
 // returns ok = false and puts one line saying what is wrong into `error` (may be null); the
 // program prints it with the usage and ends with exit code 2.
 AppOptions ParseAppOptions(int argc, char** argv, std::string* error);
-
-// The windows' language: `lang` ("en" / "zh") when given, otherwise the locale's language from the
-// first non-empty of LC_ALL, LC_MESSAGES and LANG. Chinese ("zh", "zh_CN.UTF-8", ...) and the C or
-// POSIX locale (or none set) keep the Chinese texts; any other language gets English.
-UiLanguage ChooseUiLanguage(const std::string& lang, const char* lcAll, const char* lcMessages, const char* langEnv);
 
 // The --help text; `placesText` names the folders in use (PlacesText).
 std::string AppUsage(const std::string& placesText);

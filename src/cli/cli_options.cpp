@@ -96,6 +96,8 @@ const char* UsageText() {
            "  -h, --help        show this text and end\n"
            "  --version         show the version and end (with --json as a JSON object)\n"
            "  --json            output as JSON (one document, or one object per line)\n"
+           "  --lang en|zh      language of the upgrade and reboot lines (default: Chinese under a\n"
+           "                    Chinese, C or POSIX locale, otherwise English)\n"
            "commands:\n"
            "  list                      USB cameras: index, name, model, serial, BIOS, build date\n"
            "  search                    addresses of network cameras found by the LAN search\n"
@@ -141,6 +143,12 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             out.command = "version";
         } else if (a == "--json") {
             out.json = true;
+        } else if (a == "--lang") {
+            if (!value("--lang", &out.lang)) return false;
+            if (out.lang != "en" && out.lang != "zh") {
+                error = "--lang needs en or zh, not '" + out.lang + "'";
+                return false;
+            }
         } else if (a == "--home") {
             if (!value("--home", &out.home)) return false;
             if (out.home.empty()) {

@@ -29,6 +29,7 @@ struct CliOptions {
     int jobs = 0;                   // --jobs: cameras worked on at once (0: the default)
     std::string home;               // --home DIR: the folder of toolscfg.ini, as velmora's --home
     bool json = false;              // --json: the output as JSON (docs/cli.md; --version too)
+    std::string lang;               // --lang en|zh: the upgrade and reboot lines' language
     std::string command;            // "help" and "version" for --help and --version
     std::vector<std::string> args;
 };

@@ -264,6 +264,7 @@ int RunMaintenance(const CliOptions& o) {
     UpgradeRunOptions run;
     run.live = o.command == "upgrade" && ::isatty(STDOUT_FILENO);
     run.json = o.json;
+    run.language = ChooseUiLanguage(o.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
     run.interrupt = &g_interrupted;
     if (o.command == "upgrade") return RunUpgradeCommand(cameras->Usb(), targets, o.args, run, std::cout, std::cerr);
     return RunRebootCommand(cameras->Usb(), targets, run, std::cout, std::cerr);

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "platform/user_messages.h"
 #include "upgrade/upgrade_session.h"
+#include "upgrade/upgrade_texts.h"
 
 namespace velmora::cli {
 namespace {
@@ -20,8 +21,9 @@ constexpr int kBarWidth = 20;
 // Prints the session's row changes: one line per new text, or one redrawn bar per camera.
 class Printer final : public UpgradeObserver {
 public:
-    Printer(const std::vector<UpgradeTarget>& targets, bool live, std::ostream& out, bool json = false)
-        : live_(live && !json), json_(json), out_(out) {
+    Printer(const std::vector<UpgradeTarget>& targets, bool live, std::ostream& out, bool json = false,
+            UiLanguage language = UiLanguage::Chinese)
+        : live_(live && !json), json_(json), language_(language), out_(out) {
         for (const UpgradeTarget& t : targets) {
             slots_[t.entry.handle] = order_.size();
             order_.push_back({t.number, {}, -1, UpgradeRowState::Queued});
@@ -50,7 +52,7 @@ public:
                  << '\n'
                  << std::flush;
         } else if (newText && !row.text.empty()) {
-            out_ << '[' << line.number << "] " << TerminalText(row.text) << '\n' << std::flush;
+            out_ << '[' << line.number << "] " << TerminalText(UpgradeTextIn(language_, row.text)) << '\n' << std::flush;
         }
     }
     void RowRemoved(int) override {}
@@ -72,7 +74,7 @@ private:
             const int filled = pct * kBarWidth / 100;
             out_ << "\r\x1b[K[" << l.number << "] [" << std::string(static_cast<size_t>(filled), '#')
                  << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << pct << "% "
-                 << TerminalText(l.text) << '\n';
+                 << TerminalText(UpgradeTextIn(language_, l.text)) << '\n';
         }
         out_ << std::flush;
         drawn_ = true;
@@ -91,6 +93,7 @@ private:
 
     const bool live_;
     const bool json_;
+    const UiLanguage language_;
     std::ostream& out_;
     std::mutex mu_;
     std::map<int32_t, size_t> slots_;  // handle -> line
@@ -151,7 +154,7 @@ int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets
                       const std::vector<std::string>& packages, const UpgradeRunOptions& options,
                       std::ostream& out, std::ostream& err) {
     if (TooMany(targets, err)) return kExitUsage;
-    Printer printer(targets, options.live, out, options.json);
+    Printer printer(targets, options.live, out, options.json, options.language);
     UpgradeSession session(usb, Entries(targets), &printer);
     session.SetPackagePaths(packages);
 
@@ -160,7 +163,9 @@ int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets
     SetUserMessages(&captured);
     const int started = session.Start();
     SetUserMessages(&previous);
-    if (started != 0) return ReportFailure(err, started, captured.last.empty() ? "the upgrade did not start" : captured.last);
+    if (started != 0)
+        return ReportFailure(err, started,
+                             captured.last.empty() ? "the upgrade did not start" : UpgradeTextIn(options.language, captured.last));
 
     WaitFor(session, options, [&] { return session.Busy(); });
     int status = kExitOk;
@@ -168,7 +173,8 @@ int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets
         const UpgradeRow row = session.Row(i);
         if (row.state == UpgradeRowState::Done) continue;
         status = ReportFailure(err, row.result != 0 ? row.result : kUpgradeStopped,
-                               "camera " + std::to_string(NumberOf(targets, row.handle)) + ": " + TerminalText(row.text));
+                               "camera " + std::to_string(NumberOf(targets, row.handle)) + ": " +
+                                   TerminalText(UpgradeTextIn(options.language, row.text)));
     }
     return status;
 }
@@ -176,7 +182,7 @@ int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets
 int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                      std::ostream& out, std::ostream& err) {
     if (TooMany(targets, err)) return kExitUsage;
-    Printer printer(targets, false, out, options.json);
+    Printer printer(targets, false, out, options.json, options.language);
     UpgradeSession session(usb, Entries(targets), &printer);
     if (int r = session.StartReboot()) return ReportFailure(err, r, "the reboot did not start");
     WaitFor(session, options, [&] { return session.Rebooting(); });
@@ -184,7 +190,7 @@ int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
     int status = kExitOk;
     for (int i = 0; i < session.RowCount(); ++i) {
         const UpgradeRow row = session.Row(i);
-        const std::string what = row.text.empty() ? "not rebooted" : TerminalText(row.text);
+        const std::string what = row.text.empty() ? "not rebooted" : TerminalText(UpgradeTextIn(options.language, row.text));
         status = ReportFailure(err, row.result != 0 ? row.result : kUpgradeStopped,
                                "camera " + std::to_string(NumberOf(targets, row.handle)) + ": " + what);
     }

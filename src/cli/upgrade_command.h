@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_language.h"
 #include "transport/usb/cusb_device.h"
 
 // The upgrade and reboot commands of velmora-cli: the upgrade session of the upgrade window run
@@ -25,6 +26,9 @@ struct UpgradeRunOptions {
     // --json: one object per change and line, {"camera": N, "state", "percent", "text"}, instead
     // of "[N] <text>" (docs/cli.md).
     bool json = false;
+    // The language of the "[N] <text>" lines and the error lines (the session's texts are
+    // Chinese); --json keeps the session's texts as they are.
+    UiLanguage language = UiLanguage::Chinese;
     // Raised by SIGINT: the session is stopped, then waited for. May be null.
     const std::atomic<bool>* interrupt = nullptr;
 };

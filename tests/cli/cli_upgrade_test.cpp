@@ -52,13 +52,15 @@ protected:
         return path;
     }
 
-    Child StartCli(std::vector<std::string> args) {
+    // The session's lines stay Chinese under the C locale whatever the test runs under; `locale`
+    // replaces LANG.
+    Child StartCli(std::vector<std::string> args, const std::string& locale = "C.UTF-8") {
         args.insert(args.begin(), VELMORA_CLI_PATH);
-        return Spawn(args, {"VELMORA_USB_SIM=" + dir_ + "/usb"});
+        return Spawn(args, {"VELMORA_USB_SIM=" + dir_ + "/usb", "LC_ALL=", "LC_MESSAGES=", "LANG=" + locale});
     }
 
-    Result Cli(std::vector<std::string> args) {
-        Child c = StartCli(std::move(args));
+    Result Cli(std::vector<std::string> args, const std::string& locale = "C.UTF-8") {
+        Child c = StartCli(std::move(args), locale);
         Result r;
         std::thread errReader([&] { r.err = ReadAll(c.err); });
         r.out = ReadAll(c.out);
@@ -127,6 +129,29 @@ TEST_F(CliUpgradeTest, RebootNamesTheCamerasThatRefused) {
     EXPECT_TRUE(Has(r.out, "[2] 设备已经重启")) << r.out;
     EXPECT_TRUE(Has(r.out, "[1] 重启失败")) << r.out;
     EXPECT_EQ(r.err, "error -9: camera 1: 重启失败\n");
+}
+
+// Under an English locale, or with --lang en, the session's lines and the error lines are English;
+// --lang zh and --json keep them as the session wrote them.
+TEST_F(CliUpgradeTest, UpgradeAndRebootLinesFollowTheLanguage) {
+    StartSim({"--fault", "cam01:refuse=-9,cmd=40001086"});
+    Result r = Cli({"--device", "1", "reboot"}, "en_US.UTF-8");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.out, "[1] Reboot failed")) << r.out;
+    EXPECT_EQ(r.err, "error -9: camera 1: Reboot failed\n");
+    r = Cli({"--lang", "zh", "--device", "1", "reboot"}, "en_US.UTF-8");
+    EXPECT_EQ(r.err, "error -9: camera 1: 重启失败\n");
+
+    const std::string pkg = Package("rootfs.dat", 3);
+    r = Cli({"--lang", "en", "--device", "2", "upgrade", pkg});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "[2] Upgrade [rootfs]: 100%")) << r.out;
+    EXPECT_TRUE(Has(r.out, "[2] Upgrade succeeded.")) << r.out;
+    r = Cli({"--lang", "en", "--device", "2", "--json", "upgrade", pkg});
+    EXPECT_TRUE(Has(r.out, R"({"camera": 2, "state": "sending", "percent": 100, "text": "升级[rootfs]: 100%"})")) << r.out;
+    r = Cli({"--lang", "en", "--device", "2", "upgrade", dir_ + "/missing2.dat"});
+    EXPECT_EQ(r.err, "error -1: Cannot open the file: " + dir_ + "/missing2.dat\n");
+    EXPECT_EQ(Cli({"--lang", "fr", "reboot"}).status, 2);
 }
 
 TEST_F(CliUpgradeTest, InterruptStopsEveryCameraAndFailsTheRun) {

@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 
 #include "ui/common/ui_text.h"
+#include "upgrade/upgrade_texts.h"
 #include "ui/controls/message_boxes.h"
 #include "ui/controls/path_picker.h"
 #include "ui/listed_lan_cameras.h"
@@ -105,6 +106,13 @@ TEST_F(UiLanguageTest, FormattedCoreTextsAreTranslatedWithTheirValues) {
     for (QAbstractButton* b : box->buttons()) buttons << b->text();
     buttons.sort();
     EXPECT_EQ(buttons, (QStringList{"No", "Yes"}));
+}
+
+// The command-line tool's English upgrade lines are the windows' English upgrade states.
+TEST_F(UiLanguageTest, TheCommandLinesUpgradeTextsAgreeWithTheWindowsTranslation) {
+    ASSERT_TRUE(InstallUiTranslations(UiLanguage::English));
+    for (const TextTranslation& t : UpgradeTextsInEnglish())
+        EXPECT_EQ(UiText(t.source), QString::fromUtf8(t.translation)) << t.source;
 }
 
 // Under Chinese, Qt's own dialogs speak Chinese too; the path picker's chooser says what it is for.

@@ -5,9 +5,10 @@
 
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QTranslator>
+
+#include "platform/text_language.h"
 
 // The English translation is a resource of this static library: referencing its initialiser keeps
 // the linker from dropping it.
@@ -67,78 +68,17 @@ constexpr const char* kCorePatterns[] = {
     QT_TRANSLATE_NOOP("velmora", "设备已经重启"),
 };
 
-struct CorePattern {
-    const char* source;
-    QRegularExpression match;
-};
-
-// "升级[%s]: %d%%" -> ^升级\[(.*?)\]: (-?\d+)%$
-QRegularExpression PatternExpression(const QString& pattern) {
-    QString expression = QStringLiteral("^");
-    for (qsizetype i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == u'%' && i + 1 < pattern.size()) {
-            const QChar kind = pattern[++i];
-            if (kind == u'd') {
-                expression += QStringLiteral("(-?\\d+)");
-                continue;
-            }
-            if (kind == u's') {
-                expression += QStringLiteral("(.*?)");
-                continue;
-            }
-            if (kind != u'%') --i;  // a lone % stands for itself
-        }
-        expression += QRegularExpression::escape(QString(pattern[i]));
-    }
-    return QRegularExpression(expression + QStringLiteral("$"));
-}
-
-const std::vector<CorePattern>& CorePatterns() {
-    static const std::vector<CorePattern> patterns = [] {
-        std::vector<CorePattern> built;
-        for (const char* source : kCorePatterns) {
-            const QString pattern = QString::fromUtf8(source);
-            if (pattern.contains(u'%')) built.push_back({source, PatternExpression(pattern)});
-        }
-        return built;
-    }();
-    return patterns;
-}
-
-// The translation with its %d / %s filled, in order, with `values`; %% becomes %.
-QString FillPattern(const QString& translation, const QStringList& values) {
-    QString out;
-    qsizetype next = 0;
-    for (qsizetype i = 0; i < translation.size(); ++i) {
-        if (translation[i] == u'%' && i + 1 < translation.size()) {
-            const QChar kind = translation[i + 1];
-            if ((kind == u'd' || kind == u's') && next < values.size()) {
-                out += values[next++];
-                ++i;
-                continue;
-            }
-            if (kind == u'%') {
-                out += u'%';
-                ++i;
-                continue;
-            }
-        }
-        out += translation[i];
-    }
-    return out;
-}
-
 QString CoreLine(const QString& line) {
     if (line.isEmpty()) return line;
     const QByteArray utf8 = line.toUtf8();
     const QString whole = QCoreApplication::translate(kTextContext, utf8.constData());
     if (whole != line) return whole;
-    for (const CorePattern& pattern : CorePatterns()) {
-        const QRegularExpressionMatch found = pattern.match.match(line);
-        if (!found.hasMatch()) continue;
-        const QString translation = QCoreApplication::translate(kTextContext, pattern.source);
-        if (translation == QString::fromUtf8(pattern.source)) return line;
-        return FillPattern(translation, found.capturedTexts().mid(1));
+    std::vector<std::string> values;
+    for (const char* pattern : kCorePatterns) {
+        if (!MatchTextPattern(pattern, std::string_view(utf8.constData(), utf8.size()), &values)) continue;
+        const QByteArray translation = QCoreApplication::translate(kTextContext, pattern).toUtf8();
+        if (translation == pattern) return line;
+        return QString::fromStdString(FillTextPattern(translation.toStdString(), values));
     }
     return line;
 }

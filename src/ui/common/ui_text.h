@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QString>
 
-#include "app/app_options.h"
+#include "platform/text_language.h"
 
 // The windows' language. Every text a window shows is written in Chinese and passes through Qt's
 // translation system: tr() in classes, and UiText for the texts kept in tables (marked with
