@@ -605,10 +605,10 @@ ParamPage* CVelmoraDlg::Page(const PageSpec& table) const { return usbHost_->Pag
 void CVelmoraDlg::LayoutMainWindow(int layout) {
     const MainLayoutSizes sizes = ChildSizes();
     const std::vector<ParamPage*> pages = usbHost_->Pages();
-    const MainLayoutRects rects = ComputeMainLayout(sizes);
+    const MainLayoutRects outer = ComputeMainLayout(sizes);
 
-    ptz_->move(rects.ptz.topLeft());
-    tree_->setGeometry(rects.tree);
+    ptz_->move(outer.ptz.topLeft());
+    tree_->setGeometry(outer.tree);
     std::vector<QWidget*> usbOnly{instruction_};
     for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
                    param_action_ids::kRefreshButton}) {
@@ -631,19 +631,19 @@ void CVelmoraDlg::LayoutMainWindow(int layout) {
     usbScroll_->show();
     MainLayoutSizes scrolled = sizes;
     scrolled.client = QSize(scroll.content.width() + scroll.area.left(), scroll.content.height());
-    const MainLayoutRects inContent = ComputeMainLayout(scrolled);
+    const MainLayoutRects rects = ComputeMainLayout(scrolled);
     const std::pair<QWidget*, QRect> placed[] = {
-        {instruction_, inContent.instruction},
-        {usbHost_->Button(param_action_ids::kRestoreButton), inContent.restore},
-        {usbHost_->Button(param_action_ids::kRefreshButton), inContent.refresh},
-        {usbHost_->Button(param_action_ids::kExportButton), inContent.exportButton},
-        {usbHost_->Button(param_action_ids::kImportButton), inContent.importButton},
-        {Page(PicturePageSpec()), inContent.picture},
-        {Page(WhiteBalancePageSpec()), inContent.whiteBalance},
-        {Page(EnhancePageSpec()), inContent.enhance},
-        {Page(ExposurePageSpec()), inContent.exposure},
-        {Page(FocusPageSpec()), inContent.focus},
-        {Page(VideoPageSpec()), inContent.video},
+        {instruction_, rects.instruction},
+        {usbHost_->Button(param_action_ids::kRestoreButton), rects.restore},
+        {usbHost_->Button(param_action_ids::kRefreshButton), rects.refresh},
+        {usbHost_->Button(param_action_ids::kExportButton), rects.exportButton},
+        {usbHost_->Button(param_action_ids::kImportButton), rects.importButton},
+        {Page(PicturePageSpec()), rects.picture},
+        {Page(WhiteBalancePageSpec()), rects.whiteBalance},
+        {Page(EnhancePageSpec()), rects.enhance},
+        {Page(ExposurePageSpec()), rects.exposure},
+        {Page(FocusPageSpec()), rects.focus},
+        {Page(VideoPageSpec()), rects.video},
     };
     for (const auto& [widget, rect] : placed) {
         widget->setGeometry(rect.translated(-scroll.area.left(), 0));

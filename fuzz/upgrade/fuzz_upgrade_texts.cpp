@@ -1,0 +1,25 @@
+// Upgrade texts shown in English (velmora-cli's lines, the windows' state column): whatever text
+// arrives, a pattern that matches it gives back exactly the text when refilled with the values it
+// took, its translation refilled is an instance of the translation, and translating never fails.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/text_language.h"
+#include "upgrade/upgrade_texts.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> values;
+    for (const velmora::TextTranslation& t : velmora::UpgradeTextsInEnglish()) {
+        if (!velmora::MatchTextPattern(t.source, text, &values)) continue;
+        if (velmora::FillTextPattern(t.source, values) != text) std::abort();
+        if (!velmora::MatchTextPattern(t.translation, velmora::FillTextPattern(t.translation, values), nullptr))
+            std::abort();
+    }
+    (void)velmora::UpgradeTextIn(velmora::UiLanguage::English, text);
+    return 0;
+}
