@@ -567,6 +567,18 @@ TEST_F(MainWindowTest, EscDoesNotCloseAndClosingWhileAStreamPlaysAsksFirst) {
     EXPECT_TRUE(w.close());
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(messages_.shown.size(), 2u);
+
+    // While the upgrade window is open the question comes too.
+    w.CloseAllPanes();
+    w.show();
+    messages_.answer = false;
+    bool closedDuringUpgrade = true;
+    w.SetUpgradeOpener([&](QWidget*, std::vector<UsbDeviceEntry>) { closedDuringUpgrade = w.close(); });
+    w.OpenUpgrade();
+    EXPECT_FALSE(closedDuringUpgrade);
+    EXPECT_EQ(messages_.shown.size(), 3u);
+    EXPECT_TRUE(w.close());  // the upgrade window has gone, no pane plays: no question
+    EXPECT_EQ(messages_.shown.size(), 3u);
 }
 
 // Widgets of one parent whose rectangles overlap, named for the failure message.
