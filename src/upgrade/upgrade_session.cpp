@@ -84,6 +84,10 @@ std::optional<std::vector<unsigned long>> VersionParts(const std::string& text) 
     }
 }
 
+std::string DeadlineText(std::chrono::milliseconds deadline) {
+    return Format("升级超时:%g秒内未完成", static_cast<double>(deadline.count()) / 1000.0);
+}
+
 }  // namespace
 
 int CompareVersionText(const std::string& a, const std::string& b) {
@@ -475,7 +479,7 @@ void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>
     // The deadline covers the camera's whole run; it is looked at between commands.
     auto expired = [&] {
         if (Clock::now() < deadline) return false;
-        fail(kUpgradeDeadline, Format("升级超时:%lld秒内未完成", static_cast<long long>(options.deadline.count() / 1000)));
+        fail(kUpgradeDeadline, DeadlineText(options.deadline));
         return true;
     };
     int32_t lastStatus = 0;
@@ -635,11 +639,8 @@ bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bo
             clock.CopyTo(r);
         });
     };
-    const auto deadlineText = [&] {
-        return Format("升级超时:%lld秒内未完成", static_cast<long long>(options.deadline.count() / 1000));
-    };
     if (stop.load()) return fail(kUpgradeStopped, "停止升级");
-    if (Clock::now() >= deadline) return fail(kUpgradeDeadline, deadlineText());
+    if (Clock::now() >= deadline) return fail(kUpgradeDeadline, DeadlineText(options.deadline));
     if (cameras == nullptr) return fail(kUpgradeCannotVerify, "重启后未上线");
 
     // Arrivals after this count are the camera coming back, not an earlier plugging.
@@ -657,7 +658,7 @@ bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bo
     case CameraDirectory::ArrivalWait::Arrived: break;
     case CameraDirectory::ArrivalWait::Stopped: return fail(kUpgradeStopped, "停止升级");
     case CameraDirectory::ArrivalWait::TimedOut:
-        if (back == deadline && Clock::now() >= deadline) return fail(kUpgradeDeadline, deadlineText());
+        if (back == deadline && Clock::now() >= deadline) return fail(kUpgradeDeadline, DeadlineText(options.deadline));
         return fail(kUpgradeNotBack, "重启后未上线");
     }
     const int32_t newHandle = found.entry.handle;
