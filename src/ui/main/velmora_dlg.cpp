@@ -533,7 +533,8 @@ void CVelmoraDlg::OpenUpgrade() {
     if (upgradeOpener_) {
         upgradeOpener_(this, Usb().GetDevices());
     } else {
-        CUpgradeDlg upgrade(Usb(), Usb().GetDevices(), this);
+        // The directory finds a camera again after the window's reboot and version check.
+        CUpgradeDlg upgrade(Usb(), Usb().GetDevices(), this, cameras_.get());
         upgrade.exec();
     }
     // The upgrade window closes the handles of the cameras it rebooted: such a camera is no
