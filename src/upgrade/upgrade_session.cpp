@@ -453,7 +453,10 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
                                 const UpgradeOptions& options) {
     uint64_t id = 0;
     int32_t handle = -1;
-    while (!stop->load() && Claim(id, handle)) {
+    // Without a cap (the window) each worker takes one row, as it always did: a row checked
+    // after the start is not taken by a worker that is done with its own.
+    const bool takeMore = options.jobs > 0;
+    for (bool first = true; (first || (takeMore && !stop->load())) && Claim(id, handle); first = false) {
         RunRow(id, handle, *stop, *packages, options);
         std::lock_guard lock(rowsMu_);
         const int index = IndexOfLocked(id);
