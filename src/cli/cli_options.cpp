@@ -114,7 +114,7 @@ const char* UsageText() {
            "  upgrade [OPTIONS] PACKAGE...\n"
            "                            send firmware packages, in order, and follow the writing\n"
            "                            (with --all every camera in parallel; Ctrl-C stops):\n"
-           "      --jobs N              cameras upgraded at once (default: all, at most 8)\n"
+           "      --jobs N              cameras upgraded at once (default: all, at most 16)\n"
            "      --timeout S           time limit of one camera's whole run, in seconds\n"
            "      --reboot              then reboot, wait for the camera, check its version\n"
            "      --reconnect-timeout S wait this long for a rebooted camera (default 60)\n"
