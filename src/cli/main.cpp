@@ -286,8 +286,10 @@ int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
                                            : "USB camera " + std::to_string(o.device) + " could not be opened (found " +
                                                  std::to_string(matching) + ")");
         }
+        // Numbered as `list` numbers it: a camera found by its serial is not always the first.
+        const int number = !o.serialGiven ? o.device : twins.empty() ? 1 : twins.front() + 1;
         for (const UsbListing& listed : cameras->UsbCameras())
-            if (listed.entry.handle == camera->handle()) targets.push_back({o.serialGiven ? 1 : o.device, listed.entry});
+            if (listed.entry.handle == camera->handle()) targets.push_back({number, listed.entry});
         // The version before the upgrade and the serial to wait for after a reboot.
         if (o.command == "upgrade" && !targets.empty() && targets[0].entry.serial[0] == '\0') {
             UsbDeviceEntry entry = targets[0].entry;

@@ -177,7 +177,8 @@ TEST_F(CliFleetTest, EachCameraHasItsOwnDeadlineAndTheVersionCanBeNamed) {
     // The second camera has written one package already: after this one it runs 1.04.
     r = Cli({"--serial", Serial(2), "upgrade", "--reboot", "--expect-version", "1.05", package_});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "error -363: camera 1 (serial VMS202400002): 版本不符:1.04\n");
+    // Found by its serial, the camera still has its number in list order.
+    EXPECT_EQ(r.err, "error -363: camera 2 (serial VMS202400002): 版本不符:1.04\n");
     r = Cli({"--device", "2", "upgrade", "--reboot", "--expect-version", "1.05", "--expect-build-date", "2024-05-20",
              package_});
     EXPECT_EQ(r.status, 0) << r.err;
