@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
 #include "upgrade/upgrade_exchange.h"
@@ -27,13 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long PeakKiB() {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
+using velmora::bench::PeakKiB;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -95,24 +90,11 @@ int main(int argc, char** argv) {
     if (!mkdtemp(tmpl)) return 1;
     const std::string dir = tmpl;
     const std::string package = dir + "/updata.dat";
-    std::vector<uint8_t> bytes(static_cast<size_t>(mib) * 1048576);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
-    std::ofstream(package, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                   static_cast<std::streamsize>(bytes.size()));
-
-    int ready[2];
-    if (pipe(ready) != 0) return 1;
-    const pid_t sim = fork();
-    if (sim == 0) {
-        dup2(ready[1], STDOUT_FILENO);
-        const std::string count = std::to_string(cameras), len = std::to_string(reportLen);
-        execl(camsim.c_str(), camsim.c_str(), "--usb-dir", (dir + "/usb").c_str(), "--usb-count", count.c_str(),
-              "--usb-report-len", len.c_str(), "--flash-ms", "0", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(ready[1]);
-    char line[16] = {};
-    if (read(ready[0], line, 6) != 6 || std::strncmp(line, "ready", 5) != 0) {
+    const std::vector<uint8_t> bytes = velmora::bench::WritePackage(package, mib);
+    const pid_t sim = velmora::bench::StartCamsim(
+        camsim, {"--usb-dir", dir + "/usb", "--usb-count", std::to_string(cameras), "--usb-report-len",
+                 std::to_string(reportLen), "--flash-ms", "0"});
+    if (sim < 0) {
         std::fprintf(stderr, "simulator did not start (%s)\n", camsim.c_str());
         return 1;
     }
@@ -154,8 +136,7 @@ int main(int argc, char** argv) {
                         manyKiB - bareKiB, baseKiB);
         }
     }
-    kill(sim, SIGTERM);
-    waitpid(sim, nullptr, 0);
+    velmora::bench::StopCamsim(sim);
     std::filesystem::remove_all(dir);
     return status;
 }

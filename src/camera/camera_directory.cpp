@@ -176,6 +176,41 @@ void CameraDirectory::StopWatching() {
     watcher_.reset();
 }
 
+bool CameraDirectory::Watching() const { return watcher_ != nullptr; }
+
+uint64_t CameraDirectory::UsbArrivalCount() const {
+    std::lock_guard lock(mu_);
+    return arrivalCount_;
+}
+
+CameraDirectory::ArrivalWait CameraDirectory::WaitForUsbArrival(std::string_view key, std::string_view path,
+                                                                uint64_t after,
+                                                                std::chrono::steady_clock::time_point deadline,
+                                                                const std::atomic<bool>& stop, UsbListing& out) {
+    std::unique_lock lock(mu_);
+    const auto found = [&] {
+        for (auto it = arrivals_.rbegin(); it != arrivals_.rend() && it->first > after; ++it) {
+            if (it->second.key == key || (!path.empty() && it->second.path == path)) {
+                out = it->second;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (;;) {
+        if (found()) return ArrivalWait::Arrived;
+        if (stop.load()) return ArrivalWait::Stopped;
+        if (arrivalCv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return found() ? ArrivalWait::Arrived : stop.load() ? ArrivalWait::Stopped : ArrivalWait::TimedOut;
+        }
+    }
+}
+
+void CameraDirectory::WakeUsbWaiters() {
+    { std::lock_guard lock(mu_); }  // a waiter between its check and its wait sees the flag first
+    arrivalCv_.notify_all();
+}
+
 void CameraDirectory::OnDeviceChange(const DeviceChange& change) {
     UsbArrival event;
     event.arrived = change.kind == DeviceChange::Kind::Arrived;
@@ -209,6 +244,10 @@ void CameraDirectory::OnDeviceChange(const DeviceChange& change) {
             const int index = static_cast<int>(listing_.size()) + 1;
             listing_.push_back(UsbListing{index, std::move(key), change.path, entry});
             event.listing = listing_.back();
+            arrivals_.emplace_back(++arrivalCount_, event.listing);
+            if (arrivals_.size() > kKeptArrivals) arrivals_.pop_front();
+            lock.unlock();
+            arrivalCv_.notify_all();
         }
     }
     if (listener_) listener_(event);

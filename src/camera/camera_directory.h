@@ -1,6 +1,10 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -97,6 +101,20 @@ public:
     int StartWatching(UsbListener listener, std::unique_ptr<DeviceWatcher> watcher = nullptr);
     // Stops following; no listener call runs after it returns.
     void StopWatching();
+    bool Watching() const;
+
+    // Waiting for a camera to come back (after a reboot), while watching. Arrivals are counted:
+    // a caller takes the count before it makes a camera go away, then waits for an arrival
+    // after it whose identity key is `key` or whose device path is `path` (when not empty; a
+    // camera whose identity could not be read yet is known by its path). Returns Arrived with
+    // its listing, TimedOut at `deadline`, or Stopped once `stop` is true (WakeUsbWaiters makes
+    // waiting threads look at their flags).
+    enum class ArrivalWait { Arrived, TimedOut, Stopped };
+    uint64_t UsbArrivalCount() const;
+    ArrivalWait WaitForUsbArrival(std::string_view key, std::string_view path, uint64_t after,
+                                  std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& stop,
+                                  UsbListing& out);
+    void WakeUsbWaiters();
 
     // ---- Network ----
 
@@ -141,6 +159,11 @@ private:
     std::vector<UsbListing> listing_;
     std::map<std::string, std::shared_ptr<UsbCamera>, std::less<>> usbObjects_;
     std::map<std::string, NetLogin, std::less<>> netLogins_;
+    // Recent arrivals with their numbers (the last kKeptArrivals), for WaitForUsbArrival.
+    static constexpr size_t kKeptArrivals = 1024;
+    std::deque<std::pair<uint64_t, UsbListing>> arrivals_;
+    uint64_t arrivalCount_ = 0;
+    std::condition_variable arrivalCv_;  // with mu_: an arrival, or WakeUsbWaiters
 };
 
 }  // namespace velmora

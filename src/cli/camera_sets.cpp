@@ -1,7 +1,10 @@
 #include "cli/camera_sets.h"
 
+#include <cjson/cJSON.h>
+
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <sstream>
 
 #include "camera/camera_directory.h"
@@ -9,6 +12,7 @@
 #include "cli/json_output.h"
 #include "cli/profile_commands.h"
 #include "fleet/parallel_each.h"
+#include "platform/atomic_file.h"
 #include "platform/text.h"
 #include "transport/net/orvex_sdk.h"
 #include "transport/usb/hid_framing.h"
@@ -50,8 +54,81 @@ int Rank(int status) {
 
 }  // namespace
 
+int ParseSerialList(std::string_view text, std::vector<std::string>& serials, bool& fromReport, std::string& error) {
+    constexpr size_t kMaxSerialBytes = 31;  // UsbDeviceEntry::serial without its zero
+    serials.clear();
+    const auto check = [&](const std::string& serial, const std::string& where) {
+        if (serial.size() > kMaxSerialBytes) {
+            error = where + ": the serial has " + std::to_string(serial.size()) + " bytes; a camera's has at most " +
+                    std::to_string(kMaxSerialBytes);
+            return false;
+        }
+        for (unsigned char c : serial) {
+            if (c < 0x20 || c == 0x7f) {
+                error = where + ": the serial holds a control character";
+                return false;
+            }
+        }
+        return true;
+    };
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    fromReport = first != std::string_view::npos && text[first] == '{';
+    if (fromReport) {
+        std::unique_ptr<cJSON, decltype(&cJSON_Delete)> root(cJSON_ParseWithLength(text.data(), text.size()),
+                                                           &cJSON_Delete);
+        const cJSON* cameras = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "cameras") : nullptr;
+        if (!cJSON_IsArray(cameras)) {
+            error = "neither a list of serials nor an upgrade report (a JSON object with \"cameras\")";
+            return kExitUsage;
+        }
+        int n = 0;
+        const cJSON* camera = nullptr;
+        cJSON_ArrayForEach(camera, cameras) {
+            ++n;
+            const cJSON* result = cJSON_GetObjectItemCaseSensitive(camera, "result");
+            if (!cJSON_IsString(result) || std::string_view(result->valuestring) != "failed") continue;
+            const cJSON* serial = cJSON_GetObjectItemCaseSensitive(camera, "serial");
+            const std::string where = "camera " + std::to_string(n) + " of the report";
+            if (!cJSON_IsString(serial) || serial->valuestring[0] == '\0') {
+                error = where + " failed but names no serial";
+                return kExitUsage;
+            }
+            if (!check(serial->valuestring, where)) return kExitUsage;
+            serials.emplace_back(serial->valuestring);
+        }
+        return kExitOk;
+    }
+    size_t lineNumber = 0;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        ++lineNumber;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
+        if (line.empty() || line.front() == '#') continue;
+        if (!check(std::string(line), "line " + std::to_string(lineNumber))) return kExitUsage;
+        serials.emplace_back(line);
+    }
+    return kExitOk;
+}
+
+int LoadSerialFile(const std::string& path, std::vector<std::string>& serials, bool& fromReport, std::string& error) {
+    constexpr size_t kMaxBytes = 4 * 1024 * 1024;
+    std::string text, why;
+    if (ReadRegularFile(path, kMaxBytes, text, &why) != 0) {
+        error = "cannot read the serial file " + path + ": " + why;
+        return kExitUsage;
+    }
+    if (ParseSerialList(text, serials, fromReport, why) != kExitOk) {
+        error = "the serial file " + path + ": " + why;
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
 bool WantsCameraSet(const CliOptions& o) {
-    if (o.all || o.devices.size() > 1 || o.serials.size() > 1 || o.ips.size() > 1) return true;
+    if (o.all || o.devices.size() > 1 || o.serials.size() > 1 || o.ips.size() > 1 || !o.serialFile.empty()) return true;
     for (const std::string& a : o.args)
         if (HasPlaceholder(a)) return true;
     return false;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "camera/camera.h"
@@ -40,6 +41,15 @@ std::string NameForCamera(const std::string& pattern, const SetMember& member);
 //  - --json: one object per camera and line: {"camera": {"index", "serial", "ip"}, "status",
 //    "output": the command's own JSON object}.
 int RunOnCameraSet(const CliOptions& opts, std::vector<SetMember>& members, std::ostream& out, std::ostream& err);
+
+// --serial-file: the serials of a text, one per line (surrounding blanks trimmed, empty lines
+// and lines starting with '#' skipped), or, when the text is an upgrade report (a JSON object
+// with "cameras"), the serials of its cameras whose "result" is "failed", in report order.
+// `fromReport` says which it was. 0, or kExitUsage with `error` (broken JSON, a serial longer
+// than a camera's 31 bytes or holding a control character, a report entry without a serial).
+int ParseSerialList(std::string_view text, std::vector<std::string>& serials, bool& fromReport, std::string& error);
+// Reads FILE (a regular file of at most 4 MiB) and parses it as above.
+int LoadSerialFile(const std::string& path, std::vector<std::string>& serials, bool& fromReport, std::string& error);
 
 // Finds the cameras the command line names (USB: one enumeration with identities; network: one
 // login per address, on its worker) and runs the command on them with RunOnCameraSet.

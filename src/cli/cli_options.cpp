@@ -85,6 +85,8 @@ const char* UsageText() {
            "  --all             every USB camera\n"
            "  --serial SN       the USB camera with serial number SN\n"
            "                    (--device, --serial and --ip may be repeated: a set of cameras)\n"
+           "  --serial-file F   the USB cameras whose serials file F lists, one per line; or\n"
+           "                    the failed cameras of an upgrade report (upgrade --report)\n"
            "  --jobs N          cameras of a set worked on at once (default: all, at most 16)\n"
            "  --vid HEX         also search USB vendor id HEX (repeatable; 0x1703 always)\n"
            "  --ip ADDR         network camera at ADDR instead of a USB camera\n"
@@ -111,8 +113,16 @@ const char* UsageText() {
            "  focus-near                the near focus limit\n"
            "  frame-rate                the stream frame rate\n"
            "  snapshot FILE.png         save one picture of a network camera's main stream\n"
-           "  upgrade PACKAGE...        send firmware packages, in order, and follow the writing\n"
-           "                            (with --all every camera in parallel; Ctrl-C stops)\n"
+           "  upgrade [OPTIONS] PACKAGE...\n"
+           "                            send firmware packages, in order, and follow the writing\n"
+           "                            (with --all every camera in parallel; Ctrl-C stops):\n"
+           "      --jobs N              cameras upgraded at once (default: all, at most 16)\n"
+           "      --timeout S           time limit of one camera's whole run, in seconds\n"
+           "      --reboot              then reboot, wait for the camera, check its version\n"
+           "      --reconnect-timeout S wait this long for a rebooted camera (default 60)\n"
+           "      --expect-version V    the version it must report (default: higher than before)\n"
+           "      --expect-build-date D the build date it must report\n"
+           "      --report FILE.json    write the result of every camera to FILE.json\n"
            "  reboot                    reboot the camera (with --all every camera)\n"
            "  diff PROFILE [PROFILE]    members that differ: camera and profile, or two files\n"
            "                            (status 3 when something differs)\n"
@@ -184,6 +194,12 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             if (!out.serialGiven) out.serial = v;
             out.serials.push_back(v);
             out.serialGiven = true;
+        } else if (a == "--serial-file") {
+            if (!value("--serial-file", &out.serialFile)) return false;
+            if (out.serialFile.empty()) {
+                error = "--serial-file needs a file name";
+                return false;
+            }
         } else if (a == "--vid") {
             uint16_t vid = 0;
             if (!value("--vid", &v)) return false;
@@ -234,9 +250,10 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
         error = "no command given";
         return false;
     }
-    const int cameraChoices = int(out.deviceGiven) + int(out.all) + int(out.serialGiven) + int(out.ipGiven);
+    const int cameraChoices = int(out.deviceGiven) + int(out.all) + int(out.serialGiven) + int(out.ipGiven) +
+                              int(!out.serialFile.empty());
     if (cameraChoices > 1) {
-        error = "--device, --all, --serial and --ip cannot be used together";
+        error = "--device, --all, --serial, --serial-file and --ip cannot be used together";
         return false;
     }
     if (out.passwordGiven && !out.passwordFile.empty()) {

@@ -26,6 +26,7 @@ struct CliOptions {
     std::vector<int> devices;       // every --device, in order (a set when more than one)
     std::vector<std::string> serials;  // every --serial
     std::vector<std::string> ips;      // every --ip
+    std::string serialFile;            // --serial-file: the serials are read into `serials` later
     int jobs = 0;                   // --jobs: cameras worked on at once (0: the default)
     std::string home;               // --home DIR: the folder of toolscfg.ini, as velmora's --home
     bool json = false;              // --json: the output as JSON (docs/cli.md; --version too)

@@ -231,16 +231,48 @@ std::atomic<bool> g_interrupted{false};
 
 void OnInterrupt(int) { g_interrupted.store(true); }
 
-// upgrade and reboot: the camera of --device / --serial, or every camera with --all. Ctrl-C
-// stops the session, which then ends its commands in flight before the tool exits.
-int RunMaintenance(const CliOptions& o) {
+// The cameras of a set for upgrade and reboot (--all, repeated --device / --serial,
+// --serial-file), found once with their identities; those named but not found go to `missing`.
+int MaintenanceSet(const CliOptions& o, CameraDirectory& cameras, std::vector<UpgradeTarget>& targets,
+                   std::vector<MissingTarget>& missing) {
+    // Numbered as `list` numbers them: a node that could not be opened keeps its number.
+    cameras.RefreshUsb();
+    const std::vector<UsbListing> listing = cameras.UsbCameras();
+    const std::string found = " (found " + std::to_string(listing.size()) + ")";
+    const auto add = [&](const UsbListing& listed) {
+        for (const UpgradeTarget& t : targets)
+            if (t.entry.handle == listed.entry.handle) return;  // named twice: worked on once
+        targets.push_back({listed.index, listed.entry});
+    };
+    if (o.all) {
+        for (const UsbListing& listed : listing) add(listed);
+        if (targets.empty()) return Failed(kUsbInvalidHandle, "no USB camera found");
+        return kExitOk;
+    }
+    for (const std::string& serial : o.serials) {
+        const auto it = std::find_if(listing.begin(), listing.end(), [&](const UsbListing& l) {
+            return FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
+        });
+        if (it != listing.end()) add(*it);
+        else missing.push_back({serial, kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found});
+    }
+    for (int n : o.devices) {
+        const auto it = std::find_if(listing.begin(), listing.end(), [&](const UsbListing& l) { return l.index == n; });
+        if (it != listing.end()) add(*it);
+        else missing.push_back({"", kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found});
+    }
+    return kExitOk;
+}
+
+// upgrade and reboot: the camera of --device / --serial, or a set of cameras. Ctrl-C stops the
+// session, which then ends its commands in flight before the tool exits.
+int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
     auto cameras = Cameras(o);
     std::vector<UpgradeTarget> targets;
-    if (o.all) {
-        // Numbered as `list` numbers them: a node that could not be opened keeps its number.
-        cameras->RefreshUsb();
-        for (const UsbListing& listed : cameras->UsbCameras()) targets.push_back({listed.index, listed.entry});
-        if (targets.empty()) return Failed(kUsbInvalidHandle, "no USB camera found");
+    std::vector<MissingTarget> missing;
+    const bool set = o.all || o.devices.size() > 1 || o.serials.size() > 1 || !o.serialFile.empty();
+    if (set) {
+        if (const int r = MaintenanceSet(o, *cameras, targets, missing); r != kExitOk) return r;
     } else {
         std::shared_ptr<UsbCamera> camera;
         int matching = 0;
@@ -254,8 +286,15 @@ int RunMaintenance(const CliOptions& o) {
                                            : "USB camera " + std::to_string(o.device) + " could not be opened (found " +
                                                  std::to_string(matching) + ")");
         }
+        // Numbered as `list` numbers it: a camera found by its serial is not always the first.
+        const int number = !o.serialGiven ? o.device : twins.empty() ? 1 : twins.front() + 1;
         for (const UsbListing& listed : cameras->UsbCameras())
-            if (listed.entry.handle == camera->handle()) targets.push_back({o.serialGiven ? 1 : o.device, listed.entry});
+            if (listed.entry.handle == camera->handle()) targets.push_back({number, listed.entry});
+        // The version before the upgrade and the serial to wait for after a reboot.
+        if (o.command == "upgrade" && !targets.empty() && targets[0].entry.serial[0] == '\0') {
+            UsbDeviceEntry entry = targets[0].entry;
+            if (cameras->Usb().IdentifyDevice(entry.handle, entry) == 0) targets[0].entry = entry;
+        }
     }
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
@@ -266,8 +305,21 @@ int RunMaintenance(const CliOptions& o) {
     run.json = o.json;
     run.language = ChooseUiLanguage(o.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
     run.interrupt = &g_interrupted;
-    if (o.command == "upgrade") return RunUpgradeCommand(cameras->Usb(), targets, o.args, run, std::cout, std::cerr);
-    return RunRebootCommand(cameras->Usb(), targets, run, std::cout, std::cerr);
+    run.upgrade = upgrade;
+    if (!upgrade.jobsGiven && o.jobs > 0) run.upgrade.session.jobs = o.jobs;
+    run.cameras = cameras.get();
+    run.missing = std::move(missing);
+    if (o.command == "upgrade") {
+        if (upgrade.session.verify) {
+            // A rebooted camera is found again through the directory, by its serial.
+            if (const int r = cameras->StartWatching(nullptr); r != 0)
+                return Failed(r, "the USB cameras cannot be followed, which --reboot needs");
+        }
+        return RunUpgradeCommand(cameras->Usb(), targets, run, std::cout, std::cerr);
+    }
+    int status = RunRebootCommand(cameras->Usb(), targets, run, std::cout, std::cerr);
+    for (const MissingTarget& m : run.missing) status = Failed(m.code, m.what);
+    return status;
 }
 
 // The network library for the length of one command; the cameras log out before it ends.
@@ -330,14 +382,27 @@ int main(int argc, char** argv) {
         return UsageError("'" + opts.command + "' takes no arguments (options such as --device stand before the command)");
     LogMessages messages;
     SetUserMessages(&messages);
+    if (!opts.serialFile.empty()) {
+        // The serials of the file are a set of cameras; a report gives its failed ones.
+        bool fromReport = false;
+        if (LoadSerialFile(opts.serialFile, opts.serials, fromReport, error) != kExitOk) return UsageError(error);
+        if (opts.serials.empty()) {
+            if (!fromReport) return UsageError("the serial file " + opts.serialFile + " names no camera");
+            std::cerr << "velmora-cli: the report " << opts.serialFile << " names no failed camera; nothing to do\n";
+            return kExitOk;
+        }
+        opts.serial = opts.serials.front();
+        opts.serialGiven = true;
+    }
     if (opts.command == "list") return ListUsb(opts);
     if (opts.command == "search") return SearchLan(home, opts.json);
     const bool maintenance = opts.command == "upgrade" || opts.command == "reboot";
     if (opts.all && !maintenance && !IsCameraCommand(opts.command))
         return UsageError("--all is for the camera commands, upgrade and reboot");
     if (maintenance && opts.ipGiven) return UsageError(opts.command + " is for USB cameras");
-    if (opts.command == "upgrade" && opts.args.empty()) return UsageError("upgrade needs one or more PACKAGE files");
-    if (maintenance) return RunMaintenance(opts);
+    UpgradeArgs upgrade;
+    if (opts.command == "upgrade" && !ParseUpgradeArgs(opts.args, upgrade, error)) return UsageError(error);
+    if (maintenance) return RunMaintenance(opts, upgrade);
     if (opts.command == "snapshot" && (!opts.ipGiven || opts.args.size() != 1))
         return UsageError("snapshot needs --ip ADDR and one FILE.png");
     if (IsFileDiff(opts)) {

@@ -1,13 +1,19 @@
 #include "cli/upgrade_command.h"
 
-#include "cli/json_output.h"
-
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include "camera/camera_directory.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
+#include "fleet/parallel_each.h"
+#include "platform/atomic_file.h"
+#include "platform/json_text.h"
 #include "platform/user_messages.h"
 #include "upgrade/upgrade_session.h"
 #include "upgrade/upgrade_texts.h"
@@ -19,22 +25,20 @@ constexpr auto kWaitStep = std::chrono::milliseconds(50);
 constexpr int kBarWidth = 20;
 
 // Prints the session's row changes: one line per new text, or one redrawn bar per camera.
+// Rows are known by their place in the target list (UpgradeRow::source): a rebooted camera
+// comes back under a new handle.
 class Printer final : public UpgradeObserver {
 public:
     Printer(const std::vector<UpgradeTarget>& targets, bool live, std::ostream& out, bool json = false,
             UiLanguage language = UiLanguage::Chinese)
         : live_(live && !json), json_(json), language_(language), out_(out) {
-        for (const UpgradeTarget& t : targets) {
-            slots_[t.entry.handle] = order_.size();
-            order_.push_back({t.number, {}, -1, UpgradeRowState::Queued});
-        }
+        for (const UpgradeTarget& t : targets) order_.push_back({t.number, {}, -1, UpgradeRowState::Queued});
     }
 
     void RowChanged(int, const UpgradeRow& row) override {
         std::lock_guard lock(mu_);
-        auto it = slots_.find(row.handle);
-        if (it == slots_.end()) return;
-        Line& line = order_[it->second];
+        if (row.source < 0 || static_cast<size_t>(row.source) >= order_.size()) return;
+        Line& line = order_[static_cast<size_t>(row.source)];
         const bool newText = row.text != line.text;
         const bool newState = row.state != line.state;
         line.text = row.text;
@@ -45,7 +49,7 @@ public:
         } else if (json_ && (newText || newState) && !row.text.empty()) {
             out_ << JsonObject()
                         .Add("camera", line.number)
-                        .Add("state", StateName(row.state))
+                        .Add("state", UpgradeStateName(row.state))
                         .Add("percent", row.percent)
                         .Add("text", row.text)
                         .Text()
@@ -70,7 +74,7 @@ private:
     void Redraw() {
         if (drawn_) out_ << "\x1b[" << order_.size() << 'A';
         for (const Line& l : order_) {
-            const int pct = l.state == UpgradeRowState::Done ? 100 : l.percent < 0 ? 0 : l.percent > 100 ? 100 : l.percent;
+            const int pct = l.state == UpgradeRowState::Done || l.state == UpgradeRowState::Verified ? 100 : l.percent < 0 ? 0 : l.percent > 100 ? 100 : l.percent;
             const int filled = pct * kBarWidth / 100;
             out_ << "\r\x1b[K[" << l.number << "] [" << std::string(static_cast<size_t>(filled), '#')
                  << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << pct << "% "
@@ -80,23 +84,11 @@ private:
         drawn_ = true;
     }
 
-    static const char* StateName(UpgradeRowState state) {
-        switch (state) {
-        case UpgradeRowState::Queued: return "queued";
-        case UpgradeRowState::Failed: return "failed";
-        case UpgradeRowState::Done: return "done";
-        case UpgradeRowState::Sending: return "sending";
-        case UpgradeRowState::Flashing: return "flashing";
-        }
-        return "unknown";
-    }
-
     const bool live_;
     const bool json_;
     const UiLanguage language_;
     std::ostream& out_;
     std::mutex mu_;
-    std::map<int32_t, size_t> slots_;  // handle -> line
     std::vector<Line> order_;
     bool drawn_ = false;
 };
@@ -121,10 +113,11 @@ std::vector<UsbDeviceEntry> Entries(const std::vector<UpgradeTarget>& targets) {
     return out;
 }
 
-int NumberOf(const std::vector<UpgradeTarget>& targets, int32_t handle) {
-    for (const UpgradeTarget& t : targets)
-        if (t.entry.handle == handle) return t.number;
-    return 0;
+// "camera N (serial SN)", as the commands on a set of cameras name a camera.
+std::string CameraName(int number, const std::string& serial) {
+    std::string name = "camera " + std::to_string(number);
+    if (!serial.empty()) name += " (serial " + TerminalText(serial) + ")";
+    return name;
 }
 
 // Waits while `busy` holds, stopping the session once when the interrupt flag rises.
@@ -141,49 +134,210 @@ void WaitFor(UpgradeSession& session, const UpgradeRunOptions& options, Busy bus
     session.Join();
 }
 
-bool TooMany(const std::vector<UpgradeTarget>& targets, std::ostream& err) {
-    if (targets.size() <= static_cast<size_t>(kMaxUpgradeRows)) return false;
-    err << "velmora-cli: one run takes at most " << kMaxUpgradeRows << " cameras; found " << targets.size()
-        << " (choose them with --device)\n";
-    return true;
+bool ParseSeconds(const std::string& text, double max, std::chrono::milliseconds& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(v) || v <= 0 || v > max) return false;
+    out = std::chrono::milliseconds(static_cast<int64_t>(std::llround(v * 1000)));
+    return out.count() > 0;
+}
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", s);
+    return text;
 }
 
 }  // namespace
 
-int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
-                      const std::vector<std::string>& packages, const UpgradeRunOptions& options,
+bool ParseUpgradeArgs(const std::vector<std::string>& args, UpgradeArgs& out, std::string& error) {
+    out = UpgradeArgs{};
+    constexpr double kMaxSeconds = 7 * 24 * 3600;
+    size_t i = 0;
+    const auto value = [&](const std::string& name, std::string& v) {
+        if (i + 1 >= args.size()) {
+            error = "upgrade " + name + " needs a value";
+            return false;
+        }
+        v = args[++i];
+        return true;
+    };
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string v;
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if (a.size() < 2 || a[0] != '-') break;
+        if (a == "--reboot") {
+            out.session.verify = true;
+        } else if (a == "--jobs") {
+            if (!value(a, v)) return false;
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 1 || n > 64) {
+                error = "upgrade --jobs needs a number of cameras 1..64, not '" + v + "'";
+                return false;
+            }
+            out.session.jobs = static_cast<int>(n);
+            out.jobsGiven = true;
+        } else if (a == "--timeout" || a == "--reconnect-timeout") {
+            if (!value(a, v)) return false;
+            std::chrono::milliseconds& target = a == "--timeout" ? out.session.deadline : out.session.reconnectTimeout;
+            if (!ParseSeconds(v, kMaxSeconds, target)) {
+                error = "upgrade " + a + " needs seconds above 0 (at most a week), not '" + v + "'";
+                return false;
+            }
+        } else if (a == "--expect-version" || a == "--expect-build-date") {
+            if (!value(a, v)) return false;
+            if (v.empty()) {
+                error = "upgrade " + a + " needs a text";
+                return false;
+            }
+            (a == "--expect-version" ? out.session.expectVersion : out.session.expectBuildDate) = v;
+        } else if (a == "--report") {
+            if (!value(a, out.report)) return false;
+            if (out.report.empty()) {
+                error = "upgrade --report needs a file name";
+                return false;
+            }
+        } else {
+            error = "upgrade: unknown option '" + a + "'";
+            return false;
+        }
+    }
+    out.packages.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())), args.end());
+    if (out.packages.empty()) {
+        error = "upgrade needs one or more PACKAGE files";
+        return false;
+    }
+    const bool verifyOnly = !out.session.expectVersion.empty() || !out.session.expectBuildDate.empty();
+    if (verifyOnly && !out.session.verify) {
+        error = "upgrade --expect-version and --expect-build-date need --reboot";
+        return false;
+    }
+    return true;
+}
+
+const char* UpgradeStateName(UpgradeRowState state) {
+    switch (state) {
+    case UpgradeRowState::Queued: return "queued";
+    case UpgradeRowState::Failed: return "failed";
+    case UpgradeRowState::Done: return "done";
+    case UpgradeRowState::Sending: return "sending";
+    case UpgradeRowState::Flashing: return "flashing";
+    case UpgradeRowState::Rebooting: return "rebooting";
+    case UpgradeRowState::Reconnecting: return "reconnecting";
+    case UpgradeRowState::Verifying: return "verifying";
+    case UpgradeRowState::Verified: return "verified";
+    }
+    return "unknown";
+}
+
+std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const std::vector<UpgradeRow>& rows,
+                              const UpgradeRunOptions& options, int status) {
+    JsonArray names;
+    for (const std::string& p : options.upgrade.packages) names.AddRaw(JsonString(p));
+    JsonArray cameras;
+    for (const UpgradeRow& row : rows) {
+        const int number = row.source >= 0 && static_cast<size_t>(row.source) < targets.size()
+                               ? targets[static_cast<size_t>(row.source)].number
+                               : 0;
+        const bool ok = row.state == (options.upgrade.session.verify ? UpgradeRowState::Verified : UpgradeRowState::Done);
+        const int code = ok ? 0 : row.result != 0 ? row.result : kUpgradeStopped;
+        JsonObject seconds;
+        double total = 0;
+        for (int p = 0; p < static_cast<int>(UpgradePhase::Count); ++p) {
+            seconds.AddRaw(kUpgradePhaseNames[p], Seconds(row.seconds[p]));
+            total += row.seconds[p];
+        }
+        seconds.AddRaw("total", Seconds(total));
+        JsonObject camera;
+        camera.Add("index", number).Add("serial", row.serial).Add("model", row.model).Add("version_before", row.biosVersion);
+        if (row.versionAfter.empty()) camera.AddNull("version_after");
+        else camera.Add("version_after", row.versionAfter);
+        camera.AddRaw("packages", names.Text())
+            .Add("result", ok ? UpgradeStateName(row.state) : "failed")
+            .Add("error_code", code)
+            .Add("error", ok ? std::string() : row.text)
+            .AddRaw("seconds", seconds.Text());
+        cameras.AddRaw(camera.Text());
+    }
+    for (const MissingTarget& m : options.missing) {
+        cameras.AddRaw(JsonObject()
+                           .Add("index", 0)
+                           .Add("serial", m.serial)
+                           .Add("model", "")
+                           .Add("version_before", "")
+                           .AddNull("version_after")
+                           .AddRaw("packages", names.Text())
+                           .Add("result", "failed")
+                           .Add("error_code", m.code)
+                           .Add("error", m.what)
+                           .AddRaw("seconds", "{}")
+                           .Text());
+    }
+    return JsonObject()
+               .AddRaw("packages", names.Text())
+               .AddBool("reboot", options.upgrade.session.verify)
+               .Add("status", status)
+               .AddRaw("cameras", cameras.Text())
+               .Text() +
+           "\n";
+}
+
+int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                       std::ostream& out, std::ostream& err) {
-    if (TooMany(targets, err)) return kExitUsage;
     Printer printer(targets, options.live, out, options.json, options.language);
-    UpgradeSession session(usb, Entries(targets), &printer);
-    session.SetPackagePaths(packages);
+    UpgradeSession session(usb, Entries(targets), &printer, 0);
+    session.SetPackagePaths(options.upgrade.packages);
+    UpgradeOptions run = options.upgrade.session;
+    if (run.jobs <= 0) run.jobs = static_cast<int>(fleet::DefaultJobs(targets.size()));
+    session.SetOptions(run);
+    session.SetCameraDirectory(options.cameras);
+
+    // The report's folder is checked before any camera is touched.
+    std::string why;
+    if (!options.upgrade.report.empty() && CheckReplaceableFile(options.upgrade.report, &why) != 0)
+        return ReportFailure(err, kAtomicFileRefused, "cannot write the report " + options.upgrade.report + ": " + why);
 
     CapturedMessages captured;
     UserMessages& previous = Messages();
     SetUserMessages(&captured);
-    const int started = session.Start();
+    const int started = targets.empty() ? 0 : session.Start();
     SetUserMessages(&previous);
+    if (started == kUpgradeCannotVerify)
+        return ReportFailure(err, started, "--reboot needs the cameras to be followed, and they cannot be");
     if (started != 0)
         return ReportFailure(err, started,
                              captured.last.empty() ? "the upgrade did not start" : UpgradeTextIn(options.language, captured.last));
 
     WaitFor(session, options, [&] { return session.Busy(); });
+    const UpgradeRowState wanted = run.verify ? UpgradeRowState::Verified : UpgradeRowState::Done;
     int status = kExitOk;
-    for (int i = 0; i < session.RowCount(); ++i) {
-        const UpgradeRow row = session.Row(i);
-        if (row.state == UpgradeRowState::Done) continue;
+    std::vector<UpgradeRow> rows;
+    for (int i = 0; i < session.RowCount(); ++i) rows.push_back(session.Row(i));
+    for (const UpgradeRow& row : rows) {
+        if (row.state == wanted) continue;
+        const int number = targets[static_cast<size_t>(row.source)].number;
+        const std::string text = row.text.empty() ? "not upgraded" : TerminalText(UpgradeTextIn(options.language, row.text));
         status = ReportFailure(err, row.result != 0 ? row.result : kUpgradeStopped,
-                               "camera " + std::to_string(NumberOf(targets, row.handle)) + ": " +
-                                   TerminalText(UpgradeTextIn(options.language, row.text)));
+                               CameraName(number, row.serial) + ": " + text);
+    }
+    for (const MissingTarget& m : options.missing) status = ReportFailure(err, m.code, m.what);
+    if (!options.upgrade.report.empty()) {
+        const int w = WriteFileAtomically(options.upgrade.report, UpgradeReportJson(targets, rows, options, status), &why);
+        if (w != 0) status = ReportFailure(err, w, "cannot write the report " + options.upgrade.report + ": " + why);
     }
     return status;
 }
 
 int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                      std::ostream& out, std::ostream& err) {
-    if (TooMany(targets, err)) return kExitUsage;
     Printer printer(targets, false, out, options.json, options.language);
-    UpgradeSession session(usb, Entries(targets), &printer);
+    UpgradeSession session(usb, Entries(targets), &printer, 0);
     if (int r = session.StartReboot()) return ReportFailure(err, r, "the reboot did not start");
     WaitFor(session, options, [&] { return session.Rebooting(); });
     // Rebooted rows are gone; what is left failed or was not reached after a stop.
@@ -192,7 +346,7 @@ int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
         const UpgradeRow row = session.Row(i);
         const std::string what = row.text.empty() ? "not rebooted" : TerminalText(UpgradeTextIn(options.language, row.text));
         status = ReportFailure(err, row.result != 0 ? row.result : kUpgradeStopped,
-                               "camera " + std::to_string(NumberOf(targets, row.handle)) + ": " + what);
+                               CameraName(targets[static_cast<size_t>(row.source)].number, row.serial) + ": " + what);
     }
     return status;
 }

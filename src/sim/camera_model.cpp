@@ -438,6 +438,7 @@ std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* 
         result = kErrEmptyImage;
     }
     if (result != 0) {
+        TellWritingLocked();
         if (status) *status = result;
         return UpgradeReplyLocked(0, result);
     }
@@ -447,6 +448,7 @@ std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* 
     upgrade_.received = 0;
     upgrade_.crc32 = 0;
     if (size == 0) BeginFlashLocked();  // nothing to receive
+    TellWritingLocked();
     if (status) *status = 0;
     return UpgradeReplyLocked(1, 0);
 }
@@ -454,6 +456,7 @@ std::string CameraModel::UpgradeAnnounce(std::string_view requestText, int32_t* 
 std::string CameraModel::UpgradeData(const uint8_t* data, size_t size, int32_t* status) {
     std::lock_guard lock(mu_);
     AdvanceFlashLocked();
+    TellWritingLocked();
     int32_t result = 0;
     if (upgrade_.state == UpgradeState::Flashing) result = kErrBusy;
     else if (upgrade_.state != UpgradeState::Receiving) result = kErrNotAnnounced;
@@ -476,6 +479,7 @@ std::string CameraModel::UpgradeProgress(int32_t* status) {
     std::lock_guard lock(mu_);
     if (upgrade_.state == UpgradeState::Flashing) ++flashQueries_;
     AdvanceFlashLocked();
+    TellWritingLocked();
     if (status) *status = 0;
     switch (upgrade_.state) {
     case UpgradeState::Receiving:
@@ -504,9 +508,10 @@ void CameraModel::Reboot() {
     AdvanceFlashLocked();
     SettleAxis(zoom_, kZoomMax);
     SettleAxis(focus_, kFocusMax);
-    if (upgrade_.pendingVersion) opts_.identity.biosVersion = upgrade_.pendingVersion;
+    if (upgrade_.pendingVersion && !opts_.rollback) opts_.identity.biosVersion = upgrade_.pendingVersion;
     upgrade_ = UpgradeSnapshot{};
     ++reboots_;
+    TellWritingLocked();
 }
 
 std::optional<int32_t> CameraModel::Get(std::string_view member) const {
@@ -570,6 +575,23 @@ void CameraModel::SetFlashSteps(int steps) {
 void CameraModel::SetNeverFlash(bool never) {
     std::lock_guard lock(mu_);
     opts_.neverFlash = never;
+}
+
+void CameraModel::SetRollback(bool rollback) {
+    std::lock_guard lock(mu_);
+    opts_.rollback = rollback;
+}
+
+void CameraModel::SetWritingHook(std::function<void(bool writing)> hook) {
+    std::lock_guard lock(mu_);
+    writingHook_ = std::move(hook);
+}
+
+void CameraModel::TellWritingLocked() {
+    const bool now = upgrade_.state == UpgradeState::Receiving || upgrade_.state == UpgradeState::Flashing;
+    if (now == writing_) return;
+    writing_ = now;
+    if (writingHook_) writingHook_(now);
 }
 
 void CameraModel::SetAcceptEmpty(bool accept) {

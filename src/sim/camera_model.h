@@ -115,6 +115,7 @@ public:
         int flashSteps = 0;
         bool neverFlash = false;            // writing never ends: UpdateStatus stays 1
         bool acceptEmpty = false;           // a package of 0 bytes is accepted and written at once
+        bool rollback = false;              // a reboot forgets the written packages (old version)
         // Parameter faults: a set of a clamped member stores the value limited to [min, max]; a
         // set of an ignored member is answered with success and changes nothing. Both act on the
         // set requests (one field or the whole record), not on restore defaults or Set().
@@ -168,6 +169,11 @@ public:
     void SetFlashSteps(int steps);           // 0: by time (flashMs)
     void SetNeverFlash(bool never);
     void SetAcceptEmpty(bool accept);
+    void SetRollback(bool rollback);
+    // Told whenever the camera starts or stops receiving or writing firmware (announced and not
+    // yet written): true when it starts. Runs with the model's lock held: it must not call back
+    // into the model.
+    void SetWritingHook(std::function<void(bool writing)> hook);
     void AddClamp(const ParamClamp& clamp);
     void AddIgnored(std::string_view member);
     UpgradeSnapshot Upgrade() const;
@@ -213,6 +219,9 @@ private:
     UpgradeSnapshot upgrade_;
     Clock::time_point flashStart_{};
     int flashQueries_ = 0;  // progress queries since the package was complete (flashSteps)
+    std::function<void(bool)> writingHook_;
+    bool writing_ = false;  // last state told to writingHook_
+    void TellWritingLocked();
     int reboots_ = 0;
 };
 

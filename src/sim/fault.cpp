@@ -72,6 +72,12 @@ int ParseFault(std::string_view text, Fault* out, std::string* error) {
     } else if (kind == "never-flash" || kind == "accept-empty") {
         f.kind = kind == "never-flash" ? Fault::Kind::NeverFlash : Fault::Kind::AcceptEmpty;
         if (hasValue) return fail(std::string(kind) + " takes no value");
+    } else if (kind == "rollback" || kind == "no-return") {
+        f.kind = kind == "rollback" ? Fault::Kind::Rollback : Fault::Kind::NoReturn;
+        if (hasValue) return fail(std::string(kind) + " takes no value");
+    } else if (kind == "slow-return") {
+        f.kind = Fault::Kind::SlowReturn;
+        if (!needValue(0, 3600000)) return fail("slow-return=MS needs " + Range(0, 3600000) + " milliseconds");
     } else if (kind == "clamp") {
         f.kind = Fault::Kind::Clamp;
         const size_t colon = value.find(':');
@@ -176,6 +182,9 @@ ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command) {
         case Fault::Kind::AcceptEmpty:
         case Fault::Kind::Clamp:
         case Fault::Kind::Ignore:
+        case Fault::Kind::Rollback:
+        case Fault::Kind::NoReturn:
+        case Fault::Kind::SlowReturn:
             break;
         }
     }
@@ -190,9 +199,19 @@ std::optional<int> SlowFlashMs(const std::vector<Fault>& faults) {
     return ms;
 }
 
+int64_t RebootAwayMs(const std::vector<Fault>& faults, int64_t normal) {
+    int64_t ms = normal;
+    for (const Fault& f : faults) {
+        if (f.kind == Fault::Kind::NoReturn) return -1;
+        if (f.kind == Fault::Kind::SlowReturn) ms = f.value;
+    }
+    return ms;
+}
+
 bool IsModelFault(Fault::Kind kind) {
     return kind == Fault::Kind::SlowFlash || kind == Fault::Kind::NeverFlash || kind == Fault::Kind::AcceptEmpty ||
-           kind == Fault::Kind::Clamp || kind == Fault::Kind::Ignore;
+           kind == Fault::Kind::Clamp || kind == Fault::Kind::Ignore || kind == Fault::Kind::Rollback ||
+           kind == Fault::Kind::NoReturn || kind == Fault::Kind::SlowReturn;
 }
 
 void ApplyParamFaults(const std::vector<Fault>& faults, CameraModel& model) {

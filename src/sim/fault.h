@@ -25,6 +25,9 @@ namespace velmora::sim {
 //   never-flash        writing a firmware package never ends (UpdateStatus stays 1)
 //   accept-empty       a firmware package of 0 bytes is accepted (and written at once)
 //   no-status          upgrade data and progress replies leave out UpdateStatus (cmd= picks one)
+//   rollback           after a reboot the camera runs its old firmware (the version is unchanged)
+//   no-return          a rebooting camera never comes back
+//   slow-return=MS     a rebooting camera stays away MS milliseconds (overrides --reboot-ms)
 //   clamp=MEMBER:MIN..MAX  a set of MEMBER stores the value limited to MIN..MAX, answering success
 //   ignore=MEMBER      a set of MEMBER answers success and keeps the old value
 // Keys (all optional):
@@ -37,7 +40,7 @@ namespace velmora::sim {
 struct Fault {
     enum class Kind {
         Refuse, Stall, BadMagic, NotJson, Split, Unplug, SlowFlash, NegativeProgress, NeverFlash, AcceptEmpty, NoStatus,
-        Clamp, Ignore
+        Clamp, Ignore, Rollback, NoReturn, SlowReturn
     };
     enum class Where { Both, Status, Result };
 
@@ -84,6 +87,8 @@ ExchangePlan PlanExchange(std::vector<Fault>& faults, uint32_t command);
 
 // The flashing time set by a slow-flash fault, if any.
 std::optional<int> SlowFlashMs(const std::vector<Fault>& faults);
+// How long a reboot keeps the camera away: -1 for no-return, a slow-return's time, else `normal`.
+int64_t RebootAwayMs(const std::vector<Fault>& faults, int64_t normal);
 
 // Whether the fault acts on the camera's state rather than on exchanges.
 bool IsModelFault(Fault::Kind kind);

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     UsbServer usb(options.usbDir, std::move(cameras));
+    if (!options.writersFile.empty()) usb.SetWritersFile(options.writersFile);
     if (options.usbCount > 0 && usb.Start(&error) != 0) {
         std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
         return 1;

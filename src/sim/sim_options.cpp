@@ -371,6 +371,8 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
             continue;  // loaded above
         } else if (arg == "--usb-dir") {
             options->usbDir = std::string(value);
+        } else if (arg == "--writers-file") {
+            options->writersFile = std::string(value);
         } else if (arg == "--usb-count") {
             if (!ParseInt(value, 0, 999, &n)) {
                 *error = "--usb-count needs 0..999";
@@ -512,6 +514,9 @@ std::string UsageText() {
            "                           cam02:stall  cam01:refuse=-5,cmd=40001090  cam01:split=8\n"
            "                           cam03:unplug=4,replug=500  cam01:neg-progress=-7\n"
            "                           cam02:never-flash  cam01:accept-empty  cam01:slow-flash=0\n"
+           "                           cam01:rollback  cam02:no-return  cam03:slow-return=5000\n"
+           "  --writers-file FILE      keep {\"writers\": N, \"peak_writers\": M} in FILE: cameras\n"
+           "                           receiving or writing firmware now, and the most at once\n"
            "  --net ADDR[,ADDR...]     network cameras, one per loopback address, port 36666\n"
            "  --net-size WxH           picture size of their main stream (default 1280x720)\n"
            "  --net-fps N              frame rate of their main stream (default 25)\n"

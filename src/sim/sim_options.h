@@ -46,6 +46,8 @@ struct SimOptions {
     std::vector<Fault> allFaults;                   // faults for every camera ("*:" or "all:")
     std::map<std::string, CameraSettings> cameras;  // by name
     std::string scenarioPath;
+    // --writers-file: where the number of cameras receiving or writing firmware is kept.
+    std::string writersFile;
     // Network cameras: one per loopback address, with a generated H.264 main stream.
     std::vector<std::string> netAddresses;
     int netWidth = 1280, netHeight = 720, netFps = 25;

@@ -15,9 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <thread>
 
+#include "platform/atomic_file.h"
 #include "platform/zeb_log.h"
 #include "sim/hid_framing.h"
 #include "sim/json_ptr.h"
@@ -107,6 +109,7 @@ public:
         if (auto ms = SlowFlashMs(config_.faults)) model_.SetFlashMs(*ms);
         if (HasFault(config_.faults, Fault::Kind::NeverFlash)) model_.SetNeverFlash(true);
         if (HasFault(config_.faults, Fault::Kind::AcceptEmpty)) model_.SetAcceptEmpty(true);
+        if (HasFault(config_.faults, Fault::Kind::Rollback)) model_.SetRollback(true);
         ApplyParamFaults(config_.faults, model_);
         for (const auto& [member, value] : config_.params) model_.Set(member, value);
     }
@@ -450,7 +453,7 @@ void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
     if (hold.count() > 0) c.holdUntil = Clock::now() + hold;
     if (reply.reboot && !plan.refuse) {
         c.after = After::Reboot;
-        c.replugMs = plan.unplug && plan.replugMs >= 0 ? plan.replugMs : config_.rebootMs;
+        c.replugMs = plan.unplug && plan.replugMs >= 0 ? plan.replugMs : RebootAwayMs(config_.faults, config_.rebootMs);
     } else if (plan.unplug) {
         c.after = After::Unplug;
         c.replugMs = plan.replugMs;
@@ -472,8 +475,40 @@ void UsbServer::Camera::Flush(Client& c) {
     c.outPos = 0;
 }
 
-UsbServer::UsbServer(std::string dir, std::vector<UsbCameraConfig> cameras) : dir_(std::move(dir)) {
+// Shared by every camera's writing hook, on the cameras' threads.
+struct UsbServer::WriterGauge {
+    std::mutex mu;  // guards everything below; the file is written under it, so it never goes back
+    std::string path;
+    int now = 0;
+    int peak = 0;
+
+    void Change(bool writing) {
+        std::lock_guard lock(mu);
+        now += writing ? 1 : -1;
+        peak = std::max(peak, now);
+        if (path.empty()) return;
+        const std::string text =
+            "{\"writers\": " + std::to_string(now) + ", \"peak_writers\": " + std::to_string(peak) + "}\n";
+        std::string error;
+        if (WriteFileAtomically(path, text, &error) != 0)
+            AppLog().Log(kLogWarn, nullptr, "camsim: cannot write %s: %s", path.c_str(), error.c_str());
+    }
+};
+
+UsbServer::UsbServer(std::string dir, std::vector<UsbCameraConfig> cameras)
+    : dir_(std::move(dir)), writers_(std::make_shared<WriterGauge>()) {
     for (auto& cfg : cameras) cameras_.push_back(std::make_unique<Camera>(dir_, std::move(cfg)));
+    for (auto& c : cameras_) c->model().SetWritingHook([gauge = writers_](bool writing) { gauge->Change(writing); });
+}
+
+void UsbServer::SetWritersFile(std::string path) {
+    std::lock_guard lock(writers_->mu);
+    writers_->path = std::move(path);
+}
+
+int UsbServer::PeakWriters() const {
+    std::lock_guard lock(writers_->mu);
+    return writers_->peak;
 }
 
 UsbServer::~UsbServer() { Stop(); }

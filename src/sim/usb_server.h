@@ -58,14 +58,23 @@ public:
     bool Plugged(size_t index) const;
     int64_t Exchanges(size_t index) const;  // complete requests received so far
 
+    // Counts the cameras that receive or write firmware (announced, not yet written) and keeps
+    // {"writers": N, "peak_writers": M} in `path` (replaced atomically at every change), so a
+    // test can see how many cameras a tool upgrades at once. Call before Start.
+    void SetWritersFile(std::string path);
+    int PeakWriters() const;
+
     class Camera;  // one served camera (defined in the .cpp)
 
 private:
     std::string LockPath() const;
     void ReleaseLock();
 
+    struct WriterGauge;
+
     std::string dir_;
     std::vector<std::unique_ptr<Camera>> cameras_;
+    std::shared_ptr<WriterGauge> writers_;
     int wakeFd_ = -1;
     int lockFd_ = -1;
     bool started_ = false;

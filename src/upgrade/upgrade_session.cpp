@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <cctype>
 #include <cerrno>
@@ -64,6 +66,41 @@ std::string ReadPackage(UpgradePackage& out) {
 
 }  // namespace
 
+namespace {
+
+// The hexadecimal parts of a version text, or nothing when a part is not one.
+std::optional<std::vector<unsigned long>> VersionParts(const std::string& text) {
+    std::vector<unsigned long> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t dot = text.find('.', start);
+        const std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (part.empty() || part.size() > 8 ||
+            !std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isxdigit(c) != 0; }))
+            return std::nullopt;
+        parts.push_back(std::stoul(part, nullptr, 16));
+        if (dot == std::string::npos) return parts;
+        start = dot + 1;
+    }
+}
+
+std::string DeadlineText(std::chrono::milliseconds deadline) {
+    return Format("升级超时:%g秒内未完成", static_cast<double>(deadline.count()) / 1000.0);
+}
+
+}  // namespace
+
+int CompareVersionText(const std::string& a, const std::string& b) {
+    const auto pa = VersionParts(a), pb = VersionParts(b);
+    if (!pa || !pb) return a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
+    const size_t n = std::max(pa->size(), pb->size());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned long x = i < pa->size() ? (*pa)[i] : 0, y = i < pb->size() ? (*pb)[i] : 0;
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
 std::string UpgradeTypeName(const std::string& path, int index) {
     std::string lower = path;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -75,14 +112,16 @@ std::string UpgradeTypeName(const std::string& path, int index) {
 }
 
 UpgradeSession::UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices,
-                               UpgradeObserver* observer)
+                               UpgradeObserver* observer, int maxRows)
     : usb_(usb), observer_(observer), packages_(std::make_shared<const std::vector<UpgradePackage>>()),
       stop_(std::make_shared<std::atomic<bool>>(false)),
       rebootStop_(std::make_shared<std::atomic<bool>>(false)) {
     for (const UsbDeviceEntry& d : devices) {
-        if (static_cast<int>(rows_.size()) >= kMaxUpgradeRows) break;
+        if (maxRows > 0 && static_cast<int>(rows_.size()) >= maxRows) break;
         RowSlot slot;
         slot.id = nextId_++;
+        slot.key = CameraDirectory::UsbKeyOf(d, usb.DevicePath(d.handle));
+        slot.row.source = static_cast<int>(rows_.size());
         slot.row.handle = d.handle;
         slot.row.name = std::string(d.displayName, strnlen(d.displayName, sizeof d.displayName));  // UTF-8 as sent
         slot.row.model = FieldText(d.productModel, sizeof d.productModel);
@@ -151,9 +190,29 @@ int UpgradeSession::LoadPackagesLocked() {
     return 0;
 }
 
+void UpgradeSession::SetOptions(const UpgradeOptions& options) {
+    std::lock_guard lock(optionsMu_);
+    options_ = options;
+}
+
+UpgradeOptions UpgradeSession::Options() const {
+    std::lock_guard lock(optionsMu_);
+    return options_;
+}
+
+void UpgradeSession::SetCameraDirectory(CameraDirectory* cameras) {
+    std::lock_guard lock(optionsMu_);
+    cameras_ = cameras;
+}
+
 int UpgradeSession::Start() {
     std::lock_guard start(startMu_);
     if (rebooting_.load() || AnySending()) return kUpgradeBusy;
+    const UpgradeOptions options = Options();
+    if (options.verify) {
+        std::lock_guard lock(optionsMu_);
+        if (cameras_ == nullptr || !cameras_->Watching()) return kUpgradeCannotVerify;
+    }
     std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
     {
         std::lock_guard lock(threadsMu_);
@@ -188,12 +247,15 @@ int UpgradeSession::Start() {
                 s.row.result = 0;
                 changes.emplace_back(static_cast<int>(i), s.row);
             }
+            std::fill(std::begin(s.row.seconds), std::end(s.row.seconds), 0.0);
             if (s.row.checked) ++workers;
         }
     }
     if (observer_)
         for (const auto& [index, row] : changes) observer_->RowChanged(index, row);
 
+    // The cap: fewer workers, each taking the next queued row when its camera is finished.
+    if (options.jobs > 0) workers = std::min(workers, options.jobs);
     std::list<Worker> finished;
     {
         std::lock_guard lock(threadsMu_);
@@ -202,8 +264,8 @@ int UpgradeSession::Start() {
             Worker& w = workers_.emplace_back();
             running_.fetch_add(1);
             try {
-                w.thread = std::thread([this, &w, stop, packages] {
-                    WorkerMain(stop, packages);
+                w.thread = std::thread([this, &w, stop, packages, options] {
+                    WorkerMain(stop, packages, options);
                     running_.fetch_sub(1);
                     w.finished.store(true);
                 });
@@ -226,6 +288,10 @@ void UpgradeSession::RequestStop() {
         for (const auto& w : earlierStops_)
             if (auto flag = w.lock()) flag->store(true);
         rebootStop_->store(true);
+    }
+    {
+        std::lock_guard lock(optionsMu_);
+        if (cameras_) cameras_->WakeUsbWaiters();  // a worker waiting for its camera to come back
     }
     std::lock_guard lock(waitMu_);
     waitCv_.notify_all();
@@ -358,35 +424,80 @@ bool UpgradeSession::Claim(uint64_t& id, int32_t& handle) {
     return false;
 }
 
-bool UpgradeSession::Pause(const std::atomic<bool>& stop) {
+bool UpgradeSession::Pause(const std::atomic<bool>& stop, std::chrono::steady_clock::time_point until) {
     std::unique_lock lock(waitMu_);
-    return !waitCv_.wait_for(lock, kPollInterval, [&] { return stop.load(); });
+    const auto wake = std::min(std::chrono::steady_clock::now() + kPollInterval, until);
+    return !waitCv_.wait_until(lock, wake, [&] { return stop.load(); });
 }
 
+struct UpgradeSession::PhaseClock {
+    int phase = -1;
+    std::chrono::steady_clock::time_point since{};
+    double seconds[static_cast<int>(UpgradePhase::Count)] = {};
+
+    void Enter(UpgradePhase p) {
+        Leave();
+        phase = static_cast<int>(p);
+        since = std::chrono::steady_clock::now();
+    }
+    void Leave() {
+        if (phase >= 0)
+            seconds[phase] += std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+        phase = -1;
+    }
+    void CopyTo(UpgradeRow& r) const { std::copy(std::begin(seconds), std::end(seconds), std::begin(r.seconds)); }
+};
+
 void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
-                                std::shared_ptr<const std::vector<UpgradePackage>> packages) {
+                                std::shared_ptr<const std::vector<UpgradePackage>> packages,
+                                const UpgradeOptions& options) {
     uint64_t id = 0;
     int32_t handle = -1;
-    if (!Claim(id, handle)) return;
+    // Without a cap (the window) each worker takes one row, as it always did: a row checked
+    // after the start is not taken by a worker that is done with its own.
+    const bool takeMore = options.jobs > 0;
+    for (bool first = true; (first || (takeMore && !stop->load())) && Claim(id, handle); first = false) {
+        RunRow(id, handle, *stop, *packages, options);
+        std::lock_guard lock(rowsMu_);
+        const int index = IndexOfLocked(id);
+        if (index >= 0) rows_[static_cast<size_t>(index)].hasWorker = false;
+    }
+}
 
+void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>& stop,
+                            const std::vector<UpgradePackage>& packages, const UpgradeOptions& options) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        options.deadline.count() > 0 ? Clock::now() + options.deadline : Clock::time_point::max();
+    PhaseClock clock;
     auto fail = [&](int32_t code, std::string text) {
+        clock.Leave();
         Update(id, [&](UpgradeRow& r) {
             r.state = UpgradeRowState::Failed;
             r.result = code;
             r.text = std::move(text);
+            clock.CopyTo(r);
         });
+    };
+    // The deadline covers the camera's whole run; it is looked at between commands.
+    auto expired = [&] {
+        if (Clock::now() < deadline) return false;
+        fail(kUpgradeDeadline, DeadlineText(options.deadline));
+        return true;
     };
     int32_t lastStatus = 0;
     int32_t lastProgress = 0;
     std::string reply;
     const std::chrono::milliseconds stallLimit{stallLimitMs_.load()};
-    for (const UpgradePackage& p : *packages) {
+    for (const UpgradePackage& p : packages) {
         const char* type = p.typeName.c_str();
         // A stop raised between two packages (or before the first) requests nothing more.
-        if (stop->load()) {
+        if (stop.load()) {
             fail(kUpgradeStopped, "停止升级");
             goto finish;
         }
+        if (expired()) goto finish;
+        clock.Enter(UpgradePhase::Sending);
         Update(id, [&](UpgradeRow& r) { r.text = Format("请求升级[%s]...", type); });
         int res = SendUpgradeRequest(usb_, handle, p.size);
         if (res < 0) {
@@ -402,7 +513,8 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             r.percent = -1;  // no bar until this package's first reply
         });
 
-        for (size_t offset = 0; !stop->load() && offset < p.size;) {
+        for (size_t offset = 0; !stop.load() && offset < p.size;) {
+            if (expired()) goto finish;
             const size_t chunk = std::min<size_t>(p.size - offset, kUpgradeChunkBytes);
             res = SendUpgradeData(usb_, handle, p.data.data() + offset, chunk, reply);
             if (res < 0) {
@@ -427,21 +539,24 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
                 r.percent = lastProgress;
             });
         }
-        if (stop->load()) {
+        if (stop.load()) {
             fail(kUpgradeStopped, "停止升级");
             goto finish;
         }
+        clock.Enter(UpgradePhase::Flashing);
         Update(id, [&](UpgradeRow& r) {
             r.state = UpgradeRowState::Flashing;
             r.checked = false;
+            clock.CopyTo(r);
         });
 
         // The watchdog: a camera that stops moving (stuck at 99 %, never reporting UpdateStatus 2)
         // would otherwise be asked for ever.
-        auto lastMove = std::chrono::steady_clock::now();
+        auto lastMove = Clock::now();
         int32_t seenStatus = lastStatus, seenProgress = lastProgress;
-        while (!stop->load() && lastStatus != 2) {
-            if (std::chrono::steady_clock::now() - lastMove >= stallLimit) {
+        while (!stop.load() && lastStatus != 2) {
+            if (expired()) goto finish;
+            if (Clock::now() - lastMove >= stallLimit) {
                 fail(kUpgradeStalled, Format("升级[%s]超时:进度%lld秒无变化", type,
                                              static_cast<long long>(stallLimit.count() / 1000)));
                 goto finish;
@@ -462,7 +577,7 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
             if (lastStatus != seenStatus || lastProgress != seenProgress) {
                 seenStatus = lastStatus;
                 seenProgress = lastProgress;
-                lastMove = std::chrono::steady_clock::now();
+                lastMove = Clock::now();
             }
             if (lastProgress < 0) {
                 fail(lastProgress, Format("升级返回失败:%d", lastProgress));
@@ -474,19 +589,110 @@ void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
                              : Format("升级[%s](烧写中):%d%%", type, lastProgress);
                 r.percent = lastProgress;
             });
-            if (lastStatus != 2) Pause(*stop);
+            if (lastStatus != 2) Pause(stop, deadline);
         }
-        if (stop->load()) {
+        if (stop.load()) {
             fail(kUpgradeStopped, "停止升级");
             goto finish;
         }
-        Update(id, [&](UpgradeRow& r) { r.state = UpgradeRowState::Done; });
+        clock.Leave();
+        Update(id, [&](UpgradeRow& r) {
+            r.state = UpgradeRowState::Done;
+            clock.CopyTo(r);
+        });
     }
+    if (options.verify && !packages.empty()) VerifyRow(id, handle, stop, options, deadline, clock);
 finish:
     Update(id, [&](UpgradeRow& r) { r.checked = true; });
-    std::lock_guard lock(rowsMu_);
-    const int index = IndexOfLocked(id);
-    if (index >= 0) rows_[static_cast<size_t>(index)].hasWorker = false;
+}
+
+bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bool>& stop,
+                               const UpgradeOptions& options, std::chrono::steady_clock::time_point deadline,
+                               PhaseClock& clock) {
+    using Clock = std::chrono::steady_clock;
+    CameraDirectory* cameras = nullptr;
+    {
+        std::lock_guard lock(optionsMu_);
+        cameras = cameras_;
+    }
+    std::string key, before;
+    {
+        std::lock_guard lock(rowsMu_);
+        const int index = IndexOfLocked(id);
+        if (index < 0) return false;
+        key = rows_[static_cast<size_t>(index)].key;
+        before = rows_[static_cast<size_t>(index)].row.biosVersion;
+    }
+    auto fail = [&](int32_t code, std::string text) {
+        clock.Leave();
+        Update(id, [&](UpgradeRow& r) {
+            r.state = UpgradeRowState::Failed;
+            r.result = code;
+            r.text = std::move(text);
+            clock.CopyTo(r);
+        });
+        return false;
+    };
+    auto enter = [&](UpgradePhase phase, UpgradeRowState state, std::string text) {
+        clock.Enter(phase);
+        Update(id, [&](UpgradeRow& r) {
+            r.state = state;
+            r.text = std::move(text);
+            r.percent = -1;
+            clock.CopyTo(r);
+        });
+    };
+    if (stop.load()) return fail(kUpgradeStopped, "停止升级");
+    if (Clock::now() >= deadline) return fail(kUpgradeDeadline, DeadlineText(options.deadline));
+    if (cameras == nullptr) return fail(kUpgradeCannotVerify, "重启后未上线");
+
+    // Arrivals after this count are the camera coming back, not an earlier plugging.
+    const uint64_t mark = cameras->UsbArrivalCount();
+    const std::string path = usb_.DevicePath(handle);
+    enter(UpgradePhase::Rebooting, UpgradeRowState::Rebooting, "重启中...");
+    const int res = SendReboot(usb_, handle);
+    if (res < 0) return fail(res, Format("重启失败:%d", res));
+    usb_.CloseDevice(handle);
+
+    enter(UpgradePhase::Reconnecting, UpgradeRowState::Reconnecting, "等待设备重新上线...");
+    const Clock::time_point back = std::min(Clock::now() + options.reconnectTimeout, deadline);
+    UsbListing found;
+    switch (cameras->WaitForUsbArrival(key, path, mark, back, stop, found)) {
+    case CameraDirectory::ArrivalWait::Arrived: break;
+    case CameraDirectory::ArrivalWait::Stopped: return fail(kUpgradeStopped, "停止升级");
+    case CameraDirectory::ArrivalWait::TimedOut:
+        if (back == deadline && Clock::now() >= deadline) return fail(kUpgradeDeadline, DeadlineText(options.deadline));
+        return fail(kUpgradeNotBack, "重启后未上线");
+    }
+    const int32_t newHandle = found.entry.handle;
+    enter(UpgradePhase::Verifying, UpgradeRowState::Verifying, "校验版本...");
+    Update(id, [&](UpgradeRow& r) { r.handle = newHandle; });
+    UsbDeviceEntry entry{};
+    const int read = usb_.IdentifyDevice(newHandle, entry);
+    if (read < 0) return fail(read, Format("读取设备信息失败:%d", read));
+    const std::string after = FieldText(entry.biosVersion, sizeof entry.biosVersion);
+    const std::string builtAfter = FieldText(entry.buildDate, sizeof entry.buildDate);
+    Update(id, [&](UpgradeRow& r) {
+        r.versionAfter = after;
+        r.buildDateAfter = builtAfter;
+    });
+    const bool unchanged = CompareVersionText(after, before) == 0;
+    const bool versionOk = options.expectVersion.empty() ? CompareVersionText(after, before) > 0
+                                                         : CompareVersionText(after, options.expectVersion) == 0;
+    if (!versionOk) {
+        if (unchanged) return fail(kUpgradeVersionUnchanged, "版本未变");
+        return fail(kUpgradeVersionMismatch, Format("版本不符:%s", after.c_str()));
+    }
+    if (!options.expectBuildDate.empty() && builtAfter != options.expectBuildDate)
+        return fail(kUpgradeVersionMismatch, Format("编译时间不符:%s", builtAfter.c_str()));
+    clock.Leave();
+    Update(id, [&](UpgradeRow& r) {
+        r.state = UpgradeRowState::Verified;
+        r.result = 0;
+        r.text = Format("校验通过:版本%s", after.c_str());
+        clock.CopyTo(r);
+    });
+    return true;
 }
 
 void UpgradeSession::RebootMain(std::shared_ptr<std::atomic<bool>> stop) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera/camera_directory.h"
 #include "transport/usb/cusb_device.h"
 
 // The firmware upgrade of USB cameras without any window: the rows (one per camera), the package
@@ -20,7 +21,13 @@
 // change through an UpgradeObserver.
 namespace velmora {
 
-enum class UpgradeRowState : int { Queued = -2, Failed = -1, Done = 0, Sending = 1, Flashing = 2 };
+// Rebooting, Reconnecting, Verifying and Verified belong to the after-flash phase
+// (UpgradeOptions::verify): the camera is told to reboot, waited for until it is back, asked its
+// identity and its version checked.
+enum class UpgradeRowState : int {
+    Queued = -2, Failed = -1, Done = 0, Sending = 1, Flashing = 2,
+    Rebooting = 3, Reconnecting = 4, Verifying = 5, Verified = 6
+};
 
 inline constexpr int kMaxUpgradeRows = 10;
 inline constexpr size_t kUpgradeChunkBytes = 1048576;
@@ -30,6 +37,14 @@ inline constexpr int kUpgradeLoadFailed = -1;  // a package could not be read (m
 inline constexpr int kUpgradeBusy = -2;        // refused: a row is sending, or a reboot runs
 inline constexpr int kUpgradeStopped = -3;     // UpgradeRow::result of a row whose run was stopped
 inline constexpr int kUpgradeStalled = -4;     // UpgradeRow::result: the camera's progress stood still too long
+
+// UpgradeRow::result codes of the after-flash phase and of the per-camera deadline.
+inline constexpr int kUpgradeVersionUnchanged = -360;  // "版本未变": back with the version it had
+inline constexpr int kUpgradeNotBack = -361;           // "重启后未上线": not back within the reconnect time
+inline constexpr int kUpgradeDeadline = -362;          // the camera's whole run took longer than its deadline
+inline constexpr int kUpgradeVersionMismatch = -363;   // back with another version (or build date) than expected
+// Start refused: the after-flash phase needs a camera directory that follows the cameras.
+inline constexpr int kUpgradeCannotVerify = -5;
 
 // A camera whose writing shows no change of progress (nor of its status) for this long has failed.
 inline constexpr std::chrono::milliseconds kUpgradeStallLimit{60000};
@@ -46,6 +61,32 @@ struct UpgradePackage {
 // updata, the first found wins; with none the label is the decimal index + 1.
 std::string UpgradeTypeName(const std::string& path, int index);
 
+// The phases whose time is kept per camera (UpgradeRow::seconds), in this order.
+enum class UpgradePhase : int { Sending = 0, Flashing, Rebooting, Reconnecting, Verifying, Count };
+inline constexpr const char* kUpgradePhaseNames[] = {"sending", "flashing", "rebooting", "reconnecting", "verifying"};
+
+// How a start runs its cameras; set with UpgradeSession::SetOptions, used by the next Start.
+struct UpgradeOptions {
+    // Cameras worked on at once; the others wait their turn. 0: every checked camera at once.
+    int jobs = 0;
+    // Time limit of one camera's whole run, from its first request to its last check; 0: none.
+    // A command in flight ends first (within its own time-out).
+    std::chrono::milliseconds deadline{0};
+    // After the last package: reboot, wait for the same camera to come back, read its identity
+    // and check its version (needs SetCameraDirectory with a directory that watches).
+    bool verify = false;
+    std::chrono::milliseconds reconnectTimeout{60000};
+    // The BIOS version the camera must report after the reboot, as `list` prints it; empty:
+    // higher than the version read before the upgrade.
+    std::string expectVersion;
+    // The build date it must report; empty: not checked.
+    std::string expectBuildDate;
+};
+
+// Orders two BIOS version texts ("1.02", "1.0a": the camera's number printed as hexadecimal
+// parts): <0, 0, >0. Texts whose parts are not all hexadecimal numbers compare as texts.
+int CompareVersionText(const std::string& a, const std::string& b);
+
 struct UpgradeRow {
     int32_t handle = -1;
     UpgradeRowState state = UpgradeRowState::Queued;
@@ -57,6 +98,13 @@ struct UpgradeRow {
     // or reboot.
     int32_t result = 0;
     std::string name, model, serial, biosVersion, buildDate;  // UTF-8
+    // The device's place in the list the session was built from (rows removed by a reboot do
+    // not renumber it).
+    int source = -1;
+    // Identity read after the reboot (after-flash phase); empty until then.
+    std::string versionAfter, buildDateAfter;
+    // Seconds spent in each UpgradePhase during the last start.
+    double seconds[static_cast<int>(UpgradePhase::Count)] = {};
 };
 
 // Told of every change; called on the session's threads (workers, reboot thread) and, for the rows
@@ -82,7 +130,9 @@ class UpgradeSession {
 public:
     // Rows from the first kMaxUpgradeRows devices (checked, Queued, their handles). `observer`
     // may be null. `usb` must outlive the session.
-    UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, UpgradeObserver* observer);
+    // `maxRows` 0 takes every device (the command line); the window keeps kMaxUpgradeRows.
+    UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, UpgradeObserver* observer,
+                   int maxRows = kMaxUpgradeRows);
     ~UpgradeSession();  // RequestStop, then joins every thread
     UpgradeSession(const UpgradeSession&) = delete;
     UpgradeSession& operator=(const UpgradeSession&) = delete;
@@ -119,6 +169,13 @@ public:
     int StartReboot();
     bool Rebooting() const;
 
+    // Options of the next Start (concurrency cap, deadline, after-flash phase).
+    void SetOptions(const UpgradeOptions& options);
+    UpgradeOptions Options() const;
+    // The directory through which a rebooted camera is found again; it must be watching
+    // (StartWatching) and outlive the session. Its transport must be `usb`.
+    void SetCameraDirectory(CameraDirectory* cameras);
+
     // The progress watchdog of the writing phase (kUpgradeStallLimit unless changed; tests shorten
     // it). Applies to workers started afterwards.
     void SetStallLimit(std::chrono::milliseconds limit);
@@ -134,8 +191,10 @@ public:
     void SetChecked(int index, bool checked);  // the caller shows it; no RowChanged
 
 private:
+    struct PhaseClock;  // the phase a worker's camera is in and since when
     struct RowSlot {
         uint64_t id = 0;
+        std::string key;  // the camera's identity key in a CameraDirectory (serial, or its path)
         bool hasWorker = false;
         UpgradeRow row;
     };
@@ -144,13 +203,20 @@ private:
         std::atomic<bool> finished{false};
     };
 
+    // A worker takes rows one after another until none is left (the concurrency cap).
     void WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
-                    std::shared_ptr<const std::vector<UpgradePackage>> packages);
+                    std::shared_ptr<const std::vector<UpgradePackage>> packages, const UpgradeOptions& options);
+    // One camera's run: every package, then the after-flash phase when asked.
+    void RunRow(uint64_t id, int32_t handle, const std::atomic<bool>& stop,
+                const std::vector<UpgradePackage>& packages, const UpgradeOptions& options);
+    // Reboot, reconnect, identity, version check. false when the row failed (already shown).
+    bool VerifyRow(uint64_t id, int32_t handle, const std::atomic<bool>& stop, const UpgradeOptions& options,
+                   std::chrono::steady_clock::time_point deadline, PhaseClock& clock);
     void RebootMain(std::shared_ptr<std::atomic<bool>> stop);
     bool Claim(uint64_t& id, int32_t& handle);
     int LoadPackagesLocked();
     // Waits one poll interval; false when the stop flag cut it short.
-    bool Pause(const std::atomic<bool>& stop);
+    bool Pause(const std::atomic<bool>& stop, std::chrono::steady_clock::time_point until);
     // Applies `change` to the row with this id under the lock, then tells the observer.
     template <typename F>
     void Update(uint64_t id, F&& change);
@@ -180,6 +246,9 @@ private:
     std::shared_ptr<std::atomic<bool>> rebootStop_;
     std::atomic<int> running_{0};
     std::atomic<int64_t> stallLimitMs_{kUpgradeStallLimit.count()};
+    mutable std::mutex optionsMu_;  // guards options_, cameras_
+    UpgradeOptions options_;
+    CameraDirectory* cameras_ = nullptr;
     std::atomic<bool> rebooting_{false};
     std::atomic<bool> rebootLive_{false};  // until the reboot thread's last observer call returned
     std::mutex startMu_;  // serialises Start, LoadPackages and StartReboot as wholes

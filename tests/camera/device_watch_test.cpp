@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +158,50 @@ TEST_F(DeviceWatchTest, ACameraThatNeverAnswersIsListedWithItsError) {
     EXPECT_LT(events[0].result, 0);
     EXPECT_EQ(events[0].listing.path, sock);
     EXPECT_EQ(events[0].listing.key, "path:" + sock);
+}
+
+TEST_F(DeviceWatchTest, ACameraRebootingWithinTheSettleTimeIsFoundAgainByItsSerial) {
+    std::vector<sim::UsbCameraConfig> cams{testsim::NumberedUsbCamera(1)};
+    cams[0].rebootMs = 0;  // back before the watcher's settle time is over
+    server_ = std::make_unique<sim::UsbServer>(dir_, std::move(cams));
+    std::string error;
+    ASSERT_EQ(server_->Start(&error), 0) << error;
+    Watch();
+    std::vector<UsbArrival> events;
+    ASSERT_TRUE(heard_.WaitFor(1, events));
+    const UsbListing before = events[0].listing;
+    const uint64_t mark = directory_->UsbArrivalCount();
+
+    std::atomic<bool> stop{false};
+    UsbListing found;
+    // Nothing came yet: the wait ends at its deadline.
+    EXPECT_EQ(directory_->WaitForUsbArrival(before.key, "", mark, std::chrono::steady_clock::now() + 50ms, stop, found),
+              CameraDirectory::ArrivalWait::TimedOut);
+
+    int received = 0;
+    ASSERT_EQ(directory_->Usb().Transfer(before.entry.handle, 40001086, nullptr, 0, nullptr, 0, &received, 5), 0);
+    directory_->Usb().CloseDevice(before.entry.handle);
+    ASSERT_EQ(directory_->WaitForUsbArrival(before.key, "", mark, std::chrono::steady_clock::now() + 5s, stop, found),
+              CameraDirectory::ArrivalWait::Arrived);
+    EXPECT_EQ(found.key, before.key);
+    EXPECT_NE(found.entry.handle, before.entry.handle);
+    UsbDeviceEntry entry{};
+    EXPECT_EQ(directory_->Usb().IdentifyDevice(found.entry.handle, entry), 0);
+    EXPECT_EQ(server_->Model(0).RebootCount(), 1);
+    ASSERT_TRUE(heard_.WaitFor(3, events));  // it left and came back, both announced
+    EXPECT_FALSE(events[1].arrived);
+    EXPECT_TRUE(events[2].arrived);
+
+    // A waiter for a camera that never comes is released by its stop flag at once.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(50ms);
+        stop.store(true);
+        directory_->WakeUsbWaiters();
+    });
+    EXPECT_EQ(directory_->WaitForUsbArrival("nobody", "", directory_->UsbArrivalCount(),
+                                            std::chrono::steady_clock::now() + 60s, stop, found),
+              CameraDirectory::ArrivalWait::Stopped);
+    stopper.join();
 }
 
 TEST(SimFolderWatcherTest, ACameraAppearingInStepsIsAnnouncedOnceAndOnlyWhenWhole) {

@@ -7,7 +7,9 @@
 #include <sstream>
 
 #include "cli/cli_options.h"
+#include "cli/camera_sets.h"
 #include "cli/commands.h"
+#include "cli/upgrade_command.h"
 #include "protocol/param_file.h"
 #include "protocol/requests.h"
 
@@ -347,4 +349,57 @@ TEST(CliOutput, TerminalTextEscapesControlsAndKeepsUtf8) {
     EXPECT_EQ(TerminalText("cam\u202Egpj.exe"), "cam\\xe2\\x80\\xaegpj.exe");
     EXPECT_EQ(TerminalText("\u202A\u2066\u2069"), "\\xe2\\x80\\xaa\\xe2\\x81\\xa6\\xe2\\x81\\xa9");
     EXPECT_EQ(TerminalText("a\u2013b \U0001F600 \u00F1\u00DF"), "a\u2013b \U0001F600 \u00F1\u00DF");
+}
+
+TEST(CliFleetOptions, UpgradeTakesItsOwnOptionsBeforeThePackages) {
+    UpgradeArgs a;
+    std::string error;
+    ASSERT_TRUE(ParseUpgradeArgs({"--jobs", "4", "--timeout", "1.5", "--reboot", "--reconnect-timeout", "30",
+                                  "--expect-version", "1.03", "--report", "r.json", "--", "--odd.dat", "b.dat"},
+                                 a, error))
+        << error;
+    EXPECT_EQ(a.session.jobs, 4);
+    EXPECT_EQ(a.session.deadline.count(), 1500);
+    EXPECT_TRUE(a.session.verify);
+    EXPECT_EQ(a.session.reconnectTimeout.count(), 30000);
+    EXPECT_EQ(a.session.expectVersion, "1.03");
+    EXPECT_EQ(a.report, "r.json");
+    EXPECT_EQ(a.packages, (std::vector<std::string>{"--odd.dat", "b.dat"}));
+
+    // Each refusal says what was wrong, and nothing runs.
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--jobs", "0", "a.dat"}, {"--jobs", "65", "a.dat"}, {"--timeout", "-1", "a.dat"},
+             {"--timeout", "nan", "a.dat"}, {"--reconnect-timeout"}, {"--expect-version", "1.03", "a.dat"},
+             {"--report", "", "a.dat"}, {"--frobnicate", "a.dat"}, {"--reboot"}, {}}) {
+        EXPECT_FALSE(ParseUpgradeArgs(bad, a, error));
+        EXPECT_FALSE(error.empty());
+    }
+    CliOptions o;
+    const char* both[] = {"velmora-cli", "--serial-file", "f.txt", "--all", "upgrade", "a.dat"};
+    EXPECT_FALSE(ParseCliOptions(6, both, o, error));
+}
+
+TEST(CliFleetOptions, SerialFilesAreListsOrTheFailedCamerasOfAReport) {
+    std::vector<std::string> serials;
+    bool fromReport = true;
+    std::string error;
+    ASSERT_EQ(ParseSerialList("# tray 4\r\n  SN1  \r\n\nSN2\n\tSN3", serials, fromReport, error), 0) << error;
+    EXPECT_FALSE(fromReport);
+    EXPECT_EQ(serials, (std::vector<std::string>{"SN1", "SN2", "SN3"}));
+
+    const std::string report = R"({"cameras": [
+        {"serial": "A", "result": "verified"}, {"serial": "B", "result": "failed"},
+        {"serial": "C", "result": "done"}, {"serial": "D", "result": "failed"}]})";
+    ASSERT_EQ(ParseSerialList(report, serials, fromReport, error), 0) << error;
+    EXPECT_TRUE(fromReport);
+    EXPECT_EQ(serials, (std::vector<std::string>{"B", "D"}));
+    ASSERT_EQ(ParseSerialList(R"({"cameras": []})", serials, fromReport, error), 0);
+    EXPECT_TRUE(serials.empty());
+
+    // Broken JSON, a failed camera without a serial, a serial no camera can have: refused.
+    for (const char* bad : {R"({"cameras": [)", R"({"other": 1})", R"({"cameras": [{"result": "failed"}]})",
+                            "SN\x01", "0123456789012345678901234567890123"}) {
+        EXPECT_EQ(ParseSerialList(bad, serials, fromReport, error), kExitUsage) << bad;
+        EXPECT_FALSE(error.empty());
+    }
 }

@@ -98,7 +98,7 @@ TEST_F(CliUpgradeTest, EveryCameraIsUpgradedInParallelAndEachFailureIsNamed) {
     EXPECT_TRUE(Has(r.out, "[1] 升级[rootfs]: 100%")) << r.out;
     EXPECT_TRUE(Has(r.out, "[3] 升级[2](烧写中):50%")) << r.out;
     EXPECT_TRUE(Has(r.out, "[2] 请求升级失败:-7")) << r.out;
-    EXPECT_EQ(r.err, "error -7: camera 2: 请求升级失败:-7\n");
+    EXPECT_EQ(r.err, "error -7: camera 2 (serial VMS202400002): 请求升级失败:-7\n");
 
     r = Cli({"--device", "3", "upgrade", pkg});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -128,7 +128,7 @@ TEST_F(CliUpgradeTest, RebootNamesTheCamerasThatRefused) {
     EXPECT_TRUE(Has(r.out, "[3] 设备已经重启")) << r.out;
     EXPECT_TRUE(Has(r.out, "[2] 设备已经重启")) << r.out;
     EXPECT_TRUE(Has(r.out, "[1] 重启失败")) << r.out;
-    EXPECT_EQ(r.err, "error -9: camera 1: 重启失败\n");
+    EXPECT_EQ(r.err, "error -9: camera 1 (serial VMS202400001): 重启失败\n");
 }
 
 // Under an English locale, or with --lang en, the session's lines and the error lines are English;
@@ -176,7 +176,9 @@ TEST_F(CliUpgradeTest, InterruptStopsEveryCameraAndFailsTheRun) {
     EXPECT_EQ(Wait(c.pid), 1);
     for (int n = 1; n <= 3; ++n) {
         EXPECT_TRUE(Has(out, "[" + std::to_string(n) + "] 停止升级")) << out;
-        EXPECT_TRUE(Has(err, "error -3: camera " + std::to_string(n) + ": 停止升级")) << err;
+        EXPECT_TRUE(Has(err, "error -3: camera " + std::to_string(n) + " (serial VMS20240000" + std::to_string(n) +
+                             "): 停止升级"))
+            << err;
     }
     EXPECT_EQ(out.find("[2]..."), std::string::npos);  // the second package was never requested
 }

@@ -314,6 +314,25 @@ TEST(CameraModelTest, UpgradeRunsFromAnnounceToFinishedAndNewVersion) {
     EXPECT_EQ(status, kErrEmptyImage);
 }
 
+TEST(CameraModelTest, WritersAreToldAndARollbackKeepsTheOldVersion) {
+    FakeClock clock;
+    CameraModel m(WithClock(clock, 0));
+    std::vector<bool> told;
+    m.SetWritingHook([&](bool writing) { told.push_back(writing); });
+    m.SetRollback(true);
+    int32_t status = -1;
+    const std::vector<uint8_t> block(10, 1);
+    m.UpgradeAnnounce("{\"FileType\":2,\"FileSize\":10}", &status);
+    m.UpgradeData(block.data(), block.size(), &status);  // all in: writing, still one writer
+    m.UpgradeProgress(&status);                          // written at once
+    EXPECT_EQ(m.Upgrade().state, UpgradeState::Done);
+    EXPECT_EQ(told, (std::vector<bool>{true, false}));
+    m.UpgradeAnnounce("{\"FileType\":2,\"FileSize\":10}", &status);
+    m.Reboot();  // an unfinished upgrade is forgotten: no longer writing
+    EXPECT_EQ(told, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(m.Identity().biosVersion, 0x0102);  // came back with the old firmware
+}
+
 TEST(CameraModelTest, DeviceInfoHasTopLevelIdentity) {
     CameraModel m({});
     Json info(m.DeviceInfoJson());

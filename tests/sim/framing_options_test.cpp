@@ -130,12 +130,24 @@ TEST(FaultTest, ParsesTheDocumentedSyntax) {
     EXPECT_EQ(f.max, -2);
     ASSERT_EQ(ParseFault("ignore=Contrast", &f, &error), 0);
     EXPECT_EQ(f.kind, Fault::Kind::Ignore);
+    // The reboot faults act on the camera, not on exchanges.
+    std::vector<Fault> reboot(1);
+    EXPECT_EQ(RebootAwayMs(reboot, 1500), 1500);  // a refusal does not change the reboot
+    ASSERT_EQ(ParseFault("slow-return=4000", &reboot[0], &error), 0) << error;
+    EXPECT_TRUE(IsModelFault(reboot[0].kind));
+    EXPECT_EQ(RebootAwayMs(reboot, 1500), 4000);
+    reboot.emplace_back();
+    ASSERT_EQ(ParseFault("no-return", &reboot[1], &error), 0);
+    EXPECT_EQ(RebootAwayMs(reboot, 1500), -1);
+    ASSERT_EQ(ParseFault("rollback", &f, &error), 0);
+    EXPECT_EQ(f.kind, Fault::Kind::Rollback);
 
     for (const char* bad : {"", "refuse", "refuse=0", "refuse=x", "stall=-1", "split=0", "unplug", "nope",
                             "not-json=1", "split=8,cmd", "split=8,replug=5", "neg-progress=5",
                             "refuse=-1,times=0", "bad-magic=0", "refuse=99999999999", "refuse=+-5",
                             "clamp=Luminance", "clamp=Luminance:5", "clamp=Nope:1..2", "clamp=Luminance:9..2",
-                            "clamp=Luminance:1..x", "ignore", "ignore=Nope"}) {
+                            "clamp=Luminance:1..x", "ignore", "ignore=Nope", "rollback=1", "no-return=5",
+                            "slow-return", "slow-return=-1", "slow-return=5,replug=3"}) {
         EXPECT_NE(ParseFault(bad, &f, &error), 0) << bad;
         EXPECT_FALSE(error.empty());
     }

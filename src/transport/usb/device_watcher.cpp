@@ -67,7 +67,12 @@ protected:
 
 private:
     void Note(Observation o) {
-        pending_[o.path] = Pending{o.present, Clock::now() + settle_};
+        Pending& p = pending_[o.path];
+        // A device seen gone within the settle time is a new device when it is back: a camera
+        // that reboots quickly must still be announced as leaving and arriving.
+        p.wentAway = p.wentAway || !o.present;
+        p.present = o.present;
+        p.due = Clock::now() + settle_;
     }
 
     void Run() {
@@ -102,7 +107,10 @@ private:
             }
             const bool present = it->second.present;
             const bool known = announced_.count(it->first) != 0;
-            if (present != known) {
+            if (present && known && it->second.wentAway) {
+                sink_(DeviceChange{DeviceChange::Kind::Left, it->first});
+                sink_(DeviceChange{DeviceChange::Kind::Arrived, it->first});
+            } else if (present != known) {
                 if (present) {
                     announced_.insert(it->first);
                 } else {
@@ -116,6 +124,7 @@ private:
 
     struct Pending {
         bool present = false;
+        bool wentAway = false;  // seen absent since the last announcement
         Clock::time_point due;
     };
 
@@ -168,6 +177,7 @@ private:
 
     std::vector<Observation> Drain() override {
         std::set<std::string> touched;
+        std::set<std::string> removed;  // a file went: the device was away, if only briefly
         alignas(inotify_event) char buffer[8192];
         for (;;) {
             const ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
@@ -175,14 +185,19 @@ private:
             for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
                 const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
                 if (e->len > 0) {
-                    if (auto base = BaseName(std::string_view(e->name, strnlen(e->name, e->len))))
+                    if (auto base = BaseName(std::string_view(e->name, strnlen(e->name, e->len)))) {
                         touched.insert(dir_ + "/" + *base);
+                        if (e->mask & (IN_DELETE | IN_MOVED_FROM)) removed.insert(dir_ + "/" + *base);
+                    }
                 }
                 at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
             }
         }
         std::vector<Observation> out;
-        for (const std::string& base : touched) out.push_back({base + ".sock", PresentNow(base)});
+        for (const std::string& base : touched) {
+            if (removed.count(base) != 0) out.push_back({base + ".sock", false});
+            out.push_back({base + ".sock", PresentNow(base)});
+        }
         return out;
     }
 

@@ -554,7 +554,8 @@ void CVelmoraDlg::OpenUpgrade() {
     if (upgradeOpener_) {
         upgradeOpener_(this, Usb().GetDevices());
     } else {
-        CUpgradeDlg upgrade(Usb(), Usb().GetDevices(), this);
+        // The directory finds a camera again after the window's reboot and version check.
+        CUpgradeDlg upgrade(Usb(), Usb().GetDevices(), this, cameras_.get());
         upgrade.exec();
     }
     upgradeOpen_ = false;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
@@ -299,6 +300,46 @@ int main(int argc, char** argv) {
         compare.Apply();
         QFile::remove(profile);
         ok &= Save(compare, out.filePath(QStringLiteral("compare-profile.png")));
+    }
+
+    {
+        // The upgrade window with "完成后重启并校验版本": one camera checked after its reboot (it
+        // shows its new version), one waiting to come back, one that came back unchanged.
+        CUSBDevice usb(std::make_unique<velmora::SimHidBackend>("/nonexistent-velmora-render"));
+        std::vector<UsbDeviceEntry> devices(3);
+        for (int i = 0; i < 3; ++i) {
+            UsbDeviceEntry& d = devices[static_cast<size_t>(i)];
+            d = UsbDeviceEntry{};
+            d.handle = i + 1;
+            velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936("模拟相机" + std::to_string(i + 1)));
+            velmora::CopyCp936Field(d.productModel, sizeof d.productModel, "VMC-U2000");
+            velmora::CopyCp936Field(d.serial, sizeof d.serial, "VMS202400" + std::to_string(i + 1) + "0");
+            velmora::CopyCp936Field(d.biosVersion, sizeof d.biosVersion, "1.02");
+            velmora::CopyCp936Field(d.buildDate, sizeof d.buildDate, "2024-05-20");
+        }
+        velmora::ui::CUpgradeDlg upgrade(usb, devices);
+        upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_uImage.dat"));
+        upgrade.VerifyBox()->setChecked(true);
+        const struct {
+            velmora::UpgradeRowState state;
+            const char* text;
+            const char* after;
+        } rows[] = {{velmora::UpgradeRowState::Verified, "校验通过:版本1.03", "1.03"},
+                    {velmora::UpgradeRowState::Reconnecting, "等待设备重新上线...", ""},
+                    {velmora::UpgradeRowState::Failed, "版本未变", "1.02"}};
+        for (int i = 0; i < 3; ++i) {
+            velmora::UpgradeRow row = upgrade.Session().Row(i);
+            row.state = rows[i].state;
+            row.text = rows[i].text;
+            row.versionAfter = rows[i].after;
+            upgrade.ShowRow(i, row);
+        }
+        upgrade.ShowVerifyCounts();
+        upgrade.Button(velmora::ui::upgrade_ids::kStartStopButton)->setText(velmora::ui::CUpgradeDlg::kStopText);
+        upgrade.Button(velmora::ui::upgrade_ids::kBrowseButton)->setEnabled(false);
+        upgrade.Button(velmora::ui::upgrade_ids::kRebootButton)->setEnabled(false);
+        upgrade.VerifyBox()->setEnabled(false);
+        ok &= Save(upgrade, out.filePath(QStringLiteral("upgrade-window-verify.png")));
     }
 
     velmora::ui::PathPicker picker;

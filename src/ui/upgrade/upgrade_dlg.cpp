@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include "platform/display_text.h"
+#include "platform/user_messages.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/ui_text.h"
 
@@ -109,7 +111,8 @@ CUpgradeDlg::PackageChooser CUpgradeDlg::SystemPackageChooser() {
     };
 }
 
-CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent)
+CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent,
+                         CameraDirectory* cameras)
     : QDialog(parent),
       devices_(std::move(devices)),
       chooser_(SystemPackageChooser()),
@@ -120,6 +123,7 @@ CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, Q
     BuildControls();
     // The session only builds its rows here; its threads start with the buttons.
     session_ = std::make_unique<UpgradeSession>(usb, devices_, static_cast<UpgradeObserver*>(this));
+    session_->SetCameraDirectory(cameras);
     for (int i = 0; i < session_->RowCount(); ++i) AppendRow(i, session_->Row(i));
 }
 
@@ -173,8 +177,14 @@ void CUpgradeDlg::BuildControls() {
 
     hint_ = new QLabel(tr("支持一次选择多个升级包。"), this);
     hint_->setObjectName(QString::number(kHint));
-    hint_->setGeometry(ToPixels(DuRect{7, 197, 300, 10}, base));
+    hint_->setGeometry(ToPixels(DuRect{7, 197, 140, 10}, base));
     hint_->setBuddy(packages_);
+
+    // Under the package list, beside the hint: off by default, so a start does what it always did.
+    verify_ = new QCheckBox(tr("完成后重启并校验版本"), this);
+    verify_->setObjectName(QStringLiteral("verifyAfterUpgrade"));
+    verify_->setAccessibleName(verify_->text());
+    verify_->setGeometry(ToPixels(DuRect{150, 196, 157, 12}, base));
 
     const auto button = [&](int id, const QString& text, int y) {
         auto* b = new QPushButton(text, this);
@@ -243,7 +253,11 @@ void CUpgradeDlg::ShowRow(int index, const UpgradeRow& row) {
     state->setData(kPercentRole, row.percent);
     state->setData(kStateRole, static_cast<int>(row.state));
     state->setToolTip(state->text());
+    // A camera checked after its reboot shows the version it now runs.
+    if (!row.versionAfter.empty())
+        list_->item(index, col::kBiosVersion)->setText(FromUtf8(EscapeForDisplay(row.versionAfter)));
     applying_ = wasApplying;
+    if (verifyRun_) ShowVerifyCounts();
 }
 
 void CUpgradeDlg::OnItemChanged(int row, int column) {
@@ -292,9 +306,20 @@ void CUpgradeDlg::StartOrStop() {
         session_->RequestStop();  // the caption comes back on a later tick
         return;
     }
+    UpgradeOptions options = session_->Options();
+    options.verify = verify_->isChecked();
+    session_->SetOptions(options);
     // A failed load has shown its message; the window stays idle.
-    if (session_->Start() < 0) return;
+    const int started = session_->Start();
+    if (started == kUpgradeCannotVerify) {
+        Messages().Information(tr("无法跟踪设备重新上线，不能重启校验版本。").toStdString());
+        return;
+    }
+    if (started < 0) return;
+    verifyRun_ = options.verify;
+    if (verifyRun_) ShowVerifyCounts();
     ShowStartStopText(kStopText);
+    verify_->setEnabled(false);
     browse_->setEnabled(false);
     reboot_->setEnabled(false);
     // The first tick comes a second after the period would start, without blocking the window.
@@ -325,7 +350,18 @@ void CUpgradeDlg::Reboot() {
     }
 }
 
+void CUpgradeDlg::ShowVerifyCounts() {
+    int verified = 0, failed = 0;
+    for (int r = 0; r < list_->rowCount(); ++r) {
+        const auto state = static_cast<UpgradeRowState>(list_->item(r, col::kState)->data(kStateRole).toInt());
+        verified += state == UpgradeRowState::Verified;
+        failed += state == UpgradeRowState::Failed;
+    }
+    status_->setText(tr("已校验 %1 台，失败 %2 台").arg(verified).arg(failed));
+}
+
 void CUpgradeDlg::SetIdleButtons(bool enabled) {
+    verify_->setEnabled(enabled);
     browse_->setEnabled(enabled);
     startStop_->setEnabled(enabled);
     reboot_->setEnabled(enabled);

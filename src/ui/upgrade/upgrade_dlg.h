@@ -12,6 +12,7 @@
 #include "transport/usb/cusb_device.h"
 #include "upgrade/upgrade_session.h"
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -70,7 +71,10 @@ public:
     // QFileDialog::getOpenFileNames with the filter "DAT(*.dat)".
     static PackageChooser SystemPackageChooser();
 
-    CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent = nullptr);
+    // `cameras` (may be null) follows the cameras as they come and go; it is what finds a camera
+    // again after the reboot of "完成后重启并校验版本". Its transport must be `usb`.
+    CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent = nullptr,
+                CameraDirectory* cameras = nullptr);
     ~CUpgradeDlg() override;
 
     void SetPackageChooser(PackageChooser chooser) { chooser_ = std::move(chooser); }
@@ -97,6 +101,11 @@ public:
     QListWidget* PackageList() const { return packages_; }
     QPushButton* Button(int controlId) const;
     QLabel* StatusLine() const { return status_; }
+    // "完成后重启并校验版本": after the last package each camera is rebooted, waited for and its
+    // version checked (off by default).
+    QCheckBox* VerifyBox() const { return verify_; }
+    // The status line of a run with the version check: "已校验 %1 台，失败 %2 台".
+    void ShowVerifyCounts();
     QLabel* Note() const { return note_; }
     QTimer* Timer() const { return timer_; }
     // Texts of the rows' column "状态", in list order.
@@ -143,6 +152,8 @@ private:
     QLabel* status_ = nullptr;
     QLabel* note_ = nullptr;
     QLabel* hint_ = nullptr;
+    QCheckBox* verify_ = nullptr;
+    bool verifyRun_ = false;  // the last start had the version check on
     QTimer* timer_ = nullptr;       // 1026, 1000 ms period while running
     QTimer* startDelay_ = nullptr;  // the second between a start and the first period
     QTimer* closeWait_ = nullptr;   // a close waiting for the workers to end
