@@ -23,6 +23,17 @@ constexpr TextTranslation kEnglish[] = {
     {"升级成功.", "Upgrade succeeded."},
     {"重启失败", "Reboot failed"},
     {"设备已经重启", "Device rebooted"},
+    {"升级超时:%s秒内未完成", "Upgrade timed out: not finished within %s s"},
+    {"重启中...", "Rebooting..."},
+    {"重启失败:%d", "Reboot failed: %d"},
+    {"等待设备重新上线...", "Waiting for the device to come back..."},
+    {"重启后未上线", "Not back after the reboot"},
+    {"校验版本...", "Checking the version..."},
+    {"读取设备信息失败:%d", "Reading the device information failed: %d"},
+    {"版本未变", "Version unchanged"},
+    {"版本不符:%s", "Wrong version: %s"},
+    {"编译时间不符:%s", "Wrong build date: %s"},
+    {"校验通过:版本%s", "Checked: version %s"},
 };
 
 }  // namespace

@@ -66,6 +66,18 @@ constexpr const char* kCorePatterns[] = {
     QT_TRANSLATE_NOOP("velmora", "升级成功."),
     QT_TRANSLATE_NOOP("velmora", "重启失败"),
     QT_TRANSLATE_NOOP("velmora", "设备已经重启"),
+    // After the flash: reboot, wait for the camera, check its version.
+    QT_TRANSLATE_NOOP("velmora", "升级超时:%s秒内未完成"),
+    QT_TRANSLATE_NOOP("velmora", "重启中..."),
+    QT_TRANSLATE_NOOP("velmora", "重启失败:%d"),
+    QT_TRANSLATE_NOOP("velmora", "等待设备重新上线..."),
+    QT_TRANSLATE_NOOP("velmora", "重启后未上线"),
+    QT_TRANSLATE_NOOP("velmora", "校验版本..."),
+    QT_TRANSLATE_NOOP("velmora", "读取设备信息失败:%d"),
+    QT_TRANSLATE_NOOP("velmora", "版本未变"),
+    QT_TRANSLATE_NOOP("velmora", "版本不符:%s"),
+    QT_TRANSLATE_NOOP("velmora", "编译时间不符:%s"),
+    QT_TRANSLATE_NOOP("velmora", "校验通过:版本%s"),
 };
 
 QString CoreLine(const QString& line) {
