@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -78,11 +80,78 @@ int ToolsConfigFile::Load(ToolsConfig& config) const {
 bool ToolsConfigFile::Save(const ToolsConfig& config, std::string* error) const {
     // One replacement of the file: a failure never leaves some of the four values written.
     ProfileFile file(file_.Path());
+    SecureIfHoldsPassword();  // the replacement keeps the permissions of the file it replaces
     return file.WriteStrings({{"WIN_SIZE", "Width", std::to_string(config.width)},
                               {"WIN_SIZE", "Height", std::to_string(config.height)},
                               {"SEARCH_MODE", "Mode", std::to_string(config.searchMode)},
                               {"WINS_MODE", "Mode", std::to_string(config.layout)}},
                              error);
+}
+
+bool ToolsConfigFile::SaveLogin(const std::string& user, const std::string& password, std::string* error) const {
+    // A missing file is created readable by its owner only, before the password is in it; an
+    // existing one is narrowed first, and the replacement keeps its permissions.
+    UniqueFd created(::open(file_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (created.get() < 0 && !file_.Exists()) {
+        if (error) *error = std::string("cannot create it: ") + std::strerror(errno);
+        return false;
+    }
+    if (created.get() < 0 && ::chmod(file_.Path().c_str(), 0600) != 0) {
+        if (error) *error = std::string("cannot make it private (mode 0600): ") + std::strerror(errno);
+        return false;
+    }
+    const auto stored = [](const std::string& text) {
+        std::string cp936;
+        return Utf8ToCp936(text, cp936) ? cp936 : text;
+    };
+    ProfileFile file(file_.Path());
+    if (!file.WriteStrings({{"LOGIN_INFO", "Username", stored(user)}, {"LOGIN_INFO", "Password", stored(password)}},
+                           error))
+        return false;
+    return SecureIfHoldsPassword() == 0;
+}
+
+bool ToolsConfigFile::HoldsPassword() const {
+    // A value no file holds by chance tells a missing key from an empty one.
+    static constexpr const char kMissing[] = "\x01missing\x01";
+    return CanOpen(file_.Path()) && file_.GetString("LOGIN_INFO", "Password", kMissing) != kMissing;
+}
+
+int ToolsConfigFile::SecureIfHoldsPassword() const {
+    if (!HoldsPassword()) return 0;
+    struct stat st {};
+    if (::stat(file_.Path().c_str(), &st) != 0) return -errno;
+    if ((st.st_mode & 0777) == 0600) return 0;
+    return ::chmod(file_.Path().c_str(), 0600) == 0 ? 0 : -errno;
+}
+
+std::string ToolsConfigFile::PermissionWarning() const {
+    struct stat st {};
+    if (!HoldsPassword() || ::stat(file_.Path().c_str(), &st) != 0 || (st.st_mode & 077) == 0) return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return file_.Path() + " holds a password and has mode " + mode +
+           ": others than its owner may read it (chmod 600 to keep it private)";
+}
+
+std::vector<std::string> ToolsConfigFile::Devices() const {
+    std::vector<std::string> devices;
+    if (!CanOpen(file_.Path())) return devices;
+    for (int i = 1;; ++i) {
+        const std::string value = file_.GetString("DEVICES", "Device" + std::to_string(i), "");
+        if (value.empty()) break;
+        devices.push_back(value);
+    }
+    return devices;
+}
+
+bool ToolsConfigFile::AddDevice(const std::string& entry, std::string* error) const {
+    const std::vector<std::string> devices = Devices();
+    for (const std::string& known : devices)
+        if (known == entry) return true;
+    SecureIfHoldsPassword();
+    ProfileFile file(file_.Path());
+    return file.WriteString("DEVICES", "Device" + std::to_string(devices.size() + 1), entry, error);
 }
 
 int ReadLogLevel(const ProfileFile& file) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/profile_file.h"
 
@@ -48,6 +49,24 @@ public:
     // numbers in one atomic replacement of the file, creating it when missing and keeping every
     // other line. On failure (reason in `error`, may be null) the file is left as it was.
     bool Save(const ToolsConfig& config, std::string* error = nullptr) const;
+
+    // Writes LOGIN_INFO/Username and LOGIN_INFO/Password ("记住密码"; UTF-8 text is stored in
+    // CP936 where it converts). A file that holds a password is readable by its owner only:
+    // it is made mode 0600 before it is written (a missing one is created so), and after.
+    bool SaveLogin(const std::string& user, const std::string& password, std::string* error = nullptr) const;
+    // Whether the file holds LOGIN_INFO/Password.
+    bool HoldsPassword() const;
+    // Makes a file that holds a password mode 0600 (a symbolic link's target). 0, or -errno.
+    int SecureIfHoldsPassword() const;
+    // A warning for the log when the file holds a password and others than its owner may read or
+    // write it (wider than 0600); empty otherwise.
+    std::string PermissionWarning() const;
+
+    // Cameras added by hand ("添加设备..."): [DEVICES] Device1, Device2, ... as "a.b.c.d:port", in
+    // order up to the first missing key. AddDevice appends one (an entry already listed is not
+    // added twice).
+    std::vector<std::string> Devices() const;
+    bool AddDevice(const std::string& entry, std::string* error = nullptr) const;
 
 private:
     ProfileFile file_;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "camera/net_session.h"
 #include "platform/decoder/xplay.h"
 #include "platform/user_messages.h"
 
@@ -19,6 +20,8 @@ int OrvexXPlayCalls::OpenStream() { return X_OpenStream(0, 0); }
 int OrvexXPlayCalls::PlayEx(int port, FrameSink* sink) { return X_PlayEx(port, sink); }
 int OrvexXPlayCalls::VideoClose(int port) { return X_VideoClose(port); }
 
+int LiveBackend::RealPlayState(int handle) { return ORVEX_GetRealPlayState(handle); }
+
 LiveStream::LiveStream(LiveBackend& backend) : backend_(backend) {}
 
 LiveStream::~LiveStream() { Close(); }
@@ -28,8 +31,10 @@ int LiveStream::Open(const LoginInfo& info, int streamSelector, FrameSink* sink)
     const int session = backend_.Login(info);
     if (session < 0) {
         record_.session = -1;
-        Messages().Information(Format("登录失败 错误码为%d", backend_.LastError()));
-        return session;
+        // The library's code says why (a wrong password is ORVEX_ERR_AUTH), in words after it.
+        const int code = backend_.LastError();
+        Messages().Information(LoginFailedMessage(code));
+        return code < 0 ? code : session;
     }
     record_.session = session;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -27,6 +28,9 @@ public:
     virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
     virtual int PlayEx(int port, FrameSink* sink) = 0;
     virtual int VideoClose(int port) = 0;
+    // ORVEX_GetRealPlayState: 0 while the stream runs, the negative reason once it has ended.
+    // Not pure, so recorders that do not care about it forward to the library.
+    virtual int RealPlayState(int handle);
 };
 
 // The ORVEX_/X_ forwarding of LiveBackend, for whoever extends the interface.
@@ -81,7 +85,8 @@ public:
     // "登录失败 错误码为%d" and "请求主码流失败! 错误码为: %d\n" with the library's last error
     // (the session then stays until the next Close); a decoder port that cannot be opened is not
     // told. Address and port are stored only when the stream plays. Returns 0 when it plays, else
-    // the negative result of the failed call.
+    // the negative result of the failed call (for a failed login the library's code, so a wrong
+    // password gives ORVEX_ERR_AUTH).
     int Open(const LoginInfo& info, int streamSelector, FrameSink* sink);
 
     // Releases the decoder port, the real play and the session, in this order; address and port
@@ -89,6 +94,9 @@ public:
     bool Close();
 
     bool HasSession() const { return record_.session >= 0; }
+    // 0 while the real play runs (or there is none), else the negative reason it ended with: the
+    // camera ended the stream or the connection broke. Polled: the callback is not told.
+    int EndedReason() const { return record_.realPlay >= 0 ? std::min(backend_.RealPlayState(record_.realPlay), 0) : 0; }
     int DecoderPort() const { return record_.decoderPort.load(); }
     const LiveStreamRecord& Record() const { return record_; }
     // The camera of this stream's session (session -1 when there is none).

@@ -7,12 +7,35 @@
 #include "platform/codepage.h"
 #include "platform/display_text.h"
 #include "platform/text.h"
+#include "platform/user_messages.h"
 #include "transport/net/orvex_sdk.h"
 
 namespace velmora {
 bool IsDottedIPv4(const std::string& address) {
     in_addr parsed{};
     return address.size() < sizeof(LoginInfo{}.address) && inet_pton(AF_INET, address.c_str(), &parsed) == 1;
+}
+
+LoginFailureWords LoginFailureReason(int code) {
+    switch (code) {
+        case ORVEX_ERR_AUTH: return {"wrong user name or password", "用户名或密码错误"};
+        case ORVEX_ERR_CONNECT: return {"no camera answers there", "该地址没有相机应答"};
+        case ORVEX_ERR_TIMEOUT: return {"the camera did not answer in time", "相机未及时应答"};
+        case ORVEX_ERR_DISCONNECTED: return {"the camera closed the connection", "相机断开了连接"};
+        case ORVEX_ERR_REFUSED: return {"the camera refused the login", "相机拒绝登录"};
+        case ORVEX_ERR_NO_RESOURCES: return {"the camera has no room for another session", "相机的会话已满"};
+        case ORVEX_ERR_VERSION: return {"the camera speaks another protocol version", "相机的协议版本不同"};
+        case ORVEX_ERR_PROTOCOL: return {"the camera's reply was not understood", "无法理解相机的应答"};
+        case ORVEX_ERR_INVALID_ARG: return {"address, user name or password not usable", "地址、用户名或密码不可用"};
+        case ORVEX_ERR_NOT_INIT: return {"the network library is not initialised", "网络库未初始化"};
+        default: return {};
+    }
+}
+
+std::string LoginFailedMessage(int code) {
+    std::string text = Format("登录失败 错误码为%d", code);
+    if (const char* words = LoginFailureReason(code).chinese) text += std::string("（") + words + "）";
+    return text;
 }
 
 NetSession::~NetSession() { LogOut(); }
@@ -45,8 +68,7 @@ int NetSession::Login(const std::string& address, int port, const std::string& u
     if (session < 0) {
         int code = ORVEX_GetLastError();
         what = "login to " + address + " as " + EscapeForDisplay(user) + " failed";  // the user's text, shown safely
-        if (code == ORVEX_ERR_AUTH) what += " (wrong user name or password)";
-        if (code == ORVEX_ERR_CONNECT) what += " (no camera answers there)";
+        if (const char* words = LoginFailureReason(code).english) what += std::string(" (") + words + ")";
         return code < 0 ? code : session;
     }
     handle_ = session;

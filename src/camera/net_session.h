@@ -16,6 +16,17 @@ inline constexpr size_t kMaxLoginPasswordBytes = 23;
 // True when `address` is a dotted IPv4 address such as "127.0.0.2" (the login record's form).
 bool IsDottedIPv4(const std::string& address);
 
+// The reason of a failed login in words, for the messages that give its code: English for the
+// CLI, Chinese for the windows. Both null for a code without words.
+struct LoginFailureWords {
+    const char* english = nullptr;
+    const char* chinese = nullptr;
+};
+LoginFailureWords LoginFailureReason(int code);
+// The windows' login failure message: "登录失败 错误码为%d", then the reason in words after the
+// code when there are words for it ("登录失败 错误码为-1008（用户名或密码错误）").
+std::string LoginFailedMessage(int code);
+
 // One login to a network camera, logged out when destroyed. The network library must be
 // initialised (ORVEX_Init) for as long as the session lives. Thread-bound.
 class NetSession {

@@ -101,6 +101,12 @@ int BSC_SetSearchTargets(const char* commaSeparatedTargets) {
     return 0;
 }
 
+int BSC_GetTargetCount() {
+    SearchState& s = State();
+    std::lock_guard<std::mutex> lock(s.mu);
+    return static_cast<int>(CurrentTargets(s).size());
+}
+
 int BSC_SetTiming(int probeIntervalMs, int expiryMs) {
     SearchState& s = State();
     std::lock_guard<std::mutex> lock(s.mu);

@@ -57,6 +57,10 @@ int BSC_DeInit();
 // environment variable still wins over this list.
 int BSC_SetSearchTargets(const char* commaSeparatedTargets);
 
+// Velmora extension: the number of addresses the search probes (a broadcast counts as one), as
+// chosen from the environment, the configured list and the default.
+int BSC_GetTargetCount();
+
 // Velmora extension: waits until every search target has answered, at most `timeoutMs`
 // milliseconds. Returns 1 when they all did, 0 when the time ran out (always the case with a
 // broadcast target), or a negative code before BSC_Init.

@@ -8,7 +8,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -32,6 +34,7 @@
 #include "app/tools_config.h"
 #include "camera/net_session.h"
 #include "camera/usb_camera.h"
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/display_text.h"
 #include "platform/profile_file.h"
@@ -64,7 +67,6 @@ namespace velmora::ui {
 namespace {
 
 constexpr const char kNothingSelected[] = "未选中！";
-constexpr const char kLoginFailed[] = "登录失败 错误码为%d";
 constexpr const char kQuitQuestion[] = "确定退出？";
 constexpr const char kInstructionText[] = QT_TRANSLATE_NOOP("velmora", "操作说明：双击设备节点以获取视频参数。");
 constexpr int kTemplateWidthDu = 473;
@@ -100,6 +102,7 @@ int MainSystem::SearchCount() { return BSC_GetNum(); }
 int MainSystem::SearchDevices(BSC_DeviceInfo* records, int* count) { return BSC_GetDevInfo(records, count); }
 int MainSystem::SearchDeInit() { return BSC_DeInit(); }
 int MainSystem::SetSearchTargets(const char* targets) { return BSC_SetSearchTargets(targets); }
+int MainSystem::SearchTargetCount() { return BSC_GetTargetCount(); }
 
 // The client area below the menu bar: it tells the window of its resizes and lets it paint the
 // pane borders.
@@ -185,6 +188,18 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
         password_ = FieldText(config.password, sizeof config.password);
         vendorIds_.assign(config.vendorIds, config.vendorIds + std::clamp(config.vendorIdCount, 0, 10));
     }
+    // A password in a file others may read is worth a word in the log.
+    const std::string permissions = ToolsConfigFile(configPath_).PermissionWarning();
+    if (!permissions.empty()) LogLine(3, {}, "%s", permissions.c_str());
+    for (const std::string& entry : ToolsConfigFile(configPath_).Devices()) {
+        const size_t colon = entry.rfind(':');
+        const std::string address = entry.substr(0, colon);
+        const int port = colon == std::string::npos ? kCameraPort : std::atoi(entry.c_str() + colon + 1);
+        if (IsDottedIPv4(address) && port > 0 && port <= 65535) manualDevices_.emplace_back(address, port);
+        else LogLine(3, {}, "toolscfg.ini: device '%s' is not a.b.c.d:port, skipped", entry.c_str());
+    }
+    loginPrompt_ = AskLoginWithDialog;
+    devicePrompt_ = AskDeviceWithDialog;
     LogLine(2, {}, "home %s, mode %d, layout %d", homeDir_.c_str(), SearchMode(), layout_);
 
     client_ = new ClientArea(this);
@@ -211,6 +226,12 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     // mode by the layout.
     usbHost_ = std::make_unique<UsbParamsHost>(Usb());
     usbHost_->SetDialogParent(this);
+    // While no camera is current the pages are disabled and the instruction line asks for a
+    // double-click, unless it says which current camera was unplugged.
+    connect(usbHost_.get(), &UsbParamsHost::currentChanged, this, [this] {
+        if (leftKey_.empty() && instruction_ && instruction_->text() != UiText(kInstructionText))
+            SetInstruction(UiText(kInstructionText));
+    });
     // Created in the order picture, exposure, white balance, enhancement, focus, video, others.
     for (const PageSpec* table : {&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(), &EnhancePageSpec(),
                                  &FocusPageSpec(), &VideoPageSpec(), &OthersPageSpec()}) {
@@ -239,10 +260,12 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     panes_->SetLayout(layout_);
     connect(panes_.get(), &VideoPanes::selected, this, [this](int session, const QString& address, int port) {
         ptz_->SetTarget(session, address.toStdString(), port);
+        SelectTreeItemOfPane(session >= 0 ? address.toStdString() : std::string());
     });
     connect(panes_.get(), &VideoPanes::bordersChanged, client_, [this] { client_->update(); });
     for (int i = 0; i < 4; ++i) {
         connect(panes_->Widget(i), &VideoPaneWidget::clicked, this, [this, i] { panes_->SelectVideoPane(i); });
+        connect(panes_->Widget(i), &VideoPaneWidget::doubleClicked, this, [this, i] { TogglePaneEnlarged(i); });
     }
 
     // Without a stored size the window opens large enough for the USB pages to show whole.
@@ -324,11 +347,20 @@ void CVelmoraDlg::BuildMenus() {
     deviceListMenu_ = new QMenu(this);
     connect(add(deviceListMenu_, main_ids::kMenuRefreshList, QT_TRANSLATE_NOOP("velmora", "刷新列表")), &QAction::triggered, this,
             [this] { RefreshDeviceTree(); });
+    addDevice_ = deviceListMenu_->addAction(tr("添加设备..."));
+    addDevice_->setObjectName(QString::number(main_ids::kMenuAddDevice));
+    connect(addDevice_, &QAction::triggered, this, [this] { AddDeviceByHand(); });
     videoMenu_ = new QMenu(this);
     connect(add(videoMenu_, main_ids::kMenuCloseVideo, QT_TRANSLATE_NOOP("velmora", "关闭视频")), &QAction::triggered, this,
             [this] { CloseContextPane(); });
     connect(add(videoMenu_, main_ids::kMenuCloseAllVideo, QT_TRANSLATE_NOOP("velmora", "关闭所有视频")), &QAction::triggered, this,
             [this] { CloseAllPanes(); });
+    QAction* reconnect = videoMenu_->addAction(tr("重新连接"));
+    reconnect->setObjectName(QString::number(main_ids::kMenuReconnect));
+    connect(reconnect, &QAction::triggered, this, [this] { ReconnectContextPane(); });
+    QAction* snapshot = videoMenu_->addAction(tr("抓图"));
+    snapshot->setObjectName(QString::number(main_ids::kMenuSnapshot));
+    connect(snapshot, &QAction::triggered, this, [this] { SnapshotContextPane(); });
 }
 
 void CVelmoraDlg::BuildTree() {
@@ -397,6 +429,10 @@ void CVelmoraDlg::RescanNetwork() {
     if (mode_ != CameraMode::Network || shutDown_) return;
     const std::vector<std::string> found = SearchedAddresses();
     for (auto node = nodes_.begin(); node != nodes_.end();) {
+        if (node->manual) {  // added by hand: listed whatever the search says
+            ++node;
+            continue;
+        }
         const bool answered = std::find(found.begin(), found.end(), node->address) != found.end();
         node->misses = answered ? 0 : node->misses + 1;
         // Greyed after three searches without an answer, gone after ten; a pane playing the
@@ -421,15 +457,47 @@ void CVelmoraDlg::RescanNetwork() {
         const bool known = std::any_of(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return address == n.address; });
         if (!known) AddNetworkNode(address);
     }
+    ShowSearchOutcome(!found.empty());
     found_->setExpanded(true);
+}
+
+void CVelmoraDlg::AddManualNodes() {
+    for (const auto& [address, port] : manualDevices_) {
+        const bool known = std::any_of(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return address == n.address; });
+        if (known) continue;
+        AddNetworkNode(address);
+        nodes_.back().port = static_cast<uint16_t>(port);
+        nodes_.back().manual = true;
+        nodes_.back().item->setToolTip(0, tr("手动添加：%1:%2").arg(QString::fromStdString(address)).arg(port));
+    }
+}
+
+void CVelmoraDlg::ShowSearchOutcome(bool foundAny) {
+    if (foundAny || mode_ != CameraMode::Network) {
+        delete noneFound_;
+        noneFound_ = nullptr;
+        return;
+    }
+    // An empty LAN must not look like a search that never ran: say how far it looked.
+    if (!noneFound_) {
+        noneFound_ = new QTreeWidgetItem(root_);
+        noneFound_->setFlags(Qt::ItemIsEnabled);
+        noneFound_->setForeground(0, palette().brush(QPalette::Disabled, QPalette::Text));
+    }
+    noneFound_->setText(0, tr("未找到设备：已搜索 %1 个地址").arg(std::max(0, system_->SearchTargetCount())));
 }
 
 void CVelmoraDlg::RefreshDeviceTree() {
     nodes_.clear();
     qDeleteAll(found_->takeChildren());
     if (mode_ == CameraMode::Network) {
-        for (const std::string& address : SearchedAddresses()) AddNetworkNode(address);
+        const std::vector<std::string> searched = SearchedAddresses();
+        for (const std::string& address : searched) AddNetworkNode(address);
+        AddManualNodes();
+        ShowSearchOutcome(!searched.empty());
     } else {
+        ShowSearchOutcome(true);
+        leftKey_.clear();  // a new list: an unplugged camera is no longer waited for
         usbHost_->ClearCurrentDevice();
         QApplication::setOverrideCursor(Qt::WaitCursor);
         cameras_->RefreshUsb();
@@ -475,20 +543,7 @@ bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
     auto node = std::find_if(nodes_.begin(), nodes_.end(), [item](const DeviceNode& n) { return n.item == item; });
     if (!item || node == nodes_.end()) return false;
     if (mode_ == CameraMode::Network) {
-        // A user name or password that the login record cannot hold is refused rather than cut:
-        // a cut password would try to log in with only its first characters.
-        if (user_.size() > kMaxLoginUserBytes || password_.size() > kMaxLoginPasswordBytes) {
-            LogLine(4, {}, "login refused: user name or password too long for the login record");
-            Messages().Information(Format(kLoginFailed, ORVEX_ERR_INVALID_ARG));
-            return true;
-        }
-        LoginInfo info{};
-        CopyUtf8Field(info.address, sizeof info.address, node->address);
-        info.port = kCameraPort;
-        std::memcpy(info.user, user_.data(), user_.size());
-        std::memcpy(info.password, password_.data(), password_.size());
-        panes_->OpenNetworkDevice(info, ORVEX_STREAM_MAIN);
-        std::memset(info.password, 0, sizeof info.password);
+        OpenNetworkCamera(node->address, node->port, -1);
         return true;
     }
     const int32_t handle = node->usbHandle;
@@ -502,13 +557,122 @@ bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
     return true;
 }
 
+int CVelmoraDlg::OpenNetworkCamera(const std::string& address, int port, int pane) {
+    // A new camera is seen: an enlarged pane returns to its place first.
+    if (panes_->EnlargedPane() >= 0) TogglePaneEnlarged(panes_->EnlargedPane());
+    for (;;) {
+        // A user name or password that the login record cannot hold is refused rather than cut:
+        // a cut password would try to log in with only its first characters.
+        if (user_.size() > kMaxLoginUserBytes || password_.size() > kMaxLoginPasswordBytes) {
+            LogLine(4, {}, "login refused: user name or password too long for the login record");
+            Messages().Information(LoginFailedMessage(ORVEX_ERR_INVALID_ARG));
+            return ORVEX_ERR_INVALID_ARG;
+        }
+        LoginInfo info{};
+        CopyUtf8Field(info.address, sizeof info.address, address);
+        info.port = static_cast<uint16_t>(port);
+        std::memcpy(info.user, user_.data(), user_.size());
+        std::memcpy(info.password, password_.data(), password_.size());
+        const int rc = pane < 0 ? panes_->OpenNetworkDevice(info, ORVEX_STREAM_MAIN)
+                                : panes_->OpenInPane(pane, info, ORVEX_STREAM_MAIN);
+        std::memset(info.password, 0, sizeof info.password);
+        if (rc != ORVEX_ERR_AUTH || !loginPrompt_) return rc;
+        // Wrong user name or password: ask, and try again in the same pane.
+        pane = panes_->CurrentPane();
+        const std::optional<LoginAnswer> answer = loginPrompt_(this, address, user_);
+        if (!answer) return rc;
+        user_ = answer->user;
+        password_ = answer->password;
+        if (!answer->remember) continue;
+        std::string why;
+        if (!ToolsConfigFile(configPath_).SaveLogin(user_, password_, &why)) {
+            LogLine(4, {}, "could not remember the login in %s: %s", configPath_.c_str(), why.c_str());
+            Messages().Information(tr("无法记住密码：%1\n%2")
+                                       .arg(QString::fromStdString(configPath_), QString::fromStdString(why))
+                                       .toStdString());
+        }
+    }
+}
+
+void CVelmoraDlg::ReconnectContextPane() {
+    if (contextPane_ < 0) return;
+    const VideoPane& pane = panes_->Pane(contextPane_);
+    const std::string address = FieldText(pane.address, sizeof pane.address);
+    if (address.empty()) return;  // the pane never played a camera
+    LogLine(2, {}, "pane %d: reconnecting to %s:%d", contextPane_, address.c_str(), pane.port);
+    OpenNetworkCamera(address, pane.port, contextPane_);
+    client_->update();
+}
+
+std::string CVelmoraDlg::SnapshotContextPane() {
+    if (contextPane_ < 0) return {};
+    VideoPaneWidget* widget = panes_->Widget(contextPane_);
+    const QImage picture = widget ? widget->Picture() : QImage();
+    if (picture.isNull()) {
+        Messages().Information(tr("抓图失败：该窗格没有画面。").toStdString());
+        return {};
+    }
+    const VideoPane& pane = panes_->Pane(contextPane_);
+    const std::string dir = homeDir_ + "snapshots/";
+    const std::string path = dir + FieldText(pane.address, sizeof pane.address) + "_" +
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")).toStdString() +
+                             ".png";
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    std::string why;
+    int rc = -1;
+    if (!QDir().mkpath(QString::fromStdString(dir))) {
+        why = "cannot create " + dir;
+    } else if (!picture.save(&buffer, "PNG")) {
+        why = "the picture could not be encoded";
+    } else {
+        rc = WriteFileAtomically(path, std::string_view(png.constData(), static_cast<size_t>(png.size())), &why);
+    }
+    if (rc != 0) {
+        LogLine(4, {}, "snapshot of pane %d not saved: %s", contextPane_, why.c_str());
+        Messages().Information(tr("抓图失败：%1\n%2").arg(QString::fromStdString(path), QString::fromStdString(why)).toStdString());
+        return {};
+    }
+    LogLine(2, {}, "snapshot of pane %d saved to %s", contextPane_, path.c_str());
+    Messages().Information(tr("抓图已保存到：\n%1").arg(QString::fromStdString(path)).toStdString());
+    return path;
+}
+
+void CVelmoraDlg::TogglePaneEnlarged(int i) {
+    if (mode_ != CameraMode::Network) return;
+    panes_->ToggleEnlarged(i);
+    LayoutMainWindow(layout_);
+    client_->update();
+}
+
+void CVelmoraDlg::AddDeviceByHand() {
+    if (mode_ != CameraMode::Network || !devicePrompt_) return;
+    const std::optional<AddedDevice> device = devicePrompt_(this);
+    if (!device) return;
+    const std::string entry = device->address + ":" + std::to_string(device->port);
+    std::string why;
+    if (!ToolsConfigFile(configPath_).AddDevice(entry, &why)) {
+        // Listed for this run all the same; the next run will not know it.
+        LogLine(4, {}, "could not remember %s in %s: %s", entry.c_str(), configPath_.c_str(), why.c_str());
+        Messages().Information(tr("无法保存到 %1：\n%2").arg(QString::fromStdString(configPath_), QString::fromStdString(why)).toStdString());
+    }
+    const bool listed = std::any_of(manualDevices_.begin(), manualDevices_.end(),
+                                    [&](const auto& d) { return d.first == device->address; });
+    if (!listed) manualDevices_.emplace_back(device->address, device->port);
+    LogLine(2, {}, "camera %s added by hand", entry.c_str());
+    AddManualNodes();
+    for (const DeviceNode& node : nodes_)
+        if (device->address == node.address) tree_->setCurrentItem(node.item);
+    found_->setExpanded(true);
+}
+
 void CVelmoraDlg::SwitchToNetworkMode() {
     mode_ = CameraMode::Network;
     EnableMenusForMode();
     StartNetworkRescans();
     cameras_->StopWatching();
     leftKey_.clear();
-    SetPagesEnabled(true);
     cameras_->CloseUsb();
     usbHost_->ClearCurrentDevice();
     client_->update();
@@ -676,6 +840,7 @@ QMenu* CVelmoraDlg::ContextMenuAt(const QPoint& globalPos) {
     contextPane_ = -1;
     QMenu* chosen = nullptr;
     if (tree_->geometry().contains(pos)) chosen = deviceListMenu_;
+    addDevice_->setVisible(mode_ == CameraMode::Network);
     // Only panes on show: in USB mode the hidden panes lie under the parameter pages.
     for (int i = 0; i < PaneCount(layout_); ++i) {
         QWidget* pane = panes_->Widget(i);
@@ -683,6 +848,13 @@ QMenu* CVelmoraDlg::ContextMenuAt(const QPoint& globalPos) {
             chosen = videoMenu_;
             contextPane_ = i;
         }
+    }
+    if (contextPane_ >= 0) {
+        // "重新连接" for a pane that has played a camera, "抓图" for one that shows a picture.
+        const VideoPane& pane = panes_->Pane(contextPane_);
+        videoMenu_->findChild<QAction*>(QString::number(main_ids::kMenuReconnect))->setEnabled(pane.address[0] != '\0');
+        videoMenu_->findChild<QAction*>(QString::number(main_ids::kMenuSnapshot))
+            ->setEnabled(panes_->Widget(contextPane_)->HasPicture());
     }
     return chosen;
 }
@@ -783,22 +955,23 @@ void CVelmoraDlg::StartWatchingUsb() {
     if (r != 0) LogLine(3, {}, "USB cameras are not followed as they come and go (watcher: %d)", r);
 }
 
+void CVelmoraDlg::SelectTreeItemOfPane(const std::string& address) {
+    if (mode_ != CameraMode::Network) return;
+    auto node = std::find_if(nodes_.begin(), nodes_.end(),
+                             [&](const DeviceNode& n) { return !address.empty() && address == n.address; });
+    if (node != nodes_.end()) {
+        tree_->setCurrentItem(node->item);
+    } else {
+        tree_->clearSelection();  // the current pane plays no camera of the tree
+    }
+}
+
 void CVelmoraDlg::SetInstruction(const QString& text) {
     instruction_->setText(text);
     instruction_->setAccessibleName(text);
     // The line is right-aligned under the pages: it grows to the left to show the whole text.
     instruction_->resize(std::max(instruction_->width(), instruction_->sizeHint().width()), instruction_->height());
     LayoutMainWindow(layout_);
-}
-
-void CVelmoraDlg::SetPagesEnabled(bool enabled) {
-    for (ParamPage* page : usbHost_->Pages()) {
-        if (page) page->setEnabled(enabled);
-    }
-    for (int id : {param_action_ids::kRestoreButton, param_action_ids::kExportButton, param_action_ids::kImportButton,
-                   param_action_ids::kRefreshButton}) {
-        if (QPushButton* button = usbHost_->Button(id)) button->setEnabled(enabled);
-    }
 }
 
 void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
@@ -817,7 +990,6 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
         if (wasCurrent) {
             leftKey_ = listed.key;
             usbHost_->ClearCurrentDevice();
-            SetPagesEnabled(false);
             SetInstruction(tr("相机“%1”（%2）已拔出：插回后自动恢复。").arg(name, QString::fromStdString(listed.key)));
         }
         return;
@@ -838,7 +1010,6 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
     if (!leftKey_.empty() && leftKey_ == listed.key) {
         leftKey_.clear();
         SetInstruction(UiText(kInstructionText));
-        SetPagesEnabled(true);
         tree_->setCurrentItem(node->item);
         OpenDeviceItem(node->item);
     }

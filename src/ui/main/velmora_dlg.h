@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "camera/camera_directory.h"
+#include "ui/main/network_dialogs.h"
 #include "transport/net/bsc_search.h"
 #include "transport/usb/cusb_device.h"
 
@@ -59,6 +60,9 @@ inline constexpr int kMenuRefreshList = 32824;
 inline constexpr int kMenuCloseVideo = 32827;
 inline constexpr int kMenuCloseAllVideo = 32828;
 inline constexpr int kMenuCompareProfile = 32840;  // 工具 > 对比配置文件...
+inline constexpr int kMenuReconnect = 32841;       // video menu > 重新连接
+inline constexpr int kMenuSnapshot = 32842;        // video menu > 抓图
+inline constexpr int kMenuAddDevice = 32843;       // device list menu > 添加设备... (network mode)
 inline constexpr int kStartTimer = 1001;
 // Menu-bar positions whose enabling depends on the mode.
 inline constexpr int kPosConfig = 1;
@@ -79,6 +83,8 @@ public:
     virtual int SearchDevices(BSC_DeviceInfo* records, int* count);
     virtual int SearchDeInit();
     virtual int SetSearchTargets(const char* targets);
+    // How many addresses the LAN search probes (BSC_GetTargetCount).
+    virtual int SearchTargetCount();
 };
 
 // Which cameras the window shows: the two values are toolscfg.ini's SEARCH_MODE.
@@ -94,6 +100,8 @@ struct DeviceNode {
     char usbName[32] = {};  // USB mode: its DeviceName (CP936)
     std::string usbKey;     // USB mode: the camera's identity in the camera directory
     int misses = 0;         // network mode: searches in a row the camera did not answer
+    uint16_t port = 36666;  // network mode: the camera protocol's port
+    bool manual = false;    // network mode: added by hand (kept whatever the search says)
     QTreeWidgetItem* item = nullptr;
 };
 
@@ -167,6 +175,32 @@ public:
     // The "升级" command's window; by default the upgrade window over a copy of the device list.
     using UpgradeOpener = std::function<void(QWidget* parent, std::vector<UsbDeviceEntry> devices)>;
     void SetUpgradeOpener(UpgradeOpener opener) { upgradeOpener_ = std::move(opener); }
+    // What asks for a user name and password when a camera refuses them (-1008); by default the
+    // login dialog. Nullopt: the user gave up.
+    using LoginPrompt =
+        std::function<std::optional<LoginAnswer>(QWidget* parent, const std::string& address, const std::string& user)>;
+    void SetLoginPrompt(LoginPrompt prompt) { loginPrompt_ = std::move(prompt); }
+    // What asks for a camera to add by hand; by default the add-device dialog.
+    using DevicePrompt = std::function<std::optional<AddedDevice>(QWidget* parent)>;
+    void SetDevicePrompt(DevicePrompt prompt) { devicePrompt_ = std::move(prompt); }
+
+    // Network mode: logs in to the camera at `address`:`port` and plays it in `pane` (-1: the
+    // pane the next camera goes to). A refused user name or password (-1008) offers the login
+    // prompt and tries again with what was typed, until it plays or the prompt is cancelled.
+    // Returns what the last try returned.
+    int OpenNetworkCamera(const std::string& address, int port, int pane);
+    // The video menu's "重新连接": the camera last opened in the context pane, in that pane.
+    void ReconnectContextPane();
+    // The video menu's "抓图": the context pane's picture as PNG in <home>snapshots/, named by
+    // address and time; says where (or why not). Returns the file written, empty on failure.
+    std::string SnapshotContextPane();
+    // A double-click on pane i: enlarged to the whole video area, or back to its place.
+    void TogglePaneEnlarged(int i);
+    // The device list menu's "添加设备...": a camera the search cannot reach, remembered in
+    // toolscfg.ini and listed in network mode from then on.
+    void AddDeviceByHand();
+    // The item under the tree's root saying that the LAN search found nothing (null otherwise).
+    QTreeWidgetItem* NoneFoundItem() const { return noneFound_; }
 
     CameraMode Mode() const { return mode_; }
     int SearchMode() const { return static_cast<int>(mode_); }
@@ -235,7 +269,7 @@ private:
     CameraMode mode_ = CameraMode::Usb;
     int layout_ = 2;
     std::string user_ = "admin";
-    std::string password_ = "pelno";
+    std::string password_ = "pelno";  // typed into the login prompt: kept in memory unless remembered
     std::vector<uint16_t> vendorIds_;
 
     QMenuBar* menuBar_ = nullptr;
@@ -259,8 +293,19 @@ private:
     void StartNetworkRescans();
     std::vector<std::string> SearchedAddresses();
     void AddNetworkNode(const std::string& address);
-    void SetPagesEnabled(bool enabled);
     void SetInstruction(const QString& text);
+    // Network mode: the tree's selection follows the current pane to its camera's item (none
+    // selected when the pane plays no camera of the tree).
+    void SelectTreeItemOfPane(const std::string& address);
+
+    // Network mode: the cameras added by hand after the searched ones; the search's outcome.
+    void AddManualNodes();
+    void ShowSearchOutcome(bool foundAny);
+    std::vector<std::pair<std::string, int>> manualDevices_;
+    QTreeWidgetItem* noneFound_ = nullptr;
+    QAction* addDevice_ = nullptr;
+    LoginPrompt loginPrompt_;
+    DevicePrompt devicePrompt_;
 
     std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher_;
     std::string leftKey_;  // the current camera that was unplugged, until it comes back

@@ -166,7 +166,18 @@ void VideoPaneWidget::ClearPicture() {
     }
     shown_ = QImage();
     hasPicture_.store(false);
+    disconnected_ = false;
     update();
+}
+
+void VideoPaneWidget::SetDisconnected(bool disconnected) {
+    disconnected_ = disconnected;
+    update();
+}
+
+QImage VideoPaneWidget::Picture() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return (hasNew_ ? pending_ : shown_).copy();
 }
 
 void VideoPaneWidget::paintEvent(QPaintEvent*) {
@@ -201,6 +212,16 @@ void VideoPaneWidget::paintEvent(QPaintEvent*) {
             painter.drawImage(target, shown_);
         }
     }
+    if (disconnected_) {
+        // The last picture stays, greyed, with the reason over it.
+        painter.fillRect(rect(), QColor(64, 64, 64, 160));
+        QFont font = painter.font();
+        font.setPointSize(std::max(font.pointSize(), 14));
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, tr("连接已断开"));
+    }
     if (fresh) painted_.fetch_add(1);
 }
 
@@ -217,6 +238,15 @@ void VideoPaneWidget::mousePressEvent(QMouseEvent* e) {
         return;
     }
     QWidget::mousePressEvent(e);
+}
+
+void VideoPaneWidget::mouseDoubleClickEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        e->accept();
+        emit doubleClicked();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(e);
 }
 
 }  // namespace velmora::ui

@@ -65,8 +65,15 @@ public:
     bool HasPicture() const { return hasPicture_.load(); }
 
     // Forgets the picture (the pane shows black) and the source size; for a pane being closed,
-    // once its port no longer calls the widget.
+    // once its port no longer calls the widget. The disconnected mark goes with it.
     void ClearPicture();
+
+    // The stream of the pane ended or its connection broke: the last picture is greyed and
+    // "连接已断开" is written over it (false: shown normally again).
+    void SetDisconnected(bool disconnected);
+    bool Disconnected() const { return disconnected_; }
+    // The latest picture the pane has (as scaled for the pane); null when it has none.
+    QImage Picture();
 
     // The port the widget is attached to as its sink, recorded so that a widget destroyed while
     // still attached detaches itself first (port -1: none).
@@ -86,11 +93,14 @@ public:
 
 signals:
     void clicked();
+    // A left double-click (the main window enlarges the pane and back).
+    void doubleClicked();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     // Queued by OnFrame, at most one at a time: repaints when a picture is waiting.
@@ -115,6 +125,7 @@ private:
     bool hasNew_ = false;  // pending_ holds a picture newer than shown_
 
     QImage shown_;  // user-interface thread only
+    bool disconnected_ = false;  // user-interface thread only
     std::atomic<bool> updatePosted_{false};
     std::atomic<bool> hasPicture_{false};
     std::atomic<uint64_t> received_{0};

@@ -5,8 +5,10 @@
 #include <QPainter>
 #include <QPen>
 #include <QPointF>
+#include <QTimer>
 #include <QWidget>
 
+#include "platform/zeb_log.h"
 #include "ui/common/wait_off_thread.h"
 
 
@@ -75,6 +77,38 @@ VideoPanes::VideoPanes(QWidget* client, PaneBackend& backend, QObject* parent)
         w->hide();
         widgets_[i] = w;
     }
+    // The library does not call back when a stream ends: the panes look every half second.
+    checkTimer_ = new QTimer(this);
+    connect(checkTimer_, &QTimer::timeout, this, [this] { CheckStreams(); });
+    checkTimer_->start(500);
+}
+
+void VideoPanes::SetCheckInterval(int ms) {
+    if (ms > 0) checkTimer_->start(ms);
+    else checkTimer_->stop();
+}
+
+bool VideoPanes::Lost(int i) const { return ValidPane(i) && lost_[i]; }
+
+void VideoPanes::CheckStreams() {
+    // A pane being opened belongs to the thread of the call waited for: look again later.
+    if (CallsWaitedFor() > 0) return;
+    for (int i = 0; i < 4; ++i) {
+        if (lost_[i] || streams_[i]->Record().realPlay < 0) continue;
+        const int reason = streams_[i]->EndedReason();
+        // An unknown handle is the library's answer while a pane is being closed, not the camera's.
+        if (reason == 0 || reason == ORVEX_ERR_INVALID_HANDLE || reason == ORVEX_ERR_NOT_INIT) continue;
+        lost_[i] = true;
+        if (widgets_[i]) widgets_[i]->SetDisconnected(true);
+        LogLine(3, {}, "pane %d: the stream of %s:%d ended (%d): connection lost", i, Pane(i).address, Pane(i).port,
+                reason);
+        emit lost(i, reason);
+    }
+}
+
+void VideoPanes::ToggleEnlarged(int i) {
+    if (!ValidPane(i) || i >= PaneCount(layout_)) return;
+    enlarged_ = enlarged_ == i ? -1 : i;
 }
 
 VideoPanes::~VideoPanes() { CloseAll(); }
@@ -102,11 +136,14 @@ VideoPanes::Counters VideoPanes::PaneCounters(int i) const {
 }
 
 void VideoPanes::Place(int clientW, int clientH, int ptzWidth) {
-    const PaneGeometry g = PaneRects(layout_, clientW, clientH, ptzWidth);
+    PaneGeometry g = PaneRects(layout_, clientW, clientH, ptzWidth);
+    const bool enlarged = enlarged_ >= 0 && enlarged_ < g.count;
+    // The enlarged pane takes the one-pane rectangle; the others are hidden meanwhile.
+    if (enlarged) g.rects[enlarged_] = PaneRects(1, clientW, clientH, ptzWidth).rects[0];
     for (int i = 0; i < 4; ++i) {
         VideoPaneWidget* w = widgets_[i];
         if (!w) continue;
-        if (i < g.count) {
+        if (i < g.count && (!enlarged || i == enlarged_)) {
             w->setGeometry(g.rects[i]);
             w->show();
             w->update();
@@ -125,7 +162,11 @@ int VideoPanes::OpenNetworkDevice(const LoginInfo& info, int streamSelector) {
     bool busy[4];
     for (int i = 0; i < 4; ++i) busy[i] = streams_[i]->HasSession();
     current_ = ChoosePane(current_, busy, layout_);
-    const int p = current_;
+    return OpenInPane(current_, info, streamSelector);
+}
+
+int VideoPanes::OpenInPane(int p, const LoginInfo& info, int streamSelector) {
+    if (!ValidPane(p)) return ORVEX_ERR_INVALID_ARG;
     CloseVideoPane(p);
     VideoPaneWidget* widget = widgets_[p];
     // The login may wait seconds on a camera that does not answer: the window goes on painting
@@ -140,6 +181,8 @@ int VideoPanes::OpenNetworkDevice(const LoginInfo& info, int streamSelector) {
 
 void VideoPanes::CloseVideoPane(int i) {
     if (!ValidPane(i)) return;
+    lost_[i] = false;
+    if (widgets_[i]) widgets_[i]->SetDisconnected(false);
     if (streams_[i]->Close() && widgets_[i]) {
         widgets_[i]->SetAttachment(nullptr, -1);
         widgets_[i]->ClearPicture();
@@ -166,6 +209,12 @@ void VideoPanes::SelectVideoPane(int i) {
 void VideoPanes::DrawBorders(QPainter& painter) const {
     const int n = PaneCount(layout_);
     QRect rects[4];
+    if (enlarged_ >= 0 && enlarged_ < n) {
+        // Only the enlarged pane is on show.
+        if (widgets_[enlarged_]) rects[0] = widgets_[enlarged_]->geometry();
+        DrawPaneBorders(painter, rects, 1, current_ == enlarged_ ? 0 : -1);
+        return;
+    }
     for (int i = 0; i < n; ++i)
         if (widgets_[i]) rects[i] = widgets_[i]->geometry();
     DrawPaneBorders(painter, rects, n, current_);

@@ -13,6 +13,7 @@
 #include "ui/main/video_pane.h"
 
 class QPainter;
+class QTimer;
 class QWidget;
 
 // The four live video panes of the main window in network mode: a live stream (camera/live_stream.h)
@@ -63,8 +64,17 @@ public:
     const VideoPane& Pane(int i) const;
     int CurrentPane() const { return current_; }
     int Layout() const { return layout_; }
-    // Stores the layout; running panes are not closed. Call Place() afterwards.
-    void SetLayout(int layout) { layout_ = layout; }
+    // Stores the layout; running panes are not closed, an enlarged pane returns to its place.
+    // Call Place() afterwards.
+    void SetLayout(int layout) {
+        layout_ = layout;
+        enlarged_ = -1;
+    }
+
+    // Enlarges pane i of the layout to the whole video area (the others hidden), or, when it is
+    // the enlarged one, returns it to its place; the layout stays. Call Place() afterwards.
+    void ToggleEnlarged(int i);
+    int EnlargedPane() const { return enlarged_; }
 
     // Moves the panes of the layout into place (with repainting) and shows them; hides the rest.
     void Place(int clientW, int clientH, int ptzWidth);
@@ -75,6 +85,15 @@ public:
     // selected when it plays. Returns 0 when the pane plays, else the negative code of the failed
     // call.
     int OpenNetworkDevice(const LoginInfo& info, int streamSelector);
+    // The same in pane i (closed first), whatever it holds: "重新连接".
+    int OpenInPane(int i, const LoginInfo& info, int streamSelector);
+
+    // Whether pane i's stream ended or its connection broke (its last picture is greyed with
+    // "连接已断开"). Nothing reconnects on its own; closing or opening the pane clears it.
+    bool Lost(int i) const;
+    // Looks at every playing pane's stream once; the timer does this every `ms` (default 500).
+    void CheckStreams();
+    void SetCheckInterval(int ms);
 
     // Releases the pane's decoder port, real play and session, in this order; address and port
     // are kept. The pane then shows black.
@@ -108,6 +127,8 @@ public:
 signals:
     void selected(int session, QString address, int port);
     void bordersChanged();
+    // Pane i's stream ended or broke, with the library's reason (logged already).
+    void lost(int i, int reason);
 
 private:
     PaneBackend& backend_;
@@ -115,6 +136,9 @@ private:
     std::array<QPointer<VideoPaneWidget>, 4> widgets_;
     int current_ = 0;
     int layout_ = 2;
+    int enlarged_ = -1;
+    std::array<bool, 4> lost_{};
+    QTimer* checkTimer_ = nullptr;
 };
 
 }  // namespace velmora::ui

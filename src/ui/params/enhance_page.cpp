@@ -66,6 +66,7 @@ std::span<const char* const> BuiltInGammaItems() { return kBuiltInGamma; }
 EnhanceTab::EnhanceTab(QWidget* parent) : ParamPage(kSpec, parent) {}
 
 void EnhanceTab::ApplyAbility() {
+    ResetAbilityRows();  // the distortion row the previous camera's list showed is hidden again
     const AbilityList& abilities = Abilities();
     if (abilities.empty()) {
         ReplaceComboItems(kGammaCombo, kBuiltInGamma);

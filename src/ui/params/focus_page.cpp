@@ -93,6 +93,7 @@ FocusTab::FocusTab(QWidget* parent) : ParamPage(kSpec, parent) {
 }
 
 void FocusTab::ApplyAbility() {
+    ResetAbilityRows();  // the strategy row the previous camera's list hid comes back
     for (const AbilityItem& item : Abilities()) {
         if (AbilityKeyIs(item, "ucAFScene") && item.display == 0) SetRowVisible(kStrategyCombo, false);
     }

@@ -225,6 +225,23 @@ void ParamPage::ShowPage() {
     settingControls_ = false;
 }
 
+void ParamPage::ShowNoRecord() {
+    settingControls_ = true;
+    for (RowState& state : rows_) {
+        ++state.stepGeneration;  // a held-back step of the camera that went is void
+        state.stepPending = false;
+        if (state.slider) {
+            state.value = SliderValueOf(*state.row, state.row->minimum);
+            state.slider->setValue(state.row->minimum);
+            state.edit->clear();
+        } else {
+            state.value = -1;
+            state.combo->setCurrentIndex(-1);
+        }
+    }
+    settingControls_ = false;
+}
+
 void ParamPage::FillFromRecord(std::span<const uint8_t> slice) {
     for (RowState& state : rows_) {
         ++state.stepGeneration;  // a held-back step from before the fill is void
@@ -297,6 +314,13 @@ void ParamPage::SetRowVisible(int controlId, bool visible) {
     if (state->slider) state->slider->setHidden(!visible);
     if (state->edit) state->edit->setHidden(!visible);
     if (state->combo) state->combo->setHidden(!visible);
+}
+
+void ParamPage::ResetAbilityRows() {
+    for (const RowState& state : rows_) {
+        SetRowVisible(state.row->controlId, !state.row->hidden);
+        SetRowEnabled(state.row->controlId, true);
+    }
 }
 
 void ParamPage::SetComboTexts(RowState& state, const QStringList& texts) {

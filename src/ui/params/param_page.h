@@ -77,6 +77,9 @@ public:
     bool ReadPage();
     // Writes every value back: edit boxes as decimal text, combo boxes as their selection.
     void ShowPage();
+    // Shows the record of no camera: empty edit boxes, no combo selection, sliders at the start
+    // of their range, and no held-back step; sends nothing. The next fill shows values again.
+    void ShowNoRecord();
 
     // A page rule by name; names the page does not own do nothing.
     virtual void RunModeRule(std::string_view name, int value);
@@ -131,6 +134,9 @@ protected:
     void SetRowEnabled(int controlId, bool enabled);
     // Shows or hides a row's label, control and edit box.
     void SetRowVisible(int controlId, bool visible);
+    // Every row shown or hidden and enabled as its table starts it: an ability list applied to
+    // the page starts from there, so rows the previous camera's list hid come back.
+    void ResetAbilityRows();
     // Replaces a combo box's items (UTF-8 texts) and selects the page value again when it is
     // inside the new list; nothing is selected otherwise. Sends nothing.
     void ReplaceComboItems(int controlId, std::span<const char* const> items);

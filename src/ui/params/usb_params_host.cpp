@@ -45,9 +45,9 @@ UsbParamsHost::UsbParamsHost(CUSBDevice& device, QObject* parent)
         controller_.AddPage(page);
     }
 
-    // Restore defaults guards itself against a missing device; the other three wait for the
-    // first camera whose parameters were read.
-    AddButton(usb_params_ids::kRestoreButton, QT_TRANSLATE_NOOP("velmora", "恢复默认"), true);
+    // All four wait for a camera whose parameters were read (restore defaults also guards itself
+    // against a missing device).
+    AddButton(usb_params_ids::kRestoreButton, QT_TRANSLATE_NOOP("velmora", "恢复默认"), false);
     AddButton(usb_params_ids::kExportButton, QT_TRANSLATE_NOOP("velmora", "导出配置"), false);
     AddButton(usb_params_ids::kImportButton, QT_TRANSLATE_NOOP("velmora", "导入配置"), false);
     AddButton(usb_params_ids::kRefreshButton, QT_TRANSLATE_NOOP("velmora", "刷新"), false);
@@ -55,6 +55,7 @@ UsbParamsHost::UsbParamsHost(CUSBDevice& device, QObject* parent)
     connect(Button(usb_params_ids::kExportButton), &QPushButton::clicked, this, [this] { ExportParams(); });
     connect(Button(usb_params_ids::kImportButton), &QPushButton::clicked, this, [this] { ImportParams(); });
     connect(Button(usb_params_ids::kRefreshButton), &QPushButton::clicked, this, [this] { Refresh(); });
+    ShowCameraState(false);
 }
 
 UsbParamsHost::~UsbParamsHost() {
@@ -104,11 +105,12 @@ OthersTab* UsbParamsHost::Others() const { return others_; }
 int UsbParamsHost::OpenCamera(std::shared_ptr<UsbCamera> camera) {
     current_.reset();
     const int result = controller_.Open(camera);
-    if (result != 0) return result;
-    current_ = std::move(camera);
-    for (auto& [id, button] : buttons_) {
-        if (button) button->setEnabled(true);
+    if (result != 0) {
+        ShowCameraState(false);
+        return result;
     }
+    current_ = std::move(camera);
+    ShowCameraState(true);
     return 0;
 }
 
@@ -117,6 +119,19 @@ int UsbParamsHost::OpenDevice(int32_t handle) { return OpenCamera(std::make_shar
 void UsbParamsHost::ClearCurrentDevice() {
     current_.reset();
     controller_.Clear();
+    ShowCameraState(false);
+}
+
+void UsbParamsHost::ShowCameraState(bool hasCamera) {
+    for (ParamPage* page : Pages()) {
+        if (!page) continue;
+        if (!hasCamera) page->ShowNoRecord();
+        page->setEnabled(hasCamera);
+    }
+    for (auto& [id, button] : buttons_) {
+        if (button) button->setEnabled(hasCamera);
+    }
+    emit currentChanged(hasCamera);
 }
 
 int32_t UsbParamsHost::CurrentHandle() const { return current_ ? current_->handle() : 0; }

@@ -63,14 +63,17 @@ public:
     // The double-click on a USB camera: forgets the current camera, reads the camera's ability
     // list (applied to the exposure, white-balance, focus and enhancement pages when read), its
     // frame rate (the exposure page's shutter list) and its record. When the record is read the
-    // pages get it, `camera` becomes current and export, import and refresh are enabled for the
-    // rest of the run; otherwise "获取图像参数失败: %d." is shown and no camera is current.
+    // pages get it, `camera` becomes current and the pages and the four buttons are enabled;
+    // otherwise "获取图像参数失败: %d." is shown and no camera is current.
     // Returns 0 or the read's result.
     int OpenCamera(std::shared_ptr<UsbCamera> camera);
     // The same for an open handle of the host's CUSBDevice.
     int OpenDevice(int32_t handle);
-    // No camera is current any more (the device list is being rebuilt). The buttons keep their
-    // state.
+    // No camera is current any more (the device list is being rebuilt, the camera left).
+    //
+    // While no camera is current the pages and the four buttons are disabled and the pages show
+    // the record of no camera (empty boxes, no selection), so nothing looks live that would send
+    // nothing; "恢复默认" also keeps its own guard. currentChanged() tells the window.
     void ClearCurrentDevice();
     // The current camera's handle, 0 when none is current.
     int32_t CurrentHandle() const;
@@ -107,7 +110,15 @@ public:
     // Runs Refresh after the caller's handler has returned (a queued call); dropped with the host.
     void RequestRefresh() override;
 
+signals:
+    // A camera became current, or none is current any more.
+    void currentChanged(bool hasCamera);
+
 private:
+    // Enables or disables the pages and the four buttons; without a camera the pages show the
+    // record of no camera.
+    void ShowCameraState(bool hasCamera);
+
     QPushButton* AddButton(int controlId, const char* text, bool enabled);
 
     CUSBDevice& device_;

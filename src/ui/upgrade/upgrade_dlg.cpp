@@ -125,13 +125,33 @@ CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, Q
     session_ = std::make_unique<UpgradeSession>(usb, devices_, static_cast<UpgradeObserver*>(this));
     session_->SetCameraDirectory(cameras);
     for (int i = 0; i < session_->RowCount(); ++i) AppendRow(i, session_->Row(i));
+    NumberRowsLikeTheTree(usb);
+}
+
+void CUpgradeDlg::NumberRowsLikeTheTree(const CUSBDevice& usb) {
+    // The tree and `list` count every device node, also one that cannot be opened: a camera keeps
+    // that number here. A camera the nodes no longer show keeps its row number.
+    const std::vector<UsbNodeState> nodes = usb.GetNodes();
+    const bool wasApplying = applying_;
+    applying_ = true;
+    for (int row = 0; row < list_->rowCount() && row < static_cast<int>(devices_.size()); ++row) {
+        for (size_t n = 0; n < nodes.size(); ++n) {
+            if (nodes[n].handle == 0 || nodes[n].handle != devices_[static_cast<size_t>(row)].handle) continue;
+            list_->item(row, col::kNumber)->setText(QString::number(n + 1));
+        }
+    }
+    applying_ = wasApplying;
 }
 
 CUpgradeDlg::~CUpgradeDlg() { Shutdown(); }
 
 void CUpgradeDlg::BuildControls() {
     const DialogBaseUnits base = BaseUnitsOf(font());
-    setFixedSize(ToPixels(DuRect{0, 0, 408, 211}, base).size());
+    // The template's size is where the window starts and the least it can be.
+    startSize_ = ToPixels(DuRect{0, 0, 408, 211}, base).size();
+    resize(startSize_);
+    setMinimumSize(startSize_);
+    setSizeGripEnabled(true);
     const QFont statusFont = StatusFont();
 
     list_ = new QTableWidget(0, col::kCount, this);
@@ -153,6 +173,12 @@ void CUpgradeDlg::BuildControls() {
     list_->setWordWrap(false);
     list_->setItemDelegateForColumn(col::kState, new StateDelegate(list_));
     SetColumnWidths();
+    // The zero-width PID column is hidden, so no drag can widen it instead of its neighbour.
+    list_->horizontalHeader()->setSectionResizeMode(col::kPid, QHeaderView::Fixed);
+    list_->setColumnHidden(col::kPid, true);
+    connect(list_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int) {
+        if (column != col::kState) FitStateColumn();
+    });
     connect(list_, &QTableWidget::cellChanged, this, [this](int row, int column) { OnItemChanged(row, column); });
 
     status_ = new QLabel(this);
@@ -209,6 +235,41 @@ void CUpgradeDlg::BuildControls() {
     startDelay_->setSingleShot(true);
     startDelay_->setInterval(1000);
     connect(startDelay_, &QTimer::timeout, this, [this] { timer_->start(); });
+
+    for (QWidget* w : {static_cast<QWidget*>(list_), static_cast<QWidget*>(status_), static_cast<QWidget*>(note_),
+                       static_cast<QWidget*>(packages_)}) {
+        anchored_.push_back({w, w->geometry(), true, false});
+    }
+    anchored_.push_back({hint_, hint_->geometry(), false, false});
+    for (QPushButton* b : {browse_, startStop_, reboot_}) anchored_.push_back({b, b->geometry(), false, true});
+}
+
+void CUpgradeDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const int dx = std::max(0, width() - startSize_.width());
+    const int dy = std::max(0, height() - startSize_.height());
+    for (const Anchored& a : anchored_) {
+        QRect r = a.start;
+        if (a.widget == list_) {
+            r.setSize(r.size() + QSize(dx, dy));  // the list takes all the height gained
+        } else {
+            r.translate(a.moves ? dx : 0, dy);
+            if (a.grows) r.setWidth(r.width() + dx);
+        }
+        a.widget->setGeometry(r);
+    }
+    FitStateColumn();
+}
+
+void CUpgradeDlg::FitStateColumn() {
+    if (fitting_ || list_ == nullptr) return;
+    fitting_ = true;
+    int others = 0;
+    for (int c = 0; c < col::kCount; ++c)
+        if (c != col::kState) others += list_->columnWidth(c);
+    const int client = list_->width() - 2 * list_->frameWidth();
+    list_->setColumnWidth(col::kState, std::max(stateStartWidth_, client - others - spareWidth_));
+    fitting_ = false;
 }
 
 void CUpgradeDlg::SetColumnWidths() {
@@ -216,6 +277,10 @@ void CUpgradeDlg::SetColumnWidths() {
     const int client = list_->width() - 2 * list_->frameWidth();
     const int widths[col::kCount] = {client / 12, client / 6, 0, client / 6, client / 8, client / 4, client / 10, client / 10};
     for (int c = 0; c < col::kCount; ++c) list_->setColumnWidth(c, widths[c]);
+    int sum = 0;
+    for (int w : widths) sum += w;
+    spareWidth_ = client - sum;
+    stateStartWidth_ = widths[col::kState];
 }
 
 void CUpgradeDlg::AppendRow(int index, const UpgradeRow& row) {

@@ -118,6 +118,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    // The window is resizable: the list grows with it, the controls below it move down and the
+    // buttons stay at the right; the state column takes the width the list gains.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // UpgradeObserver, called on the session's threads.
@@ -136,6 +139,11 @@ private:
 
     void BuildControls();
     void SetColumnWidths();
+    // The state column takes the list's width that the other columns leave (never less than its
+    // starting width).
+    void FitStateColumn();
+    // Column "序号" numbers the cameras as the device tree and `velmora-cli list` do.
+    void NumberRowsLikeTheTree(const CUSBDevice& usb);
     void AppendRow(int index, const UpgradeRow& row);
     void OnItemChanged(int row, int column);
     void SetIdleButtons(bool enabled);
@@ -158,6 +166,18 @@ private:
     QTimer* startDelay_ = nullptr;  // the second between a start and the first period
     QTimer* closeWait_ = nullptr;   // a close waiting for the workers to end
     bool applying_ = false;         // a row is being shown: its check change is not the user's
+    // Where each control sits at the starting size and how it follows a resize.
+    struct Anchored {
+        QWidget* widget;
+        QRect start;
+        bool grows;   // wider (and, for the list, taller) by what the window gains
+        bool moves;   // right by what the window gains in width (the buttons)
+    };
+    std::vector<Anchored> anchored_;
+    QSize startSize_;
+    int spareWidth_ = 0;  // list width the starting column widths leave unused
+    int stateStartWidth_ = 0;
+    bool fitting_ = false;
 
     // Observer calls waiting for the window's thread; closing releases them. Shared with the
     // queued calls, which may outlive a released caller.
