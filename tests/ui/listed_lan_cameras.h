@@ -25,7 +25,9 @@ public:
         *count = n;
         return 0;
     }
+    int SearchTargetCount() override { return targets; }
     std::vector<std::string> addresses;
+    int targets = 1;  // the addresses the search says it probed
 };
 
 }  // namespace velmora::ui

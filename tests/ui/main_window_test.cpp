@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -324,6 +325,9 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     EXPECT_TRUE(tip.contains(QString::fromStdString(w.DeviceNodes()[1].usbKey))) << tip.toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("固件版本"))) << tip.toStdString();
 
+    // Nothing is current yet: the pages and buttons are disabled.
+    EXPECT_FALSE(w.UsbHost().Picture()->isEnabled());
+    EXPECT_FALSE(w.UsbHost().Button(param_action_ids::kRestoreButton)->isEnabled());
     // Fixed items do nothing; the second camera's values reach the pages.
     EXPECT_FALSE(w.OpenDeviceItem(w.FoundItem()));
     ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[1].item));
@@ -333,6 +337,7 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     EXPECT_EQ(w.Ptz()->Target().handle, w.DeviceNodes()[1].usbHandle);
     EXPECT_EQ(w.Ptz()->Target().port, 0);
     EXPECT_TRUE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+    EXPECT_TRUE(w.UsbHost().Picture()->isEnabled());
 
     // A page change goes to that camera at once.
     EXPECT_EQ(w.UsbHost().Picture()->SendField(Field("Luminance"), 33), 0);
@@ -350,10 +355,16 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     EXPECT_EQ(handedIn, 2u);
     EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);
 
-    // A refresh forgets the current camera; the buttons stay enabled.
+    // A refresh forgets the current camera: the pages and the four buttons are disabled again,
+    // show no values, and the instruction line asks for a double-click.
     w.RefreshDeviceTree();
     EXPECT_EQ(w.UsbHost().CurrentHandle(), 0);
-    EXPECT_TRUE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+    EXPECT_FALSE(w.UsbHost().Button(param_action_ids::kRefreshButton)->isEnabled());
+    EXPECT_FALSE(w.UsbHost().Button(param_action_ids::kRestoreButton)->isEnabled());
+    EXPECT_FALSE(w.UsbHost().Picture()->isEnabled());
+    EXPECT_TRUE(w.UsbHost().Picture()->Edit(picture_ids::kBrightnessSlider)->text().isEmpty());
+    auto* instruction = w.findChild<QLabel*>(QString::number(main_ids::kInstruction));
+    EXPECT_EQ(instruction->text().toStdString(), "操作说明：双击设备节点以获取视频参数。");
 }
 
 // The tree follows cameras plugged and unplugged without a refresh; the current camera leaving

@@ -127,13 +127,21 @@ TEST_F(UsbParamsHostTest, NothingIsSentWithoutADeviceThenTheCameraFillsTheSevenP
     ASSERT_TRUE(Model().Set("ucRGGain", 71));
     ASSERT_TRUE(Model().Set("uc2DNR", 9));
 
-    // Before a camera is opened: only restore defaults is enabled, and it does nothing.
-    EXPECT_TRUE(Enabled(usb_params_ids::kRestoreButton));
-    EXPECT_FALSE(Enabled(usb_params_ids::kExportButton));
-    EXPECT_FALSE(Enabled(usb_params_ids::kImportButton));
-    EXPECT_FALSE(Enabled(usb_params_ids::kRefreshButton));
-    host_->Button(usb_params_ids::kRestoreButton)->click();
+    // Before a camera is opened the pages and the four buttons are disabled (restore defaults
+    // also does nothing when called), and the pages show no values.
+    for (int id : {usb_params_ids::kRestoreButton, usb_params_ids::kExportButton, usb_params_ids::kImportButton,
+                   usb_params_ids::kRefreshButton}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
+    for (ParamPage* page : host_->Pages()) EXPECT_FALSE(page->isEnabled()) << page->objectName().toStdString();
+    EXPECT_TRUE(host_->Picture()->Edit(picture_ids::kBrightnessSlider)->text().isEmpty());
+    host_->RestoreDefaults();
     EXPECT_TRUE(messages_.shown.empty());
+    // A slider cannot be moved: the key press goes nowhere and the camera keeps its value.
+    QSlider* slider = host_->Picture()->Slider(picture_ids::kBrightnessSlider);
+    const int before = slider->value();
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_EQ(slider->value(), before);
     // A page change sends nothing and succeeds; the focus read-back asks nobody.
     EXPECT_EQ(host_->Picture()->SendField(Field("Luminance"), 12), 0);
     EXPECT_EQ(host_->GetFocusNear(), 0);
@@ -167,11 +175,14 @@ TEST_F(UsbParamsHostTest, NothingIsSentWithoutADeviceThenTheCameraFillsTheSevenP
     EXPECT_EQ(Model().Get("Luminance"), 60);
     EXPECT_EQ(host_->GetFocusNear(), 1250);
 
-    // Clearing the device stops the traffic again; the buttons stay enabled.
+    // Clearing the device stops the traffic again and disables everything; the stale values go.
     host_->ClearCurrentDevice();
     EXPECT_EQ(host_->Picture()->SendField(Field("Luminance"), 13), 0);
     EXPECT_EQ(Model().Get("Luminance"), 60);
-    EXPECT_TRUE(Enabled(usb_params_ids::kRefreshButton));
+    EXPECT_FALSE(Enabled(usb_params_ids::kRefreshButton));
+    EXPECT_FALSE(host_->Picture()->isEnabled());
+    EXPECT_TRUE(edit->text().isEmpty());
+    EXPECT_EQ(host_->Exposure()->Combo(exposure_ids::kIrisCombo)->currentIndex(), -1);
     EXPECT_TRUE(messages_.shown.empty());
 }
 
@@ -214,13 +225,14 @@ TEST_F(UsbParamsHostTest, RestoreDefaultsAfterOkAndRefreshNowQueuedAndWithoutDev
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(Brightness(), 44);
 
-    // Refresh reads also with no current device; the failure keeps the pages.
+    // Refresh reads also with no current device (the button is disabled then); the failure
+    // leaves the pages showing no camera.
     messages_.shown.clear();
     host_->ClearCurrentDevice();
     host_->Refresh();
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].rfind("获取图像参数失败: -", 0), 0u) << messages_.shown[0];
-    EXPECT_EQ(Brightness(), 44);
+    EXPECT_TRUE(host_->Picture()->Edit(picture_ids::kBrightnessSlider)->text().isEmpty());
 
     // A queued refresh is dropped with the host that asked for it.
     host_->RequestRefresh();

@@ -36,6 +36,8 @@ public:
         return Log("PlayEx " + std::to_string(p) + (sink ? "" : " none"), 0, unused);
     }
     int VideoClose(int p) override { return Log("VideoClose " + std::to_string(p), 0, unused); }
+    int RealPlayState(int h) override { return h == endedHandle ? endedReason : 0; }
+    int endedHandle = -1, endedReason = 0;
 
     int Log(std::string call, int forced, int& counter) {
         calls.push_back(std::move(call));
@@ -133,7 +135,7 @@ TEST_F(VideoPanesTest, FailuresLeaveThePaneAsDocumented) {
     backend_.login = 0;
     backend_.realPlay = backend_.lastError = -1014;
     EXPECT_EQ(panes_.OpenNetworkDevice(Info("127.0.0.2"), 0), -1014);
-    EXPECT_EQ(messages_.shown, (Calls{"登录失败 错误码为-1008", "请求主码流失败! 错误码为: -1014\n"}));
+    EXPECT_EQ(messages_.shown, (Calls{"登录失败 错误码为-1008（用户名或密码错误）", "请求主码流失败! 错误码为: -1014\n"}));
     EXPECT_EQ(panes_.Pane(0).session, 10);
     EXPECT_EQ(panes_.Pane(0).realPlay, -1);
 
@@ -295,6 +297,74 @@ TEST(VideoPaneWidgetTest, PicturesComeInThePanesOwnBufferAtEvenSizes) {
     EXPECT_EQ(at(0, 240), 0x00ff00u);
     EXPECT_EQ(at(161, 241), 0u);
     EXPECT_EQ(at(322, 150), 0u);
+}
+
+}  // namespace
+}  // namespace velmora::ui
+
+namespace velmora::ui {
+namespace {
+
+// A stream that ends (or whose connection breaks) greys its pane with "连接已断开" once, is
+// logged and told; a close clears the mark; nothing reconnects by itself. An unknown handle (the
+// library's answer while a pane closes) is not taken for a lost connection.
+TEST_F(VideoPanesTest, AnEndedStreamMarksItsPaneUntilItIsClosedOrOpenedAgain) {
+    panes_.SetCheckInterval(0);  // the test looks itself
+    QSignalSpy lost(&panes_, &VideoPanes::lost);
+    ASSERT_EQ(panes_.OpenNetworkDevice(Info("127.0.0.2"), 0), 0);
+    ASSERT_EQ(panes_.OpenNetworkDevice(Info("127.0.0.3"), 0), 0);
+    panes_.CheckStreams();
+    EXPECT_FALSE(panes_.Lost(0));
+
+    backend_.endedHandle = panes_.Pane(1).realPlay;
+    backend_.endedReason = ORVEX_ERR_INVALID_HANDLE;
+    panes_.CheckStreams();
+    EXPECT_FALSE(panes_.Lost(1));
+    backend_.endedReason = ORVEX_ERR_DISCONNECTED;
+    panes_.CheckStreams();
+    panes_.CheckStreams();
+    EXPECT_TRUE(panes_.Lost(1));
+    EXPECT_FALSE(panes_.Lost(0));
+    EXPECT_TRUE(panes_.Widget(1)->Disconnected());
+    ASSERT_EQ(lost.count(), 1);
+    EXPECT_EQ(lost.at(0).at(0).toInt(), 1);
+    EXPECT_EQ(lost.at(0).at(1).toInt(), ORVEX_ERR_DISCONNECTED);
+    // The pane keeps its session and its last picture; nothing was opened again.
+    EXPECT_GE(panes_.Pane(1).session, 0);
+    EXPECT_EQ(std::count(backend_.calls.begin(), backend_.calls.end(), "Login 127.0.0.3"), 1);
+
+    // Opening the camera again in that pane clears the mark.
+    backend_.endedHandle = -1;
+    ASSERT_EQ(panes_.OpenInPane(1, Info("127.0.0.3"), 0), 0);
+    EXPECT_FALSE(panes_.Lost(1));
+    EXPECT_FALSE(panes_.Widget(1)->Disconnected());
+    EXPECT_EQ(panes_.CurrentPane(), 1);
+    EXPECT_STREQ(panes_.Pane(0).address, "127.0.0.2");  // the other pane untouched
+}
+
+// A double-click enlarges a pane to the one-pane rectangle with the others hidden, and back; the
+// layout stays, and a layout change returns it to its place.
+TEST_F(VideoPanesTest, APaneEnlargesToTheWholeVideoAreaAndBack) {
+    const QRect whole = PaneRects(1, 1000, 600, 200).rects[0];
+    const QRect third = PaneRects(2, 1000, 600, 200).rects[2];
+    QSignalSpy doubled(panes_.Widget(2), &VideoPaneWidget::doubleClicked);
+    QTest::mouseDClick(panes_.Widget(2), Qt::LeftButton);
+    EXPECT_EQ(doubled.count(), 1);
+    panes_.ToggleEnlarged(2);
+    panes_.Place(1000, 600, 200);
+    EXPECT_EQ(panes_.Layout(), 2);
+    EXPECT_EQ(panes_.Widget(2)->geometry(), whole);
+    for (int i : {0, 1, 3}) EXPECT_TRUE(panes_.Widget(i)->isHidden()) << i;
+    panes_.ToggleEnlarged(2);
+    panes_.Place(1000, 600, 200);
+    EXPECT_EQ(panes_.Widget(2)->geometry(), third);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(panes_.Widget(i)->isHidden()) << i;
+
+    panes_.ToggleEnlarged(3);
+    panes_.SetLayout(1);
+    EXPECT_EQ(panes_.EnlargedPane(), -1);
+    panes_.ToggleEnlarged(3);  // not a pane of the one-pane layout
+    EXPECT_EQ(panes_.EnlargedPane(), -1);
 }
 
 }  // namespace

@@ -64,11 +64,11 @@ public:
     const VideoPane& Pane(int i) const;
     int CurrentPane() const { return current_; }
     int Layout() const { return layout_; }
-    // Stores the layout; running panes are not closed, an enlarged pane returns to its place.
+    // Stores the layout; running panes are not closed; a change returns an enlarged pane to its place.
     // Call Place() afterwards.
     void SetLayout(int layout) {
+        if (layout != layout_) enlarged_ = -1;
         layout_ = layout;
-        enlarged_ = -1;
     }
 
     // Enlarges pane i of the layout to the whole video area (the others hidden), or, when it is

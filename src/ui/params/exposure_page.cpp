@@ -102,10 +102,6 @@ int MeteringValueToIndex(int value) { return value - 1; }
 ExposureTab::ExposureTab(QWidget* parent) : ParamPage(kSpec, parent) {}
 
 void ExposureTab::ApplyAbility() {
-    // The previous camera's list set flags and enabled states that this camera's must not keep.
-    ResetAbilityRows();
-    backlightFlag_ = false;
-    antiFlickerFlag_ = false;
     ShutterTable& table = ShutterTable::Shared();
     table.Clear();
     const AbilityList& abilities = Abilities();

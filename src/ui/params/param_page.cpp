@@ -317,10 +317,8 @@ void ParamPage::SetRowVisible(int controlId, bool visible) {
 }
 
 void ParamPage::ResetAbilityRows() {
-    for (const RowState& state : rows_) {
-        SetRowVisible(state.row->controlId, !state.row->hidden);
-        SetRowEnabled(state.row->controlId, true);
-    }
+    if (Abilities().empty()) return;  // nothing read: the rows stay as they are
+    for (const RowState& state : rows_) SetRowVisible(state.row->controlId, !state.row->hidden);
 }
 
 void ParamPage::SetComboTexts(RowState& state, const QStringList& texts) {

@@ -134,8 +134,9 @@ protected:
     void SetRowEnabled(int controlId, bool enabled);
     // Shows or hides a row's label, control and edit box.
     void SetRowVisible(int controlId, bool visible);
-    // Every row shown or hidden and enabled as its table starts it: an ability list applied to
-    // the page starts from there, so rows the previous camera's list hid come back.
+    // When the host's ability list was read (is not empty): every row shown or hidden as its
+    // table starts it, so rows the previous camera's list hid (or showed) do not carry over to
+    // the next camera. Enabled states and rule flags are the mode rules' and stay.
     void ResetAbilityRows();
     // Replaces a combo box's items (UTF-8 texts) and selects the page value again when it is
     // inside the new list; nothing is selected otherwise. Sends nothing.

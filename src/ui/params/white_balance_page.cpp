@@ -109,10 +109,7 @@ WhiteBalanceTab::WhiteBalanceTab(QWidget* parent) : ParamPage(kSpec, parent) {
 }
 
 void WhiteBalanceTab::ApplyAbility() {
-    // Rows the previous camera's list hid and its rule flags do not carry over.
-    ResetAbilityRows();
-    redFineFlag_ = false;
-    blueFineFlag_ = false;
+    ResetAbilityRows();  // the green row the previous camera's list hid comes back
     WbModeTable& table = WbModeTable::Shared();
     table.Clear();
     const AbilityList& abilities = Abilities();
