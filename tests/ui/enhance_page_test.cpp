@@ -106,6 +106,16 @@ TEST_F(EnhancePageTest, AbilityListDrivesGammaAndDistortion) {
     EXPECT_TRUE(page.Combo(kDistortionCombo)->isVisible());
     EXPECT_TRUE(page.Label(kDistortionCombo)->isVisible());
     EXPECT_FALSE(page.Combo(kSmartFocusCombo)->isVisible());
+    // The next camera's list (read, without the item) does not keep the row this one showed; an
+    // unread (empty) list changes no row.
+    host.abilities[0].display = 0;
+    page.ApplyAbility();
+    EXPECT_FALSE(page.Combo(kDistortionCombo)->isVisible());
+    host.abilities[0].display = 2;
+    page.ApplyAbility();
+    host.abilities.Clear();
+    page.ApplyAbility();
+    EXPECT_TRUE(page.Combo(kDistortionCombo)->isVisible());
 }
 
 }  // namespace

@@ -71,6 +71,11 @@ TEST(FocusPageTest, OnlyAStrategyNotOfferedHidesItsRow) {
     EXPECT_FALSE(page.Combo(kStrategyCombo)->isVisible());
     EXPECT_FALSE(page.Label(kStrategyCombo)->isVisible());
     EXPECT_TRUE(page.Combo(kModeCombo)->isVisible());
+    // The next camera's list offers the strategy: the row the previous list hid comes back.
+    host.abilities.Append(test::MakeAbility("ucAFScene", 1));
+    page.ApplyAbility();
+    EXPECT_TRUE(page.Combo(kStrategyCombo)->isVisible());
+    EXPECT_TRUE(page.Label(kStrategyCombo)->isVisible());
 }
 
 }  // namespace

@@ -2,6 +2,14 @@
 // cameras, reboot.
 #include "ui/upgrade_dlg_fixture.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <QHeaderView>
+
 using namespace velmora;
 using namespace velmora::ui;
 using namespace velmora::ui::test;
@@ -134,4 +142,58 @@ TEST_F(UpgradeDlgTest, RebootingRowsOneAndThreeLeavesTheFormerRowTwo) {
     ASSERT_EQ(dlg_->DeviceList()->rowCount(), 1);
     EXPECT_EQ(Cell(0, upgrade_columns::kState), QStringLiteral("重启失败"));
     EXPECT_EQ(dlg_->StatusLine()->text(), statusText);
+}
+
+// The window is resizable: the list grows with it, the state column takes the width gained and
+// shows its longest text whole, the hidden PID column stays hidden and cannot be dragged, and the
+// given widths are the starting ones. "序号" numbers the cameras as the tree and `list` do: a
+// device node that cannot be opened keeps its number.
+TEST_F(UpgradeDlgTest, TheWindowResizesAroundAWideStateColumnAndNumbersLikeTheTree) {
+    Serve(std::vector<CamSetup>(2));
+    // A socket nobody listens on sorts first, like a hidraw node without the udev rule.
+    const std::string dead = dir_ + "/sock/cam00.sock";
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, dead.c_str(), dead.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+    std::ofstream(dir_ + "/sock/cam00.json") << R"({"vendor_id": 5891, "product_id": 4660, "output_report_length": 65})";
+    dev_->RefreshDevices();
+    Open(dev_->GetDevices());
+    QTableWidget* list = dlg_->DeviceList();
+    ASSERT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(Cell(0, upgrade_columns::kNumber), "2");
+    EXPECT_EQ(Cell(1, upgrade_columns::kNumber), "3");
+
+    const int client = list->width() - 2 * list->frameWidth();
+    const int given[upgrade_columns::kCount] = {client / 12, client / 6, 0, client / 6, client / 8, client / 4, client / 10, client / 10};
+    for (int c = 0; c < upgrade_columns::kCount; ++c) EXPECT_EQ(list->columnWidth(c), given[c]) << c;
+    EXPECT_TRUE(list->isColumnHidden(upgrade_columns::kPid));
+    EXPECT_EQ(list->horizontalHeader()->sectionResizeMode(upgrade_columns::kPid), QHeaderView::Fixed);
+
+    const QSize start = dlg_->size();
+    EXPECT_EQ(dlg_->minimumSize(), start);
+    const QRect listBefore = list->geometry();
+    const QRect rebootBefore = Button(ids::kRebootButton)->geometry();
+    dlg_->resize(start + QSize(300, 120));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->geometry(), listBefore.adjusted(0, 0, 300, 120));
+    EXPECT_EQ(Button(ids::kRebootButton)->geometry(), rebootBefore.translated(300, 120));
+    EXPECT_EQ(list->columnWidth(upgrade_columns::kState), given[upgrade_columns::kState] + 300);
+    for (int c : {upgrade_columns::kNumber, upgrade_columns::kName, upgrade_columns::kBuildDate})
+        EXPECT_EQ(list->columnWidth(c), given[c]) << c;
+    const QString longest = QStringLiteral("升级[uimage](烧写中):33%");
+    EXPECT_GE(list->columnWidth(upgrade_columns::kState), list->fontMetrics().horizontalAdvance(longest) + 10);
+
+    // Widening another column by hand takes the width from the state column, not from the window.
+    list->horizontalHeader()->resizeSection(upgrade_columns::kSerial, given[upgrade_columns::kSerial] + 40);
+    EXPECT_EQ(list->columnWidth(upgrade_columns::kState), given[upgrade_columns::kState] + 260);
+    EXPECT_EQ(list->columnWidth(upgrade_columns::kPid), 0);
+
+    // Back at the starting size the given widths (as changed by hand) come back.
+    dlg_->resize(start);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->geometry(), listBefore);
+    EXPECT_EQ(list->columnWidth(upgrade_columns::kState), given[upgrade_columns::kState]);
 }
