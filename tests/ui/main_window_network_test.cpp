@@ -224,6 +224,8 @@ TEST_F(MainWindowNetworkTest, EmptySearchIsToldAndACameraAddedByHandIsRemembered
     EXPECT_EQ(w.NoneFoundItem()->text(0).toStdString(), "未找到设备：已搜索 3 个地址");
     EXPECT_EQ(w.NoneFoundItem()->parent(), w.Tree()->topLevelItem(0));
     EXPECT_EQ(w.FoundItem()->childCount(), 0);
+    if (const char* dir = std::getenv("VELMORA_TEST_PICTURES"))
+        w.SaveWindowPicture(QString::fromLocal8Bit(dir) + QStringLiteral("/main-ip-none-found.png"));
     QAction* add = w.DeviceListMenu()->findChild<QAction*>(QString::number(main_ids::kMenuAddDevice));
     ASSERT_NE(add, nullptr);
     ASSERT_EQ(w.ContextMenuAt(w.Tree()->mapToGlobal(QPoint(5, 5))), w.DeviceListMenu());

@@ -365,6 +365,8 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     EXPECT_TRUE(w.UsbHost().Picture()->Edit(picture_ids::kBrightnessSlider)->text().isEmpty());
     auto* instruction = w.findChild<QLabel*>(QString::number(main_ids::kInstruction));
     EXPECT_EQ(instruction->text().toStdString(), "操作说明：双击设备节点以获取视频参数。");
+    if (const char* dir = std::getenv("VELMORA_TEST_PICTURES"))
+        w.SaveWindowPicture(QString::fromLocal8Bit(dir) + QStringLiteral("/main-usb-no-camera.png"));
 }
 
 // The tree follows cameras plugged and unplugged without a refresh; the current camera leaving

@@ -485,6 +485,7 @@ void CVelmoraDlg::ShowSearchOutcome(bool foundAny) {
         noneFound_->setForeground(0, palette().brush(QPalette::Disabled, QPalette::Text));
     }
     noneFound_->setText(0, tr("未找到设备：已搜索 %1 个地址").arg(std::max(0, system_->SearchTargetCount())));
+    noneFound_->setToolTip(0, noneFound_->text(0));  // the narrow tree may cut it
 }
 
 void CVelmoraDlg::RefreshDeviceTree() {

@@ -40,6 +40,7 @@
 #include "ui/upgrade/upgrade_dlg.h"
 #include "ui/main/compare_profile_dlg.h"
 #include "ui/common/ui_text.h"
+#include "ui/main/network_dialogs.h"
 
 namespace {
 
@@ -282,6 +283,24 @@ int main(int argc, char** argv) {
         upgrade.Button(velmora::ui::upgrade_ids::kBrowseButton)->setEnabled(false);
         upgrade.Button(velmora::ui::upgrade_ids::kRebootButton)->setEnabled(false);
         ok &= Save(upgrade, out.filePath(QStringLiteral("upgrade-window.png")));
+        // Made wider and taller: the list grows and the state column shows its texts whole.
+        row = upgrade.Session().Row(0);
+        row.state = velmora::UpgradeRowState::Flashing;
+        row.checked = false;
+        row.percent = 33;
+        row.text = "升级[uimage](烧写中):33%";
+        upgrade.ShowRow(0, row);
+        upgrade.resize(upgrade.size() + QSize(260, 90));
+        ok &= Save(upgrade, out.filePath(QStringLiteral("upgrade-window-resized.png")));
+    }
+
+    {
+        // The login asked after a refused password, and a camera added by hand.
+        velmora::ui::LoginDlg login(QStringLiteral("127.0.0.2"), QStringLiteral("operator"));
+        ok &= Save(login, out.filePath(QStringLiteral("login-dialog.png")));
+        velmora::ui::AddDeviceDlg add;
+        add.AddressEdit()->setText(QStringLiteral("10.20.0.64"));
+        ok &= Save(add, out.filePath(QStringLiteral("add-device-dialog.png")));
     }
 
     {
