@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -134,6 +135,53 @@ TEST(ToolsConfig, AFailedSaveLeavesTheOldFileAsItWas) {
               "refused");
     EXPECT_EQ(TempDir::Read(file), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1);
+}
+
+// A remembered password makes the file private: a missing file is created mode 0600 before the
+// password is in it, a link keeps leading to the file it names, a later save keeps the mode, and a
+// wider file is named in a warning. Cameras added by hand are kept once each, in order.
+TEST(ToolsConfig, ARememberedPasswordKeepsTheFilePrivateAndDevicesAreKeptOnce) {
+    TempDir dir;
+    const auto mode = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 0777) : 0u;
+    };
+    const std::string file = dir.path + "toolscfg.ini";
+    const ToolsConfigFile config(file);
+    EXPECT_FALSE(config.HoldsPassword());
+    ASSERT_TRUE(config.SaveLogin("operator", "s3cret"));
+    EXPECT_EQ(mode(file), 0600u);
+    ToolsConfig c = Loaded(file);
+    EXPECT_STREQ(c.userName, "operator");
+    EXPECT_STREQ(c.password, "s3cret");
+    EXPECT_TRUE(config.PermissionWarning().empty());
+
+    ASSERT_EQ(::chmod(file.c_str(), 0664), 0);
+    EXPECT_NE(config.PermissionWarning().find("mode 0664"), std::string::npos) << config.PermissionWarning();
+    c.width = 800, c.height = 600, c.searchMode = 0, c.layout = 1;
+    ASSERT_TRUE(config.Save(c));
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_STREQ(Loaded(file).password, "s3cret");
+
+    // Through a symbolic link the file it leads to is the one made private; the link stays.
+    const std::string link = dir.path + "link.ini";
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_TRUE(ToolsConfigFile(link).SaveLogin("admin", "other"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_STREQ(Loaded(file).password, "other");
+
+    // A file without a password is left as the user made it.
+    const std::string plain = dir.Write("plain.ini", "[WIN_SIZE]\r\nWidth=640\r\n");
+    ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
+    ASSERT_TRUE(ToolsConfigFile(plain).AddDevice("10.20.0.64:36666"));
+    ASSERT_TRUE(ToolsConfigFile(plain).AddDevice("10.20.0.65:4000"));
+    ASSERT_TRUE(ToolsConfigFile(plain).AddDevice("10.20.0.64:36666"));
+    EXPECT_EQ(mode(plain), 0644u);
+    EXPECT_TRUE(ToolsConfigFile(plain).PermissionWarning().empty());
+    EXPECT_EQ(ToolsConfigFile(plain).Devices(), (std::vector<std::string>{"10.20.0.64:36666", "10.20.0.65:4000"}));
+    EXPECT_NE(TempDir::Read(plain).find("Width=640"), std::string::npos);
 }
 
 TEST(HomeDir, OptionThenPortableFolderThenUserConfigFolder) {
