@@ -1,6 +1,7 @@
 #include "sim/net_cameras.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -44,9 +45,16 @@ public:
         server_->SetReplyStallMs(config.stallMs);
         server_->SetGarbageReplies(config.garbageReplies);
         server_->SetStreamsPaused(config.streamStopped);
+        if (config.endStreamsMs > 0) ender_ = std::thread([this] { EndStreamsPeriodically(); });
     }
 
     ~Camera() {
+        {
+            std::lock_guard lock(enderMu_);
+            ending_ = true;
+        }
+        enderCv_.notify_all();
+        if (ender_.joinable()) ender_.join();
         server_->Stop();
         model_.SetChangeHook(nullptr);
     }
@@ -97,8 +105,23 @@ private:
     NetCameraConfig config_;
     CameraModel model_;
     std::unique_ptr<camsim::CameraServer> server_;
+    // The end-streams fault: a camera whose encoder restarts ends its streams (a StreamEnd frame)
+    // every endStreamsMs, until the camera goes.
+    void EndStreamsPeriodically() {
+        std::unique_lock lock(enderMu_);
+        while (!enderCv_.wait_for(lock, std::chrono::milliseconds(config_.endStreamsMs), [this] { return ending_; })) {
+            lock.unlock();
+            server_->EndAllStreams();
+            lock.lock();
+        }
+    }
+
     std::mutex mu_;  // generators_
     std::set<StreamGenerator*> generators_;
+    std::mutex enderMu_;  // ending_
+    std::condition_variable enderCv_;
+    bool ending_ = false;
+    std::thread ender_;
 };
 
 namespace {
@@ -203,6 +226,7 @@ int ApplyNetFault(const std::string& fault, NetCameraConfig* cfg, std::string* e
         cfg->garbageReplies = true;
     } else if (kind == "stop-stream" && value.empty()) {
         cfg->streamStopped = true;
+    } else if (kind == "end-streams" && number(&cfg->endStreamsMs) && cfg->endStreamsMs > 0) {
     } else if (kind == "refuse-sets" && value.size() > 1 && value[0] == '-' &&
                (value.erase(0, 1), number(&cfg->refuseSets)) && cfg->refuseSets > 0) {
         cfg->refuseSets = -cfg->refuseSets;
@@ -214,7 +238,7 @@ int ApplyNetFault(const std::string& fault, NetCameraConfig* cfg, std::string* e
         else cfg->model.ignored.push_back(f.member);
     } else {
         *error = "unknown network fault '" + fault +
-                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream, refuse-sets=-CODE, "
+                 "' (refuse-login, drop-after=N, stall[=MS], not-json, stop-stream, end-streams=MS, refuse-sets=-CODE, "
                  "clamp=MEMBER:MIN..MAX, ignore=MEMBER)";
         return -1;
     }

@@ -28,6 +28,7 @@ struct NetCameraConfig {
     int stallMs = 0;                      // delay every text reply; negative: never reply
     bool garbageReplies = false;          // replies that are not JSON
     bool streamStopped = false;           // streams open but send nothing
+    int endStreamsMs = 0;                 // > 0: every this many ms the open streams are ended
     int refuseSets = 0;                   // non-zero: sets and restore-defaults answer this nResult
 };
 

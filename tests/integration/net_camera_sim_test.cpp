@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -206,4 +207,24 @@ TEST_F(NetCameraSimTest, LiveStreamFollowsMirrorAndBrightness) {
     ASSERT_TRUE(Snapshot(s, &bright));
     const int x = bright.width / 2;  // a mid-grey bar
     EXPECT_GT(Luma(bright, x, y), Luma(mirrored, x, y) + 10);
+}
+
+// The end-streams fault ends every open stream with a StreamEnd frame: the client learns it from
+// the stream's state, and a stream started afterwards runs again until the next end.
+TEST_F(NetCameraSimTest, EndStreamsFaultEndsOpenStreamsAgainAndAgain) {
+    Serve({[](sim::NetCameraConfig& c) { c.endStreamsMs = 300; }}, 185);
+    const int s = Login(0);
+    ASSERT_GE(s, 0);
+    auto ignore = [](int, const unsigned char*, int, int, void*) {};
+    for (int round = 0; round < 2; ++round) {
+        const int play = ORVEX_StartRealPlay(s, 0, 0, ignore, nullptr);
+        ASSERT_GE(play, 0) << round;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int state = 0;
+        while ((state = ORVEX_GetRealPlayState(play)) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_LT(state, 0) << round;
+        EXPECT_NE(state, ORVEX_ERR_INVALID_HANDLE) << round;
+        ORVEX_StopRealPlay(play);
+    }
 }
