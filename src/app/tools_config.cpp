@@ -92,8 +92,9 @@ bool ToolsConfigFile::SaveLogin(const std::string& user, const std::string& pass
     // A missing file is created readable by its owner only, before the password is in it; an
     // existing one is narrowed first, and the replacement keeps its permissions.
     UniqueFd created(::open(file_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const int createErrno = errno;
     if (created.get() < 0 && !file_.Exists()) {
-        if (error) *error = std::string("cannot create it: ") + std::strerror(errno);
+        if (error) *error = std::string("cannot create it: ") + std::strerror(createErrno);
         return false;
     }
     if (created.get() < 0 && ::chmod(file_.Path().c_str(), 0600) != 0) {
