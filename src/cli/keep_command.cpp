@@ -193,7 +193,11 @@ int RunKeepCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
             out.flush();  // one line per event, seen as it happens even through a pipe
         });
         const int r = session.Run(stopFd);
-        if (r != 0) status = ReportFailure(err, r, "the USB cameras cannot be watched");
+        if (r != 0) {
+            const std::string what = "the USB cameras cannot be watched";
+            status = ReportFailure(err, r, what);
+            if (o.json) out << JsonObject().AddRaw("error", JsonError(r, what)).Text() << '\n';
+        }
     }
     ::close(stopFd);
     return status;

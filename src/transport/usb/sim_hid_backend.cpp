@@ -33,6 +33,9 @@ constexpr size_t kMaxDescriptionBytes = 64 * 1024;
 // poll() wakes at least this often as a safety net; Cancel and Close also wake it through the
 // event fd at once.
 constexpr int kPollSliceMs = 200;
+// The same for the reader that waits for input between exchanges: every open camera has one, so
+// a short slice would wake a program that watches many idle cameras hundreds of times a second.
+constexpr int kIdleReadSliceMs = 5000;
 // DiscardPending drops at most this many reports per call.
 constexpr int kMaxDiscardedReports = 4096;
 
@@ -91,7 +94,7 @@ public:
             if (n == 0) return kHidDisconnected;
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (int r = Wait(POLLIN, kPollSliceMs); r < 0) return r;
+                if (int r = Wait(POLLIN, kIdleReadSliceMs); r < 0) return r;
                 continue;
             }
             if (errno == ECONNRESET && !resetSeen) {
@@ -163,7 +166,9 @@ public:
         uint64_t v;
         while (::read(wake_, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
         }
-        // A Close() that raced with the drain is still seen through closed_ before every call.
+        // A Close() that raced with the drain is still seen through closed_ before every call;
+        // its wake-up, which the drain may have taken, is given again for a reader already waiting.
+        if (closed_.load()) Signal();
     }
 
     void Close() override {
