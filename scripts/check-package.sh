@@ -55,9 +55,12 @@ grep -qF "now: $work/home/.config/velmora/ (the user's configuration folder" <<<
 # The keep unit starts the program the package installs.
 grep -qxF 'ExecStart=/usr/bin/velmora-cli --json keep %h/.config/velmora/keep.json' \
   "$work/root/usr/lib/systemd/user/velmora-keep.service" || fail "velmora-keep.service does not run the packaged velmora-cli"
+# Its syntax, as systemd reads it (system mode: a container has no user manager); what only an
+# installed system has (the program, the man page) is not asked for.
 if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify --user "$work/root/usr/lib/systemd/user/velmora-keep.service" 2>&1 |
-    grep -v 'not executable\|Command /usr/bin/velmora-cli' | grep . && fail "systemd-analyze refused velmora-keep.service"
+  problems=$(systemd-analyze verify "$work/root/usr/lib/systemd/user/velmora-keep.service" 2>&1 |
+    grep -v -e 'is not executable' -e 'man velmora-cli' || true)
+  [ -z "$problems" ] || fail "systemd-analyze refused velmora-keep.service: $problems"
 fi
 appstreamcli validate --no-net --pedantic "$source_dir"/packaging/*.metainfo.xml >/dev/null ||
   fail "appstreamcli validate refused the metainfo file"
