@@ -134,7 +134,7 @@ public:
         for (;;) {
             if (int stop = Stopped()) return stop;
             pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            const int r = ::poll(fds, 2, kPollSliceMs);
+            const int r = ::poll(fds, 2, kIdleReadSliceMs);
             if (r < 0 && errno != EINTR) return kHidIoError;
             // POLLHUP/POLLERR: the Read that follows reports what happened, without blocking.
             if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return 1;
