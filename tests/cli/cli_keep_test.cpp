@@ -184,6 +184,23 @@ TEST_F(KeepTest, ARefusingCameraIsReportedAndRetriedAtItsIntervalOnly) {
     EXPECT_EQ(count.substr(count.find("sets=")), "sets=" + std::to_string(2 * checks)) << count;
 }
 
+TEST_F(KeepTest, AStopEndsItBetweenTwoChecksNotAtTheEndOfTheRound) {
+    // Every parameter read is answered late: a check takes a while, and three are due at once.
+    ASSERT_TRUE(StartSim({"--usb-count", "3", "--fault", "*:stall=800,cmd=40001089"}));
+    Write("keep.json", R"({"*": "p.json"})");
+    StartKeep({"--json", "keep", dir_ + "/keep.json"});
+    const std::string first = NextLine();  // the first camera arrived; its check begins
+    EXPECT_NE(first.find("\"event\": \"arrived\""), std::string::npos) << first;
+    std::string rest;
+    EXPECT_EQ(Stop(&rest), 0);  // the check under way ends, the others never start
+    int checked = 0;
+    for (const char* cam : {"cam01", "cam02", "cam03"}) {
+        const std::string count = Ctl(std::string("count ") + cam);
+        checked += count.find(" reads=0 ") == std::string::npos;
+    }
+    EXPECT_EQ(checked, 1) << rest;
+}
+
 TEST_F(KeepTest, CamerasAddedWhileKeepingAreKeptByModelInText) {
     ASSERT_TRUE(StartSim({"--usb-count", "0"}));
     Write("keep.json", R"({"model:VX-300": "p.json"})");
