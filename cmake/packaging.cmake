@@ -1,6 +1,6 @@
 # Installed files beyond the programs, and the Debian packages of `make package`:
 #   velmora      velmora, velmora-cli, the udev rule, menu entry, icon, AppStream data, man pages,
-#                the user guide and the licences
+#                the user guide and the licences, the systemd user unit of velmora-cli keep
 #   velmora-sim  velmora-camsim, the camera simulator (a test tool, not for every user)
 # Every install() rule without a COMPONENT belongs to velmora (CMAKE_INSTALL_DEFAULT_COMPONENT_NAME,
 # set before the source folders); the simulator's rules name the component "sim".
@@ -31,7 +31,10 @@ install(FILES ${gz_dir}/velmora-cli.1.gz DESTINATION ${man1} COMPONENT main)
 install(FILES ${gz_dir}/velmora-camsim.1.gz DESTINATION ${man1} COMPONENT sim)
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/packaging/copyright ${gz_dir}/changelog.gz
         ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${CMAKE_SOURCE_DIR}/docs/third-party.md
+        ${CMAKE_SOURCE_DIR}/docs/keep.md
         DESTINATION ${VELMORA_DOC_DIR} COMPONENT main)
+# The systemd user unit of velmora-cli keep (it runs /usr/bin/velmora-cli: packages install to /usr).
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/velmora-keep.service DESTINATION lib/systemd/user COMPONENT main)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/images DESTINATION ${VELMORA_DOC_DIR} COMPONENT main
         FILES_MATCHING PATTERN "*.png")
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${gz_dir}/changelog.gz

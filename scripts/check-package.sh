@@ -28,6 +28,7 @@ expect "$main" usr/bin/velmora usr/bin/velmora-cli usr/lib/udev/rules.d/70-velmo
   usr/share/applications/velmora.desktop usr/share/icons/hicolor/scalable/apps/velmora.svg \
   usr/share/metainfo/io.github.velmora.velmora.metainfo.xml \
   usr/share/man/man1/velmora.1.gz usr/share/man/man1/velmora-cli.1.gz \
+  usr/lib/systemd/user/velmora-keep.service $doc/keep.md \
   $doc/copyright $doc/changelog.gz $doc/LICENSE $doc/user-guide.md $doc/third-party.md $doc/images/main-usb.png
 expect "$sim" usr/bin/velmora-camsim usr/share/man/man1/velmora-camsim.1.gz \
   usr/share/doc/velmora-sim/copyright usr/share/doc/velmora-sim/changelog.gz
@@ -51,6 +52,16 @@ out=$(env -u XDG_CONFIG_HOME HOME="$work/home" "$work/root/usr/bin/velmora-cli" 
 grep -qF "now: $work/home/.config/velmora/ (the user's configuration folder" <<<"$out" ||
   fail "velmora-cli from the package does not use the user's configuration folder: $out"
 
+# The keep unit starts the program the package installs.
+grep -qxF 'ExecStart=/usr/bin/velmora-cli --json keep %h/.config/velmora/keep.json' \
+  "$work/root/usr/lib/systemd/user/velmora-keep.service" || fail "velmora-keep.service does not run the packaged velmora-cli"
+# Its syntax, as systemd reads it (system mode: a container has no user manager); what only an
+# installed system has (the program, the man page) is not asked for.
+if command -v systemd-analyze >/dev/null; then
+  problems=$(systemd-analyze verify "$work/root/usr/lib/systemd/user/velmora-keep.service" 2>&1 |
+    grep -v -e 'is not executable' -e 'man velmora-cli' || true)
+  [ -z "$problems" ] || fail "systemd-analyze refused velmora-keep.service: $problems"
+fi
 appstreamcli validate --no-net --pedantic "$source_dir"/packaging/*.metainfo.xml >/dev/null ||
   fail "appstreamcli validate refused the metainfo file"
 desktop-file-validate "$source_dir/packaging/velmora.desktop" || fail "desktop-file-validate refused the menu entry"

@@ -699,10 +699,12 @@
     <message>
         <source>型号：%1
 序列号：%2
-固件版本：%3</source>
+固件版本：%3
+编译日期：%4</source>
         <translation>Model: %1
 Serial: %2
-Firmware: %3</translation>
+Firmware: %3
+Build date: %4</translation>
     </message>
     <message>
         <source>关于 Velmora</source>

@@ -55,7 +55,9 @@ void CameraDirectory::AdoptUsbLocked(const std::vector<UsbDeviceEntry>& entries,
                 break;
             }
         }
-        ObjectForLocked(key)->Rebind(entry.handle);
+        const std::shared_ptr<UsbCamera> camera = ObjectForLocked(key);
+        camera->Rebind(entry.handle);
+        camera->KeepIdentity(entry);
         listing_.push_back(UsbListing{index++, std::move(key), std::move(path), entry});
     }
 }
@@ -130,6 +132,7 @@ std::shared_ptr<UsbCamera> CameraDirectory::AdoptOneLocked(int index, const UsbD
     if (index == 0) index = static_cast<int>(listing_.size()) + 1;
     std::shared_ptr<UsbCamera> camera = ObjectForLocked(key);
     camera->Rebind(entry.handle);
+    camera->KeepIdentity(entry);
     listing_.push_back(UsbListing{index, std::move(key), std::move(path), entry});
     return camera;
 }
@@ -240,7 +243,9 @@ void CameraDirectory::OnDeviceChange(const DeviceChange& change) {
             lock.lock();
             std::erase_if(listing_, [&](const UsbListing& l) { return l.path == change.path; });
             std::string key = UsbKeyOf(entry, change.path);
-            ObjectForLocked(key)->Rebind(handle);
+            const std::shared_ptr<UsbCamera> camera = ObjectForLocked(key);
+            camera->Rebind(handle);
+            camera->KeepIdentity(entry);
             const int index = static_cast<int>(listing_.size()) + 1;
             listing_.push_back(UsbListing{index, std::move(key), change.path, entry});
             event.listing = listing_.back();

@@ -91,4 +91,18 @@ int UsbCamera::SendPtzTexts(const std::vector<std::string>& texts) {
     });
 }
 
+UsbDeviceEntry UsbCamera::Identity() const {
+    std::lock_guard lock(identityMu_);
+    return identity_;
+}
+
+void UsbCamera::KeepIdentity(const UsbDeviceEntry& entry) {
+    if (entry.serial[0] == '\0' && entry.name[0] == '\0' && entry.productModel[0] == '\0' &&
+        entry.displayName[0] == '\0')
+        return;
+    std::lock_guard lock(identityMu_);
+    identity_ = entry;
+    identity_.handle = 0;
+}
+
 }  // namespace velmora

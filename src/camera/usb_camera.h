@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "camera/camera.h"
@@ -23,6 +24,13 @@ public:
     // camera found again after a refresh, and binds 0 (no camera: every exchange gives -304)
     // to one that has gone. An exchange already running keeps the handle it started with.
     void Rebind(int32_t handle) { handle_ = handle; }
+    // The identity the camera last told (serial, model, name, BIOS version, build date; the
+    // handle field is not used). The camera directory keeps it here whenever it reads or lists
+    // the camera, so it stays known while the camera is away; empty before it was ever read.
+    UsbDeviceEntry Identity() const;
+    // Keeps `entry`'s identity texts; an entry without any (a camera opened but not asked who it
+    // is) leaves the known identity as it was.
+    void KeepIdentity(const UsbDeviceEntry& entry);
 
     // 0; a non-zero transfer result unchanged, without a message; -310 for a reply that is not
     // JSON; the camera's negative nResult; -311 when the reply lacks a member the record needs.
@@ -52,6 +60,8 @@ private:
 
     CUSBDevice& dev_;
     std::atomic<int32_t> handle_;
+    mutable std::mutex identityMu_;  // guards identity_
+    UsbDeviceEntry identity_{};
 };
 
 }  // namespace velmora

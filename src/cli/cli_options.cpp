@@ -128,7 +128,10 @@ const char* UsageText() {
            "                            (status 3 when something differs)\n"
            "  apply PROFILE             send the members that differ, read back, check each\n"
            "                            (status 3 when some were adjusted or skipped)\n"
-           "  export FILE.json          read the camera and save a JSON profile\n";
+           "  export FILE.json          read the camera and save a JSON profile\n"
+           "  keep [--interval S] RULES keep USB cameras at the profiles of RULES (JSON: \"serial:SN\",\n"
+           "                            \"model:MODEL\" or \"*\" to a profile file), checked on arrival\n"
+           "                            and every S seconds (default 30) until stopped\n";
 }
 
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::string& error) {

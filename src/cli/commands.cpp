@@ -171,7 +171,7 @@ std::string TerminalText(std::string_view text) { return EscapeForDisplay(text);
 
 bool TakesArguments(const std::string& c) {
     return c == "set" || c == "export" || c == "import" || c == "snapshot" || c == "upgrade" || c == "diff" ||
-           c == "apply";
+           c == "apply" || c == "keep";
 }
 
 bool IsCameraCommand(const std::string& c) {

@@ -25,6 +25,7 @@
 #include "cli/commands.h"
 #include "cli/json_commands.h"
 #include "cli/json_output.h"
+#include "cli/keep_command.h"
 #include "cli/profile_commands.h"
 #include "cli/upgrade_command.h"
 #include "platform/atomic_file.h"
@@ -396,6 +397,7 @@ int main(int argc, char** argv) {
     }
     if (opts.command == "list") return ListUsb(opts);
     if (opts.command == "search") return SearchLan(home, opts.json);
+    if (opts.command == "keep") return RunKeepCommand(opts, std::cout, std::cerr);
     const bool maintenance = opts.command == "upgrade" || opts.command == "reboot";
     if (opts.all && !maintenance && !IsCameraCommand(opts.command))
         return UsageError("--all is for the camera commands, upgrade and reboot");

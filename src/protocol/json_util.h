@@ -19,6 +19,11 @@ struct JsonDeleter {
 };
 using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 
+// Parses a whole JSON document of a file (a UTF-8 byte-order mark at its start is skipped;
+// anything but blanks after the value is refused). Null when it is not JSON, with `line` and
+// `column` (from 1, the column counted in characters) where reading stopped.
+JsonPtr ParseDocument(std::string_view text, int& line, int& column);
+
 // Parses `text` (NUL-terminated); null when it is not JSON or not an object.
 JsonPtr ParseObject(const char* text);
 

@@ -42,22 +42,6 @@ int Refuse(ProfileError* error, int code, std::string message, std::string membe
     return code;
 }
 
-// Line and column (from 1, the column counted in characters) of byte `offset` of `text`.
-void Position(std::string_view text, size_t offset, int& line, int& column) {
-    line = 1;
-    column = 1;
-    offset = std::min(offset, text.size());
-    for (size_t i = 0; i < offset; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            ++line;
-            column = 1;
-        } else if ((c & 0xC0) != 0x80) {
-            ++column;
-        }
-    }
-}
-
 bool EndsWithIgnoreCase(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() &&
            strncasecmp(s.data() + s.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
@@ -104,21 +88,9 @@ std::string NearestVideoParamMember(std::string_view name) {
 }
 
 int ParseProfileJson(std::string_view text, Profile& out, ProfileError* error) {
-    // Editors on some systems start UTF-8 files with a byte-order mark; it is not JSON.
-    size_t start = 0;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
-    const char* end = nullptr;
-    JsonPtr root(cJSON_ParseWithLengthOpts(text.data() + start, text.size() - start, &end, false));
-    size_t stop = root && end != nullptr ? static_cast<size_t>(end - text.data()) : text.size();
-    if (root) {
-        while (stop < text.size() && std::isspace(static_cast<unsigned char>(text[stop]))) ++stop;
-        if (stop < text.size()) root.reset();  // something follows the document
-    } else if (end != nullptr && end >= text.data() && end <= text.data() + text.size()) {
-        stop = static_cast<size_t>(end - text.data());
-    }
+    int line = 0, column = 0;
+    JsonPtr root = protocol_detail::ParseDocument(text, line, column);
     if (!root) {
-        int line = 0, column = 0;
-        Position(text, stop, line, column);
         const int code = Refuse(error, kProfileNotJson,
                                 "not JSON at line " + std::to_string(line) + ", column " + std::to_string(column));
         if (error != nullptr) {

@@ -7,12 +7,32 @@
 
 #include "platform/version.h"
 #include "platform/zeb_log.h"
+#include "sim/control_server.h"
 #include "sim/net_cameras.h"
 #include "sim/sim_options.h"
 #include "sim/usb_server.h"
 
+namespace {
+
+// velmora-camsim ctl DIR COMMAND...: one command to the simulator serving DIR, its reply on stdout.
+int ControlCommand(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "velmora-camsim: usage: velmora-camsim ctl DIR COMMAND... (ctl DIR help lists them)\n");
+        return 2;
+    }
+    std::string line;
+    for (int i = 3; i < argc; ++i) line += (i > 3 ? " " : "") + std::string(argv[i]);
+    std::string reply;
+    const int r = velmora::sim::SendControlLine(argv[2], line, &reply);
+    std::fprintf(r < 0 ? stderr : stdout, "%s%s\n", r < 0 ? "velmora-camsim: " : "", reply.c_str());
+    return r == 0 ? 0 : 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace velmora::sim;
+    if (argc >= 2 && std::string(argv[1]) == "ctl") return ControlCommand(argc, argv);
     SimOptions options;
     std::string error;
     if (ParseCommandLine(argc, argv, &options, &error) != 0) {
@@ -41,7 +61,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
         return 2;
     }
-    if (cameras.empty() && netCameras.empty()) {
+    // A folder without cameras is served too: cameras are added later through its control socket.
+    const bool serveUsb = !options.usbDir.empty();
+    if (cameras.empty() && netCameras.empty() && !serveUsb) {
         std::fprintf(stderr, "velmora-camsim: no cameras asked for (--usb-count N or --net ADDR)\n%s",
                      UsageText().c_str());
         return 2;
@@ -59,13 +81,22 @@ int main(int argc, char** argv) {
 
     UsbServer usb(options.usbDir, std::move(cameras));
     if (!options.writersFile.empty()) usb.SetWritersFile(options.writersFile);
-    if (options.usbCount > 0 && usb.Start(&error) != 0) {
+    if (serveUsb && usb.Start(&error) != 0) {
         std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        return 1;
+    }
+    ControlServer control(usb, [&options](int number, const std::string& name) {
+        return DefaultUsbCameraConfig(options, number, name);
+    });
+    if (serveUsb && control.Start(options.usbDir + "/" + kControlSocketName, &error) != 0) {
+        std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        usb.Stop();
         return 1;
     }
     NetCameras net(std::move(netCameras));
     if (net.Start(&error) != 0) {
         std::fprintf(stderr, "velmora-camsim: %s\n", error.c_str());
+        control.Stop();
         usb.Stop();
         return 1;
     }
@@ -75,6 +106,7 @@ int main(int argc, char** argv) {
     int signalNumber = 0;
     sigwait(&stopSignals, &signalNumber);
     net.Stop();
+    control.Stop();
     usb.Stop();
     return 0;
 }

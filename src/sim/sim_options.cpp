@@ -451,19 +451,24 @@ int ApplyNetOption(std::string_view arg, std::string_view value, SimOptions* opt
     return 0;
 }
 
+UsbCameraConfig DefaultUsbCameraConfig(const SimOptions& options, int number, std::string name) {
+    UsbCameraConfig cfg;
+    cfg.name = std::move(name);
+    cfg.reportLength = options.usbReportLength;
+    cfg.rebootMs = options.rebootMs;
+    cfg.model.identity = CameraModel::DefaultIdentity(number);
+    cfg.model.flashMs = options.flashMs;
+    cfg.model.flashSteps = options.flashSteps;
+    cfg.faults = options.allFaults;
+    return cfg;
+}
+
 int BuildUsbCameras(const SimOptions& options, std::vector<UsbCameraConfig>* cameras, std::string* error) {
     std::vector<UsbCameraConfig> out;
     std::set<std::string> names;
     for (int i = 1; i <= options.usbCount; ++i) {
-        UsbCameraConfig cfg;
-        cfg.name = UsbCameraName(i, options.usbCount);
+        UsbCameraConfig cfg = DefaultUsbCameraConfig(options, i, UsbCameraName(i, options.usbCount));
         names.insert(cfg.name);
-        cfg.reportLength = options.usbReportLength;
-        cfg.rebootMs = options.rebootMs;
-        cfg.model.identity = CameraModel::DefaultIdentity(i);
-        cfg.model.flashMs = options.flashMs;
-        cfg.model.flashSteps = options.flashSteps;
-        cfg.faults = options.allFaults;
         auto it = options.cameras.find(cfg.name);
         if (it != options.cameras.end()) {
             const CameraSettings& s = it->second;
@@ -501,10 +506,12 @@ int BuildUsbCameras(const SimOptions& options, std::vector<UsbCameraConfig>* cam
 
 std::string UsageText() {
     return "usage: velmora-camsim [--usb-dir DIR --usb-count N] [--net ADDR,...] [options]\n"
+           "       velmora-camsim ctl DIR COMMAND...   (change a running simulator; ctl DIR help)\n"
            "Simulated cameras for Velmora. Prints \"ready\" once every camera listens; runs until\n"
            "SIGINT or SIGTERM, then removes its sockets.\n"
            "  --usb-dir DIR            directory for <name>.sock and <name>.json (created if needed)\n"
-           "  --usb-count N            number of USB cameras: cam01, cam02, ...\n"
+           "  --usb-count N            number of USB cameras: cam01, cam02, ... (0: none yet,\n"
+           "                           added later through DIR/.camsim.ctl)\n"
            "  --usb-report-len L       report length of every camera (default 65)\n"
            "  --usb-report-len NAME=L  report length of one camera\n"
            "  --flash-ms [NAME=]MS     time a camera takes to write a firmware package (default 3000)\n"

@@ -76,6 +76,10 @@ int ApplyNetOption(std::string_view arg, std::string_view value, SimOptions* opt
 // Camera names for a count: cam01, cam02, ... (wider when the count needs it, so they sort).
 std::string UsbCameraName(int index, int count);
 
+// The configuration of the number-th USB camera (from 1) before per-camera settings: the
+// options' defaults and faults for every camera, the default identity of that number.
+UsbCameraConfig DefaultUsbCameraConfig(const SimOptions& options, int number, std::string name);
+
 // Builds the configuration of every USB camera. Fails when a setting names a camera that does
 // not exist or a value is out of range. Returns 0, or -1 with `error`.
 int BuildUsbCameras(const SimOptions& options, std::vector<UsbCameraConfig>* cameras, std::string* error);

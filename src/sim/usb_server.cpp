@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -116,13 +117,25 @@ public:
     ~Camera() {
         Join();
         Unplug();
+        if (ctlFd_ >= 0) close(ctlFd_);
     }
 
     int Plug(std::string* error);
     void Unplug();
-    void StartThread(int wakeFd) {
+    // 0, or -1 with `error` when the thread's wake-up cannot be made.
+    int StartThread(int wakeFd, std::string* error) {
         wakeFd_ = wakeFd;
+        if (ctlFd_ < 0) ctlFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (ctlFd_ < 0) {
+            if (error) *error = config_.name + ": eventfd: " + std::strerror(errno);
+            return -1;
+        }
+        {
+            std::lock_guard lock(ctlMu_);
+            running_ = true;
+        }
         thread_ = std::thread([this] { Run(); });
+        return 0;
     }
     void Join() {
         if (thread_.joinable()) thread_.join();
@@ -134,6 +147,15 @@ public:
     const std::string& jsonPath() const { return jsonPath_; }
     bool plugged() const { return plugged_.load(); }
     int64_t exchanges() const { return exchanges_.load(); }
+    int64_t reads() const { return reads_.load(); }
+    int64_t sets() const { return sets_.load(); }
+    bool removed() const { return removed_.load(); }
+    void MarkRemoved() { removed_ = true; }
+
+    // What the control channel asks of a running camera; carried out by the camera's thread.
+    enum class Op { Plug, Unplug, End };
+    // Hands `op` to the camera's thread and waits until it is done. 0, or -1 with `error`.
+    int Ask(Op op, std::string* error);
 
 private:
     enum class After { None, Unplug, Reboot };
@@ -161,6 +183,13 @@ private:
     void Flush(Client& c);
     void CloseClient(Client& c);
     void DropAll();
+    // Carries out the control requests queued by Ask; false when the thread is to end.
+    bool RunRequests();
+
+    struct Request {
+        Op op;
+        std::promise<std::pair<int, std::string>> done;
+    };
 
     UsbCameraConfig config_;
     std::string sockPath_;
@@ -173,6 +202,13 @@ private:
     std::optional<Clock::time_point> replugAt_;
     std::atomic<bool> plugged_{false};
     std::atomic<int64_t> exchanges_{0};
+    std::atomic<int64_t> reads_{0};
+    std::atomic<int64_t> sets_{0};
+    std::atomic<bool> removed_{false};
+    int ctlFd_ = -1;        // eventfd: requests queued in pending_
+    std::mutex ctlMu_;      // guards pending_ and running_
+    std::vector<Request> pending_;
+    bool running_ = false;  // the thread takes requests
     std::thread thread_;
 };
 
@@ -290,6 +326,8 @@ void UsbServer::Camera::Run() {
         fds.clear();
         polled.clear();
         fds.push_back({wakeFd_, POLLIN, 0});
+        fds.push_back({ctlFd_, POLLIN, 0});
+        const size_t listenAt = fds.size();
         if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
         int timeout = -1;
         if (replugAt_) timeout = MillisUntil(*replugAt_, now);
@@ -319,6 +357,12 @@ void UsbServer::Camera::Run() {
             break;
         }
         if (fds[0].revents) break;  // shutdown
+        if (fds[1].revents) {
+            // A plug or unplug may have closed the connections polled above: poll afresh
+            // (level-triggered, so nothing reported here is lost).
+            if (!RunRequests()) break;
+            continue;
+        }
         now = Clock::now();
         // Refused connections: drop what their hosts send, close them once the host hangs up or
         // their time is over.
@@ -332,7 +376,7 @@ void UsbServer::Camera::Run() {
             }
         }
         std::erase_if(refused_, [](const Refused& r) { return r.fd < 0; });
-        if (listenFd_ >= 0 && fds[1].revents & POLLIN) {
+        if (listenFd_ >= 0 && fds[listenAt].revents & POLLIN) {
             for (;;) {
                 int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) break;
@@ -375,6 +419,76 @@ void UsbServer::Camera::Run() {
     }
     Unplug();
     replugAt_.reset();
+    // Nobody waits in vain: requests that came too late are answered here.
+    std::vector<Request> late;
+    {
+        std::lock_guard lock(ctlMu_);
+        running_ = false;
+        late.swap(pending_);
+    }
+    for (Request& r : late) r.done.set_value({-1, config_.name + " is no longer served"});
+}
+
+int UsbServer::Camera::Ask(Op op, std::string* error) {
+    std::future<std::pair<int, std::string>> answer;
+    {
+        std::lock_guard lock(ctlMu_);
+        if (!running_) {
+            if (error) *error = config_.name + " is not served";
+            return -1;
+        }
+        pending_.push_back(Request{op, {}});
+        answer = pending_.back().done.get_future();
+    }
+    const uint64_t one = 1;
+    if (write(ctlFd_, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
+        // The counter cannot overflow in practice; the request stays queued and is taken with the next.
+        AppLog().Log(kLogWarn, nullptr, "camsim %s: cannot wake the camera thread", config_.name.c_str());
+    }
+    auto [result, why] = answer.get();
+    if (result != 0 && error) *error = why;
+    return result;
+}
+
+bool UsbServer::Camera::RunRequests() {
+    uint64_t count = 0;
+    if (read(ctlFd_, &count, sizeof count) < 0 && errno != EAGAIN) {
+        AppLog().Log(kLogWarn, nullptr, "camsim %s: control wake-up: %s", config_.name.c_str(), std::strerror(errno));
+    }
+    std::vector<Request> requests;
+    {
+        std::lock_guard lock(ctlMu_);
+        requests.swap(pending_);
+    }
+    bool keepRunning = true;
+    for (Request& r : requests) {
+        int result = 0;
+        std::string why;
+        switch (r.op) {
+        case Op::Unplug:
+            // Also cancels a pending return (unplug=N,replug=MS or a reboot): it stays away.
+            replugAt_.reset();
+            if (listenFd_ >= 0) {
+                AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged (control)", config_.name.c_str());
+                Unplug();
+            }
+            break;
+        case Op::Plug:
+            if (listenFd_ < 0) {
+                result = Plug(&why);
+                if (result == 0) {
+                    replugAt_.reset();
+                    AppLog().Log(kLogInfo, nullptr, "camsim %s: plugged in (control)", config_.name.c_str());
+                }
+            }
+            break;
+        case Op::End:
+            keepRunning = false;
+            break;
+        }
+        r.done.set_value({result, why});
+    }
+    return keepRunning;
 }
 
 void UsbServer::Camera::ReadRequests(Client& c) {
@@ -405,6 +519,8 @@ void UsbServer::Camera::ReadRequests(Client& c) {
 void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
     ++exchanges_;
     const uint32_t command = c.assembler.command();
+    if (command == kCmdGetParams) ++reads_;
+    if (command == kCmdSetParams) ++sets_;
     UsbReply reply;
     ExchangePlan plan = PlanExchange(config_.faults, command);
     if (event == RequestAssembler::Event::Oversized) {
@@ -539,7 +655,13 @@ int UsbServer::Start(std::string* error) {
         ReleaseLock();
         return -1;
     }
-    for (auto& c : cameras_) c->StartThread(wakeFd_);
+    for (auto& c : cameras_) {
+        if (c->StartThread(wakeFd_, error) != 0) {
+            started_ = true;
+            Stop();
+            return -1;
+        }
+    }
     started_ = true;
     return 0;
 }
@@ -568,12 +690,71 @@ void UsbServer::ReleaseLock() {
     lockFd_ = -1;
 }
 
-size_t UsbServer::CameraCount() const { return cameras_.size(); }
-CameraModel& UsbServer::Model(size_t index) { return cameras_.at(index)->model(); }
-const UsbCameraConfig& UsbServer::Config(size_t index) const { return cameras_.at(index)->config(); }
-std::string UsbServer::SocketPath(size_t index) const { return cameras_.at(index)->sockPath(); }
-std::string UsbServer::DescriptionPath(size_t index) const { return cameras_.at(index)->jsonPath(); }
-bool UsbServer::Plugged(size_t index) const { return cameras_.at(index)->plugged(); }
-int64_t UsbServer::Exchanges(size_t index) const { return cameras_.at(index)->exchanges(); }
+UsbServer::Camera* UsbServer::At(size_t index) const {
+    std::lock_guard lock(camerasMu_);
+    return cameras_.at(index).get();
+}
+
+size_t UsbServer::CameraCount() const {
+    std::lock_guard lock(camerasMu_);
+    return cameras_.size();
+}
+CameraModel& UsbServer::Model(size_t index) { return At(index)->model(); }
+const UsbCameraConfig& UsbServer::Config(size_t index) const { return At(index)->config(); }
+std::string UsbServer::SocketPath(size_t index) const { return At(index)->sockPath(); }
+std::string UsbServer::DescriptionPath(size_t index) const { return At(index)->jsonPath(); }
+bool UsbServer::Plugged(size_t index) const { return At(index)->plugged(); }
+int64_t UsbServer::Exchanges(size_t index) const { return At(index)->exchanges(); }
+int64_t UsbServer::Reads(size_t index) const { return At(index)->reads(); }
+int64_t UsbServer::Sets(size_t index) const { return At(index)->sets(); }
+bool UsbServer::Removed(size_t index) const { return At(index)->removed(); }
+
+int UsbServer::FindCamera(const std::string& name) const {
+    std::lock_guard lock(camerasMu_);
+    for (size_t i = 0; i < cameras_.size(); ++i)
+        if (!cameras_[i]->removed() && cameras_[i]->config().name == name) return static_cast<int>(i);
+    return -1;
+}
+
+int UsbServer::AddCamera(UsbCameraConfig config, std::string* error) {
+    if (config.name.empty() || config.name.find('/') != std::string::npos || config.name[0] == '.') {
+        if (error) *error = "'" + config.name + "' cannot name a camera";
+        return -1;
+    }
+    if (FindCamera(config.name) >= 0) {
+        if (error) *error = config.name + " exists already";
+        return -1;
+    }
+    auto camera = std::make_unique<Camera>(dir_, std::move(config));
+    camera->model().SetWritingHook([gauge = writers_](bool writing) { gauge->Change(writing); });
+    if (started_) {
+        if (camera->Plug(error) != 0) return -1;
+        if (camera->StartThread(wakeFd_, error) != 0) return -1;
+    }
+    std::lock_guard lock(camerasMu_);
+    cameras_.push_back(std::move(camera));
+    return static_cast<int>(cameras_.size()) - 1;
+}
+
+int UsbServer::SetPlugged(size_t index, bool plugged, std::string* error) {
+    if (index >= CameraCount() || Removed(index)) {
+        if (error) *error = "no such camera";
+        return -1;
+    }
+    return At(index)->Ask(plugged ? Camera::Op::Plug : Camera::Op::Unplug, error);
+}
+
+int UsbServer::RemoveCamera(size_t index, std::string* error) {
+    if (index >= CameraCount() || Removed(index)) {
+        if (error) *error = "no such camera";
+        return -1;
+    }
+    Camera* camera = At(index);
+    const int r = camera->Ask(Camera::Op::End, error);
+    if (r != 0) return r;
+    camera->Join();  // its thread has unplugged it on its way out
+    camera->MarkRemoved();
+    return 0;
+}
 
 }  // namespace velmora::sim

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,12 @@ struct UsbCameraConfig {
 // the file), so a second server on the same directory refuses to start instead of taking over.
 // A camera whose connections are all taken answers a further one with the busy notice
 // (BuildBusyNotice) and closes it.
-// Thread-safe: Start/Stop from one controlling thread; Model() may be used from any thread.
+// Cameras can be added, unplugged, plugged in again and removed while the server runs
+// (AddCamera, SetPlugged, RemoveCamera): the control channel (control_server.h) uses them. A
+// removed camera keeps its index (its model stays readable) but is no longer served or found by
+// name.
+// Thread-safe: Start/Stop from one controlling thread; Model() and the runtime changes may be
+// used from any thread while started, and Stop() must not run concurrently with a runtime change.
 class UsbServer {
 public:
     UsbServer(std::string dir, std::vector<UsbCameraConfig> cameras);
@@ -57,6 +63,20 @@ public:
     std::string DescriptionPath(size_t index) const;
     bool Plugged(size_t index) const;
     int64_t Exchanges(size_t index) const;  // complete requests received so far
+    int64_t Reads(size_t index) const;      // parameter reads (40001089) received so far
+    int64_t Sets(size_t index) const;       // parameter sets (40001090) received so far
+
+    // The index of the camera named `name` that has not been removed, or -1.
+    int FindCamera(const std::string& name) const;
+    bool Removed(size_t index) const;
+    // Adds a camera; while started it is plugged in and served at once. Returns its index, or -1
+    // with `error` (a name in use, a socket that cannot be created).
+    int AddCamera(UsbCameraConfig config, std::string* error);
+    // Unplugs a camera (its files go, its connections close, its state stays) or plugs it in
+    // again; done by the camera's own thread before this returns. 0, or -1 with `error`.
+    int SetPlugged(size_t index, bool plugged, std::string* error);
+    // Unplugs a camera for good and ends its thread.
+    int RemoveCamera(size_t index, std::string* error);
 
     // Counts the cameras that receive or write firmware (announced, not yet written) and keeps
     // {"writers": N, "peak_writers": M} in `path` (replaced atomically at every change), so a
@@ -71,8 +91,10 @@ private:
     void ReleaseLock();
 
     struct WriterGauge;
+    Camera* At(size_t index) const;
 
     std::string dir_;
+    mutable std::mutex camerasMu_;  // guards the vector, not the cameras
     std::vector<std::unique_ptr<Camera>> cameras_;
     std::shared_ptr<WriterGauge> writers_;
     int wakeFd_ = -1;

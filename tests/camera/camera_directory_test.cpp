@@ -132,12 +132,23 @@ TEST_F(CameraDirectoryTest, AVanishedCameraAnswersInvalidHandleUntilItIsBack) {
     auto camera = directory_->UsbCameraByKey(key);
     ASSERT_NE(camera, nullptr);
 
+    // The camera keeps its identity, the one the listing (and `list`) shows, also while away.
+    const UsbDeviceEntry listed = directory_->UsbCameras()[0].entry;
+    auto sameIdentity = [&](const UsbDeviceEntry& kept) {
+        return std::string(kept.serial) == listed.serial && std::string(kept.productModel) == listed.productModel &&
+               std::string(kept.displayName) == listed.displayName && std::string(kept.biosVersion) == listed.biosVersion &&
+               std::string(kept.buildDate) == listed.buildDate;
+    };
+    EXPECT_TRUE(sameIdentity(camera->Identity()));
+    EXPECT_STREQ(camera->Identity().buildDate, "2024-05-20");
+
     usbServer_->Stop();
     EXPECT_EQ(directory_->RefreshUsb(), 0);
     EXPECT_TRUE(directory_->UsbCameras().empty());
     VideoParam rec{};
     EXPECT_EQ(camera->ReadVideoParams(rec), kUsbInvalidHandle);
     EXPECT_EQ(directory_->UsbCameraByKey(key), camera);  // still known, not present
+    EXPECT_TRUE(sameIdentity(camera->Identity()));
 
     std::string error;
     ASSERT_EQ(usbServer_->Start(&error), 0) << error;

@@ -120,6 +120,7 @@ TEST_F(DeviceWatchTest, ArrivalsDeparturesAndAReplugFollowTheSerial) {
     ASSERT_NE(camera, nullptr);
     VideoParam rec{};
     EXPECT_EQ(camera->ReadVideoParams(rec), 0);
+    EXPECT_EQ(std::string(camera->Identity().serial), key);  // the arrival's identity is kept with the camera
 
     server_->Stop();  // both unplugged
     ASSERT_TRUE(heard_.WaitFor(4, events));

@@ -3,11 +3,13 @@
 // pipes, and a simulator that is started, waited for until it says "ready", and stopped.
 #pragma once
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -91,6 +93,34 @@ inline std::string ReadLine(int fd) {
     char c;
     while (read(fd, &c, 1) == 1 && c != '\n') line += c;
     return line;
+}
+
+// One line from `fd` like ReadLine, waiting at most `ms` for it in all; false (with what came so
+// far in `line`) when none is complete by then or the pipe ended.
+inline bool ReadLineWithin(int fd, int ms, std::string& line) {
+    line.clear();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char c;
+        if (read(fd, &c, 1) != 1) return false;
+        if (c == '\n') return true;
+        line += c;
+    }
+}
+
+// The exit status of `pid` once it ends within `ms`; -2 when it is still running then (it is
+// left running), -1 when it did not exit normally.
+inline int WaitWithin(pid_t pid, int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    int st = 0;
+    while (waitpid(pid, &st, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= until) return -2;
+        usleep(10000);
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 // The exit status of `pid`, or -1 when it did not exit normally.

@@ -324,6 +324,10 @@ TEST_F(MainWindowTest, UsbTreeRefreshKeepsOneNodePerItemAndADoubleClickFillsTheP
     const QString tip = w.DeviceNodes()[1].item->toolTip(0);
     EXPECT_TRUE(tip.contains(QString::fromStdString(w.DeviceNodes()[1].usbKey))) << tip.toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("固件版本"))) << tip.toStdString();
+    // The identity `list` prints: model, serial, BIOS version and build date.
+    EXPECT_TRUE(tip.contains(QStringLiteral("VMC-U2000")) && tip.contains(QStringLiteral("VMS202400002")) &&
+                tip.contains(QStringLiteral("1.02")) && tip.contains(QStringLiteral("2024-05-20")))
+        << tip.toStdString();
 
     // Nothing is current yet: the pages and buttons are disabled.
     EXPECT_FALSE(w.UsbHost().Picture()->isEnabled());

@@ -33,6 +33,9 @@ constexpr size_t kMaxDescriptionBytes = 64 * 1024;
 // poll() wakes at least this often as a safety net; Cancel and Close also wake it through the
 // event fd at once.
 constexpr int kPollSliceMs = 200;
+// The same for the reader that waits for input between exchanges: every open camera has one, so
+// a short slice would wake a program that watches many idle cameras hundreds of times a second.
+constexpr int kIdleReadSliceMs = 5000;
 // DiscardPending drops at most this many reports per call.
 constexpr int kMaxDiscardedReports = 4096;
 
@@ -91,7 +94,7 @@ public:
             if (n == 0) return kHidDisconnected;
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (int r = Wait(POLLIN, kPollSliceMs); r < 0) return r;
+                if (int r = Wait(POLLIN, kIdleReadSliceMs); r < 0) return r;
                 continue;
             }
             if (errno == ECONNRESET && !resetSeen) {
@@ -131,7 +134,7 @@ public:
         for (;;) {
             if (int stop = Stopped()) return stop;
             pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            const int r = ::poll(fds, 2, kPollSliceMs);
+            const int r = ::poll(fds, 2, kIdleReadSliceMs);
             if (r < 0 && errno != EINTR) return kHidIoError;
             // POLLHUP/POLLERR: the Read that follows reports what happened, without blocking.
             if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return 1;
@@ -163,7 +166,9 @@ public:
         uint64_t v;
         while (::read(wake_, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
         }
-        // A Close() that raced with the drain is still seen through closed_ before every call.
+        // A Close() that raced with the drain is still seen through closed_ before every call;
+        // its wake-up, which the drain may have taken, is given again for a reader already waiting.
+        if (closed_.load()) Signal();
     }
 
     void Close() override {

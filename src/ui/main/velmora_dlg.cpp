@@ -85,12 +85,13 @@ QString CameraName(const UsbDeviceEntry& entry) {
     return QString::fromStdString(EscapeForDisplay(FieldText(entry.displayName, sizeof entry.displayName)));
 }
 
-// What tells two cameras of one name apart: model, serial and firmware version, escaped.
+// What tells two cameras of one name apart: model, serial, firmware version and build date,
+// escaped; the identity `velmora-cli list` prints.
 QString CameraDetails(const UsbDeviceEntry& entry) {
     auto text = [](const char* field, size_t size) { return QString::fromStdString(EscapeForDisplay(FieldText(field, size))); };
-    return CVelmoraDlg::tr("型号：%1\n序列号：%2\n固件版本：%3")
+    return CVelmoraDlg::tr("型号：%1\n序列号：%2\n固件版本：%3\n编译日期：%4")
         .arg(text(entry.productModel, sizeof entry.productModel), text(entry.serial, sizeof entry.serial),
-             text(entry.biosVersion, sizeof entry.biosVersion));
+             text(entry.biosVersion, sizeof entry.biosVersion), text(entry.buildDate, sizeof entry.buildDate));
 }
 
 }  // namespace

@@ -1,0 +1,175 @@
+#include "fleet/keep_session.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include "platform/text.h"
+
+namespace velmora::fleet {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool Readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
+
+const char* KeepEventName(KeepEvent::Kind kind) {
+    switch (kind) {
+    case KeepEvent::Kind::Arrived: return "arrived";
+    case KeepEvent::Kind::InStep: return "in-step";
+    case KeepEvent::Kind::Drift: return "drift";
+    case KeepEvent::Kind::Applied: return "applied";
+    case KeepEvent::Kind::Adjusted: return "adjusted";
+    case KeepEvent::Kind::Refused: return "refused";
+    case KeepEvent::Kind::Left: return "left";
+    }
+    return "?";
+}
+
+struct KeepSession::Tracked {
+    UsbListing listing;
+    const KeepRule* rule = nullptr;
+    std::shared_ptr<UsbCamera> camera;
+    Clock::time_point due;
+};
+
+KeepSession::KeepSession(CameraDirectory& directory, const KeepRules& rules, std::chrono::milliseconds interval,
+                         Sink sink)
+    : directory_(directory), rules_(rules), interval_(interval), sink_(std::move(sink)) {}
+
+KeepSession::~KeepSession() {
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void KeepSession::OnArrival(const UsbArrival& arrival) {
+    {
+        std::lock_guard lock(mu_);
+        arrivals_.push_back(arrival);
+    }
+    const uint64_t one = 1;
+    // An eventfd counter does not fill up in practice; the queue is read on the next wake-up anyway.
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void KeepSession::Emit(KeepEvent& event) {
+    event.time = std::chrono::system_clock::now();
+    if (sink_) sink_(event);
+}
+
+void KeepSession::Check(Tracked& t) {
+    ApplyReport report;
+    const int r = VerifiedApply(*t.camera, t.rule->profile, report);
+    KeepEvent event;
+    event.camera = t.listing;
+    event.rule = t.rule;
+    event.report = &report;
+    if (report.readResult != 0) {
+        event.kind = KeepEvent::Kind::Refused;
+        event.code = report.readResult;
+        Emit(event);
+        return;
+    }
+    if (report.members.empty()) {
+        event.kind = KeepEvent::Kind::InStep;
+        Emit(event);
+        return;
+    }
+    event.kind = KeepEvent::Kind::Drift;
+    Emit(event);
+    const auto refused = std::find_if(report.members.begin(), report.members.end(), [](const ApplyMember& m) {
+        return m.outcome == ApplyOutcome::Refused;
+    });
+    if (report.Failed()) {
+        event.kind = KeepEvent::Kind::Refused;
+        event.code = refused != report.members.end() ? refused->code
+                     : report.readBackResult != 0   ? report.readBackResult
+                                                    : r;
+    } else if (report.Count(ApplyOutcome::Adjusted) > 0) {
+        event.kind = KeepEvent::Kind::Adjusted;
+    } else {
+        event.kind = KeepEvent::Kind::Applied;
+    }
+    Emit(event);
+}
+
+int KeepSession::Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher) {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) return -errno;
+    const int started = directory_.StartWatching([this](const UsbArrival& a) { OnArrival(a); }, std::move(watcher));
+    if (started != 0) return started;
+
+    std::map<std::string, Tracked> tracked;  // present cameras by device path
+    for (;;) {
+        int timeout = -1;
+        const Clock::time_point now = Clock::now();
+        for (const auto& [path, t] : tracked) {
+            if (!t.rule) continue;
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(t.due - now, Clock::duration::zero()));
+            const int ms = static_cast<int>(std::min<int64_t>(wait.count(), 24 * 3600 * 1000));
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) break;
+        if (fds[0].revents) break;
+        if (fds[1].revents) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        }
+        std::vector<UsbArrival> arrivals;
+        {
+            std::lock_guard lock(mu_);
+            arrivals.swap(arrivals_);
+        }
+        bool stop = false;
+        for (const UsbArrival& a : arrivals) {
+            if ((stop = Readable(stopFd))) break;
+            KeepEvent event;
+            event.camera = a.listing;
+            if (!a.arrived) {
+                auto it = tracked.find(a.listing.path);
+                if (it == tracked.end()) continue;
+                event.kind = KeepEvent::Kind::Left;
+                event.rule = it->second.rule;
+                tracked.erase(it);
+                Emit(event);
+                continue;
+            }
+            Tracked t;
+            t.listing = a.listing;
+            const UsbDeviceEntry& e = a.listing.entry;
+            t.rule = rules_.Find(FieldText(e.serial, sizeof e.serial), FieldText(e.productModel, sizeof e.productModel));
+            event.kind = KeepEvent::Kind::Arrived;
+            event.rule = t.rule;
+            event.identifyResult = a.result;
+            Emit(event);
+            if (t.rule) t.camera = directory_.UsbCameraByKey(a.listing.key);
+            if (!t.camera) t.rule = nullptr;  // nothing to keep it with: left alone
+            Tracked& placed = tracked[a.listing.path] = std::move(t);
+            if (placed.rule) {
+                Check(placed);
+                placed.due = Clock::now() + interval_;
+            }
+        }
+        if (stop) break;
+        for (auto& [path, t] : tracked) {
+            if (!t.rule || Clock::now() < t.due) continue;
+            if ((stop = Readable(stopFd))) break;
+            Check(t);
+            t.due = Clock::now() + interval_;
+        }
+        if (stop) break;
+    }
+    directory_.StopWatching();
+    return 0;
+}
+
+}  // namespace velmora::fleet
