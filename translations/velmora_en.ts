@@ -603,6 +603,121 @@
         <source>确定退出？</source>
         <translation>Quit Velmora?</translation>
     </message>
+    <message>
+        <source>升级超时:%s秒内未完成</source>
+        <translation>Upgrade timed out: not finished within %s s</translation>
+    </message>
+    <message>
+        <source>重启中...</source>
+        <translation>Rebooting...</translation>
+    </message>
+    <message>
+        <source>重启失败:%d</source>
+        <translation>Reboot failed: %d</translation>
+    </message>
+    <message>
+        <source>等待设备重新上线...</source>
+        <translation>Waiting for the device to come back...</translation>
+    </message>
+    <message>
+        <source>重启后未上线</source>
+        <translation>Not back after the reboot</translation>
+    </message>
+    <message>
+        <source>校验版本...</source>
+        <translation>Checking the version...</translation>
+    </message>
+    <message>
+        <source>读取设备信息失败:%d</source>
+        <translation>Reading the device information failed: %d</translation>
+    </message>
+    <message>
+        <source>版本未变</source>
+        <translation>Version unchanged</translation>
+    </message>
+    <message>
+        <source>版本不符:%s</source>
+        <translation>Wrong version: %s</translation>
+    </message>
+    <message>
+        <source>编译时间不符:%s</source>
+        <translation>Wrong build date: %s</translation>
+    </message>
+    <message>
+        <source>校验通过:版本%s</source>
+        <translation>Checked: version %s</translation>
+    </message>
+    <message>
+        <source>登录失败 错误码为%d（%s）</source>
+        <translation>Login failed, error code %d (%s)</translation>
+    </message>
+    <message>
+        <source>用户名或密码错误</source>
+        <translation>wrong user name or password</translation>
+    </message>
+    <message>
+        <source>该地址没有相机应答</source>
+        <translation>no camera answers there</translation>
+    </message>
+    <message>
+        <source>相机未及时应答</source>
+        <translation>the camera did not answer in time</translation>
+    </message>
+    <message>
+        <source>相机断开了连接</source>
+        <translation>the camera closed the connection</translation>
+    </message>
+    <message>
+        <source>相机拒绝登录</source>
+        <translation>the camera refused the login</translation>
+    </message>
+    <message>
+        <source>相机的会话已满</source>
+        <translation>the camera has no room for another session</translation>
+    </message>
+    <message>
+        <source>相机的协议版本不同</source>
+        <translation>the camera speaks another protocol version</translation>
+    </message>
+    <message>
+        <source>无法理解相机的应答</source>
+        <translation>the camera's reply was not understood</translation>
+    </message>
+    <message>
+        <source>地址、用户名或密码不可用</source>
+        <translation>address, user name or password not usable</translation>
+    </message>
+    <message>
+        <source>网络库未初始化</source>
+        <translation>the network library is not initialised</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::ui::AddDeviceDlg</name>
+    <message>
+        <source>添加设备</source>
+        <translation>Add device</translation>
+    </message>
+    <message>
+        <source>地址：</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>端口（可选）：</source>
+        <translation>Port (optional):</translation>
+    </message>
+    <message>
+        <source>搜索不到的相机（其他网段、隔着路由器）可按地址添加。</source>
+        <translation>A camera the search cannot reach (another subnet, behind a router) can be added by its address.</translation>
+    </message>
+    <message>
+        <source>地址无效：请输入 IPv4 地址，如 192.168.1.64。</source>
+        <translation>Invalid address: enter an IPv4 address such as 192.168.1.64.</translation>
+    </message>
+    <message>
+        <source>端口无效：请输入 1 到 65535 之间的数。</source>
+        <translation>Invalid port: enter a number from 1 to 65535.</translation>
+    </message>
 </context>
 <context>
     <name>velmora::ui::CPtzSimpleCtrl</name>
@@ -693,6 +808,18 @@
         <source>重启设备</source>
         <translation>Reboot devices</translation>
     </message>
+    <message>
+        <source>完成后重启并校验版本</source>
+        <translation>Reboot and check the version when done</translation>
+    </message>
+    <message>
+        <source>无法跟踪设备重新上线，不能重启校验版本。</source>
+        <translation>Cameras coming back cannot be followed, so the reboot and version check cannot run.</translation>
+    </message>
+    <message>
+        <source>已校验 %1 台，失败 %2 台</source>
+        <translation>%1 verified, %2 failed</translation>
+    </message>
 </context>
 <context>
     <name>velmora::ui::CVelmoraDlg</name>
@@ -765,6 +892,54 @@ Build date: %4</translation>
     <message>
         <source>相机“%1”（%2）已拔出：插回后自动恢复。</source>
         <translation>Camera &quot;%1&quot; (%2) was unplugged: it comes back when plugged in again.</translation>
+    </message>
+    <message>
+        <source>添加设备...</source>
+        <translation>Add device...</translation>
+    </message>
+    <message>
+        <source>重新连接</source>
+        <translation>Reconnect</translation>
+    </message>
+    <message>
+        <source>抓图</source>
+        <translation>Snapshot</translation>
+    </message>
+    <message>
+        <source>手动添加：%1:%2</source>
+        <translation>Added by hand: %1:%2</translation>
+    </message>
+    <message>
+        <source>未找到设备：已搜索 %1 个地址</source>
+        <translation>No device found: %1 address(es) searched</translation>
+    </message>
+    <message>
+        <source>无法记住密码：%1
+%2</source>
+        <translation>Cannot remember the password: %1
+%2</translation>
+    </message>
+    <message>
+        <source>抓图失败：该窗格没有画面。</source>
+        <translation>Snapshot failed: the pane has no picture.</translation>
+    </message>
+    <message>
+        <source>抓图失败：%1
+%2</source>
+        <translation>Snapshot failed: %1
+%2</translation>
+    </message>
+    <message>
+        <source>抓图已保存到：
+%1</source>
+        <translation>Snapshot saved to:
+%1</translation>
+    </message>
+    <message>
+        <source>无法保存到 %1：
+%2</source>
+        <translation>Cannot save to %1:
+%2</translation>
     </message>
 </context>
 <context>
@@ -839,6 +1014,29 @@ Build date: %4</translation>
     </message>
 </context>
 <context>
+    <name>velmora::ui::LoginDlg</name>
+    <message>
+        <source>登录 - %1</source>
+        <translation>Log in - %1</translation>
+    </message>
+    <message>
+        <source>记住密码</source>
+        <translation>Remember password</translation>
+    </message>
+    <message>
+        <source>用户名：</source>
+        <translation>User name:</translation>
+    </message>
+    <message>
+        <source>密码：</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>相机拒绝了用户名或密码，请重新输入。</source>
+        <translation>The camera refused the user name or password; enter them again.</translation>
+    </message>
+</context>
+<context>
     <name>velmora::ui::PathPicker</name>
     <message>
         <source>请选择路径</source>
@@ -867,6 +1065,13 @@ Build date: %4</translation>
     <message>
         <source>选择要导入的配置文件</source>
         <translation>Choose the parameter file to import</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::ui::VideoPaneWidget</name>
+    <message>
+        <source>连接已断开</source>
+        <translation>Connection lost</translation>
     </message>
 </context>
 </TS>

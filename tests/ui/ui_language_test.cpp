@@ -84,6 +84,9 @@ TEST_F(UiLanguageTest, FormattedCoreTextsAreTranslatedWithTheirValues) {
     ASSERT_TRUE(InstallUiTranslations(UiLanguage::English));
     const std::pair<std::string, QString> cases[] = {
         {"登录失败 错误码为-1008", "Login failed, error code -1008"},
+        // The reason after the code is translated too.
+        {"登录失败 错误码为-1008（用户名或密码错误）", "Login failed, error code -1008 (wrong user name or password)"},
+        {"版本不符:1.02", "Wrong version: 1.02"},
         {"未选中！", "Nothing selected!"},
         {"升级[uimage](烧写中):33%", "Upgrade [uimage] (writing): 33%"},
         {"升级[rootfs]超时:进度120秒无变化", "Upgrade [rootfs] timed out: no progress for 120 s"},

@@ -23,6 +23,18 @@ constexpr const char* kCorePatterns[] = {
     // Message boxes.
     QT_TRANSLATE_NOOP("velmora", "未选中！"),
     QT_TRANSLATE_NOOP("velmora", "登录失败 错误码为%d"),
+    QT_TRANSLATE_NOOP("velmora", "登录失败 错误码为%d（%s）"),
+    // The reasons of a failed login (LoginFailureReason), filled into the line above.
+    QT_TRANSLATE_NOOP("velmora", "用户名或密码错误"),
+    QT_TRANSLATE_NOOP("velmora", "该地址没有相机应答"),
+    QT_TRANSLATE_NOOP("velmora", "相机未及时应答"),
+    QT_TRANSLATE_NOOP("velmora", "相机断开了连接"),
+    QT_TRANSLATE_NOOP("velmora", "相机拒绝登录"),
+    QT_TRANSLATE_NOOP("velmora", "相机的会话已满"),
+    QT_TRANSLATE_NOOP("velmora", "相机的协议版本不同"),
+    QT_TRANSLATE_NOOP("velmora", "无法理解相机的应答"),
+    QT_TRANSLATE_NOOP("velmora", "地址、用户名或密码不可用"),
+    QT_TRANSLATE_NOOP("velmora", "网络库未初始化"),
     QT_TRANSLATE_NOOP("velmora", "请求主码流失败! 错误码为: %d"),
     QT_TRANSLATE_NOOP("velmora", "返回错误码: %d"),
     QT_TRANSLATE_NOOP("velmora", "无效的设备句柄!"),
@@ -90,6 +102,8 @@ QString CoreLine(const QString& line) {
         if (!MatchTextPattern(pattern, std::string_view(utf8.constData(), utf8.size()), &values)) continue;
         const QByteArray translation = QCoreApplication::translate(kTextContext, pattern).toUtf8();
         if (translation == pattern) return line;
+        // A value that is itself a known text (a login failure's reason) is translated too.
+        for (std::string& value : values) value = QCoreApplication::translate(kTextContext, value.c_str()).toStdString();
         return QString::fromStdString(FillTextPattern(translation.toStdString(), values));
     }
     return line;

@@ -1,6 +1,7 @@
 #include "ui/main/network_dialogs.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QIntValidator>
@@ -18,8 +19,8 @@ namespace {
 // "确定" and "取消" under a form; the buttons keep their texts as accessible names.
 QDialogButtonBox* OkCancel(QDialog* dialog) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    buttons->button(QDialogButtonBox::Ok)->setText(QDialog::tr("确定"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QDialog::tr("取消"));
+    buttons->button(QDialogButtonBox::Ok)->setText(QApplication::translate("velmora", "确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QApplication::translate("velmora", "取消"));
     for (QAbstractButton* b : buttons->buttons()) b->setAccessibleName(b->text());
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
