@@ -513,8 +513,8 @@ TEST_F(MainWindowTest, NetworkCameraPlaysInAPaneAndShutdownRunsInOrder) {
 }
 
 TEST_F(MainWindowTest, SwitchingToUsbClosesThePanesOfTheLayoutAndEnterDoesNotClose) {
-    ServeNet("127.0.0.62");
-    system_.addresses = {"127.0.0.62"};
+    ServeNet("127.0.0.162");
+    system_.addresses = {"127.0.0.162"};
     CVelmoraDlg& w = Open();
     w.SwitchToNetworkMode();
     ASSERT_TRUE(w.OpenDeviceItem(w.DeviceNodes()[0].item));
