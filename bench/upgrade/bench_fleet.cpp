@@ -87,12 +87,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         CUSBDevice usb(std::make_unique<velmora::SimHidBackend>(dir + "/usb"));
-        CUSBDevice::Timing t = usb.GetTiming();
-        t.settleAfterOpen = std::chrono::milliseconds(0);
-        usb.SetTiming(t);
-        usb.SetVendorFilter(0, nullptr);
-        usb.RefreshDevices();
-        const std::vector<UsbDeviceEntry> all = usb.GetDevices();
+        const std::vector<UsbDeviceEntry> all = velmora::bench::FindSimulatedCameras(usb);
         const long startKiB = velmora::bench::PeakKiB();
         const double anchor = Upgrade(usb, {all.at(0)}, package, 1);
         const long anchorKiB = velmora::bench::PeakKiB();

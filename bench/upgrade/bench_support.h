@@ -1,6 +1,6 @@
 // What the upgrade harnesses share: the process's peak resident memory, a package file of
 // known bytes, and velmora-camsim serving N cameras in a child process (so the harness's own
-// peak memory is the client's alone).
+// peak memory is the client's alone), and the cameras it serves found with no settle wait.
 #pragma once
 
 #include <signal.h>
@@ -13,6 +13,9 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "transport/usb/cusb_device.h"
+#include "transport/usb/sim_hid_backend.h"
 
 namespace velmora::bench {
 
@@ -68,6 +71,17 @@ inline pid_t StartCamsim(const std::string& camsim, std::vector<std::string> arg
         return -1;
     }
     return sim;
+}
+
+// Every camera the simulator serves to `usb`, found with no settle wait after opening and no
+// vendor filter; `usb` must outlive the entries' handles.
+inline std::vector<UsbDeviceEntry> FindSimulatedCameras(CUSBDevice& usb) {
+    CUSBDevice::Timing t = usb.GetTiming();
+    t.settleAfterOpen = std::chrono::milliseconds(0);
+    usb.SetTiming(t);
+    usb.SetVendorFilter(0, nullptr);
+    usb.RefreshDevices();
+    return usb.GetDevices();
 }
 
 inline void StopCamsim(pid_t sim) {

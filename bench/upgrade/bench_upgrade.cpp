@@ -102,14 +102,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         CUSBDevice usb(std::make_unique<velmora::SimHidBackend>(dir + "/usb"));
-        CUSBDevice::Timing t = usb.GetTiming();
-        t.settleAfterOpen = std::chrono::milliseconds(0);
-        usb.SetTiming(t);
-        usb.SetVendorFilter(0, nullptr);
-        const std::vector<UsbDeviceEntry> all = [&] {
-            usb.RefreshDevices();
-            return usb.GetDevices();
-        }();
+        const std::vector<UsbDeviceEntry> all = velmora::bench::FindSimulatedCameras(usb);
         const double mibData = static_cast<double>(bytes.size()) / 1048576.0;
         const long baseKiB = PeakKiB();
         const double bare = BareTransfers(usb, all.at(0).handle, bytes);

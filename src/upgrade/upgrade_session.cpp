@@ -448,6 +448,16 @@ struct UpgradeSession::PhaseClock {
     void CopyTo(UpgradeRow& r) const { std::copy(std::begin(seconds), std::end(seconds), std::begin(r.seconds)); }
 };
 
+void UpgradeSession::FailRow(uint64_t id, PhaseClock& clock, int32_t code, std::string text) {
+    clock.Leave();
+    Update(id, [&](UpgradeRow& r) {
+        r.state = UpgradeRowState::Failed;
+        r.result = code;
+        r.text = std::move(text);
+        clock.CopyTo(r);
+    });
+}
+
 void UpgradeSession::WorkerMain(std::shared_ptr<std::atomic<bool>> stop,
                                 std::shared_ptr<const std::vector<UpgradePackage>> packages,
                                 const UpgradeOptions& options) {
@@ -470,15 +480,7 @@ void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>
     const Clock::time_point deadline =
         options.deadline.count() > 0 ? Clock::now() + options.deadline : Clock::time_point::max();
     PhaseClock clock;
-    auto fail = [&](int32_t code, std::string text) {
-        clock.Leave();
-        Update(id, [&](UpgradeRow& r) {
-            r.state = UpgradeRowState::Failed;
-            r.result = code;
-            r.text = std::move(text);
-            clock.CopyTo(r);
-        });
-    };
+    auto fail = [&](int32_t code, std::string text) { FailRow(id, clock, code, std::move(text)); };
     // The deadline covers the camera's whole run; it is looked at between commands.
     auto expired = [&] {
         if (Clock::now() < deadline) return false;
@@ -624,13 +626,7 @@ bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bo
         before = rows_[static_cast<size_t>(index)].row.biosVersion;
     }
     auto fail = [&](int32_t code, std::string text) {
-        clock.Leave();
-        Update(id, [&](UpgradeRow& r) {
-            r.state = UpgradeRowState::Failed;
-            r.result = code;
-            r.text = std::move(text);
-            clock.CopyTo(r);
-        });
+        FailRow(id, clock, code, std::move(text));
         return false;
     };
     auto enter = [&](UpgradePhase phase, UpgradeRowState state, std::string text) {

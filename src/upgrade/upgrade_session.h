@@ -212,6 +212,8 @@ private:
     // Reboot, reconnect, identity, version check. false when the row failed (already shown).
     bool VerifyRow(uint64_t id, int32_t handle, const std::atomic<bool>& stop, const UpgradeOptions& options,
                    std::chrono::steady_clock::time_point deadline, PhaseClock& clock);
+    // Marks the row failed with `code` and `text`, with the phase times so far.
+    void FailRow(uint64_t id, PhaseClock& clock, int32_t code, std::string text);
     void RebootMain(std::shared_ptr<std::atomic<bool>> stop);
     bool Claim(uint64_t& id, int32_t& handle);
     int LoadPackagesLocked();
