@@ -15,8 +15,10 @@ namespace velmora::ui::test {
 // is opened.
 // With `followPlugging`, the window watches <home>usb for cameras coming and going (a short
 // settle time); otherwise it watches nothing there.
+// `answerPollMs` is MainWindowSetup::answerPollMs (0: the test takes new search answers itself).
 inline std::unique_ptr<CVelmoraDlg> OpenSimulatedWindow(const std::string& home, MainSystem& system,
-                                                        PaneBackend* panes = nullptr, bool followPlugging = false) {
+                                                        PaneBackend* panes = nullptr, bool followPlugging = false,
+                                                        int answerPollMs = 0) {
     MainWindowSetup setup;
     setup.makeWatcher = [home, followPlugging]() -> std::unique_ptr<DeviceWatcher> {
         if (followPlugging) return MakeSimFolderWatcher(home + "usb", std::chrono::milliseconds(50));
@@ -28,6 +30,7 @@ inline std::unique_ptr<CVelmoraDlg> OpenSimulatedWindow(const std::string& home,
     setup.hid = std::make_unique<SimHidBackend>(home + "usb");
     setup.firstSearchDelayMs = -1;
     setup.networkRescanMs = 0;  // tests ask the LAN search again themselves (RescanNetwork)
+    setup.answerPollMs = answerPollMs;
     setup.setUpLogging = false;
     auto window = std::make_unique<CVelmoraDlg>(std::move(setup));
     CUSBDevice::Timing t = window->Usb().GetTiming();

@@ -140,8 +140,8 @@ protected:
         ASSERT_EQ(net_->Start(&error), 0) << error;
     }
 
-    CVelmoraDlg& Open(bool followPlugging = false) {
-        window_ = test::OpenSimulatedWindow(Home(), system_, &panes_, followPlugging);
+    CVelmoraDlg& Open(bool followPlugging = false, int answerPollMs = 0) {
+        window_ = test::OpenSimulatedWindow(Home(), system_, &panes_, followPlugging, answerPollMs);
         return *window_;
     }
 
@@ -448,6 +448,21 @@ TEST_F(MainWindowTest, NetworkTreeGreysThenDropsACameraThatStopsAnswering) {
     EXPECT_EQ(node("127.0.0.62"), nullptr);
     EXPECT_EQ(w.DeviceNodes().size(), 3u);
     EXPECT_EQ(w.FoundItem()->childCount(), 3);
+}
+
+// Answers that reach the LAN search after the tree was filled show up as they arrive, without a
+// refresh or a rescan, and without counting a miss against cameras that answered before.
+TEST_F(MainWindowTest, LateSearchAnswersAreAddedAsTheyArrive) {
+    system_.addresses = {"127.0.0.61"};
+    CVelmoraDlg& w = Open(false, 20);
+    w.SwitchToNetworkMode();
+    ASSERT_EQ(w.DeviceNodes().size(), 1u);
+    system_.addresses = {"127.0.0.61", "127.0.0.63"};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.DeviceNodes().size() == 2u; }, 2000));
+    system_.addresses = {"127.0.0.63"};  // .61 falls silent: only a rescan counts that
+    QTest::qWait(100);
+    ASSERT_EQ(w.DeviceNodes().size(), 2u);
+    for (const DeviceNode& n : w.DeviceNodes()) EXPECT_EQ(n.misses, 0) << n.address;
 }
 
 // The menus show what is in force: the mode and the layout are checked items, one per menu.

@@ -77,6 +77,8 @@ constexpr int kMaxLanCameras = 20;
 // Network mode: a camera missing from this many searches in a row is greyed, then removed.
 constexpr int kGreyAfterMisses = 3;
 constexpr int kRemoveAfterMisses = 10;
+// After the tree is filled or the search asked again, how long new answers are taken as they come.
+constexpr int kAnswerFollowMs = 3000;
 constexpr uint16_t kCameraPort = 36666;
 
 // A USB camera's name as it sent it (UTF-8, whole outside CP936), with controls, bidirectional
@@ -171,6 +173,12 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     rescanTimer_ = new QTimer(this);
     connect(rescanTimer_, &QTimer::timeout, this, [this] { RescanNetwork(); });
     rescanMs_ = setup.networkRescanMs;
+    answerTimer_ = new QTimer(this);
+    connect(answerTimer_, &QTimer::timeout, this, [this] {
+        AddNewSearchAnswers();
+        if (--answerPollsLeft_ <= 0) answerTimer_->stop();
+    });
+    answerPollMs_ = setup.answerPollMs;
 
     BuildMenus();
     setWindowIcon(VelmoraIcon());
@@ -460,6 +468,27 @@ void CVelmoraDlg::RescanNetwork() {
     }
     ShowSearchOutcome(!found.empty());
     found_->setExpanded(true);
+    FollowSearchAnswers();
+}
+
+void CVelmoraDlg::AddNewSearchAnswers() {
+    if (mode_ != CameraMode::Network || shutDown_) return;
+    bool added = false;
+    for (const std::string& address : SearchedAddresses()) {
+        const bool known = std::any_of(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return address == n.address; });
+        if (known) continue;
+        AddNetworkNode(address);
+        added = true;
+    }
+    if (!added) return;
+    ShowSearchOutcome(true);
+    found_->setExpanded(true);
+}
+
+void CVelmoraDlg::FollowSearchAnswers() {
+    if (mode_ != CameraMode::Network || answerPollMs_ <= 0 || shutDown_) return;
+    answerPollsLeft_ = std::max(1, kAnswerFollowMs / answerPollMs_);
+    answerTimer_->start(answerPollMs_);
 }
 
 void CVelmoraDlg::AddManualNodes() {
@@ -497,6 +526,7 @@ void CVelmoraDlg::RefreshDeviceTree() {
         for (const std::string& address : searched) AddNetworkNode(address);
         AddManualNodes();
         ShowSearchOutcome(!searched.empty());
+        FollowSearchAnswers();
     } else {
         ShowSearchOutcome(true);
         leftKey_.clear();  // a new list: an unplugged camera is no longer waited for
@@ -686,6 +716,7 @@ void CVelmoraDlg::SwitchToUsbMode() {
     mode_ = CameraMode::Usb;
     EnableMenusForMode();
     rescanTimer_->stop();
+    answerTimer_->stop();
     panes_->ClosePanesOfLayout();
     client_->update();
     LayoutMainWindow(layout_);
@@ -918,6 +949,7 @@ void CVelmoraDlg::Shutdown() {
     shutDown_ = true;
     cameras_->StopWatching();
     rescanTimer_->stop();
+    answerTimer_->stop();
     system_->SearchDeInit();
     for (int i = 0; i < 4; ++i) panes_->CloseVideoPane(i);
     system_->NetCleanup();

@@ -127,6 +127,10 @@ struct MainWindowSetup {
     std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher;
     // Network mode: how often the tree asks the LAN search again (0: never).
     int networkRescanMs = 10000;
+    // Network mode: after the tree is filled or asked again, how often it takes the search's
+    // new answers as they come, for three seconds (0: never; the tree then changes only on a
+    // refresh or a rescan).
+    int answerPollMs = 200;
 };
 
 class CVelmoraDlg : public QDialog {
@@ -148,6 +152,10 @@ public:
     // not answer ten is removed (its pane, if one plays it, keeps playing). The rescan timer runs
     // it every MainWindowSetup::networkRescanMs while the window is in network mode.
     void RescanNetwork();
+    // Network mode: adds the cameras the LAN search has heard since the tree was last filled,
+    // without counting anyone's missed answers. Run every MainWindowSetup::answerPollMs for a
+    // while after each fill and rescan, so answers show up as they arrive.
+    void AddNewSearchAnswers();
     // Places every child for the current mode and `layout`.
     void LayoutMainWindow(int layout);
     // The menu commands.
@@ -291,6 +299,8 @@ private:
     QSize lastClientSize_;
     void StartWatchingUsb();
     void StartNetworkRescans();
+    // Follows the search's answers for a while (AddNewSearchAnswers).
+    void FollowSearchAnswers();
     std::vector<std::string> SearchedAddresses();
     void AddNetworkNode(const std::string& address);
     void SetInstruction(const QString& text);
@@ -310,6 +320,9 @@ private:
     std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher_;
     std::string leftKey_;  // the current camera that was unplugged, until it comes back
     QTimer* rescanTimer_ = nullptr;
+    QTimer* answerTimer_ = nullptr;  // AddNewSearchAnswers while answers may still come
+    int answerPollMs_ = 0;
+    int answerPollsLeft_ = 0;
     int rescanMs_ = 10000;
     bool initialised_ = false;
     bool shutDown_ = false;
