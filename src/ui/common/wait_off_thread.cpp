@@ -23,13 +23,14 @@ void WaitOffUiThreadVoid(const std::function<void()>& call) {
         call();
         return;
     }
-    QEventLoop loop;
+    // The worker posts an empty call to `waker` when it is done, which wakes the wait below even
+    // when it ends before the wait starts.
+    QObject waker;
     std::atomic<bool> done{false};
-    // The quit is posted to the loop, so it is seen even when the call ends before exec starts.
     auto body = [&] {
         call();
         done.store(true);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&waker, [] {}, Qt::QueuedConnection);
     };
     std::thread worker;
     try {
@@ -41,7 +42,10 @@ void WaitOffUiThreadVoid(const std::function<void()>& call) {
     ++g_waiting;
     const bool gui = qobject_cast<QApplication*>(app) != nullptr;
     if (gui) QApplication::setOverrideCursor(Qt::BusyCursor);
-    while (!done.load()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Events are processed by hand rather than by a nested QEventLoop::exec: once the application
+    // has been told to quit, exec returns at once, and the wait would spin until the call ends.
+    while (!done.load())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
     worker.join();
     if (gui) QApplication::restoreOverrideCursor();
     --g_waiting;
