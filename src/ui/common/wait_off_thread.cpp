@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QPointer>
 #include <QThread>
 
 #include <atomic>
