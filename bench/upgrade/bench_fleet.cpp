@@ -80,10 +80,7 @@ int main(int argc, char** argv) {
     velmora::bench::StreamPackage(package, mib);
     const pid_t sim = velmora::bench::StartCamsim(
         camsim, {"--usb-dir", dir + "/usb", "--usb-count", std::to_string(cameras), "--flash-ms", "0"});
-    if (sim < 0) {
-        std::fprintf(stderr, "simulator did not start (%s)\n", camsim.c_str());
-        return 1;
-    }
+    if (sim < 0) return 1;
     int status = 0;
     {
         CUSBDevice usb(std::make_unique<velmora::SimHidBackend>(dir + "/usb"));

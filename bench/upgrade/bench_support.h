@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -47,7 +48,8 @@ inline void StreamPackage(const std::string& path, int mib) {
     }
 }
 
-// Starts `camsim` with `args` and waits for its "ready"; the child's id, or -1.
+// Starts `camsim` with `args` and waits for its "ready"; the child's id, or -1 after saying so on
+// stderr.
 inline pid_t StartCamsim(const std::string& camsim, std::vector<std::string> args) {
     int ready[2];
     if (pipe(ready) != 0) return -1;
@@ -68,6 +70,7 @@ inline pid_t StartCamsim(const std::string& camsim, std::vector<std::string> arg
     if (!ok) {
         kill(sim, SIGTERM);
         waitpid(sim, nullptr, 0);
+        std::fprintf(stderr, "simulator did not start (%s)\n", camsim.c_str());
         return -1;
     }
     return sim;

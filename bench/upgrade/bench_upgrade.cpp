@@ -94,10 +94,7 @@ int main(int argc, char** argv) {
     const pid_t sim = velmora::bench::StartCamsim(
         camsim, {"--usb-dir", dir + "/usb", "--usb-count", std::to_string(cameras), "--usb-report-len",
                  std::to_string(reportLen), "--flash-ms", "0"});
-    if (sim < 0) {
-        std::fprintf(stderr, "simulator did not start (%s)\n", camsim.c_str());
-        return 1;
-    }
+    if (sim < 0) return 1;
 
     int status = 0;
     {

@@ -100,6 +100,21 @@ private:
     VideoParam rec_;
 };
 
+// The three cameras the upgrade-window pictures list.
+std::vector<UsbDeviceEntry> ThreePictureCameras() {
+    std::vector<UsbDeviceEntry> devices(3);
+    for (int i = 0; i < 3; ++i) {
+        UsbDeviceEntry& d = devices[static_cast<size_t>(i)];
+        d.handle = i + 1;
+        velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936("模拟相机" + std::to_string(i + 1)));
+        velmora::CopyCp936Field(d.productModel, sizeof d.productModel, "VMC-U2000");
+        velmora::CopyCp936Field(d.serial, sizeof d.serial, "VMS202400" + std::to_string(i + 1) + "0");
+        velmora::CopyCp936Field(d.biosVersion, sizeof d.biosVersion, "1.02");
+        velmora::CopyCp936Field(d.buildDate, sizeof d.buildDate, "2024-05-20");
+    }
+    return devices;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,17 +264,7 @@ int main(int argc, char** argv) {
         // The upgrade window during a run of three cameras: the first writing its package (a bar
         // at 63 %), the second finished, the third failed; the two chosen packages listed.
         CUSBDevice usb(std::make_unique<velmora::SimHidBackend>("/nonexistent-velmora-render"));
-        std::vector<UsbDeviceEntry> devices(3);
-        for (int i = 0; i < 3; ++i) {
-            UsbDeviceEntry& d = devices[static_cast<size_t>(i)];
-            d = UsbDeviceEntry{};
-            d.handle = i + 1;
-            velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936("模拟相机" + std::to_string(i + 1)));
-            velmora::CopyCp936Field(d.productModel, sizeof d.productModel, "VMC-U2000");
-            velmora::CopyCp936Field(d.serial, sizeof d.serial, "VMS202400" + std::to_string(i + 1) + "0");
-            velmora::CopyCp936Field(d.biosVersion, sizeof d.biosVersion, "1.02");
-            velmora::CopyCp936Field(d.buildDate, sizeof d.buildDate, "2024-05-20");
-        }
+        const std::vector<UsbDeviceEntry> devices = ThreePictureCameras();
         velmora::ui::CUpgradeDlg upgrade(usb, devices);
         upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_uImage.dat"));
         upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_rootfs.dat"));
@@ -325,17 +330,7 @@ int main(int argc, char** argv) {
         // The upgrade window with "完成后重启并校验版本": one camera checked after its reboot (it
         // shows its new version), one waiting to come back, one that came back unchanged.
         CUSBDevice usb(std::make_unique<velmora::SimHidBackend>("/nonexistent-velmora-render"));
-        std::vector<UsbDeviceEntry> devices(3);
-        for (int i = 0; i < 3; ++i) {
-            UsbDeviceEntry& d = devices[static_cast<size_t>(i)];
-            d = UsbDeviceEntry{};
-            d.handle = i + 1;
-            velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936("模拟相机" + std::to_string(i + 1)));
-            velmora::CopyCp936Field(d.productModel, sizeof d.productModel, "VMC-U2000");
-            velmora::CopyCp936Field(d.serial, sizeof d.serial, "VMS202400" + std::to_string(i + 1) + "0");
-            velmora::CopyCp936Field(d.biosVersion, sizeof d.biosVersion, "1.02");
-            velmora::CopyCp936Field(d.buildDate, sizeof d.buildDate, "2024-05-20");
-        }
+        const std::vector<UsbDeviceEntry> devices = ThreePictureCameras();
         velmora::ui::CUpgradeDlg upgrade(usb, devices);
         upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_uImage.dat"));
         upgrade.VerifyBox()->setChecked(true);
