@@ -106,7 +106,9 @@ std::vector<UsbDeviceEntry> ThreePictureCameras() {
     for (int i = 0; i < 3; ++i) {
         UsbDeviceEntry& d = devices[static_cast<size_t>(i)];
         d.handle = i + 1;
-        velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936("模拟相机" + std::to_string(i + 1)));
+        const std::string name = "模拟相机" + std::to_string(i + 1);
+        velmora::CopyCp936Field(d.name, sizeof d.name, velmora::Utf8ToCp936(name));
+        velmora::CopyUtf8Field(d.displayName, sizeof d.displayName, name);  // what the windows show
         velmora::CopyCp936Field(d.productModel, sizeof d.productModel, "VMC-U2000");
         velmora::CopyCp936Field(d.serial, sizeof d.serial, "VMS202400" + std::to_string(i + 1) + "0");
         velmora::CopyCp936Field(d.biosVersion, sizeof d.biosVersion, "1.02");
