@@ -2,7 +2,11 @@
 // filters from 1920x1080 YUV to the panes' BGRX sizes, against bare decoding of the same stream
 // (the anchor, measured in the same run). Quality is the PSNR over R, G and B against a Lanczos
 // reference (SWS_LANCZOS | SWS_ACCURATE_RND) of the same size; sizes with an odd width show the
-// cost of swscale's slow path ("Forcing full internal H chroma due to odd output size").
+// cost of swscale's slow path ("Forcing full internal H chroma due to odd output size"). The row
+// "converter" is what the video panes use (FrameConverter: for a target a third of the picture or
+// less, 2x2 means first, then the area filter). Here it halves whole pictures that have left the
+// cache, which costs about what the area filter alone costs; in the panes the halving is done band
+// by band while the codec's rows are still in the cache (bench/ui/bench_video_panes shows that).
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -97,9 +101,21 @@ int main() {
         for (const Filter& f : filters) {
             Picture p;
             const double ms = Scale(frames, w, h, f.flags, &p);
-            const bool chosen = FrameConverter::ScaleFlags(1920, 1080, w, h) == f.flags;
+            const bool chosen = !FrameConverter::HalvesFirst(1920, 1080, w, h) &&
+                                FrameConverter::ScaleFlags(1920, 1080, w, h) == f.flags;
             std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f%s\n", w, h, f.name, ms, ms / decodeMs, Psnr(p, reference, w, h),
                         chosen ? "   <- used" : "");
+        }
+        {
+            FrameConverter converter;
+            const auto c0 = Clock::now();
+            for (const AVFrame* f : frames) converter.Convert(f, FrameConverter::Format::kBgrx, w, h);
+            const double ms = bench::Seconds(Clock::now() - c0) * 1e3 / double(frames.size());
+            Picture p;
+            p.stride = converter.stride();
+            p.bytes.assign(converter.data(), converter.data() + static_cast<size_t>(p.stride) * h);
+            std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f   <- used%s\n", w, h, "converter", ms, ms / decodeMs,
+                        Psnr(p, reference, w, h), FrameConverter::HalvesFirst(1920, 1080, w, h) ? " (halved, then area)" : "");
         }
         // Two passes, for comparison: scaled into YUV 4:2:0 at the target size (SIMD planar
         // scalers), then swscale's unscaled YUV to BGRX converter.

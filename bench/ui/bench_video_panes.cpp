@@ -4,7 +4,10 @@
 // velmora-camsim process, so their encoding is not counted. Per pane width (323 px, the default
 // window's, and 324 px) it alternates rounds of the four panes playing with rounds of the anchor
 // and prints the medians of the CPU time per decoded picture and their ratio, and per pane the
-// pictures decoded, received, painted and superseded (by the decoder or in the pane).
+// pictures decoded, received, painted and superseded (by the decoder or in the pane), and how
+// many were scaled from rows halved while they were decoded. For comparison it also prints the
+// same bare decode followed on its thread by the conversion of each whole picture to the panes'
+// size: the work itself, without the panes' threads, queues and painting.
 //
 //   bench_video_panes [path/to/velmora-camsim] [--net A,B,C,D] [--seconds N] [--rounds N]
 //                     [--pane-width W] [--png FILE]
@@ -37,6 +40,7 @@ extern "C" {
 }
 
 #include "bench_common.h"
+#include "platform/decoder/frame_converter.h"
 #include "platform/decoder/xplay.h"
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/video_panes.h"
@@ -78,6 +82,17 @@ bool WaitFor(F done, int ms) {
 double BareDecodeCpuPerPicture(const std::vector<AccessUnit>& units) {
     const double cpu0 = bench::ProcessCpuSeconds();
     const int frames = bench::BareDecode(units, 1, {});
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
+    return frames > 0 ? cpu / frames : 0;
+}
+
+// The same, each picture then converted to w x h as the panes convert it, on this thread.
+double BareDecodeAndConvertCpuPerPicture(const std::vector<AccessUnit>& units, int w, int h) {
+    FrameConverter converter;
+    const double cpu0 = bench::ProcessCpuSeconds();
+    const int frames = bench::BareDecode(units, 1, [&](AVFrame* f) {
+        converter.Convert(f, FrameConverter::Format::kBgrx, w, h);
+    });
     const double cpu = bench::ProcessCpuSeconds() - cpu0;
     return frames > 0 ? cpu / frames : 0;
 }
@@ -143,6 +158,7 @@ PanesRound PlayRound(const QStringList& hosts, int paneWidth, int seconds, const
         c.painted = a.painted - before[i].painted;
         c.superseded = a.superseded - before[i].superseded;
         c.dropped = a.dropped - before[i].dropped;
+        c.fromBands = a.fromBands - before[i].fromBands;
         decoded += c.decoded;
     }
     round.cpuPerPicture = decoded > 0 ? cpu / static_cast<double>(decoded) : 0;
@@ -226,7 +242,7 @@ int main(int argc, char** argv) {
     int status = units.empty() ? 1 : 0;
     for (int width : widths) {
         if (status != 0) break;
-        std::vector<double> panesCpu, anchorCpu, firstMs;
+        std::vector<double> panesCpu, anchorCpu, workCpu, firstMs;
         PanesRound last;
         for (int r = 0; r < rounds && status == 0; ++r) {
             last = PlayRound(hosts, width, seconds, r + 1 == rounds ? pngPath : QString());
@@ -237,6 +253,8 @@ int main(int argc, char** argv) {
             panesCpu.push_back(last.cpuPerPicture);
             firstMs.push_back(last.firstPicturesMs);
             anchorCpu.push_back(BareDecodeCpuPerPicture(units));
+            const QSize even = VideoPaneWidget::EvenFit({1920, 1080}, last.paneSize);
+            workCpu.push_back(BareDecodeAndConvertCpuPerPicture(units, even.width(), even.height()));
         }
         if (status != 0) break;
         const QSize even = VideoPaneWidget::EvenFit({1920, 1080}, last.paneSize);
@@ -245,14 +263,18 @@ int main(int argc, char** argv) {
                     "%d rounds of %d s\n", width, even.width(), even.height(), rounds, seconds);
         std::printf("  CPU per decoded picture: panes %.2f ms, bare decode of the same stream %.2f ms, ratio %.2f\n",
                     panes * 1e3, anchor * 1e3, anchor > 0 ? panes / anchor : 0);
+        const double work = Median(workCpu);
+        std::printf("  bare decode + conversion of each whole picture on one thread %.2f ms, ratio %.2f\n", work * 1e3,
+                    anchor > 0 ? work / anchor : 0);
         std::printf("  open of four cameras to a picture painted in each: %.0f ms (median)\n", Median(firstMs));
-        std::printf("  %-4s %9s %9s %9s %11s %8s   (last round)\n", "pane", "decoded", "received", "painted",
-                    "superseded", "dropped");
+        std::printf("  %-4s %9s %9s %9s %11s %8s %11s   (last round)\n", "pane", "decoded", "received", "painted",
+                    "superseded", "dropped", "from bands");
         for (int i = 0; i < 4; ++i) {
             const VideoPanes::Counters& c = last.counters[i];
-            std::printf("  %-4d %9llu %9llu %9llu %11llu %8llu\n", i, static_cast<unsigned long long>(c.decoded),
+            std::printf("  %-4d %9llu %9llu %9llu %11llu %8llu %11llu\n", i, static_cast<unsigned long long>(c.decoded),
                         static_cast<unsigned long long>(c.received), static_cast<unsigned long long>(c.painted),
-                        static_cast<unsigned long long>(c.superseded), static_cast<unsigned long long>(c.dropped));
+                        static_cast<unsigned long long>(c.superseded), static_cast<unsigned long long>(c.dropped),
+                        static_cast<unsigned long long>(c.fromBands));
         }
     }
     ORVEX_Cleanup();

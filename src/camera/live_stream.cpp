@@ -89,6 +89,7 @@ bool LiveStream::Counters(LiveStreamCounters* out) const {
     out->decoded = stats.frames_decoded;
     out->delivered = stats.frames_delivered;
     out->superseded = stats.frames_superseded;
+    out->fromBands = stats.frames_from_bands;
     out->dropped = stats.chunks_dropped;
     out->width = stats.width;
     out->height = stats.height;

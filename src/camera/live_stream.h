@@ -64,6 +64,7 @@ struct LiveStreamCounters {
     uint64_t delivered = 0;   // pictures handed to the sink
     uint64_t superseded = 0;  // decoded, then replaced by a newer one before the sink was free
     uint64_t dropped = 0;     // input chunks dropped because decoding fell behind
+    uint64_t fromBands = 0;   // delivered pictures halved row by row while being decoded
     int width = 0;            // size of the last decoded picture
     int height = 0;
 };

@@ -25,6 +25,11 @@ DecodeStream::~DecodeStream() {
 
 int DecodeStream::Start() {
     decoder_ = std::make_unique<H264Decoder>();
+    // While a sink is attached, pictures to be shown much smaller are halved band by band as
+    // the codec finishes their rows (see FrameConverter).
+    decoder_->SetBandFn([this](const AVFrame* picture, int y, int height) {
+        if (has_sink_.load(std::memory_order_relaxed)) decoding_converter_.AddBand(picture, y, height);
+    });
     int ret = decoder_->Open(options_.decoder_threads);
     if (ret < 0) return ret;
     try {
@@ -171,6 +176,7 @@ void DecodeStream::GetStats(XStreamStats* stats) const {
     stats->frames_decoded = frames_decoded_.load();
     stats->frames_delivered = frames_delivered_.load();
     stats->frames_superseded = frames_superseded_.load();
+    stats->frames_from_bands = decoding_converter_.halved_from_bands();
     stats->width = width_.load();
     stats->height = height_.load();
 }
@@ -178,12 +184,23 @@ void DecodeStream::GetStats(XStreamStats* stats) const {
 void DecodeStream::HandOff(const AVFrame* frame) {
     width_.store(frame->width);
     height_.store(frame->height);
+    const uint64_t seq = ++handed_off_;
     if (options_.present_on_decoding_thread) {
-        Present(frame);
+        std::lock_guard<std::mutex> lock(sink_mu_);
+        Present(frame, decoding_converter_, seq);
         return;
     }
     // Pictures decoded while no sink is attached are not shown; the presenter is left asleep.
     if (!has_sink_.load()) return;
+    // A picture already halved band by band is finished here, where its halves are, unless the
+    // sink is busy (then it goes to the presenter like any other, which never holds up decoding).
+    if (decoding_converter_.HasBandsOf(frame)) {
+        std::unique_lock<std::mutex> lock(sink_mu_, std::try_to_lock);
+        if (lock.owns_lock()) {
+            Present(frame, decoding_converter_, seq);
+            return;
+        }
+    }
     // A new reference to the decoder's buffers: the decoder allocates fresh ones for the pictures
     // that follow and never writes to these again, so the presenter may read them meanwhile.
     if (av_frame_ref(spare_, frame) < 0) return;
@@ -191,6 +208,7 @@ void DecodeStream::HandOff(const AVFrame* frame) {
     {
         std::lock_guard<std::mutex> lock(slot_mu_);
         std::swap(spare_, waiting_);
+        waiting_seq_ = seq;
         replaced = waiting_full_;
         waiting_full_ = true;
     }
@@ -205,23 +223,33 @@ void DecodeStream::HandOff(const AVFrame* frame) {
 
 void DecodeStream::RunPresenter() {
     presenter_id_.store(std::this_thread::get_id());
+    uint64_t presenting_seq = 0;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(slot_mu_);
             slot_cv_.wait(lock, [this] { return present_stop_ || waiting_full_; });
             if (present_stop_) break;
             std::swap(presenting_, waiting_);
+            presenting_seq = waiting_seq_;
             waiting_full_ = false;
         }
-        Present(presenting_);
+        {
+            std::lock_guard<std::mutex> lock(sink_mu_);
+            Present(presenting_, converter_, presenting_seq);
+        }
         av_frame_unref(presenting_);
     }
     presenter_id_.store(std::thread::id());
 }
 
-void DecodeStream::Present(const AVFrame* frame) {
-    std::lock_guard<std::mutex> lock(sink_mu_);
+void DecodeStream::Present(const AVFrame* frame, FrameConverter& converter, uint64_t seq) {
     if (!sink_) return;
+    // The decoding thread may have shown a newer picture while the presenter held this one.
+    if (seq <= presented_seq_) {
+        frames_superseded_.fetch_add(1);
+        return;
+    }
+    presented_seq_ = seq;
     int w = 0;
     int h = 0;
     sink_->TargetSizeFor(frame->width, frame->height, &w, &h);
@@ -229,11 +257,13 @@ void DecodeStream::Present(const AVFrame* frame) {
     if (h <= 0) h = frame->height;
     w = std::clamp(w, 1, FrameConverter::kMaxSide);
     h = std::clamp(h, 1, FrameConverter::kMaxSide);
+    // The size the next pictures' bands are halved for.
+    decoding_converter_.ExpectTarget(w, h);
     // Converted straight into the sink's own buffer when it lends one: no copy on the way.
     int stride = 0;
     uint8_t* dst = sink_->FrameBuffer(w, h, &stride);
-    if (converter_.Convert(frame, FrameConverter::Format::kBgrx, w, h, dst, stride) < 0) return;
-    sink_->OnFrame(converter_.data(), converter_.width(), converter_.height(), converter_.stride());
+    if (converter.Convert(frame, FrameConverter::Format::kBgrx, w, h, dst, stride) < 0) return;
+    sink_->OnFrame(converter.data(), converter.width(), converter.height(), converter.stride());
     frames_delivered_.fetch_add(1);
 }
 

@@ -24,6 +24,11 @@ struct AVFrame;
 // pictures. When the presenting thread is still busy and a newer picture arrives, the newer one
 // takes the place of the one waiting in the slot (counted as superseded): a viewer only needs the
 // latest picture, and decoding never waits for the sink.
+// A picture to be shown at a third of its size or less is halved while it is decoded, band by band
+// as the codec finishes its rows (FrameConverter::AddBand). Such a picture is converted and
+// delivered on the decoding thread itself, where its halves are, when the sink is free at that
+// moment; otherwise it takes the presenting thread's way. Pictures carry their decoding order, so a
+// picture older than one already delivered is dropped as superseded.
 // With XStreamOptions::present_on_decoding_thread there is no presenting thread: every picture is
 // converted and delivered on the decoding thread before the next one is decoded.
 //
@@ -61,8 +66,9 @@ private:
     void RunPresenter();
     // Decoding thread: passes a finished picture on to be shown.
     void HandOff(const AVFrame* frame);
-    // Converts the picture for the sink and delivers it, under the sink lock.
-    void Present(const AVFrame* frame);
+    // Converts the picture with `converter` and delivers it; called with sink_mu_ held. A picture
+    // older (`seq`) than one already delivered is dropped as superseded.
+    void Present(const AVFrame* frame, FrameConverter& converter, uint64_t seq);
 
     const XStreamOptions options_;
     std::unique_ptr<H264Decoder> decoder_;
@@ -90,6 +96,7 @@ private:
     std::mutex slot_mu_;
     std::condition_variable slot_cv_;
     AVFrame* waiting_ = nullptr;     // the newest picture not yet taken by the presenter
+    uint64_t waiting_seq_ = 0;       // its number in the order of decoding
     bool waiting_full_ = false;
     bool present_stop_ = false;
     AVFrame* spare_ = nullptr;       // decoding thread only: the next picture's reference
@@ -99,7 +106,10 @@ private:
     std::mutex sink_mu_;
     FrameSink* sink_ = nullptr;
     std::atomic<bool> has_sink_{false};  // lets the decoding thread skip the handoff without a sink
-    FrameConverter converter_;  // used only on the thread that presents
+    FrameConverter converter_;           // used only on the presenting thread
+    FrameConverter decoding_converter_;  // decoding thread (and the codec's threads, for bands)
+    uint64_t handed_off_ = 0;            // decoding thread only: pictures decoded
+    uint64_t presented_seq_ = 0;         // guarded by sink_mu_: the newest picture delivered
 
     // Counters written by the port's threads.
     std::atomic<uint64_t> access_units_{0};

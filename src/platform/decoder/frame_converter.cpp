@@ -1,6 +1,11 @@
 #include "platform/decoder/frame_converter.h"
 
 #include <algorithm>
+#include <cstddef>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -14,6 +19,144 @@ extern "C" {
 FrameConverter::~FrameConverter() {
     sws_freeContext(sws_);
     av_free(buffer_);
+    av_frame_free(&half_);
+}
+
+void FrameConverter::HalvePlane(const uint8_t* src, int srcStride, int w, int h, uint8_t* dst, int dstStride) {
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* a = src + static_cast<ptrdiff_t>(2 * y) * srcStride;
+        const uint8_t* b = a + srcStride;
+        uint8_t* d = dst + static_cast<ptrdiff_t>(y) * dstStride;
+        int x = 0;
+#if defined(__SSE2__)
+        // 16 output pixels a round: the two rows are averaged rounding up, then each pair of
+        // neighbours rounding down, so the 2x2 means carry no bias either way.
+        const __m128i low = _mm_set1_epi16(0x00FF);
+        for (; x + 16 <= w; x += 16) {
+            const __m128i v0 = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * x)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * x)));
+            const __m128i v1 = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * x + 16)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * x + 16)));
+            const __m128i s0 = _mm_srli_epi16(_mm_add_epi16(_mm_and_si128(v0, low), _mm_srli_epi16(v0, 8)), 1);
+            const __m128i s1 = _mm_srli_epi16(_mm_add_epi16(_mm_and_si128(v1, low), _mm_srli_epi16(v1, 8)), 1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_packus_epi16(s0, s1));
+        }
+#endif
+        for (; x < w; ++x) {
+            const int left = (a[2 * x] + b[2 * x] + 1) >> 1;
+            const int right = (a[2 * x + 1] + b[2 * x + 1] + 1) >> 1;
+            d[x] = static_cast<uint8_t>((left + right) >> 1);
+        }
+    }
+}
+
+bool FrameConverter::HalvesFirst(int sw, int sh, int w, int h) {
+    // Exact halving of a 4:2:0 picture, chroma planes included, needs sides that are multiples
+    // of 4. The halved picture must stay 1.5 times the target each way: a last area step of a
+    // smaller factor blurs more than it saves (bench/decoder/bench_scaler compares them).
+    return sw % 4 == 0 && sh % 4 == 0 && 2 * sw >= 6 * w && 2 * sh >= 6 * h;
+}
+
+namespace {
+
+bool IsHalvable(const AVFrame* frame) {
+    return frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P;
+}
+
+}  // namespace
+
+bool FrameConverter::PrepareHalf(int width, int height, int format) {
+    // The codec's pictures may be a few rows taller while they are decoded than when they are
+    // handed out (coded size against cropped size): a buffer with room for both is kept.
+    const int hw = width / 2;
+    const int hh = height / 2;
+    if (half_ && half_->width == hw && half_->height >= hh && half_->format == format) return true;
+    av_frame_free(&half_);
+    half_ = av_frame_alloc();
+    if (!half_) return false;
+    half_->width = hw;
+    half_->height = hh;
+    half_->format = format;
+    if (av_frame_get_buffer(half_, 64) < 0) {
+        av_frame_free(&half_);
+        return false;
+    }
+    return true;
+}
+
+void FrameConverter::HalveRows(const AVFrame* frame, int y0, int y1) {
+    const int hw = frame->width / 2;
+    HalvePlane(frame->data[0] + static_cast<ptrdiff_t>(y0) * frame->linesize[0], frame->linesize[0], hw,
+               (y1 - y0) / 2, half_->data[0] + static_cast<ptrdiff_t>(y0 / 2) * half_->linesize[0],
+               half_->linesize[0]);
+    for (int p = 1; p < 3; ++p) {
+        HalvePlane(frame->data[p] + static_cast<ptrdiff_t>(y0 / 2) * frame->linesize[p], frame->linesize[p], hw / 2,
+                   (y1 - y0) / 4, half_->data[p] + static_cast<ptrdiff_t>(y0 / 4) * half_->linesize[p],
+                   half_->linesize[p]);
+    }
+}
+
+void FrameConverter::AddBand(const AVFrame* picture, int y, int height) {
+    if (!picture || height <= 0 || y < 0) return;
+    std::lock_guard<std::mutex> lock(band_mu_);
+    if (y == 0) {
+        band_picture_ = nullptr;
+        if (last_w_ <= 0 || !IsHalvable(picture) ||
+            !HalvesFirst(picture->width, picture->height, last_w_, last_h_) ||
+            !PrepareHalf(picture->width, picture->height, picture->format)) {
+            return;
+        }
+        band_picture_ = picture->data[0];
+        band_delivered_ = 0;
+        band_halved_ = 0;
+    }
+    if (!band_picture_ || picture->data[0] != band_picture_) return;
+    if (y > band_delivered_) {
+        band_picture_ = nullptr;  // rows went missing: Convert halves the whole picture
+        return;
+    }
+    const int end = std::min(y + height, picture->height);
+    band_delivered_ = std::max(band_delivered_, end);
+    // Whole groups of 4 rows: 2 halved luma rows and 1 halved chroma row. The picture handed
+    // out is cut to a multiple of 4 rows (HalvesFirst), so no row it shows is left over.
+    const int ready = band_delivered_ & ~3;
+    if (ready <= band_halved_) return;
+    HalveRows(picture, band_halved_, ready);
+    band_halved_ = ready;
+}
+
+void FrameConverter::ExpectTarget(int w, int h) {
+    std::lock_guard<std::mutex> lock(band_mu_);
+    last_w_ = w;
+    last_h_ = h;
+}
+
+bool FrameConverter::HasBandsOf(const AVFrame* picture) {
+    std::lock_guard<std::mutex> lock(band_mu_);
+    return band_picture_ && band_picture_ == picture->data[0] && band_halved_ >= picture->height;
+}
+
+FrameConverter::Source FrameConverter::Reduce(const AVFrame* frame, int w, int h) {
+    std::lock_guard<std::mutex> lock(band_mu_);
+    last_w_ = w;
+    last_h_ = h;
+    const uint8_t* banded = band_picture_;
+    band_picture_ = nullptr;
+    const Source whole{frame->data, frame->linesize, frame->width, frame->height, frame->format};
+    if (!IsHalvable(frame) || !HalvesFirst(frame->width, frame->height, w, h)) return whole;
+    const Source halves{half_ ? half_->data : nullptr, half_ ? half_->linesize : nullptr, frame->width / 2,
+                        frame->height / 2, frame->format};
+    // A picture the codec concealed errors in was changed after its bands were reported.
+    const bool intact = frame->decode_error_flags == 0 && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
+    if (banded == frame->data[0] && intact && band_halved_ >= frame->height && half_ &&
+        half_->width == frame->width / 2 && half_->height >= frame->height / 2 && half_->format == frame->format) {
+        ++halved_from_bands_;
+        return halves;
+    }
+    if (!PrepareHalf(frame->width, frame->height, frame->format)) return whole;
+    HalveRows(frame, 0, frame->height);
+    ++halved_whole_;
+    return {half_->data, half_->linesize, frame->width / 2, frame->height / 2, frame->format};
 }
 
 int FrameConverter::ScaleFlags(int sw, int sh, int w, int h) {
@@ -30,9 +173,12 @@ int FrameConverter::Convert(const AVFrame* frame, Format format, int w, int h, u
 
     const AVPixelFormat dst_format = format == Format::kBgrx ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
     const int bytes_per_pixel = format == Format::kBgrx ? 4 : 3;
-    const int flags = ScaleFlags(frame->width, frame->height, w, h);
-    sws_ = sws_getCachedContext(sws_, frame->width, frame->height,
-                                static_cast<AVPixelFormat>(frame->format), w, h, dst_format, flags,
+    // Large reductions start with one exact halving (SIMD, a quarter of the pixels left for
+    // swscale's area filter, which costs per source pixel).
+    const Source src = Reduce(frame, w, h);
+    const int flags = ScaleFlags(src.width, src.height, w, h);
+    sws_ = sws_getCachedContext(sws_, src.width, src.height, static_cast<AVPixelFormat>(src.format), w, h,
+                                dst_format, flags,
                                 nullptr, nullptr, nullptr);
     if (!sws_) return XPLAY_E_CODEC;
 
@@ -48,7 +194,7 @@ int FrameConverter::Convert(const AVFrame* frame, Format format, int w, int h, u
     }
     uint8_t* planes[4] = {dst ? dst : buffer_, nullptr, nullptr, nullptr};
     int dst_stride[4] = {stride, 0, 0, 0};
-    int rows = sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, dst_stride);
+    int rows = sws_scale(sws_, src.data, src.linesize, 0, src.height, planes, dst_stride);
     if (rows != h) return XPLAY_E_CODEC;
     data_ = planes[0];
     width_ = w;

@@ -50,10 +50,25 @@ int H264Decoder::Open(int threads) {
         threads = static_cast<int>(std::clamp(hw, 1u, 4u));
     }
     ctx_->thread_count = threads;
+    // libavcodec's H.264 decoder reports finished rows without advertising it in its
+    // capabilities. Nothing depends on it but speed: a picture without all its bands is
+    // converted whole.
+    if (band_fn_) {
+        ctx_->opaque = this;
+        ctx_->draw_horiz_band = &H264Decoder::OnBand;
+    }
     // A damaged or hostile parameter set may claim a huge picture: refuse anything beyond 8K.
     ctx_->max_pixels = 8192 * 4320;
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return XPLAY_E_RESOURCE;
     return 0;
+}
+
+void H264Decoder::OnBand(AVCodecContext* ctx, const AVFrame* picture, int* /*offset*/, int y, int type,
+                         int height) {
+    // Fields (type 1 and 2) interleave their rows; only whole-frame bands are passed on.
+    constexpr int kFrameBand = 3;
+    if (type != kFrameBand) return;
+    static_cast<H264Decoder*>(ctx->opaque)->band_fn_(picture, y, height);
 }
 
 int H264Decoder::FirstSliceType(const uint8_t* data, size_t size) {

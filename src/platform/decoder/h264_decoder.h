@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 struct AVCodecContext;
 struct AVCodecParserContext;
@@ -19,11 +20,17 @@ struct AVPacket;
 class H264Decoder {
 public:
     using FrameFn = std::function<void(const AVFrame*)>;
+    // Rows [y, y + height) of the picture being decoded are final (decoded and filtered). Called
+    // during decoding, possibly from the codec's slice threads, for progressive pictures only.
+    using BandFn = std::function<void(const AVFrame* picture, int y, int height)>;
 
     H264Decoder();
     ~H264Decoder();
     H264Decoder(const H264Decoder&) = delete;
     H264Decoder& operator=(const H264Decoder&) = delete;
+
+    // Asks the codec to report each picture's rows as they are finished (before Open).
+    void SetBandFn(BandFn fn) { band_fn_ = std::move(fn); }
 
     // Opens parser and codec. `threads` 0 picks a small number. Returns 0 or a negative
     // XPLAY_E_* code.
@@ -66,7 +73,9 @@ private:
     static int FirstSliceType(const uint8_t* data, size_t size);
     int DecodeUnit(const uint8_t* data, int size, const FrameFn& fn);
     int ReceiveFrames(const FrameFn& fn);
+    static void OnBand(AVCodecContext* ctx, const AVFrame* picture, int offset[], int y, int type, int height);
 
+    BandFn band_fn_;
     AVCodecContext* ctx_ = nullptr;
     AVCodecParserContext* parser_ = nullptr;
     AVPacket* packet_ = nullptr;

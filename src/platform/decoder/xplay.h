@@ -65,6 +65,7 @@ struct XStreamStats {
     uint64_t frames_decoded = 0;
     uint64_t frames_delivered = 0;   // pictures handed to the sink
     uint64_t frames_superseded = 0;  // pictures replaced by a newer one before the sink was free
+    uint64_t frames_from_bands = 0;  // delivered pictures halved row by row while being decoded
     int queued_bytes = 0;            // currently waiting in the queue
     int queued_chunks = 0;
     int width = 0;                   // size of the last decoded picture, 0 before the first

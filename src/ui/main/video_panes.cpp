@@ -126,6 +126,7 @@ VideoPanes::Counters VideoPanes::PaneCounters(int i) const {
         c.decoded = stream.decoded;
         c.superseded = stream.superseded;
         c.dropped = stream.dropped;
+        c.fromBands = stream.fromBands;
     }
     if (const VideoPaneWidget* w = Widget(i)) {
         c.received = w->PicturesReceived();

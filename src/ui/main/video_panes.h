@@ -121,6 +121,7 @@ public:
         uint64_t painted = 0;
         uint64_t superseded = 0;  // decoder + pane
         uint64_t dropped = 0;     // input chunks dropped because decoding fell behind
+        uint64_t fromBands = 0;   // pictures scaled from rows halved while they were decoded
     };
     Counters PaneCounters(int i) const;
 

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/decoder/frame_converter.h"
+#include "platform/decoder/h264_decoder.h"
 #include "platform/decoder/recording_sink.h"
 #include "platform/decoder/stream_fixture.h"
 
@@ -165,6 +167,50 @@ TEST(XPlayPorts, PicturesArriveAtNativeAndRequestedSize) {
     // The leftmost bar is 75% white, the rightmost black, in both sizes.
     EXPECT_GT(scaled.MeanLuma(2, 30, 18, 60), 150);
     EXPECT_LT(scaled.MeanLuma(145, 30, 158, 60), 40);
+}
+
+// A sink a third of the picture's size gets pictures halved band by band as they were decoded:
+// the same pixels as converting the finished picture, and no picture is lost on the way.
+TEST(XPlayPorts, SmallSinkGetsPicturesHalvedWhileDecoding) {
+    auto units = MakeStream(8, PictureParams(), 640, 360, 4);
+    ASSERT_EQ(8u, units.size());
+    const int port = X_OpenStream(0, 0);
+    ASSERT_GE(port, 0);
+    RecordingSink sink(160, 90);
+    ASSERT_EQ(0, X_PlayEx(port, &sink));
+    // The first picture tells the port the sink's size; the ones after it can be halved early.
+    ASSERT_EQ(0, X_VideoInputData(port, units[0].data.data(), static_cast<int>(units[0].data.size())));
+    ASSERT_TRUE(sink.WaitFor(1));
+    Feed(port, {units.begin() + 1, units.end()});
+    const XStreamStats stats = StatsOncePresented(port, units.size());
+    EXPECT_EQ(0, X_VideoClose(port));
+    EXPECT_EQ(8u, stats.frames_decoded);
+    EXPECT_EQ(8u, stats.frames_delivered + stats.frames_superseded);
+
+    // The last picture, decoded bare and converted whole.
+    H264Decoder decoder;
+    ASSERT_EQ(0, decoder.Open(1));
+    FrameConverter whole;
+    std::vector<uint8_t> expected;
+    auto keep = [&](const AVFrame* f) {
+        ASSERT_EQ(0, whole.Convert(f, FrameConverter::Format::kBgrx, 160, 90));
+        expected.clear();
+        for (int y = 0; y < 90; ++y)
+            expected.insert(expected.end(), whole.data() + y * whole.stride(), whole.data() + y * whole.stride() + 640);
+    };
+    for (const AccessUnit& au : units) {
+        std::vector<uint8_t> padded(au.data);
+        padded.resize(au.data.size() + H264Decoder::kInputPadding, 0);
+        decoder.Feed(padded.data(), static_cast<int>(au.data.size()), keep);
+    }
+    decoder.Drain(keep);
+    const RecordingSink::Picture last = sink.Last();
+    ASSERT_EQ(160, last.width);
+    ASSERT_EQ(90, last.height);
+    EXPECT_TRUE(last.bgrx == expected);
+    // This libavcodec reports finished rows without promising it; without them nothing is early.
+    if (stats.frames_from_bands == 0) GTEST_SKIP() << "no picture was halved from its bands";
+    EXPECT_EQ(7u, stats.frames_from_bands);
 }
 
 TEST(XPlayPorts, PictureFollowsMirrorFlipAndBrightness) {
