@@ -15,6 +15,7 @@
 
 #include "camera/net_camera.h"
 #include "camera/net_session.h"
+#include "camera/stream_logins.h"
 #include "camera/usb_camera.h"
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/device_watcher.h"
@@ -28,7 +29,8 @@
 // the object of every camera found again to its new handle, so a front end that holds a camera
 // keeps following it; the object of a camera that has gone answers -304 (an invalid handle) until
 // it is found again. Network cameras are known by address: one login per address, kept until it
-// is closed or the directory goes, handed out as a shared NetCamera.
+// is closed or the directory goes, handed out as a shared NetCamera. Live streams (the video
+// panes) log in through Streams(), one login per stream, so closing a pane ends only its own.
 //
 // Thread-safe: any thread may call any method; discovery (refresh, open by position or serial)
 // runs one at a time, lookups run while no discovery runs. The camera objects it hands out are
@@ -131,6 +133,8 @@ public:
     // Logs out of every network camera.
     void CloseAllNetwork();
     std::vector<std::string> OpenNetworkAddresses() const;
+    // The logins of live streams; they end when the stream closes or the directory goes.
+    NetStreamLogins& Streams() { return streamLogins_; }
 
     // The identity key of a USB device entry: its serial, or the device path when it has none.
     static std::string UsbKeyOf(const UsbDeviceEntry& entry, std::string_view path);
@@ -151,6 +155,7 @@ private:
     void OnDeviceChange(const DeviceChange& change);
 
     CUSBDevice usb_;
+    NetStreamLogins streamLogins_;
     std::unique_ptr<DeviceWatcher> watcher_;
     UsbListener listener_;
     std::mutex discoveryMu_;  // one USB discovery at a time (refresh, open by position or serial)

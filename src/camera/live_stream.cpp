@@ -9,36 +9,42 @@
 
 namespace velmora {
 
-int OrvexXPlayCalls::Login(const LoginInfo& info) { return ORVEX_Login(info, nullptr, 0, 0, 0, 0); }
 int OrvexXPlayCalls::LastError() { return ORVEX_GetLastError(); }
 int OrvexXPlayCalls::StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) {
     return ORVEX_StartRealPlay(session, 0, stream, cb, user);
 }
 int OrvexXPlayCalls::StopRealPlay(int handle) { return ORVEX_StopRealPlay(handle); }
-int OrvexXPlayCalls::LogOut(int session) { return ORVEX_LogOut(session); }
 int OrvexXPlayCalls::OpenStream() { return X_OpenStream(0, 0); }
 int OrvexXPlayCalls::PlayEx(int port, FrameSink* sink) { return X_PlayEx(port, sink); }
 int OrvexXPlayCalls::VideoClose(int port) { return X_VideoClose(port); }
 
 int LiveBackend::RealPlayState(int handle) { return ORVEX_GetRealPlayState(handle); }
 
-LiveStream::LiveStream(LiveBackend& backend) : backend_(backend) {}
+LiveStream::LiveStream(LiveBackend& backend, StreamLogins& logins) : backend_(backend), logins_(logins) {}
 
 LiveStream::~LiveStream() { Close(); }
 
 int LiveStream::Open(const LoginInfo& info, int streamSelector, FrameSink* sink) {
     Close();
-    const int session = backend_.Login(info);
-    if (session < 0) {
-        record_.session = -1;
-        // The library's code says why (a wrong password is ORVEX_ERR_AUTH), in words after it.
-        const int code = backend_.LastError();
+    std::shared_ptr<NetCamera> camera;
+    const int code = logins_.LogIn(info, camera);
+    if (code != 0 || !camera) {
+        // The code says why (a wrong password is ORVEX_ERR_AUTH), in words after it.
         Messages().Information(LoginFailedMessage(code));
-        return code < 0 ? code : session;
+        return code < 0 ? code : ORVEX_ERR_NOT_INIT;
     }
-    record_.session = session;
+    const int rc = Play(std::move(camera), streamSelector, sink);
+    ownLogin_ = true;  // also after a failed real play: the login stays until Close, as it is told
+    return rc;
+}
 
-    const int realPlay = backend_.StartRealPlay(session, streamSelector, &LiveStream::OnRealData, &record_);
+int LiveStream::Play(std::shared_ptr<NetCamera> camera, int streamSelector, FrameSink* sink) {
+    Close();
+    if (!camera) return ORVEX_ERR_INVALID_HANDLE;
+    camera_ = std::move(camera);
+    record_.session = camera_->session();
+
+    const int realPlay = backend_.StartRealPlay(record_.session, streamSelector, &LiveStream::OnRealData, &record_);
     if (realPlay < 0) {
         Messages().Information(Format("请求主码流失败! 错误码为: %d\n", backend_.LastError()));
         record_.decoderPort.store(-1);
@@ -53,11 +59,11 @@ int LiveStream::Open(const LoginInfo& info, int streamSelector, FrameSink* sink)
     backend_.PlayEx(port, sink);
     record_.decoderPort.store(port);
 
-    const size_t len = strnlen(info.address, sizeof info.address);
-    const size_t keep = len < sizeof record_.address ? len : sizeof record_.address - 1;
-    std::memcpy(record_.address, info.address, keep);
+    const std::string& address = camera_->address();
+    const size_t keep = address.size() < sizeof record_.address ? address.size() : sizeof record_.address - 1;
+    std::memcpy(record_.address, address.data(), keep);
     record_.address[keep] = '\0';
-    record_.port = info.port;
+    record_.port = camera_->port();
     return 0;
 }
 
@@ -70,15 +76,13 @@ bool LiveStream::Close() {
         backend_.StopRealPlay(record_.realPlay);
         record_.realPlay = -1;
     }
-    if (record_.session >= 0) {
-        backend_.LogOut(record_.session);
-        record_.session = -1;
+    if (camera_) {
+        if (ownLogin_) logins_.LogOut(*camera_);
+        camera_.reset();
     }
+    ownLogin_ = false;
+    record_.session = -1;
     return port >= 0;
-}
-
-NetCamera LiveStream::Camera() const {
-    return NetCamera(record_.session, std::string(record_.address), record_.port);
 }
 
 bool LiveStream::Counters(LiveStreamCounters* out) const {

@@ -3,28 +3,28 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "camera/net_camera.h"
+#include "camera/stream_logins.h"
 #include "platform/decoder/frame_sink.h"
 #include "transport/net/orvex_sdk.h"
 
-// The live picture of one network camera: a login, a real play of one of its streams and a
-// decoder port that hands the decoded pictures to a FrameSink. The video panes hold one each; a
-// pane only paints what its sink is given.
+// The live picture of one network camera: a real play of one of its streams over the camera's
+// login, and a decoder port that hands the decoded pictures to a FrameSink. The video panes hold
+// one each; a pane only paints what its sink is given.
 namespace velmora {
 
-// The calls a live stream makes. The default forwards to the ORVEX_ and X_ functions; tests
-// substitute a recorder to check the order of the calls and to produce failures. The stream data
-// goes from OnRealData straight to X_VideoInputData, so a backend whose real play delivers data
-// must hand out real decoder ports from OpenStream.
+// The calls a live stream makes besides the login. The default forwards to the ORVEX_ and X_
+// functions; tests substitute a recorder to check the order of the calls and to produce failures.
+// The stream data goes from OnRealData straight to X_VideoInputData, so a backend whose real play
+// delivers data must hand out real decoder ports from OpenStream.
 class LiveBackend {
 public:
     virtual ~LiveBackend() = default;
-    virtual int Login(const LoginInfo& info) = 0;  // ORVEX_Login(info, nullptr, 0, 0, 0, 0)
-    virtual int LastError() = 0;                   // ORVEX_GetLastError
+    virtual int LastError() = 0;  // ORVEX_GetLastError
     virtual int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) = 0;
     virtual int StopRealPlay(int handle) = 0;
-    virtual int LogOut(int session) = 0;
     virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
     virtual int PlayEx(int port, FrameSink* sink) = 0;
     virtual int VideoClose(int port) = 0;
@@ -36,11 +36,9 @@ public:
 // The ORVEX_/X_ forwarding of LiveBackend, for whoever extends the interface.
 class OrvexXPlayCalls : public virtual LiveBackend {
 public:
-    int Login(const LoginInfo& info) override;
     int LastError() override;
     int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override;
     int StopRealPlay(int handle) override;
-    int LogOut(int session) override;
     int OpenStream() override;
     int PlayEx(int port, FrameSink* sink) override;
     int VideoClose(int port) override;
@@ -71,27 +69,32 @@ struct LiveStreamCounters {
 
 // Thread-bound to its owner's thread (the windows' user-interface thread), except OnRealData,
 // which the network library calls on its receive threads, and Counters, which any thread may call.
-// The backend must outlive the stream. A sink given to Open is called on the decoder port's
-// presenting thread until Close returns (or until it is detached with PlayEx(port, nullptr)).
+// The backend and the logins must outlive the stream. A sink given to Open is called on the
+// decoder port's threads until Close returns (or until it is detached with PlayEx(port, nullptr)).
 class LiveStream {
 public:
-    explicit LiveStream(LiveBackend& backend);
+    LiveStream(LiveBackend& backend, StreamLogins& logins);
     // Closes the stream.
     ~LiveStream();
     LiveStream(const LiveStream&) = delete;
     LiveStream& operator=(const LiveStream&) = delete;
 
-    // Logs in with `info`, starts real play of `streamSelector` and opens a decoder port attached
-    // to `sink`. The stream is closed first. Failures are told through velmora::Messages():
-    // "登录失败 错误码为%d" and "请求主码流失败! 错误码为: %d\n" with the library's last error
-    // (the session then stays until the next Close); a decoder port that cannot be opened is not
-    // told. Address and port are stored only when the stream plays. Returns 0 when it plays, else
-    // the negative result of the failed call (for a failed login the library's code, so a wrong
-    // password gives ORVEX_ERR_AUTH).
+    // Closes the stream, logs in with `info` through the logins, and plays: Play on the login's
+    // camera. A failed login is told through velmora::Messages() as "登录失败 错误码为%d" with its
+    // reason, and its code returned (a wrong password gives ORVEX_ERR_AUTH).
     int Open(const LoginInfo& info, int streamSelector, FrameSink* sink);
 
-    // Releases the decoder port, the real play and the session, in this order; address and port
-    // are kept. Returns true when a decoder port was closed (the sink is no longer called).
+    // Closes the stream, then starts real play of `streamSelector` on `camera`'s session and opens
+    // a decoder port attached to `sink`. A failed real play is told as "请求主码流失败! 错误码为:
+    // %d\n" with the library's last error (the camera is kept until the next Close); a decoder port
+    // that cannot be opened is not told. Address and port are stored only when the stream plays.
+    // Returns 0 when it plays, else the negative result of the failed call. A camera given here
+    // (not logged in by Open) is not logged out by Close: its login is the caller's.
+    int Play(std::shared_ptr<NetCamera> camera, int streamSelector, FrameSink* sink);
+
+    // Releases the decoder port, the real play and the camera, in this order, and ends the login
+    // Open made; address and port are kept. Returns true when a decoder port was closed (the sink
+    // is no longer called).
     bool Close();
 
     bool HasSession() const { return record_.session >= 0; }
@@ -100,8 +103,8 @@ public:
     int EndedReason() const { return record_.realPlay >= 0 ? std::min(backend_.RealPlayState(record_.realPlay), 0) : 0; }
     int DecoderPort() const { return record_.decoderPort.load(); }
     const LiveStreamRecord& Record() const { return record_; }
-    // The camera of this stream's session (session -1 when there is none).
-    NetCamera Camera() const;
+    // The camera the stream plays (null when there is none).
+    std::shared_ptr<NetCamera> Camera() const { return camera_; }
     // The decoder port's picture counters; false (and zeros) without a port.
     bool Counters(LiveStreamCounters* out) const;
 
@@ -111,7 +114,10 @@ public:
 
 private:
     LiveBackend& backend_;
+    StreamLogins& logins_;
     LiveStreamRecord record_;
+    std::shared_ptr<NetCamera> camera_;
+    bool ownLogin_ = false;  // camera_ came from Open's login, which Close ends
 };
 
 }  // namespace velmora

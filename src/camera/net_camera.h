@@ -20,6 +20,8 @@ public:
 
     bool IsNetwork() const override { return true; }
     int session() const { return session_; }
+    const std::string& address() const { return address_; }
+    int port() const { return port_; }
 
     // A negative session shows "无效的设备句柄!" and gives -1; a failed exchange shows
     // "返回错误码: %d" with the session's code and gives -1; a reply that is not JSON gives -310

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "camera/camera_directory.h"
+#include "camera/live_stream.h"
 #include "integration/recording_messages.h"
 #include "integration/sim_usb_cameras.h"
 #include "platform/user_messages.h"
@@ -213,6 +215,49 @@ TEST_F(CameraDirectoryTest, ConcurrentOpensShareOneLoginAndOneObject) {
     std::set<NetCamera*> distinct;
     for (auto& camera : got) distinct.insert(camera.get());
     EXPECT_EQ(distinct.size(), 2u);
+}
+
+// Live streams (the video panes) log in through the directory, one login per stream: two streams
+// of one camera have their own sessions, closing one leaves the other and the directory's shared
+// login alone, and a refused login keeps nothing.
+TEST_F(CameraDirectoryTest, LiveStreamsLogInPerStreamThroughTheDirectory) {
+    ServeNet(1);
+    camsim::CameraServer& server = netCams_->Server(0);
+    OrvexXPlayCalls calls;
+    LiveStream first(calls, directory_->Streams());
+    LiveStream second(calls, directory_->Streams());
+    LoginInfo info{};
+    std::snprintf(info.address, sizeof info.address, "%s", server.config().address.c_str());
+    info.port = static_cast<uint16_t>(server.Port());
+    std::snprintf(info.user, sizeof info.user, "admin");
+    std::snprintf(info.password, sizeof info.password, "wrong");
+    EXPECT_EQ(first.Open(info, ORVEX_STREAM_MAIN, nullptr), ORVEX_ERR_AUTH);
+    EXPECT_EQ(directory_->Streams().OpenCount(), 0u);
+    EXPECT_EQ(first.Camera(), nullptr);
+
+    std::snprintf(info.password, sizeof info.password, "pelno");
+    ASSERT_EQ(first.Open(info, ORVEX_STREAM_MAIN, nullptr), 0);
+    ASSERT_EQ(second.Open(info, ORVEX_STREAM_MAIN, nullptr), 0);
+    std::shared_ptr<NetCamera> shared;
+    std::string what;
+    ASSERT_EQ(OpenNet(0, "pelno", shared, what), 0) << what;
+    std::shared_ptr<NetCamera> a = first.Camera(), b = second.Camera();
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->session(), b->session());
+    EXPECT_NE(a->session(), shared->session());
+    EXPECT_EQ(directory_->Streams().OpenCount(), 2u);
+    EXPECT_STREQ(first.Record().address, server.config().address.c_str());
+
+    EXPECT_TRUE(first.Close());
+    EXPECT_EQ(directory_->Streams().OpenCount(), 1u);
+    VideoParam rec{};
+    EXPECT_LT(a->ReadVideoParams(rec), 0);  // its login ended: the held copy fails, safely
+    EXPECT_EQ(b->ReadVideoParams(rec), 0);
+    EXPECT_EQ(shared->ReadVideoParams(rec), 0);
+    EXPECT_EQ(second.EndedReason(), 0);
+    second.Close();
+    EXPECT_EQ(directory_->Streams().OpenCount(), 0u);
+    EXPECT_EQ(shared->ReadVideoParams(rec), 0);
 }
 
 }  // namespace

@@ -80,7 +80,9 @@ private:
 class RecordingPanes : public PaneBackend {
 public:
     explicit RecordingPanes(std::vector<std::string>* log) : log_(log) {}
-    int Login(const LoginInfo& info) override { return DefaultPaneBackend().Login(info); }
+    int LogIn(const LoginInfo& info, std::shared_ptr<velmora::NetCamera>& camera) override {
+        return DefaultPaneBackend().LogIn(info, camera);
+    }
     int LastError() override { return DefaultPaneBackend().LastError(); }
     int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override {
         return DefaultPaneBackend().StartRealPlay(session, stream, cb, user);
@@ -89,9 +91,9 @@ public:
         log_->push_back("StopRealPlay");
         return DefaultPaneBackend().StopRealPlay(handle);
     }
-    int LogOut(int session) override {
+    void LogOut(const velmora::NetCamera& camera) override {
         log_->push_back("LogOut");
-        return DefaultPaneBackend().LogOut(session);
+        DefaultPaneBackend().LogOut(camera);
     }
     int OpenStream() override { return DefaultPaneBackend().OpenStream(); }
     int PlayEx(int port, FrameSink* sink) override { return DefaultPaneBackend().PlayEx(port, sink); }

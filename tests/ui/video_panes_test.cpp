@@ -23,14 +23,21 @@ using Calls = std::vector<std::string>;
 // (decoder ports) unless a result is forced negative.
 class RecordingBackend : public PaneBackend {
 public:
-    int Login(const LoginInfo& info) override { return Log("Login " + std::string(info.address), login, session); }
+    int LogIn(const LoginInfo& info, std::shared_ptr<velmora::NetCamera>& camera) override {
+        const int s = Log("Login " + std::string(info.address), login, session);
+        if (s < 0) return s;
+        camera = std::make_shared<velmora::NetCamera>(s, std::string(info.address), info.port);
+        return 0;
+    }
     int LastError() override { return lastError; }
     int StartRealPlay(int s, int stream, ORVEX_RealDataCallback, void* u) override {
         user = u;
         return Log("StartRealPlay " + std::to_string(s) + " " + std::to_string(stream), realPlay, play);
     }
     int StopRealPlay(int h) override { return Log("StopRealPlay " + std::to_string(h), 0, unused); }
-    int LogOut(int s) override { return Log("LogOut " + std::to_string(s), 0, unused); }
+    void LogOut(const velmora::NetCamera& camera) override {
+        Log("LogOut " + std::to_string(camera.session()), 0, unused);
+    }
     int OpenStream() override { return Log("OpenStream", open, port); }
     int PlayEx(int p, FrameSink* sink) override {
         return Log("PlayEx " + std::to_string(p) + (sink ? "" : " none"), 0, unused);

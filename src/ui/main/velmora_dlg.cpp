@@ -265,7 +265,9 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
                          std::max(instruction_->height(), instruction_->sizeHint().height()));
     instruction_->hide();
 
-    panes_ = std::make_unique<VideoPanes>(client_, setup.paneBackend ? *setup.paneBackend : DefaultPaneBackend());
+    // The panes log in through the camera directory, like every other front end.
+    if (!setup.paneBackend) ownPaneBackend_ = MakePaneBackend(cameras_->Streams());
+    panes_ = std::make_unique<VideoPanes>(client_, setup.paneBackend ? *setup.paneBackend : *ownPaneBackend_);
     panes_->SetLayout(layout_);
     connect(panes_.get(), &VideoPanes::selected, this, [this](int session, const QString& address, int port) {
         ptz_->SetTarget(session, address.toStdString(), port);

@@ -274,6 +274,7 @@ private:
     std::unique_ptr<MainSystem> ownSystem_;
     MainSystem* system_ = nullptr;
     std::unique_ptr<CameraDirectory> cameras_;
+    std::unique_ptr<PaneBackend> ownPaneBackend_;  // the panes' backend unless the setup gives one
     CameraMode mode_ = CameraMode::Usb;
     int layout_ = 2;
     std::string user_ = "admin";

@@ -15,7 +15,15 @@ namespace velmora::ui {
 
 namespace {
 
-class OrvexXPlayBackend final : public PaneBackend, public OrvexXPlayCalls {};
+class OrvexXPlayBackend final : public PaneBackend, public OrvexXPlayCalls {
+public:
+    explicit OrvexXPlayBackend(StreamLogins& logins) : logins_(logins) {}
+    int LogIn(const LoginInfo& info, std::shared_ptr<NetCamera>& camera) override { return logins_.LogIn(info, camera); }
+    void LogOut(const NetCamera& camera) override { logins_.LogOut(camera); }
+
+private:
+    StreamLogins& logins_;
+};
 
 // Every this many pictures one is asked for at its own size, to notice a camera that changed its
 // picture size (four seconds at 25 pictures per second).
@@ -23,8 +31,13 @@ constexpr int kProbeInterval = 100;
 
 }  // namespace
 
+std::unique_ptr<PaneBackend> MakePaneBackend(StreamLogins& logins) {
+    return std::make_unique<OrvexXPlayBackend>(logins);
+}
+
 PaneBackend& DefaultPaneBackend() {
-    static OrvexXPlayBackend backend;
+    static NetStreamLogins logins;
+    static OrvexXPlayBackend backend(logins);
     return backend;
 }
 

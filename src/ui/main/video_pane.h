@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include <QImage>
@@ -22,10 +23,15 @@ inline constexpr int kPane[4] = {1445, 1453, 1454, 1455};
 // The handles of one pane: the record of its live stream.
 using VideoPane = velmora::LiveStreamRecord;
 
-// The calls a pane's live stream makes (velmora::LiveBackend); tests derive recorders from it.
-class PaneBackend : public virtual velmora::LiveBackend {};
+// The calls a pane's live stream makes (velmora::LiveBackend) and the logins it plays over
+// (velmora::StreamLogins); tests derive recorders from it.
+class PaneBackend : public virtual velmora::LiveBackend, public virtual velmora::StreamLogins {};
 
-// The process-wide backend over the real network library and decoder.
+// A backend over the real network library and decoder that logs in through `logins` (the main
+// window's camera directory), which must outlive it.
+std::unique_ptr<PaneBackend> MakePaneBackend(velmora::StreamLogins& logins);
+
+// The process-wide backend over the real network library and decoder, with logins of its own.
 PaneBackend& DefaultPaneBackend();
 
 // A pane window: black, showing the latest picture of its decoder port scaled into it with the

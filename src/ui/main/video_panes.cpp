@@ -72,7 +72,7 @@ int ChoosePane(int current, const bool busy[4], int layout) {
 VideoPanes::VideoPanes(QWidget* client, PaneBackend& backend, QObject* parent)
     : QObject(parent), backend_(backend) {
     for (int i = 0; i < 4; ++i) {
-        streams_[i] = std::make_unique<velmora::LiveStream>(backend_);
+        streams_[i] = std::make_unique<velmora::LiveStream>(backend_, backend_);
         auto* w = new VideoPaneWidget(i, client);
         w->hide();
         widgets_[i] = w;
