@@ -185,6 +185,12 @@ void DecodeStream::HandOff(const AVFrame* frame) {
     width_.store(frame->width);
     height_.store(frame->height);
     const uint64_t seq = ++handed_off_;
+    // Bands halved so far belong to this picture at most; whatever happens to it, they are
+    // forgotten once it is handed off.
+    struct ForgetBands {
+        FrameConverter& converter;
+        ~ForgetBands() { converter.ForgetBands(); }
+    } forget{decoding_converter_};
     if (options_.present_on_decoding_thread) {
         std::lock_guard<std::mutex> lock(sink_mu_);
         Present(frame, decoding_converter_, seq);

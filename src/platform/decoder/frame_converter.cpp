@@ -131,6 +131,11 @@ void FrameConverter::ExpectTarget(int w, int h) {
     last_h_ = h;
 }
 
+void FrameConverter::ForgetBands() {
+    std::lock_guard<std::mutex> lock(band_mu_);
+    band_picture_ = nullptr;
+}
+
 bool FrameConverter::HasBandsOf(const AVFrame* picture) {
     std::lock_guard<std::mutex> lock(band_mu_);
     return band_picture_ && band_picture_ == picture->data[0] && band_halved_ >= picture->height;

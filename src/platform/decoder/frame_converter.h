@@ -58,6 +58,9 @@ public:
     void AddBand(const AVFrame* picture, int y, int height);
     // True when every row of `picture` has been halved from its bands.
     bool HasBandsOf(const AVFrame* picture);
+    // Drops what bands have been halved: they must not be taken for a later picture that the
+    // codec decodes into the same buffer without reporting bands (a field picture, say).
+    void ForgetBands();
     // Pictures Convert took halved from their bands, and pictures it halved whole. Any thread.
     uint64_t halved_from_bands() const { return halved_from_bands_.load(std::memory_order_relaxed); }
     uint64_t halved_whole() const { return halved_whole_.load(std::memory_order_relaxed); }

@@ -190,7 +190,7 @@ TEST(H264Bands, BandHalvedPicturesEqualWholeOnes) {
     EXPECT_EQ(8u, banded.halved_from_bands());
     EXPECT_EQ(0u, banded.halved_whole());
 
-    // Bands of another picture, or with a gap, leave the picture to be halved whole.
+    // Bands of another picture, or with a gap, or forgotten, leave the picture to be halved whole.
     AVFrame* other = av_frame_alloc();
     other->width = 640;
     other->height = 360;
@@ -199,6 +199,10 @@ TEST(H264Bands, BandHalvedPicturesEqualWholeOnes) {
     std::memset(other->data[0], 200, static_cast<size_t>(other->linesize[0]) * 360);
     std::memset(other->data[1], 128, static_cast<size_t>(other->linesize[1]) * 180);
     std::memset(other->data[2], 128, static_cast<size_t>(other->linesize[2]) * 180);
+    banded.AddBand(other, 0, 360);
+    EXPECT_TRUE(banded.HasBandsOf(other));
+    banded.ForgetBands();
+    EXPECT_FALSE(banded.HasBandsOf(other));
     banded.AddBand(other, 0, 16);
     banded.AddBand(other, 32, 16);  // rows 16..31 never came
     EXPECT_FALSE(banded.HasBandsOf(other));
