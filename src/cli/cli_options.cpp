@@ -131,7 +131,8 @@ const char* UsageText() {
            "  export FILE.json          read the camera and save a JSON profile\n"
            "  keep [--interval S] RULES keep USB cameras at the profiles of RULES (JSON: \"serial:SN\",\n"
            "                            \"model:MODEL\" or \"*\" to a profile file), checked on arrival\n"
-           "                            and every S seconds (default 30) until stopped\n";
+           "                            and every S seconds (default 30) until stopped; SIGHUP\n"
+           "                            reads RULES again\n";
 }
 
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::string& error) {

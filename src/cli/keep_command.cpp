@@ -77,6 +77,10 @@ std::string OutcomeText(const KeepEvent& e) {
 }
 
 std::string TextLine(const KeepEvent& e) {
+    if (e.kind == KeepEvent::Kind::Reloaded)
+        return TimeText(e.time) + " reloaded " + std::to_string(e.ruleCount) + (e.ruleCount == 1 ? " rule" : " rules");
+    if (e.kind == KeepEvent::Kind::ReloadFailed)
+        return TimeText(e.time) + " reload-failed " + TerminalText(e.message) + "; the rules in force stay";
     const UsbDeviceEntry& id = e.camera.entry;
     const std::string serial = SerialOf(e);
     std::string line = TimeText(e.time) + " " + fleet::KeepEventName(e.kind) + " " +
@@ -95,12 +99,21 @@ std::string TextLine(const KeepEvent& e) {
     case KeepEvent::Kind::Adjusted:
     case KeepEvent::Kind::Refused: line += " " + OutcomeText(e); break;
     case KeepEvent::Kind::InStep:
-    case KeepEvent::Kind::Left: break;
+    case KeepEvent::Kind::Left:
+    case KeepEvent::Kind::Reloaded:
+    case KeepEvent::Kind::ReloadFailed: break;
     }
     return line;
 }
 
 std::string JsonLine(const KeepEvent& e) {
+    if (e.kind == KeepEvent::Kind::Reloaded || e.kind == KeepEvent::Kind::ReloadFailed) {
+        JsonObject j;
+        j.Add("event", fleet::KeepEventName(e.kind)).Add("time", TimeText(e.time));
+        if (e.kind == KeepEvent::Kind::Reloaded) j.Add("rules", static_cast<int64_t>(e.ruleCount));
+        else j.Add("error", e.message);
+        return j.Text();
+    }
     const UsbDeviceEntry& id = e.camera.entry;
     JsonObject j;
     j.Add("event", fleet::KeepEventName(e.kind)).Add("serial", SerialOf(e)).Add("time", TimeText(e.time));
@@ -119,20 +132,33 @@ std::string JsonLine(const KeepEvent& e) {
     case KeepEvent::Kind::Applied:
     case KeepEvent::Kind::Adjusted: j.AddRaw("apply", ApplyReportJson(*e.report)); break;
     case KeepEvent::Kind::InStep:
-    case KeepEvent::Kind::Left: break;
+    case KeepEvent::Kind::Left:
+    case KeepEvent::Kind::Reloaded:
+    case KeepEvent::Kind::ReloadFailed: break;
     }
     return j.Text();
 }
 
-// SIGINT and SIGTERM become readable on the returned descriptor instead of ending the process;
-// they are blocked before any thread starts, so every thread inherits the mask.
-int StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
-    return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+// SIGINT and SIGTERM become readable on *stopFd, SIGHUP on *reloadFd, instead of ending the
+// process; they are blocked before any thread starts, so every thread inherits the mask.
+bool TakeSignals(int* stopFd, int* reloadFd) {
+    sigset_t stop, reload, both;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigemptyset(&reload);
+    sigaddset(&reload, SIGHUP);
+    both = stop;
+    sigaddset(&both, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &both, nullptr) != 0) return false;
+    *stopFd = signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
+    *reloadFd = *stopFd < 0 ? -1 : signalfd(-1, &reload, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (*reloadFd < 0 && *stopFd >= 0) {
+        const int saved = errno;
+        ::close(*stopFd);
+        errno = saved;
+    }
+    return *reloadFd >= 0;
 }
 
 }  // namespace
@@ -182,15 +208,21 @@ int RunKeepCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
         err << "velmora-cli: " << TerminalText(error) << "\n";
         return kExitUsage;
     }
-    const int stopFd = StopSignals();
-    if (stopFd < 0) return ReportFailure(err, -errno, std::string("cannot take SIGINT and SIGTERM: ") + std::strerror(errno));
+    int stopFd = -1;
+    int reloadFd = -1;
+    if (!TakeSignals(&stopFd, &reloadFd))
+        return ReportFailure(err, -errno, std::string("cannot take SIGINT, SIGTERM and SIGHUP: ") + std::strerror(errno));
     int status = kExitOk;
     {
         CameraDirectory cameras;
         cameras.SetVendorFilter(o.vids);
-        fleet::KeepSession session(cameras, rules, args.interval, [&](const fleet::KeepEvent& e) {
+        fleet::KeepSession session(cameras, std::move(rules), args.interval, [&](const fleet::KeepEvent& e) {
             out << KeepEventLine(e, o.json) << '\n';
             out.flush();  // one line per event, seen as it happens even through a pipe
+        });
+        // SIGHUP reads the rules file and every profile it names again.
+        session.SetReload(reloadFd, [&](fleet::KeepRules& fresh, std::string& why) {
+            return fleet::LoadKeepRules(args.rules, fresh, &why);
         });
         const int r = session.Run(stopFd);
         if (r != 0) {
@@ -200,6 +232,7 @@ int RunKeepCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
         }
     }
     ::close(stopFd);
+    ::close(reloadFd);
     return status;
 }
 

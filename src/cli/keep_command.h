@@ -10,6 +10,7 @@
 
 // velmora-cli keep [--interval S] RULES: keeps the USB cameras at the profiles of a rules file
 // (fleet/keep_rules.h) until SIGINT or SIGTERM, one line per event on stdout (docs/keep.md).
+// SIGHUP reads the rules again.
 // Runs on the calling thread; the session's watcher thread is joined before it returns.
 namespace velmora::cli {
 

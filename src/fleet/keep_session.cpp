@@ -31,6 +31,8 @@ const char* KeepEventName(KeepEvent::Kind kind) {
     case KeepEvent::Kind::Adjusted: return "adjusted";
     case KeepEvent::Kind::Refused: return "refused";
     case KeepEvent::Kind::Left: return "left";
+    case KeepEvent::Kind::Reloaded: return "reloaded";
+    case KeepEvent::Kind::ReloadFailed: return "reload-failed";
     }
     return "?";
 }
@@ -42,9 +44,42 @@ struct KeepSession::Tracked {
     Clock::time_point due;
 };
 
-KeepSession::KeepSession(CameraDirectory& directory, const KeepRules& rules, std::chrono::milliseconds interval,
-                         Sink sink)
-    : directory_(directory), rules_(rules), interval_(interval), sink_(std::move(sink)) {}
+KeepSession::KeepSession(CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink)
+    : directory_(directory), rules_(std::move(rules)), interval_(interval), sink_(std::move(sink)) {}
+
+void KeepSession::SetReload(int reloadFd, Loader loader) {
+    reloadFd_ = reloadFd;
+    loader_ = std::move(loader);
+}
+
+void KeepSession::Match(Tracked& t) {
+    const UsbDeviceEntry& e = t.listing.entry;
+    t.rule = rules_.Find(FieldText(e.serial, sizeof e.serial), FieldText(e.productModel, sizeof e.productModel));
+    if (t.rule && !t.camera) t.camera = directory_.UsbCameraByKey(t.listing.key);
+    if (!t.camera) t.rule = nullptr;  // nothing to keep it with: left alone
+}
+
+void KeepSession::Reload(std::map<std::string, Tracked>& tracked) {
+    char drained[128];  // one signalfd record, or an eventfd count
+    [[maybe_unused]] const ssize_t n = ::read(reloadFd_, drained, sizeof drained);
+    KeepRules fresh;
+    KeepEvent event;
+    const int r = loader_ ? loader_(fresh, event.message) : -1;
+    if (r != 0) {
+        event.kind = KeepEvent::Kind::ReloadFailed;
+        Emit(event);
+        return;
+    }
+    // The tracked cameras point into the old rules: each is matched again before anything else.
+    rules_ = std::move(fresh);
+    for (auto& [path, t] : tracked) {
+        Match(t);
+        t.due = Clock::now();  // checked against the new profile at once
+    }
+    event.kind = KeepEvent::Kind::Reloaded;
+    event.ruleCount = rules_.rules.size();
+    Emit(event);
+}
 
 KeepSession::~KeepSession() {
     if (wakeFd_ >= 0) ::close(wakeFd_);
@@ -117,13 +152,14 @@ int KeepSession::Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher) {
             const int ms = static_cast<int>(std::min<int64_t>(wait.count(), 24 * 3600 * 1000));
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
         }
-        pollfd fds[2] = {{stopFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) break;
+        pollfd fds[3] = {{stopFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {reloadFd_, POLLIN, 0}};
+        if (::poll(fds, reloadFd_ >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) break;
         if (fds[0].revents) break;
         if (fds[1].revents) {
             uint64_t count = 0;
             [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
         }
+        if (reloadFd_ >= 0 && fds[2].revents) Reload(tracked);
         std::vector<UsbArrival> arrivals;
         {
             std::lock_guard lock(mu_);
@@ -146,13 +182,11 @@ int KeepSession::Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher) {
             Tracked t;
             t.listing = a.listing;
             const UsbDeviceEntry& e = a.listing.entry;
-            t.rule = rules_.Find(FieldText(e.serial, sizeof e.serial), FieldText(e.productModel, sizeof e.productModel));
             event.kind = KeepEvent::Kind::Arrived;
-            event.rule = t.rule;
+            event.rule = rules_.Find(FieldText(e.serial, sizeof e.serial), FieldText(e.productModel, sizeof e.productModel));
             event.identifyResult = a.result;
             Emit(event);
-            if (t.rule) t.camera = directory_.UsbCameraByKey(a.listing.key);
-            if (!t.camera) t.rule = nullptr;  // nothing to keep it with: left alone
+            Match(t);
             Tracked& placed = tracked[a.listing.path] = std::move(t);
             if (placed.rule) {
                 Check(placed);

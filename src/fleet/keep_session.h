@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,14 +21,18 @@
 // camera's next interval, never sooner; a camera that leaves and comes back is checked on its
 // return. Checks run one camera at a time on the thread that calls Run.
 //
-// Thread rules: Run runs on one thread and calls the sink there; the watcher's thread only
-// queues arrivals and wakes Run. Run returns once `stopFd` becomes readable, between two checks
+// The rules can be read again while the session runs (SetReload; velmora-cli does it on SIGHUP):
+// every present camera is then matched against the new rules and checked at once; rules that
+// cannot be read leave the rules in force.
+//
+// Thread rules: Run runs on one thread and calls the sink and the loader there; the watcher's
+// thread only queues arrivals and wakes Run. Run returns once `stopFd` becomes readable, between two checks
 // (a check in progress finishes its exchanges first), after the watcher has been stopped and
 // joined, so nothing of the session runs after Run returns.
 namespace velmora::fleet {
 
 struct KeepEvent {
-    enum class Kind { Arrived, InStep, Drift, Applied, Adjusted, Refused, Left };
+    enum class Kind { Arrived, InStep, Drift, Applied, Adjusted, Refused, Left, Reloaded, ReloadFailed };
     Kind kind = Kind::Arrived;
     std::chrono::system_clock::time_point time;
     UsbListing camera;                 // identity as listed (name in CP936)
@@ -35,17 +40,22 @@ struct KeepEvent {
     int identifyResult = 0;            // arrived: the identity read's code (0: it answered)
     const ApplyReport* report = nullptr;  // drift, applied, adjusted, refused (the check's report)
     int code = 0;                      // refused: the first member's refusal or the read's failure
+    size_t ruleCount = 0;              // reloaded: the rules now in force (no camera)
+    std::string message;               // reload-failed: why (no camera)
 };
 
-// "arrived", "in-step", "drift", "applied", "adjusted", "refused", "left".
+// "arrived", "in-step", "drift", "applied", "adjusted", "refused", "left", "reloaded",
+// "reload-failed".
 const char* KeepEventName(KeepEvent::Kind kind);
 
 class KeepSession {
 public:
     using Sink = std::function<void(const KeepEvent&)>;
+    // Reads the rules again: 0 and the rules, or a negative code and why, in one line.
+    using Loader = std::function<int(KeepRules& rules, std::string& error)>;
 
-    // `rules` and `directory` must outlive the session.
-    KeepSession(CameraDirectory& directory, const KeepRules& rules, std::chrono::milliseconds interval, Sink sink);
+    // `directory` must outlive the session.
+    KeepSession(CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink);
     ~KeepSession();
     KeepSession(const KeepSession&) = delete;
     KeepSession& operator=(const KeepSession&) = delete;
@@ -54,14 +64,24 @@ public:
     // is readable. 0, or the watcher's negative code when watching cannot start.
     int Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher = nullptr);
 
+    // While Run runs, `reloadFd` becoming readable (a signalfd, an eventfd; what it holds is read
+    // and dropped) makes it read the rules again with `loader`. Call before Run.
+    void SetReload(int reloadFd, Loader loader);
+
 private:
     struct Tracked;
     void OnArrival(const UsbArrival& arrival);
     void Check(Tracked& t);
     void Emit(KeepEvent& event);
+    // Takes rules the loader read, or says why not; present cameras are matched again.
+    void Reload(std::map<std::string, Tracked>& tracked);
+    // The rule of a camera as listed, and its object when it has one (else no rule).
+    void Match(Tracked& t);
 
     CameraDirectory& directory_;
-    const KeepRules& rules_;
+    KeepRules rules_;
+    int reloadFd_ = -1;
+    Loader loader_;
     std::chrono::milliseconds interval_;
     Sink sink_;
     int wakeFd_ = -1;

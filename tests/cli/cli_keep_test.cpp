@@ -222,6 +222,42 @@ TEST_F(KeepTest, CamerasAddedWhileKeepingAreKeptByModelInText) {
     EXPECT_EQ(Stop(), 0);
 }
 
+// SIGHUP reads the rules again: present cameras are matched against them and checked at once; a
+// rules file that no longer reads leaves the rules in force (and keep running).
+TEST_F(KeepTest, SighupReloadsTheRulesAndABadFileKeepsThoseInForce) {
+    ASSERT_TRUE(StartSim({"--usb-count", "0"}));
+    Write("keep.json", R"({"model:VX-300": "p.json"})");
+    StartKeep({"keep", dir_ + "/keep.json"});
+    EXPECT_EQ(Ctl("add line3 serial=K01 model=VX-300 name=Line3"), "ok line3");
+    EXPECT_NE(NextLine().find(" arrived K01 "), std::string::npos);
+    EXPECT_NE(NextLine().find(" drift K01 "), std::string::npos);
+    EXPECT_NE(NextLine().find(" applied K01 2 confirmed"), std::string::npos);
+
+    Write("q.json", R"({"format": "velmora-profile", "version": 1, "members": {"Luminance": 30}})");
+    Write("keep.json", R"({"serial:K01": "q.json", "*": "p.json"})");
+    kill(keep_.pid, SIGHUP);
+    std::string line = NextLine();
+    EXPECT_NE(line.find(" reloaded 2 rules"), std::string::npos) << line;
+    line = NextLine();
+    EXPECT_NE(line.find(" drift K01 Luminance 70->30"), std::string::npos) << line;
+    EXPECT_NE(NextLine().find(" applied K01 1 confirmed"), std::string::npos);
+    EXPECT_EQ(Ctl("get line3 Luminance"), "ok 30");
+
+    Write("keep.json", R"({"serial:K01": )");
+    kill(keep_.pid, SIGHUP);
+    line = NextLine();
+    EXPECT_NE(line.find(" reload-failed "), std::string::npos) << line;
+    EXPECT_NE(line.find("keep.json"), std::string::npos) << line;
+    EXPECT_NE(line.find("the rules in force stay"), std::string::npos) << line;
+    Ctl("set line3 Luminance 55");  // drift: still kept at q.json's value after the failed reload
+    Ctl("unplug line3");
+    Ctl("plug line3");
+    EXPECT_NE(NextLine().find(" left K01"), std::string::npos);
+    EXPECT_NE(NextLine().find(" arrived K01 \"Line3\" VX-300 rule serial:K01 -> q.json"), std::string::npos);
+    EXPECT_NE(NextLine().find(" drift K01 Luminance 55->30"), std::string::npos);
+    EXPECT_EQ(Stop(), 0);
+}
+
 TEST_F(KeepTest, BadRulesAndArgumentsEndWithStatus2AndTheReason) {
     const std::string cli = std::string(VELMORA_CLI_PATH) + " ";
     auto run = [&](const std::string& args) { return Shell("VELMORA_USB_SIM=" + usb_ + " " + cli + args, true); };

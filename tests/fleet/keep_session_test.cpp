@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -58,7 +59,7 @@ protected:
         SetUserMessages(nullptr);
         std::filesystem::remove_all(dir_);
     }
-    void Run(std::chrono::milliseconds interval) {
+    void Run(std::chrono::milliseconds interval, int reloadFd = -1, KeepSession::Loader loader = nullptr) {
         directory_ = std::make_unique<CameraDirectory>(std::make_unique<SimHidBackend>(dir_));
         session_ = std::make_unique<KeepSession>(*directory_, rules_, interval, [this](const KeepEvent& e) {
             Seen s{e.kind, e.camera.entry.serial, {}};
@@ -68,6 +69,7 @@ protected:
             seen_.push_back(std::move(s));
             cv_.notify_all();
         });
+        if (reloadFd >= 0) session_->SetReload(reloadFd, std::move(loader));
         runner_ = std::thread([this] { result_ = session_->Run(stopFd_, MakeSimFolderWatcher(dir_, 50ms)); });
     }
     // Waits for the next event of `kind` for `serial` after those already waited for.
@@ -154,6 +156,47 @@ TEST_F(KeepSessionTest, AStopWhileCamerasComeAndGoEndsWithoutAThreadLeft) {
     EXPECT_EQ(result_, 0);
     // The session's own objects are gone; the cameras are still served and answer.
     EXPECT_TRUE(server_->Plugged(0));
+}
+
+// A reload (on the session's thread) matches the cameras present against the new rules and checks
+// them at once; a reload that fails keeps the rules in force.
+TEST_F(KeepSessionTest, AReloadMatchesPresentCamerasAgainAndAFailedOneKeepsTheRules) {
+    const int reloadFd = eventfd(0, EFD_CLOEXEC);
+    ASSERT_GE(reloadFd, 0);
+    std::atomic<bool> fail{false};
+    Run(1h, reloadFd, [&](KeepRules& fresh, std::string& why) {
+        if (fail.load()) {
+            why = "rules.json: not JSON";
+            return kKeepRulesRefused;
+        }
+        KeepRule any;
+        any.kind = KeepRule::Kind::Any;
+        any.selector = "*";
+        ProfileError pe;
+        EXPECT_EQ(ParseProfileJson(R"({"format": "velmora-profile", "version": 1, "members": {"Luminance": 20}})",
+                                   any.profile, &pe),
+                  0);
+        fresh.rules.push_back(std::move(any));
+        return 0;
+    });
+    ASSERT_TRUE(Next(KeepEvent::Kind::Applied, "VMS202400001"));
+    ASSERT_TRUE(Next(KeepEvent::Kind::Arrived, "VMS202400002"));
+    const uint64_t one = 1;
+    ASSERT_EQ(write(reloadFd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    ASSERT_TRUE(Next(KeepEvent::Kind::Reloaded, ""));
+    // Both cameras now follow "*", at once, not an hour later.
+    ASSERT_TRUE(Next(KeepEvent::Kind::Applied, "VMS202400001"));
+    ASSERT_TRUE(Next(KeepEvent::Kind::Applied, "VMS202400002"));
+    EXPECT_EQ(server_->Model(0).Get("Luminance"), 20);
+    EXPECT_EQ(server_->Model(1).Get("Luminance"), 20);
+    EXPECT_EQ(server_->Model(0).Get("Contrast"), 40);  // set under the old rule, no longer kept
+
+    fail = true;
+    ASSERT_EQ(write(reloadFd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    ASSERT_TRUE(Next(KeepEvent::Kind::ReloadFailed, ""));
+    Stop();
+    EXPECT_EQ(result_, 0);
+    close(reloadFd);
 }
 
 }  // namespace
