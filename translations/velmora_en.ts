@@ -681,7 +681,7 @@
     </message>
     <message>
         <source>无法理解相机的应答</source>
-        <translation>the camera's reply was not understood</translation>
+        <translation>the camera&apos;s reply was not understood</translation>
     </message>
     <message>
         <source>地址、用户名或密码不可用</source>
@@ -940,6 +940,10 @@ Build date: %4</translation>
 %2</source>
         <translation>Cannot save to %1:
 %2</translation>
+    </message>
+    <message>
+        <source>选择要对比的配置文件</source>
+        <translation>Choose the parameter file to compare</translation>
     </message>
 </context>
 <context>

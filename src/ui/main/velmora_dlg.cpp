@@ -767,9 +767,7 @@ void CVelmoraDlg::OpenUpgrade() {
 void CVelmoraDlg::OpenCompareProfile() {
     std::shared_ptr<Camera> camera;
     if (mode_ == CameraMode::Network) {
-        const VideoPane& pane = panes_->Pane(panes_->CurrentPane());
-        if (pane.session >= 0)
-            camera = std::make_shared<NetCamera>(pane.session, FieldText(pane.address, sizeof pane.address), pane.port);
+        camera = panes_->Stream(panes_->CurrentPane()).Camera();  // the current pane's login
     } else if (usbHost_->CurrentHandle() != 0) {
         camera = usbHost_->CurrentCamera();
     }
@@ -778,7 +776,8 @@ void CVelmoraDlg::OpenCompareProfile() {
         return;
     }
     CompareProfileDlg dialog(*camera, this);
-    if (dialog.ChooseAndCompare(AskWithPathPicker)) dialog.exec();
+    // The picker's file chooser says what the file is for.
+    if (dialog.ChooseAndCompare(PathPickerTitled(tr("选择要对比的配置文件")))) dialog.exec();
 }
 
 MainLayoutSizes CVelmoraDlg::ChildSizes() const {

@@ -6,11 +6,22 @@
 
 namespace velmora::ui {
 
-std::optional<QString> AskWithPathPicker(QWidget* parent, bool folderMode) {
+namespace {
+
+std::optional<QString> Ask(QWidget* parent, bool folderMode, const QString& caption) {
     PathPicker picker(parent);
     picker.SetFolderMode(folderMode);
+    if (!caption.isEmpty()) picker.SetBrowseCaption(caption);
     if (picker.exec() != QDialog::Accepted) return std::nullopt;
     return picker.Path();
+}
+
+}  // namespace
+
+std::optional<QString> AskWithPathPicker(QWidget* parent, bool folderMode) { return Ask(parent, folderMode, {}); }
+
+PathPrompt PathPickerTitled(const QString& caption) {
+    return [caption](QWidget* parent, bool folderMode) { return Ask(parent, folderMode, caption); };
 }
 
 }  // namespace velmora::ui

@@ -28,5 +28,7 @@ using PathPrompt = std::function<std::optional<QString>(QWidget* parent, bool fo
 // Shows the path picker in folder mode (export) or file mode (import). nullopt when the user
 // cancels; an accepted empty path is a path that cannot be opened.
 std::optional<QString> AskWithPathPicker(QWidget* parent, bool folderMode);
+// The same prompt, its chooser titled `caption` instead of the export or import caption.
+PathPrompt PathPickerTitled(const QString& caption);
 
 }  // namespace velmora::ui
