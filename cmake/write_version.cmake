@@ -21,10 +21,10 @@ endif()
 set(text "// Written by cmake/write_version.cmake at build time.
 #include \"platform/version.h\"
 
-namespace velmora {
+namespace velmora::platform {
 const char* VersionNumber() { return \"${VERSION}\"; }
 const char* VersionCommit() { return \"${commit}\"; }
-}  // namespace velmora
+}  // namespace velmora::platform
 ")
 set(old "")
 if(EXISTS "${OUT}")

@@ -28,7 +28,12 @@
 #include "sim/usb_server.h"
 #include "transport/usb/sim_hid_backend.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 using namespace velmora;
+using namespace velmora::protocol;
 using Clock = std::chrono::steady_clock;
 
 namespace {

@@ -21,6 +21,10 @@
 #include "platform/user_messages.h"
 #include "transport/usb/device_watcher.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 using namespace velmora;
 using Clock = std::chrono::steady_clock;
 

@@ -29,19 +29,19 @@ inline double ProcessCpuSeconds() {
 }
 
 // `frames` pictures of a simulated camera at the given size, one second between key frames.
-inline std::vector<AccessUnit> MakeStream(int frames, int width, int height, const char* label) {
-    GeneratorConfig config;
+inline std::vector<velmora::sim::stream::AccessUnit> MakeStream(int frames, int width, int height, const char* label) {
+    velmora::sim::stream::GeneratorConfig config;
     config.width = width;
     config.height = height;
     config.label = label;
-    StreamGenerator generator;
-    std::vector<AccessUnit> units;
+    velmora::sim::stream::StreamGenerator generator;
+    std::vector<velmora::sim::stream::AccessUnit> units;
     if (generator.Open(config) != 0) {
         std::fprintf(stderr, "cannot open the H.264 encoder\n");
         return units;
     }
     for (int i = 0; i < frames; ++i) {
-        AccessUnit au;
+        velmora::sim::stream::AccessUnit au;
         if (generator.EncodeNext(&au) != 0) break;
         units.push_back(std::move(au));
     }
@@ -52,7 +52,7 @@ inline std::vector<AccessUnit> MakeStream(int frames, int width, int height, con
 // flush), `threads` decoding threads (0: libavcodec's default), and shows each picture to `each`
 // (may be empty). Returns the number of pictures. The anchor the decoder benchmarks measure
 // against.
-inline int BareDecode(const std::vector<AccessUnit>& units, int threads, const std::function<void(AVFrame*)>& each) {
+inline int BareDecode(const std::vector<velmora::sim::stream::AccessUnit>& units, int threads, const std::function<void(AVFrame*)>& each) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     if (threads > 0) ctx->thread_count = threads;
@@ -60,7 +60,7 @@ inline int BareDecode(const std::vector<AccessUnit>& units, int threads, const s
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     std::vector<std::vector<uint8_t>> padded;
-    for (const AccessUnit& au : units) {
+    for (const velmora::sim::stream::AccessUnit& au : units) {
         padded.emplace_back(au.data);
         padded.back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
     }

@@ -17,6 +17,9 @@
 #include "platform/decoder/frame_converter.h"
 #include "platform/decoder/xplay.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim::stream;
+
 using bench::Clock;
 
 namespace {

@@ -12,6 +12,9 @@
 #include "bench_common.h"
 #include "platform/decoder/xplay.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim::stream;
+
 using bench::Clock;
 
 namespace {

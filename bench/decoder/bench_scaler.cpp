@@ -19,6 +19,9 @@ extern "C" {
 #include "bench_common.h"
 #include "platform/decoder/frame_converter.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim::stream;
+
 using bench::Clock;
 
 namespace {

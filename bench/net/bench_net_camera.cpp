@@ -9,6 +9,10 @@
 #include "sim/net_cameras.h"
 #include "camera/net_camera.h"
 
+using namespace velmora::transport;
+using namespace velmora::camera;
+using namespace velmora::protocol;
+
 namespace {
 
 void BM_LoginReadVideoParamsLogout(benchmark::State& state) {
@@ -32,7 +36,7 @@ void BM_LoginReadVideoParamsLogout(benchmark::State& state) {
     for (auto _ : state) {
         int s = ORVEX_Login(login, nullptr, 0, 0, 0, 0);
         VideoParam rec;
-        int r = velmora::NetCamera(s, "", 0).ReadVideoParams(rec);
+        int r = velmora::camera::NetCamera(s, "", 0).ReadVideoParams(rec);
         ORVEX_LogOut(s);
         if (s < 0 || r != 0) state.SkipWithError("login or read failed");
         benchmark::DoNotOptimize(rec.bytes[0]);

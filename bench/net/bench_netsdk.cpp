@@ -11,6 +11,9 @@
 #include "wire/wire.h"
 #include "sim/net/camera_server.h"
 
+using namespace velmora::wire;
+using namespace velmora::transport;
+
 namespace {
 
 std::string ThreeKilobyteReply() {
@@ -26,14 +29,14 @@ std::string ThreeKilobyteReply() {
 }
 
 struct Fixture {
-    std::unique_ptr<camsim::CameraServer> camera;
+    std::unique_ptr<velmora::sim::CameraServer> camera;
     LoginInfo login{};
     Fixture() {
-        camsim::CameraServerConfig c;
+        velmora::sim::CameraServerConfig c;
         c.address = "127.0.0.2";
         c.port = 0;
         c.answerSearch = false;
-        camera = std::make_unique<camsim::CameraServer>(c);
+        camera = std::make_unique<velmora::sim::CameraServer>(c);
         std::string reply = ThreeKilobyteReply();
         camera->SetTextHandler([reply](const std::string&) { return reply; });
         camera->Start();
@@ -77,19 +80,19 @@ BENCHMARK(BM_Request3K)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAg
 
 // Parsing a byte stream of 64 KB media frames, as the receive thread does.
 void BM_ParseMediaFrames(benchmark::State& state) {
-    std::vector<uint8_t> payload(netwire::kMediaHeaderSize + 64 * 1024, 0x41);
-    netwire::MediaHeader mh;
+    std::vector<uint8_t> payload(velmora::wire::kMediaHeaderSize + 64 * 1024, 0x41);
+    velmora::wire::MediaHeader mh;
     mh.streamId = 1;
-    netwire::EncodeMediaHeader(mh, payload.data());
+    velmora::wire::EncodeMediaHeader(mh, payload.data());
     std::vector<uint8_t> stream;
     for (int i = 0; i < 16; ++i)
-        netwire::AppendFrame(stream, netwire::MsgType::Media, 0, 0, payload.data(), payload.size());
+        velmora::wire::AppendFrame(stream, velmora::wire::MsgType::Media, 0, 0, payload.data(), payload.size());
     for (auto _ : state) {
-        netwire::FrameParser p(netwire::Sender::Camera);
+        velmora::wire::FrameParser p(velmora::wire::Sender::Camera);
         size_t frames = 0;
         for (size_t at = 0; at < stream.size(); at += 65536) {
             p.Feed(stream.data() + at, std::min<size_t>(65536, stream.size() - at));
-            netwire::FrameView f;
+            velmora::wire::FrameView f;
             while (p.Next(f) == 1) ++frames;
         }
         benchmark::DoNotOptimize(frames);

@@ -19,6 +19,9 @@
 #include "transport/net/bsc_search.h"
 #include "wire/search_wire.h"
 
+using namespace velmora::wire;
+using namespace velmora::transport;
+
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -32,8 +35,8 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-camsim::CameraServerConfig Camera(const char* address, uint16_t searchPort) {
-    camsim::CameraServerConfig c;
+velmora::sim::CameraServerConfig Camera(const char* address, uint16_t searchPort) {
+    velmora::sim::CameraServerConfig c;
     c.address = address;
     c.port = 0;
     c.searchPort = searchPort;
@@ -45,7 +48,7 @@ double BareExchangeMs(uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     const auto t0 = Clock::now();
-    const std::vector<uint8_t> probe = lansearch::EncodeProbe(0x5EA2C400u);
+    const std::vector<uint8_t> probe = velmora::wire::EncodeProbe(0x5EA2C400u);
     for (const char* a : {"127.0.0.2", "127.0.0.3"}) {
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
@@ -68,13 +71,13 @@ double BareExchangeMs(uint16_t port) {
 }  // namespace
 
 int main() {
-    camsim::CameraServer a(Camera("127.0.0.2", 0));
+    velmora::sim::CameraServer a(Camera("127.0.0.2", 0));
     if (a.Start() != 0) {
         std::fprintf(stderr, "bench_search: cannot serve 127.0.0.2\n");
         return 1;
     }
     const uint16_t port = a.SearchPort();
-    camsim::CameraServer b(Camera("127.0.0.3", port));
+    velmora::sim::CameraServer b(Camera("127.0.0.3", port));
     if (b.Start() != 0) {
         std::fprintf(stderr, "bench_search: cannot serve 127.0.0.3\n");
         return 1;

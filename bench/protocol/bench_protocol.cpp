@@ -8,6 +8,8 @@
 #include "protocol/replies.h"
 #include "protocol/requests.h"
 
+using namespace velmora::protocol;
+
 namespace {
 
 std::string FullVideoParamsReply() {

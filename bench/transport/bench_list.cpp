@@ -17,6 +17,9 @@
 #include "transport/usb/cusb_device.h"
 #include "transport/usb/sim_hid_backend.h"
 
+using namespace velmora::transport;
+using namespace velmora::protocol;
+
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -31,7 +34,7 @@ double Median(std::vector<double> v) {
 }
 
 std::unique_ptr<CUSBDevice> Host(const std::string& dir) {
-    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::SimHidBackend>(dir));
+    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::transport::SimHidBackend>(dir));
     host->SetVendorFilter(0, nullptr);
     return host;
 }

@@ -29,6 +29,9 @@
 #include "transport/usb/fake_usb_camera.h"
 #include "transport/usb/sim_hid_backend.h"
 
+using namespace velmora::transport;
+using namespace velmora::protocol;
+
 namespace {
 
 constexpr int kReportLength = 65;
@@ -159,7 +162,7 @@ void BM_RawSeqpacket(benchmark::State& state) {
 }
 
 std::unique_ptr<CUSBDevice> OpenHost(const LeanCamera& cam, int32_t& handle) {
-    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::SimHidBackend>(cam.dir()));
+    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::transport::SimHidBackend>(cam.dir()));
     host->SetVendorFilter(0, nullptr);
     if (host->DeviceOpen() != 1) std::abort();
     UsbDeviceEntry e{};
@@ -228,7 +231,7 @@ void RecordReadRatio() {
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
     const char request[] = "{\"ReqGetVideoParam\":{\"Param\":1}}";
     uint8_t report[kReportLength] = {};
-    velmora::EncodeRequestReport(report, kReportLength, kHidCmdGetVideoParam,
+    velmora::transport::EncodeRequestReport(report, kReportLength, kHidCmdGetVideoParam,
                                  reinterpret_cast<const uint8_t*>(request), sizeof request, true);
     uint8_t in[kReportLength];
     std::vector<char> reply(4096);

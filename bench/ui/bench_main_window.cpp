@@ -56,6 +56,9 @@
 #include "protocol/field_by_name.h"
 #include "ui/main_window_fixture.h"
 
+using namespace velmora::protocol;
+using namespace velmora::transport;
+
 using namespace velmora;
 using namespace velmora::ui;
 using namespace std::chrono_literals;

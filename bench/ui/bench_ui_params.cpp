@@ -55,6 +55,10 @@
 #include "ui/params/video_page.h"
 #include "ui/params/white_balance_page.h"
 
+using namespace velmora::protocol;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 using namespace velmora;
 using namespace velmora::ui;
 using namespace std::chrono_literals;

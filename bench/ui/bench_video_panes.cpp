@@ -45,10 +45,14 @@ extern "C" {
 #include "transport/net/orvex_sdk.h"
 #include "ui/main/video_panes.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+
 using namespace velmora::ui;
+using namespace velmora::wire;
+using namespace velmora::sim::stream;
 
 namespace {
-
 
 QString FindCamsim(const QString& given) {
     if (!given.isEmpty()) return given;

@@ -19,12 +19,15 @@
 #include "transport/usb/sim_hid_backend.h"
 #include "upgrade/upgrade_session.h"
 
+using namespace velmora::transport;
+using namespace velmora::upgrade;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Quiet final : velmora::UpgradeObserver {
-    void RowChanged(int, const velmora::UpgradeRow&) override {}
+struct Quiet final : velmora::upgrade::UpgradeObserver {
+    void RowChanged(int, const velmora::upgrade::UpgradeRow&) override {}
     void RowRemoved(int) override {}
     void StatusText(const std::string&) override {}
     void RebootFinished() override {}
@@ -34,8 +37,8 @@ struct Quiet final : velmora::UpgradeObserver {
 // did not end Done.
 double Upgrade(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, const std::string& package, int jobs) {
     Quiet quiet;
-    velmora::UpgradeSession session(usb, devices, &quiet, 0);
-    velmora::UpgradeOptions options;
+    velmora::upgrade::UpgradeSession session(usb, devices, &quiet, 0);
+    velmora::upgrade::UpgradeOptions options;
     options.jobs = jobs;
     session.SetOptions(options);
     session.SetPackagePaths({package});
@@ -45,7 +48,7 @@ double Upgrade(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, cons
     session.Join();
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
     for (int i = 0; i < session.RowCount(); ++i)
-        if (session.Row(i).state != velmora::UpgradeRowState::Done) {
+        if (session.Row(i).state != velmora::upgrade::UpgradeRowState::Done) {
             std::fprintf(stderr, "camera %d: %s\n", i + 1, session.Row(i).text.c_str());
             return -1;
         }
@@ -83,7 +86,7 @@ int main(int argc, char** argv) {
     if (sim < 0) return 1;
     int status = 0;
     {
-        CUSBDevice usb(std::make_unique<velmora::SimHidBackend>(dir + "/usb"));
+        CUSBDevice usb(std::make_unique<velmora::transport::SimHidBackend>(dir + "/usb"));
         const std::vector<UsbDeviceEntry> all = velmora::bench::FindSimulatedCameras(usb);
         const long startKiB = velmora::bench::PeakKiB();
         const double anchor = Upgrade(usb, {all.at(0)}, package, 1);

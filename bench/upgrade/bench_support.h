@@ -78,8 +78,8 @@ inline pid_t StartCamsim(const std::string& camsim, std::vector<std::string> arg
 
 // Every camera the simulator serves to `usb`, found with no settle wait after opening and no
 // vendor filter; `usb` must outlive the entries' handles.
-inline std::vector<UsbDeviceEntry> FindSimulatedCameras(CUSBDevice& usb) {
-    CUSBDevice::Timing t = usb.GetTiming();
+inline std::vector<transport::UsbDeviceEntry> FindSimulatedCameras(transport::CUSBDevice& usb) {
+    transport::CUSBDevice::Timing t = usb.GetTiming();
     t.settleAfterOpen = std::chrono::milliseconds(0);
     usb.SetTiming(t);
     usb.SetVendorFilter(0, nullptr);

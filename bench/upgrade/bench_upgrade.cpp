@@ -24,6 +24,9 @@
 #include "upgrade/upgrade_exchange.h"
 #include "upgrade/upgrade_session.h"
 
+using namespace velmora::transport;
+using namespace velmora::upgrade;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -32,8 +35,8 @@ using velmora::bench::PeakKiB;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-struct Quiet final : velmora::UpgradeObserver {
-    void RowChanged(int, const velmora::UpgradeRow&) override {}
+struct Quiet final : velmora::upgrade::UpgradeObserver {
+    void RowChanged(int, const velmora::upgrade::UpgradeRow&) override {}
     void RowRemoved(int) override {}
     void StatusText(const std::string&) override {}
     void RebootFinished() override {}
@@ -43,7 +46,7 @@ struct Quiet final : velmora::UpgradeObserver {
 // when a camera did not end Done.
 double Upgrade(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, const std::string& package) {
     Quiet quiet;
-    velmora::UpgradeSession session(usb, devices, &quiet);
+    velmora::upgrade::UpgradeSession session(usb, devices, &quiet);
     session.SetPackagePaths({package});
     if (session.LoadPackages() != 0) return -1;  // read before the clock starts
     const auto t0 = Clock::now();
@@ -51,7 +54,7 @@ double Upgrade(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, cons
     session.Join();
     const double s = Seconds(t0);
     for (int i = 0; i < session.RowCount(); ++i)
-        if (session.Row(i).state != velmora::UpgradeRowState::Done) {
+        if (session.Row(i).state != velmora::upgrade::UpgradeRowState::Done) {
             std::fprintf(stderr, "camera %d: %s\n", i + 1, session.Row(i).text.c_str());
             return -1;
         }
@@ -61,11 +64,11 @@ double Upgrade(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, cons
 // The same bytes through bare Transfer calls: request, then 1 MiB data commands.
 double BareTransfers(CUSBDevice& usb, int32_t handle, const std::vector<uint8_t>& data) {
     const auto t0 = Clock::now();
-    if (velmora::SendUpgradeRequest(usb, handle, static_cast<uint32_t>(data.size())) < 0) return -1;
+    if (velmora::upgrade::SendUpgradeRequest(usb, handle, static_cast<uint32_t>(data.size())) < 0) return -1;
     std::string reply;
-    for (size_t off = 0; off < data.size(); off += velmora::kUpgradeChunkBytes) {
-        const size_t n = std::min(velmora::kUpgradeChunkBytes, data.size() - off);
-        if (velmora::SendUpgradeData(usb, handle, data.data() + off, n, reply) < 0) return -1;
+    for (size_t off = 0; off < data.size(); off += velmora::upgrade::kUpgradeChunkBytes) {
+        const size_t n = std::min(velmora::upgrade::kUpgradeChunkBytes, data.size() - off);
+        if (velmora::upgrade::SendUpgradeData(usb, handle, data.data() + off, n, reply) < 0) return -1;
     }
     return Seconds(t0);
 }
@@ -82,7 +85,7 @@ int main(int argc, char** argv) {
         else if (a == "--report-len") reportLen = std::atoi(argv[i + 1]);
         else if (a == "--camsim") camsim = argv[i + 1];
     }
-    if (cameras < 1 || cameras > velmora::kMaxUpgradeRows || mib < 1 || mib > 256) {
+    if (cameras < 1 || cameras > velmora::upgrade::kMaxUpgradeRows || mib < 1 || mib > 256) {
         std::fprintf(stderr, "usage: bench_upgrade [--cameras 1..10] [--mib 1..256] [--report-len L]\n");
         return 2;
     }
@@ -98,12 +101,12 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        CUSBDevice usb(std::make_unique<velmora::SimHidBackend>(dir + "/usb"));
+        CUSBDevice usb(std::make_unique<velmora::transport::SimHidBackend>(dir + "/usb"));
         const std::vector<UsbDeviceEntry> all = velmora::bench::FindSimulatedCameras(usb);
         const double mibData = static_cast<double>(bytes.size()) / 1048576.0;
         const long baseKiB = PeakKiB();
         const double bare = BareTransfers(usb, all.at(0).handle, bytes);
-        usb.Transfer(all.at(0).handle, velmora::kCmdUpgradeProgress, nullptr, 0, nullptr, 0, nullptr, 5);
+        usb.Transfer(all.at(0).handle, velmora::upgrade::kCmdUpgradeProgress, nullptr, 0, nullptr, 0, nullptr, 5);
         const long bareKiB = PeakKiB();
         const double one = Upgrade(usb, {all.at(0)}, package);
         const long oneKiB = PeakKiB();

@@ -8,6 +8,8 @@
 
 #include "app/tools_config.h"
 
+using namespace velmora::app;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");
@@ -18,13 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) std::fwrite(data, 1, size, f);
     std::fclose(f);
 
-    velmora::ToolsConfig config;
+    velmora::app::ToolsConfig config;
     std::memset(&config, 0x5A, sizeof config);
-    if (velmora::ToolsConfigFile(path).Load(config) != 1) __builtin_trap();
-    if (config.vendorIdCount < 0 || config.vendorIdCount > velmora::kMaxConfigVendorIds) __builtin_trap();
+    if (velmora::app::ToolsConfigFile(path).Load(config) != 1) __builtin_trap();
+    if (config.vendorIdCount < 0 || config.vendorIdCount > velmora::app::kMaxConfigVendorIds) __builtin_trap();
     // Texts always end inside their fields.
     if (memchr(config.userName, 0, sizeof config.userName) == nullptr) __builtin_trap();
     if (memchr(config.password, 0, sizeof config.password) == nullptr) __builtin_trap();
-    (void)velmora::ReadLogLevel(velmora::ProfileFile(path));
+    (void)velmora::app::ReadLogLevel(velmora::platform::ProfileFile(path));
     return 0;
 }

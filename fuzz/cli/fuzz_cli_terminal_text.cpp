@@ -9,6 +9,8 @@
 #include "cli/commands.h"
 #include "platform/codepage.h"
 
+using namespace velmora::platform;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string out = velmora::cli::TerminalText(std::string_view(reinterpret_cast<const char*>(data), size));
     for (size_t i = 0; i < out.size(); ++i) {
@@ -23,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     const std::string cp936 =
-        velmora::Utf8ToCp936Replacing(std::string_view(reinterpret_cast<const char*>(data), size));
+        velmora::platform::Utf8ToCp936Replacing(std::string_view(reinterpret_cast<const char*>(data), size));
     std::string back;
-    if (!velmora::Cp936ToUtf8(cp936, back)) std::abort();
+    if (!velmora::platform::Cp936ToUtf8(cp936, back)) std::abort();
     return 0;
 }

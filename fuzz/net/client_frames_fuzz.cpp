@@ -8,6 +8,9 @@
 #include "transport/net/client_session.h"
 #include "wire/wire.h"
 
+using namespace velmora::wire;
+using namespace velmora::transport;
+
 namespace {
 
 void Sink(int, const unsigned char* data, int length, int, void* user) {
@@ -26,14 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size -= 2;
 
     if (!session) {
-        orvex::LoginHandshake hs("admin", "pelno");
+        velmora::transport::LoginHandshake hs("admin", "pelno");
         std::vector<uint8_t> out;
         hs.Begin(out);
-        netwire::FrameParser parser(netwire::Sender::Camera);
+        velmora::wire::FrameParser parser(velmora::wire::Sender::Camera);
         for (size_t at = 0; at < size; at += chunk) {
             size_t n = size - at < chunk ? size - at : chunk;
             if (parser.Feed(data + at, n) < 0) return 0;
-            netwire::FrameView f;
+            velmora::wire::FrameView f;
             int r;
             while ((r = parser.Next(f)) == 1) {
                 out.clear();
@@ -44,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    auto s = orvex::ClientSession::CreateDetached(orvex::Timeouts{});
+    auto s = velmora::transport::ClientSession::CreateDetached(velmora::transport::Timeouts{});
     unsigned sum = 0;
     s->AddDetachedStream(1, 1, Sink, &sum);
     s->AddDetachedStream(2, 2, Sink, &sum);

@@ -5,14 +5,16 @@
 
 #include "wire/search_wire.h"
 
+using namespace velmora::wire;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t id = 0;
-    lansearch::SearchIdentity identity;
-    if (lansearch::ParseAnswer(data, size, id, identity) == 0) {
+    velmora::wire::SearchIdentity identity;
+    if (velmora::wire::ParseAnswer(data, size, id, identity) == 0) {
         // Whatever parsed must encode again within the datagram limit.
-        auto again = lansearch::EncodeAnswer(id, identity);
-        if (again.size() > lansearch::kMaxDatagram) __builtin_trap();
+        auto again = velmora::wire::EncodeAnswer(id, identity);
+        if (again.size() > velmora::wire::kMaxDatagram) __builtin_trap();
     }
-    lansearch::ParseProbe(data, size, id);
+    velmora::wire::ParseProbe(data, size, id);
     return 0;
 }

@@ -11,9 +11,12 @@
 #include "wire/wire.h"
 #include "sim/net/server_protocol.h"
 
+using namespace velmora::wire;
+using namespace velmora::transport;
+
 namespace {
 
-struct FuzzHost : camsim::ServerConnectionHost {
+struct FuzzHost : velmora::sim::ServerConnectionHost {
     std::vector<uint8_t> sent;
     bool keep = true;  // keep sent bytes only while logging in
     int streams = 0;
@@ -28,13 +31,13 @@ struct FuzzHost : camsim::ServerConnectionHost {
         return true;
     }
     void OnLoginResult(bool) override {}
-    netwire::LoginAcceptedMsg Identity() override {
-        netwire::LoginAcceptedMsg m;
+    velmora::wire::LoginAcceptedMsg Identity() override {
+        velmora::wire::LoginAcceptedMsg m;
         m.deviceName = "fuzz";
         return m;
     }
     bool BeforeRequest() override { return true; }
-    camsim::TextOutcome HandleText(const std::string& r) override { return {false, 0, r}; }
+    velmora::sim::TextOutcome HandleText(const std::string& r) override { return {false, 0, r}; }
     int PrepareStream(uint32_t, int selector) override {
         if (selector != 0) return ORVEX_ERR_STREAM_UNAVAILABLE;
         if (streams >= 4) return ORVEX_ERR_NO_RESOURCES;
@@ -50,24 +53,24 @@ struct FuzzHost : camsim::ServerConnectionHost {
     int MaxStreams() override { return 4; }
 };
 
-bool LogIn(camsim::ServerConnectionCore& core, FuzzHost& host) {
-    netwire::LoginBeginMsg b;
+bool LogIn(velmora::sim::ServerConnectionCore& core, FuzzHost& host) {
+    velmora::wire::LoginBeginMsg b;
     b.clientNonce.fill(3);
     b.user = "admin";
-    auto payload = netwire::EncodeLoginBegin(b);
+    auto payload = velmora::wire::EncodeLoginBegin(b);
     std::vector<uint8_t> frame;
-    netwire::AppendFrame(frame, netwire::MsgType::LoginBegin, 1, 0, payload.data(), payload.size());
+    velmora::wire::AppendFrame(frame, velmora::wire::MsgType::LoginBegin, 1, 0, payload.data(), payload.size());
     if (core.Feed(frame.data(), frame.size()) != 0) return false;
-    netwire::FrameParser p(netwire::Sender::Camera);
+    velmora::wire::FrameParser p(velmora::wire::Sender::Camera);
     p.Feed(host.sent.data(), host.sent.size());
-    netwire::FrameView f;
-    netwire::LoginChallengeMsg c;
-    if (p.Next(f) != 1 || netwire::ParseLoginChallenge(f.payload, f.length, c) < 0) return false;
-    netwire::LoginProofMsg proof;
-    proof.proof = netwire::ComputeClientProof("pelno", c.serverNonce, b.clientNonce, b.user);
-    auto pp = netwire::EncodeLoginProof(proof);
+    velmora::wire::FrameView f;
+    velmora::wire::LoginChallengeMsg c;
+    if (p.Next(f) != 1 || velmora::wire::ParseLoginChallenge(f.payload, f.length, c) < 0) return false;
+    velmora::wire::LoginProofMsg proof;
+    proof.proof = velmora::wire::ComputeClientProof("pelno", c.serverNonce, b.clientNonce, b.user);
+    auto pp = velmora::wire::EncodeLoginProof(proof);
     frame.clear();
-    netwire::AppendFrame(frame, netwire::MsgType::LoginProof, 2, 0, pp.data(), pp.size());
+    velmora::wire::AppendFrame(frame, velmora::wire::MsgType::LoginProof, 2, 0, pp.data(), pp.size());
     return core.Feed(frame.data(), frame.size()) == 0 && core.loggedIn();
 }
 
@@ -80,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 2;
     size -= 2;
     FuzzHost host;
-    camsim::ServerConnectionCore core(host);
+    velmora::sim::ServerConnectionCore core(host);
     if (loggedIn && !LogIn(core, host)) __builtin_trap();  // the harness itself must work
     host.keep = false;
     for (size_t at = 0; at < size; at += chunk) {

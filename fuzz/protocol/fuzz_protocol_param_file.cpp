@@ -9,6 +9,8 @@
 
 #include "protocol/param_file.h"
 
+using namespace velmora::protocol;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");

@@ -6,20 +6,22 @@
 
 #include "protocol/profile.h"
 
+using namespace velmora::protocol;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    velmora::Profile profile;
+    velmora::protocol::Profile profile;
     profile.model = "untouched";
-    velmora::ProfileError error;
-    const int r = velmora::ParseProfileJson(text, profile, &error);
+    velmora::protocol::ProfileError error;
+    const int r = velmora::protocol::ParseProfileJson(text, profile, &error);
     if (r != 0) {
         if (profile.model != "untouched" || !profile.values.empty() || error.code != r || error.message.empty())
             __builtin_trap();
-        if (r == velmora::kProfileNotJson && (error.line < 1 || error.column < 1)) __builtin_trap();
+        if (r == velmora::protocol::kProfileNotJson && (error.line < 1 || error.column < 1)) __builtin_trap();
         return 0;
     }
     for (size_t i = 0; i < profile.values.size(); ++i) {
-        const velmora::ProfileValue& v = profile.values[i];
+        const velmora::protocol::ProfileValue& v = profile.values[i];
         if (!FieldValueFits(*v.field, v.value)) __builtin_trap();
         if (i > 0 && profile.values[i - 1].field->offset >= v.field->offset) __builtin_trap();
     }

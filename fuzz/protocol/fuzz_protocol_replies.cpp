@@ -9,6 +9,8 @@
 #include "protocol/replies.h"
 #include "protocol/requests.h"
 
+using namespace velmora::protocol;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);  // adds the terminator
 

@@ -8,10 +8,12 @@
 
 #include "transport/usb/hid_framing.h"
 
+using namespace velmora::transport;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     // Header of the input: report length, reply capacity (exact-size heap buffer for ASan).
-    int reportLength = velmora::kMinReportLength + data[0] % 100;
+    int reportLength = velmora::transport::kMinReportLength + data[0] % 100;
     int capacity = (data[1] | (data[2] << 8)) % 2048;
     bool withBuffer = (data[3] & 1) != 0;
     data += 4;
@@ -19,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::unique_ptr<char[]> reply(withBuffer ? new char[capacity ? capacity : 1] : nullptr);
     int received = -1;
-    velmora::ReplyAssembler a(reply.get(), capacity, &received, reportLength);
+    velmora::transport::ReplyAssembler a(reply.get(), capacity, &received, reportLength);
     // Each report: one length byte (packet size, may be short or long), then that many bytes.
     while (size > 0 && !a.Finished()) {
         size_t n = data[0];

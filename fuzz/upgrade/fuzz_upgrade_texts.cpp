@@ -11,15 +11,18 @@
 #include "platform/text_language.h"
 #include "upgrade/upgrade_texts.h"
 
+using namespace velmora::platform;
+using namespace velmora::upgrade;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<std::string> values;
-    for (const velmora::TextTranslation& t : velmora::UpgradeTextsInEnglish()) {
-        if (!velmora::MatchTextPattern(t.source, text, &values)) continue;
-        if (velmora::FillTextPattern(t.source, values) != text) std::abort();
-        if (!velmora::MatchTextPattern(t.translation, velmora::FillTextPattern(t.translation, values), nullptr))
+    for (const velmora::platform::TextTranslation& t : velmora::upgrade::UpgradeTextsInEnglish()) {
+        if (!velmora::platform::MatchTextPattern(t.source, text, &values)) continue;
+        if (velmora::platform::FillTextPattern(t.source, values) != text) std::abort();
+        if (!velmora::platform::MatchTextPattern(t.translation, velmora::platform::FillTextPattern(t.translation, values), nullptr))
             std::abort();
     }
-    (void)velmora::UpgradeTextIn(velmora::UiLanguage::English, text);
+    (void)velmora::upgrade::UpgradeTextIn(velmora::UiLanguage::English, text);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
-namespace velmora {
+namespace velmora::app {
 namespace {
 
 // The items of a comma-separated list; an empty item is kept, so that "1,,2" is refused.
@@ -144,4 +144,4 @@ std::string AppUsage(const std::string& placesText) {
            "\n" + placesText;
 }
 
-}  // namespace velmora
+}  // namespace velmora::app

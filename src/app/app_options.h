@@ -9,7 +9,7 @@
 //   velmora [--home DIR] [--open-usb N[,N...]] [--open-ip ADDR[,ADDR...]] [--screenshot DIR] [--lang en|zh]
 //           [--help] [--version]
 // Each option may be given once, as "--opt VALUE" or "--opt=VALUE".
-namespace velmora {
+namespace velmora::app {
 
 inline constexpr int kMaxOpenUsb = 999;  // highest position accepted by --open-usb
 inline constexpr int kMaxOpenIp = 4;     // one address per video pane
@@ -33,4 +33,4 @@ AppOptions ParseAppOptions(int argc, char** argv, std::string* error);
 // The --help text; `placesText` names the folders in use (PlacesText).
 std::string AppUsage(const std::string& placesText);
 
-}  // namespace velmora
+}  // namespace velmora::app

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace velmora {
+namespace velmora::app {
 namespace {
 
 std::string WithSlash(std::string dir) {
@@ -144,4 +144,4 @@ HomeEnvironment ProcessHomeEnvironment() {
     return env;
 }
 
-}  // namespace velmora
+}  // namespace velmora::app

@@ -5,7 +5,7 @@
 
 // The home folder: where the program keeps toolscfg.ini; and the log folder. The program never needs
 // administrator rights: it never writes into a system folder. Plain functions, any thread.
-namespace velmora {
+namespace velmora::app {
 
 enum class HomeRule {
     Option,      // --home DIR
@@ -60,4 +60,4 @@ HomeDir ResolveHomeDir(const std::string& optionHome, const std::string& exeDir,
 // chose it, and, when `withLog`, the log folder.
 std::string PlacesText(const HomeDir& home, bool withLog);
 
-}  // namespace velmora
+}  // namespace velmora::app

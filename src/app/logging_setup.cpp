@@ -2,12 +2,12 @@
 
 #include "platform/zeb_log.h"
 
-namespace velmora {
+namespace velmora::app {
 
 int SetUpLogging(const std::string& homeDir, int level) { return SetUpLoggingIn(LogDir(homeDir), level); }
 
 int SetUpLoggingIn(const std::string& dir, int level) {
-    ZebLogLibrary& log = AppLog();
+    platform::ZebLogLibrary& log = platform::AppLog();
     const int dirResult = log.SetLogDir(dir.c_str(), "log");
     log.SetLogLevel(2, static_cast<unsigned>(level < 0 ? 0 : level));
     log.SetLogLevel(1, 1);
@@ -15,4 +15,4 @@ int SetUpLoggingIn(const std::string& dir, int level) {
     return dirResult;
 }
 
-}  // namespace velmora
+}  // namespace velmora::app

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace velmora {
+namespace velmora::app {
 
 // The log folder in the home folder (which ends in '/').
 inline std::string LogDir(const std::string& homeDir) { return homeDir + "APP_LOG/"; }
@@ -16,4 +16,4 @@ int SetUpLogging(const std::string& homeDir, int level);
 // The same with the log folder named (HomeDir::logDir, ending in '/'); made when missing.
 int SetUpLoggingIn(const std::string& logDir, int level);
 
-}  // namespace velmora
+}  // namespace velmora::app

@@ -1,3 +1,3 @@
 #include "app/velmora_app.h"
 
-int main(int argc, char** argv) { return velmora::CVelmoraApp(argc, argv).Run(); }
+int main(int argc, char** argv) { return velmora::app::CVelmoraApp(argc, argv).Run(); }

@@ -12,7 +12,7 @@
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 
-namespace velmora {
+namespace velmora::app {
 namespace {
 
 // Text values are read into 32-byte fields, so at most 31 bytes of them count.
@@ -21,7 +21,7 @@ constexpr size_t kMaxTextBytes = kConfigTextSize - 1;
 // Whether the file can be opened for reading as a regular file. A FIFO or a device named as the
 // configuration file counts as missing (opened without blocking, never read).
 bool CanOpen(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) return false;
     struct stat st {};
     return ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
@@ -53,9 +53,9 @@ int ToolsConfigFile::Load(ToolsConfig& config) const {
     config.height = file_.GetInt("WIN_SIZE", "Height", -1);
     config.searchMode = file_.GetInt("SEARCH_MODE", "Mode", 0);
     config.layout = file_.GetInt("WINS_MODE", "Mode", 1);
-    CopyCp936Field(config.userName, sizeof config.userName,
+    platform::CopyCp936Field(config.userName, sizeof config.userName,
                    file_.GetString("LOGIN_INFO", "Username", kDefaultUserName));
-    CopyCp936Field(config.password, sizeof config.password,
+    platform::CopyCp936Field(config.password, sizeof config.password,
                    file_.GetString("LOGIN_INFO", "Password", kDefaultPassword));
 
     // SRC1, SRC2, ... until the first missing or empty key; a later key after a gap is not read.
@@ -65,7 +65,7 @@ int ToolsConfigFile::Load(ToolsConfig& config) const {
         const std::string key = "SRC" + std::to_string(count + 1);
         std::string value;
         for (const auto& [k, v] : vid) {
-            if (EqualsIgnoreCase(k, key)) {
+            if (platform::EqualsIgnoreCase(k, key)) {
                 value = v.substr(0, kMaxTextBytes);
                 break;
             }
@@ -79,7 +79,7 @@ int ToolsConfigFile::Load(ToolsConfig& config) const {
 
 bool ToolsConfigFile::Save(const ToolsConfig& config, std::string* error) const {
     // One replacement of the file: a failure never leaves some of the four values written.
-    ProfileFile file(file_.Path());
+    platform::ProfileFile file(file_.Path());
     SecureIfHoldsPassword();  // the replacement keeps the permissions of the file it replaces
     return file.WriteStrings({{"WIN_SIZE", "Width", std::to_string(config.width)},
                               {"WIN_SIZE", "Height", std::to_string(config.height)},
@@ -91,7 +91,7 @@ bool ToolsConfigFile::Save(const ToolsConfig& config, std::string* error) const 
 bool ToolsConfigFile::SaveLogin(const std::string& user, const std::string& password, std::string* error) const {
     // A missing file is created readable by its owner only, before the password is in it; an
     // existing one is narrowed first, and the replacement keeps its permissions.
-    UniqueFd created(::open(file_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    platform::UniqueFd created(::open(file_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     const int createErrno = errno;
     if (created.get() < 0 && !file_.Exists()) {
         if (error) *error = std::string("cannot create it: ") + std::strerror(createErrno);
@@ -103,9 +103,9 @@ bool ToolsConfigFile::SaveLogin(const std::string& user, const std::string& pass
     }
     const auto stored = [](const std::string& text) {
         std::string cp936;
-        return Utf8ToCp936(text, cp936) ? cp936 : text;
+        return platform::Utf8ToCp936(text, cp936) ? cp936 : text;
     };
-    ProfileFile file(file_.Path());
+    platform::ProfileFile file(file_.Path());
     if (!file.WriteStrings({{"LOGIN_INFO", "Username", stored(user)}, {"LOGIN_INFO", "Password", stored(password)}},
                            error))
         return false;
@@ -151,16 +151,16 @@ bool ToolsConfigFile::AddDevice(const std::string& entry, std::string* error) co
     for (const std::string& known : devices)
         if (known == entry) return true;
     SecureIfHoldsPassword();
-    ProfileFile file(file_.Path());
+    platform::ProfileFile file(file_.Path());
     return file.WriteString("DEVICES", "Device" + std::to_string(devices.size() + 1), entry, error);
 }
 
-int ReadLogLevel(const ProfileFile& file) {
+int ReadLogLevel(const platform::ProfileFile& file) {
     const std::string value = file.GetString("LOG", "Level", "5");
     if (value.empty() || value[0] < '0' || value[0] > '9') return 0;
     return value[0] - '0';
 }
 
-std::string ReadSearchTargets(const ProfileFile& file) { return file.GetString("SEARCH", "Targets", ""); }
+std::string ReadSearchTargets(const platform::ProfileFile& file) { return file.GetString("SEARCH", "Targets", ""); }
 
-}  // namespace velmora
+}  // namespace velmora::app

@@ -9,7 +9,7 @@
 // The program's configuration file toolscfg.ini: window size, discovery mode, video layout, the
 // login used for network cameras, extra USB vendor ids and the log level. It is read once at start
 // and the window size, mode and layout are written back when the main window closes.
-namespace velmora {
+namespace velmora::app {
 
 inline constexpr int kMaxConfigVendorIds = 10;
 inline constexpr int kConfigTextSize = 32;  // user name and password fields, terminator included
@@ -69,18 +69,18 @@ public:
     bool AddDevice(const std::string& entry, std::string* error = nullptr) const;
 
 private:
-    ProfileFile file_;
+    platform::ProfileFile file_;
 };
 
 // [LOG] Level, default "5": only its first character counts; a digit gives its value, anything
 // else (or an empty value) 0. "12" gives 1.
-int ReadLogLevel(const ProfileFile& file);
+int ReadLogLevel(const platform::ProfileFile& file);
 
 // [SEARCH] Targets: where the LAN search sends its probes (empty: the search's own default).
-std::string ReadSearchTargets(const ProfileFile& file);
+std::string ReadSearchTargets(const platform::ProfileFile& file);
 
 // The value of one [VID] entry: an optional "0x" or "0X", then hexadecimal digits up to the first
 // other character; no digits give 0. The low 16 bits of the number.
 uint16_t ParseVendorId(const std::string& text);
 
-}  // namespace velmora
+}  // namespace velmora::app

@@ -2,7 +2,7 @@
 
 // The application object: reads the command line, decides the home folder, prepares the
 // user-interface library, runs the main window modally and ends when it closes.
-namespace velmora {
+namespace velmora::app {
 
 class CVelmoraApp {
 public:
@@ -16,4 +16,4 @@ private:
     char** argv_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::app

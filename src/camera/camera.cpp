@@ -3,17 +3,17 @@
 #include "platform/user_messages.h"
 #include "protocol/requests.h"
 
-namespace velmora {
+namespace velmora::camera {
 
 int ShowFailure(int result) {
-    if (result < 0) Messages().Information(Format("返回错误码: %d", result));
+    if (result < 0) platform::Messages().Information(platform::Format("返回错误码: %d", result));
     return result;
 }
 
-int WholeRecordText(const VideoParam& rec, std::string& text) {
-    text = BuildWriteVideoParamsRequest(rec);
+int WholeRecordText(const protocol::VideoParam& rec, std::string& text) {
+    text = protocol::BuildWriteVideoParamsRequest(rec);
     // An empty text must not reach the camera and pass for an import.
-    return text.empty() ? ShowFailure(kRequestNotBuilt) : 0;
+    return text.empty() ? ShowFailure(protocol::kRequestNotBuilt) : 0;
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

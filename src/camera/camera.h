@@ -23,7 +23,7 @@
 // CameraDirectory (camera_directory.h) hands out one shared object per camera, so several front
 // ends and threads may call one object: exchanges on one camera are serialised by its transport,
 // and LastExchangeResult is the last exchange of any caller.
-namespace velmora {
+namespace velmora::camera {
 
 // Identity texts as (name, value) pairs in display order, UTF-8.
 using CameraIdentity = std::vector<std::pair<std::string, std::string>>;
@@ -35,14 +35,14 @@ public:
     virtual bool IsNetwork() const = 0;
 
     // Reads the whole parameter record; `rec` is written only on success.
-    virtual int ReadVideoParams(VideoParam& rec) = 0;
+    virtual int ReadVideoParams(protocol::VideoParam& rec) = 0;
     // Gives one member of the record (or the laser range, FindSendableField) the value `value`
     // with one set-one-field request. The caller keeps the value within the field
     // (FieldValueFits) where it wants the camera to store it unchanged. A refusal (the
     // transport's code, or a negative nResult in the reply) is shown as "返回错误码: %d".
-    virtual int SetField(const VideoParamField& field, int32_t value) = 0;
+    virtual int SetField(const protocol::VideoParamField& field, int32_t value) = 0;
     // Sets the whole record (45 members); result and message as SetVideoParamField.
-    virtual int WriteVideoParams(const VideoParam& rec) = 0;
+    virtual int WriteVideoParams(const protocol::VideoParam& rec) = 0;
     // Restores the factory defaults; result and message as SetVideoParamField. Read the
     // parameters again afterwards.
     virtual int RestoreDefaults() = 0;
@@ -52,7 +52,7 @@ public:
     // 0 when the camera names no usable rate.
     virtual int GetFrameRate() = 0;
     // Rebuilds `list` from the camera's ability list; the old list stays on every failure.
-    virtual int ReadAbilityList(AbilityList& list) = 0;
+    virtual int ReadAbilityList(protocol::AbilityList& list) = 0;
     // Ability labels are CP936 on the network and UTF-8 over USB.
     virtual bool LabelsAreCp936() const = 0;
     // The camera's identity texts.
@@ -79,7 +79,7 @@ int ShowFailure(int result);
 
 // The whole-record set text of `rec` into `text`: 0, or kRequestNotBuilt (shown) when it cannot be
 // built, so that an empty text never reaches a camera and passes for an import.
-int WholeRecordText(const VideoParam& rec, std::string& text);
+int WholeRecordText(const protocol::VideoParam& rec, std::string& text);
 
 // Runs `send` on each text in order: the first negative result, or the last result.
 template <typename Send>
@@ -93,4 +93,4 @@ int SendEach(const std::vector<std::string>& texts, Send&& send) {
     return failure != 0 ? failure : result;
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

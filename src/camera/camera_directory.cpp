@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-namespace velmora {
+namespace velmora::camera {
 
 namespace {
 
@@ -12,7 +12,7 @@ std::string TextOf(const char* field, size_t size) { return std::string(field, s
 
 }  // namespace
 
-CameraDirectory::CameraDirectory(std::unique_ptr<HidBackend> hid) : usb_(std::move(hid)) {
+CameraDirectory::CameraDirectory(std::unique_ptr<transport::HidBackend> hid) : usb_(std::move(hid)) {
     usb_.SetVendorFilter(0, nullptr);  // the built-in vendor id until the caller names more
 }
 
@@ -22,7 +22,7 @@ CameraDirectory::~CameraDirectory() {
     CloseUsb();
 }
 
-std::string CameraDirectory::UsbKeyOf(const UsbDeviceEntry& entry, std::string_view path) {
+std::string CameraDirectory::UsbKeyOf(const transport::UsbDeviceEntry& entry, std::string_view path) {
     std::string serial = TextOf(entry.serial, sizeof entry.serial);
     if (!serial.empty()) return serial;
     return "path:" + std::string(path);
@@ -40,13 +40,13 @@ std::shared_ptr<UsbCamera> CameraDirectory::ObjectForLocked(const std::string& k
     return camera;
 }
 
-void CameraDirectory::AdoptUsbLocked(const std::vector<UsbDeviceEntry>& entries, int firstIndex) {
+void CameraDirectory::AdoptUsbLocked(const std::vector<transport::UsbDeviceEntry>& entries, int firstIndex) {
     // Every identity starts as gone; those found again get their new handle below. Two devices
     // that report one serial are told apart by path, so neither takes the other's object.
     for (auto& [key, camera] : usbObjects_) camera->Rebind(0);
     listing_.clear();
     int index = firstIndex;
-    for (const UsbDeviceEntry& entry : entries) {
+    for (const transport::UsbDeviceEntry& entry : entries) {
         std::string path = usb_.DevicePath(entry.handle);
         std::string key = UsbKeyOf(entry, path);
         for (const UsbListing& earlier : listing_) {
@@ -65,8 +65,8 @@ void CameraDirectory::AdoptUsbLocked(const std::vector<UsbDeviceEntry>& entries,
 int CameraDirectory::RefreshUsb() {
     std::lock_guard discovery(discoveryMu_);
     const int found = usb_.RefreshDevices();
-    const std::vector<UsbDeviceEntry> entries = usb_.GetDevices();
-    const std::vector<UsbNodeState> nodes = usb_.GetNodes();
+    const std::vector<transport::UsbDeviceEntry> entries = usb_.GetDevices();
+    const std::vector<transport::UsbNodeState> nodes = usb_.GetNodes();
     std::lock_guard lock(mu_);
     AdoptUsbLocked(entries, 1);
     // One numbering with `list` and --device: a node that could not be opened keeps its place,
@@ -98,20 +98,20 @@ std::shared_ptr<UsbCamera> CameraDirectory::UsbCameraByKey(std::string_view key)
 
 int CameraDirectory::OpenUsbAt(int index, std::shared_ptr<UsbCamera>& camera, int* matching) {
     std::lock_guard discovery(discoveryMu_);
-    int32_t handle = kInvalidUsbHandle;
+    int32_t handle = transport::kInvalidUsbHandle;
     const int r = usb_.OpenDeviceAt(index - 1, &handle, matching);
     if (r != 0) return r;
     std::lock_guard lock(mu_);
-    for (const UsbDeviceEntry& entry : usb_.GetDevices()) {
+    for (const transport::UsbDeviceEntry& entry : usb_.GetDevices()) {
         if (entry.handle != handle) continue;
         camera = AdoptOneLocked(index, entry);
         return 0;
     }
-    return kUsbInvalidHandle;
+    return transport::kUsbInvalidHandle;
 }
 
-std::shared_ptr<UsbCamera> CameraDirectory::AdoptOneLocked(int index, const UsbDeviceEntry& opened) {
-    UsbDeviceEntry entry = opened;
+std::shared_ptr<UsbCamera> CameraDirectory::AdoptOneLocked(int index, const transport::UsbDeviceEntry& opened) {
+    transport::UsbDeviceEntry entry = opened;
     std::string path = usb_.DevicePath(entry.handle);
     std::string key = UsbKeyOf(entry, path);
     for (auto it = listing_.begin(); it != listing_.end(); ++it) {
@@ -140,16 +140,16 @@ std::shared_ptr<UsbCamera> CameraDirectory::AdoptOneLocked(int index, const UsbD
 int CameraDirectory::OpenUsbBySerial(std::string_view serial, std::shared_ptr<UsbCamera>& camera, int* matching,
                                      std::vector<int>* sameSerial) {
     std::lock_guard discovery(discoveryMu_);
-    int32_t handle = kInvalidUsbHandle;
+    int32_t handle = transport::kInvalidUsbHandle;
     const int r = usb_.OpenDeviceBySerial(serial, &handle, matching, sameSerial);
     if (r != 0) return r;
     std::lock_guard lock(mu_);
-    for (const UsbDeviceEntry& entry : usb_.GetDevices()) {
+    for (const transport::UsbDeviceEntry& entry : usb_.GetDevices()) {
         if (entry.handle != handle) continue;
         camera = AdoptOneLocked(0, entry);
         return 0;
     }
-    return kUsbInvalidHandle;
+    return transport::kUsbInvalidHandle;
 }
 
 void CameraDirectory::CloseUsb() {
@@ -160,16 +160,16 @@ void CameraDirectory::CloseUsb() {
     listing_.clear();
 }
 
-int CameraDirectory::StartWatching(UsbListener listener, std::unique_ptr<DeviceWatcher> watcher) {
+int CameraDirectory::StartWatching(UsbListener listener, std::unique_ptr<transport::DeviceWatcher> watcher) {
     StopWatching();
     if (!watcher) {
         std::vector<uint16_t> vendors;
         for (int slot = 0; slot < usb_.VendorCount(); ++slot) vendors.push_back(usb_.VendorId(slot));
-        watcher = MakeDefaultDeviceWatcher(std::move(vendors));
+        watcher = transport::MakeDefaultDeviceWatcher(std::move(vendors));
     }
     listener_ = std::move(listener);
     watcher_ = std::move(watcher);
-    const int r = watcher_->Start([this](const DeviceChange& change) { OnDeviceChange(change); });
+    const int r = watcher_->Start([this](const transport::DeviceChange& change) { OnDeviceChange(change); });
     if (r != 0) watcher_.reset();
     return r;
 }
@@ -214,9 +214,9 @@ void CameraDirectory::WakeUsbWaiters() {
     arrivalCv_.notify_all();
 }
 
-void CameraDirectory::OnDeviceChange(const DeviceChange& change) {
+void CameraDirectory::OnDeviceChange(const transport::DeviceChange& change) {
     UsbArrival event;
-    event.arrived = change.kind == DeviceChange::Kind::Arrived;
+    event.arrived = change.kind == transport::DeviceChange::Kind::Arrived;
     {
         std::lock_guard discovery(discoveryMu_);
         std::unique_lock lock(mu_);
@@ -237,7 +237,7 @@ void CameraDirectory::OnDeviceChange(const DeviceChange& change) {
             int32_t handle = 0;
             event.result = usb_.OpenDevicePath(change.path, &handle);
             if (event.result != 0) return;  // gone again, or not one of ours
-            UsbDeviceEntry entry{};
+            transport::UsbDeviceEntry entry{};
             entry.handle = handle;
             event.result = usb_.IdentifyDevice(handle, entry);
             lock.lock();
@@ -307,4 +307,4 @@ std::vector<std::string> CameraDirectory::OpenNetworkAddresses() const {
     return addresses;
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -37,7 +37,7 @@
 // as thread-safe as their transport: exchanges on one USB device are serialised by CUSBDevice.
 // A camera object may outlive the directory only if it is not used after the directory goes (it
 // borrows the directory's transport).
-namespace velmora {
+namespace velmora::camera {
 
 // One USB camera as discovery found it.
 struct UsbListing {
@@ -45,7 +45,7 @@ struct UsbListing {
                             // could not be opened counted: CUSBDevice::GetNodes)
     std::string key;        // serial, or "path:" + device path when the serial is empty
     std::string path;       // the device path (hidraw node or simulator socket)
-    UsbDeviceEntry entry{}; // handle and identity texts (name in CP936)
+    transport::UsbDeviceEntry entry{}; // handle and identity texts (name in CP936)
 };
 
 // A USB camera that came or went while the directory watched (StartWatching).
@@ -59,13 +59,13 @@ class CameraDirectory {
 public:
     using UsbListener = std::function<void(const UsbArrival&)>;
 
-    explicit CameraDirectory(std::unique_ptr<HidBackend> hid = MakeDefaultHidBackend());
+    explicit CameraDirectory(std::unique_ptr<transport::HidBackend> hid = transport::MakeDefaultHidBackend());
     ~CameraDirectory();
     CameraDirectory(const CameraDirectory&) = delete;
     CameraDirectory& operator=(const CameraDirectory&) = delete;
 
     // The USB transport (for the upgrade session and the transport's own settings).
-    CUSBDevice& Usb() { return usb_; }
+    transport::CUSBDevice& Usb() { return usb_; }
 
     // ---- USB ----
 
@@ -100,7 +100,7 @@ public:
     // closed, unlisted and its object answers -304. `listener` hears each, on the watcher's
     // thread, after the listing changed. Cameras present when watching starts are reported as
     // arrivals unless already listed. 0, or the watcher's negative code.
-    int StartWatching(UsbListener listener, std::unique_ptr<DeviceWatcher> watcher = nullptr);
+    int StartWatching(UsbListener listener, std::unique_ptr<transport::DeviceWatcher> watcher = nullptr);
     // Stops following; no listener call runs after it returns.
     void StopWatching();
     bool Watching() const;
@@ -137,7 +137,7 @@ public:
     NetStreamLogins& Streams() { return streamLogins_; }
 
     // The identity key of a USB device entry: its serial, or the device path when it has none.
-    static std::string UsbKeyOf(const UsbDeviceEntry& entry, std::string_view path);
+    static std::string UsbKeyOf(const transport::UsbDeviceEntry& entry, std::string_view path);
 
 private:
     struct NetLogin {
@@ -147,16 +147,16 @@ private:
 
     // Re-binds every known USB object to the handle its identity has in `entries` (0 when gone)
     // and creates objects for new identities; rebuilds the listing. Caller holds mu_.
-    void AdoptUsbLocked(const std::vector<UsbDeviceEntry>& entries, int firstIndex);
+    void AdoptUsbLocked(const std::vector<transport::UsbDeviceEntry>& entries, int firstIndex);
     std::shared_ptr<UsbCamera> ObjectForLocked(const std::string& key);
     // Lists one camera opened on its own (by position or serial) and binds its object.
-    std::shared_ptr<UsbCamera> AdoptOneLocked(int index, const UsbDeviceEntry& opened);
+    std::shared_ptr<UsbCamera> AdoptOneLocked(int index, const transport::UsbDeviceEntry& opened);
 
-    void OnDeviceChange(const DeviceChange& change);
+    void OnDeviceChange(const transport::DeviceChange& change);
 
-    CUSBDevice usb_;
+    transport::CUSBDevice usb_;
     NetStreamLogins streamLogins_;
-    std::unique_ptr<DeviceWatcher> watcher_;
+    std::unique_ptr<transport::DeviceWatcher> watcher_;
     UsbListener listener_;
     std::mutex discoveryMu_;  // one USB discovery at a time (refresh, open by position or serial)
     std::mutex netOpenMu_;    // one network login at a time, so one address is logged in once
@@ -171,4 +171,4 @@ private:
     std::condition_variable arrivalCv_;  // with mu_: an arrival, or WakeUsbWaiters
 };
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -7,46 +7,46 @@
 #include "platform/decoder/xplay.h"
 #include "platform/user_messages.h"
 
-namespace velmora {
+namespace velmora::camera {
 
-int OrvexXPlayCalls::LastError() { return ORVEX_GetLastError(); }
-int OrvexXPlayCalls::StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) {
-    return ORVEX_StartRealPlay(session, 0, stream, cb, user);
+int OrvexXPlayCalls::LastError() { return transport::ORVEX_GetLastError(); }
+int OrvexXPlayCalls::StartRealPlay(int session, int stream, transport::ORVEX_RealDataCallback cb, void* user) {
+    return transport::ORVEX_StartRealPlay(session, 0, stream, cb, user);
 }
-int OrvexXPlayCalls::StopRealPlay(int handle) { return ORVEX_StopRealPlay(handle); }
-int OrvexXPlayCalls::OpenStream() { return X_OpenStream(0, 0); }
-int OrvexXPlayCalls::PlayEx(int port, FrameSink* sink) { return X_PlayEx(port, sink); }
-int OrvexXPlayCalls::VideoClose(int port) { return X_VideoClose(port); }
+int OrvexXPlayCalls::StopRealPlay(int handle) { return transport::ORVEX_StopRealPlay(handle); }
+int OrvexXPlayCalls::OpenStream() { return platform::X_OpenStream(0, 0); }
+int OrvexXPlayCalls::PlayEx(int port, platform::FrameSink* sink) { return platform::X_PlayEx(port, sink); }
+int OrvexXPlayCalls::VideoClose(int port) { return platform::X_VideoClose(port); }
 
-int LiveBackend::RealPlayState(int handle) { return ORVEX_GetRealPlayState(handle); }
+int LiveBackend::RealPlayState(int handle) { return transport::ORVEX_GetRealPlayState(handle); }
 
 LiveStream::LiveStream(LiveBackend& backend, StreamLogins& logins) : backend_(backend), logins_(logins) {}
 
 LiveStream::~LiveStream() { Close(); }
 
-int LiveStream::Open(const LoginInfo& info, int streamSelector, FrameSink* sink) {
+int LiveStream::Open(const transport::LoginInfo& info, int streamSelector, platform::FrameSink* sink) {
     Close();
     std::shared_ptr<NetCamera> camera;
     const int code = logins_.LogIn(info, camera);
     if (code != 0 || !camera) {
         // The code says why (a wrong password is ORVEX_ERR_AUTH), in words after it.
-        Messages().Information(LoginFailedMessage(code));
-        return code < 0 ? code : ORVEX_ERR_NOT_INIT;
+        platform::Messages().Information(LoginFailedMessage(code));
+        return code < 0 ? code : wire::ORVEX_ERR_NOT_INIT;
     }
     const int rc = Play(std::move(camera), streamSelector, sink);
     ownLogin_ = true;  // also after a failed real play: the login stays until Close, as it is told
     return rc;
 }
 
-int LiveStream::Play(std::shared_ptr<NetCamera> camera, int streamSelector, FrameSink* sink) {
+int LiveStream::Play(std::shared_ptr<NetCamera> camera, int streamSelector, platform::FrameSink* sink) {
     Close();
-    if (!camera) return ORVEX_ERR_INVALID_HANDLE;
+    if (!camera) return wire::ORVEX_ERR_INVALID_HANDLE;
     camera_ = std::move(camera);
     record_.session = camera_->session();
 
     const int realPlay = backend_.StartRealPlay(record_.session, streamSelector, &LiveStream::OnRealData, &record_);
     if (realPlay < 0) {
-        Messages().Information(Format("请求主码流失败! 错误码为: %d\n", backend_.LastError()));
+        platform::Messages().Information(platform::Format("请求主码流失败! 错误码为: %d\n", backend_.LastError()));
         record_.decoderPort.store(-1);
         return realPlay;
     }
@@ -87,9 +87,9 @@ bool LiveStream::Close() {
 
 bool LiveStream::Counters(LiveStreamCounters* out) const {
     *out = LiveStreamCounters{};
-    XStreamStats stats{};
+    platform::XStreamStats stats{};
     const int port = record_.decoderPort.load();
-    if (port < 0 || X_GetStreamStats(port, &stats) != 0) return false;
+    if (port < 0 || platform::X_GetStreamStats(port, &stats) != 0) return false;
     out->decoded = stats.frames_decoded;
     out->delivered = stats.frames_delivered;
     out->superseded = stats.frames_superseded;
@@ -104,7 +104,7 @@ void LiveStream::OnRealData(int, const unsigned char* data, int length, int, voi
     auto* record = static_cast<LiveStreamRecord*>(user);
     if (!record) return;
     const int port = record->decoderPort.load();
-    if (port >= 0) X_VideoInputData(port, data, length);
+    if (port >= 0) platform::X_VideoInputData(port, data, length);
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -13,7 +13,7 @@
 // The live picture of one network camera: a real play of one of its streams over the camera's
 // login, and a decoder port that hands the decoded pictures to a FrameSink. The video panes hold
 // one each; a pane only paints what its sink is given.
-namespace velmora {
+namespace velmora::camera {
 
 // The calls a live stream makes besides the login. The default forwards to the ORVEX_ and X_
 // functions; tests substitute a recorder to check the order of the calls and to produce failures.
@@ -23,10 +23,10 @@ class LiveBackend {
 public:
     virtual ~LiveBackend() = default;
     virtual int LastError() = 0;  // ORVEX_GetLastError
-    virtual int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) = 0;
+    virtual int StartRealPlay(int session, int stream, transport::ORVEX_RealDataCallback cb, void* user) = 0;
     virtual int StopRealPlay(int handle) = 0;
     virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
-    virtual int PlayEx(int port, FrameSink* sink) = 0;
+    virtual int PlayEx(int port, platform::FrameSink* sink) = 0;
     virtual int VideoClose(int port) = 0;
     // ORVEX_GetRealPlayState: 0 while the stream runs, the negative reason once it has ended.
     // Not pure, so recorders that do not care about it forward to the library.
@@ -37,10 +37,10 @@ public:
 class OrvexXPlayCalls : public virtual LiveBackend {
 public:
     int LastError() override;
-    int StartRealPlay(int session, int stream, ORVEX_RealDataCallback cb, void* user) override;
+    int StartRealPlay(int session, int stream, transport::ORVEX_RealDataCallback cb, void* user) override;
     int StopRealPlay(int handle) override;
     int OpenStream() override;
-    int PlayEx(int port, FrameSink* sink) override;
+    int PlayEx(int port, platform::FrameSink* sink) override;
     int VideoClose(int port) override;
 };
 
@@ -80,9 +80,9 @@ public:
     LiveStream& operator=(const LiveStream&) = delete;
 
     // Closes the stream, logs in with `info` through the logins, and plays: Play on the login's
-    // camera. A failed login is told through velmora::Messages() as "登录失败 错误码为%d" with its
+    // camera. A failed login is told through platform::Messages() as "登录失败 错误码为%d" with its
     // reason, and its code returned (a wrong password gives ORVEX_ERR_AUTH).
-    int Open(const LoginInfo& info, int streamSelector, FrameSink* sink);
+    int Open(const transport::LoginInfo& info, int streamSelector, platform::FrameSink* sink);
 
     // Closes the stream, then starts real play of `streamSelector` on `camera`'s session and opens
     // a decoder port attached to `sink`. A failed real play is told as "请求主码流失败! 错误码为:
@@ -90,7 +90,7 @@ public:
     // that cannot be opened is not told. Address and port are stored only when the stream plays.
     // Returns 0 when it plays, else the negative result of the failed call. A camera given here
     // (not logged in by Open) is not logged out by Close: its login is the caller's.
-    int Play(std::shared_ptr<NetCamera> camera, int streamSelector, FrameSink* sink);
+    int Play(std::shared_ptr<NetCamera> camera, int streamSelector, platform::FrameSink* sink);
 
     // Releases the decoder port, the real play and the camera, in this order, and ends the login
     // Open made; address and port are kept. Returns true when a decoder port was closed (the sink
@@ -120,4 +120,4 @@ private:
     bool ownLogin_ = false;  // camera_ came from Open's login, which Close ends
 };
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -11,7 +11,7 @@
 #include "transport/net/orvex_sdk.h"
 #include "transport/net/probe_tcp_port.h"
 
-namespace velmora {
+namespace velmora::camera {
 namespace {
 
 constexpr const char kInvalidHandleText[] = "无效的设备句柄!";
@@ -20,7 +20,7 @@ constexpr int kPtzProbeSeconds = 1;
 
 bool CheckSession(int session) {
     if (session >= 0) return true;
-    Messages().Information(kInvalidHandleText);
+    platform::Messages().Information(kInvalidHandleText);
     return false;
 }
 
@@ -28,8 +28,8 @@ bool CheckSession(int session) {
 
 int NetCamera::Send(const std::string& text, std::vector<char>& reply, size_t size) {
     reply.assign(size, 0);
-    int capacity = static_cast<int>(size - kNetReplyReserve);
-    const int r = ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1, reply.data(), &capacity);
+    int capacity = static_cast<int>(size - protocol::kNetReplyReserve);
+    const int r = transport::ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1, reply.data(), &capacity);
     lastExchange_ = r;
     return r;
 }
@@ -37,21 +37,21 @@ int NetCamera::Send(const std::string& text, std::vector<char>& reply, size_t si
 int NetCamera::SendSet(const std::string& text, size_t size) {
     std::vector<char> reply;
     const int sent = Send(text, reply, size);
-    return ShowFailure(SetReplyResult(reply.data(), sent));
+    return ShowFailure(protocol::SetReplyResult(reply.data(), sent));
 }
 
 int NetCamera::GetFrameRate() {
     if (!CheckSession(session_)) return -1;
     std::vector<char> reply;
-    int r = Send(kReqGetVOMode, reply, kNetVoModeReplySize);
+    int r = Send(protocol::kReqGetVOMode, reply, protocol::kNetVoModeReplySize);
     if (r < 0) return r;
-    return ParseVoModeReply(reply.data());
+    return protocol::ParseVoModeReply(reply.data());
 }
 
-int NetCamera::ReadVideoParams(VideoParam& rec) {
+int NetCamera::ReadVideoParams(protocol::VideoParam& rec) {
     if (!CheckSession(session_)) return -1;
     std::vector<char> reply;
-    int r = Send(kReqGetVideoParamNet, reply, kNetVideoParamReplySize);
+    int r = Send(protocol::kReqGetVideoParamNet, reply, protocol::kNetVideoParamReplySize);
     if (r < 0) {
         ShowFailure(r);
         return -1;
@@ -61,39 +61,39 @@ int NetCamera::ReadVideoParams(VideoParam& rec) {
     return ParseVideoParamsReply(reply.data(), rec);
 }
 
-int NetCamera::SetField(const VideoParamField& field, int32_t value) {
-    return SendSet(BuildSetFieldRequest(field, value), kNetSetFieldReplySize);
+int NetCamera::SetField(const protocol::VideoParamField& field, int32_t value) {
+    return SendSet(protocol::BuildSetFieldRequest(field, value), protocol::kNetSetFieldReplySize);
 }
 
-int NetCamera::WriteVideoParams(const VideoParam& rec) {
+int NetCamera::WriteVideoParams(const protocol::VideoParam& rec) {
     std::string text;
     if (int r = WholeRecordText(rec, text)) return r;
-    return SendSet(text, kNetSetRecordReplySize);
+    return SendSet(text, protocol::kNetSetRecordReplySize);
 }
 
-int NetCamera::RestoreDefaults() { return SendSet(kReqSetDefaultParam, kNetRestoreReplySize); }
+int NetCamera::RestoreDefaults() { return SendSet(protocol::kReqSetDefaultParam, protocol::kNetRestoreReplySize); }
 
 int NetCamera::GetFocusNear() {
     std::vector<char> reply;
-    int r = Send(kReqGetFocusNear, reply, kNetFocusNearReplySize);
+    int r = Send(protocol::kReqGetFocusNear, reply, protocol::kNetFocusNearReplySize);
     if (r < 0) return ShowFailure(r);
-    return ParseFocusNear(reply.data());
+    return protocol::ParseFocusNear(reply.data());
 }
 
-int NetCamera::ReadAbilityList(AbilityList& list) {
+int NetCamera::ReadAbilityList(protocol::AbilityList& list) {
     if (!CheckSession(session_)) return -1;
     // One reply buffer for the whole run, as the camera software has always had it.
     static std::mutex bufferMu;
-    static char buffer[kNetAbilityReplySize];
+    static char buffer[protocol::kNetAbilityReplySize];
     std::lock_guard lock(bufferMu);
     std::memset(buffer, 0, sizeof buffer);
-    int received = static_cast<int>(kNetAbilityReplySize - kNetReplyReserve);
-    int r = lastExchange_ = ORVEX_SendRobotText(session_, kReqGetAbilityLevel,
-                                                static_cast<int>(sizeof kReqGetAbilityLevel), buffer, &received);
+    int received = static_cast<int>(protocol::kNetAbilityReplySize - protocol::kNetReplyReserve);
+    int r = lastExchange_ = transport::ORVEX_SendRobotText(session_, protocol::kReqGetAbilityLevel,
+                                                static_cast<int>(sizeof protocol::kReqGetAbilityLevel), buffer, &received);
     if (r < 0) return -1;
-    if (received < 0 || static_cast<size_t>(received) >= kNetAbilityReplySize) return -1;
+    if (received < 0 || static_cast<size_t>(received) >= protocol::kNetAbilityReplySize) return -1;
     buffer[received] = '\0';
-    return ParseAbilityListReply(buffer, AbilityShape::Network, r, list);
+    return ParseAbilityListReply(buffer, protocol::AbilityShape::Network, r, list);
 }
 
 int NetCamera::ReadIdentity(CameraIdentity& out) {
@@ -103,11 +103,11 @@ int NetCamera::ReadIdentity(CameraIdentity& out) {
 
 int NetCamera::SendPtzTexts(const std::vector<std::string>& texts) {
     if (session_ < 0) return 0;
-    if (ProbeTcpPort(address_.c_str(), port_, kPtzProbeSeconds) != 1) return kPtzUnreachable;
+    if (transport::ProbeTcpPort(address_.c_str(), port_, kPtzProbeSeconds) != 1) return kPtzUnreachable;
     return SendEach(texts, [&](const std::string& text) {
         std::vector<char> reply;
-        return Send(text, reply, kNetPtzReplySize);
+        return Send(text, reply, protocol::kNetPtzReplySize);
     });
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

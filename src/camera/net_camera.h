@@ -5,7 +5,7 @@
 
 #include "camera/camera.h"
 
-namespace velmora {
+namespace velmora::camera {
 
 // A network camera reached through a logged-in session (NetSession or the program's video
 // pane), which the caller owns. The request texts and reply parsers are the USB camera's; they
@@ -26,10 +26,10 @@ public:
     // A negative session shows "无效的设备句柄!" and gives -1; a failed exchange shows
     // "返回错误码: %d" with the session's code and gives -1; a reply that is not JSON gives -310
     // and one that lacks a member -311; the camera's negative nResult is returned.
-    int ReadVideoParams(VideoParam& rec) override;
+    int ReadVideoParams(protocol::VideoParam& rec) override;
     // The session is not checked here: the network layer refuses an invalid one.
-    int SetField(const VideoParamField& field, int32_t value) override;
-    int WriteVideoParams(const VideoParam& rec) override;
+    int SetField(const protocol::VideoParamField& field, int32_t value) override;
+    int WriteVideoParams(const protocol::VideoParam& rec) override;
     int RestoreDefaults() override;
     int GetFocusNear() override;
     // From the video output mode ("1080P25" gives 25); 0 when the reply does not parse or names
@@ -40,7 +40,7 @@ public:
     // "无效的设备句柄!" and gives -1; a failed exchange, or a reply of 8192 bytes or more, gives
     // -1. The reply goes into one 8192-byte buffer kept for the whole run, so ability-list reads
     // are serialised.
-    int ReadAbilityList(AbilityList& list) override;
+    int ReadAbilityList(protocol::AbilityList& list) override;
     bool LabelsAreCp936() const override { return true; }
     // The identity the login reported (given at construction).
     int ReadIdentity(CameraIdentity& out) override;
@@ -62,4 +62,4 @@ private:
     CameraIdentity identity_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -6,7 +6,7 @@
 #include "camera/camera.h"
 #include "camera/net_camera.h"
 
-namespace velmora {
+namespace velmora::camera {
 
 // Longest user name and password the login record holds (its fields keep a terminator). Longer
 // ones are refused rather than cut: a cut password would log in with only its first bytes.
@@ -58,4 +58,4 @@ private:
     CameraIdentity identity_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -7,7 +7,7 @@
 #include "platform/decoder/snapshot_decoder.h"
 #include "transport/net/orvex_sdk.h"
 
-namespace velmora {
+namespace velmora::camera {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -20,7 +20,7 @@ std::string CodeText(int code) { return " (code " + std::to_string(code) + ")"; 
 
 std::string CameraName(int session) {
     char address[32] = {};
-    if (ORVEX_GetSessionAddress(session, address, sizeof address) > 0) return address;
+    if (transport::ORVEX_GetSessionAddress(session, address, sizeof address) > 0) return address;
     return "the camera";
 }
 
@@ -99,41 +99,41 @@ int WaitForPicture(AccessUnitQueue& queue, Clock::time_point deadline, const Pic
 int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std::string& what) {
     if (pngPath.empty()) {
         what = "no file name was given for the snapshot";
-        return ORVEX_ERR_INVALID_ARG;
+        return wire::ORVEX_ERR_INVALID_ARG;
     }
     if (timeoutMs < 1) {
         what = "the time limit of the snapshot must be at least 1 ms";
-        return ORVEX_ERR_INVALID_ARG;
+        return wire::ORVEX_ERR_INVALID_ARG;
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string camera = CameraName(session);
 
     AccessUnitQueue queue;
-    const int play = ORVEX_StartRealPlay(session, 0, ORVEX_STREAM_MAIN, &AccessUnitQueue::OnRealData, &queue);
+    const int play = transport::ORVEX_StartRealPlay(session, 0, wire::ORVEX_STREAM_MAIN, &AccessUnitQueue::OnRealData, &queue);
     if (play < 0) {
         what = "the main stream of " + camera + " could not be started" + CodeText(play);
         return play;
     }
-    SnapshotDecoder decoder;
+    platform::SnapshotDecoder decoder;
     PictureSteps steps;
     steps.feed = [&decoder](const std::string& unit) {
         return decoder.Feed(reinterpret_cast<const uint8_t*>(unit.data()), static_cast<int>(unit.size()));
     };
     steps.finish = [&decoder] { return decoder.Finish(); };
-    steps.state = [play] { return ORVEX_GetRealPlayState(play); };
+    steps.state = [play] { return transport::ORVEX_GetRealPlayState(play); };
     int ended = 0;
     const int decoded = WaitForPicture(queue, deadline, steps, ended);
     // No callback runs after this returns, so the queue may go out of scope safely.
-    ORVEX_StopRealPlay(play);
+    transport::ORVEX_StopRealPlay(play);
 
     if (decoded < 0) {
         what = "the stream of " + camera + " could not be decoded" + CodeText(decoded);
         return decoded;
     }
     if (decoded == 1) {
-        const RgbPicture& pic = decoder.Picture();
+        const platform::RgbPicture& pic = decoder.Picture();
         std::string why;
-        const int r = WritePng(pngPath, pic.pixels.data(), pic.width, pic.height, pic.stride, &why);
+        const int r = platform::WritePng(pngPath, pic.pixels.data(), pic.width, pic.height, pic.stride, &why);
         if (r != 0) {
             what = "could not write " + pngPath + (why.empty() ? "" : ": " + why) + CodeText(r);
             return r;
@@ -141,7 +141,7 @@ int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std:
         return 0;
     }
     if (ended != 0) {
-        if (ended == ORVEX_ERR_DISCONNECTED)
+        if (ended == wire::ORVEX_ERR_DISCONNECTED)
             what = "the connection to " + camera + " was lost" + CodeText(ended);
         else
             what = "the main stream of " + camera + " ended" + CodeText(ended);
@@ -149,7 +149,7 @@ int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std:
     }
     what = "no complete picture arrived from " + camera + " within " + DurationText(timeoutMs);
     if (const size_t dropped = queue.Dropped()) what += " (" + std::to_string(dropped) + " units dropped)";
-    return ORVEX_ERR_TIMEOUT;
+    return wire::ORVEX_ERR_TIMEOUT;
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-namespace velmora {
+namespace velmora::camera {
 
 // Takes a snapshot over `session` (an ORVEX_ session handle the caller owns; it stays logged in).
 // Waits at most `timeoutMs` in all, decoding included, however fast or slowly the camera sends.
@@ -73,4 +73,4 @@ struct PictureSteps {
 int WaitForPicture(AccessUnitQueue& queue, std::chrono::steady_clock::time_point deadline,
                    const PictureSteps& steps, int& stopped);
 
-}  // namespace velmora
+}  // namespace velmora::camera

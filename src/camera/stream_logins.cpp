@@ -5,14 +5,14 @@
 
 #include "platform/text.h"
 
-namespace velmora {
+namespace velmora::camera {
 
-int NetStreamLogins::LogIn(const LoginInfo& info, std::shared_ptr<NetCamera>& camera) {
+int NetStreamLogins::LogIn(const transport::LoginInfo& info, std::shared_ptr<NetCamera>& camera) {
     camera.reset();
     auto session = std::make_unique<NetSession>();
     std::string what;
-    const int r = session->Login(FieldText(info.address, sizeof info.address), info.port,
-                                 FieldText(info.user, sizeof info.user), FieldText(info.password, sizeof info.password),
+    const int r = session->Login(platform::FieldText(info.address, sizeof info.address), info.port,
+                                 platform::FieldText(info.user, sizeof info.user), platform::FieldText(info.password, sizeof info.password),
                                  what);
     if (r != 0) return r;
     camera = std::make_shared<NetCamera>(session->handle(), session->address(), info.port, session->identity());
@@ -38,4 +38,4 @@ size_t NetStreamLogins::OpenCount() const {
     return sessions_.size();
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

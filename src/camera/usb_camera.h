@@ -8,7 +8,7 @@
 #include "camera/camera.h"
 #include "transport/usb/cusb_device.h"
 
-namespace velmora {
+namespace velmora::camera {
 
 // A USB camera: an open handle of a CUSBDevice, which the caller owns. Each operation is one
 // Transfer with the request text and HID command id of the protocol layer, parsed by the
@@ -16,7 +16,7 @@ namespace velmora {
 // messages) it is said here.
 class UsbCamera final : public Camera {
 public:
-    UsbCamera(CUSBDevice& dev, int32_t handle) : dev_(dev), handle_(handle) {}
+    UsbCamera(transport::CUSBDevice& dev, int32_t handle) : dev_(dev), handle_(handle) {}
 
     bool IsNetwork() const override { return false; }
     int32_t handle() const { return handle_; }
@@ -27,23 +27,23 @@ public:
     // The identity the camera last told (serial, model, name, BIOS version, build date; the
     // handle field is not used). The camera directory keeps it here whenever it reads or lists
     // the camera, so it stays known while the camera is away; empty before it was ever read.
-    UsbDeviceEntry Identity() const;
+    transport::UsbDeviceEntry Identity() const;
     // Keeps `entry`'s identity texts; an entry without any (a camera opened but not asked who it
     // is) leaves the known identity as it was.
-    void KeepIdentity(const UsbDeviceEntry& entry);
+    void KeepIdentity(const transport::UsbDeviceEntry& entry);
 
     // 0; a non-zero transfer result unchanged, without a message; -310 for a reply that is not
     // JSON; the camera's negative nResult; -311 when the reply lacks a member the record needs.
-    int ReadVideoParams(VideoParam& rec) override;
-    int SetField(const VideoParamField& field, int32_t value) override;
-    int WriteVideoParams(const VideoParam& rec) override;
+    int ReadVideoParams(protocol::VideoParam& rec) override;
+    int SetField(const protocol::VideoParamField& field, int32_t value) override;
+    int WriteVideoParams(const protocol::VideoParam& rec) override;
     int RestoreDefaults() override;
     int GetFocusNear() override;
     // The transfer result is not examined: a reply that does not parse (a failed exchange usually
     // leaves it empty) gives 0. Logs the reply and the result at level 3.
     int GetFrameRate() override;
     // -1 for a negative handle or a failed exchange; otherwise as ParseAbilityListReply.
-    int ReadAbilityList(AbilityList& list) override;
+    int ReadAbilityList(protocol::AbilityList& list) override;
     bool LabelsAreCp936() const override { return false; }
     // DeviceName, ProductModel, Serial, BiosVersion, BuildDate (command 40001117).
     int ReadIdentity(CameraIdentity& out) override;
@@ -58,10 +58,10 @@ private:
     // nResult in the reply; a failure is shown as "返回错误码: %d".
     int SendSet(uint32_t cmd, const std::string& text);
 
-    CUSBDevice& dev_;
+    transport::CUSBDevice& dev_;
     std::atomic<int32_t> handle_;
     mutable std::mutex identityMu_;  // guards identity_
-    UsbDeviceEntry identity_{};
+    transport::UsbDeviceEntry identity_{};
 };
 
-}  // namespace velmora
+}  // namespace velmora::camera

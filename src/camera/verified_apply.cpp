@@ -4,26 +4,26 @@
 
 #include "protocol/ability_list.h"
 
-namespace velmora {
+namespace velmora::camera {
 namespace {
 
-int SendField(Camera& camera, const VideoParamField& field, int32_t value) { return camera.SetField(field, value); }
+int SendField(Camera& camera, const protocol::VideoParamField& field, int32_t value) { return camera.SetField(field, value); }
 
 // Why the ability list keeps the member from being sent, or empty when it may be sent.
-std::string SkipReason(const AbilityList& list, const VideoParamField& field, int32_t value) {
-    const AbilityItem* item = list.Find(field.member);
+std::string SkipReason(const protocol::AbilityList& list, const protocol::VideoParamField& field, int32_t value) {
+    const protocol::AbilityItem* item = list.Find(field.member);
     if (item == nullptr) return {};
     if (item->display == 0) return "hidden by the camera's ability list";
     if (item->display == 2 || item->options.empty()) return {};
     const bool offered = std::any_of(item->options.begin(), item->options.end(),
-                                     [&](const AbilityOption& o) { return o.value == value; });
+                                     [&](const protocol::AbilityOption& o) { return o.value == value; });
     if (offered) return {};
     std::string choices;
-    for (const AbilityOption& o : item->options) choices += (choices.empty() ? "" : ",") + std::to_string(o.value);
+    for (const protocol::AbilityOption& o : item->options) choices += (choices.empty() ? "" : ",") + std::to_string(o.value);
     return "not among the camera's choices (" + choices + ")";
 }
 
-void StoreField(VideoParam& rec, const VideoParamField& field, int32_t value) {
+void StoreField(protocol::VideoParam& rec, const protocol::VideoParamField& field, int32_t value) {
     if (field.width == 4) {
         WriteInt32LE(rec, field.offset, value);
     } else {
@@ -53,9 +53,9 @@ bool ApplyReport::Failed() const {
     return readResult != 0 || Count(ApplyOutcome::Refused) != 0 || Count(ApplyOutcome::Unverified) != 0;
 }
 
-int VerifiedApply(Camera& camera, const Profile& profile, ApplyReport& report) {
+int VerifiedApply(Camera& camera, const protocol::Profile& profile, ApplyReport& report) {
     report = ApplyReport{};
-    VideoParam current;
+    protocol::VideoParam current;
     report.readResult = camera.ReadVideoParams(current);
     if (report.readResult != 0) {
         // Some reads answer a failed exchange with a fixed -1; the transport's code says more.
@@ -65,16 +65,16 @@ int VerifiedApply(Camera& camera, const Profile& profile, ApplyReport& report) {
         return report.result;
     }
 
-    const std::vector<ProfileDifference> differences = DiffRecordProfile(current, profile);
+    const std::vector<protocol::ProfileDifference> differences = protocol::DiffRecordProfile(current, profile);
     report.unchanged = profile.values.size() - differences.size();
     if (differences.empty()) return report.result = 0;
 
-    AbilityList ability;
+    protocol::AbilityList ability;
     report.abilityResult = camera.ReadAbilityList(ability);
     if (report.abilityResult != 0) ability.Clear();
 
     std::vector<size_t> toSend;
-    for (const ProfileDifference& d : differences) {
+    for (const protocol::ProfileDifference& d : differences) {
         ApplyMember m;
         m.field = d.field;
         m.before = *d.left;
@@ -86,7 +86,7 @@ int VerifiedApply(Camera& camera, const Profile& profile, ApplyReport& report) {
 
     report.wholeRecord = profile.whole && toSend.size() > kWholeRecordThreshold;
     if (report.wholeRecord) {
-        VideoParam rec = current;
+        protocol::VideoParam rec = current;
         for (size_t i : toSend) StoreField(rec, *report.members[i].field, report.members[i].wanted);
         const int r = camera.WriteVideoParams(rec);
         for (size_t i : toSend) {
@@ -105,13 +105,13 @@ int VerifiedApply(Camera& camera, const Profile& profile, ApplyReport& report) {
         }
     }
 
-    VideoParam after;
+    protocol::VideoParam after;
     report.readBackResult = camera.ReadVideoParams(after);
     if (report.readBackResult == -1 && camera.LastExchangeResult() < 0)
         report.readBackResult = camera.LastExchangeResult();
     for (ApplyMember& m : report.members) {
         if (m.outcome != ApplyOutcome::Unverified || report.readBackResult != 0) continue;
-        m.after = ReadFieldForSend(after, *m.field);
+        m.after = protocol::ReadFieldForSend(after, *m.field);
         m.outcome = *m.after == m.wanted ? ApplyOutcome::Confirmed : ApplyOutcome::Adjusted;
     }
     const bool allConfirmed = std::all_of(report.members.begin(), report.members.end(),
@@ -119,4 +119,4 @@ int VerifiedApply(Camera& camera, const Profile& profile, ApplyReport& report) {
     return report.result = allConfirmed ? 0 : kApplyNotConfirmed;
 }
 
-}  // namespace velmora
+}  // namespace velmora::camera

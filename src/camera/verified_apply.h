@@ -25,7 +25,7 @@
 //
 // A refused member does not stop the others. Synchronous on the calling thread; thread-bound like
 // the Camera it runs on (one apply per camera at a time; different cameras may run in parallel).
-namespace velmora {
+namespace velmora::camera {
 
 // The apply finished but not every member was confirmed (see ApplyReport for which).
 inline constexpr int kApplyNotConfirmed = -350;
@@ -39,7 +39,7 @@ enum class ApplyOutcome { Confirmed, Adjusted, Refused, Skipped, Unverified };
 const char* ApplyOutcomeName(ApplyOutcome outcome);
 
 struct ApplyMember {
-    const VideoParamField* field = nullptr;
+    const protocol::VideoParamField* field = nullptr;
     int32_t before = 0;            // the camera's value before the apply
     int32_t wanted = 0;            // the profile's value
     std::optional<int32_t> after;  // read back (absent when not sent or the read-back failed)
@@ -66,6 +66,6 @@ struct ApplyReport {
 // Applies `profile` to `camera` as above. Returns 0 when every member that differed was
 // confirmed (also when nothing differed), the first read's failure code (nothing sent), or
 // kApplyNotConfirmed. Messages the camera operations show go through UserMessages as usual.
-int VerifiedApply(Camera& camera, const Profile& profile, ApplyReport& report);
+int VerifiedApply(Camera& camera, const protocol::Profile& profile, ApplyReport& report);
 
-}  // namespace velmora
+}  // namespace velmora::camera

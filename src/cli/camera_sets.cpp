@@ -116,7 +116,7 @@ int ParseSerialList(std::string_view text, std::vector<std::string>& serials, bo
 int LoadSerialFile(const std::string& path, std::vector<std::string>& serials, bool& fromReport, std::string& error) {
     constexpr size_t kMaxBytes = 4 * 1024 * 1024;
     std::string text, why;
-    if (ReadRegularFile(path, kMaxBytes, text, &why) != 0) {
+    if (platform::ReadRegularFile(path, kMaxBytes, text, &why) != 0) {
         error = "cannot read the serial file " + path + ": " + why;
         return kExitUsage;
     }
@@ -154,16 +154,16 @@ int RunOnCameraSet(const CliOptions& o, std::vector<SetMember>& members, std::os
         std::ostringstream cout, cerr;
         int code = 0;
         std::string what;
-        std::shared_ptr<Camera> camera = m.open(code, what);
+        std::shared_ptr<camera::Camera> camera = m.open(code, what);
         if (!camera) {
             ReportFailure(cerr, code, what);
             r.status = kExitFailed;
         } else {
             if (m.serial.empty()) {
-                CameraIdentity identity;
+                camera::CameraIdentity identity;
                 if (camera->ReadIdentity(identity) == 0)
                     for (const auto& [k, v] : identity)
-                        if (EqualsIgnoreCase(k, "Serial")) m.serial = v;
+                        if (platform::EqualsIgnoreCase(k, "Serial")) m.serial = v;
             }
             CliOptions mine = o;
             for (std::string& a : mine.args) a = NameForCamera(a, m);
@@ -228,7 +228,7 @@ namespace {
 SetMember Missing(int index, int code, std::string what) {
     SetMember m;
     m.index = index;
-    m.open = [code, what](int& c, std::string& w) -> std::shared_ptr<Camera> {
+    m.open = [code, what](int& c, std::string& w) -> std::shared_ptr<camera::Camera> {
         c = code;
         w = what;
         return nullptr;
@@ -237,19 +237,19 @@ SetMember Missing(int index, int code, std::string what) {
 }
 
 int RunUsbSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
-    CameraDirectory cameras;
+    camera::CameraDirectory cameras;
     cameras.SetVendorFilter(o.vids);
     cameras.RefreshUsb();
-    const std::vector<UsbListing> listing = cameras.UsbCameras();
+    const std::vector<camera::UsbListing> listing = cameras.UsbCameras();
     std::vector<SetMember> members;
-    const auto add = [&](const UsbListing& listed) {
+    const auto add = [&](const camera::UsbListing& listed) {
         SetMember m;
         m.index = listed.index;
-        m.serial = FieldText(listed.entry.serial, sizeof listed.entry.serial);
-        m.open = [&cameras, key = listed.key](int& code, std::string& what) -> std::shared_ptr<Camera> {
-            std::shared_ptr<Camera> camera = cameras.UsbCameraByKey(key);
+        m.serial = platform::FieldText(listed.entry.serial, sizeof listed.entry.serial);
+        m.open = [&cameras, key = listed.key](int& code, std::string& what) -> std::shared_ptr<camera::Camera> {
+            std::shared_ptr<camera::Camera> camera = cameras.UsbCameraByKey(key);
             if (!camera) {
-                code = kUsbInvalidHandle;
+                code = transport::kUsbInvalidHandle;
                 what = "the camera has gone";
             }
             return camera;
@@ -258,43 +258,43 @@ int RunUsbSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
     };
     const std::string found = " (found " + std::to_string(listing.size()) + ")";
     if (o.all) {
-        if (listing.empty()) return ReportFailure(err, kUsbInvalidHandle, "no USB camera found");
-        for (const UsbListing& listed : listing) add(listed);
+        if (listing.empty()) return ReportFailure(err, transport::kUsbInvalidHandle, "no USB camera found");
+        for (const camera::UsbListing& listed : listing) add(listed);
     } else if (!o.serials.empty()) {
         for (const std::string& serial : o.serials) {
-            const auto it = std::find_if(listing.begin(), listing.end(), [&](const UsbListing& l) {
-                return FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
+            const auto it = std::find_if(listing.begin(), listing.end(), [&](const camera::UsbListing& l) {
+                return platform::FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
             });
             if (it != listing.end()) {
                 add(*it);
                 continue;
             }
-            members.push_back(Missing(0, kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
+            members.push_back(Missing(0, transport::kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
             members.back().serial = serial;
         }
     } else {
         const std::vector<int> devices = o.devices.empty() ? std::vector<int>{o.device} : o.devices;
         for (int n : devices) {
             if (n >= 1 && static_cast<size_t>(n) <= listing.size()) add(listing[static_cast<size_t>(n) - 1]);
-            else members.push_back(Missing(n, kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found));
+            else members.push_back(Missing(n, transport::kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found));
         }
     }
     return RunOnCameraSet(o, members, out, err);
 }
 
 int RunNetworkSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
-    ORVEX_Init(0);
+    transport::ORVEX_Init(0);
     int status = kExitOk;
     {
-        CameraDirectory cameras;
+        camera::CameraDirectory cameras;
         std::vector<SetMember> members;
         for (size_t i = 0; i < o.ips.size(); ++i) {
             SetMember m;
             m.index = static_cast<int>(i) + 1;
             m.ip = o.ips[i];
-            m.open = [&o, &cameras, ip = m.ip](int& code, std::string& what) -> std::shared_ptr<Camera> {
-                std::shared_ptr<NetCamera> camera;
-                code = cameras.OpenNetwork(ip, kOrvexDefaultPort, o.user, o.password, camera, what);
+            m.open = [&o, &cameras, ip = m.ip](int& code, std::string& what) -> std::shared_ptr<camera::Camera> {
+                std::shared_ptr<camera::NetCamera> camera;
+                code = cameras.OpenNetwork(ip, wire::kOrvexDefaultPort, o.user, o.password, camera, what);
                 return code == 0 ? camera : nullptr;
             };
             members.push_back(std::move(m));
@@ -302,7 +302,7 @@ int RunNetworkSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
         status = RunOnCameraSet(o, members, out, err);
         cameras.CloseAllNetwork();
     }
-    ORVEX_Cleanup();
+    transport::ORVEX_Cleanup();
     return status;
 }
 
@@ -311,7 +311,7 @@ int RunNetworkSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
 int RunCameraSetCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
     // A command line every camera would refuse is said once, before any camera is opened.
     if (o.command == "set") {
-        std::vector<std::pair<const VideoParamField*, int>> pairs;
+        std::vector<std::pair<const protocol::VideoParamField*, int>> pairs;
         if (const int status = ParseSetPairs(o.args, pairs, err); status != kExitOk) return status;
     }
     const bool oneFile = o.command == "export" || o.command == "import" || o.command == "diff" || o.command == "apply";
@@ -321,7 +321,7 @@ int RunCameraSetCommand(const CliOptions& o, std::ostream& out, std::ostream& er
     }
     // One profile for every camera: a refused one is said once and nothing is sent to any.
     if ((o.command == "diff" || o.command == "apply") && !HasPlaceholder(o.args[0])) {
-        Profile profile;
+        protocol::Profile profile;
         if (LoadProfileReporting(o.args[0], profile, err) != 0) return kExitFailed;
     }
     return o.ipGiven ? RunNetworkSet(o, out, err) : RunUsbSet(o, out, err);

@@ -22,7 +22,7 @@ struct SetMember {
     int index = 0;       // the --device number (list order), or the place of --ip in the command line
     std::string serial;  // empty when unknown
     std::string ip;      // network cameras
-    std::function<std::shared_ptr<Camera>(int& code, std::string& what)> open;
+    std::function<std::shared_ptr<camera::Camera>(int& code, std::string& what)> open;
 };
 
 // True when the command line names a set of cameras: --all, a repeated --device / --serial / --ip,

@@ -43,7 +43,7 @@ bool ParseHex16(std::string s, uint16_t* out) {
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
     constexpr size_t kMaxBytes = 4096;
     std::string text, why;
-    if (ReadRegularFile(path, kMaxBytes, text, &why) != 0) {
+    if (platform::ReadRegularFile(path, kMaxBytes, text, &why) != 0) {
         error = "cannot read the password file " + path + ": " + why;
         return false;
     }
@@ -65,14 +65,14 @@ bool ResolveCredentials(CliOptions& o, const char* envPassword, std::string& err
     } else if (!o.passwordGiven && envPassword != nullptr) {
         o.password = envPassword;
     }
-    if (o.user.size() > kMaxLoginUserBytes) {
+    if (o.user.size() > camera::kMaxLoginUserBytes) {
         error = "the user name has " + std::to_string(o.user.size()) + " bytes; a login holds at most " +
-                std::to_string(kMaxLoginUserBytes);
+                std::to_string(camera::kMaxLoginUserBytes);
         return false;
     }
-    if (o.password.size() > kMaxLoginPasswordBytes) {
+    if (o.password.size() > camera::kMaxLoginPasswordBytes) {
         error = "the password has " + std::to_string(o.password.size()) + " bytes; a login holds at most " +
-                std::to_string(kMaxLoginPasswordBytes) + " (a longer one is never cut)";
+                std::to_string(camera::kMaxLoginPasswordBytes) + " (a longer one is never cut)";
         return false;
     }
     return true;
@@ -220,7 +220,7 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& out, std::st
             out.vids.push_back(vid);
         } else if (a == "--ip") {
             if (!value("--ip", &v)) return false;
-            if (!IsDottedIPv4(v)) {
+            if (!camera::IsDottedIPv4(v)) {
                 error = "--ip needs a dotted IPv4 address such as 127.0.0.2, not '" + v + "'";
                 return false;
             }

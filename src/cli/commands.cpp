@@ -37,21 +37,21 @@ bool ParseInt64(const std::string& s, long long* out) {
     return true;
 }
 
-int CmdGet(Camera& camera, std::ostream& out, std::ostream& err) {
-    VideoParam rec;
+int CmdGet(camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::VideoParam rec;
     int r = camera.ReadVideoParams(rec);
     if (r != 0) return Fail(err, RealCode(camera, r), "reading the parameters failed");
     // Record order; the second scene-mode copy carries the same member name and is skipped.
     std::set<std::string> seen;
-    for (const VideoParamField& f : VideoParamFields()) {
+    for (const protocol::VideoParamField& f : protocol::VideoParamFields()) {
         if (!seen.insert(f.member).second) continue;
         out << f.member << "=" << ReadFieldForSend(rec, f) << "\n";
     }
     return kExitOk;
 }
 
-int CmdSet(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
-    std::vector<std::pair<const VideoParamField*, int>> pairs;
+int CmdSet(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    std::vector<std::pair<const protocol::VideoParamField*, int>> pairs;
     if (int status = ParseSetPairs(o.args, pairs, err); status != kExitOk) return status;
     for (const auto& [field, value] : pairs) {
         int r = camera.SetField(*field, value);
@@ -61,29 +61,29 @@ int CmdSet(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream&
     return kExitOk;
 }
 
-int CmdExport(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
+int CmdExport(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
     if (o.args.size() != 1) return Usage(err, "export needs one FILE");
-    VideoParam rec;
+    protocol::VideoParam rec;
     int r = camera.ReadVideoParams(rec);
     if (r != 0) return Fail(err, RealCode(camera, r), "reading the parameters failed, nothing was written");
     std::string why;
-    r = SaveParamFile(o.args[0], rec, &why);
+    r = protocol::SaveParamFile(o.args[0], rec, &why);
     if (r != 0)
         return Fail(err, r, "could not write " + o.args[0] + (why.empty() ? "" : ": " + why) +
                                 " (any earlier file is unchanged)");
-    out << "exported " << kVideoParamSize << " bytes to " << o.args[0] << "\n";
+    out << "exported " << protocol::kVideoParamSize << " bytes to " << o.args[0] << "\n";
     return kExitOk;
 }
 
-int CmdImport(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
+int CmdImport(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
     if (o.args.size() != 1) return Usage(err, "import needs one FILE");
-    VideoParam rec;
+    protocol::VideoParam rec;
     long long size = -1;
     std::string why;
-    int r = LoadParamFile(o.args[0], rec, &size, &why);
-    if (r == kParamFileSizeMismatch)
+    int r = protocol::LoadParamFile(o.args[0], rec, &size, &why);
+    if (r == protocol::kParamFileSizeMismatch)
         return Fail(err, r, o.args[0] + " holds " + std::to_string(size) + " bytes, a parameter file holds " +
-                                std::to_string(kVideoParamSize) + "; nothing was sent");
+                                std::to_string(protocol::kVideoParamSize) + "; nothing was sent");
     if (r != 0) return Fail(err, r, "could not open " + o.args[0] + (why.empty() ? "" : ": " + why));
     r = camera.WriteVideoParams(rec);
     if (r < 0) return Fail(err, r, "the camera did not take the parameters");
@@ -91,18 +91,18 @@ int CmdImport(const CliOptions& o, Camera& camera, std::ostream& out, std::ostre
     return kExitOk;
 }
 
-int CmdAbilities(Camera& camera, std::ostream& out, std::ostream& err) {
-    AbilityList list;
+int CmdAbilities(camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::AbilityList list;
     int r = camera.ReadAbilityList(list);
     if (r != 0) return Fail(err, RealCode(camera, r), "reading the ability list failed");
     const bool cp936 = camera.LabelsAreCp936();
     for (size_t i = 0; i < list.size(); ++i) {
-        const AbilityItem& item = list[i];
+        const protocol::AbilityItem& item = list[i];
         out << TerminalText(item.key) << "\tdisplay=" << static_cast<int>(item.display);
         if (item.display == 2) out << "\trule=" << TerminalText(item.displayRule);
         if (item.title[0]) out << "\t" << TerminalText(item.title);
-        for (const AbilityOption& opt : item.options) {
-            std::string label = cp936 ? Cp936ToUtf8(opt.label) : std::string(opt.label);
+        for (const protocol::AbilityOption& opt : item.options) {
+            std::string label = cp936 ? platform::Cp936ToUtf8(opt.label) : std::string(opt.label);
             out << "\t" << opt.value << ":" << TerminalText(label);
         }
         out << "\n";
@@ -110,14 +110,14 @@ int CmdAbilities(Camera& camera, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-int CmdFrameRate(Camera& camera, std::ostream& out, std::ostream& err) {
+int CmdFrameRate(camera::Camera& camera, std::ostream& out, std::ostream& err) {
     int r = camera.GetFrameRate();
     if (r < 0) return Fail(err, RealCode(camera, r), "reading the frame rate failed");
     if (r == 0) {
         // The operation answers 0 for a failed exchange and for a reply without a usable rate.
         const int exchange = camera.LastExchangeResult();
         return exchange < 0 ? Fail(err, exchange, "reading the frame rate failed")
-                            : Fail(err, kReplyIncomplete, "the camera gave no usable frame rate");
+                            : Fail(err, protocol::kReplyIncomplete, "the camera gave no usable frame rate");
     }
     out << r << "\n";
     return kExitOk;
@@ -125,14 +125,14 @@ int CmdFrameRate(Camera& camera, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RealCode(const Camera& camera, int result) {
+int RealCode(const camera::Camera& camera, int result) {
     const int exchange = camera.LastExchangeResult();
     return result == -1 && exchange < 0 ? exchange : result;
 }
 
 // Every pair is checked against the parameter table before anything is sent: an unknown member
 // would change nothing, and a value that does not fit would arrive cut (1000 as 232).
-int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const VideoParamField*, int>>& pairs,
+int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const protocol::VideoParamField*, int>>& pairs,
                   std::ostream& err) {
     if (args.empty()) return Usage(err, "set needs NAME=VALUE pairs");
     for (const std::string& a : args) {
@@ -140,9 +140,9 @@ int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<co
         if (eq == std::string::npos || eq == 0)
             return Usage(err, "'" + TerminalText(a) + "' is not NAME=VALUE");
         const std::string name = a.substr(0, eq);
-        const VideoParamField* field = FindVideoParamField(name);
+        const protocol::VideoParamField* field = protocol::FindVideoParamField(name);
         if (field == nullptr) {
-            std::string nearest = NearestVideoParamMember(name);
+            std::string nearest = protocol::NearestVideoParamMember(name);
             return Usage(err, "there is no parameter '" + TerminalText(name) + "'" +
                                   (nearest.empty() ? "" : "; did you mean " + nearest + "?") +
                                   " ('get' lists them all)");
@@ -150,7 +150,7 @@ int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<co
         long long value = 0;
         if (!ParseInt64(a.substr(eq + 1), &value))
             return Usage(err, "'" + TerminalText(a) + "' needs a whole number after '='");
-        if (!FieldValueFits(*field, value)) {
+        if (!protocol::FieldValueFits(*field, value)) {
             const bool wide = field->width == 4;
             const char* range = wide ? "-2147483648..2147483647" : field->isSigned ? "-128..127" : "0..255";
             return Usage(err, std::string(field->member) + " takes " + range + ", not " + std::to_string(value));
@@ -162,12 +162,12 @@ int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<co
 
 int ReportFailure(std::ostream& err, int code, const std::string& what) {
     err << "error " << code << ": " << what;
-    if (code == kUsbDeviceBusy) err << " (the camera is busy: all its connections are taken)";
+    if (code == transport::kUsbDeviceBusy) err << " (the camera is busy: all its connections are taken)";
     err << "\n";
     return kExitFailed;
 }
 
-std::string TerminalText(std::string_view text) { return EscapeForDisplay(text); }
+std::string TerminalText(std::string_view text) { return platform::EscapeForDisplay(text); }
 
 bool TakesArguments(const std::string& c) {
     return c == "set" || c == "export" || c == "import" || c == "snapshot" || c == "upgrade" || c == "diff" ||
@@ -181,7 +181,7 @@ bool IsCameraCommand(const std::string& c) {
     return kCommands.count(c) != 0;
 }
 
-int RunCameraCommand(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
+int RunCameraCommand(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
     const std::string& c = o.command;
     if (!TakesArguments(c) && !o.args.empty())
         return Usage(err, "'" + c + "' takes no arguments (options such as --device stand before the command)");
@@ -194,7 +194,7 @@ int RunCameraCommand(const CliOptions& o, Camera& camera, std::ostream& out, std
     if (c == "abilities") return CmdAbilities(camera, out, err);
     if (c == "frame-rate") return CmdFrameRate(camera, out, err);
     if (c == "info") {
-        CameraIdentity info;
+        camera::CameraIdentity info;
         int r = camera.ReadIdentity(info);
         if (r != 0) return Fail(err, r, "reading the device information failed");
         for (auto& [k, v] : info) out << k << "=" << TerminalText(v) << "\n";

@@ -19,11 +19,11 @@ inline constexpr int kExitUsage = 2;    // the command line was wrong
 // Runs one per-camera command (info, get, set, export, import, defaults, abilities, focus-near,
 // frame-rate) on an opened camera. Results go to `out`; failures to `err` as one line
 // "error <code>: <what failed>" with the most specific code known.
-int RunCameraCommand(const CliOptions& opts, Camera& camera, std::ostream& out, std::ostream& err);
+int RunCameraCommand(const CliOptions& opts, camera::Camera& camera, std::ostream& out, std::ostream& err);
 
 // Operations that answer a failed exchange with a fixed -1 (as the windows expect) still let
 // the tool name the transport's own code: `result`, or the exchange's code behind a -1.
-int RealCode(const Camera& camera, int result);
+int RealCode(const camera::Camera& camera, int result);
 
 // Writes the one failure line "error <code>: <what>" (saying so when the camera is busy) and
 // returns kExitFailed.
@@ -31,7 +31,7 @@ int ReportFailure(std::ostream& err, int code, const std::string& what);
 
 // Checks `set` arguments NAME=VALUE against the parameter table (member known, value fits) into
 // `pairs`; kExitOk, or kExitUsage with the reason on `err`. Nothing is sent.
-int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const VideoParamField*, int>>& pairs,
+int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const protocol::VideoParamField*, int>>& pairs,
                   std::ostream& err);
 
 // True for the commands that take arguments after their name.

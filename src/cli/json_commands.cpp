@@ -20,18 +20,18 @@ int Usage(std::ostream& err, const std::string& what) {
     return kExitUsage;
 }
 
-int Get(Camera& camera, std::ostream& out, std::ostream& err) {
-    VideoParam rec;
+int Get(camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::VideoParam rec;
     const int r = camera.ReadVideoParams(rec);
     if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the parameters failed");
     JsonObject members;
-    for (const VideoParamField* f : ProfileFields()) members.Add(f->member, ReadFieldForSend(rec, *f));
+    for (const protocol::VideoParamField* f : protocol::ProfileFields()) members.Add(f->member, ReadFieldForSend(rec, *f));
     out << JsonObject().AddRaw("members", members.Text()).Text() << '\n';
     return kExitOk;
 }
 
-int Set(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
-    std::vector<std::pair<const VideoParamField*, int>> pairs;
+int Set(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    std::vector<std::pair<const protocol::VideoParamField*, int>> pairs;
     if (int status = ParseSetPairs(o.args, pairs, err); status != kExitOk) return status;
     JsonObject set;
     for (const auto& [field, value] : pairs) {
@@ -51,8 +51,8 @@ int Set(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& er
     return kExitOk;
 }
 
-int Info(Camera& camera, std::ostream& out, std::ostream& err) {
-    CameraIdentity info;
+int Info(camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    camera::CameraIdentity info;
     const int r = camera.ReadIdentity(info);
     if (r != 0) return ReportFailure(err, r, "reading the device information failed");
     JsonObject identity;
@@ -61,19 +61,19 @@ int Info(Camera& camera, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-int Abilities(Camera& camera, std::ostream& out, std::ostream& err) {
-    AbilityList list;
+int Abilities(camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::AbilityList list;
     const int r = camera.ReadAbilityList(list);
     if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the ability list failed");
     JsonArray items;
-    for (const AbilityItem& item : list) {
+    for (const protocol::AbilityItem& item : list) {
         JsonObject j;
         j.Add("key", item.key).Add("display", static_cast<int>(item.display));
         if (item.display == 2) j.Add("rule", item.displayRule);
-        if (item.title[0]) j.Add("title", camera.LabelsAreCp936() ? Cp936ToUtf8(item.title) : std::string(item.title));
+        if (item.title[0]) j.Add("title", camera.LabelsAreCp936() ? platform::Cp936ToUtf8(item.title) : std::string(item.title));
         JsonArray options;
-        for (const AbilityOption& opt : item.options) {
-            const std::string label = camera.LabelsAreCp936() ? Cp936ToUtf8(opt.label) : std::string(opt.label);
+        for (const protocol::AbilityOption& opt : item.options) {
+            const std::string label = camera.LabelsAreCp936() ? platform::Cp936ToUtf8(opt.label) : std::string(opt.label);
             options.AddRaw(JsonObject().Add("value", opt.value).Add("label", label).Text());
         }
         j.AddRaw("options", options.Text());
@@ -85,7 +85,7 @@ int Abilities(Camera& camera, std::ostream& out, std::ostream& err) {
 
 // export to a parameter file, import, defaults, focus-near, frame-rate: the text form's work,
 // its one result said as JSON.
-int Simple(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
+int Simple(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
     CliOptions text = o;
     text.json = false;
     std::ostringstream ignored;
@@ -93,7 +93,7 @@ int Simple(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream&
     if (status != kExitOk) return status;
     const std::string& c = o.command;
     JsonObject j;
-    if (c == "export") j.Add("file", o.args[0]).Add("format", "dat").Add("bytes", kVideoParamSize);
+    if (c == "export") j.Add("file", o.args[0]).Add("format", "dat").Add("bytes", protocol::kVideoParamSize);
     else if (c == "import") j.Add("file", o.args[0]).AddBool("imported", true);
     else if (c == "defaults") j.AddBool("defaults_restored", true);
     else if (c == "focus-near") j.Add("focus_near", std::atoi(ignored.str().c_str()));
@@ -125,7 +125,7 @@ int WithJsonErrors(std::ostream& out, std::ostream& err, const std::function<int
     return status;
 }
 
-int RunCameraCommandJson(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
+int RunCameraCommandJson(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
     return WithJsonErrors(out, err, [&](std::ostream& jout, std::ostream& jerr) {
         const std::string& c = o.command;
         if (!TakesArguments(c) && !o.args.empty())

@@ -11,7 +11,7 @@
 // error line on `err`, and the status is the one the text form gives. Thread-bound per call.
 namespace velmora::cli {
 
-int RunCameraCommandJson(const CliOptions& opts, Camera& camera, std::ostream& out, std::ostream& err);
+int RunCameraCommandJson(const CliOptions& opts, camera::Camera& camera, std::ostream& out, std::ostream& err);
 
 // Runs `command`; when it fails (status 1) without printing anything on `out`, prints the JSON
 // error object made from its last "error <code>: <what>" line. Usage errors (status 2) print only

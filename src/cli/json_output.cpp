@@ -6,13 +6,13 @@ namespace velmora::cli {
 
 void JsonObject::Key(std::string_view key) {
     if (body_.size() > 1) body_ += ", ";
-    AppendJsonString(body_, key);
+    platform::AppendJsonString(body_, key);
     body_ += ": ";
 }
 
 JsonObject& JsonObject::Add(std::string_view key, std::string_view text) {
     Key(key);
-    AppendJsonString(body_, text);
+    platform::AppendJsonString(body_, text);
     return *this;
 }
 

@@ -33,7 +33,7 @@ std::string TimeText(std::chrono::system_clock::time_point t) {
     return text;
 }
 
-std::string Field(const char* field, size_t size) { return FieldText(field, size); }
+std::string Field(const char* field, size_t size) { return platform::FieldText(field, size); }
 
 // What the camera is called in a line: its serial, or its device path when it has none.
 std::string SerialOf(const KeepEvent& e) { return Field(e.camera.entry.serial, sizeof e.camera.entry.serial); }
@@ -41,7 +41,7 @@ std::string SerialOf(const KeepEvent& e) { return Field(e.camera.entry.serial, s
 std::string Members(const KeepEvent& e, bool json) {
     JsonArray array;
     std::string text;
-    for (const ApplyMember& m : e.report->members) {
+    for (const camera::ApplyMember& m : e.report->members) {
         if (json) {
             array.AddRaw(JsonObject().Add("member", m.field->member).Add("from", m.before).Add("to", m.wanted).Text());
         } else {
@@ -54,24 +54,24 @@ std::string Members(const KeepEvent& e, bool json) {
 
 // The outcome of the members sent (and skipped), as text.
 std::string OutcomeText(const KeepEvent& e) {
-    const ApplyReport& r = *e.report;
+    const camera::ApplyReport& r = *e.report;
     std::string text;
     auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
     if (e.kind == KeepEvent::Kind::Refused) {
         if (r.readResult != 0) return "error " + std::to_string(e.code) + " reading the parameters";
         std::string names;
-        for (const ApplyMember& m : r.members)
-            if (m.outcome == ApplyOutcome::Refused || m.outcome == ApplyOutcome::Unverified)
+        for (const camera::ApplyMember& m : r.members)
+            if (m.outcome == camera::ApplyOutcome::Refused || m.outcome == camera::ApplyOutcome::Unverified)
                 names += (names.empty() ? "" : ", ") + std::string(m.field->member);
         add("error " + std::to_string(e.code) + " (" + names + ")");
     }
-    for (const ApplyMember& m : r.members) {
-        if (m.outcome == ApplyOutcome::Adjusted)
+    for (const camera::ApplyMember& m : r.members) {
+        if (m.outcome == camera::ApplyOutcome::Adjusted)
             add(std::string(m.field->member) + " wanted " + std::to_string(m.wanted) + ", the camera keeps " +
                 std::to_string(*m.after));
-        if (m.outcome == ApplyOutcome::Skipped) add(std::string(m.field->member) + " skipped: " + m.reason);
+        if (m.outcome == camera::ApplyOutcome::Skipped) add(std::string(m.field->member) + " skipped: " + m.reason);
     }
-    const size_t confirmed = r.Count(ApplyOutcome::Confirmed);
+    const size_t confirmed = r.Count(camera::ApplyOutcome::Confirmed);
     if (confirmed > 0 || text.empty()) add(std::to_string(confirmed) + " confirmed");
     return text;
 }
@@ -81,7 +81,7 @@ std::string TextLine(const KeepEvent& e) {
         return TimeText(e.time) + " reloaded " + std::to_string(e.ruleCount) + (e.ruleCount == 1 ? " rule" : " rules");
     if (e.kind == KeepEvent::Kind::ReloadFailed)
         return TimeText(e.time) + " reload-failed " + TerminalText(e.message) + "; the rules in force stay";
-    const UsbDeviceEntry& id = e.camera.entry;
+    const transport::UsbDeviceEntry& id = e.camera.entry;
     const std::string serial = SerialOf(e);
     std::string line = TimeText(e.time) + " " + fleet::KeepEventName(e.kind) + " " +
                        TerminalText(serial.empty() ? e.camera.key : serial);
@@ -114,7 +114,7 @@ std::string JsonLine(const KeepEvent& e) {
         else j.Add("error", e.message);
         return j.Text();
     }
-    const UsbDeviceEntry& id = e.camera.entry;
+    const transport::UsbDeviceEntry& id = e.camera.entry;
     JsonObject j;
     j.Add("event", fleet::KeepEventName(e.kind)).Add("serial", SerialOf(e)).Add("time", TimeText(e.time));
     j.Add("model", Field(id.productModel, sizeof id.productModel)).Add("path", e.camera.path);
@@ -214,7 +214,7 @@ int RunKeepCommand(const CliOptions& o, std::ostream& out, std::ostream& err) {
         return ReportFailure(err, -errno, std::string("cannot take SIGINT, SIGTERM and SIGHUP: ") + std::strerror(errno));
     int status = kExitOk;
     {
-        CameraDirectory cameras;
+        camera::CameraDirectory cameras;
         cameras.SetVendorFilter(o.vids);
         fleet::KeepSession session(cameras, std::move(rules), args.interval, [&](const fleet::KeepEvent& e) {
             out << KeepEventLine(e, o.json) << '\n';

@@ -42,9 +42,7 @@
 #include "transport/net/orvex_sdk.h"
 #include "transport/usb/hid_framing.h"
 
-using namespace velmora;
-using namespace velmora::cli;
-
+namespace velmora::cli {
 namespace {
 
 constexpr int kSnapshotTimeoutMs = 10000;
@@ -54,10 +52,10 @@ constexpr int kSearchWaitMs = 1500;
 
 // The tool reports each failure as one "error <code>: ..." line with the most specific code, so
 // the message texts the windows show would only repeat it; they go to the log instead.
-class LogMessages final : public UserMessages {
+class LogMessages final : public platform::UserMessages {
 public:
     void Information(std::string_view text) override {
-        AppLog().Log(3, nullptr, "%.*s", static_cast<int>(text.size()), text.data());
+        platform::AppLog().Log(3, nullptr, "%.*s", static_cast<int>(text.size()), text.data());
     }
     bool AskOkCancel(std::string_view) override { return false; }
     bool AskYesNo(std::string_view) override { return false; }
@@ -71,8 +69,8 @@ int UsageError(const std::string& what) {
 }
 
 // The cameras of one command, found through the vendor ids of the command line.
-std::unique_ptr<CameraDirectory> Cameras(const CliOptions& o) {
-    auto cameras = std::make_unique<CameraDirectory>();
+std::unique_ptr<camera::CameraDirectory> Cameras(const CliOptions& o) {
+    auto cameras = std::make_unique<camera::CameraDirectory>();
     cameras->SetVendorFilter(o.vids);
     return cameras;
 }
@@ -83,12 +81,12 @@ std::unique_ptr<CameraDirectory> Cameras(const CliOptions& o) {
 int ListUsb(const CliOptions& o) {
     auto cameras = Cameras(o);
     cameras->RefreshUsb();
-    const std::vector<UsbListing> listing = cameras->UsbCameras();
-    const std::vector<UsbNodeState> nodes = cameras->Usb().GetNodes();
+    const std::vector<camera::UsbListing> listing = cameras->UsbCameras();
+    const std::vector<transport::UsbNodeState> nodes = cameras->Usb().GetNodes();
     int status = kExitOk;
     JsonArray list;
     for (size_t i = 0; i < nodes.size(); ++i) {
-        const UsbNodeState& n = nodes[i];
+        const transport::UsbNodeState& n = nodes[i];
         const int code = n.openResult != 0 ? n.openResult : n.infoResult;
         if (code != 0) {
             const std::string what = n.openResult != 0 ? "cannot be opened" : "does not tell its identity";
@@ -101,17 +99,17 @@ int ListUsb(const CliOptions& o) {
             status = kExitFailed;
             continue;
         }
-        for (const UsbListing& listed : listing) {
+        for (const camera::UsbListing& listed : listing) {
             if (listed.entry.handle != n.handle) continue;
-            const UsbDeviceEntry& e = listed.entry;
+            const transport::UsbDeviceEntry& e = listed.entry;
             if (o.json) {
                 list.AddRaw(JsonObject()
                                 .Add("index", listed.index)
-                                .Add("name", FieldText(e.displayName, sizeof e.displayName))
-                                .Add("model", FieldText(e.productModel, sizeof e.productModel))
-                                .Add("serial", FieldText(e.serial, sizeof e.serial))
-                                .Add("bios", FieldText(e.biosVersion, sizeof e.biosVersion))
-                                .Add("build_date", FieldText(e.buildDate, sizeof e.buildDate))
+                                .Add("name", platform::FieldText(e.displayName, sizeof e.displayName))
+                                .Add("model", platform::FieldText(e.productModel, sizeof e.productModel))
+                                .Add("serial", platform::FieldText(e.serial, sizeof e.serial))
+                                .Add("bios", platform::FieldText(e.biosVersion, sizeof e.biosVersion))
+                                .Add("build_date", platform::FieldText(e.buildDate, sizeof e.buildDate))
                                 .Text());
                 continue;
             }
@@ -127,44 +125,44 @@ int ListUsb(const CliOptions& o) {
 // Where the probes of the LAN search went, for the line that says nothing answered.
 std::string TriedTargets(const std::string& configured, const std::string& configPath) {
     const char* environment = std::getenv("VELMORA_SEARCH_TARGETS");
-    const std::vector<lansearch::SearchTarget> targets = lansearch::ResolveSearchTargets(environment, configured);
+    const std::vector<transport::SearchTarget> targets = transport::ResolveSearchTargets(environment, configured);
     if (targets.empty()) return "no probe was sent: VELMORA_SEARCH_TARGETS holds no valid address";
     std::string list;
-    for (const lansearch::SearchTarget& t : targets) {
+    for (const transport::SearchTarget& t : targets) {
         in_addr address{htonl(t.address)};
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &address, text, sizeof text);
         list += (list.empty() ? "" : ", ") + std::string(text) + ":" + std::to_string(t.port);
     }
-    std::vector<lansearch::SearchTarget> fromFile;
-    lansearch::ParseSearchTargets(configured, fromFile);
+    std::vector<transport::SearchTarget> fromFile;
+    transport::ParseSearchTargets(configured, fromFile);
     const std::string source = environment != nullptr ? "VELMORA_SEARCH_TARGETS"
                                : !fromFile.empty()    ? "[SEARCH] Targets of " + configPath
                                                       : "the default: no [SEARCH] Targets in " + configPath;
     return "probes went to " + list + " (" + source + ")";
 }
 
-int SearchLan(const HomeDir& home, bool json) {
+int SearchLan(const app::HomeDir& home, bool json) {
     // Probe targets of the configuration file; VELMORA_SEARCH_TARGETS still wins over them.
-    const std::string configPath = ConfigPath(home.path);
+    const std::string configPath = platform::ConfigPath(home.path);
     const std::string targets =
-        home.path.empty() ? std::string() : ProfileFile(configPath).GetString("SEARCH", "Targets", "");
-    if (!targets.empty()) BSC_SetSearchTargets(targets.c_str());
-    int r = BSC_Init();
+        home.path.empty() ? std::string() : platform::ProfileFile(configPath).GetString("SEARCH", "Targets", "");
+    if (!targets.empty()) transport::BSC_SetSearchTargets(targets.c_str());
+    int r = transport::BSC_Init();
     if (r < 0) return Failed(r, "the LAN search could not start");
-    BSC_WaitForAnswers(kSearchWaitMs);  // done early once every unicast target answered
-    BSC_DeviceInfo records[kSearchMaxDevices];
-    int count = kSearchMaxDevices;
-    const int found = BSC_GetDevInfo(records, &count);
+    transport::BSC_WaitForAnswers(kSearchWaitMs);  // done early once every unicast target answered
+    transport::BSC_DeviceInfo records[transport::kSearchMaxDevices];
+    int count = transport::kSearchMaxDevices;
+    const int found = transport::BSC_GetDevInfo(records, &count);
     if (found <= 0) count = 0;
     JsonArray addresses;
     for (int i = 0; i < count; ++i) {
-        const std::string ip = FieldText(records[i].ip, sizeof records[i].ip);
-        if (json) addresses.AddRaw(JsonString(ip));
+        const std::string ip = platform::FieldText(records[i].ip, sizeof records[i].ip);
+        if (json) addresses.AddRaw(platform::JsonString(ip));
         else std::cout << TerminalText(ip) << '\n';
     }
     if (json) std::cout << JsonObject().AddRaw("addresses", addresses.Text()).Text() << '\n';
-    BSC_DeInit();
+    transport::BSC_DeInit();
     // Finding nothing is an answer, not a failure (exit 0), but it is said where a person sees it.
     if (found <= 0) std::cerr << "velmora-cli: no network camera answered; " << TriedTargets(targets, configPath) << "\n";
     return kExitOk;
@@ -185,12 +183,12 @@ int AmbiguousSerial(const std::string& serial, const std::vector<int>& indices, 
 // `refused` when the camera turned the connection away as busy, before any exchange took place.
 int RunOnUsbCameraOnce(const CliOptions& o, std::ostream& out, std::ostream& err, bool& refused) {
     auto cameras = Cameras(o);
-    std::shared_ptr<UsbCamera> camera;
+    std::shared_ptr<camera::UsbCamera> camera;
     int matching = 0;
     std::vector<int> twins;
     int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching, &twins)
                           : cameras->OpenUsbAt(o.device, camera, &matching);
-    refused = r == kUsbDeviceBusy;
+    refused = r == transport::kUsbDeviceBusy;
     if (r == 0 && twins.size() > 1) return AmbiguousSerial(o.serial, twins, err);
     if (r != 0) {
         if (matching == 0) return ReportFailure(err, r, "no USB camera found");
@@ -204,7 +202,7 @@ int RunOnUsbCameraOnce(const CliOptions& o, std::ostream& out, std::ostream& err
     }
     const int status = RunCameraCommand(o, *camera, out, err);
     // A refused connection answers every exchange with -42, so nothing reached the camera.
-    refused = camera->LastExchangeResult() == kUsbDeviceBusy;
+    refused = camera->LastExchangeResult() == transport::kUsbDeviceBusy;
     return status;
 }
 
@@ -234,33 +232,33 @@ void OnInterrupt(int) { g_interrupted.store(true); }
 
 // The cameras of a set for upgrade and reboot (--all, repeated --device / --serial,
 // --serial-file), found once with their identities; those named but not found go to `missing`.
-int MaintenanceSet(const CliOptions& o, CameraDirectory& cameras, std::vector<UpgradeTarget>& targets,
+int MaintenanceSet(const CliOptions& o, camera::CameraDirectory& cameras, std::vector<UpgradeTarget>& targets,
                    std::vector<MissingTarget>& missing) {
     // Numbered as `list` numbers them: a node that could not be opened keeps its number.
     cameras.RefreshUsb();
-    const std::vector<UsbListing> listing = cameras.UsbCameras();
+    const std::vector<camera::UsbListing> listing = cameras.UsbCameras();
     const std::string found = " (found " + std::to_string(listing.size()) + ")";
-    const auto add = [&](const UsbListing& listed) {
+    const auto add = [&](const camera::UsbListing& listed) {
         for (const UpgradeTarget& t : targets)
             if (t.entry.handle == listed.entry.handle) return;  // named twice: worked on once
         targets.push_back({listed.index, listed.entry});
     };
     if (o.all) {
-        for (const UsbListing& listed : listing) add(listed);
-        if (targets.empty()) return Failed(kUsbInvalidHandle, "no USB camera found");
+        for (const camera::UsbListing& listed : listing) add(listed);
+        if (targets.empty()) return Failed(transport::kUsbInvalidHandle, "no USB camera found");
         return kExitOk;
     }
     for (const std::string& serial : o.serials) {
-        const auto it = std::find_if(listing.begin(), listing.end(), [&](const UsbListing& l) {
-            return FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
+        const auto it = std::find_if(listing.begin(), listing.end(), [&](const camera::UsbListing& l) {
+            return platform::FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
         });
         if (it != listing.end()) add(*it);
-        else missing.push_back({serial, kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found});
+        else missing.push_back({serial, transport::kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found});
     }
     for (int n : o.devices) {
-        const auto it = std::find_if(listing.begin(), listing.end(), [&](const UsbListing& l) { return l.index == n; });
+        const auto it = std::find_if(listing.begin(), listing.end(), [&](const camera::UsbListing& l) { return l.index == n; });
         if (it != listing.end()) add(*it);
-        else missing.push_back({"", kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found});
+        else missing.push_back({"", transport::kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found});
     }
     return kExitOk;
 }
@@ -275,7 +273,7 @@ int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
     if (set) {
         if (const int r = MaintenanceSet(o, *cameras, targets, missing); r != kExitOk) return r;
     } else {
-        std::shared_ptr<UsbCamera> camera;
+        std::shared_ptr<camera::UsbCamera> camera;
         int matching = 0;
         std::vector<int> twins;
         const int r = o.serialGiven ? cameras->OpenUsbBySerial(o.serial, camera, &matching, &twins)
@@ -289,11 +287,11 @@ int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
         }
         // Numbered as `list` numbers it: a camera found by its serial is not always the first.
         const int number = !o.serialGiven ? o.device : twins.empty() ? 1 : twins.front() + 1;
-        for (const UsbListing& listed : cameras->UsbCameras())
+        for (const camera::UsbListing& listed : cameras->UsbCameras())
             if (listed.entry.handle == camera->handle()) targets.push_back({number, listed.entry});
         // The version before the upgrade and the serial to wait for after a reboot.
         if (o.command == "upgrade" && !targets.empty() && targets[0].entry.serial[0] == '\0') {
-            UsbDeviceEntry entry = targets[0].entry;
+            transport::UsbDeviceEntry entry = targets[0].entry;
             if (cameras->Usb().IdentifyDevice(entry.handle, entry) == 0) targets[0].entry = entry;
         }
     }
@@ -304,7 +302,7 @@ int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
     UpgradeRunOptions run;
     run.live = o.command == "upgrade" && ::isatty(STDOUT_FILENO);
     run.json = o.json;
-    run.language = ChooseUiLanguage(o.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+    run.language = platform::ChooseUiLanguage(o.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
     run.interrupt = &g_interrupted;
     run.upgrade = upgrade;
     if (!upgrade.jobsGiven && o.jobs > 0) run.upgrade.session.jobs = o.jobs;
@@ -325,22 +323,22 @@ int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
 
 // The network library for the length of one command; the cameras log out before it ends.
 struct NetworkLibrary {
-    NetworkLibrary() { ORVEX_Init(0); }
+    NetworkLibrary() { transport::ORVEX_Init(0); }
     ~NetworkLibrary() {
         cameras.CloseAllNetwork();
-        ORVEX_Cleanup();
+        transport::ORVEX_Cleanup();
     }
-    CameraDirectory cameras;
+    camera::CameraDirectory cameras;
 };
 
 int RunOnNetworkCameraTo(const CliOptions& o, std::ostream& out, std::ostream& err) {
     NetworkLibrary net;
     std::string what;
-    std::shared_ptr<NetCamera> camera;
-    int r = net.cameras.OpenNetwork(o.ip, kOrvexDefaultPort, o.user, o.password, camera, what);
+    std::shared_ptr<camera::NetCamera> camera;
+    int r = net.cameras.OpenNetwork(o.ip, wire::kOrvexDefaultPort, o.user, o.password, camera, what);
     if (r != 0) return ReportFailure(err, r, what);
     if (o.command == "snapshot") {
-        r = TakeNetSnapshot(camera->session(), o.args[0], kSnapshotTimeoutMs, what);
+        r = camera::TakeNetSnapshot(camera->session(), o.args[0], kSnapshotTimeoutMs, what);
         if (r != 0) return ReportFailure(err, r, what);
         if (o.json) out << JsonObject().Add("file", o.args[0]).Text() << "\n";
         else out << "saved " << o.args[0] << "\n";
@@ -356,10 +354,12 @@ int RunOnNetworkCamera(const CliOptions& o) {
 }
 
 }  // namespace
+}  // namespace velmora::cli
 
 int main(int argc, char** argv) {
+    using namespace velmora::cli;
     // A file-size limit then fails a write with a message instead of killing the tool.
-    IgnoreFileSizeSignal();
+    velmora::platform::IgnoreFileSizeSignal();
     CliOptions opts;
     std::string error;
     if (!ParseCliOptions(argc, argv, opts, error)) {
@@ -368,21 +368,21 @@ int main(int argc, char** argv) {
     }
     // The same home-folder rule as velmora's (--home, a portable copy, or the user's
     // configuration folder); the tool only reads there, so nothing is created.
-    HomeEnvironment env = ProcessHomeEnvironment();
+    velmora::app::HomeEnvironment env = velmora::app::ProcessHomeEnvironment();
     env.makeDirs = nullptr;
-    const HomeDir home = ResolveHomeDir(opts.home, ExecutableDir(), env);
+    const velmora::app::HomeDir home = ResolveHomeDir(opts.home, velmora::platform::ExecutableDir(), env);
     if (opts.command == "help") {
-        std::cout << UsageText() << "\n" << PlacesText(home, false);
+        std::cout << UsageText() << "\n" << velmora::app::PlacesText(home, false);
         return kExitOk;
     }
     if (opts.command == "version") {
-        std::cout << (opts.json ? VersionJson("velmora-cli") : VersionLine("velmora-cli"));
+        std::cout << (opts.json ? velmora::platform::VersionJson("velmora-cli") : velmora::platform::VersionLine("velmora-cli"));
         return kExitOk;
     }
     if (!TakesArguments(opts.command) && !opts.args.empty())
         return UsageError("'" + opts.command + "' takes no arguments (options such as --device stand before the command)");
     LogMessages messages;
-    SetUserMessages(&messages);
+    velmora::platform::SetUserMessages(&messages);
     if (!opts.serialFile.empty()) {
         // The serials of the file are a set of cameras; a report gives its failed ones.
         bool fromReport = false;

@@ -23,9 +23,9 @@ int Usage(std::ostream& err, const std::string& what) {
 
 std::string Value(const std::optional<int32_t>& v) { return v ? std::to_string(*v) : "-"; }
 
-std::string DifferencesJson(const std::vector<ProfileDifference>& diffs, const char* left, const char* right) {
+std::string DifferencesJson(const std::vector<protocol::ProfileDifference>& diffs, const char* left, const char* right) {
     JsonArray members;
-    for (const ProfileDifference& d : diffs) {
+    for (const protocol::ProfileDifference& d : diffs) {
         JsonObject m;
         m.Add("member", d.field->member);
         if (d.left) m.Add(left, *d.left);
@@ -37,14 +37,14 @@ std::string DifferencesJson(const std::vector<ProfileDifference>& diffs, const c
     return members.Text();
 }
 
-void PrintDifferences(const std::vector<ProfileDifference>& diffs, std::ostream& out) {
-    for (const ProfileDifference& d : diffs)
+void PrintDifferences(const std::vector<protocol::ProfileDifference>& diffs, std::ostream& out) {
+    for (const protocol::ProfileDifference& d : diffs)
         out << d.field->member << '\t' << Value(d.left) << '\t' << Value(d.right) << '\n';
 }
 
-std::string IdentityText(const CameraIdentity& identity, const char* key) {
+std::string IdentityText(const camera::CameraIdentity& identity, const char* key) {
     for (const auto& [k, v] : identity)
-        if (EqualsIgnoreCase(k, key)) return v;
+        if (platform::EqualsIgnoreCase(k, key)) return v;
     return {};
 }
 
@@ -57,13 +57,13 @@ std::string UtcNow() {
     return text;
 }
 
-int CameraDiff(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
-    Profile profile;
+int CameraDiff(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::Profile profile;
     if (int r = LoadProfileReporting(o.args[0], profile, err); r != 0) return kExitFailed;
-    VideoParam rec;
+    protocol::VideoParam rec;
     int r = camera.ReadVideoParams(rec);
     if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the parameters failed");
-    const std::vector<ProfileDifference> diffs = DiffRecordProfile(rec, profile);
+    const std::vector<protocol::ProfileDifference> diffs = protocol::DiffRecordProfile(rec, profile);
     if (o.json) {
         out << JsonObject()
                    .Add("profile", o.args[0])
@@ -78,48 +78,48 @@ int CameraDiff(const CliOptions& o, Camera& camera, std::ostream& out, std::ostr
     return diffs.empty() ? kExitOk : kExitDifferent;
 }
 
-int CameraApply(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
-    Profile profile;
+int CameraApply(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::Profile profile;
     if (LoadProfileReporting(o.args[0], profile, err) != 0) return kExitFailed;
-    ApplyReport report;
-    VerifiedApply(camera, profile, report);
+    camera::ApplyReport report;
+    camera::VerifiedApply(camera, profile, report);
     if (report.readResult != 0) return ReportFailure(err, report.readResult, "reading the parameters failed, nothing was sent");
     if (o.json) out << ApplyReportJson(report) << '\n';
     else PrintApplyReport(report, out);
     const int status = ApplyExitStatus(report);
     if (status == kExitFailed) {
         int code = report.readBackResult;
-        for (const ApplyMember& m : report.members)
-            if (m.outcome == ApplyOutcome::Refused) {
+        for (const camera::ApplyMember& m : report.members)
+            if (m.outcome == camera::ApplyOutcome::Refused) {
                 code = m.code;
                 break;
             }
-        ReportFailure(err, code != 0 ? code : kApplyNotConfirmed,
-                      "the camera did not take " + std::to_string(report.Count(ApplyOutcome::Refused) +
-                                                                  report.Count(ApplyOutcome::Unverified)) +
+        ReportFailure(err, code != 0 ? code : camera::kApplyNotConfirmed,
+                      "the camera did not take " + std::to_string(report.Count(camera::ApplyOutcome::Refused) +
+                                                                  report.Count(camera::ApplyOutcome::Unverified)) +
                           " of the members");
     }
     return status;
 }
 
-int ExportJson(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
-    VideoParam rec;
+int ExportJson(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
+    protocol::VideoParam rec;
     int r = camera.ReadVideoParams(rec);
     if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the parameters failed, nothing was written");
     // The identity only labels the file: a camera that cannot tell it still exports its values.
-    CameraIdentity identity;
+    camera::CameraIdentity identity;
     if (camera.ReadIdentity(identity) != 0) identity.clear();
     const std::string text =
-        ProfileJsonText(rec, IdentityText(identity, "ProductModel"), IdentityText(identity, "Serial"), UtcNow());
+        protocol::ProfileJsonText(rec, IdentityText(identity, "ProductModel"), IdentityText(identity, "Serial"), UtcNow());
     std::string why;
-    r = WriteFileAtomically(o.args[0], text, &why);
+    r = platform::WriteFileAtomically(o.args[0], text, &why);
     if (r != 0)
         return ReportFailure(err, r, "could not write " + o.args[0] + (why.empty() ? "" : ": " + why) +
                                          " (any earlier file is unchanged)");
     if (o.json)
         out << JsonObject().Add("file", o.args[0]).Add("format", "json").Add("bytes", text.size()).Text() << '\n';
     else
-        out << "exported " << ProfileFields().size() << " members to " << o.args[0] << "\n";
+        out << "exported " << protocol::ProfileFields().size() << " members to " << o.args[0] << "\n";
     return kExitOk;
 }
 
@@ -132,18 +132,18 @@ bool IsProfileCommand(const CliOptions& o) {
 
 bool IsFileDiff(const CliOptions& o) { return o.command == "diff" && o.args.size() == 2; }
 
-int LoadProfileReporting(const std::string& path, Profile& profile, std::ostream& err) {
-    ProfileError error;
-    const int r = LoadProfile(path, profile, &error);
+int LoadProfileReporting(const std::string& path, protocol::Profile& profile, std::ostream& err) {
+    protocol::ProfileError error;
+    const int r = protocol::LoadProfile(path, profile, &error);
     if (r != 0) ReportFailure(err, r, path + ": " + TerminalText(error.message) + "; nothing was sent");
     return r;
 }
 
 int RunFileDiff(const CliOptions& o, std::ostream& out, std::ostream& err) {
-    Profile left, right;
+    protocol::Profile left, right;
     if (LoadProfileReporting(o.args[0], left, err) != 0 || LoadProfileReporting(o.args[1], right, err) != 0)
         return kExitFailed;
-    const std::vector<ProfileDifference> diffs = DiffProfiles(left, right);
+    const std::vector<protocol::ProfileDifference> diffs = protocol::DiffProfiles(left, right);
     if (o.json) {
         out << JsonObject()
                    .Add("left", o.args[0])
@@ -158,28 +158,28 @@ int RunFileDiff(const CliOptions& o, std::ostream& out, std::ostream& err) {
     return diffs.empty() ? kExitOk : kExitDifferent;
 }
 
-int RunProfileCommand(const CliOptions& o, Camera& camera, std::ostream& out, std::ostream& err) {
+int RunProfileCommand(const CliOptions& o, camera::Camera& camera, std::ostream& out, std::ostream& err) {
     if (o.command == "export") return ExportJson(o, camera, out, err);
     if (o.args.size() != 1)
         return Usage(err, o.command == "apply" ? "apply needs one PROFILE" : "diff needs one or two PROFILE files");
     return o.command == "apply" ? CameraApply(o, camera, out, err) : CameraDiff(o, camera, out, err);
 }
 
-std::string ApplyReportJson(const ApplyReport& report) {
+std::string ApplyReportJson(const camera::ApplyReport& report) {
     JsonArray members;
-    for (const ApplyMember& m : report.members) {
+    for (const camera::ApplyMember& m : report.members) {
         JsonObject j;
         j.Add("member", m.field->member).Add("outcome", ApplyOutcomeName(m.outcome));
         j.Add("before", m.before).Add("wanted", m.wanted);
         if (m.after) j.Add("after", *m.after);
-        if (m.outcome == ApplyOutcome::Refused) j.Add("code", m.code);
+        if (m.outcome == camera::ApplyOutcome::Refused) j.Add("code", m.code);
         if (!m.reason.empty()) j.Add("reason", m.reason);
         members.AddRaw(j.Text());
     }
     JsonObject counts;
-    for (ApplyOutcome o : {ApplyOutcome::Confirmed, ApplyOutcome::Adjusted, ApplyOutcome::Refused,
-                           ApplyOutcome::Skipped, ApplyOutcome::Unverified})
-        counts.Add(ApplyOutcomeName(o), report.Count(o));
+    for (camera::ApplyOutcome o : {camera::ApplyOutcome::Confirmed, camera::ApplyOutcome::Adjusted, camera::ApplyOutcome::Refused,
+                           camera::ApplyOutcome::Skipped, camera::ApplyOutcome::Unverified})
+        counts.Add(camera::ApplyOutcomeName(o), report.Count(o));
     return JsonObject()
         .Add("result", report.result)
         .AddBool("whole_record", report.wholeRecord)
@@ -189,25 +189,25 @@ std::string ApplyReportJson(const ApplyReport& report) {
         .Text();
 }
 
-void PrintApplyReport(const ApplyReport& report, std::ostream& out) {
-    for (const ApplyMember& m : report.members) {
+void PrintApplyReport(const camera::ApplyReport& report, std::ostream& out) {
+    for (const camera::ApplyMember& m : report.members) {
         out << m.field->member << '\t' << ApplyOutcomeName(m.outcome) << '\t';
         switch (m.outcome) {
-        case ApplyOutcome::Confirmed: out << m.before << " -> " << m.wanted; break;
-        case ApplyOutcome::Adjusted: out << m.before << " -> " << m.wanted << ", the camera keeps " << *m.after; break;
-        case ApplyOutcome::Refused: out << "error " << m.code; break;
-        case ApplyOutcome::Skipped: out << m.reason; break;
-        case ApplyOutcome::Unverified: out << "sent, but reading back failed (" << report.readBackResult << ")"; break;
+        case camera::ApplyOutcome::Confirmed: out << m.before << " -> " << m.wanted; break;
+        case camera::ApplyOutcome::Adjusted: out << m.before << " -> " << m.wanted << ", the camera keeps " << *m.after; break;
+        case camera::ApplyOutcome::Refused: out << "error " << m.code; break;
+        case camera::ApplyOutcome::Skipped: out << m.reason; break;
+        case camera::ApplyOutcome::Unverified: out << "sent, but reading back failed (" << report.readBackResult << ")"; break;
         }
         out << '\n';
     }
-    out << "applied: " << report.Count(ApplyOutcome::Confirmed) << " confirmed, "
-        << report.Count(ApplyOutcome::Adjusted) << " adjusted, " << report.Count(ApplyOutcome::Refused)
-        << " refused, " << report.Count(ApplyOutcome::Skipped) << " skipped, " << report.unchanged
+    out << "applied: " << report.Count(camera::ApplyOutcome::Confirmed) << " confirmed, "
+        << report.Count(camera::ApplyOutcome::Adjusted) << " adjusted, " << report.Count(camera::ApplyOutcome::Refused)
+        << " refused, " << report.Count(camera::ApplyOutcome::Skipped) << " skipped, " << report.unchanged
         << " already equal" << (report.wholeRecord ? " (sent as the whole record)" : "") << '\n';
 }
 
-int ApplyExitStatus(const ApplyReport& report) {
+int ApplyExitStatus(const camera::ApplyReport& report) {
     if (report.Failed()) return kExitFailed;
     return report.result == 0 ? kExitOk : kExitDifferent;
 }

@@ -24,16 +24,16 @@ bool IsFileDiff(const CliOptions& opts);
 int RunFileDiff(const CliOptions& opts, std::ostream& out, std::ostream& err);
 
 // diff PROFILE, apply PROFILE, export FILE.json on one camera.
-int RunProfileCommand(const CliOptions& opts, Camera& camera, std::ostream& out, std::ostream& err);
+int RunProfileCommand(const CliOptions& opts, camera::Camera& camera, std::ostream& out, std::ostream& err);
 
 // Loads a profile file, reporting a refusal as one error line naming the file and the line and
 // column or the member. Returns 0 or the code.
-int LoadProfileReporting(const std::string& path, Profile& profile, std::ostream& err);
+int LoadProfileReporting(const std::string& path, protocol::Profile& profile, std::ostream& err);
 
 // The apply report as one JSON object (members with their outcome) and as text lines.
-std::string ApplyReportJson(const ApplyReport& report);
-void PrintApplyReport(const ApplyReport& report, std::ostream& out);
+std::string ApplyReportJson(const camera::ApplyReport& report);
+void PrintApplyReport(const camera::ApplyReport& report, std::ostream& out);
 // The exit status an apply report stands for (0, 1 or 3).
-int ApplyExitStatus(const ApplyReport& report);
+int ApplyExitStatus(const camera::ApplyReport& report);
 
 }  // namespace velmora::cli

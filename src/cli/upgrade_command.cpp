@@ -27,15 +27,15 @@ constexpr int kBarWidth = 20;
 // Prints the session's row changes: one line per new text, or one redrawn bar per camera.
 // Rows are known by their place in the target list (UpgradeRow::source): a rebooted camera
 // comes back under a new handle.
-class Printer final : public UpgradeObserver {
+class Printer final : public upgrade::UpgradeObserver {
 public:
     Printer(const std::vector<UpgradeTarget>& targets, bool live, std::ostream& out, bool json = false,
-            UiLanguage language = UiLanguage::Chinese)
+            platform::UiLanguage language = platform::UiLanguage::Chinese)
         : live_(live && !json), json_(json), language_(language), out_(out) {
-        for (const UpgradeTarget& t : targets) order_.push_back({t.number, {}, -1, UpgradeRowState::Queued});
+        for (const UpgradeTarget& t : targets) order_.push_back({t.number, {}, -1, upgrade::UpgradeRowState::Queued});
     }
 
-    void RowChanged(int, const UpgradeRow& row) override {
+    void RowChanged(int, const upgrade::UpgradeRow& row) override {
         std::lock_guard lock(mu_);
         if (row.source < 0 || static_cast<size_t>(row.source) >= order_.size()) return;
         Line& line = order_[static_cast<size_t>(row.source)];
@@ -56,7 +56,7 @@ public:
                  << '\n'
                  << std::flush;
         } else if (newText && !row.text.empty()) {
-            out_ << '[' << line.number << "] " << TerminalText(UpgradeTextIn(language_, row.text)) << '\n' << std::flush;
+            out_ << '[' << line.number << "] " << TerminalText(upgrade::UpgradeTextIn(language_, row.text)) << '\n' << std::flush;
         }
     }
     void RowRemoved(int) override {}
@@ -68,17 +68,17 @@ private:
         int number;
         std::string text;
         int percent;
-        UpgradeRowState state;
+        upgrade::UpgradeRowState state;
     };
 
     void Redraw() {
         if (drawn_) out_ << "\x1b[" << order_.size() << 'A';
         for (const Line& l : order_) {
-            const int pct = l.state == UpgradeRowState::Done || l.state == UpgradeRowState::Verified ? 100 : l.percent < 0 ? 0 : l.percent > 100 ? 100 : l.percent;
+            const int pct = l.state == upgrade::UpgradeRowState::Done || l.state == upgrade::UpgradeRowState::Verified ? 100 : l.percent < 0 ? 0 : l.percent > 100 ? 100 : l.percent;
             const int filled = pct * kBarWidth / 100;
             out_ << "\r\x1b[K[" << l.number << "] [" << std::string(static_cast<size_t>(filled), '#')
                  << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << pct << "% "
-                 << TerminalText(UpgradeTextIn(language_, l.text)) << '\n';
+                 << TerminalText(upgrade::UpgradeTextIn(language_, l.text)) << '\n';
         }
         out_ << std::flush;
         drawn_ = true;
@@ -86,7 +86,7 @@ private:
 
     const bool live_;
     const bool json_;
-    const UiLanguage language_;
+    const platform::UiLanguage language_;
     std::ostream& out_;
     std::mutex mu_;
     std::vector<Line> order_;
@@ -94,7 +94,7 @@ private:
 };
 
 // Keeps the messages of the package loading for the error line instead of the log.
-class CapturedMessages final : public UserMessages {
+class CapturedMessages final : public platform::UserMessages {
 public:
     std::string last;
     void Information(std::string_view text) override {
@@ -107,8 +107,8 @@ public:
     bool AskYesNo(std::string_view) override { return false; }
 };
 
-std::vector<UsbDeviceEntry> Entries(const std::vector<UpgradeTarget>& targets) {
-    std::vector<UsbDeviceEntry> out;
+std::vector<transport::UsbDeviceEntry> Entries(const std::vector<UpgradeTarget>& targets) {
+    std::vector<transport::UsbDeviceEntry> out;
     for (const UpgradeTarget& t : targets) out.push_back(t.entry);
     return out;
 }
@@ -122,7 +122,7 @@ std::string CameraName(int number, const std::string& serial) {
 
 // Waits while `busy` holds, stopping the session once when the interrupt flag rises.
 template <typename Busy>
-void WaitFor(UpgradeSession& session, const UpgradeRunOptions& options, Busy busy) {
+void WaitFor(upgrade::UpgradeSession& session, const UpgradeRunOptions& options, Busy busy) {
     bool stopped = false;
     while (busy()) {
         if (!stopped && options.interrupt && options.interrupt->load()) {
@@ -221,36 +221,36 @@ bool ParseUpgradeArgs(const std::vector<std::string>& args, UpgradeArgs& out, st
     return true;
 }
 
-const char* UpgradeStateName(UpgradeRowState state) {
+const char* UpgradeStateName(upgrade::UpgradeRowState state) {
     switch (state) {
-    case UpgradeRowState::Queued: return "queued";
-    case UpgradeRowState::Failed: return "failed";
-    case UpgradeRowState::Done: return "done";
-    case UpgradeRowState::Sending: return "sending";
-    case UpgradeRowState::Flashing: return "flashing";
-    case UpgradeRowState::Rebooting: return "rebooting";
-    case UpgradeRowState::Reconnecting: return "reconnecting";
-    case UpgradeRowState::Verifying: return "verifying";
-    case UpgradeRowState::Verified: return "verified";
+    case upgrade::UpgradeRowState::Queued: return "queued";
+    case upgrade::UpgradeRowState::Failed: return "failed";
+    case upgrade::UpgradeRowState::Done: return "done";
+    case upgrade::UpgradeRowState::Sending: return "sending";
+    case upgrade::UpgradeRowState::Flashing: return "flashing";
+    case upgrade::UpgradeRowState::Rebooting: return "rebooting";
+    case upgrade::UpgradeRowState::Reconnecting: return "reconnecting";
+    case upgrade::UpgradeRowState::Verifying: return "verifying";
+    case upgrade::UpgradeRowState::Verified: return "verified";
     }
     return "unknown";
 }
 
-std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const std::vector<UpgradeRow>& rows,
+std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const std::vector<upgrade::UpgradeRow>& rows,
                               const UpgradeRunOptions& options, int status) {
     JsonArray names;
-    for (const std::string& p : options.upgrade.packages) names.AddRaw(JsonString(p));
+    for (const std::string& p : options.upgrade.packages) names.AddRaw(platform::JsonString(p));
     JsonArray cameras;
-    for (const UpgradeRow& row : rows) {
+    for (const upgrade::UpgradeRow& row : rows) {
         const int number = row.source >= 0 && static_cast<size_t>(row.source) < targets.size()
                                ? targets[static_cast<size_t>(row.source)].number
                                : 0;
-        const bool ok = row.state == (options.upgrade.session.verify ? UpgradeRowState::Verified : UpgradeRowState::Done);
-        const int code = ok ? 0 : row.result != 0 ? row.result : kUpgradeStopped;
+        const bool ok = row.state == (options.upgrade.session.verify ? upgrade::UpgradeRowState::Verified : upgrade::UpgradeRowState::Done);
+        const int code = ok ? 0 : row.result != 0 ? row.result : upgrade::kUpgradeStopped;
         JsonObject seconds;
         double total = 0;
-        for (int p = 0; p < static_cast<int>(UpgradePhase::Count); ++p) {
-            seconds.AddRaw(kUpgradePhaseNames[p], Seconds(row.seconds[p]));
+        for (int p = 0; p < static_cast<int>(upgrade::UpgradePhase::Count); ++p) {
+            seconds.AddRaw(upgrade::kUpgradePhaseNames[p], Seconds(row.seconds[p]));
             total += row.seconds[p];
         }
         seconds.AddRaw("total", Seconds(total));
@@ -288,64 +288,64 @@ std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const s
            "\n";
 }
 
-int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
+int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                       std::ostream& out, std::ostream& err) {
     Printer printer(targets, options.live, out, options.json, options.language);
-    UpgradeSession session(usb, Entries(targets), &printer, 0);
+    upgrade::UpgradeSession session(usb, Entries(targets), &printer, 0);
     session.SetPackagePaths(options.upgrade.packages);
-    UpgradeOptions run = options.upgrade.session;
+    upgrade::UpgradeOptions run = options.upgrade.session;
     if (run.jobs <= 0) run.jobs = static_cast<int>(fleet::DefaultJobs(targets.size()));
     session.SetOptions(run);
     session.SetCameraDirectory(options.cameras);
 
     // The report's folder is checked before any camera is touched.
     std::string why;
-    if (!options.upgrade.report.empty() && CheckReplaceableFile(options.upgrade.report, &why) != 0)
-        return ReportFailure(err, kAtomicFileRefused, "cannot write the report " + options.upgrade.report + ": " + why);
+    if (!options.upgrade.report.empty() && platform::CheckReplaceableFile(options.upgrade.report, &why) != 0)
+        return ReportFailure(err, platform::kAtomicFileRefused, "cannot write the report " + options.upgrade.report + ": " + why);
 
     CapturedMessages captured;
-    UserMessages& previous = Messages();
-    SetUserMessages(&captured);
+    platform::UserMessages& previous = platform::Messages();
+    platform::SetUserMessages(&captured);
     const int started = targets.empty() ? 0 : session.Start();
     SetUserMessages(&previous);
-    if (started == kUpgradeCannotVerify)
+    if (started == upgrade::kUpgradeCannotVerify)
         return ReportFailure(err, started, "--reboot needs the cameras to be followed, and they cannot be");
     if (started != 0)
         return ReportFailure(err, started,
-                             captured.last.empty() ? "the upgrade did not start" : UpgradeTextIn(options.language, captured.last));
+                             captured.last.empty() ? "the upgrade did not start" : upgrade::UpgradeTextIn(options.language, captured.last));
 
     WaitFor(session, options, [&] { return session.Busy(); });
-    const UpgradeRowState wanted = run.verify ? UpgradeRowState::Verified : UpgradeRowState::Done;
+    const upgrade::UpgradeRowState wanted = run.verify ? upgrade::UpgradeRowState::Verified : upgrade::UpgradeRowState::Done;
     int status = kExitOk;
-    std::vector<UpgradeRow> rows;
+    std::vector<upgrade::UpgradeRow> rows;
     for (int i = 0; i < session.RowCount(); ++i) rows.push_back(session.Row(i));
-    for (const UpgradeRow& row : rows) {
+    for (const upgrade::UpgradeRow& row : rows) {
         if (row.state == wanted) continue;
         const int number = targets[static_cast<size_t>(row.source)].number;
-        const std::string text = row.text.empty() ? "not upgraded" : TerminalText(UpgradeTextIn(options.language, row.text));
-        status = ReportFailure(err, row.result != 0 ? row.result : kUpgradeStopped,
+        const std::string text = row.text.empty() ? "not upgraded" : TerminalText(upgrade::UpgradeTextIn(options.language, row.text));
+        status = ReportFailure(err, row.result != 0 ? row.result : upgrade::kUpgradeStopped,
                                CameraName(number, row.serial) + ": " + text);
     }
     for (const MissingTarget& m : options.missing) status = ReportFailure(err, m.code, m.what);
     if (!options.upgrade.report.empty()) {
-        const int w = WriteFileAtomically(options.upgrade.report, UpgradeReportJson(targets, rows, options, status), &why);
+        const int w = platform::WriteFileAtomically(options.upgrade.report, UpgradeReportJson(targets, rows, options, status), &why);
         if (w != 0) status = ReportFailure(err, w, "cannot write the report " + options.upgrade.report + ": " + why);
     }
     return status;
 }
 
-int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
+int RunRebootCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                      std::ostream& out, std::ostream& err) {
     Printer printer(targets, false, out, options.json, options.language);
-    UpgradeSession session(usb, Entries(targets), &printer, 0);
+    upgrade::UpgradeSession session(usb, Entries(targets), &printer, 0);
     if (int r = session.StartReboot()) return ReportFailure(err, r, "the reboot did not start");
     WaitFor(session, options, [&] { return session.Rebooting(); });
     // Rebooted rows are gone; what is left failed or was not reached after a stop.
     int status = kExitOk;
     for (int i = 0; i < session.RowCount(); ++i) {
-        const UpgradeRow row = session.Row(i);
-        const std::string what = row.text.empty() ? "not rebooted" : TerminalText(UpgradeTextIn(options.language, row.text));
-        status = ReportFailure(err, row.result != 0 ? row.result : kUpgradeStopped,
+        const upgrade::UpgradeRow row = session.Row(i);
+        const std::string what = row.text.empty() ? "not rebooted" : TerminalText(upgrade::UpgradeTextIn(options.language, row.text));
+        status = ReportFailure(err, row.result != 0 ? row.result : upgrade::kUpgradeStopped,
                                CameraName(targets[static_cast<size_t>(row.source)].number, row.serial) + ": " + what);
     }
     return status;

@@ -9,7 +9,7 @@
 #include "transport/usb/cusb_device.h"
 #include "upgrade/upgrade_session.h"
 
-namespace velmora {
+namespace velmora::camera {
 class CameraDirectory;
 }
 
@@ -23,7 +23,7 @@ namespace velmora::cli {
 // open entry (with its identity texts when they were read).
 struct UpgradeTarget {
     int number = 0;
-    UsbDeviceEntry entry{};
+    transport::UsbDeviceEntry entry{};
 };
 
 // A camera the command line named but that was not found (a serial of --serial-file that no
@@ -38,7 +38,7 @@ struct MissingTarget {
 //   [--jobs N] [--timeout S] [--reboot] [--reconnect-timeout S] [--expect-version V]
 //   [--expect-build-date D] [--report FILE.json] [--] PACKAGE...
 struct UpgradeArgs {
-    UpgradeOptions session;  // jobs 0 here: the caller's default applies
+    upgrade::UpgradeOptions session;  // jobs 0 here: the caller's default applies
     bool jobsGiven = false;
     std::string report;
     std::vector<std::string> packages;
@@ -56,13 +56,13 @@ struct UpgradeRunOptions {
     bool json = false;
     // The language of the "[N] <text>" lines and the error lines (the session's texts are
     // Chinese); --json keeps the session's texts as they are.
-    UiLanguage language = UiLanguage::Chinese;
+    platform::UiLanguage language = platform::UiLanguage::Chinese;
     // Raised by SIGINT: the session is stopped, then waited for. May be null.
     const std::atomic<bool>* interrupt = nullptr;
     UpgradeArgs upgrade;
     // The directory that follows the cameras (needed by --reboot); its transport is the one
     // the command gets.
-    CameraDirectory* cameras = nullptr;
+    camera::CameraDirectory* cameras = nullptr;
     std::vector<MissingTarget> missing;
 };
 
@@ -71,19 +71,19 @@ struct UpgradeRunOptions {
 // "[N] <text>" (or bars) go to `out`; each camera that did not end as asked (verified with
 // --reboot, done without) gives one line "error <code>: camera N (serial SN): <text>" on `err`.
 // Writes the report when asked. Returns kExitOk only when every camera ended as asked.
-int RunUpgradeCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
+int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
                       std::ostream& out, std::ostream& err);
 
 // Reboots every target, last to first; a rebooted camera's handle is closed. Output as above.
-int RunRebootCommand(CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
+int RunRebootCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
                      const UpgradeRunOptions& options, std::ostream& out, std::ostream& err);
 
 // The report of a fleet upgrade (docs/cli.md): one object with the packages, whether cameras
 // were rebooted and checked, the exit status and one entry per camera.
-std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const std::vector<UpgradeRow>& rows,
+std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const std::vector<upgrade::UpgradeRow>& rows,
                               const UpgradeRunOptions& options, int status);
 
 // The JSON name of a row state ("queued", "sending", ..., "verified").
-const char* UpgradeStateName(UpgradeRowState state);
+const char* UpgradeStateName(upgrade::UpgradeRowState state);
 
 }  // namespace velmora::cli

@@ -41,7 +41,7 @@ const KeepRule* KeepRules::Find(std::string_view serial, std::string_view model)
 
 int ParseKeepRules(std::string_view text, const std::string& baseDir, KeepRules& out, std::string* error) {
     int line = 0, column = 0;
-    protocol_detail::JsonPtr root = protocol_detail::ParseDocument(text, line, column);
+    protocol::detail::JsonPtr root = protocol::detail::ParseDocument(text, line, column);
     if (!root) return Refuse(error, "not JSON at line " + std::to_string(line) + ", column " + std::to_string(column));
     if (!cJSON_IsObject(root.get()))
         return Refuse(error, "the rules are a JSON object mapping \"serial:SN\", \"model:MODEL\" or \"*\" to a profile file");
@@ -83,14 +83,14 @@ int ParseKeepRules(std::string_view text, const std::string& baseDir, KeepRules&
 
 int LoadKeepRules(const std::string& path, KeepRules& out, std::string* error) {
     std::string text, why;
-    if (ReadRegularFile(path, kKeepRulesMaxBytes, text, &why) != 0) return Refuse(error, path + ": " + why);
+    if (platform::ReadRegularFile(path, kKeepRulesMaxBytes, text, &why) != 0) return Refuse(error, path + ": " + why);
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     KeepRules rules;
     if (ParseKeepRules(text, dir, rules, &why) != 0) return Refuse(error, path + ": " + why);
     for (KeepRule& rule : rules.rules) {
-        ProfileError pe;
-        if (LoadProfile(rule.path, rule.profile, &pe) != 0)
+        protocol::ProfileError pe;
+        if (protocol::LoadProfile(rule.path, rule.profile, &pe) != 0)
             return Refuse(error, path + ": rule " + Quoted(rule.selector) + ": " + rule.path + ": " + pe.message);
     }
     out = std::move(rules);

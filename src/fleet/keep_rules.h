@@ -31,7 +31,7 @@ struct KeepRule {
     std::string selector;  // as written: "serial:K01", "model:VX-300", "*"
     std::string file;      // the profile file as written in the rules
     std::string path;      // the profile file as opened (relative to the rules file's folder)
-    Profile profile;       // loaded by LoadKeepRules
+    protocol::Profile profile;       // loaded by LoadKeepRules
 };
 
 struct KeepRules {

@@ -38,13 +38,13 @@ const char* KeepEventName(KeepEvent::Kind kind) {
 }
 
 struct KeepSession::Tracked {
-    UsbListing listing;
+    camera::UsbListing listing;
     const KeepRule* rule = nullptr;
-    std::shared_ptr<UsbCamera> camera;
+    std::shared_ptr<camera::UsbCamera> camera;
     Clock::time_point due;
 };
 
-KeepSession::KeepSession(CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink)
+KeepSession::KeepSession(camera::CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink)
     : directory_(directory), rules_(std::move(rules)), interval_(interval), sink_(std::move(sink)) {}
 
 void KeepSession::SetReload(int reloadFd, Loader loader) {
@@ -53,8 +53,8 @@ void KeepSession::SetReload(int reloadFd, Loader loader) {
 }
 
 void KeepSession::Match(Tracked& t) {
-    const UsbDeviceEntry& e = t.listing.entry;
-    t.rule = rules_.Find(FieldText(e.serial, sizeof e.serial), FieldText(e.productModel, sizeof e.productModel));
+    const transport::UsbDeviceEntry& e = t.listing.entry;
+    t.rule = rules_.Find(platform::FieldText(e.serial, sizeof e.serial), platform::FieldText(e.productModel, sizeof e.productModel));
     if (t.rule && !t.camera) t.camera = directory_.UsbCameraByKey(t.listing.key);
     if (!t.camera) t.rule = nullptr;  // nothing to keep it with: left alone
 }
@@ -85,7 +85,7 @@ KeepSession::~KeepSession() {
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-void KeepSession::OnArrival(const UsbArrival& arrival) {
+void KeepSession::OnArrival(const camera::UsbArrival& arrival) {
     {
         std::lock_guard lock(mu_);
         arrivals_.push_back(arrival);
@@ -101,8 +101,8 @@ void KeepSession::Emit(KeepEvent& event) {
 }
 
 void KeepSession::Check(Tracked& t) {
-    ApplyReport report;
-    const int r = VerifiedApply(*t.camera, t.rule->profile, report);
+    camera::ApplyReport report;
+    const int r = camera::VerifiedApply(*t.camera, t.rule->profile, report);
     KeepEvent event;
     event.camera = t.listing;
     event.rule = t.rule;
@@ -120,15 +120,15 @@ void KeepSession::Check(Tracked& t) {
     }
     event.kind = KeepEvent::Kind::Drift;
     Emit(event);
-    const auto refused = std::find_if(report.members.begin(), report.members.end(), [](const ApplyMember& m) {
-        return m.outcome == ApplyOutcome::Refused;
+    const auto refused = std::find_if(report.members.begin(), report.members.end(), [](const camera::ApplyMember& m) {
+        return m.outcome == camera::ApplyOutcome::Refused;
     });
     if (report.Failed()) {
         event.kind = KeepEvent::Kind::Refused;
         event.code = refused != report.members.end() ? refused->code
                      : report.readBackResult != 0   ? report.readBackResult
                                                     : r;
-    } else if (report.Count(ApplyOutcome::Adjusted) > 0) {
+    } else if (report.Count(camera::ApplyOutcome::Adjusted) > 0) {
         event.kind = KeepEvent::Kind::Adjusted;
     } else {
         event.kind = KeepEvent::Kind::Applied;
@@ -136,10 +136,10 @@ void KeepSession::Check(Tracked& t) {
     Emit(event);
 }
 
-int KeepSession::Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher) {
+int KeepSession::Run(int stopFd, std::unique_ptr<transport::DeviceWatcher> watcher) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) return -errno;
-    const int started = directory_.StartWatching([this](const UsbArrival& a) { OnArrival(a); }, std::move(watcher));
+    const int started = directory_.StartWatching([this](const camera::UsbArrival& a) { OnArrival(a); }, std::move(watcher));
     if (started != 0) return started;
 
     std::map<std::string, Tracked> tracked;  // present cameras by device path
@@ -160,13 +160,13 @@ int KeepSession::Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher) {
             [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
         }
         if (reloadFd_ >= 0 && fds[2].revents) Reload(tracked);
-        std::vector<UsbArrival> arrivals;
+        std::vector<camera::UsbArrival> arrivals;
         {
             std::lock_guard lock(mu_);
             arrivals.swap(arrivals_);
         }
         bool stop = false;
-        for (const UsbArrival& a : arrivals) {
+        for (const camera::UsbArrival& a : arrivals) {
             if ((stop = Readable(stopFd))) break;
             KeepEvent event;
             event.camera = a.listing;
@@ -181,9 +181,9 @@ int KeepSession::Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher) {
             }
             Tracked t;
             t.listing = a.listing;
-            const UsbDeviceEntry& e = a.listing.entry;
+            const transport::UsbDeviceEntry& e = a.listing.entry;
             event.kind = KeepEvent::Kind::Arrived;
-            event.rule = rules_.Find(FieldText(e.serial, sizeof e.serial), FieldText(e.productModel, sizeof e.productModel));
+            event.rule = rules_.Find(platform::FieldText(e.serial, sizeof e.serial), platform::FieldText(e.productModel, sizeof e.productModel));
             event.identifyResult = a.result;
             Emit(event);
             Match(t);

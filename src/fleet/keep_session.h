@@ -35,10 +35,10 @@ struct KeepEvent {
     enum class Kind { Arrived, InStep, Drift, Applied, Adjusted, Refused, Left, Reloaded, ReloadFailed };
     Kind kind = Kind::Arrived;
     std::chrono::system_clock::time_point time;
-    UsbListing camera;                 // identity as listed (name in CP936)
+    camera::UsbListing camera;                 // identity as listed (name in CP936)
     const KeepRule* rule = nullptr;    // null: no rule (arrived only)
     int identifyResult = 0;            // arrived: the identity read's code (0: it answered)
-    const ApplyReport* report = nullptr;  // drift, applied, adjusted, refused (the check's report)
+    const camera::ApplyReport* report = nullptr;  // drift, applied, adjusted, refused (the check's report)
     int code = 0;                      // refused: the first member's refusal or the read's failure
     size_t ruleCount = 0;              // reloaded: the rules now in force (no camera)
     std::string message;               // reload-failed: why (no camera)
@@ -55,14 +55,14 @@ public:
     using Loader = std::function<int(KeepRules& rules, std::string& error)>;
 
     // `directory` must outlive the session.
-    KeepSession(CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink);
+    KeepSession(camera::CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink);
     ~KeepSession();
     KeepSession(const KeepSession&) = delete;
     KeepSession& operator=(const KeepSession&) = delete;
 
     // Watches (through `watcher`, null: the directory's default) and keeps cameras until `stopFd`
     // is readable. 0, or the watcher's negative code when watching cannot start.
-    int Run(int stopFd, std::unique_ptr<DeviceWatcher> watcher = nullptr);
+    int Run(int stopFd, std::unique_ptr<transport::DeviceWatcher> watcher = nullptr);
 
     // While Run runs, `reloadFd` becoming readable (a signalfd, an eventfd; what it holds is read
     // and dropped) makes it read the rules again with `loader`. Call before Run.
@@ -70,7 +70,7 @@ public:
 
 private:
     struct Tracked;
-    void OnArrival(const UsbArrival& arrival);
+    void OnArrival(const camera::UsbArrival& arrival);
     void Check(Tracked& t);
     void Emit(KeepEvent& event);
     // Takes rules the loader read, or says why not; present cameras are matched again.
@@ -78,7 +78,7 @@ private:
     // The rule of a camera as listed, and its object when it has one (else no rule).
     void Match(Tracked& t);
 
-    CameraDirectory& directory_;
+    camera::CameraDirectory& directory_;
     KeepRules rules_;
     int reloadFd_ = -1;
     Loader loader_;
@@ -86,7 +86,7 @@ private:
     Sink sink_;
     int wakeFd_ = -1;
     std::mutex mu_;                    // guards arrivals_
-    std::vector<UsbArrival> arrivals_;  // queued by the watcher's thread
+    std::vector<camera::UsbArrival> arrivals_;  // queued by the watcher's thread
 };
 
 }  // namespace velmora::fleet

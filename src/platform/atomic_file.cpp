@@ -15,7 +15,7 @@
 
 #include "platform/unique_fd.h"
 
-namespace velmora {
+namespace velmora::platform {
 namespace {
 
 using Fd = UniqueFd;
@@ -268,4 +268,4 @@ int ReadRegularFile(const std::string& path, size_t maxBytes, std::string& out, 
     return 0;
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -10,7 +10,7 @@
 // stray temporary file or a write through a planted link behind. docs/files.md has the rules.
 // Thread-safe: no shared state; two calls on the same target race like two renames (the last one
 // wins, each file is complete).
-namespace velmora {
+namespace velmora::platform {
 
 inline constexpr int kAtomicFileBadPath = -330;       // empty path, or a name ending in '/'
 inline constexpr int kAtomicFileRefused = -331;       // the target exists and is not a regular file
@@ -49,4 +49,4 @@ int ReadRegularFile(const std::string& path, size_t maxBytes, std::string& out, 
 // EFBIG and the writer reports it. Programs call this once at start.
 void IgnoreFileSizeSignal();
 
-}  // namespace velmora
+}  // namespace velmora::platform

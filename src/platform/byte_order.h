@@ -6,7 +6,7 @@
 // reports, camera-protocol frames, LAN search datagrams, the parameter record). The simulator
 // keeps its own copy for the HID reports on purpose, so that one mistake cannot hide on both
 // sides. Pure; thread-safe.
-namespace velmora {
+namespace velmora::platform {
 
 inline void PutLe16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -25,4 +25,4 @@ inline uint32_t GetLe32(const uint8_t* p) {
 }
 inline uint64_t GetLe64(const uint8_t* p) { return GetLe32(p) | (static_cast<uint64_t>(GetLe32(p + 4)) << 32); }
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace velmora {
+namespace velmora::platform {
 namespace {
 
 bool Convert(const char* to, const char* from, std::string_view in, std::string& out) {
@@ -119,4 +119,4 @@ void CopyUtf8Field(char* dst, size_t size, std::string_view src) {
     dst[n] = '\0';
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -5,7 +5,7 @@
 
 // Conversion between UTF-8 (what cameras send and Qt shows) and code page 936 (what the
 // program's fixed-size text fields and its configuration file hold). Thread-safe.
-namespace velmora {
+namespace velmora::platform {
 
 // Converts the whole input; returns false (and leaves `out` empty) when the input is not valid
 // in the source encoding or has characters the target cannot represent.
@@ -32,4 +32,4 @@ size_t Utf8PrefixLength(std::string_view src, size_t maxBytes);
 // size - 1 bytes without splitting a UTF-8 sequence (bytes that are not UTF-8 are cut as bytes).
 void CopyUtf8Field(char* dst, size_t size, std::string_view src);
 
-}  // namespace velmora
+}  // namespace velmora::platform

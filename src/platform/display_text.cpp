@@ -2,7 +2,7 @@
 
 #include "platform/json_text.h"
 
-namespace velmora {
+namespace velmora::platform {
 namespace {
 
 // Length of the UTF-8 sequence at the start of `s` (2..4) when it is well formed, not a C1
@@ -45,4 +45,4 @@ std::string EscapeForDisplay(std::string_view text) {
     return out;
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

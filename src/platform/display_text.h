@@ -5,7 +5,7 @@
 
 // Text that comes from outside (a camera's name, model, serial, ability labels; a user's own
 // --user text echoed back) made safe to show in a terminal line or a window item. Pure; thread-safe.
-namespace velmora {
+namespace velmora::platform {
 
 // Printable ASCII and well-formed UTF-8 stay as they are; a backslash is doubled; every other
 // byte becomes "\xNN": C0 controls (CR, LF, TAB, ESC, BS ...), DEL, C1 controls (U+0080–U+009F),
@@ -14,4 +14,4 @@ namespace velmora {
 // or reverse what follows its text.
 std::string EscapeForDisplay(std::string_view text);
 
-}  // namespace velmora
+}  // namespace velmora::platform

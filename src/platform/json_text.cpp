@@ -1,6 +1,6 @@
 #include "platform/json_text.h"
 
-namespace velmora {
+namespace velmora::platform {
 
 size_t Utf8SequenceLength(std::string_view s) {
     const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -61,4 +61,4 @@ std::string JsonString(std::string_view text) {
     return out;
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

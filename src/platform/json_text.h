@@ -5,7 +5,7 @@
 
 // Writing JSON text by hand (stable key order and layout for files and scripts). Pure functions;
 // thread-safe.
-namespace velmora {
+namespace velmora::platform {
 
 // Length of the well-formed multi-byte UTF-8 sequence (2..4 bytes) at the start of `s`, 0 when
 // there is none (overlong forms and surrogates count as broken).
@@ -20,4 +20,4 @@ void AppendJsonString(std::string& out, std::string_view text);
 // The same as a new string.
 std::string JsonString(std::string_view text);
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-namespace velmora {
+namespace velmora::platform {
 
 std::string ExecutableDir() {
     char buf[PATH_MAX];
@@ -15,4 +15,4 @@ std::string ExecutableDir() {
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

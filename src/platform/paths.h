@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace velmora {
+namespace velmora::platform {
 
 // The folder of the running executable (from /proc/self/exe), with a trailing '/'; "./" when it
 // cannot be read. Configuration (toolscfg.ini) and the log folder live there.
@@ -11,4 +11,4 @@ std::string ExecutableDir();
 // The configuration file's path in `dir` (which ends in '/').
 inline std::string ConfigPath(const std::string& dir) { return dir + "toolscfg.ini"; }
 
-}  // namespace velmora
+}  // namespace velmora::platform

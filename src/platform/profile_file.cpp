@@ -7,7 +7,7 @@
 #include "platform/atomic_file.h"
 #include "platform/text.h"
 
-namespace velmora {
+namespace velmora::platform {
 namespace {
 
 std::string_view Trim(std::string_view s) {
@@ -146,4 +146,4 @@ bool ProfileFile::WriteStrings(const std::vector<ProfileEntry>& entries, std::st
     return WriteFileAtomically(path_, text, error) == 0;
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

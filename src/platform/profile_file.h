@@ -10,7 +10,7 @@
 // the file as it was. Values are stored as raw bytes (CP936 text in practice).
 // Thread-bound: one object per thread; every call re-reads the file, as the Windows calls did,
 // so two objects on the same path see each other's writes.
-namespace velmora {
+namespace velmora::platform {
 
 // One value for ProfileFile::WriteStrings.
 struct ProfileEntry {
@@ -48,4 +48,4 @@ private:
     std::string path_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace velmora {
+namespace velmora::platform {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -106,4 +106,4 @@ std::string TranslateLines(std::string_view text, std::span<const TextTranslatio
     return out;
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

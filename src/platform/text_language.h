@@ -14,7 +14,7 @@
 // %s for any text (as short as the rest allows), %% for a percent sign; every other byte stands
 // for itself. "升级[%s]: %d%%" matches "升级[uimage]: 33%" with the values "uimage" and "33".
 // Pure functions, thread-safe.
-namespace velmora {
+namespace velmora::platform {
 
 enum class UiLanguage { Chinese, English };
 
@@ -41,4 +41,4 @@ struct TextTranslation {
 // source pattern, is rebuilt from its translation; any other line is kept as it is.
 std::string TranslateLines(std::string_view text, std::span<const TextTranslation> table);
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-namespace velmora {
+namespace velmora::platform {
 
 // Owns a file descriptor and closes it on every path out of a scope. Thread-bound.
 class UniqueFd {
@@ -31,4 +31,4 @@ private:
     int fd_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::platform

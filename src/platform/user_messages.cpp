@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-namespace velmora {
+namespace velmora::platform {
 namespace {
 
 class StderrMessages final : public UserMessages {
@@ -66,4 +66,4 @@ std::string WithFileReason(std::string_view text, std::string_view path, std::st
     return out;
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

@@ -8,7 +8,7 @@
 // a recorder. Texts are UTF-8 and are shown exactly as given.
 // Thread-safety: SetUserMessages is called once at start-up; implementations decide themselves
 // whether they may be called from worker threads (the core calls them on the caller's thread).
-namespace velmora {
+namespace velmora::platform {
 
 class UserMessages {
 public:
@@ -31,4 +31,4 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // "文件打开失败\n/tmp/x.dat: it is a FIFO, not a regular file". Without a reason, only the path.
 std::string WithFileReason(std::string_view text, std::string_view path, std::string_view reason);
 
-}  // namespace velmora
+}  // namespace velmora::platform

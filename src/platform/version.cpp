@@ -1,6 +1,6 @@
 #include "platform/version.h"
 
-namespace velmora {
+namespace velmora::platform {
 
 std::string VersionText() {
     std::string text = VersionNumber();
@@ -17,4 +17,4 @@ std::string VersionJson(std::string_view program) {
            VersionCommit() + "\"}\n";
 }
 
-}  // namespace velmora
+}  // namespace velmora::platform

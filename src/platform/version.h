@@ -5,7 +5,7 @@
 
 // The version of Velmora, set once in the top CMakeLists.txt, and the git commit of the checkout it
 // was built from. Plain constants: safe from any thread.
-namespace velmora {
+namespace velmora::platform {
 
 // "1.0.0".
 const char* VersionNumber();
@@ -23,4 +23,4 @@ std::string VersionLine(std::string_view program);
 // {"program": "velmora-cli", "version": "1.0.0", "commit": "1a2b3c4d5e6f"} (commit "" without one).
 std::string VersionJson(std::string_view program);
 
-}  // namespace velmora
+}  // namespace velmora::platform

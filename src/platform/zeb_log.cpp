@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::platform {
+
 namespace {
 constexpr unsigned kFileTarget = 1;
 constexpr unsigned kConsoleTarget = 2;
@@ -161,8 +163,13 @@ int ZebLogLibrary::LogV(unsigned level, const char* text, const char* format, va
 std::string ShortFunctionName(const char* signature) {
     std::string s = signature != nullptr ? signature : "";
     // The program's own namespaces and anonymous scopes go first: clang spells them with
-    // parentheses, which would otherwise be taken for the parameter list.
-    for (std::string_view scope : {"velmora::", "{anonymous}::", "(anonymous namespace)::", "(anonymous class)::"}) {
+    // parentheses, which would otherwise be taken for the parameter list. The core layers go
+    // with their namespace (log lines name "CUSBDevice::Transfer", not its layer); the front
+    // ends and the simulator keep theirs ("ui::", "cli::", "sim::").
+    for (std::string_view scope : {"velmora::platform::", "velmora::protocol::", "velmora::wire::",
+                                   "velmora::transport::", "velmora::camera::", "velmora::upgrade::",
+                                   "velmora::app::", "velmora::", "{anonymous}::", "(anonymous namespace)::",
+                                   "(anonymous class)::"}) {
         for (size_t at; (at = s.find(scope)) != std::string::npos;) s.erase(at, scope.size());
     }
     // Cut the parameter list at the '(' that closes the name (operator() keeps its own pair).
@@ -201,3 +208,5 @@ ZebLogLibrary& AppLog() {
     static ZebLogLibrary log;
     return log;
 }
+
+}  // namespace velmora::platform

@@ -9,6 +9,8 @@
 #endif
 #include <string>
 
+namespace velmora::platform {
+
 // Process-wide logger with two targets, configured the way the program always configured it:
 //   target 1: a size-limited log file "<dir>/<base>.log" (rotating, SetLogSize in MiB),
 //   target 2: the diagnostic console (stderr).
@@ -59,5 +61,7 @@ struct LogSite {
 int LogLine(unsigned level, const LogSite& site, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // A compiler's function signature shortened to its qualified name, without the program's own
-// namespaces: "int velmora::CUSBDevice::Transfer(int, ...)" gives "CUSBDevice::Transfer".
+// namespaces: "int velmora::transport::CUSBDevice::Transfer(int, ...)" gives "CUSBDevice::Transfer".
 std::string ShortFunctionName(const char* signature);
+
+}  // namespace velmora::platform

@@ -9,13 +9,15 @@
 #include "protocol/json_util.h"
 #include "protocol/replies.h"
 
-using velmora::CopyUtf8Field;
-using velmora::protocol_detail::JsonPtr;
-using velmora::protocol_detail::Member;
-using velmora::protocol_detail::MemberInt;
-using velmora::protocol_detail::ParseObject;
-using velmora::protocol_detail::ReadReplyHead;
-using velmora::protocol_detail::ReplyHead;
+namespace velmora::protocol {
+
+using platform::CopyUtf8Field;
+using protocol::detail::JsonPtr;
+using protocol::detail::Member;
+using protocol::detail::MemberInt;
+using protocol::detail::ParseObject;
+using protocol::detail::ReadReplyHead;
+using protocol::detail::ReplyHead;
 
 namespace {
 
@@ -32,11 +34,11 @@ void FillLabel(AbilityOption& option, const cJSON* member, AbilityShape shape) {
     if (!cJSON_IsString(member) || member->valuestring == nullptr) return;  // label stays empty
     const char* text = member->valuestring;
     if (shape == AbilityShape::Usb) {
-        CopyUtf8Field(option.label, sizeof option.label, text);
+        platform::CopyUtf8Field(option.label, sizeof option.label, text);
         return;
     }
     std::string cp936;
-    if (!velmora::Utf8ToCp936(text, cp936)) return;  // not convertible: empty label
+    if (!platform::Utf8ToCp936(text, cp936)) return;  // not convertible: empty label
     if (cp936.size() > kNetworkLabelMaxBytes) return;
     std::memcpy(option.label, cp936.data(), cp936.size());
     option.label[cp936.size()] = '\0';
@@ -49,7 +51,7 @@ bool BuildItem(const cJSON* element, AbilityShape shape, AbilityItem& item) {
     std::optional<int32_t> display = MemberInt(element, "Display");
     if (!display) return false;
 
-    CopyUtf8Field(item.key, sizeof item.key, key);
+    platform::CopyUtf8Field(item.key, sizeof item.key, key);
     item.display = static_cast<uint8_t>(static_cast<uint32_t>(*display) & 0xFFu);
     if (item.display == 0) return true;
     if (item.display == 2) {
@@ -74,7 +76,7 @@ bool BuildItem(const cJSON* element, AbilityShape shape, AbilityItem& item) {
 
 const AbilityItem* AbilityList::Find(std::string_view key) const {
     for (const AbilityItem& item : items_) {
-        if (velmora::EqualsIgnoreCase(std::string_view(item.key, strnlen(item.key, sizeof item.key)), key)) return &item;
+        if (platform::EqualsIgnoreCase(std::string_view(item.key, strnlen(item.key, sizeof item.key)), key)) return &item;
     }
     return nullptr;
 }
@@ -116,3 +118,5 @@ int ParseAbilityListReply(const char* text, AbilityShape shape, int transportRes
     list.Swap(rebuilt);
     return transportResult;
 }
+
+}  // namespace velmora::protocol

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::protocol {
+
 // The camera's ability list: which image parameters it offers and with which choices, built
 // from the ReqGetAbilityLevel reply. The host window owns one list and rebuilds it whenever it
 // opens a camera; the parameter pages read it.
@@ -66,3 +68,5 @@ int ParseAbilityListReply(const char* text, AbilityShape shape, int transportRes
 // Reads an option member's name as a decimal integer: optional sign, then the leading digits
 // ("50Hz" 50, "abc" 0), saturating at the int32 limits.
 int32_t AbilityOptionValueFromName(const char* name);
+
+}  // namespace velmora::protocol

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace velmora::protocol {
+
 // Identity texts a USB camera reports for command 40001117 (top-level members, no Content).
 // All fields zero-terminated; the caller zero-fills the record.
 struct UsbDeviceInfo {
@@ -18,3 +20,5 @@ struct UsbDeviceInfo {
 // refusal (in both cases `info` is untouched).
 // Pure function; thread-safe.
 int ParseDeviceInfoReply(const char* text, UsbDeviceInfo& info);
+
+}  // namespace velmora::protocol

@@ -6,7 +6,7 @@
 
 #include "protocol/video_param.h"
 
-namespace velmora::protocol_detail {
+namespace velmora::protocol::detail {
 
 namespace {
 
@@ -80,4 +80,4 @@ ReplyHead ReadReplyHead(const cJSON* root) {
     return head;
 }
 
-}  // namespace velmora::protocol_detail
+}  // namespace velmora::protocol::detail

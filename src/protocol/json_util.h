@@ -12,7 +12,7 @@
 // the simulator keeps its own)
 // and the lookups the reply parsers and request builders of this folder share. Pure functions;
 // thread-safe.
-namespace velmora::protocol_detail {
+namespace velmora::protocol::detail {
 
 struct JsonDeleter {
     void operator()(cJSON* item) const { cJSON_Delete(item); }
@@ -43,4 +43,4 @@ struct ReplyHead {
 };
 ReplyHead ReadReplyHead(const cJSON* root);
 
-}  // namespace velmora::protocol_detail
+}  // namespace velmora::protocol::detail

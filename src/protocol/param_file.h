@@ -4,6 +4,8 @@
 
 #include "protocol/video_param.h"
 
+namespace velmora::protocol {
+
 // The parameter file: exactly kVideoParamSize raw bytes, the VideoParam record unchanged (no
 // header, no checksum). Default name video_params.dat. Pure functions over the file system;
 // thread-safe as long as two calls do not target the same path.
@@ -23,7 +25,7 @@ inline constexpr int kParamFileWriteFailed = -323;   // writing, syncing or repl
 // be null) then receives a one-line reason ("No such file or directory", "it is a FIFO, ...").
 int LoadParamFile(const std::string& path, VideoParam& out, long long* foundSize, std::string* error = nullptr);
 
-// Writes the record to `path` atomically (velmora::WriteFileAtomically): a temporary file with a
+// Writes the record to `path` atomically (platform::WriteFileAtomically): a temporary file with a
 // random name beside the target receives the 8191 bytes, is flushed to disk and renamed over it.
 // A target that exists and is not a regular file (a folder, FIFO, device, socket, a link to one)
 // is refused; a symbolic link to a regular file stays and the file it leads to is replaced. On
@@ -32,3 +34,5 @@ int LoadParamFile(const std::string& path, VideoParam& out, long long* foundSize
 // Returns 0, kParamFileOpenFailed (no name, or the temporary file cannot be created) or
 // kParamFileWriteFailed (target refused, or writing, flushing or replacing failed).
 int SaveParamFile(const std::string& path, const VideoParam& rec, std::string* error = nullptr);
+
+}  // namespace velmora::protocol

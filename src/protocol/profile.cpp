@@ -10,10 +10,10 @@
 #include "protocol/json_util.h"
 #include "protocol/param_file.h"
 
-namespace velmora {
+namespace velmora::protocol {
 namespace {
 
-using protocol_detail::JsonPtr;
+using protocol::detail::JsonPtr;
 
 size_t EditDistanceIgnoringCase(std::string_view a, std::string_view b) {
     std::vector<size_t> row(b.size() + 1);
@@ -49,7 +49,7 @@ bool EndsWithIgnoreCase(std::string_view s, std::string_view suffix) {
 
 // An optional top-level text member; false when present and not a text.
 bool OptionalText(const cJSON* root, const char* name, std::string& out) {
-    const cJSON* item = protocol_detail::Member(root, name);
+    const cJSON* item = protocol::detail::Member(root, name);
     if (item == nullptr || cJSON_IsNull(item)) return true;
     if (!cJSON_IsString(item)) return false;
     out = item->valuestring;
@@ -89,7 +89,7 @@ std::string NearestVideoParamMember(std::string_view name) {
 
 int ParseProfileJson(std::string_view text, Profile& out, ProfileError* error) {
     int line = 0, column = 0;
-    JsonPtr root = protocol_detail::ParseDocument(text, line, column);
+    JsonPtr root = protocol::detail::ParseDocument(text, line, column);
     if (!root) {
         const int code = Refuse(error, kProfileNotJson,
                                 "not JSON at line " + std::to_string(line) + ", column " + std::to_string(column));
@@ -100,10 +100,10 @@ int ParseProfileJson(std::string_view text, Profile& out, ProfileError* error) {
         return code;
     }
     if (!cJSON_IsObject(root.get())) return Refuse(error, kProfileBadFormat, "a profile is a JSON object");
-    const cJSON* format = protocol_detail::Member(root.get(), "format");
+    const cJSON* format = protocol::detail::Member(root.get(), "format");
     if (!cJSON_IsString(format) || std::string_view(format->valuestring) != kProfileFormat)
         return Refuse(error, kProfileBadFormat, std::string("\"format\" must be \"") + kProfileFormat + "\"");
-    const cJSON* version = protocol_detail::Member(root.get(), "version");
+    const cJSON* version = protocol::detail::Member(root.get(), "version");
     if (!cJSON_IsNumber(version) || version->valuedouble != kProfileVersion)
         return Refuse(error, kProfileBadFormat,
                       "\"version\" must be " + std::to_string(kProfileVersion) + " (this program reads version 1)");
@@ -111,7 +111,7 @@ int ParseProfileJson(std::string_view text, Profile& out, ProfileError* error) {
     if (!OptionalText(root.get(), "model", p.model) || !OptionalText(root.get(), "serial", p.serial) ||
         !OptionalText(root.get(), "date", p.date))
         return Refuse(error, kProfileBadFormat, "\"model\", \"serial\" and \"date\" must be texts");
-    const cJSON* members = protocol_detail::Member(root.get(), "members");
+    const cJSON* members = protocol::detail::Member(root.get(), "members");
     if (!cJSON_IsObject(members)) return Refuse(error, kProfileBadFormat, "\"members\" must be an object");
 
     for (const cJSON* m = members->child; m != nullptr; m = m->next) {
@@ -120,7 +120,7 @@ int ParseProfileJson(std::string_view text, Profile& out, ProfileError* error) {
         if (field == nullptr) {
             const std::string nearest = NearestVideoParamMember(name);
             const int code = Refuse(error, kProfileUnknownMember,
-                                    "there is no parameter " + JsonString(name) +
+                                    "there is no parameter " + platform::JsonString(name) +
                                         (nearest.empty() ? "" : "; did you mean " + nearest + "?"),
                                     name);
             if (error != nullptr) error->suggestion = nearest;
@@ -154,7 +154,7 @@ int LoadProfile(const std::string& path, Profile& out, ProfileError* error) {
     std::string data;
     std::string why;
     long long size = -1;
-    int r = ReadRegularFile(path, kProfileMaxBytes, data, &why, &size);
+    int r = platform::ReadRegularFile(path, kProfileMaxBytes, data, &why, &size);
     if (r != 0) return Refuse(error, r, why.empty() ? "cannot be read" : why);
     const bool json = EndsWithIgnoreCase(path, ".json");
     if (!json && data.size() == kVideoParamSize) {
@@ -175,14 +175,14 @@ int LoadProfile(const std::string& path, Profile& out, ProfileError* error) {
 std::string ProfileJsonText(const VideoParam& rec, std::string_view model, std::string_view serial,
                             std::string_view date) {
     std::string out = "{\n  \"format\": ";
-    AppendJsonString(out, kProfileFormat);
+    platform::AppendJsonString(out, kProfileFormat);
     out += ",\n  \"version\": " + std::to_string(kProfileVersion) + ",\n";
     const auto text = [&](const char* key, std::string_view value) {
         if (value.empty()) return;
         out += "  \"";
         out += key;
         out += "\": ";
-        AppendJsonString(out, value);
+        platform::AppendJsonString(out, value);
         out += ",\n";
     };
     text("model", model);
@@ -219,4 +219,4 @@ std::vector<ProfileDifference> DiffProfiles(const Profile& left, const Profile& 
     return out;
 }
 
-}  // namespace velmora
+}  // namespace velmora::protocol

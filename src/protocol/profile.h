@@ -22,7 +22,7 @@
 // Values are kept as they are sent (ReadFieldForSend): BExpCPS byte 251 is -5.
 //
 // Plain values and pure functions; thread-safe on distinct objects.
-namespace velmora {
+namespace velmora::protocol {
 
 inline constexpr const char kProfileFormat[] = "velmora-profile";
 inline constexpr int kProfileVersion = 1;
@@ -109,4 +109,4 @@ std::vector<ProfileDifference> DiffRecordProfile(const VideoParam& rec, const Pr
 // values, or held by only one of them.
 std::vector<ProfileDifference> DiffProfiles(const Profile& left, const Profile& right);
 
-}  // namespace velmora
+}  // namespace velmora::protocol

@@ -7,14 +7,16 @@
 #include "platform/codepage.h"
 #include "protocol/json_util.h"
 
-using velmora::CopyUtf8Field;
-using velmora::protocol_detail::JsonPtr;
-using velmora::protocol_detail::Member;
-using velmora::protocol_detail::MemberInt;
-using velmora::protocol_detail::MemberNumber;
-using velmora::protocol_detail::ParseObject;
-using velmora::protocol_detail::ReadReplyHead;
-using velmora::protocol_detail::ReplyHead;
+namespace velmora::protocol {
+
+using platform::CopyUtf8Field;
+using protocol::detail::JsonPtr;
+using protocol::detail::Member;
+using protocol::detail::MemberInt;
+using protocol::detail::MemberNumber;
+using protocol::detail::ParseObject;
+using protocol::detail::ReadReplyHead;
+using protocol::detail::ReplyHead;
 
 namespace {
 
@@ -123,7 +125,7 @@ int ParseDeviceInfoReply(const char* text, UsbDeviceInfo& info) {
     auto copyText = [&](const char* member, char* dst, size_t size) {
         const cJSON* item = Member(root.get(), member);
         if (item != nullptr && cJSON_IsString(item) && item->valuestring != nullptr)
-            CopyUtf8Field(dst, size, item->valuestring);
+            platform::CopyUtf8Field(dst, size, item->valuestring);
     };
     copyText("DeviceName", info.DeviceName, sizeof info.DeviceName);
     copyText("ProductModel", info.ProductModel, sizeof info.ProductModel);
@@ -136,3 +138,5 @@ int ParseDeviceInfoReply(const char* text, UsbDeviceInfo& info) {
     }
     return 0;
 }
+
+}  // namespace velmora::protocol

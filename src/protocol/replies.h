@@ -5,6 +5,8 @@
 #include "protocol/device_info.h"
 #include "protocol/video_param.h"
 
+namespace velmora::protocol {
+
 // Parsers of the camera's JSON replies. Each takes the reply text, NUL-terminated (the reply
 // buffers are zero-filled and always keep a terminator), and never writes through its output
 // unless it succeeds. Member names are matched case-insensitively. Pure functions; thread-safe.
@@ -51,3 +53,5 @@ int ParseVoModeReply(const char* text);
 
 // Frame-rate part of a VOMode name, as ParseVoModeReply reads it (exposed for tests and tools).
 int FrameRateFromVoModeName(const char* name);
+
+}  // namespace velmora::protocol

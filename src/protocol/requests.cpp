@@ -8,7 +8,9 @@
 
 #include "protocol/json_util.h"
 
-using velmora::protocol_detail::JsonPtr;
+namespace velmora::protocol {
+
+using protocol::detail::JsonPtr;
 
 namespace {
 
@@ -100,3 +102,5 @@ std::string BuildPtzRequest(const char* cmd) {
 std::string BuildPresetRequest(const char* cmd, int id) {
     return FormatFixed<kPtzRequestBufferSize>(kReqPresetCtrlTemplate, cmd != nullptr ? cmd : "", id, id);
 }
+
+}  // namespace velmora::protocol

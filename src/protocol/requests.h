@@ -7,6 +7,8 @@
 
 #include "protocol/video_param.h"
 
+namespace velmora::protocol {
+
 // Request texts, command ids, reply buffer sizes and request builders shared by the network and
 // the USB transport. Every text is sent with its terminating zero byte (length = size + 1).
 // Pure functions; thread-safe.
@@ -128,3 +130,5 @@ std::string BuildPtzRequest(const char* cmd);
 // ReqPresetCtrl with `cmd` (Set, Call, Del), PresetID `id` and PresetName "Preset<id>"; cut to
 // 511 bytes.
 std::string BuildPresetRequest(const char* cmd, int id);
+
+}  // namespace velmora::protocol

@@ -8,6 +8,8 @@
 #include "platform/byte_order.h"
 #include "platform/text.h"
 
+namespace velmora::protocol {
+
 namespace {
 
 // Columns: member, offset, width, signedness, whether a read reply may omit it, and the member's
@@ -88,7 +90,7 @@ bool FieldValueFits(const VideoParamField& field, int64_t value) {
 
 const VideoParamField* FindVideoParamField(std::string_view member) {
     for (const VideoParamField& field : kFields) {
-        if (velmora::EqualsIgnoreCase(field.member, member)) return &field;
+        if (platform::EqualsIgnoreCase(field.member, member)) return &field;
     }
     return nullptr;
 }
@@ -97,7 +99,7 @@ const VideoParamField kFocusLaserRangeField{"nMaxValDistance", kFocusLaserRangeO
 
 const VideoParamField* FindSendableField(std::string_view member) {
     if (const VideoParamField* field = FindVideoParamField(member)) return field;
-    if (velmora::EqualsIgnoreCase(kFocusLaserRangeField.member, member)) return &kFocusLaserRangeField;
+    if (platform::EqualsIgnoreCase(kFocusLaserRangeField.member, member)) return &kFocusLaserRangeField;
     return nullptr;
 }
 
@@ -109,11 +111,11 @@ int32_t TruncateToInt32(double number) {
 }
 
 int32_t ReadInt32LE(const VideoParam& rec, size_t offset) {
-    return static_cast<int32_t>(velmora::GetLe32(rec.bytes + offset));
+    return static_cast<int32_t>(platform::GetLe32(rec.bytes + offset));
 }
 
 void WriteInt32LE(VideoParam& rec, size_t offset, int32_t value) {
-    velmora::PutLe32(rec.bytes + offset, static_cast<uint32_t>(value));
+    platform::PutLe32(rec.bytes + offset, static_cast<uint32_t>(value));
 }
 
 void StoreReplyNumber(VideoParam& rec, const VideoParamField& field, double number) {
@@ -130,3 +132,5 @@ int32_t ReadFieldForSend(const VideoParam& rec, const VideoParamField& field) {
     uint8_t byte = rec.bytes[field.offset];
     return field.isSigned ? static_cast<int32_t>(static_cast<int8_t>(byte)) : static_cast<int32_t>(byte);
 }
+
+}  // namespace velmora::protocol

@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+namespace velmora::protocol {
+
 // The camera's whole image-parameter set as one flat block of bytes. The block is also the
 // parameter file's content, so every offset and width below is a file format: fields are not
 // aligned, the three 4-byte fields are little-endian signed, every other field is one byte, and
@@ -88,3 +90,5 @@ int32_t ReadFieldForSend(const VideoParam& rec, const VideoParamField& field);
 // Little-endian 32-bit access at any offset (offset + 4 must not exceed kVideoParamSize).
 int32_t ReadInt32LE(const VideoParam& rec, size_t offset);
 void WriteInt32LE(VideoParam& rec, size_t offset, int32_t value);
+
+}  // namespace velmora::protocol

@@ -93,7 +93,7 @@ std::string Add(UsbServer& usb, const std::vector<std::string_view>& words, cons
     if (std::string why = ApplyAddSettings(words, next, cfg); !why.empty()) return Error(why);
     std::string why;
     if (usb.AddCamera(std::move(cfg), &why) < 0) return Error(why);
-    AppLog().Log(kLogInfo, nullptr, "camsim %s: added (control)", name.c_str());
+    platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: added (control)", name.c_str());
     return "ok " + name;
 }
 
@@ -202,7 +202,7 @@ void ControlServer::Stop() {
     if (!thread_.joinable()) return;
     const uint64_t one = 1;
     if (write(wakeFd_, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
-        AppLog().Log(kLogWarn, nullptr, "camsim: cannot wake the control thread");
+        platform::AppLog().Log(kLogWarn, nullptr, "camsim: cannot wake the control thread");
     }
     thread_.join();
     unlink(path_.c_str());
@@ -225,7 +225,7 @@ void ControlServer::Run() {
         for (auto& c : clients) fds.push_back({c->fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
-            AppLog().Log(kLogWarn, nullptr, "camsim control: poll: %s", std::strerror(errno));
+            platform::AppLog().Log(kLogWarn, nullptr, "camsim control: poll: %s", std::strerror(errno));
             break;
         }
         if (fds[0].revents) break;

@@ -12,6 +12,7 @@
 #include "sim/sim_options.h"
 #include "sim/usb_server.h"
 
+namespace velmora::sim {
 namespace {
 
 // velmora-camsim ctl DIR COMMAND...: one command to the simulator serving DIR, its reply on stdout.
@@ -23,12 +24,13 @@ int ControlCommand(int argc, char** argv) {
     std::string line;
     for (int i = 3; i < argc; ++i) line += (i > 3 ? " " : "") + std::string(argv[i]);
     std::string reply;
-    const int r = velmora::sim::SendControlLine(argv[2], line, &reply);
+    const int r = SendControlLine(argv[2], line, &reply);
     std::fprintf(r < 0 ? stderr : stdout, "%s%s\n", r < 0 ? "velmora-camsim: " : "", reply.c_str());
     return r == 0 ? 0 : 1;
 }
 
 }  // namespace
+}  // namespace velmora::sim
 
 int main(int argc, char** argv) {
     using namespace velmora::sim;
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::fputs(velmora::VersionLine("velmora-camsim").c_str(), stdout);
+        std::fputs(velmora::platform::VersionLine("velmora-camsim").c_str(), stdout);
         return 0;
     }
     if (options.usbCount > 0 && options.usbDir.empty()) {
@@ -68,7 +70,7 @@ int main(int argc, char** argv) {
                      UsageText().c_str());
         return 2;
     }
-    AppLog().SetLogLevel(2, options.verbose ? 2 : 3);  // console target: info or warnings
+    velmora::platform::AppLog().SetLogLevel(2, options.verbose ? 2 : 3);  // console target: info or warnings
 
     // Termination signals are taken synchronously by this thread; every thread started below
     // inherits the blocked mask, so none of them is interrupted.

@@ -19,7 +19,7 @@ class NetCameras::Camera {
 public:
     explicit Camera(const NetCameraConfig& config) : config_(config), model_(config.model) {
         for (const auto& [member, value] : config.params) model_.Set(member, value);
-        camsim::CameraServerConfig sc;
+        CameraServerConfig sc;
         sc.address = config.address;
         sc.port = config.port;
         if (config.searchPort != 0) sc.searchPort = config.searchPort;
@@ -29,13 +29,13 @@ public:
         sc.deviceName = id.deviceName;
         sc.serial = id.serial;
         sc.model = id.productModel;
-        server_ = std::make_unique<camsim::CameraServer>(sc);
+        server_ = std::make_unique<CameraServer>(sc);
         server_->SetTextHandler([this](const std::string& request) {
             if (config_.refuseSets != 0 && IsSet(request)) return ResultText(config_.refuseSets);
             int32_t status = 0;
             return model_.HandleJson(request, Shape::Network, &status);
         });
-        server_->SetStreamSourceFactory([this](int selector) -> std::unique_ptr<camsim::StreamSource> {
+        server_->SetStreamSourceFactory([this](int selector) -> std::unique_ptr<StreamSource> {
             if (selector != 0) return nullptr;  // only the main stream
             return MakeSource();
         });
@@ -69,11 +69,11 @@ public:
         const std::string_view name = cmd->valuestring;
         return name == "ReqSetVideoParam" || name == "ReqSetDefaultParam";
     }
-    camsim::CameraServer& server() { return *server_; }
+    CameraServer& server() { return *server_; }
 
     // The picture parameters the model holds now.
-    PictureParams CurrentParams() {
-        PictureParams p;
+    stream::PictureParams CurrentParams() {
+        stream::PictureParams p;
         p.luminance = model_.Get("Luminance").value_or(50);
         p.contrast = model_.Get("Contrast").value_or(50);
         p.saturation = model_.Get("Saturation").value_or(50);
@@ -82,11 +82,11 @@ public:
         return p;
     }
 
-    void Register(StreamGenerator* gen) {
+    void Register(stream::StreamGenerator* gen) {
         std::lock_guard lock(mu_);
         generators_.insert(gen);
     }
-    void Unregister(StreamGenerator* gen) {
+    void Unregister(stream::StreamGenerator* gen) {
         std::lock_guard lock(mu_);
         generators_.erase(gen);
     }
@@ -94,17 +94,17 @@ public:
     const NetCameraConfig& config() const { return config_; }
 
 private:
-    std::unique_ptr<camsim::StreamSource> MakeSource();
+    std::unique_ptr<StreamSource> MakeSource();
 
     void PushParams() {
-        PictureParams p = CurrentParams();
+        stream::PictureParams p = CurrentParams();
         std::lock_guard lock(mu_);
-        for (StreamGenerator* gen : generators_) gen->SetParams(p);
+        for (stream::StreamGenerator* gen : generators_) gen->SetParams(p);
     }
 
     NetCameraConfig config_;
     CameraModel model_;
-    std::unique_ptr<camsim::CameraServer> server_;
+    std::unique_ptr<CameraServer> server_;
     // The end-streams fault: a camera whose encoder restarts ends its streams (a StreamEnd frame)
     // every endStreamsMs, until the camera goes.
     void EndStreamsPeriodically() {
@@ -117,7 +117,7 @@ private:
     }
 
     std::mutex mu_;  // generators_
-    std::set<StreamGenerator*> generators_;
+    std::set<stream::StreamGenerator*> generators_;
     std::mutex enderMu_;  // ending_
     std::condition_variable enderCv_;
     bool ending_ = false;
@@ -127,9 +127,9 @@ private:
 namespace {
 
 // One open stream: a generator paced at the camera's frame rate, pulled by the stream's thread.
-class GeneratorSource final : public camsim::StreamSource {
+class GeneratorSource final : public StreamSource {
 public:
-    GeneratorSource(NetCameras::Camera& camera, const GeneratorConfig& config) : camera_(camera) {
+    GeneratorSource(NetCameras::Camera& camera, const stream::GeneratorConfig& config) : camera_(camera) {
         ok_ = gen_.Open(config) == 0;
         interval_ = std::chrono::microseconds(1000000 / config.fps);
         gen_.SetParams(camera_.CurrentParams());
@@ -140,14 +140,14 @@ public:
 
     bool ok() const { return ok_; }
 
-    bool Next(camsim::AccessUnit& out, std::chrono::milliseconds maxWait) override {
+    bool Next(AccessUnit& out, std::chrono::milliseconds maxWait) override {
         auto now = std::chrono::steady_clock::now();
         if (now < due_) {
             auto wait = std::min<std::chrono::steady_clock::duration>(due_ - now, maxWait);
             std::this_thread::sleep_for(wait);
             if (std::chrono::steady_clock::now() < due_) return false;
         }
-        AccessUnit au;
+        stream::AccessUnit au;
         if (gen_.EncodeNext(&au) != 0) return false;
         out.data = std::move(au.data);
         out.keyFrame = au.keyframe;
@@ -161,7 +161,7 @@ public:
 
 private:
     NetCameras::Camera& camera_;
-    StreamGenerator gen_;
+    stream::StreamGenerator gen_;
     bool ok_ = false;
     std::chrono::steady_clock::duration interval_{};
     std::chrono::steady_clock::time_point due_;
@@ -169,8 +169,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<camsim::StreamSource> NetCameras::Camera::MakeSource() {
-    GeneratorConfig gc;
+std::unique_ptr<StreamSource> NetCameras::Camera::MakeSource() {
+    stream::GeneratorConfig gc;
     gc.width = config_.width;
     gc.height = config_.height;
     gc.fps = config_.fps;
@@ -281,6 +281,6 @@ int BuildNetCameras(const SimOptions& options, std::vector<NetCameraConfig>* cam
 }
 
 CameraModel& NetCameras::Model(size_t index) { return cameras_.at(index)->model(); }
-camsim::CameraServer& NetCameras::Server(size_t index) { return cameras_.at(index)->server(); }
+CameraServer& NetCameras::Server(size_t index) { return cameras_.at(index)->server(); }
 
 }  // namespace velmora::sim

@@ -19,7 +19,7 @@ struct NetCameraConfig {
     uint16_t searchPort = 0;              // 0: the standard LAN search port
     bool answerSearch = true;
     int width = 1280, height = 720, fps = 25;
-    std::vector<camsim::CameraUser> users;  // empty: admin / pelno
+    std::vector<CameraUser> users;  // empty: admin / pelno
     CameraModel::Options model;
     std::map<std::string, int64_t> params;  // start values that differ from the factory defaults
     // Faults.
@@ -49,7 +49,7 @@ public:
 
     size_t Count() const { return cameras_.size(); }
     CameraModel& Model(size_t index);
-    camsim::CameraServer& Server(size_t index);
+    CameraServer& Server(size_t index);
 
     class Camera;
 

@@ -289,7 +289,7 @@ void UsbServer::Camera::DropAll() {
 }
 
 void UsbServer::Camera::RefuseBusy(int fd, Clock::time_point now) {
-    AppLog().Log(kLogWarn, nullptr, "camsim %s: busy, all %zu connections taken; refused a connection",
+    platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: busy, all %zu connections taken; refused a connection",
                  config_.name.c_str(), clients_.size());
     const std::vector<uint8_t> notice = BuildBusyNotice(config_.reportLength);
     if (send(fd, notice.data(), notice.size(), MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(notice.size())) {
@@ -317,9 +317,9 @@ void UsbServer::Camera::Run() {
             std::string error;
             if (Plug(&error) == 0) {
                 replugAt_.reset();
-                AppLog().Log(kLogInfo, nullptr, "camsim %s: plugged in again", config_.name.c_str());
+                platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: plugged in again", config_.name.c_str());
             } else {
-                AppLog().Log(kLogWarn, nullptr, "camsim %s", error.c_str());
+                platform::AppLog().Log(kLogWarn, nullptr, "camsim %s", error.c_str());
                 replugAt_ = now + std::chrono::seconds(1);
             }
         }
@@ -353,7 +353,7 @@ void UsbServer::Camera::Run() {
         }
         if (poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR) continue;
-            AppLog().Log(kLogWarn, nullptr, "camsim %s: poll: %s", config_.name.c_str(), std::strerror(errno));
+            platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: poll: %s", config_.name.c_str(), std::strerror(errno));
             break;
         }
         if (fds[0].revents) break;  // shutdown
@@ -408,12 +408,12 @@ void UsbServer::Camera::Run() {
         }
         std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->closed; });
         if (action != After::None && listenFd_ >= 0) {
-            AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged", config_.name.c_str());
+            platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged", config_.name.c_str());
             Unplug();
             if (replugMs >= 0) replugAt_ = Clock::now() + std::chrono::milliseconds(replugMs);
         }
         if (action == After::Reboot) {
-            AppLog().Log(kLogInfo, nullptr, "camsim %s: rebooting", config_.name.c_str());
+            platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: rebooting", config_.name.c_str());
             model_.Reboot();
         }
     }
@@ -443,7 +443,7 @@ int UsbServer::Camera::Ask(Op op, std::string* error) {
     const uint64_t one = 1;
     if (write(ctlFd_, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
         // The counter cannot overflow in practice; the request stays queued and is taken with the next.
-        AppLog().Log(kLogWarn, nullptr, "camsim %s: cannot wake the camera thread", config_.name.c_str());
+        platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: cannot wake the camera thread", config_.name.c_str());
     }
     auto [result, why] = answer.get();
     if (result != 0 && error) *error = why;
@@ -453,7 +453,7 @@ int UsbServer::Camera::Ask(Op op, std::string* error) {
 bool UsbServer::Camera::RunRequests() {
     uint64_t count = 0;
     if (read(ctlFd_, &count, sizeof count) < 0 && errno != EAGAIN) {
-        AppLog().Log(kLogWarn, nullptr, "camsim %s: control wake-up: %s", config_.name.c_str(), std::strerror(errno));
+        platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: control wake-up: %s", config_.name.c_str(), std::strerror(errno));
     }
     std::vector<Request> requests;
     {
@@ -469,7 +469,7 @@ bool UsbServer::Camera::RunRequests() {
             // Also cancels a pending return (unplug=N,replug=MS or a reboot): it stays away.
             replugAt_.reset();
             if (listenFd_ >= 0) {
-                AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged (control)", config_.name.c_str());
+                platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: unplugged (control)", config_.name.c_str());
                 Unplug();
             }
             break;
@@ -478,7 +478,7 @@ bool UsbServer::Camera::RunRequests() {
                 result = Plug(&why);
                 if (result == 0) {
                     replugAt_.reset();
-                    AppLog().Log(kLogInfo, nullptr, "camsim %s: plugged in (control)", config_.name.c_str());
+                    platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: plugged in (control)", config_.name.c_str());
                 }
             }
             break;
@@ -507,7 +507,7 @@ void UsbServer::Camera::ReadRequests(Client& c) {
         const auto event = c.assembler.Feed(buf.data(), static_cast<size_t>(n));
         if (event == RequestAssembler::Event::Incomplete) continue;
         if (event == RequestAssembler::Event::Malformed) {
-            AppLog().Log(kLogWarn, nullptr, "camsim %s: report ignored: %s", config_.name.c_str(),
+            platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: report ignored: %s", config_.name.c_str(),
                          c.assembler.error().c_str());
             continue;
         }
@@ -524,7 +524,7 @@ void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
     UsbReply reply;
     ExchangePlan plan = PlanExchange(config_.faults, command);
     if (event == RequestAssembler::Event::Oversized) {
-        AppLog().Log(kLogWarn, nullptr, "camsim %s: %s", config_.name.c_str(), c.assembler.error().c_str());
+        platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: %s", config_.name.c_str(), c.assembler.error().c_str());
         reply.status = kErrTooLarge;
     } else if (plan.refuse) {
         reply.status = plan.refuseStatus;
@@ -545,10 +545,10 @@ void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
         }
     }
     if (plan.notJson) reply.body = "ERROR 500: internal camera error";
-    AppLog().Log(kLogInfo, nullptr, "camsim %s: command %u, %zu bytes -> status %d, %zu bytes", config_.name.c_str(),
+    platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: command %u, %zu bytes -> status %d, %zu bytes", config_.name.c_str(),
                  command, c.assembler.payload().size(), reply.status, reply.body.size());
     if (plan.swallow) {
-        AppLog().Log(kLogInfo, nullptr, "camsim %s: request swallowed (stall)", config_.name.c_str());
+        platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: request swallowed (stall)", config_.name.c_str());
         return;
     }
     ReplyFraming framing;
@@ -606,8 +606,8 @@ struct UsbServer::WriterGauge {
         const std::string text =
             "{\"writers\": " + std::to_string(now) + ", \"peak_writers\": " + std::to_string(peak) + "}\n";
         std::string error;
-        if (WriteFileAtomically(path, text, &error) != 0)
-            AppLog().Log(kLogWarn, nullptr, "camsim: cannot write %s: %s", path.c_str(), error.c_str());
+        if (platform::WriteFileAtomically(path, text, &error) != 0)
+            platform::AppLog().Log(kLogWarn, nullptr, "camsim: cannot write %s: %s", path.c_str(), error.c_str());
     }
 };
 
@@ -670,7 +670,7 @@ void UsbServer::Stop() {
     if (!started_) return;
     const uint64_t one = 1;
     if (write(wakeFd_, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
-        AppLog().Log(kLogWarn, nullptr, "camsim: cannot wake the camera threads");
+        platform::AppLog().Log(kLogWarn, nullptr, "camsim: cannot wake the camera threads");
     }
     for (auto& c : cameras_) c->Join();
     for (auto& c : cameras_) c->Unplug();

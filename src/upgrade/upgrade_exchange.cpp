@@ -9,10 +9,10 @@
 #include "protocol/json_util.h"
 #include "upgrade/upgrade_session.h"
 
-namespace velmora {
+namespace velmora::upgrade {
 namespace {
 
-using protocol_detail::JsonPtr;
+using protocol::detail::JsonPtr;
 
 int32_t Truncate(double v) {
     const double t = std::trunc(v);
@@ -29,7 +29,7 @@ bool NumberMember(const cJSON* object, const char* name, int32_t& out) {
     return true;
 }
 
-int Exchange(CUSBDevice& usb, int32_t handle, uint32_t cmd, const void* data, size_t length, std::string* reply,
+int Exchange(transport::CUSBDevice& usb, int32_t handle, uint32_t cmd, const void* data, size_t length, std::string* reply,
              int timeoutSec) {
     char buffer[kUpgradeReplyBytes + 1] = {};
     int received = 0;
@@ -66,24 +66,24 @@ UpgradeReply ParseUpgradeReply(const char* text) {
     return r;
 }
 
-int SendUpgradeRequest(CUSBDevice& usb, int32_t handle, uint32_t fileSize) {
+int SendUpgradeRequest(transport::CUSBDevice& usb, int32_t handle, uint32_t fileSize) {
     const std::string text = UpgradeRequestText(fileSize);
     std::string ignored;
     return Exchange(usb, handle, kCmdUpgradeRequest, text.c_str(), text.size() + 1, &ignored,
                     kUpgradeRequestTimeoutSec);
 }
 
-int SendUpgradeData(CUSBDevice& usb, int32_t handle, const uint8_t* data, size_t length, std::string& reply) {
-    if (length > kUpgradeChunkBytes) return kUsbWriteFailed;
+int SendUpgradeData(transport::CUSBDevice& usb, int32_t handle, const uint8_t* data, size_t length, std::string& reply) {
+    if (length > kUpgradeChunkBytes) return transport::kUsbWriteFailed;
     return Exchange(usb, handle, kCmdUpgradeData, data, length, &reply, kUpgradeDataTimeoutSec);
 }
 
-int QueryUpgradeProgress(CUSBDevice& usb, int32_t handle, std::string& reply) {
+int QueryUpgradeProgress(transport::CUSBDevice& usb, int32_t handle, std::string& reply) {
     return Exchange(usb, handle, kCmdUpgradeProgress, nullptr, 0, &reply, kUpgradeProgressTimeoutSec);
 }
 
-int SendReboot(CUSBDevice& usb, int32_t handle) {
+int SendReboot(transport::CUSBDevice& usb, int32_t handle) {
     return Exchange(usb, handle, kCmdReboot, nullptr, 0, nullptr, kRebootTimeoutSec);
 }
 
-}  // namespace velmora
+}  // namespace velmora::upgrade

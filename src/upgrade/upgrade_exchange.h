@@ -10,7 +10,7 @@
 // send a piece of it, ask how far the camera is, reboot. Results are those of Transfer: negative
 // on failure (a transport code or the camera's negative status), zero or more on success.
 // Thread-safe as CUSBDevice is; each call uses only its own buffers.
-namespace velmora {
+namespace velmora::upgrade {
 
 inline constexpr uint32_t kCmdUpgradeRequest = 30001008;
 inline constexpr uint32_t kCmdUpgradeData = 3004;
@@ -42,12 +42,12 @@ struct UpgradeReply {
 UpgradeReply ParseUpgradeReply(const char* text);
 
 // UpgradeRequest: the request text with its zero byte; the reply is not examined.
-int SendUpgradeRequest(CUSBDevice& usb, int32_t handle, uint32_t fileSize);
+int SendUpgradeRequest(transport::CUSBDevice& usb, int32_t handle, uint32_t fileSize);
 // UpgradeData: `length` bytes (at most kUpgradeChunkBytes); the reply text lands in `reply`.
-int SendUpgradeData(CUSBDevice& usb, int32_t handle, const uint8_t* data, size_t length, std::string& reply);
+int SendUpgradeData(transport::CUSBDevice& usb, int32_t handle, const uint8_t* data, size_t length, std::string& reply);
 // UpgradeProgress: no data; the reply text lands in `reply`.
-int QueryUpgradeProgress(CUSBDevice& usb, int32_t handle, std::string& reply);
+int QueryUpgradeProgress(transport::CUSBDevice& usb, int32_t handle, std::string& reply);
 // Reboot: no data, no reply buffer.
-int SendReboot(CUSBDevice& usb, int32_t handle);
+int SendReboot(transport::CUSBDevice& usb, int32_t handle);
 
-}  // namespace velmora
+}  // namespace velmora::upgrade

@@ -20,7 +20,7 @@
 #include "platform/user_messages.h"
 #include "upgrade/upgrade_exchange.h"
 
-namespace velmora {
+namespace velmora::upgrade {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{200};
@@ -30,7 +30,7 @@ constexpr const char* kRebootStatus = "重启成功的设备将从列表删除�
 std::string FieldText(const char* field, size_t size) {
     const std::string_view raw(field, strnlen(field, size));
     std::string utf8;
-    if (Cp936ToUtf8(raw, utf8)) return utf8;
+    if (platform::Cp936ToUtf8(raw, utf8)) return utf8;
     return std::string(raw);  // not CP936: shown as it came
 }
 
@@ -39,10 +39,10 @@ std::string ReadPackage(UpgradePackage& out) {
     // Non-blocking open: a FIFO chosen by mistake must not hang the start.
     const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return "无法打开文件:" + out.path;
-    UniqueFd file(fd);
+    platform::UniqueFd file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return WithFileReason(kReadFailed, out.path, "not a regular file");
+        return platform::WithFileReason(kReadFailed, out.path, "not a regular file");
     const uint64_t length = static_cast<uint64_t>(st.st_size);
     if (length > UINT32_MAX) return "升级包过大(须小于4GB):" + out.path;
     // An empty package has nothing to write; a camera that accepted it would report success.
@@ -51,14 +51,14 @@ std::string ReadPackage(UpgradePackage& out) {
     try {
         out.data.resize(out.size);
     } catch (const std::bad_alloc&) {
-        return WithFileReason(kReadFailed, out.path, "not enough memory");  // must not end the program
+        return platform::WithFileReason(kReadFailed, out.path, "not enough memory");  // must not end the program
     }
     size_t got = 0;
     while (got < out.size) {
         const ssize_t n = ::read(fd, out.data.data() + got, out.size - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return WithFileReason(kReadFailed, out.path, std::strerror(errno));
-        if (n == 0) return WithFileReason(kReadFailed, out.path, "the file became shorter while it was read");
+        if (n < 0) return platform::WithFileReason(kReadFailed, out.path, std::strerror(errno));
+        if (n == 0) return platform::WithFileReason(kReadFailed, out.path, "the file became shorter while it was read");
         got += static_cast<size_t>(n);
     }
     return {};
@@ -85,7 +85,7 @@ std::optional<std::vector<unsigned long>> VersionParts(const std::string& text) 
 }
 
 std::string DeadlineText(std::chrono::milliseconds deadline) {
-    return Format("升级超时:%g秒内未完成", static_cast<double>(deadline.count()) / 1000.0);
+    return platform::Format("升级超时:%g秒内未完成", static_cast<double>(deadline.count()) / 1000.0);
 }
 
 }  // namespace
@@ -111,16 +111,16 @@ std::string UpgradeTypeName(const std::string& path, int index) {
     return std::to_string(index + 1);
 }
 
-UpgradeSession::UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices,
+UpgradeSession::UpgradeSession(transport::CUSBDevice& usb, const std::vector<transport::UsbDeviceEntry>& devices,
                                UpgradeObserver* observer, int maxRows)
     : usb_(usb), observer_(observer), packages_(std::make_shared<const std::vector<UpgradePackage>>()),
       stop_(std::make_shared<std::atomic<bool>>(false)),
       rebootStop_(std::make_shared<std::atomic<bool>>(false)) {
-    for (const UsbDeviceEntry& d : devices) {
+    for (const transport::UsbDeviceEntry& d : devices) {
         if (maxRows > 0 && static_cast<int>(rows_.size()) >= maxRows) break;
         RowSlot slot;
         slot.id = nextId_++;
-        slot.key = CameraDirectory::UsbKeyOf(d, usb.DevicePath(d.handle));
+        slot.key = camera::CameraDirectory::UsbKeyOf(d, usb.DevicePath(d.handle));
         slot.row.source = static_cast<int>(rows_.size());
         slot.row.handle = d.handle;
         slot.row.name = std::string(d.displayName, strnlen(d.displayName, sizeof d.displayName));  // UTF-8 as sent
@@ -180,7 +180,7 @@ int UpgradeSession::LoadPackagesLocked() {
     for (UpgradePackage& p : *list) {
         const std::string failure = ReadPackage(p);
         if (!failure.empty()) {
-            Messages().Information(failure);
+            platform::Messages().Information(failure);
             return kUpgradeLoadFailed;
         }
     }
@@ -200,7 +200,7 @@ UpgradeOptions UpgradeSession::Options() const {
     return options_;
 }
 
-void UpgradeSession::SetCameraDirectory(CameraDirectory* cameras) {
+void UpgradeSession::SetCameraDirectory(camera::CameraDirectory* cameras) {
     std::lock_guard lock(optionsMu_);
     cameras_ = cameras;
 }
@@ -500,17 +500,17 @@ void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>
         }
         if (expired()) goto finish;
         clock.Enter(UpgradePhase::Sending);
-        Update(id, [&](UpgradeRow& r) { r.text = Format("请求升级[%s]...", type); });
+        Update(id, [&](UpgradeRow& r) { r.text = platform::Format("请求升级[%s]...", type); });
         int res = SendUpgradeRequest(usb_, handle, p.size);
         if (res < 0) {
-            fail(res, Format("请求升级失败:%d", res));
+            fail(res, platform::Format("请求升级失败:%d", res));
             goto finish;
         }
         // Each package is followed to its own end: a 2 kept from the previous package would
         // otherwise count this one as written before the camera was asked.
         lastStatus = 0;
         Update(id, [&](UpgradeRow& r) {
-            r.text = Format("发送升级包[%s]..", type);
+            r.text = platform::Format("发送升级包[%s]..", type);
             r.state = UpgradeRowState::Sending;
             r.percent = -1;  // no bar until this package's first reply
         });
@@ -520,24 +520,24 @@ void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>
             const size_t chunk = std::min<size_t>(p.size - offset, kUpgradeChunkBytes);
             res = SendUpgradeData(usb_, handle, p.data.data() + offset, chunk, reply);
             if (res < 0) {
-                fail(res, Format("升级[%s]失败:%d", type, res));
+                fail(res, platform::Format("升级[%s]失败:%d", type, res));
                 goto finish;
             }
             offset += chunk;
             const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
             if (!parsed.json) continue;
             if (parsed.hasResult && parsed.result < 0) {  // refused in the body, as the sets are
-                fail(parsed.result, Format("升级[%s]失败:%d", type, parsed.result));
+                fail(parsed.result, platform::Format("升级[%s]失败:%d", type, parsed.result));
                 goto finish;
             }
             if (parsed.hasStatus) lastStatus = parsed.status;
             if (parsed.hasProgress) lastProgress = parsed.progress;
             if (lastProgress < 0) {
-                fail(lastProgress, Format("升级[%s]返回失败:%d", type, lastProgress));
+                fail(lastProgress, platform::Format("升级[%s]返回失败:%d", type, lastProgress));
                 goto finish;
             }
             Update(id, [&](UpgradeRow& r) {
-                r.text = Format("升级[%s]: %d%%", type, lastProgress);
+                r.text = platform::Format("升级[%s]: %d%%", type, lastProgress);
                 r.percent = lastProgress;
             });
         }
@@ -559,19 +559,19 @@ void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>
         while (!stop.load() && lastStatus != 2) {
             if (expired()) goto finish;
             if (Clock::now() - lastMove >= stallLimit) {
-                fail(kUpgradeStalled, Format("升级[%s]超时:进度%lld秒无变化", type,
+                fail(kUpgradeStalled, platform::Format("升级[%s]超时:进度%lld秒无变化", type,
                                              static_cast<long long>(stallLimit.count() / 1000)));
                 goto finish;
             }
             res = QueryUpgradeProgress(usb_, handle, reply);
             if (res < 0) {
-                fail(res, Format("升级[%s]失败: %d", type, res));
+                fail(res, platform::Format("升级[%s]失败: %d", type, res));
                 goto finish;
             }
             const UpgradeReply parsed = ParseUpgradeReply(reply.c_str());
             if (!parsed.json) continue;
             if (parsed.hasResult && parsed.result < 0) {
-                fail(parsed.result, Format("升级[%s]失败: %d", type, parsed.result));
+                fail(parsed.result, platform::Format("升级[%s]失败: %d", type, parsed.result));
                 goto finish;
             }
             if (parsed.hasStatus) lastStatus = parsed.status;
@@ -582,13 +582,13 @@ void UpgradeSession::RunRow(uint64_t id, int32_t handle, const std::atomic<bool>
                 lastMove = Clock::now();
             }
             if (lastProgress < 0) {
-                fail(lastProgress, Format("升级返回失败:%d", lastProgress));
+                fail(lastProgress, platform::Format("升级返回失败:%d", lastProgress));
                 goto finish;
             }
             Update(id, [&](UpgradeRow& r) {
                 r.text = (lastStatus == 2 && lastProgress == 0)
                              ? std::string("升级成功.")
-                             : Format("升级[%s](烧写中):%d%%", type, lastProgress);
+                             : platform::Format("升级[%s](烧写中):%d%%", type, lastProgress);
                 r.percent = lastProgress;
             });
             if (lastStatus != 2) Pause(stop, deadline);
@@ -612,7 +612,7 @@ bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bo
                                const UpgradeOptions& options, std::chrono::steady_clock::time_point deadline,
                                PhaseClock& clock) {
     using Clock = std::chrono::steady_clock;
-    CameraDirectory* cameras = nullptr;
+    camera::CameraDirectory* cameras = nullptr;
     {
         std::lock_guard lock(optionsMu_);
         cameras = cameras_;
@@ -647,25 +647,25 @@ bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bo
     const std::string path = usb_.DevicePath(handle);
     enter(UpgradePhase::Rebooting, UpgradeRowState::Rebooting, "重启中...");
     const int res = SendReboot(usb_, handle);
-    if (res < 0) return fail(res, Format("重启失败:%d", res));
+    if (res < 0) return fail(res, platform::Format("重启失败:%d", res));
     usb_.CloseDevice(handle);
 
     enter(UpgradePhase::Reconnecting, UpgradeRowState::Reconnecting, "等待设备重新上线...");
     const Clock::time_point back = std::min(Clock::now() + options.reconnectTimeout, deadline);
-    UsbListing found;
+    camera::UsbListing found;
     switch (cameras->WaitForUsbArrival(key, path, mark, back, stop, found)) {
-    case CameraDirectory::ArrivalWait::Arrived: break;
-    case CameraDirectory::ArrivalWait::Stopped: return fail(kUpgradeStopped, "停止升级");
-    case CameraDirectory::ArrivalWait::TimedOut:
+    case camera::CameraDirectory::ArrivalWait::Arrived: break;
+    case camera::CameraDirectory::ArrivalWait::Stopped: return fail(kUpgradeStopped, "停止升级");
+    case camera::CameraDirectory::ArrivalWait::TimedOut:
         if (back == deadline && Clock::now() >= deadline) return fail(kUpgradeDeadline, DeadlineText(options.deadline));
         return fail(kUpgradeNotBack, "重启后未上线");
     }
     const int32_t newHandle = found.entry.handle;
     enter(UpgradePhase::Verifying, UpgradeRowState::Verifying, "校验版本...");
     Update(id, [&](UpgradeRow& r) { r.handle = newHandle; });
-    UsbDeviceEntry entry{};
+    transport::UsbDeviceEntry entry{};
     const int read = usb_.IdentifyDevice(newHandle, entry);
-    if (read < 0) return fail(read, Format("读取设备信息失败:%d", read));
+    if (read < 0) return fail(read, platform::Format("读取设备信息失败:%d", read));
     const std::string after = FieldText(entry.biosVersion, sizeof entry.biosVersion);
     const std::string builtAfter = FieldText(entry.buildDate, sizeof entry.buildDate);
     Update(id, [&](UpgradeRow& r) {
@@ -677,15 +677,15 @@ bool UpgradeSession::VerifyRow(uint64_t id, int32_t handle, const std::atomic<bo
                                                          : CompareVersionText(after, options.expectVersion) == 0;
     if (!versionOk) {
         if (unchanged) return fail(kUpgradeVersionUnchanged, "版本未变");
-        return fail(kUpgradeVersionMismatch, Format("版本不符:%s", after.c_str()));
+        return fail(kUpgradeVersionMismatch, platform::Format("版本不符:%s", after.c_str()));
     }
     if (!options.expectBuildDate.empty() && builtAfter != options.expectBuildDate)
-        return fail(kUpgradeVersionMismatch, Format("编译时间不符:%s", builtAfter.c_str()));
+        return fail(kUpgradeVersionMismatch, platform::Format("编译时间不符:%s", builtAfter.c_str()));
     clock.Leave();
     Update(id, [&](UpgradeRow& r) {
         r.state = UpgradeRowState::Verified;
         r.result = 0;
-        r.text = Format("校验通过:版本%s", after.c_str());
+        r.text = platform::Format("校验通过:版本%s", after.c_str());
         clock.CopyTo(r);
     });
     return true;
@@ -728,4 +728,4 @@ void UpgradeSession::RebootMain(std::shared_ptr<std::atomic<bool>> stop) {
     rebootLive_.store(false);
 }
 
-}  // namespace velmora
+}  // namespace velmora::upgrade

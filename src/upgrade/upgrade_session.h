@@ -19,7 +19,7 @@
 // list, the workers that send every package to their camera and follow its flashing, and the
 // reboot thread. The upgrade window and the command-line tool both drive it; they see every row
 // change through an UpgradeObserver.
-namespace velmora {
+namespace velmora::upgrade {
 
 // Rebooting, Reconnecting, Verifying and Verified belong to the after-flash phase
 // (UpgradeOptions::verify): the camera is told to reboot, waited for until it is back, asked its
@@ -131,7 +131,7 @@ public:
     // Rows from the first kMaxUpgradeRows devices (checked, Queued, their handles). `observer`
     // may be null. `usb` must outlive the session.
     // `maxRows` 0 takes every device (the command line); the window keeps kMaxUpgradeRows.
-    UpgradeSession(CUSBDevice& usb, const std::vector<UsbDeviceEntry>& devices, UpgradeObserver* observer,
+    UpgradeSession(transport::CUSBDevice& usb, const std::vector<transport::UsbDeviceEntry>& devices, UpgradeObserver* observer,
                    int maxRows = kMaxUpgradeRows);
     ~UpgradeSession();  // RequestStop, then joins every thread
     UpgradeSession(const UpgradeSession&) = delete;
@@ -145,7 +145,7 @@ public:
     std::shared_ptr<const std::vector<UpgradePackage>> Packages() const;
 
     // Reads the packages when the paths changed since the last successful load. Messages
-    // "无法打开文件:"+path and "文件读取失败！" go through velmora::Messages(); a file of 4 GiB or
+    // "无法打开文件:"+path and "文件读取失败！" go through platform::Messages(); a file of 4 GiB or
     // more is refused with its own message. 0, kUpgradeLoadFailed, or kUpgradeBusy while a worker
     // runs and the paths changed.
     int LoadPackages();
@@ -174,7 +174,7 @@ public:
     UpgradeOptions Options() const;
     // The directory through which a rebooted camera is found again; it must be watching
     // (StartWatching) and outlive the session. Its transport must be `usb`.
-    void SetCameraDirectory(CameraDirectory* cameras);
+    void SetCameraDirectory(camera::CameraDirectory* cameras);
 
     // The progress watchdog of the writing phase (kUpgradeStallLimit unless changed; tests shorten
     // it). Applies to workers started afterwards.
@@ -225,7 +225,7 @@ private:
     int IndexOfLocked(uint64_t id) const;
     void ReapFinishedLocked(std::list<Worker>& out);
 
-    CUSBDevice& usb_;
+    transport::CUSBDevice& usb_;
     UpgradeObserver* observer_;
 
     mutable std::mutex claimMu_;  // guards claimCursor_ only; taken before rowsMu_
@@ -250,7 +250,7 @@ private:
     std::atomic<int64_t> stallLimitMs_{kUpgradeStallLimit.count()};
     mutable std::mutex optionsMu_;  // guards options_, cameras_
     UpgradeOptions options_;
-    CameraDirectory* cameras_ = nullptr;
+    camera::CameraDirectory* cameras_ = nullptr;
     std::atomic<bool> rebooting_{false};
     std::atomic<bool> rebootLive_{false};  // until the reboot thread's last observer call returned
     std::mutex startMu_;  // serialises Start, LoadPackages and StartReboot as wholes
@@ -258,4 +258,4 @@ private:
     std::condition_variable waitCv_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::upgrade

@@ -1,9 +1,9 @@
 #include "upgrade/upgrade_texts.h"
 
-namespace velmora {
+namespace velmora::upgrade {
 namespace {
 
-constexpr TextTranslation kEnglish[] = {
+constexpr platform::TextTranslation kEnglish[] = {
     {"文件读取失败！", "Reading the file failed!"},
     {"无法打开文件:%s", "Cannot open the file: %s"},
     {"升级包过大(须小于4GB):%s", "Upgrade package too large (must be under 4 GB): %s"},
@@ -38,11 +38,11 @@ constexpr TextTranslation kEnglish[] = {
 
 }  // namespace
 
-std::span<const TextTranslation> UpgradeTextsInEnglish() { return kEnglish; }
+std::span<const platform::TextTranslation> UpgradeTextsInEnglish() { return kEnglish; }
 
-std::string UpgradeTextIn(UiLanguage language, std::string_view text) {
-    if (language == UiLanguage::Chinese) return std::string(text);
+std::string UpgradeTextIn(platform::UiLanguage language, std::string_view text) {
+    if (language == platform::UiLanguage::Chinese) return std::string(text);
     return TranslateLines(text, kEnglish);
 }
 
-}  // namespace velmora
+}  // namespace velmora::upgrade

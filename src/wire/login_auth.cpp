@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace netwire {
+namespace velmora::wire {
 
 namespace {
 
@@ -48,4 +48,4 @@ bool ProofsEqual(const Proof& a, const Proof& b) { return CRYPTO_memcmp(a.data()
 
 bool RandomBytes(uint8_t* out, size_t length) { return RAND_bytes(out, static_cast<int>(length)) == 1; }
 
-}  // namespace netwire
+}  // namespace velmora::wire

@@ -16,7 +16,7 @@
 
 #include "wire/wire.h"
 
-namespace netwire {
+namespace velmora::wire {
 
 Proof ComputeClientProof(std::string_view password, const Nonce& serverNonce, const Nonce& clientNonce,
                          std::string_view user);
@@ -27,4 +27,4 @@ bool ProofsEqual(const Proof& a, const Proof& b);
 // Fills `out` with cryptographically random bytes; returns false if the generator failed.
 bool RandomBytes(uint8_t* out, size_t length);
 
-}  // namespace netwire
+}  // namespace velmora::wire

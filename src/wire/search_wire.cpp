@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace lansearch {
+namespace velmora::wire {
 
 namespace {
 
@@ -20,14 +20,14 @@ constexpr size_t kHttpPortAt = 136;
 constexpr size_t kIpAt = 138, kNetmaskAt = 154, kGatewayAt = 170, kAddrSize = 16;
 static_assert(kGatewayAt + kAddrSize == kAnswerBodySize);
 
-using velmora::GetLe16;
-using velmora::GetLe32;
-using velmora::PutLe16;
-using velmora::PutLe32;
+using platform::GetLe16;
+using platform::GetLe32;
+using platform::PutLe16;
+using platform::PutLe32;
 
 // Writes at most size-1 bytes and leaves the rest of the field zero.
 void PutText(uint8_t* field, size_t size, const std::string& text) {
-    std::memcpy(field, text.data(), velmora::Utf8PrefixLength(text, size - 1));
+    std::memcpy(field, text.data(), platform::Utf8PrefixLength(text, size - 1));
 }
 
 std::string GetText(const uint8_t* field, size_t size) {
@@ -37,10 +37,10 @@ std::string GetText(const uint8_t* field, size_t size) {
 }
 
 void PutHeader(uint8_t* p, uint8_t type, uint16_t bodyLength, uint32_t probeId) {
-    PutLe32(p, kSearchMagic);
+    platform::PutLe32(p, kSearchMagic);
     p[4] = kSearchVersion;
     p[5] = type;
-    PutLe16(p + 6, bodyLength);
+    platform::PutLe16(p + 6, bodyLength);
     PutLe32(p + 8, probeId);
 }
 
@@ -54,8 +54,8 @@ std::vector<uint8_t> EncodeProbe(uint32_t probeId) {
 
 int ParseProbe(const uint8_t* p, size_t length, uint32_t& probeId) {
     if (!p || length < kProbeSize || length > kMaxDatagram) return -1;
-    if (GetLe32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeProbe) return -1;
-    probeId = GetLe32(p + 8);
+    if (platform::GetLe32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeProbe) return -1;
+    probeId = platform::GetLe32(p + 8);
     return 0;
 }
 
@@ -68,7 +68,7 @@ std::vector<uint8_t> EncodeAnswer(uint32_t probeId, const SearchIdentity& id) {
     PutText(b + kFirmwareAt, kFirmwareSize, id.firmware);
     PutText(b + kModelAt, kModelSize, id.model);
     std::memcpy(b + kMacAt, id.mac.data(), id.mac.size());
-    PutLe16(b + kSdkPortAt, id.sdkPort);
+    platform::PutLe16(b + kSdkPortAt, id.sdkPort);
     PutLe16(b + kHttpPortAt, id.httpPort);
     PutText(b + kIpAt, kAddrSize, id.ip);
     PutText(b + kNetmaskAt, kAddrSize, id.netmask);
@@ -78,11 +78,11 @@ std::vector<uint8_t> EncodeAnswer(uint32_t probeId, const SearchIdentity& id) {
 
 int ParseAnswer(const uint8_t* p, size_t length, uint32_t& probeId, SearchIdentity& out) {
     if (!p || length < kAnswerHeaderSize + kAnswerBodySize || length > kMaxDatagram) return -1;
-    if (GetLe32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeAnswer) return -1;
-    size_t bodyLength = GetLe16(p + 6);
+    if (platform::GetLe32(p) != kSearchMagic || p[4] != kSearchVersion || p[5] != kTypeAnswer) return -1;
+    size_t bodyLength = platform::GetLe16(p + 6);
     // Later versions may append fields; the declared body must be there in full.
     if (bodyLength < kAnswerBodySize || bodyLength > length - kAnswerHeaderSize) return -1;
-    probeId = GetLe32(p + 8);
+    probeId = platform::GetLe32(p + 8);
     const uint8_t* b = p + kAnswerHeaderSize;
     out.deviceName = GetText(b + kNameAt, kNameSize);
     out.serial = GetText(b + kSerialAt, kSerialSize);
@@ -97,4 +97,4 @@ int ParseAnswer(const uint8_t* p, size_t length, uint32_t& probeId, SearchIdenti
     return 0;
 }
 
-}  // namespace lansearch
+}  // namespace velmora::wire

@@ -17,7 +17,7 @@
 // UDP port the cameras listen on for search probes.
 constexpr uint16_t kSearchPort = 36667;
 
-namespace lansearch {
+namespace velmora::wire {
 
 constexpr uint32_t kSearchMagic = 0x50534C56u;
 constexpr uint8_t kSearchVersion = 1;
@@ -47,4 +47,4 @@ std::vector<uint8_t> EncodeAnswer(uint32_t probeId, const SearchIdentity& id);
 // first zero byte or the end of their field.
 int ParseAnswer(const uint8_t* p, size_t length, uint32_t& probeId, SearchIdentity& out);
 
-}  // namespace lansearch
+}  // namespace velmora::wire

@@ -14,7 +14,7 @@
 
 #include "wire/wire_codes.h"
 
-namespace netio {
+namespace velmora::wire {
 
 int64_t NowMs() {
     using namespace std::chrono;
@@ -170,4 +170,4 @@ long RecvSome(int fd, uint8_t* buffer, size_t capacity, int timeoutMs) {
     }
 }
 
-}  // namespace netio
+}  // namespace velmora::wire

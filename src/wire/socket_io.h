@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace netio {
+namespace velmora::wire {
 
 // Milliseconds of a monotonic clock.
 int64_t NowMs();
@@ -34,4 +34,4 @@ long RecvSome(int fd, uint8_t* buffer, size_t capacity, int timeoutMs);
 void SetNonBlocking(int fd);
 void CloseFd(int& fd);
 
-}  // namespace netio
+}  // namespace velmora::wire

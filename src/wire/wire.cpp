@@ -6,14 +6,14 @@
 #include "platform/codepage.h"
 #include "wire/wire_codes.h"
 
-namespace netwire {
+namespace velmora::wire {
 
 namespace {
 
 constexpr size_t kMaxUserSize = kMaxUserName;
 
 void AppendText8(std::vector<uint8_t>& out, std::string_view text, size_t maxLength) {
-    const size_t n = velmora::Utf8PrefixLength(text, std::min<size_t>(maxLength, 255));
+    const size_t n = platform::Utf8PrefixLength(text, std::min<size_t>(maxLength, 255));
     out.push_back(uint8_t(n));
     out.insert(out.end(), text.begin(), text.begin() + n);
 }
@@ -82,21 +82,21 @@ uint32_t MaxPayload(Sender sender, uint8_t type) {
 }
 
 void EncodeHeader(const FrameHeader& h, uint8_t out[kHeaderSize]) {
-    PutLe32(out, kMagic);
+    platform::PutLe32(out, kMagic);
     out[4] = h.version;
     out[5] = h.type;
-    PutLe16(out + 6, h.flags);
+    platform::PutLe16(out + 6, h.flags);
     PutLe32(out + 8, h.requestId);
     PutLe32(out + 12, static_cast<uint32_t>(h.status));
     PutLe32(out + 16, h.length);
 }
 
 int DecodeHeader(const uint8_t in[kHeaderSize], Sender sender, FrameHeader& out) {
-    if (GetLe32(in) != kMagic) return ORVEX_ERR_PROTOCOL;
+    if (platform::GetLe32(in) != kMagic) return ORVEX_ERR_PROTOCOL;
     out.version = in[4];
     out.type = in[5];
-    out.flags = GetLe16(in + 6);
-    out.requestId = GetLe32(in + 8);
+    out.flags = platform::GetLe16(in + 6);
+    out.requestId = platform::GetLe32(in + 8);
     out.status = static_cast<int32_t>(GetLe32(in + 12));
     out.length = GetLe32(in + 16);
     if (out.version != kVersion) return ORVEX_ERR_VERSION;
@@ -218,47 +218,47 @@ int ParseLoginAccepted(const uint8_t* p, size_t length, LoginAcceptedMsg& out) {
 
 std::vector<uint8_t> EncodeStreamStart(const StreamStartMsg& m) {
     std::vector<uint8_t> out(8, 0);
-    PutLe32(out.data(), m.streamId);
+    platform::PutLe32(out.data(), m.streamId);
     out[4] = m.selector;
     return out;
 }
 
 int ParseStreamStart(const uint8_t* p, size_t length, StreamStartMsg& out) {
     if (length != 8) return ORVEX_ERR_PROTOCOL;
-    out.streamId = GetLe32(p);
+    out.streamId = platform::GetLe32(p);
     out.selector = p[4];
     return 0;
 }
 
 std::vector<uint8_t> EncodeStreamId(uint32_t streamId) {
     std::vector<uint8_t> out(4);
-    PutLe32(out.data(), streamId);
+    platform::PutLe32(out.data(), streamId);
     return out;
 }
 
 int ParseStreamId(const uint8_t* p, size_t length, uint32_t& streamId) {
     if (length != 4) return ORVEX_ERR_PROTOCOL;
-    streamId = GetLe32(p);
+    streamId = platform::GetLe32(p);
     return 0;
 }
 
 void EncodeMediaHeader(const MediaHeader& m, uint8_t out[kMediaHeaderSize]) {
-    PutLe32(out, m.streamId);
+    platform::PutLe32(out, m.streamId);
     out[4] = m.dataType;
     out[5] = m.flags;
-    PutLe16(out + 6, 0);
-    PutLe64(out + 8, m.timestampUs);
+    platform::PutLe16(out + 6, 0);
+    platform::PutLe64(out + 8, m.timestampUs);
 }
 
 int ParseMedia(const uint8_t* p, size_t length, MediaHeader& out, const uint8_t*& data, size_t& dataLength) {
     if (length <= kMediaHeaderSize || length > kMaxMediaPayload) return ORVEX_ERR_PROTOCOL;
-    out.streamId = GetLe32(p);
+    out.streamId = platform::GetLe32(p);
     out.dataType = p[4];
     out.flags = p[5];
-    out.timestampUs = GetLe64(p + 8);
+    out.timestampUs = platform::GetLe64(p + 8);
     data = p + kMediaHeaderSize;
     dataLength = length - kMediaHeaderSize;
     return 0;
 }
 
-}  // namespace netwire
+}  // namespace velmora::wire

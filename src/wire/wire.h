@@ -25,7 +25,7 @@
 
 #include "platform/byte_order.h"
 
-namespace netwire {
+namespace velmora::wire {
 
 constexpr uint32_t kMagic = 0x584E4C56u;
 constexpr uint8_t kVersion = 1;
@@ -181,11 +181,11 @@ void EncodeMediaHeader(const MediaHeader& m, uint8_t out[kMediaHeaderSize]);
 int ParseMedia(const uint8_t* p, size_t length, MediaHeader& out, const uint8_t*& data, size_t& dataLength);
 
 // Little-endian helpers of the program.
-using velmora::GetLe16;
-using velmora::GetLe32;
-using velmora::GetLe64;
-using velmora::PutLe16;
-using velmora::PutLe32;
-using velmora::PutLe64;
+using platform::GetLe16;
+using platform::GetLe32;
+using platform::GetLe64;
+using platform::PutLe16;
+using platform::PutLe32;
+using platform::PutLe64;
 
-}  // namespace netwire
+}  // namespace velmora::wire

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace velmora::wire {
+
 // Result codes. Also the status values carried in reply frames on the wire.
 enum : int {
     ORVEX_OK = 0,
@@ -35,3 +37,5 @@ enum : int { ORVEX_DATA_H264 = 1 };  // one H.264 access unit in Annex-B form (s
 enum : int { ORVEX_STREAM_MAIN = 0, ORVEX_STREAM_SUB = 1 };
 
 constexpr uint16_t kOrvexDefaultPort = 36666;
+
+}  // namespace velmora::wire

@@ -16,6 +16,9 @@
 #include "platform/run_in_child.h"
 #include "platform/zeb_log.h"
 
+using namespace velmora::platform;
+using namespace velmora::app;
+
 namespace fs = std::filesystem;
 using namespace velmora;
 

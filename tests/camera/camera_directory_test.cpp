@@ -20,8 +20,14 @@
 #include "transport/net/orvex_sdk.h"
 #include "transport/usb/hid_framing.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 namespace fs = std::filesystem;
 using namespace velmora;
+using namespace velmora::wire;
 
 namespace {
 
@@ -75,7 +81,7 @@ protected:
     }
 
     int OpenNet(int index, const char* password, std::shared_ptr<NetCamera>& camera, std::string& what) {
-        camsim::CameraServer& server = netCams_->Server(static_cast<size_t>(index));
+        velmora::sim::CameraServer& server = netCams_->Server(static_cast<size_t>(index));
         return directory_->OpenNetwork(server.config().address, server.Port(), "admin", password, camera, what);
     }
 
@@ -222,7 +228,7 @@ TEST_F(CameraDirectoryTest, ConcurrentOpensShareOneLoginAndOneObject) {
 // login alone, and a refused login keeps nothing.
 TEST_F(CameraDirectoryTest, LiveStreamsLogInPerStreamThroughTheDirectory) {
     ServeNet(1);
-    camsim::CameraServer& server = netCams_->Server(0);
+    velmora::sim::CameraServer& server = netCams_->Server(0);
     OrvexXPlayCalls calls;
     LiveStream first(calls, directory_->Streams());
     LiveStream second(calls, directory_->Streams());

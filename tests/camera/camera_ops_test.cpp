@@ -11,7 +11,12 @@
 #include "transport/usb/sim_hid_backend.h"
 #include "camera/usb_camera.h"
 
+using namespace velmora::protocol;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 using namespace velmora;
+using namespace velmora::platform;
 
 namespace {
 

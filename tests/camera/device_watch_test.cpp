@@ -25,8 +25,13 @@
 #include "transport/usb/device_watcher.h"
 #include "transport/usb/hid_framing.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 namespace fs = std::filesystem;
 using namespace velmora;
+using namespace velmora::protocol;
 using namespace std::chrono_literals;
 
 namespace {

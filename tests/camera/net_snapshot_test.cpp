@@ -16,9 +16,14 @@
 #include "sim/net_cameras.h"
 #include "transport/net/orvex_sdk.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+using namespace velmora::camera;
+using namespace velmora::wire;
+
 using namespace std::chrono_literals;
-using velmora::AccessUnitQueue;
-using velmora::TakeNetSnapshot;
+using velmora::camera::AccessUnitQueue;
+using velmora::camera::TakeNetSnapshot;
 
 namespace {
 
@@ -65,7 +70,7 @@ protected:
 
     std::string dir_;
     std::unique_ptr<velmora::sim::NetCameras> cams_;
-    camsim::CameraServer* camera_ = nullptr;
+    velmora::sim::CameraServer* camera_ = nullptr;
 };
 
 }  // namespace
@@ -94,7 +99,7 @@ TEST(WaitForPicture, TheDeadlineHoldsWhileUnitsKeepComingAndAStoppedStreamEndsTh
     const unsigned char unit[5] = {0, 0, 0, 1, 0x41};
     for (int i = 0; i < 10000; ++i) q.Push(unit, sizeof unit);
     int fed = 0, finished = 0, state = 0;
-    velmora::PictureSteps steps;
+    velmora::camera::PictureSteps steps;
     steps.feed = [&](const std::string&) {
         ++fed;
         std::this_thread::sleep_for(1ms);
@@ -103,7 +108,7 @@ TEST(WaitForPicture, TheDeadlineHoldsWhileUnitsKeepComingAndAStoppedStreamEndsTh
     steps.finish = [&] { return ++finished; };
     steps.state = [&] { return state; };
     int stopped = 1;
-    EXPECT_EQ(velmora::WaitForPicture(q, std::chrono::steady_clock::now() + 200ms, steps, stopped), 0);
+    EXPECT_EQ(velmora::camera::WaitForPicture(q, std::chrono::steady_clock::now() + 200ms, steps, stopped), 0);
     EXPECT_LT(fed, 10000);
     EXPECT_EQ(stopped, 0);
     EXPECT_EQ(finished, 0);
@@ -113,7 +118,7 @@ TEST(WaitForPicture, TheDeadlineHoldsWhileUnitsKeepComingAndAStoppedStreamEndsTh
         ++fed;
         return 0;
     };
-    EXPECT_EQ(velmora::WaitForPicture(q, std::chrono::steady_clock::now() + 60s, steps, stopped), 1);
+    EXPECT_EQ(velmora::camera::WaitForPicture(q, std::chrono::steady_clock::now() + 60s, steps, stopped), 1);
     EXPECT_EQ(fed, 10000);
     EXPECT_EQ(stopped, ORVEX_ERR_DISCONNECTED);
     EXPECT_EQ(finished, 1);
@@ -124,7 +129,7 @@ TEST(WaitForPicture, TheDeadlineHoldsWhileUnitsKeepComingAndAStoppedStreamEndsTh
         if (fed == 0) q.Push(unit, sizeof unit);
         return ORVEX_ERR_DISCONNECTED;
     };
-    EXPECT_EQ(velmora::WaitForPicture(q, std::chrono::steady_clock::now() + 60s, steps, stopped), 2);
+    EXPECT_EQ(velmora::camera::WaitForPicture(q, std::chrono::steady_clock::now() + 60s, steps, stopped), 2);
     EXPECT_EQ(fed, 1);
 }
 

@@ -13,13 +13,15 @@
 #include "protocol/param_file.h"
 #include "protocol/requests.h"
 
+using namespace velmora::protocol;
+
 namespace fs = std::filesystem;
 using namespace velmora::cli;
 
 namespace {
 
 // Records what the command layer asks of a camera; answers from a scripted record.
-class FakeCamera : public velmora::Camera {
+class FakeCamera : public velmora::camera::Camera {
 public:
     VideoParam rec;
     int readResult = 0;
@@ -31,7 +33,7 @@ public:
     std::vector<VideoParam> written;
 
     bool IsNetwork() const override { return false; }
-    int ReadIdentity(velmora::CameraIdentity& out) override {
+    int ReadIdentity(velmora::camera::CameraIdentity& out) override {
         out = {{"DeviceName", "模拟相机1"}, {"Serial", "SN1\n2\x1b[31m"}};
         return 0;
     }

@@ -18,8 +18,13 @@
 #include "platform/user_messages.h"
 #include "transport/usb/device_watcher.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+
 using namespace velmora;
 using namespace velmora::fleet;
+using namespace velmora::camera;
+using namespace velmora::protocol;
 using namespace std::chrono_literals;
 
 namespace {

@@ -19,7 +19,13 @@
 #include "sim/net_cameras.h"
 #include "camera/net_camera.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 using namespace velmora;
+using namespace velmora::wire;
 
 namespace {
 

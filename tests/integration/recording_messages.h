@@ -9,7 +9,7 @@
 namespace velmora::testing {
 
 // Collects what the core would show the user, and answers every question with yes/OK.
-class RecordingMessages : public UserMessages {
+class RecordingMessages : public platform::UserMessages {
 public:
     std::vector<std::string> shown;
     void Information(std::string_view text) override { shown.emplace_back(text); }

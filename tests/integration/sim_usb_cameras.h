@@ -35,9 +35,9 @@ inline sim::UsbCameraConfig NumberedUsbCamera(int n, const std::vector<std::stri
 
 // The transport over the simulator's folder `dir`, with no settle wait after opening a device
 // and no retry pause after a failed identity query, and only the built-in vendor id.
-inline std::unique_ptr<CUSBDevice> OpenSimulatedUsb(const std::string& dir) {
-    auto usb = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir));
-    CUSBDevice::Timing t = usb->GetTiming();
+inline std::unique_ptr<transport::CUSBDevice> OpenSimulatedUsb(const std::string& dir) {
+    auto usb = std::make_unique<transport::CUSBDevice>(std::make_unique<transport::SimHidBackend>(dir));
+    transport::CUSBDevice::Timing t = usb->GetTiming();
     t.settleAfterOpen = std::chrono::milliseconds(0);
     t.retryAfterFailedInfo = std::chrono::milliseconds(0);
     usb->SetTiming(t);

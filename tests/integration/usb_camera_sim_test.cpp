@@ -22,6 +22,11 @@
 #include "transport/usb/sim_hid_backend.h"
 #include "camera/usb_camera.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace std::chrono_literals;

@@ -10,8 +10,13 @@
 #include "integration/sim_usb_cameras.h"
 #include "platform/user_messages.h"
 
+using namespace velmora::platform;
+using namespace velmora::camera;
+
 namespace fs = std::filesystem;
 using namespace velmora;
+using namespace velmora::protocol;
+using namespace velmora::transport;
 
 namespace {
 

@@ -13,6 +13,8 @@
 
 #include "platform/run_in_child.h"
 
+using namespace velmora::platform;
+
 namespace fs = std::filesystem;
 using namespace velmora;
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+using namespace velmora::platform;
+
 using namespace velmora;
 
 TEST(Codepage, RoundTripsChineseAndAscii) {

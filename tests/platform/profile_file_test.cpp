@@ -10,8 +10,10 @@
 
 #include "platform/run_in_child.h"
 
+using namespace velmora::platform;
+
 namespace fs = std::filesystem;
-using velmora::ProfileFile;
+using velmora::platform::ProfileFile;
 
 namespace {
 struct TempIni {

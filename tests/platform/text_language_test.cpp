@@ -6,6 +6,9 @@
 #include "platform/text_language.h"
 #include "upgrade/upgrade_texts.h"
 
+using namespace velmora::platform;
+using namespace velmora::upgrade;
+
 using namespace velmora;
 
 TEST(TextPattern, MatchesNumbersAndTextsAndRebuildsTheTranslation) {

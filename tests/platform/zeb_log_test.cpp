@@ -13,6 +13,8 @@
 
 #include "platform/run_in_child.h"
 
+using namespace velmora::platform;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -103,6 +105,9 @@ TEST(ZebLog, LogSitesComeFromTheCompiler) {
     EXPECT_EQ(site.function, "logtest::Widget::Here");
     EXPECT_EQ(site.line, line);
     EXPECT_EQ(ShortFunctionName("int velmora::CUSBDevice::Transfer(int32_t, uint32_t)"), "CUSBDevice::Transfer");
+    EXPECT_EQ(ShortFunctionName("int velmora::transport::CUSBDevice::Transfer(int32_t, uint32_t)"),
+              "CUSBDevice::Transfer");
+    EXPECT_EQ(ShortFunctionName("void velmora::ui::VideoPane::Paint()"), "ui::VideoPane::Paint");
     EXPECT_EQ(ShortFunctionName("void {anonymous}::Run(std::map<int, int>)"), "Run");
     EXPECT_EQ(ShortFunctionName("std::vector<int, std::allocator<int> > f::Get()"), "f::Get");
     EXPECT_EQ(ShortFunctionName("main"), "main");

@@ -7,6 +7,9 @@
 #include "platform/codepage.h"
 #include "protocol/replies.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+
 namespace {
 
 // One Image element with choices, in the shape of either transport.
@@ -44,7 +47,7 @@ TEST(AbilityListReply, NetworkShapeConvertsLabelsToCp936) {
     const char* labels[] = {"自动", "手动", "室内"};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(wb.options[i].value, i);
-        EXPECT_EQ(std::string(wb.options[i].label), velmora::Utf8ToCp936(labels[i]));
+        EXPECT_EQ(std::string(wb.options[i].label), velmora::platform::Utf8ToCp936(labels[i]));
     }
     EXPECT_EQ(list[1].display, 2);
     EXPECT_STREQ(list[1].displayRule, "ssc8836");
@@ -99,7 +102,7 @@ TEST(AbilityListReply, LabelLengthRules) {
                                     AbilityShape::Network, 0, net),
               0);
     ASSERT_EQ(net[0].OptionCount(), 4);
-    EXPECT_EQ(std::string(net[0].options[0].label), velmora::Utf8ToCp936(cn15));
+    EXPECT_EQ(std::string(net[0].options[0].label), velmora::platform::Utf8ToCp936(cn15));
     EXPECT_STREQ(net[0].options[1].label, "");  // longer than 30 bytes: left empty
     EXPECT_STREQ(net[0].options[2].label, "");
     EXPECT_STREQ(net[0].options[3].label, "");

@@ -7,8 +7,8 @@
 
 // The field a test names by its member; a misspelt name ends the test program at once rather
 // than sending to a field nobody meant.
-inline const VideoParamField& Field(std::string_view member) {
-    const VideoParamField* field = FindSendableField(member);
+inline const velmora::protocol::VideoParamField& Field(std::string_view member) {
+    const velmora::protocol::VideoParamField* field = velmora::protocol::FindSendableField(member);
     if (field == nullptr) std::abort();
     return *field;
 }

@@ -14,6 +14,9 @@
 #include "platform/atomic_file.h"
 #include "platform/run_in_child.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -154,7 +157,7 @@ TEST_F(ParamFileTest, FileSizeLimitGivesAnErrorInsteadOfKillingTheProcess) {
     ASSERT_EQ(SaveParamFile(file.string(), Pattern(6)), 0);
     const std::string before = ReadAll(file);
     EXPECT_EQ(RunInChild([&] {
-                  velmora::IgnoreFileSizeSignal();
+                  velmora::platform::IgnoreFileSizeSignal();
                   struct rlimit limit {};
                   getrlimit(RLIMIT_FSIZE, &limit);
                   limit.rlim_cur = 4096;

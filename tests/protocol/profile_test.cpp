@@ -9,6 +9,8 @@
 
 #include "protocol/profile.h"
 
+using namespace velmora::protocol;
+
 namespace fs = std::filesystem;
 using namespace velmora;
 

@@ -9,6 +9,8 @@
 #include "protocol/requests.h"
 #include "protocol/sample_replies.h"
 
+using namespace velmora::protocol;
+
 namespace {
 
 using protocol_test::FullVideoParamMembers;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+using namespace velmora::protocol;
+
 namespace {
 
 TEST(RequestTexts, AreByteExact) {

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+using namespace velmora::protocol;
+
 namespace {
 
 TEST(VideoParamLayout, FieldTableHoldsTheRecordLayout) {

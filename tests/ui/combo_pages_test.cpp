@@ -11,6 +11,8 @@
 #include "page_checks.h"
 #include "ui_test_support.h"
 
+using namespace velmora::protocol;
+
 namespace velmora::ui {
 namespace {
 

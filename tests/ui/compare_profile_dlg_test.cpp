@@ -16,8 +16,11 @@
 #include "ui/main/compare_profile_dlg.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::camera;
+
 namespace fs = std::filesystem;
 using namespace velmora;
+using namespace velmora::transport;
 using velmora::ui::CompareProfileDlg;
 
 TEST(CompareProfileDlgTest, ShowsDifferencesAppliesAndShowsWhatTheCameraKept) {

@@ -23,6 +23,9 @@
 #include "ui/params/shutter_table.h"
 #include "ui_test_support.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+
 namespace velmora::ui {
 namespace {
 

@@ -31,6 +31,9 @@
 #include "ui/params/white_balance_page.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::protocol;
+using namespace velmora::transport;
+
 using namespace velmora;
 using namespace velmora::ui;
 

@@ -19,9 +19,9 @@ public:
     int SetSearchTargets(const char*) override { return 0; }
     int SearchCount() override { return static_cast<int>(addresses.size()); }
     // Fills at most *count records with the addresses and sets *count to the number filled.
-    int SearchDevices(BSC_DeviceInfo* records, int* count) override {
+    int SearchDevices(transport::BSC_DeviceInfo* records, int* count) override {
         const int n = std::clamp(*count, 0, static_cast<int>(addresses.size()));
-        for (int i = 0; i < n; ++i) CopyUtf8Field(records[i].ip, sizeof records[i].ip, addresses[i]);
+        for (int i = 0; i < n; ++i) platform::CopyUtf8Field(records[i].ip, sizeof records[i].ip, addresses[i]);
         *count = n;
         return 0;
     }

@@ -20,20 +20,20 @@ inline std::unique_ptr<CVelmoraDlg> OpenSimulatedWindow(const std::string& home,
                                                         PaneBackend* panes = nullptr, bool followPlugging = false,
                                                         int answerPollMs = 0) {
     MainWindowSetup setup;
-    setup.makeWatcher = [home, followPlugging]() -> std::unique_ptr<DeviceWatcher> {
-        if (followPlugging) return MakeSimFolderWatcher(home + "usb", std::chrono::milliseconds(50));
-        return MakeSimFolderWatcher(home + "no-such-folder");  // fails to start: nothing is watched
+    setup.makeWatcher = [home, followPlugging]() -> std::unique_ptr<transport::DeviceWatcher> {
+        if (followPlugging) return transport::MakeSimFolderWatcher(home + "usb", std::chrono::milliseconds(50));
+        return transport::MakeSimFolderWatcher(home + "no-such-folder");  // fails to start: nothing is watched
     };
     setup.homeDir = home;
     setup.system = &system;
     setup.paneBackend = panes;
-    setup.hid = std::make_unique<SimHidBackend>(home + "usb");
+    setup.hid = std::make_unique<transport::SimHidBackend>(home + "usb");
     setup.firstSearchDelayMs = -1;
     setup.networkRescanMs = 0;  // tests ask the LAN search again themselves (RescanNetwork)
     setup.answerPollMs = answerPollMs;
     setup.setUpLogging = false;
     auto window = std::make_unique<CVelmoraDlg>(std::move(setup));
-    CUSBDevice::Timing t = window->Usb().GetTiming();
+    transport::CUSBDevice::Timing t = window->Usb().GetTiming();
     t.settleAfterOpen = std::chrono::milliseconds(0);
     window->Usb().SetTiming(t);
     return window;

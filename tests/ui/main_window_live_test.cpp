@@ -21,6 +21,9 @@
 #include "ui/main_window_fixture.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+
 namespace velmora::ui {
 namespace {
 

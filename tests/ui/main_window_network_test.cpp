@@ -26,9 +26,13 @@
 #include "ui/main_window_fixture.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::platform;
+using namespace velmora::app;
+
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace velmora::ui;
+using namespace velmora::wire;
 
 namespace {
 
@@ -42,7 +46,7 @@ protected:
     std::string Home() const { return home_.path().toStdString() + "/"; }
 
     // Network cameras on addresses of their own; `users` empty: admin / pelno.
-    void ServeNet(const std::vector<std::string>& addresses, std::vector<camsim::CameraUser> users = {}) {
+    void ServeNet(const std::vector<std::string>& addresses, std::vector<velmora::sim::CameraUser> users = {}) {
         std::vector<sim::NetCameraConfig> configs;
         for (const std::string& address : addresses) {
             sim::NetCameraConfig c;

@@ -52,6 +52,10 @@
 #include "ui/main_window_fixture.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::platform;
+using namespace velmora::protocol;
+using namespace velmora::transport;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace velmora;
@@ -80,7 +84,7 @@ private:
 class RecordingPanes : public PaneBackend {
 public:
     explicit RecordingPanes(std::vector<std::string>* log) : log_(log) {}
-    int LogIn(const LoginInfo& info, std::shared_ptr<velmora::NetCamera>& camera) override {
+    int LogIn(const LoginInfo& info, std::shared_ptr<velmora::camera::NetCamera>& camera) override {
         return DefaultPaneBackend().LogIn(info, camera);
     }
     int LastError() override { return DefaultPaneBackend().LastError(); }
@@ -91,7 +95,7 @@ public:
         log_->push_back("StopRealPlay");
         return DefaultPaneBackend().StopRealPlay(handle);
     }
-    void LogOut(const velmora::NetCamera& camera) override {
+    void LogOut(const velmora::camera::NetCamera& camera) override {
         log_->push_back("LogOut");
         DefaultPaneBackend().LogOut(camera);
     }

@@ -40,13 +40,13 @@ inline void ExpectPageLooksRight(ParamPage& page) {
 }
 
 // An ability item with `key`, `display` and option labels.
-inline AbilityItem MakeAbility(const char* key, uint8_t display,
+inline protocol::AbilityItem MakeAbility(const char* key, uint8_t display,
                                std::initializer_list<const char*> labels = {}) {
-    AbilityItem item;
+    protocol::AbilityItem item;
     std::snprintf(item.key, sizeof item.key, "%s", key);
     item.display = display;
     for (const char* label : labels) {
-        AbilityOption option;
+        protocol::AbilityOption option;
         std::snprintf(option.label, sizeof option.label, "%s", label);
         item.options.push_back(option);
     }

@@ -73,7 +73,7 @@ TEST(PageTableTest, RowValuesFromSlice) {
     std::array<uint8_t, 8> slice{200, 0xFE, 0x01, 0x02, 0x03, 0x84, 0, 0};
     const int base = 1000;  // where the slice starts in the record
     auto at = [](int offset, uint8_t width, bool isSigned) {
-        return VideoParamField{"m", static_cast<uint16_t>(offset), width, isSigned, false, -1};
+        return protocol::VideoParamField{"m", static_cast<uint16_t>(offset), width, isSigned, false, -1};
     };
     EXPECT_EQ(ReadRowValue(at(base, 1, false), base, slice), 200);
     EXPECT_EQ(ReadRowValue(at(base + 1, 1, true), base, slice), -2);
@@ -99,24 +99,24 @@ TEST(PageTableTest, RowValuesFromSlice) {
 // range fits the field's width, and no two rows of a page share a field.
 TEST(PageTableTest, EveryRowNamesAFieldOfItsOwnSlice) {
     // Slice starts in record order; a slice ends where the next begins.
-    const std::array<int, 9> starts{kPictureSlice,      kExposureSlice,    kWhiteBalanceSlice,
-                                    kFocusSlice,        kDayNightModeOffset, kEnhancementSlice,
-                                    kVideoSlice,        kOthersSlice,      static_cast<int>(kVideoParamSize)};
+    const std::array<int, 9> starts{protocol::kPictureSlice,      protocol::kExposureSlice,    protocol::kWhiteBalanceSlice,
+                                    protocol::kFocusSlice,        protocol::kDayNightModeOffset, protocol::kEnhancementSlice,
+                                    protocol::kVideoSlice,        protocol::kOthersSlice,      static_cast<int>(protocol::kVideoParamSize)};
     auto sliceEnd = [&](int start) {
         for (int s : starts)
             if (s > start) return s;
-        return static_cast<int>(kVideoParamSize);
+        return static_cast<int>(protocol::kVideoParamSize);
     };
     const std::array<const PageSpec*, 8> pages{&PicturePageSpec(), &ExposurePageSpec(), &WhiteBalancePageSpec(),
                                                &FocusPageSpec(),   &DayNightPageSpec(), &EnhancePageSpec(),
                                                &VideoPageSpec(),   &OthersPageSpec()};
     size_t rows = 0;
     for (const PageSpec* page : pages) {
-        std::vector<const VideoParamField*> seen;
+        std::vector<const protocol::VideoParamField*> seen;
         for (const PageRow& row : page->rows) {
             ++rows;
             SCOPED_TRACE(std::string(page->title) + " / " + row.label + " / " + row.member);
-            const VideoParamField* field = RowField(*page, row);
+            const protocol::VideoParamField* field = RowField(*page, row);
             ASSERT_NE(field, nullptr);
             EXPECT_STREQ(field->member, row.member);  // the exact spelling the camera expects
             if (page->sliceOffset >= 0) {
@@ -126,8 +126,8 @@ TEST(PageTableTest, EveryRowNamesAFieldOfItsOwnSlice) {
             if (row.kind == RowKind::SliderWithEdit) {
                 // The colour temperature's slider counts hundreds of kelvin.
                 const int scale = std::string_view(row.member) == "u32CTNum" ? 100 : 1;
-                EXPECT_TRUE(FieldValueFits(*field, int64_t{row.minimum} * scale));
-                EXPECT_TRUE(FieldValueFits(*field, int64_t{row.maximum} * scale));
+                EXPECT_TRUE(protocol::FieldValueFits(*field, int64_t{row.minimum} * scale));
+                EXPECT_TRUE(protocol::FieldValueFits(*field, int64_t{row.maximum} * scale));
             }
             EXPECT_EQ(std::count(seen.begin(), seen.end(), field), 0);
             seen.push_back(field);

@@ -16,6 +16,8 @@
 #include "ui/recording_host.h"
 #include "ui_test_support.h"
 
+using namespace velmora::protocol;
+
 namespace velmora::ui {
 namespace {
 

@@ -20,6 +20,9 @@
 #include "ui/controls/ptz_simple_ctrl.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::protocol;
+using namespace velmora::transport;
+
 namespace velmora::ui {
 namespace {
 

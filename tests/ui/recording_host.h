@@ -13,15 +13,15 @@ namespace velmora::ui {
 class RecordingHost : public PageHost {
 public:
     // Each set is recorded as its member text ("\"Luminance\":50").
-    int SetVideoParamField(const VideoParamField& field, int32_t value) override {
-        sent.push_back(FormatFieldText(field.member, value));
+    int SetVideoParamField(const protocol::VideoParamField& field, int32_t value) override {
+        sent.push_back(protocol::FormatFieldText(field.member, value));
         return setResult;
     }
     int GetFocusNear() override {
         ++focusNearCalls;
         return focusNearResult;
     }
-    const AbilityList& Abilities() const override { return abilities; }
+    const protocol::AbilityList& Abilities() const override { return abilities; }
     void RequestRefresh() override { ++refreshRequests; }
 
     std::vector<std::string> sent;
@@ -29,7 +29,7 @@ public:
     int focusNearResult = 0;
     int focusNearCalls = 0;
     int refreshRequests = 0;
-    AbilityList abilities;
+    protocol::AbilityList abilities;
 };
 
 }  // namespace velmora::ui

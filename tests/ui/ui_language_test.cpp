@@ -27,8 +27,11 @@
 #include "ui/params/usb_params_host.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::upgrade;
+
 using namespace velmora;
 using namespace velmora::ui;
+using namespace velmora::platform;
 
 namespace {
 

@@ -12,10 +12,10 @@
 // fake millisecond clock installed into the shared slider throttle.
 namespace velmora::ui::test {
 
-class RecordingMessages : public UserMessages {
+class RecordingMessages : public platform::UserMessages {
 public:
-    RecordingMessages() { SetUserMessages(this); }
-    ~RecordingMessages() override { SetUserMessages(nullptr); }
+    RecordingMessages() { platform::SetUserMessages(this); }
+    ~RecordingMessages() override { platform::SetUserMessages(nullptr); }
     void Information(std::string_view text) override { shown.emplace_back(text); }
     bool AskOkCancel(std::string_view text) override {
         shown.emplace_back(text);

@@ -92,8 +92,8 @@ protected:
         devices_ = dev_->GetDevices();
     }
 
-    void Open(std::vector<UsbDeviceEntry> devices) {
-        if (!dev_) dev_ = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir_ + "/none"));
+    void Open(std::vector<transport::UsbDeviceEntry> devices) {
+        if (!dev_) dev_ = std::make_unique<transport::CUSBDevice>(std::make_unique<transport::SimHidBackend>(dir_ + "/none"));
         dlg_ = std::make_unique<CUpgradeDlg>(*dev_, std::move(devices));
         dlg_->SetPackageChooser([this](QWidget*) {
             ++chooserCalls_;
@@ -129,8 +129,8 @@ protected:
     RecordingMessages messages_;
     std::string dir_;
     std::unique_ptr<sim::UsbServer> server_;
-    std::unique_ptr<CUSBDevice> dev_;
-    std::vector<UsbDeviceEntry> devices_;
+    std::unique_ptr<transport::CUSBDevice> dev_;
+    std::vector<transport::UsbDeviceEntry> devices_;
     std::unique_ptr<CUpgradeDlg> dlg_;
     std::optional<QStringList> nextChoice_;
     int chooserCalls_ = 0;

@@ -5,6 +5,7 @@
 using namespace velmora;
 using namespace velmora::ui;
 using namespace velmora::ui::test;
+using namespace velmora::upgrade;
 
 TEST_F(UpgradeDlgTest, ClosingWhileWorkersRunStopsAndJoinsThem) {
     // Cameras that never finish writing keep their workers polling until stopped.

@@ -13,6 +13,7 @@
 using namespace velmora;
 using namespace velmora::ui;
 using namespace velmora::ui::test;
+using namespace velmora::upgrade;
 
 TEST_F(UpgradeDlgTest, AWholeRunFromIdleThroughRunningBackToIdle) {
     // Camera 2 is left unchecked by the user; camera 3 reports -5 on its first data reply.

@@ -9,6 +9,9 @@
 #include "camera/camera_directory.h"
 #include "transport/usb/device_watcher.h"
 
+using namespace velmora::transport;
+using namespace velmora::camera;
+
 using namespace velmora;
 using namespace velmora::ui;
 using namespace velmora::ui::test;

@@ -43,10 +43,14 @@
 #include "ui/params/white_balance_page.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::protocol;
+using namespace velmora::transport;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace velmora;
 using namespace velmora::ui;
+using namespace velmora::platform;
 
 namespace {
 

@@ -17,6 +17,8 @@
 #include "ui/main/video_panes.h"
 #include "ui/ui_test_support.h"
 
+using namespace velmora::transport;
+
 namespace velmora::ui {
 namespace {
 

@@ -23,23 +23,23 @@ using Calls = std::vector<std::string>;
 // (decoder ports) unless a result is forced negative.
 class RecordingBackend : public PaneBackend {
 public:
-    int LogIn(const LoginInfo& info, std::shared_ptr<velmora::NetCamera>& camera) override {
+    int LogIn(const transport::LoginInfo& info, std::shared_ptr<velmora::camera::NetCamera>& camera) override {
         const int s = Log("Login " + std::string(info.address), login, session);
         if (s < 0) return s;
-        camera = std::make_shared<velmora::NetCamera>(s, std::string(info.address), info.port);
+        camera = std::make_shared<velmora::camera::NetCamera>(s, std::string(info.address), info.port);
         return 0;
     }
     int LastError() override { return lastError; }
-    int StartRealPlay(int s, int stream, ORVEX_RealDataCallback, void* u) override {
+    int StartRealPlay(int s, int stream, transport::ORVEX_RealDataCallback, void* u) override {
         user = u;
         return Log("StartRealPlay " + std::to_string(s) + " " + std::to_string(stream), realPlay, play);
     }
     int StopRealPlay(int h) override { return Log("StopRealPlay " + std::to_string(h), 0, unused); }
-    void LogOut(const velmora::NetCamera& camera) override {
+    void LogOut(const velmora::camera::NetCamera& camera) override {
         Log("LogOut " + std::to_string(camera.session()), 0, unused);
     }
     int OpenStream() override { return Log("OpenStream", open, port); }
-    int PlayEx(int p, FrameSink* sink) override {
+    int PlayEx(int p, platform::FrameSink* sink) override {
         return Log("PlayEx " + std::to_string(p) + (sink ? "" : " none"), 0, unused);
     }
     int VideoClose(int p) override { return Log("VideoClose " + std::to_string(p), 0, unused); }
@@ -56,8 +56,8 @@ public:
     void* user = nullptr;
 };
 
-LoginInfo Info(const char* address, uint16_t port = 36666) {
-    LoginInfo info{};
+transport::LoginInfo Info(const char* address, uint16_t port = 36666) {
+    transport::LoginInfo info{};
     std::snprintf(info.address, sizeof info.address, "%s", address);
     info.port = port;
     return info;
@@ -324,10 +324,10 @@ TEST_F(VideoPanesTest, AnEndedStreamMarksItsPaneUntilItIsClosedOrOpenedAgain) {
     EXPECT_FALSE(panes_.Lost(0));
 
     backend_.endedHandle = panes_.Pane(1).realPlay;
-    backend_.endedReason = ORVEX_ERR_INVALID_HANDLE;
+    backend_.endedReason = wire::ORVEX_ERR_INVALID_HANDLE;
     panes_.CheckStreams();
     EXPECT_FALSE(panes_.Lost(1));
-    backend_.endedReason = ORVEX_ERR_DISCONNECTED;
+    backend_.endedReason = wire::ORVEX_ERR_DISCONNECTED;
     panes_.CheckStreams();
     panes_.CheckStreams();
     EXPECT_TRUE(panes_.Lost(1));
@@ -335,7 +335,7 @@ TEST_F(VideoPanesTest, AnEndedStreamMarksItsPaneUntilItIsClosedOrOpenedAgain) {
     EXPECT_TRUE(panes_.Widget(1)->Disconnected());
     ASSERT_EQ(lost.count(), 1);
     EXPECT_EQ(lost.at(0).at(0).toInt(), 1);
-    EXPECT_EQ(lost.at(0).at(1).toInt(), ORVEX_ERR_DISCONNECTED);
+    EXPECT_EQ(lost.at(0).at(1).toInt(), wire::ORVEX_ERR_DISCONNECTED);
     // The pane keeps its session and its last picture; nothing was opened again.
     EXPECT_GE(panes_.Pane(1).session, 0);
     EXPECT_EQ(std::count(backend_.calls.begin(), backend_.calls.end(), "Login 127.0.0.3"), 1);

@@ -22,6 +22,11 @@
 #include "transport/usb/sim_hid_backend.h"
 #include "upgrade/upgrade_session.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+using namespace velmora::camera;
+using namespace velmora::upgrade;
+
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace std::chrono_literals;

@@ -8,6 +8,8 @@
 #include "upgrade/upgrade_exchange.h"
 #include "upgrade/upgrade_session.h"
 
+using namespace velmora::upgrade;
+
 using namespace velmora;
 
 TEST(UpgradeTypeName, KeywordsSearchTheWholeLowerCasedPathInListOrder) {

@@ -8,7 +8,9 @@
 #include "wire/login_auth.h"
 #include "transport/net/orvex_sdk.h"
 
-using namespace netwire;
+using namespace velmora::transport;
+
+using namespace velmora::wire;
 
 namespace {
 
@@ -192,7 +194,7 @@ struct FakeCamera {
     }
 };
 
-int Drive(orvex::LoginHandshake& hs, const std::vector<uint8_t>& bytes, std::vector<uint8_t>& out) {
+int Drive(velmora::transport::LoginHandshake& hs, const std::vector<uint8_t>& bytes, std::vector<uint8_t>& out) {
     FrameParser p(Sender::Camera);
     p.Feed(bytes.data(), bytes.size());
     FrameView f;
@@ -205,7 +207,7 @@ int Drive(orvex::LoginHandshake& hs, const std::vector<uint8_t>& bytes, std::vec
 
 TEST(LoginHandshake, CompletesOnlyWithACameraThatKnowsThePassword) {
     for (bool honest : {true, false}) {
-        orvex::LoginHandshake hs("admin", "pelno");
+        velmora::transport::LoginHandshake hs("admin", "pelno");
         std::vector<uint8_t> out;
         ASSERT_EQ(hs.Begin(out), 0);
         FakeCamera cam;
@@ -219,14 +221,14 @@ TEST(LoginHandshake, CompletesOnlyWithACameraThatKnowsThePassword) {
 
 TEST(LoginHandshake, RefusalsAndOutOfOrderFramesFail) {
     {
-        orvex::LoginHandshake hs("admin", "x");
+        velmora::transport::LoginHandshake hs("admin", "x");
         std::vector<uint8_t> out;
         hs.Begin(out);
         EXPECT_EQ(Drive(hs, Frame(MsgType::LoginResult, 1, ORVEX_ERR_REFUSED, {}), out), ORVEX_ERR_REFUSED);
     }
     {
         // Success before any challenge.
-        orvex::LoginHandshake hs("admin", "x");
+        velmora::transport::LoginHandshake hs("admin", "x");
         std::vector<uint8_t> out;
         hs.Begin(out);
         FakeCamera cam;
@@ -234,7 +236,7 @@ TEST(LoginHandshake, RefusalsAndOutOfOrderFramesFail) {
     }
     {
         // A "failure" with a non-negative status is a broken camera, not a success.
-        orvex::LoginHandshake hs("admin", "x");
+        velmora::transport::LoginHandshake hs("admin", "x");
         std::vector<uint8_t> out;
         hs.Begin(out);
         EXPECT_EQ(Drive(hs, Frame(MsgType::Error, 0, 5, {}), out), ORVEX_ERR_PROTOCOL);
@@ -261,7 +263,7 @@ void Record(int handle, const unsigned char* data, int length, int type, void* u
 }  // namespace
 
 TEST(SessionDispatch, MediaReachesTheRightStreamAndEndedStreamsGoQuiet) {
-    auto s = orvex::ClientSession::CreateDetached(orvex::Timeouts{});
+    auto s = velmora::transport::ClientSession::CreateDetached(velmora::transport::Timeouts{});
     Received r;
     ASSERT_EQ(s->AddDetachedStream(42, 7, Record, &r), 0);
 

@@ -11,6 +11,8 @@ extern "C" {
 
 #include "platform/zeb_log.h"
 
+namespace velmora::platform {
+
 namespace {
 
 void ForwardCodecLog(void* avcl, int level, const char* fmt, va_list args) {
@@ -33,3 +35,5 @@ void InstallCodecLogHook() {
         av_log_set_callback(ForwardCodecLog);
     });
 }
+
+}  // namespace velmora::platform

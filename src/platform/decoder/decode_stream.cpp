@@ -13,6 +13,8 @@ extern "C" {
 
 #include "platform/decoder/h264_decoder.h"
 
+namespace velmora::platform {
+
 DecodeStream::DecodeStream(const XStreamOptions& options) : options_(options) {}
 
 DecodeStream::~DecodeStream() {
@@ -321,3 +323,5 @@ void DecodeStream::Run() {
     publish();
     thread_id_.store(std::thread::id());
 }
+
+}  // namespace velmora::platform

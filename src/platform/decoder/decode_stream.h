@@ -12,8 +12,11 @@
 #include "platform/decoder/frame_converter.h"
 #include "platform/decoder/xplay.h"
 
-class H264Decoder;
 struct AVFrame;
+
+namespace velmora::platform {
+
+class H264Decoder;
 
 // One decoder port: a bounded input queue, a decoding thread, a presenting thread and the
 // attached sink.
@@ -121,3 +124,5 @@ private:
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
 };
+
+}  // namespace velmora::platform

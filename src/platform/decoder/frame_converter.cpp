@@ -16,6 +16,8 @@ extern "C" {
 
 #include "platform/decoder/xplay.h"
 
+namespace velmora::platform {
+
 FrameConverter::~FrameConverter() {
     sws_freeContext(sws_);
     av_free(buffer_);
@@ -207,3 +209,5 @@ int FrameConverter::Convert(const AVFrame* frame, Format format, int w, int h, u
     stride_ = stride;
     return 0;
 }
+
+}  // namespace velmora::platform

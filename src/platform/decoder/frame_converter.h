@@ -7,6 +7,8 @@
 struct AVFrame;
 struct SwsContext;
 
+namespace velmora::platform {
+
 // Converts decoded pictures to packed RGB with swscale, scaling them to a requested size in the
 // same pass. Keeps its scaler context and output buffer between calls: the context is rebuilt only
 // when the source or target size or format changes. Downscaling uses the area filter (as good as
@@ -105,3 +107,5 @@ private:
     int height_ = 0;
     int stride_ = 0;
 };
+
+}  // namespace velmora::platform

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace velmora::platform {
+
 // Receiver of decoded pictures, implemented by whoever shows them (the video pane).
 //
 // Both calls arrive on the presenting thread of the stream the sink is attached to (its decoding
@@ -44,3 +46,5 @@ public:
         return nullptr;
     }
 };
+
+}  // namespace velmora::platform

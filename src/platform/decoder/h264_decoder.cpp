@@ -11,6 +11,8 @@ extern "C" {
 #include "platform/decoder/codec_log.h"
 #include "platform/decoder/xplay.h"
 
+namespace velmora::platform {
+
 const int H264Decoder::kInputPadding = AV_INPUT_BUFFER_PADDING_SIZE;
 
 namespace {
@@ -198,3 +200,5 @@ int H264Decoder::ReceiveFrames(const FrameFn& fn) {
     }
     return count;
 }
+
+}  // namespace velmora::platform

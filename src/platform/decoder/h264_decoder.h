@@ -10,6 +10,8 @@ struct AVCodecParserContext;
 struct AVFrame;
 struct AVPacket;
 
+namespace velmora::platform {
+
 // Cuts an H.264 Annex-B byte stream into access units with libavcodec's H.264 parser and decodes
 // them with low-delay settings (no frame reordering delay, slice threading only).
 //
@@ -86,3 +88,5 @@ private:
     uint64_t decode_errors_ = 0;
     uint64_t frames_decoded_ = 0;
 };
+
+}  // namespace velmora::platform

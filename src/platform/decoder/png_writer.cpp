@@ -12,6 +12,8 @@ extern "C" {
 #include "platform/decoder/codec_log.h"
 #include "platform/decoder/xplay.h"
 
+namespace velmora::platform {
+
 namespace {
 
 struct CodecDeleter {
@@ -66,6 +68,8 @@ int WritePng(const std::string& path, const uint8_t* rgb, int w, int h, int stri
         if (error != nullptr) *error = ret == XPLAY_E_ARG ? "the picture is empty or malformed" : "encoding the PNG failed";
         return ret;
     }
-    if (velmora::WriteFileAtomically(path, std::string_view(png), error) != 0) return XPLAY_E_IO;
+    if (WriteFileAtomically(path, std::string_view(png), error) != 0) return XPLAY_E_IO;
     return 0;
 }
+
+}  // namespace velmora::platform

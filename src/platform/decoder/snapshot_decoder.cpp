@@ -10,6 +10,8 @@ extern "C" {
 #include "platform/decoder/h264_decoder.h"
 #include "platform/decoder/xplay.h"
 
+namespace velmora::platform {
+
 namespace {
 
 // Feeds caller data through a padded scratch buffer in pieces of at most this size.
@@ -81,3 +83,5 @@ int DecodeFirstPicture(const uint8_t* data, int length, RgbPicture* out) {
     if (ret == 1) *out = decoder.Picture();
     return ret;
 }
+
+}  // namespace velmora::platform

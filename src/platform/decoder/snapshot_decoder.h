@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+namespace velmora::platform {
+
 // A decoded picture in packed 8-bit RGB, 3 bytes per pixel, rows `stride` bytes apart.
 struct RgbPicture {
     int width = 0;
@@ -49,3 +51,5 @@ private:
 // One-shot form: decodes the first complete picture of `data`. Returns 1 and fills *out, 0 when
 // the data holds no complete picture, or a negative XPLAY_E_* code.
 int DecodeFirstPicture(const uint8_t* data, int length, RgbPicture* out);
+
+}  // namespace velmora::platform

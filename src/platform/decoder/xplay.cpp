@@ -8,6 +8,8 @@
 #include "platform/decoder/codec_log.h"
 #include "platform/decoder/decode_stream.h"
 
+namespace velmora::platform {
+
 namespace {
 
 // Open ports. A caller takes a reference to the stream under the lock and works on it after
@@ -117,3 +119,5 @@ int X_GetStreamStats(int port, XStreamStats* stats) {
     stream->GetStats(stats);
     return 0;
 }
+
+}  // namespace velmora::platform

@@ -4,6 +4,8 @@
 
 #include "platform/decoder/frame_sink.h"
 
+namespace velmora::platform {
+
 // Live H.264 decoder streams ("ports") for the video panes.
 //
 // A port is opened with X_OpenStream, attached to a FrameSink with X_PlayEx, fed with the raw
@@ -98,3 +100,5 @@ int X_VideoClose(int port);
 
 // Copies the port's counters into *stats. Returns 0 or a negative code.
 int X_GetStreamStats(int port, XStreamStats* stats);
+
+}  // namespace velmora::platform

@@ -18,7 +18,7 @@
 #include "wire/wire.h"
 #include "sim/net/server_protocol.h"
 
-namespace camsim {
+namespace velmora::sim {
 
 namespace {
 
@@ -58,7 +58,7 @@ public:
     ~Connection() override {
         Shutdown();
         Join();
-        netio::CloseFd(fd_);
+        wire::CloseFd(fd_);
     }
 
     void StartThread() { thread_ = std::thread([this] { Run(); }); }
@@ -80,8 +80,8 @@ public:
         for (auto& [id, s] : streams) {
             Finish(*s);
             if (notify) {
-                auto p = netwire::EncodeStreamId(id);
-                SendFrame(netwire::MsgType::StreamEnd, 0, 0, p);
+                auto p = wire::EncodeStreamId(id);
+                SendFrame(wire::MsgType::StreamEnd, 0, 0, p);
             }
         }
     }
@@ -95,13 +95,13 @@ public:
     bool SendBytes(const uint8_t* data, size_t length) override {
         std::lock_guard<std::mutex> lock(sendMu_);
         if (closing_.load()) return false;
-        if (netio::SendAll(fd_, data, length, netio::NowMs() + server_.config_.sendTimeoutMs) < 0) {
+        if (wire::SendAll(fd_, data, length, wire::NowMs() + server_.config_.sendTimeoutMs) < 0) {
             Shutdown();
             return false;
         }
         return true;
     }
-    int LoginPolicy() override { return server_.refuseLogins_.load() ? ORVEX_ERR_REFUSED : 0; }
+    int LoginPolicy() override { return server_.refuseLogins_.load() ? wire::ORVEX_ERR_REFUSED : 0; }
     bool FindPassword(const std::string& user, std::string& password) override {
         for (const auto& u : server_.config_.users) {
             if (u.name == user) {
@@ -114,8 +114,8 @@ public:
     void OnLoginResult(bool accepted) override {
         (accepted ? server_.loginsAccepted_ : server_.loginsRefused_).fetch_add(1);
     }
-    netwire::LoginAcceptedMsg Identity() override {
-        netwire::LoginAcceptedMsg m;
+    wire::LoginAcceptedMsg Identity() override {
+        wire::LoginAcceptedMsg m;
         m.deviceName = server_.config_.deviceName;
         m.serial = server_.config_.serial;
         m.firmware = server_.config_.firmware;
@@ -160,12 +160,12 @@ public:
         }
         {
             std::lock_guard<std::mutex> lock(streamsMu_);
-            if (streams_.count(streamId)) return ORVEX_ERR_INVALID_ARG;
+            if (streams_.count(streamId)) return wire::ORVEX_ERR_INVALID_ARG;
             if (static_cast<int>(streams_.size()) >= server_.config_.maxStreamsPerSession)
-                return ORVEX_ERR_NO_RESOURCES;
+                return wire::ORVEX_ERR_NO_RESOURCES;
         }
         std::unique_ptr<StreamSource> source = factory ? factory(selector) : nullptr;
-        if (!source) return ORVEX_ERR_STREAM_UNAVAILABLE;
+        if (!source) return wire::ORVEX_ERR_STREAM_UNAVAILABLE;
         auto s = std::make_unique<StreamRun>();
         s->id = streamId;
         s->source = std::move(source);
@@ -208,9 +208,9 @@ private:
         s.source.reset();  // not started: never used by a stream thread
     }
 
-    bool SendFrame(netwire::MsgType type, uint32_t requestId, int32_t status, const std::vector<uint8_t>& payload) {
+    bool SendFrame(wire::MsgType type, uint32_t requestId, int32_t status, const std::vector<uint8_t>& payload) {
         std::vector<uint8_t> frame;
-        netwire::AppendFrame(frame, type, requestId, status, payload.data(), payload.size());
+        wire::AppendFrame(frame, type, requestId, status, payload.data(), payload.size());
         return SendBytes(frame.data(), frame.size());
     }
 
@@ -222,25 +222,25 @@ private:
             }
             AccessUnit au;
             if (!s.source->Next(au, std::chrono::milliseconds(50))) continue;
-            if (au.data.empty() || au.data.size() > netwire::kMaxMediaData) continue;
+            if (au.data.empty() || au.data.size() > wire::kMaxMediaData) continue;
             if (s.stop.load() || server_.streamsPaused_.load()) continue;
-            netwire::MediaHeader mh;
+            wire::MediaHeader mh;
             mh.streamId = s.id;
-            mh.dataType = ORVEX_DATA_H264;
-            mh.flags = au.keyFrame ? netwire::kMediaFlagKey : 0;
+            mh.dataType = wire::ORVEX_DATA_H264;
+            mh.flags = au.keyFrame ? wire::kMediaFlagKey : 0;
             mh.timestampUs = au.timestampUs;
-            uint8_t header[netwire::kHeaderSize + netwire::kMediaHeaderSize];
-            netwire::FrameHeader h;
-            h.type = static_cast<uint8_t>(netwire::MsgType::Media);
-            h.length = static_cast<uint32_t>(netwire::kMediaHeaderSize + au.data.size());
-            netwire::EncodeHeader(h, header);
-            netwire::EncodeMediaHeader(mh, header + netwire::kHeaderSize);
+            uint8_t header[wire::kHeaderSize + wire::kMediaHeaderSize];
+            wire::FrameHeader h;
+            h.type = static_cast<uint8_t>(wire::MsgType::Media);
+            h.length = static_cast<uint32_t>(wire::kMediaHeaderSize + au.data.size());
+            wire::EncodeHeader(h, header);
+            wire::EncodeMediaHeader(mh, header + wire::kHeaderSize);
             iovec v[2] = {{header, sizeof(header)}, {au.data.data(), au.data.size()}};
             int rc;
             {
                 std::lock_guard<std::mutex> lock(sendMu_);
                 if (closing_.load()) break;
-                rc = netio::SendAll(fd_, v, 2, netio::NowMs() + server_.config_.sendTimeoutMs);
+                rc = wire::SendAll(fd_, v, 2, wire::NowMs() + server_.config_.sendTimeoutMs);
             }
             if (rc < 0) {
                 Shutdown();
@@ -252,16 +252,16 @@ private:
     }
 
     void Run() {
-        const int64_t loginDeadline = netio::NowMs() + server_.config_.loginTimeoutMs;
+        const int64_t loginDeadline = wire::NowMs() + server_.config_.loginTimeoutMs;
         std::vector<uint8_t> buf(64 * 1024);
         while (!closing_.load() && server_.running_.load()) {
             int wait = 1000;
             if (!core_.loggedIn()) {
-                int64_t left = loginDeadline - netio::NowMs();
+                int64_t left = loginDeadline - wire::NowMs();
                 if (left <= 0) break;
                 wait = static_cast<int>(std::min<int64_t>(left, 1000));
             }
-            long n = netio::RecvSome(fd_, buf.data(), buf.size(), wait);
+            long n = wire::RecvSome(fd_, buf.data(), buf.size(), wait);
             if (n < 0) break;
             if (n > 0 && core_.Feed(buf.data(), static_cast<size_t>(n)) != 0) break;
         }
@@ -312,7 +312,7 @@ int CameraServer::Start() {
     socklen_t len = sizeof(sa);
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || ::listen(listenFd_, 16) != 0 ||
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        netio::CloseFd(listenFd_);
+        wire::CloseFd(listenFd_);
         return -1;
     }
     port_ = ntohs(sa.sin_port);
@@ -332,16 +332,16 @@ int CameraServer::Start() {
             searchBroadcastFd_ = BindUdp(broadcast, bound, ignored);
         }
         if (searchUnicastFd_ < 0 || searchBroadcastFd_ < 0) {
-            netio::CloseFd(searchUnicastFd_);
-            netio::CloseFd(searchBroadcastFd_);
-            netio::CloseFd(listenFd_);
+            wire::CloseFd(searchUnicastFd_);
+            wire::CloseFd(searchBroadcastFd_);
+            wire::CloseFd(listenFd_);
             return -1;
         }
     }
     if (::pipe2(wakeFd_, O_NONBLOCK | O_CLOEXEC) != 0) {
-        netio::CloseFd(searchUnicastFd_);
-        netio::CloseFd(searchBroadcastFd_);
-        netio::CloseFd(listenFd_);
+        wire::CloseFd(searchUnicastFd_);
+        wire::CloseFd(searchBroadcastFd_);
+        wire::CloseFd(listenFd_);
         return -1;
     }
     running_.store(true);
@@ -354,11 +354,11 @@ void CameraServer::Stop() {
     char b = 1;
     (void)!::write(wakeFd_[1], &b, 1);
     if (service_.joinable()) service_.join();
-    netio::CloseFd(listenFd_);
-    netio::CloseFd(searchUnicastFd_);
-    netio::CloseFd(searchBroadcastFd_);
-    netio::CloseFd(wakeFd_[0]);
-    netio::CloseFd(wakeFd_[1]);
+    wire::CloseFd(listenFd_);
+    wire::CloseFd(searchUnicastFd_);
+    wire::CloseFd(searchBroadcastFd_);
+    wire::CloseFd(wakeFd_[0]);
+    wire::CloseFd(wakeFd_[1]);
     std::list<std::shared_ptr<Connection>> connections;
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -402,8 +402,8 @@ void CameraServer::AcceptOne() {
     std::lock_guard<std::mutex> lock(mu_);
     if (static_cast<int>(connections_.size()) >= config_.maxConnections) {
         std::vector<uint8_t> frame;
-        netwire::AppendFrame(frame, netwire::MsgType::Error, 0, ORVEX_ERR_NO_RESOURCES, nullptr, 0);
-        netio::SendAll(fd, frame.data(), frame.size(), netio::NowMs() + 100);
+        wire::AppendFrame(frame, wire::MsgType::Error, 0, wire::ORVEX_ERR_NO_RESOURCES, nullptr, 0);
+        wire::SendAll(fd, frame.data(), frame.size(), wire::NowMs() + 100);
         ::close(fd);
         return;
     }
@@ -414,17 +414,17 @@ void CameraServer::AcceptOne() {
 
 void CameraServer::AnswerProbe(int fd) {
     for (int i = 0; i < 64; ++i) {
-        uint8_t buf[lansearch::kMaxDatagram + 1];
+        uint8_t buf[wire::kMaxDatagram + 1];
         sockaddr_in from{};
         socklen_t len = sizeof(from);
         ssize_t n = ::recvfrom(fd, buf, sizeof(buf), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0) return;
         uint32_t probeId = 0;
-        if (lansearch::ParseProbe(buf, static_cast<size_t>(n), probeId) < 0) continue;
+        if (wire::ParseProbe(buf, static_cast<size_t>(n), probeId) < 0) continue;
         if (!answerSearch_.load()) continue;
         // Answers go only back to where the probe came from, and only on loopback here.
         if (!IsLoopback(ntohl(from.sin_addr.s_addr))) continue;
-        lansearch::SearchIdentity id;
+        wire::SearchIdentity id;
         id.deviceName = config_.deviceName;
         id.serial = config_.serial;
         id.firmware = config_.firmware;
@@ -435,7 +435,7 @@ void CameraServer::AnswerProbe(int fd) {
         id.ip = config_.address;
         id.netmask = "255.0.0.0";
         id.gateway = "127.0.0.1";
-        auto answer = lansearch::EncodeAnswer(probeId, id);
+        auto answer = wire::EncodeAnswer(probeId, id);
         if (::sendto(searchUnicastFd_, answer.data(), answer.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
                      sizeof(from)) > 0)
             probesAnswered_.fetch_add(1);
@@ -530,4 +530,4 @@ int CameraServer::OpenStreams() {
     return n;
 }
 
-}  // namespace camsim
+}  // namespace velmora::sim

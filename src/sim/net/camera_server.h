@@ -23,7 +23,7 @@
 #include "wire/search_wire.h"
 #include "sim/net/stream_source.h"
 
-namespace camsim {
+namespace velmora::sim {
 
 struct CameraUser {
     std::string name;
@@ -146,4 +146,4 @@ private:
     std::atomic<int> probesAnswered_{0};
 };
 
-}  // namespace camsim
+}  // namespace velmora::sim

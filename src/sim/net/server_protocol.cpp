@@ -5,10 +5,10 @@
 #include "wire/login_auth.h"
 #include "wire/wire_codes.h"
 
-namespace camsim {
+namespace velmora::sim {
 
-using netwire::FrameView;
-using netwire::MsgType;
+using wire::FrameView;
+using wire::MsgType;
 
 namespace {
 
@@ -32,7 +32,7 @@ MsgType ReplyTypeFor(MsgType request) {
 
 bool ServerConnectionCore::Send(MsgType type, uint32_t requestId, int32_t status, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame;
-    netwire::AppendFrame(frame, type, requestId, status, payload.data(), payload.size());
+    wire::AppendFrame(frame, type, requestId, status, payload.data(), payload.size());
     return host_.SendBytes(frame.data(), frame.size());
 }
 
@@ -43,7 +43,7 @@ int ServerConnectionCore::Close(int code) {
 }
 
 int ServerConnectionCore::Feed(const uint8_t* data, size_t length) {
-    if (state_ == State::Closed) return ORVEX_ERR_DISCONNECTED;
+    if (state_ == State::Closed) return wire::ORVEX_ERR_DISCONNECTED;
     parser_.Feed(data, length);
     FrameView f;
     int rc;
@@ -62,7 +62,7 @@ int ServerConnectionCore::Feed(const uint8_t* data, size_t length) {
 int ServerConnectionCore::OnFrame(const FrameView& f) {
     switch (f.type()) {
     case MsgType::Ping:
-        return Send(MsgType::Pong, f.header.requestId, 0, {}) ? 0 : Close(ORVEX_ERR_DISCONNECTED);
+        return Send(MsgType::Pong, f.header.requestId, 0, {}) ? 0 : Close(wire::ORVEX_ERR_DISCONNECTED);
     case MsgType::Pong:
         return 0;
     case MsgType::LoginBegin:
@@ -75,28 +75,28 @@ int ServerConnectionCore::OnFrame(const FrameView& f) {
     case MsgType::Logout:
         if (state_ != State::Ready) {
             // Nothing but the login is served before a session exists.
-            Send(ReplyTypeFor(f.type()), f.header.requestId, ORVEX_ERR_AUTH, {});
-            return Close(ORVEX_ERR_AUTH);
+            Send(ReplyTypeFor(f.type()), f.header.requestId, wire::ORVEX_ERR_AUTH, {});
+            return Close(wire::ORVEX_ERR_AUTH);
         }
         return OnRequest(f);
     case MsgType::Error:
-        return Close(ORVEX_ERR_DISCONNECTED);
+        return Close(wire::ORVEX_ERR_DISCONNECTED);
     default:
         // Unknown or camera-to-client types: refused, the connection stays usable.
-        return Send(MsgType::Error, f.header.requestId, ORVEX_ERR_UNSUPPORTED, {}) ? 0
-                                                                                   : Close(ORVEX_ERR_DISCONNECTED);
+        return Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_UNSUPPORTED, {}) ? 0
+                                                                                   : Close(wire::ORVEX_ERR_DISCONNECTED);
     }
 }
 
 int ServerConnectionCore::OnLoginBegin(const FrameView& f) {
     if (state_ != State::AwaitBegin) {
-        Send(MsgType::Error, f.header.requestId, ORVEX_ERR_PROTOCOL, {});
-        return Close(ORVEX_ERR_PROTOCOL);
+        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
+        return Close(wire::ORVEX_ERR_PROTOCOL);
     }
-    netwire::LoginBeginMsg m;
-    if (netwire::ParseLoginBegin(f.payload, f.length, m) < 0) {
-        Send(MsgType::Error, f.header.requestId, ORVEX_ERR_PROTOCOL, {});
-        return Close(ORVEX_ERR_PROTOCOL);
+    wire::LoginBeginMsg m;
+    if (wire::ParseLoginBegin(f.payload, f.length, m) < 0) {
+        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
+        return Close(wire::ORVEX_ERR_PROTOCOL);
     }
     int policy = host_.LoginPolicy();
     if (policy < 0) {
@@ -104,9 +104,9 @@ int ServerConnectionCore::OnLoginBegin(const FrameView& f) {
         Send(MsgType::LoginResult, f.header.requestId, policy, {});
         return Close(policy);
     }
-    if (!netwire::RandomBytes(serverNonce_.data(), serverNonce_.size())) {
-        Send(MsgType::LoginResult, f.header.requestId, ORVEX_ERR_INTERNAL, {});
-        return Close(ORVEX_ERR_INTERNAL);
+    if (!wire::RandomBytes(serverNonce_.data(), serverNonce_.size())) {
+        Send(MsgType::LoginResult, f.header.requestId, wire::ORVEX_ERR_INTERNAL, {});
+        return Close(wire::ORVEX_ERR_INTERNAL);
     }
     clientNonce_ = m.clientNonce;
     user_ = m.user;
@@ -114,43 +114,43 @@ int ServerConnectionCore::OnLoginBegin(const FrameView& f) {
         // An unknown user gets a challenge like everybody else, with a key nobody knows, so the
         // answer does not reveal which user names exist.
         uint8_t junk[24];
-        if (!netwire::RandomBytes(junk, sizeof(junk))) return Close(ORVEX_ERR_INTERNAL);
+        if (!wire::RandomBytes(junk, sizeof(junk))) return Close(wire::ORVEX_ERR_INTERNAL);
         password_.assign(reinterpret_cast<const char*>(junk), sizeof(junk));
     }
-    netwire::LoginChallengeMsg c;
+    wire::LoginChallengeMsg c;
     c.serverNonce = serverNonce_;
     state_ = State::AwaitProof;
-    return Send(MsgType::LoginChallenge, f.header.requestId, 0, netwire::EncodeLoginChallenge(c))
+    return Send(MsgType::LoginChallenge, f.header.requestId, 0, wire::EncodeLoginChallenge(c))
                ? 0
-               : Close(ORVEX_ERR_DISCONNECTED);
+               : Close(wire::ORVEX_ERR_DISCONNECTED);
 }
 
 int ServerConnectionCore::OnLoginProof(const FrameView& f) {
     if (state_ != State::AwaitProof) {
-        Send(MsgType::Error, f.header.requestId, ORVEX_ERR_PROTOCOL, {});
-        return Close(ORVEX_ERR_PROTOCOL);
+        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
+        return Close(wire::ORVEX_ERR_PROTOCOL);
     }
-    netwire::LoginProofMsg m;
-    if (netwire::ParseLoginProof(f.payload, f.length, m) < 0) {
-        Send(MsgType::Error, f.header.requestId, ORVEX_ERR_PROTOCOL, {});
-        return Close(ORVEX_ERR_PROTOCOL);
+    wire::LoginProofMsg m;
+    if (wire::ParseLoginProof(f.payload, f.length, m) < 0) {
+        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
+        return Close(wire::ORVEX_ERR_PROTOCOL);
     }
-    auto expected = netwire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
-    if (!netwire::ProofsEqual(expected, m.proof)) {
+    auto expected = wire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
+    if (!wire::ProofsEqual(expected, m.proof)) {
         host_.OnLoginResult(false);
-        Send(MsgType::LoginResult, f.header.requestId, ORVEX_ERR_AUTH, {});
-        return Close(ORVEX_ERR_AUTH);
+        Send(MsgType::LoginResult, f.header.requestId, wire::ORVEX_ERR_AUTH, {});
+        return Close(wire::ORVEX_ERR_AUTH);
     }
-    netwire::LoginAcceptedMsg a = host_.Identity();
-    a.cameraProof = netwire::ComputeCameraProof(password_, clientNonce_, serverNonce_, user_);
+    wire::LoginAcceptedMsg a = host_.Identity();
+    a.cameraProof = wire::ComputeCameraProof(password_, clientNonce_, serverNonce_, user_);
     a.maxStreams = static_cast<uint8_t>(std::clamp(host_.MaxStreams(), 1, 255));
     std::fill(password_.begin(), password_.end(), '\0');
     password_.clear();
     state_ = State::Ready;
     host_.OnLoginResult(true);
-    return Send(MsgType::LoginResult, f.header.requestId, 0, netwire::EncodeLoginAccepted(a))
+    return Send(MsgType::LoginResult, f.header.requestId, 0, wire::EncodeLoginAccepted(a))
                ? 0
-               : Close(ORVEX_ERR_DISCONNECTED);
+               : Close(wire::ORVEX_ERR_DISCONNECTED);
 }
 
 int ServerConnectionCore::OnRequest(const FrameView& f) {
@@ -160,47 +160,47 @@ int ServerConnectionCore::OnRequest(const FrameView& f) {
         Close(0);
         return 1;
     }
-    if (!host_.BeforeRequest()) return Close(ORVEX_ERR_DISCONNECTED);
+    if (!host_.BeforeRequest()) return Close(wire::ORVEX_ERR_DISCONNECTED);
     switch (f.type()) {
     case MsgType::TextRequest: {
         std::string request(reinterpret_cast<const char*>(f.payload), f.length);
         TextOutcome out = host_.HandleText(request);
-        if (out.drop) return Close(ORVEX_ERR_DISCONNECTED);
+        if (out.drop) return Close(wire::ORVEX_ERR_DISCONNECTED);
         bool ok;
         if (out.status < 0)
             ok = Send(MsgType::TextReply, id, out.status, {});
-        else if (out.text.size() > netwire::kMaxTextPayload)
-            ok = Send(MsgType::TextReply, id, ORVEX_ERR_TOO_LARGE, {});
+        else if (out.text.size() > wire::kMaxTextPayload)
+            ok = Send(MsgType::TextReply, id, wire::ORVEX_ERR_TOO_LARGE, {});
         else
             ok = Send(MsgType::TextReply, id, 0, std::vector<uint8_t>(out.text.begin(), out.text.end()));
-        return ok ? 0 : Close(ORVEX_ERR_DISCONNECTED);
+        return ok ? 0 : Close(wire::ORVEX_ERR_DISCONNECTED);
     }
     case MsgType::StreamStart: {
-        netwire::StreamStartMsg m;
-        if (netwire::ParseStreamStart(f.payload, f.length, m) < 0)
-            return Send(MsgType::StreamStartReply, id, ORVEX_ERR_PROTOCOL, {}) ? 0 : Close(ORVEX_ERR_DISCONNECTED);
+        wire::StreamStartMsg m;
+        if (wire::ParseStreamStart(f.payload, f.length, m) < 0)
+            return Send(MsgType::StreamStartReply, id, wire::ORVEX_ERR_PROTOCOL, {}) ? 0 : Close(wire::ORVEX_ERR_DISCONNECTED);
         int rc = host_.PrepareStream(m.streamId, m.selector);
         if (rc < 0)
-            return Send(MsgType::StreamStartReply, id, rc, netwire::EncodeStreamId(m.streamId))
+            return Send(MsgType::StreamStartReply, id, rc, wire::EncodeStreamId(m.streamId))
                        ? 0
-                       : Close(ORVEX_ERR_DISCONNECTED);
-        if (!Send(MsgType::StreamStartReply, id, 0, netwire::EncodeStreamId(m.streamId)))
-            return Close(ORVEX_ERR_DISCONNECTED);
+                       : Close(wire::ORVEX_ERR_DISCONNECTED);
+        if (!Send(MsgType::StreamStartReply, id, 0, wire::EncodeStreamId(m.streamId)))
+            return Close(wire::ORVEX_ERR_DISCONNECTED);
         host_.BeginStream(m.streamId);
         return 0;
     }
     case MsgType::StreamStop: {
         uint32_t streamId = 0;
-        if (netwire::ParseStreamId(f.payload, f.length, streamId) < 0)
-            return Send(MsgType::StreamStopReply, id, ORVEX_ERR_PROTOCOL, {}) ? 0 : Close(ORVEX_ERR_DISCONNECTED);
-        int32_t status = host_.StopStream(streamId) ? 0 : ORVEX_ERR_INVALID_HANDLE;
-        return Send(MsgType::StreamStopReply, id, status, netwire::EncodeStreamId(streamId))
+        if (wire::ParseStreamId(f.payload, f.length, streamId) < 0)
+            return Send(MsgType::StreamStopReply, id, wire::ORVEX_ERR_PROTOCOL, {}) ? 0 : Close(wire::ORVEX_ERR_DISCONNECTED);
+        int32_t status = host_.StopStream(streamId) ? 0 : wire::ORVEX_ERR_INVALID_HANDLE;
+        return Send(MsgType::StreamStopReply, id, status, wire::EncodeStreamId(streamId))
                    ? 0
-                   : Close(ORVEX_ERR_DISCONNECTED);
+                   : Close(wire::ORVEX_ERR_DISCONNECTED);
     }
     default:
         return 0;
     }
 }
 
-}  // namespace camsim
+}  // namespace velmora::sim

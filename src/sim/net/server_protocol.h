@@ -10,7 +10,7 @@
 
 #include "wire/wire.h"
 
-namespace camsim {
+namespace velmora::sim {
 
 // What a text request turned into.
 struct TextOutcome {
@@ -30,7 +30,7 @@ public:
     virtual bool FindPassword(const std::string& user, std::string& password) = 0;
     virtual void OnLoginResult(bool accepted) = 0;
     // Identity sent with a successful login (the proof and maxStreams are filled by the core).
-    virtual netwire::LoginAcceptedMsg Identity() = 0;
+    virtual wire::LoginAcceptedMsg Identity() = 0;
     // Called for every request after login; false closes the connection without a reply.
     virtual bool BeforeRequest() = 0;
     virtual TextOutcome HandleText(const std::string& request) = 0;
@@ -55,19 +55,19 @@ public:
 
 private:
     enum class State { AwaitBegin, AwaitProof, Ready, Closed };
-    int OnFrame(const netwire::FrameView& f);
-    int OnLoginBegin(const netwire::FrameView& f);
-    int OnLoginProof(const netwire::FrameView& f);
-    int OnRequest(const netwire::FrameView& f);
-    bool Send(netwire::MsgType type, uint32_t requestId, int32_t status, const std::vector<uint8_t>& payload);
+    int OnFrame(const wire::FrameView& f);
+    int OnLoginBegin(const wire::FrameView& f);
+    int OnLoginProof(const wire::FrameView& f);
+    int OnRequest(const wire::FrameView& f);
+    bool Send(wire::MsgType type, uint32_t requestId, int32_t status, const std::vector<uint8_t>& payload);
     int Close(int code);
 
     ServerConnectionHost& host_;
-    netwire::FrameParser parser_{netwire::Sender::Client};
+    wire::FrameParser parser_{wire::Sender::Client};
     State state_ = State::AwaitBegin;
     std::string user_;
     std::string password_;
-    netwire::Nonce clientNonce_{}, serverNonce_{};
+    wire::Nonce clientNonce_{}, serverNonce_{};
 };
 
-}  // namespace camsim
+}  // namespace velmora::sim

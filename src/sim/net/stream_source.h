@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-namespace camsim {
+namespace velmora::sim {
 
 struct AccessUnit {
     std::vector<uint8_t> data;  // H.264 Annex-B: start codes and NAL units of one picture
@@ -34,4 +34,4 @@ public:
 // Called on the connection's thread; may be called concurrently for different clients.
 using StreamSourceFactory = std::function<std::unique_ptr<StreamSource>(int selector)>;
 
-}  // namespace camsim
+}  // namespace velmora::sim

@@ -1,6 +1,6 @@
 #include "sim/stream/bitmap_font.h"
 
-namespace bitmap_font {
+namespace velmora::sim::bitmap_font {
 
 namespace {
 
@@ -67,4 +67,4 @@ const uint8_t* Glyph(char c) {
     return nullptr;
 }
 
-}  // namespace bitmap_font
+}  // namespace velmora::sim::bitmap_font

@@ -4,7 +4,7 @@
 
 // A 5x7 pixel font for digits, capital letters and the punctuation of addresses, dates and times
 // (". : - / _ # ( ) ,"). Lower-case letters map to capitals.
-namespace bitmap_font {
+namespace velmora::sim::bitmap_font {
 
 constexpr int kGlyphWidth = 5;
 constexpr int kGlyphHeight = 7;
@@ -16,4 +16,4 @@ constexpr int kCellHeight = 9;
 // a glyph (drawn as blanks).
 const uint8_t* Glyph(char c);
 
-}  // namespace bitmap_font
+}  // namespace velmora::sim::bitmap_font

@@ -16,6 +16,8 @@ extern "C" {
 
 #include "sim/stream/bitmap_font.h"
 
+namespace velmora::sim::stream {
+
 namespace {
 
 struct Yuv {
@@ -437,3 +439,5 @@ void StreamGenerator::Run(Callback callback) {
     }
     thread_id_.store(std::thread::id());
 }
+
+}  // namespace velmora::sim::stream

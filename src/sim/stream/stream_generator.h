@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+namespace velmora::sim::stream {
+
 // Picture parameters of a simulated camera, in the camera's own units.
 struct PictureParams {
     int luminance = 50;   // brightness 0..100, 50 neutral
@@ -127,3 +129,5 @@ private:
     std::condition_variable run_cv_;
     bool stop_ = false;
 };
+
+}  // namespace velmora::sim::stream

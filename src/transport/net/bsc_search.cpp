@@ -8,6 +8,8 @@
 #include "platform/zeb_log.h"
 #include "transport/net/lan_searcher.h"
 
+namespace velmora::transport {
+
 namespace {
 
 constexpr int kErrInvalidArg = -1;
@@ -16,7 +18,7 @@ constexpr int kErrSocket = -3;
 
 struct SearchState {
     std::mutex mu;
-    std::shared_ptr<lansearch::LanSearcher> searcher;  // shared with a BSC_WaitForAnswers in progress
+    std::shared_ptr<LanSearcher> searcher;  // shared with a BSC_WaitForAnswers in progress
     std::string configured;
     int intervalMs = 1000;
     int expiryMs = 3500;
@@ -27,12 +29,12 @@ SearchState& State() {
     return *s;
 }
 
-std::vector<lansearch::SearchTarget> CurrentTargets(const SearchState& s, bool tell = false) {
+std::vector<SearchTarget> CurrentTargets(const SearchState& s, bool tell = false) {
     std::string problem;
-    auto targets = lansearch::ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), s.configured, &problem);
+    auto targets = ResolveSearchTargets(std::getenv("VELMORA_SEARCH_TARGETS"), s.configured, &problem);
     // A target list that searches nothing (or less than asked) must not look like an empty LAN:
     // logged here; the programs say it on stderr in their own words.
-    if (tell && !problem.empty()) LogLine(4, {}, "%s", problem.c_str());
+    if (tell && !problem.empty()) platform::LogLine(4, {}, "%s", problem.c_str());
     return targets;
 }
 
@@ -42,11 +44,11 @@ int BSC_Init() {
     SearchState& s = State();
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.searcher) return 0;
-    lansearch::LanSearchOptions o;
+    LanSearchOptions o;
     o.targets = CurrentTargets(s, true);
     o.probeIntervalMs = s.intervalMs;
     o.expiryMs = s.expiryMs;
-    auto searcher = std::make_unique<lansearch::LanSearcher>(std::move(o));
+    auto searcher = std::make_unique<LanSearcher>(std::move(o));
     if (searcher->Start() < 0) return kErrSocket;
     s.searcher = std::move(searcher);
     return 0;
@@ -72,7 +74,7 @@ int BSC_GetDevInfo(BSC_DeviceInfo* records, int* count) {
 }
 
 int BSC_WaitForAnswers(int timeoutMs) {
-    std::shared_ptr<lansearch::LanSearcher> searcher;
+    std::shared_ptr<LanSearcher> searcher;
     {
         SearchState& s = State();
         std::lock_guard<std::mutex> lock(s.mu);
@@ -83,7 +85,7 @@ int BSC_WaitForAnswers(int timeoutMs) {
 }
 
 int BSC_DeInit() {
-    std::shared_ptr<lansearch::LanSearcher> searcher;
+    std::shared_ptr<LanSearcher> searcher;
     {
         SearchState& s = State();
         std::lock_guard<std::mutex> lock(s.mu);
@@ -114,3 +116,5 @@ int BSC_SetTiming(int probeIntervalMs, int expiryMs) {
     if (expiryMs > 0) s.expiryMs = expiryMs;
     return 0;
 }
+
+}  // namespace velmora::transport

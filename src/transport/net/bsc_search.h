@@ -19,6 +19,8 @@
 
 #include "wire/search_wire.h"  // kSearchPort
 
+namespace velmora::transport {
+
 constexpr int kSearchMaxDevices = 20;
 
 // One camera, 192 bytes. Texts are NUL-terminated and cut to fit; absent values are zero.
@@ -69,3 +71,5 @@ int BSC_WaitForAnswers(int timeoutMs);
 // Velmora extension for tests: probe interval and drop-out age in milliseconds (0 or less keeps
 // the current value; defaults 1000 and 3500). Takes effect at the next BSC_Init.
 int BSC_SetTiming(int probeIntervalMs, int expiryMs);
+
+}  // namespace velmora::transport

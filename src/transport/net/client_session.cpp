@@ -12,10 +12,10 @@
 #include "wire/login_auth.h"
 #include "wire/socket_io.h"
 
-namespace orvex {
+namespace velmora::transport {
 
-using netwire::FrameView;
-using netwire::MsgType;
+using wire::FrameView;
+using wire::MsgType;
 
 namespace {
 
@@ -25,11 +25,11 @@ constexpr int kMaxStreamsCap = 16;
 constexpr size_t kReceiveChunk = 64 * 1024;
 
 // A status from the camera that claims failure must be negative; anything else is a broken peer.
-int FailureCode(int32_t status) { return status < 0 ? status : ORVEX_ERR_PROTOCOL; }
+int FailureCode(int32_t status) { return status < 0 ? status : wire::ORVEX_ERR_PROTOCOL; }
 
 // The reason a camera gives for ending a stream should be negative; a camera that leaves it 0 (or
 // sends a positive value) still ended the stream, which is then reported as no longer available.
-int StreamEndReason(int32_t status) { return status < 0 ? status : ORVEX_ERR_STREAM_UNAVAILABLE; }
+int StreamEndReason(int32_t status) { return status < 0 ? status : wire::ORVEX_ERR_STREAM_UNAVAILABLE; }
 
 }  // namespace
 
@@ -39,19 +39,19 @@ LoginHandshake::LoginHandshake(std::string user, std::string password)
     : user_(std::move(user)), password_(std::move(password)) {
     // Cut as the login frame cuts it (between UTF-8 characters), so the proof covers the very
     // name the camera receives.
-    user_.resize(velmora::Utf8PrefixLength(user_, netwire::kMaxUserName));
+    user_.resize(platform::Utf8PrefixLength(user_, wire::kMaxUserName));
 }
 
 int LoginHandshake::Begin(std::vector<uint8_t>& out) {
-    if (!netwire::RandomBytes(clientNonce_.data(), clientNonce_.size())) {
+    if (!wire::RandomBytes(clientNonce_.data(), clientNonce_.size())) {
         state_ = State::Failed;
-        return ORVEX_ERR_INTERNAL;
+        return wire::ORVEX_ERR_INTERNAL;
     }
-    netwire::LoginBeginMsg m;
+    wire::LoginBeginMsg m;
     m.clientNonce = clientNonce_;
     m.user = user_;
-    auto payload = netwire::EncodeLoginBegin(m);
-    netwire::AppendFrame(out, MsgType::LoginBegin, 1, 0, payload.data(), payload.size());
+    auto payload = wire::EncodeLoginBegin(m);
+    wire::AppendFrame(out, MsgType::LoginBegin, 1, 0, payload.data(), payload.size());
     state_ = State::AwaitChallenge;
     return 0;
 }
@@ -61,7 +61,7 @@ int LoginHandshake::OnFrame(const FrameView& f, std::vector<uint8_t>& out) {
         state_ = State::Failed;
         return code;
     };
-    if (state_ != State::AwaitChallenge && state_ != State::AwaitResult) return fail(ORVEX_ERR_PROTOCOL);
+    if (state_ != State::AwaitChallenge && state_ != State::AwaitResult) return fail(wire::ORVEX_ERR_PROTOCOL);
     switch (f.type()) {
     case MsgType::Ping:
     case MsgType::Pong:
@@ -69,40 +69,40 @@ int LoginHandshake::OnFrame(const FrameView& f, std::vector<uint8_t>& out) {
     case MsgType::Error:
         return fail(FailureCode(f.header.status));
     case MsgType::LoginChallenge: {
-        if (state_ != State::AwaitChallenge) return fail(ORVEX_ERR_PROTOCOL);
-        netwire::LoginChallengeMsg c;
+        if (state_ != State::AwaitChallenge) return fail(wire::ORVEX_ERR_PROTOCOL);
+        wire::LoginChallengeMsg c;
         if (f.header.status != 0) return fail(FailureCode(f.header.status));
-        if (netwire::ParseLoginChallenge(f.payload, f.length, c) < 0) return fail(ORVEX_ERR_PROTOCOL);
-        if (c.algorithm != netwire::kAlgHmacSha256) return fail(ORVEX_ERR_UNSUPPORTED);
+        if (wire::ParseLoginChallenge(f.payload, f.length, c) < 0) return fail(wire::ORVEX_ERR_PROTOCOL);
+        if (c.algorithm != wire::kAlgHmacSha256) return fail(wire::ORVEX_ERR_UNSUPPORTED);
         serverNonce_ = c.serverNonce;
-        netwire::LoginProofMsg proof;
-        proof.proof = netwire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
-        auto payload = netwire::EncodeLoginProof(proof);
-        netwire::AppendFrame(out, MsgType::LoginProof, 2, 0, payload.data(), payload.size());
+        wire::LoginProofMsg proof;
+        proof.proof = wire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
+        auto payload = wire::EncodeLoginProof(proof);
+        wire::AppendFrame(out, MsgType::LoginProof, 2, 0, payload.data(), payload.size());
         state_ = State::AwaitResult;
         return 0;
     }
     case MsgType::LoginResult: {
         // A camera may refuse at once, before any challenge.
         if (f.header.status != 0) return fail(FailureCode(f.header.status));
-        if (state_ != State::AwaitResult) return fail(ORVEX_ERR_PROTOCOL);
-        netwire::LoginAcceptedMsg a;
-        if (netwire::ParseLoginAccepted(f.payload, f.length, a) < 0) return fail(ORVEX_ERR_PROTOCOL);
+        if (state_ != State::AwaitResult) return fail(wire::ORVEX_ERR_PROTOCOL);
+        wire::LoginAcceptedMsg a;
+        if (wire::ParseLoginAccepted(f.payload, f.length, a) < 0) return fail(wire::ORVEX_ERR_PROTOCOL);
         // The camera proves it knows the password too; an impostor cannot.
-        auto expected = netwire::ComputeCameraProof(password_, clientNonce_, serverNonce_, user_);
-        if (!netwire::ProofsEqual(expected, a.cameraProof)) return fail(ORVEX_ERR_AUTH);
+        auto expected = wire::ComputeCameraProof(password_, clientNonce_, serverNonce_, user_);
+        if (!wire::ProofsEqual(expected, a.cameraProof)) return fail(wire::ORVEX_ERR_AUTH);
         accepted_ = std::move(a);
         state_ = State::Done;
         return 1;
     }
     default:
-        return fail(ORVEX_ERR_PROTOCOL);
+        return fail(wire::ORVEX_ERR_PROTOCOL);
     }
 }
 
 // ===== ClientSession =========================================================================
 
-ClientSession::ClientSession(int fd, netwire::FrameParser parser, const Timeouts& timeouts)
+ClientSession::ClientSession(int fd, wire::FrameParser parser, const Timeouts& timeouts)
     : fd_(fd), detached_(fd < 0), parser_(std::move(parser)), timeouts_(timeouts) {}
 
 ClientSession::~ClientSession() {
@@ -113,38 +113,38 @@ ClientSession::~ClientSession() {
         else
             receiver_.join();
     }
-    netio::CloseFd(fd_);
+    wire::CloseFd(fd_);
 }
 
 std::shared_ptr<ClientSession> ClientSession::CreateDetached(const Timeouts& timeouts) {
     return std::shared_ptr<ClientSession>(
-        new ClientSession(-1, netwire::FrameParser(netwire::Sender::Camera), timeouts));
+        new ClientSession(-1, wire::FrameParser(wire::Sender::Camera), timeouts));
 }
 
 int ClientSession::Open(uint32_t address, uint16_t port, const std::string& user, const std::string& password,
                         const Timeouts& timeouts, std::shared_ptr<ClientSession>& out,
-                        netwire::LoginAcceptedMsg* accepted) {
-    const int64_t deadline = netio::NowMs() + timeouts.connectMs;
+                        wire::LoginAcceptedMsg* accepted) {
+    const int64_t deadline = wire::NowMs() + timeouts.connectMs;
     int fd = -1;
-    int rc = netio::ConnectTcp(address, port, timeouts.connectMs, fd);
+    int rc = wire::ConnectTcp(address, port, timeouts.connectMs, fd);
     if (rc < 0) return rc;
 
     LoginHandshake hs(user, password);
     std::vector<uint8_t> outBytes;
     rc = hs.Begin(outBytes);
-    if (rc == 0) rc = netio::SendAll(fd, outBytes.data(), outBytes.size(), deadline);
-    netwire::FrameParser parser(netwire::Sender::Camera);
+    if (rc == 0) rc = wire::SendAll(fd, outBytes.data(), outBytes.size(), deadline);
+    wire::FrameParser parser(wire::Sender::Camera);
     uint8_t buf[4096];
     bool done = false;
     while (rc == 0 && !done) {
-        int64_t left = deadline - netio::NowMs();
+        int64_t left = deadline - wire::NowMs();
         if (left <= 0) {
-            rc = ORVEX_ERR_TIMEOUT;
+            rc = wire::ORVEX_ERR_TIMEOUT;
             break;
         }
-        long n = netio::RecvSome(fd, buf, sizeof(buf), static_cast<int>(left));
+        long n = wire::RecvSome(fd, buf, sizeof(buf), static_cast<int>(left));
         if (n < 0) {
-            rc = ORVEX_ERR_DISCONNECTED;
+            rc = wire::ORVEX_ERR_DISCONNECTED;
             break;
         }
         if (n == 0) continue;
@@ -159,7 +159,7 @@ int ClientSession::Open(uint32_t address, uint16_t port, const std::string& user
                 break;
             }
             if (!outBytes.empty()) {
-                rc = netio::SendAll(fd, outBytes.data(), outBytes.size(), deadline);
+                rc = wire::SendAll(fd, outBytes.data(), outBytes.size(), deadline);
                 if (rc < 0) break;
             }
             if (r == 1) done = true;
@@ -167,7 +167,7 @@ int ClientSession::Open(uint32_t address, uint16_t port, const std::string& user
         if (rc == 0 && !done && parser.error() < 0) rc = parser.error();
     }
     if (rc < 0) {
-        netio::CloseFd(fd);
+        wire::CloseFd(fd);
         return rc;
     }
     std::shared_ptr<ClientSession> s(new ClientSession(fd, std::move(parser), timeouts));
@@ -211,7 +211,7 @@ void ClientSession::ReceiveLoop() {
         std::lock_guard<std::mutex> lock(mu_);  // waits until StartReceiver has finished
         t = timeouts_;
     }
-    lastReceiveMs_ = lastPingMs_ = netio::NowMs();
+    lastReceiveMs_ = lastPingMs_ = wire::NowMs();
     int rc = HandleIncoming(nullptr, 0);  // frames that came in with the login reply
     if (rc < 0) MarkDead(rc);
     std::vector<uint8_t> buf(kReceiveChunk);
@@ -222,16 +222,16 @@ void ClientSession::ReceiveLoop() {
         }
         const int64_t idle = std::max(t.idleMs, 3);
         const int64_t pingEvery = idle / 3;
-        int64_t now = netio::NowMs();
+        int64_t now = wire::NowMs();
         int64_t nextPing = std::max(lastReceiveMs_, lastPingMs_) + pingEvery;
         int64_t giveUp = lastReceiveMs_ + idle;
         int64_t wait = std::clamp<int64_t>(std::min(nextPing, giveUp) - now, 1, 1000);
-        long n = netio::RecvSome(fd_, buf.data(), buf.size(), static_cast<int>(wait));
+        long n = wire::RecvSome(fd_, buf.data(), buf.size(), static_cast<int>(wait));
         if (n < 0) {
-            MarkDead(closing_.load() ? ORVEX_ERR_INVALID_HANDLE : ORVEX_ERR_DISCONNECTED);
+            MarkDead(closing_.load() ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_DISCONNECTED);
             break;
         }
-        now = netio::NowMs();
+        now = wire::NowMs();
         if (n > 0) {
             lastReceiveMs_ = now;
             rc = HandleIncoming(buf.data(), static_cast<size_t>(n));
@@ -242,7 +242,7 @@ void ClientSession::ReceiveLoop() {
             continue;
         }
         if (now - lastReceiveMs_ >= idle) {
-            MarkDead(ORVEX_ERR_DISCONNECTED);
+            MarkDead(wire::ORVEX_ERR_DISCONNECTED);
             break;
         }
         if (now - std::max(lastReceiveMs_, lastPingMs_) >= pingEvery) {
@@ -282,7 +282,7 @@ int ClientSession::Dispatch(const FrameView& f) {
         if (it == pending_.end()) return 0;  // late reply to a request that timed out
         Pending& p = *it->second;
         if (p.done) return 0;
-        if (f.type() != MsgType::Error && f.type() != p.expect) return ORVEX_ERR_PROTOCOL;
+        if (f.type() != MsgType::Error && f.type() != p.expect) return wire::ORVEX_ERR_PROTOCOL;
         p.done = true;
         p.status = f.type() == MsgType::Error ? FailureCode(f.header.status) : f.header.status;
         p.payload.assign(f.payload, f.payload + f.length);
@@ -290,10 +290,10 @@ int ClientSession::Dispatch(const FrameView& f) {
         return 0;
     }
     case MsgType::Media: {
-        netwire::MediaHeader mh;
+        wire::MediaHeader mh;
         const uint8_t* data = nullptr;
         size_t dataLength = 0;
-        if (netwire::ParseMedia(f.payload, f.length, mh, data, dataLength) < 0) return ORVEX_ERR_PROTOCOL;
+        if (wire::ParseMedia(f.payload, f.length, mh, data, dataLength) < 0) return wire::ORVEX_ERR_PROTOCOL;
         std::shared_ptr<Stream> s;
         {
             std::lock_guard<std::mutex> lock(mu_);
@@ -308,7 +308,7 @@ int ClientSession::Dispatch(const FrameView& f) {
     }
     case MsgType::StreamEnd: {
         uint32_t id = 0;
-        if (netwire::ParseStreamId(f.payload, f.length, id) < 0) return ORVEX_ERR_PROTOCOL;
+        if (wire::ParseStreamId(f.payload, f.length, id) < 0) return wire::ORVEX_ERR_PROTOCOL;
         std::lock_guard<std::mutex> lock(mu_);
         auto it = streams_.find(id);
         if (it != streams_.end()) {
@@ -325,7 +325,7 @@ int ClientSession::Dispatch(const FrameView& f) {
         return 0;
     case MsgType::LoginChallenge:
     case MsgType::LoginResult:
-        return ORVEX_ERR_PROTOCOL;
+        return wire::ORVEX_ERR_PROTOCOL;
     default:
         return 0;  // unknown types are skipped (their length was bounded by the parser)
     }
@@ -344,12 +344,12 @@ void ClientSession::MarkDead(int reason) {
 
 int ClientSession::SendFrame(MsgType type, uint32_t requestId, const uint8_t* payload, size_t length) {
     if (detached_) return 0;
-    netwire::FrameHeader h;
+    wire::FrameHeader h;
     h.type = static_cast<uint8_t>(type);
     h.requestId = requestId;
     h.length = static_cast<uint32_t>(length);
-    uint8_t header[netwire::kHeaderSize];
-    netwire::EncodeHeader(h, header);
+    uint8_t header[wire::kHeaderSize];
+    wire::EncodeHeader(h, header);
     iovec v[2] = {{header, sizeof(header)}, {const_cast<uint8_t*>(payload), length}};
     int requestMs;
     {
@@ -360,11 +360,11 @@ int ClientSession::SendFrame(MsgType type, uint32_t requestId, const uint8_t* pa
     {
         std::lock_guard<std::mutex> lock(sendMu_);
         if (dead_.load()) return deadReason_.load();
-        rc = netio::SendAll(fd_, v, length ? 2 : 1, netio::NowMs() + requestMs);
+        rc = wire::SendAll(fd_, v, length ? 2 : 1, wire::NowMs() + requestMs);
     }
     if (rc < 0) {
         // A frame cut short cannot be resumed: the connection is finished.
-        MarkDead(ORVEX_ERR_DISCONNECTED);
+        MarkDead(wire::ORVEX_ERR_DISCONNECTED);
         ::shutdown(fd_, SHUT_RDWR);
     }
     return rc;
@@ -374,7 +374,7 @@ int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, 
                              std::vector<uint8_t>* replyPayload) {
     // From a callback of this session the reply could only be read by this very thread: the wait
     // would last the whole time-out with the session deaf meanwhile.
-    if (OnReceiveThread()) return ORVEX_ERR_INVALID_ARG;
+    if (OnReceiveThread()) return wire::ORVEX_ERR_INVALID_ARG;
     auto p = std::make_shared<Pending>();
     p->expect = expect;
     uint32_t id;
@@ -382,7 +382,7 @@ int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, 
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (dead_.load()) return deadReason_.load();
-        if (pending_.size() >= kMaxPendingRequests) return ORVEX_ERR_NO_RESOURCES;
+        if (pending_.size() >= kMaxPendingRequests) return wire::ORVEX_ERR_NO_RESOURCES;
         id = TakeId(nextRequestId_);
         pending_[id] = p;
         requestMs = timeouts_.requestMs;
@@ -391,7 +391,7 @@ int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, 
     std::unique_lock<std::mutex> lock(mu_);
     if (rc == 0) {
         cv_.wait_for(lock, std::chrono::milliseconds(requestMs), [&] { return p->done || dead_.load(); });
-        if (!p->done) rc = dead_.load() ? deadReason_.load() : ORVEX_ERR_TIMEOUT;
+        if (!p->done) rc = dead_.load() ? deadReason_.load() : wire::ORVEX_ERR_TIMEOUT;
         else if (p->status != 0) rc = FailureCode(p->status);
         else if (replyPayload) replyPayload->swap(p->payload);
     }
@@ -400,8 +400,8 @@ int ClientSession::RoundTrip(MsgType type, const std::vector<uint8_t>& payload, 
 }
 
 int ClientSession::SendText(const uint8_t* text, size_t length, std::vector<uint8_t>& reply) {
-    if (length == 0) return ORVEX_ERR_INVALID_ARG;
-    if (length > netwire::kMaxTextPayload) return ORVEX_ERR_TOO_LARGE;
+    if (length == 0) return wire::ORVEX_ERR_INVALID_ARG;
+    if (length > wire::kMaxTextPayload) return wire::ORVEX_ERR_TOO_LARGE;
     std::vector<uint8_t> payload(text, text + length);
     return RoundTrip(MsgType::TextRequest, payload, MsgType::TextReply, &reply);
 }
@@ -423,24 +423,24 @@ std::shared_ptr<ClientSession::Stream> ClientSession::MakeStream(int realHandle,
 
 int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallback callback, void* user,
                                uint32_t& streamId) {
-    if (!callback || selector < 0 || selector > 255) return ORVEX_ERR_INVALID_ARG;
+    if (!callback || selector < 0 || selector > 255) return wire::ORVEX_ERR_INVALID_ARG;
     auto s = MakeStream(realHandle, callback, user);
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (dead_.load()) return deadReason_.load();
-        if (closed_) return ORVEX_ERR_INVALID_HANDLE;  // Close has begun
-        if (streams_.size() >= static_cast<size_t>(maxStreams_)) return ORVEX_ERR_NO_RESOURCES;
+        if (closed_) return wire::ORVEX_ERR_INVALID_HANDLE;  // Close has begun
+        if (streams_.size() >= static_cast<size_t>(maxStreams_)) return wire::ORVEX_ERR_NO_RESOURCES;
         s->id = TakeId(nextStreamId_);
         // Registered before asking, so the first access unit (sent right after the reply) is
         // not lost.
         streams_[s->id] = s;
     }
     std::vector<uint8_t> reply;
-    int rc = RoundTrip(MsgType::StreamStart, netwire::EncodeStreamStart({s->id, static_cast<uint8_t>(selector)}),
+    int rc = RoundTrip(MsgType::StreamStart, wire::EncodeStreamStart({s->id, static_cast<uint8_t>(selector)}),
                        MsgType::StreamStartReply, &reply);
     uint32_t echoed = 0;
-    if (rc == 0 && (netwire::ParseStreamId(reply.data(), reply.size(), echoed) < 0 || echoed != s->id))
-        rc = ORVEX_ERR_PROTOCOL;
+    if (rc == 0 && (wire::ParseStreamId(reply.data(), reply.size(), echoed) < 0 || echoed != s->id))
+        rc = wire::ORVEX_ERR_PROTOCOL;
     if (rc < 0) {
         // Deactivated before it is forgotten, so a concurrent StopStream or Close still finds it
         // and waits for a callback in progress.
@@ -451,8 +451,8 @@ int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallb
             if (it != streams_.end() && it->second == s) streams_.erase(it);
         }
         // The camera may still start it after a late answer; tell it we do not want it.
-        if (rc == ORVEX_ERR_TIMEOUT) {
-            auto p = netwire::EncodeStreamId(s->id);
+        if (rc == wire::ORVEX_ERR_TIMEOUT) {
+            auto p = wire::EncodeStreamId(s->id);
             SendFrame(MsgType::StreamStop, 0, p.data(), p.size());
         }
         return rc;
@@ -463,7 +463,7 @@ int ClientSession::StartStream(int realHandle, int selector, ORVEX_RealDataCallb
 
 int ClientSession::AddDetachedStream(int realHandle, uint32_t streamId, ORVEX_RealDataCallback callback,
                                      void* user) {
-    if (!detached_ || !callback) return ORVEX_ERR_INVALID_ARG;
+    if (!detached_ || !callback) return wire::ORVEX_ERR_INVALID_ARG;
     auto s = MakeStream(realHandle, callback, user);
     s->id = streamId;
     std::lock_guard<std::mutex> lock(mu_);
@@ -506,7 +506,7 @@ void ClientSession::StopStream(int realHandle) {
     DeactivateStream(s);
     if (!dead_.load() && !closing_.load()) {
         // The reply, if any, matches no pending request and is ignored.
-        auto p = netwire::EncodeStreamId(s->id);
+        auto p = wire::EncodeStreamId(s->id);
         SendFrame(MsgType::StreamStop, id, p.data(), p.size());
     }
 }
@@ -528,7 +528,7 @@ void ClientSession::Close() {
         }
         if (!dead_.load()) SendFrame(MsgType::Logout, 0, nullptr, 0);
         closing_.store(true);
-        MarkDead(ORVEX_ERR_INVALID_HANDLE);
+        MarkDead(wire::ORVEX_ERR_INVALID_HANDLE);
         if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
         if (receiver_.joinable()) {
             if (OnReceiveThread())
@@ -539,4 +539,4 @@ void ClientSession::Close() {
     });
 }
 
-}  // namespace orvex
+}  // namespace velmora::transport

@@ -21,7 +21,7 @@
 #include "transport/net/orvex_sdk.h"
 #include "wire/wire.h"
 
-namespace orvex {
+namespace velmora::transport {
 
 struct Timeouts {
     int connectMs = 5000;
@@ -37,14 +37,14 @@ public:
     int Begin(std::vector<uint8_t>& out);
     // Processes one frame from the camera: 1 logged in; 0 keep going (anything appended to `out`
     // must be sent); negative: the login failed with that code.
-    int OnFrame(const netwire::FrameView& frame, std::vector<uint8_t>& out);
-    const netwire::LoginAcceptedMsg& accepted() const { return accepted_; }
+    int OnFrame(const wire::FrameView& frame, std::vector<uint8_t>& out);
+    const wire::LoginAcceptedMsg& accepted() const { return accepted_; }
 
 private:
     enum class State { Start, AwaitChallenge, AwaitResult, Done, Failed };
     std::string user_, password_;
-    netwire::Nonce clientNonce_{}, serverNonce_{};
-    netwire::LoginAcceptedMsg accepted_;
+    wire::Nonce clientNonce_{}, serverNonce_{};
+    wire::LoginAcceptedMsg accepted_;
     State state_ = State::Start;
 };
 
@@ -53,7 +53,7 @@ public:
     // Connects, logs in and starts the receive thread. 0 and the session, or a negative code.
     static int Open(uint32_t addressNetworkOrder, uint16_t port, const std::string& user,
                     const std::string& password, const Timeouts& timeouts, std::shared_ptr<ClientSession>& out,
-                    netwire::LoginAcceptedMsg* accepted);
+                    wire::LoginAcceptedMsg* accepted);
 
     // A session without a socket whose receive side is driven by HandleIncoming and whose sends
     // are discarded; for fuzzing and unit tests of the dispatch logic.
@@ -97,7 +97,7 @@ public:
 
 private:
     struct Pending {
-        netwire::MsgType expect;
+        wire::MsgType expect;
         bool done = false;
         int32_t status = 0;
         std::vector<uint8_t> payload;
@@ -112,18 +112,18 @@ private:
         std::atomic<int> endReason{0};  // negative once the camera ended the stream
     };
 
-    ClientSession(int fd, netwire::FrameParser parser, const Timeouts& timeouts);
+    ClientSession(int fd, wire::FrameParser parser, const Timeouts& timeouts);
     static std::shared_ptr<Stream> MakeStream(int realHandle, ORVEX_RealDataCallback callback, void* user);
     // Hands out the next id of a counter that skips 0 when it wraps. Call with mu_ held.
     static uint32_t TakeId(uint32_t& next);
     void StartReceiver();
     void ReceiveLoop();
-    int Dispatch(const netwire::FrameView& frame);
-    void DeliverMedia(const netwire::FrameView& frame);
+    int Dispatch(const wire::FrameView& frame);
+    void DeliverMedia(const wire::FrameView& frame);
     void MarkDead(int reason);
     // Builds and sends one frame; on failure marks the session dead. 0 or negative.
-    int SendFrame(netwire::MsgType type, uint32_t requestId, const uint8_t* payload, size_t length);
-    int RoundTrip(netwire::MsgType type, const std::vector<uint8_t>& payload, netwire::MsgType expect,
+    int SendFrame(wire::MsgType type, uint32_t requestId, const uint8_t* payload, size_t length);
+    int RoundTrip(wire::MsgType type, const std::vector<uint8_t>& payload, wire::MsgType expect,
                   std::vector<uint8_t>* replyPayload);
     void DeactivateStream(const std::shared_ptr<Stream>& s);
     bool OnReceiveThread() const;
@@ -131,7 +131,7 @@ private:
     int fd_;
     const bool detached_;
     uint32_t peerAddress_ = 0;  // network byte order; 0 for detached sessions
-    netwire::FrameParser parser_;  // receive thread only (or the fuzzer's thread)
+    wire::FrameParser parser_;  // receive thread only (or the fuzzer's thread)
     std::mutex sendMu_;
 
     mutable std::mutex mu_;
@@ -154,4 +154,4 @@ private:
     int64_t lastPingMs_ = 0;     // receive thread only
 };
 
-}  // namespace orvex
+}  // namespace velmora::transport

@@ -17,7 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/zeb_log.h"
 
-namespace lansearch {
+namespace velmora::transport {
 
 namespace {
 
@@ -235,7 +235,7 @@ void LanSearcher::SendProbes() {
         if (recentProbeIds_.size() > kRecentProbeIds) recentProbeIds_.erase(recentProbeIds_.begin());
         targets = options_.targets;
     }
-    auto probe = EncodeProbe(id);
+    auto probe = wire::EncodeProbe(id);
     for (const auto& t : targets) {
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
@@ -243,22 +243,22 @@ void LanSearcher::SendProbes() {
         sa.sin_addr.s_addr = htonl(t.address);
         if (::sendto(fd_, probe.data(), probe.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) < 0) {
             const int err = errno;  // before the log site is built
-            LogLine(1, {}, "probe to %08x:%u failed: %d\n", t.address, unsigned(t.port), err);
+            platform::LogLine(1, {}, "probe to %08x:%u failed: %d\n", t.address, unsigned(t.port), err);
         }
     }
 }
 
 void LanSearcher::ReceiveOne() {
-    uint8_t buf[kMaxDatagram + 1];
+    uint8_t buf[wire::kMaxDatagram + 1];
     for (int i = 0; i < 256; ++i) {  // bounded, so a flood cannot starve probing
         sockaddr_in from{};
         socklen_t fromLength = sizeof(from);
         ssize_t n = ::recvfrom(fd_, buf, sizeof(buf), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0) return;
-        if (static_cast<size_t>(n) > kMaxDatagram || fromLength < sizeof(from)) continue;  // oversized: ignore
+        if (static_cast<size_t>(n) > wire::kMaxDatagram || fromLength < sizeof(from)) continue;  // oversized: ignore
         uint32_t probeId = 0;
-        SearchIdentity id;
-        if (ParseAnswer(buf, static_cast<size_t>(n), probeId, id) < 0) continue;
+        wire::SearchIdentity id;
+        if (wire::ParseAnswer(buf, static_cast<size_t>(n), probeId, id) < 0) continue;
         uint32_t address = ntohl(from.sin_addr.s_addr);
         std::lock_guard<std::mutex> lock(mu_);
         if (!IsCameraSource(address, localBroadcasts_)) continue;
@@ -317,17 +317,17 @@ int LanSearcher::Snapshot(BSC_DeviceInfo* records, int capacity) {
         BSC_DeviceInfo& r = records[n++];
         std::memset(&r, 0, sizeof(r));
         // The camera's texts are UTF-8 (addresses are plain ASCII).
-        velmora::CopyUtf8Field(r.deviceName, sizeof(r.deviceName), k.identity.deviceName);
-        velmora::CopyUtf8Field(r.serial, sizeof(r.serial), k.identity.serial);
-        velmora::CopyUtf8Field(r.firmware, sizeof(r.firmware), k.identity.firmware);
+        platform::CopyUtf8Field(r.deviceName, sizeof(r.deviceName), k.identity.deviceName);
+        platform::CopyUtf8Field(r.serial, sizeof(r.serial), k.identity.serial);
+        platform::CopyUtf8Field(r.firmware, sizeof(r.firmware), k.identity.firmware);
         std::memcpy(r.mac, k.identity.mac.data(), sizeof(r.mac));
         r.sdkPort = k.identity.sdkPort;
         in_addr a{};
         a.s_addr = htonl(address);
         inet_ntop(AF_INET, &a, r.ip, sizeof(r.ip));
-        velmora::CopyUtf8Field(r.netmask, sizeof(r.netmask), k.identity.netmask);
-        velmora::CopyUtf8Field(r.gateway, sizeof(r.gateway), k.identity.gateway);
-        velmora::CopyUtf8Field(r.model, sizeof(r.model), k.identity.model);
+        platform::CopyUtf8Field(r.netmask, sizeof(r.netmask), k.identity.netmask);
+        platform::CopyUtf8Field(r.gateway, sizeof(r.gateway), k.identity.gateway);
+        platform::CopyUtf8Field(r.model, sizeof(r.model), k.identity.model);
         r.httpPort = k.identity.httpPort;
         int64_t age = now - k.lastSeenMs;
         r.ageMs = static_cast<uint32_t>(age < 0 ? 0 : age);
@@ -335,4 +335,4 @@ int LanSearcher::Snapshot(BSC_DeviceInfo* records, int capacity) {
     return n;
 }
 
-}  // namespace lansearch
+}  // namespace velmora::transport

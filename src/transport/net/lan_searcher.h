@@ -17,7 +17,7 @@
 #include "transport/net/bsc_search.h"
 #include "wire/search_wire.h"
 
-namespace lansearch {
+namespace velmora::transport {
 
 struct SearchTarget {
     uint32_t address = 0;  // IPv4, host byte order
@@ -87,7 +87,7 @@ public:
 
 private:
     struct Known {
-        SearchIdentity identity;
+        wire::SearchIdentity identity;
         int64_t lastSeenMs = 0;
     };
     void Run();
@@ -110,4 +110,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace lansearch
+}  // namespace velmora::transport

@@ -12,11 +12,12 @@
 #include "transport/net/client_session.h"
 #include "wire/socket_io.h"
 
+namespace velmora::transport {
+
 namespace {
 
-using velmora::FieldText;
+using platform::FieldText;
 
-using orvex::ClientSession;
 
 constexpr size_t kMaxSessions = 64;
 
@@ -30,7 +31,7 @@ struct RealPlay {
 struct Registry {
     std::mutex mu;
     bool initialized = false;
-    orvex::Timeouts timeouts;
+    Timeouts timeouts;
     std::map<int, std::shared_ptr<ClientSession>> sessions;
     std::map<int, RealPlay> realPlays;
     int nextSession = 1;
@@ -67,12 +68,12 @@ std::shared_ptr<ClientSession> FindSession(int handle, int& rc) {
     Registry& r = Reg();
     std::lock_guard<std::mutex> lock(r.mu);
     if (!r.initialized) {
-        rc = ORVEX_ERR_NOT_INIT;
+        rc = wire::ORVEX_ERR_NOT_INIT;
         return nullptr;
     }
     auto it = r.sessions.find(handle);
     if (it == r.sessions.end()) {
-        rc = ORVEX_ERR_INVALID_HANDLE;
+        rc = wire::ORVEX_ERR_INVALID_HANDLE;
         return nullptr;
     }
     rc = 0;
@@ -85,7 +86,7 @@ int ORVEX_Init(int /*reserved*/) {
     Registry& r = Reg();
     std::lock_guard<std::mutex> lock(r.mu);
     r.initialized = true;
-    return ORVEX_OK;
+    return wire::ORVEX_OK;
 }
 
 int ORVEX_GetLastError() { return t_lastError; }
@@ -97,7 +98,7 @@ int ORVEX_SetTimeouts(int connectMs, int requestMs, int idleMs) {
     if (requestMs > 0) r.timeouts.requestMs = requestMs;
     if (idleMs > 0) r.timeouts.idleMs = idleMs;
     for (auto& kv : r.sessions) kv.second->SetTimeouts(r.timeouts);
-    return ORVEX_OK;
+    return wire::ORVEX_OK;
 }
 
 int ORVEX_GetSessionCount() {
@@ -108,37 +109,37 @@ int ORVEX_GetSessionCount() {
 
 int ORVEX_Login(LoginInfo info, void* deviceInfo, int, int, int, int) {
     Registry& r = Reg();
-    orvex::Timeouts timeouts;
+    Timeouts timeouts;
     {
         std::lock_guard<std::mutex> lock(r.mu);
-        if (!r.initialized) return Fail(ORVEX_ERR_NOT_INIT);
-        if (r.sessions.size() >= kMaxSessions) return Fail(ORVEX_ERR_NO_RESOURCES);
+        if (!r.initialized) return Fail(wire::ORVEX_ERR_NOT_INIT);
+        if (r.sessions.size() >= kMaxSessions) return Fail(wire::ORVEX_ERR_NO_RESOURCES);
         timeouts = r.timeouts;
     }
     uint32_t address = 0;
-    if (!netio::ParseIPv4(info.address, sizeof(info.address), address) || info.port == 0)
-        return Fail(ORVEX_ERR_INVALID_ARG);
-    std::string user = FieldText(info.user, sizeof(info.user));
+    if (!wire::ParseIPv4(info.address, sizeof(info.address), address) || info.port == 0)
+        return Fail(wire::ORVEX_ERR_INVALID_ARG);
+    std::string user = platform::FieldText(info.user, sizeof(info.user));
     std::string password = FieldText(info.password, sizeof(info.password));
 
     std::shared_ptr<ClientSession> session;
-    netwire::LoginAcceptedMsg accepted;
+    wire::LoginAcceptedMsg accepted;
     int rc = ClientSession::Open(address, info.port, user, password, timeouts, session, &accepted);
     // Wipe our copy of the password as soon as it is no longer needed.
     std::fill(password.begin(), password.end(), '\0');
     if (rc < 0) {
-        LogLine(3, {}, "login to %s:%u failed: %d\n", FieldText(info.address, sizeof(info.address)).c_str(),
+        platform::LogLine(3, {}, "login to %s:%u failed: %d\n", FieldText(info.address, sizeof(info.address)).c_str(),
                 unsigned(info.port), rc);
         return Fail(rc);
     }
     if (deviceInfo) {
         // The camera's identity texts are UTF-8.
         LoginDeviceInfo out{};
-        velmora::CopyUtf8Field(out.deviceName, sizeof(out.deviceName), accepted.deviceName);
-        velmora::CopyUtf8Field(out.serial, sizeof(out.serial), accepted.serial);
-        velmora::CopyUtf8Field(out.firmware, sizeof(out.firmware), accepted.firmware);
-        velmora::CopyUtf8Field(out.model, sizeof(out.model), accepted.model);
-        out.protocolVersion = netwire::kVersion;
+        platform::CopyUtf8Field(out.deviceName, sizeof(out.deviceName), accepted.deviceName);
+        platform::CopyUtf8Field(out.serial, sizeof(out.serial), accepted.serial);
+        platform::CopyUtf8Field(out.firmware, sizeof(out.firmware), accepted.firmware);
+        platform::CopyUtf8Field(out.model, sizeof(out.model), accepted.model);
+        out.protocolVersion = wire::kVersion;
         out.maxStreams = session->maxStreams();
         std::memcpy(deviceInfo, &out, sizeof(out));
     }
@@ -146,7 +147,7 @@ int ORVEX_Login(LoginInfo info, void* deviceInfo, int, int, int, int) {
     {
         std::lock_guard<std::mutex> lock(r.mu);
         if (!r.initialized) {
-            rc = ORVEX_ERR_NOT_INIT;  // Cleanup ran while we were logging in
+            rc = wire::ORVEX_ERR_NOT_INIT;  // Cleanup ran while we were logging in
         } else {
             handle = r.nextSession++;
             r.sessions[handle] = session;
@@ -161,7 +162,7 @@ int ORVEX_Login(LoginInfo info, void* deviceInfo, int, int, int, int) {
 
 int ORVEX_StartRealPlay(int sessionHandle, int /*reserved*/, int streamSelector, ORVEX_RealDataCallback callback,
                         void* user) {
-    if (!callback || streamSelector < 0 || streamSelector > 255) return Fail(ORVEX_ERR_INVALID_ARG);
+    if (!callback || streamSelector < 0 || streamSelector > 255) return Fail(wire::ORVEX_ERR_INVALID_ARG);
     int rc = 0;
     auto session = FindSession(sessionHandle, rc);
     if (!session) return Fail(rc);
@@ -171,7 +172,7 @@ int ORVEX_StartRealPlay(int sessionHandle, int /*reserved*/, int streamSelector,
         // Registered before the stream starts: the first callback may run before this function
         // returns, and may already stop the stream with its handle.
         std::lock_guard<std::mutex> lock(r.mu);
-        if (!r.initialized || !r.sessions.count(sessionHandle)) return Fail(ORVEX_ERR_INVALID_HANDLE);
+        if (!r.initialized || !r.sessions.count(sessionHandle)) return Fail(wire::ORVEX_ERR_INVALID_HANDLE);
         handle = r.nextRealPlay++;
         r.realPlays[handle] = RealPlay{session, sessionHandle};
     }
@@ -186,11 +187,11 @@ int ORVEX_StartRealPlay(int sessionHandle, int /*reserved*/, int streamSelector,
 }
 
 int ORVEX_SendRobotText(int sessionHandle, const char* text, int textLength, char* reply, int* replyLength) {
-    if (!reply || !replyLength || *replyLength < 1) return Fail(ORVEX_ERR_INVALID_ARG);
+    if (!reply || !replyLength || *replyLength < 1) return Fail(wire::ORVEX_ERR_INVALID_ARG);
     const size_t capacity = static_cast<size_t>(*replyLength);
     reply[0] = '\0';
     *replyLength = 0;
-    if (!text || textLength < 1) return Fail(ORVEX_ERR_INVALID_ARG);
+    if (!text || textLength < 1) return Fail(wire::ORVEX_ERR_INVALID_ARG);
     const size_t length = strnlen(text, static_cast<size_t>(textLength));
     int rc = 0;
     auto session = FindSession(sessionHandle, rc);
@@ -199,13 +200,13 @@ int ORVEX_SendRobotText(int sessionHandle, const char* text, int textLength, cha
     rc = session->SendText(reinterpret_cast<const uint8_t*>(text), length, answer);
     if (rc < 0) return Fail(rc);
     if (answer.size() + 1 > capacity) {
-        LogLine(3, {}, "reply of %zu bytes exceeds capacity %zu\n", answer.size(), capacity);
-        return Fail(ORVEX_ERR_BUFFER_TOO_SMALL);
+        platform::LogLine(3, {}, "reply of %zu bytes exceeds capacity %zu\n", answer.size(), capacity);
+        return Fail(wire::ORVEX_ERR_BUFFER_TOO_SMALL);
     }
     if (!answer.empty()) std::memcpy(reply, answer.data(), answer.size());
     reply[answer.size()] = '\0';
     *replyLength = static_cast<int>(answer.size());
-    return ORVEX_OK;
+    return wire::ORVEX_OK;
 }
 
 int ORVEX_StopRealPlay(int realHandle) {
@@ -216,12 +217,12 @@ int ORVEX_StopRealPlay(int realHandle) {
         // the session is closed, so this call still waits for a callback in progress.
         std::lock_guard<std::mutex> lock(r.mu);
         auto it = r.realPlays.find(realHandle);
-        if (it == r.realPlays.end()) return Fail(r.initialized ? ORVEX_ERR_INVALID_HANDLE : ORVEX_ERR_NOT_INIT);
+        if (it == r.realPlays.end()) return Fail(r.initialized ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_NOT_INIT);
         rp = std::move(it->second);
         r.realPlays.erase(it);
     }
     rp.session->StopStream(realHandle);
-    return ORVEX_OK;
+    return wire::ORVEX_OK;
 }
 
 int ORVEX_LogOut(int sessionHandle) {
@@ -229,16 +230,16 @@ int ORVEX_LogOut(int sessionHandle) {
     std::shared_ptr<ClientSession> session;
     {
         std::lock_guard<std::mutex> lock(r.mu);
-        if (!r.initialized) return Fail(ORVEX_ERR_NOT_INIT);
+        if (!r.initialized) return Fail(wire::ORVEX_ERR_NOT_INIT);
         auto it = r.sessions.find(sessionHandle);
-        if (it == r.sessions.end()) return Fail(ORVEX_ERR_INVALID_HANDLE);
+        if (it == r.sessions.end()) return Fail(wire::ORVEX_ERR_INVALID_HANDLE);
         session = std::move(it->second);
         r.sessions.erase(it);
     }
     session->Close();
     // Only now: a StopRealPlay racing this call must find its handle and wait for the callback.
     ForgetRealPlays([sessionHandle](int owner) { return owner == sessionHandle; });
-    return ORVEX_OK;
+    return wire::ORVEX_OK;
 }
 
 int ORVEX_Cleanup() {
@@ -253,7 +254,7 @@ int ORVEX_Cleanup() {
     // Real-play handles go only after their sessions are closed (see ORVEX_LogOut). Handles of
     // sessions opened by a new ORVEX_Init meanwhile stay.
     ForgetRealPlays([&sessions](int owner) { return sessions.count(owner) != 0; });
-    return ORVEX_OK;
+    return wire::ORVEX_OK;
 }
 
 int ORVEX_GetRealPlayState(int realHandle) {
@@ -262,20 +263,22 @@ int ORVEX_GetRealPlayState(int realHandle) {
         Registry& r = Reg();
         std::lock_guard<std::mutex> lock(r.mu);
         auto it = r.realPlays.find(realHandle);
-        if (it == r.realPlays.end()) return Fail(r.initialized ? ORVEX_ERR_INVALID_HANDLE : ORVEX_ERR_NOT_INIT);
+        if (it == r.realPlays.end()) return Fail(r.initialized ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_NOT_INIT);
         session = it->second.session;
     }
     return session->StreamState(realHandle);
 }
 
 int ORVEX_GetSessionAddress(int sessionHandle, char* address, int capacity) {
-    if (!address || capacity < 1) return Fail(ORVEX_ERR_INVALID_ARG);
+    if (!address || capacity < 1) return Fail(wire::ORVEX_ERR_INVALID_ARG);
     address[0] = '\0';
     int rc = 0;
     auto session = FindSession(sessionHandle, rc);
     if (!session) return Fail(rc);
     const std::string text = session->PeerAddress();
-    if (text.size() + 1 > static_cast<size_t>(capacity)) return Fail(ORVEX_ERR_BUFFER_TOO_SMALL);
+    if (text.size() + 1 > static_cast<size_t>(capacity)) return Fail(wire::ORVEX_ERR_BUFFER_TOO_SMALL);
     std::memcpy(address, text.c_str(), text.size() + 1);
     return static_cast<int>(text.size());
 }
+
+}  // namespace velmora::transport

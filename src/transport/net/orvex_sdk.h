@@ -17,6 +17,8 @@
 // too: they live with the wire codecs.
 #include "wire/wire_codes.h"
 
+namespace velmora::transport {
+
 // ---------------------------------------------------------------------------------------------
 // Login record, passed by value. 63 bytes, no padding. Texts are NUL-terminated and cut to fit.
 // ---------------------------------------------------------------------------------------------
@@ -128,3 +130,5 @@ int ORVEX_GetRealPlayState(int realHandle);
 // ORVEX_ERR_INVALID_HANDLE, ORVEX_ERR_INVALID_ARG (null or capacity < 1) or
 // ORVEX_ERR_BUFFER_TOO_SMALL (then `address` holds "").
 int ORVEX_GetSessionAddress(int session, char* address, int capacity);
+
+}  // namespace velmora::transport

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 
+namespace velmora::transport {
+
 namespace {
 
 // Closes the descriptor on every way out.
@@ -59,3 +61,5 @@ int ProbeTcpPort(const char* address, int port, int timeoutSeconds) {
     if (ms > 3600L * 1000) ms = 3600L * 1000;
     return ProbeTcpPortMs(address, port, static_cast<int>(ms));
 }
+
+}  // namespace velmora::transport

@@ -11,9 +11,8 @@
 #include "platform/codepage.h"
 #include "platform/zeb_log.h"
 
-using velmora::HidConnection;
-using velmora::HidDeviceDescriptor;
-using velmora::ReplyHeader;
+namespace velmora::transport {
+
 
 namespace {
 
@@ -36,16 +35,16 @@ int32_t NextHandle() {
 // Copies a device text into an entry field, cut to fit without splitting a UTF-8 character.
 template <size_t N, size_t M>
 void CopyField(char (&dst)[N], const char (&src)[M]) {
-    velmora::CopyUtf8Field(dst, N, std::string_view(src, strnlen(src, M)));
+    platform::CopyUtf8Field(dst, N, std::string_view(src, strnlen(src, M)));
 }
 
 // The entry's texts from a device's identity: the name converted from UTF-8 to CP936, the others
 // as they came; all cut to fit.
-void StoreIdentity(UsbDeviceEntry& e, const UsbDeviceInfo& info) {
+void StoreIdentity(UsbDeviceEntry& e, const protocol::UsbDeviceInfo& info) {
     const std::string_view utf8(info.DeviceName, strnlen(info.DeviceName, sizeof info.DeviceName));
     // Characters CP936 lacks become '?' instead of emptying the whole name.
-    velmora::CopyCp936Field(e.name, sizeof e.name, velmora::Utf8ToCp936Replacing(utf8));
-    velmora::CopyUtf8Field(e.displayName, sizeof e.displayName, utf8);
+    platform::CopyCp936Field(e.name, sizeof e.name, platform::Utf8ToCp936Replacing(utf8));
+    platform::CopyUtf8Field(e.displayName, sizeof e.displayName, utf8);
     CopyField(e.productModel, info.ProductModel);
     CopyField(e.serial, info.Serial);
     CopyField(e.buildDate, info.BuildDate);
@@ -120,20 +119,20 @@ struct CUSBDevice::OpenDevice {
                 if (waited == 0) n = conn->Read(buffer.data(), buffer.size());
                 lock.lock();
             }
-            if (n <= 0 && n != velmora::kHidOversized) {
+            if (n <= 0 && n != kHidOversized) {
                 readerEnd = n;
                 inboxCv.notify_all();
                 return;
             }
             if (inbox.size() >= kMaxInboxReports) inbox.pop_front();  // nobody is listening: drop the oldest
             InboxReport& r = inbox.emplace_back();
-            r.oversized = n == velmora::kHidOversized;
+            r.oversized = n == kHidOversized;
             if (!r.oversized) r.bytes.assign(buffer.begin(), buffer.begin() + n);
             // The waiting exchange only needs to look at the inbox when a report decides
             // something: a final, malformed or refused one. The others wait their turn there.
             ReplyHeader h;
-            if (notifyEach || r.oversized || !velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) ||
-                h.last || velmora::IsBusyNotice(h) || h.payloadLength > n - velmora::kReplyPayloadOffset)
+            if (notifyEach || r.oversized || !PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) ||
+                h.last || IsBusyNotice(h) || h.payloadLength > n - kReplyPayloadOffset)
                 inboxCv.notify_all();
         }
     }
@@ -141,7 +140,7 @@ struct CUSBDevice::OpenDevice {
     static constexpr size_t kMaxInboxReports = 4096;
 };
 
-CUSBDevice::CUSBDevice(std::unique_ptr<velmora::HidBackend> backend) : backend_(std::move(backend)) {}
+CUSBDevice::CUSBDevice(std::unique_ptr<HidBackend> backend) : backend_(std::move(backend)) {}
 
 CUSBDevice::~CUSBDevice() { CloseAll(); }
 
@@ -186,9 +185,9 @@ std::vector<HidDeviceDescriptor> CUSBDevice::EnumerateMatching() {
     if (!backend_) return matching;
     for (HidDeviceDescriptor& d : backend_->Enumerate()) {
         if (!Matches(d)) continue;
-        if (d.outputReportLength < velmora::kMinReportLength || d.outputReportLength > velmora::kMaxReportLength) {
+        if (d.outputReportLength < kMinReportLength || d.outputReportLength > kMaxReportLength) {
             // A report this small cannot carry the framing (and would never finish a request).
-            LogLine(3, {}, "%s: unusable report length %d, skipped", d.path.c_str(), d.outputReportLength);
+            platform::LogLine(3, {}, "%s: unusable report length %d, skipped", d.path.c_str(), d.outputReportLength);
             continue;
         }
         matching.push_back(std::move(d));
@@ -205,7 +204,7 @@ std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescr
         conn->Close();
         return nullptr;
     }
-    LogLine(2, {"CUSBDevice::DeviceOpen", 99}, "[%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
+    platform::LogLine(2, {"CUSBDevice::DeviceOpen", 99}, "[%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
             matchedBefore, handle, d.vendorId, d.productId, d.outputReportLength);
 
     auto dev = std::make_shared<OpenDevice>();
@@ -215,16 +214,16 @@ std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescr
     dev->productId = d.productId;
     dev->reportLength = d.outputReportLength;
     int in = d.inputReportLength;
-    dev->inputReportLength = (in >= velmora::kMinReportLength && in <= velmora::kMaxReportLength) ? in : d.outputReportLength;
+    dev->inputReportLength = (in >= kMinReportLength && in <= kMaxReportLength) ? in : d.outputReportLength;
     dev->conn = std::move(conn);
     if (startReader && !dev->StartReader()) {
-        LogLine(3, {}, "%s: no thread for its reader; device skipped", d.path.c_str());
+        platform::LogLine(3, {}, "%s: no thread for its reader; device skipped", d.path.c_str());
         return nullptr;
     }
     return dev;
 }
 
-void CUSBDevice::Publish(const std::shared_ptr<OpenDevice>& dev, const UsbDeviceInfo* identity) {
+void CUSBDevice::Publish(const std::shared_ptr<OpenDevice>& dev, const protocol::UsbDeviceInfo* identity) {
     UsbDeviceEntry entry{};
     entry.handle = dev->handle;
     if (identity) StoreIdentity(entry, *identity);
@@ -239,10 +238,10 @@ int CUSBDevice::DeviceOpenLocked() {
         std::shared_ptr<OpenDevice> dev = OpenOne(d, matched);
         {
             std::lock_guard lock(mu_);
-            nodes_.push_back({d.path, dev ? dev->handle : 0, dev ? 0 : velmora::kUsbInvalidHandle, 0});
+            nodes_.push_back({d.path, dev ? dev->handle : 0, dev ? 0 : kUsbInvalidHandle, 0});
         }
         if (!dev) {
-            LogLine(3, {}, "%s: cannot be opened", d.path.c_str());
+            platform::LogLine(3, {}, "%s: cannot be opened", d.path.c_str());
             continue;
         }
         Publish(dev, nullptr);
@@ -278,23 +277,23 @@ int CUSBDevice::OpenOneOf(const std::function<int(const std::vector<HidDeviceDes
     std::vector<HidDeviceDescriptor> found = EnumerateMatching();
     if (matching) *matching = static_cast<int>(found.size());
     const int index = choose(found);
-    if (index < 0) return velmora::kUsbInvalidHandle;
+    if (index < 0) return kUsbInvalidHandle;
 
     std::shared_ptr<OpenDevice> dev = OpenOne(found[static_cast<size_t>(index)], index, false);
-    if (!dev) return velmora::kUsbInvalidHandle;
+    if (!dev) return kUsbInvalidHandle;
     // A device whose connections are all taken answers with its busy notice and closes. If that
     // has already arrived it costs nothing to notice here; otherwise the first exchange says so.
     bool busy = false;
     dev->conn->DiscardPending(static_cast<size_t>(dev->inputReportLength), [&busy](const uint8_t* r, size_t n) {
         ReplyHeader h;
-        if (velmora::PeekReplyHeader(r, n, h) && velmora::IsBusyNotice(h)) busy = true;
+        if (PeekReplyHeader(r, n, h) && IsBusyNotice(h)) busy = true;
     });
     if (busy) {
-        LogLine(3, {}, "%s: the device refused the connection, all its connections are taken", dev->path.c_str());
+        platform::LogLine(3, {}, "%s: the device refused the connection, all its connections are taken", dev->path.c_str());
         dev->conn->Close();
-        return velmora::kUsbDeviceBusy;
+        return kUsbDeviceBusy;
     }
-    if (!dev->StartReader()) return velmora::kUsbInvalidHandle;
+    if (!dev->StartReader()) return kUsbInvalidHandle;
     Publish(dev, nullptr);
     if (handle) *handle = dev->handle;
     return 0;
@@ -307,7 +306,7 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
     std::lock_guard refresh(refreshMu_);
     std::vector<HidDeviceDescriptor> found = EnumerateMatching();
     if (matching) *matching = static_cast<int>(found.size());
-    if (serial.empty()) return velmora::kUsbInvalidHandle;
+    if (serial.empty()) return kUsbInvalidHandle;
 
     // A busy camera cannot tell its serial number: when no other one matches, it may be the one.
     bool anyBusy = false;
@@ -320,9 +319,9 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
             std::lock_guard lock(mu_);
             open_[dev->handle] = dev;
         }
-        UsbDeviceInfo info{};
+        protocol::UsbDeviceInfo info{};
         const int asked = GetDeviceInfo(dev->handle, info);
-        if (asked == velmora::kUsbDeviceBusy) anyBusy = true;
+        if (asked == kUsbDeviceBusy) anyBusy = true;
         const bool same = asked == 0 && std::string_view(info.Serial, strnlen(info.Serial, sizeof info.Serial)) == serial;
         if (same && sameSerial) sameSerial->push_back(static_cast<int>(i));
         bool keep = same && kept == 0;
@@ -351,7 +350,7 @@ int CUSBDevice::OpenDeviceBySerial(std::string_view serial, int32_t* handle, int
         if (handle) *handle = kept;
         return 0;
     }
-    return anyBusy ? velmora::kUsbDeviceBusy : velmora::kUsbInvalidHandle;
+    return anyBusy ? kUsbDeviceBusy : kUsbInvalidHandle;
 }
 
 void CUSBDevice::CloseAll() {
@@ -376,7 +375,7 @@ int CUSBDevice::CloseDevice(int32_t handle) {
     {
         std::lock_guard lock(mu_);
         auto it = open_.find(handle);
-        if (it == open_.end()) return velmora::kUsbInvalidHandle;
+        if (it == open_.end()) return kUsbInvalidHandle;
         dev = std::move(it->second);
         open_.erase(it);
     }
@@ -405,7 +404,7 @@ int CUSBDevice::RefreshDevices() {
     std::atomic<size_t> next{0};
     auto ask = [&] {
         for (size_t i = next++; i < handles.size(); i = next++) {
-            UsbDeviceInfo info{};
+            protocol::UsbDeviceInfo info{};
             if (const int asked = GetDeviceInfo(handles[i], info); asked != 0) {
                 {
                     std::lock_guard lock(mu_);
@@ -435,16 +434,16 @@ int CUSBDevice::RefreshDevices() {
     return count;
 }
 
-int CUSBDevice::GetDeviceInfo(int32_t handle, UsbDeviceInfo& info) {
+int CUSBDevice::GetDeviceInfo(int32_t handle, protocol::UsbDeviceInfo& info) {
     std::vector<char> reply(1024, 0);
     int received = 0;
-    int rc = Transfer(handle, kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
+    int rc = Transfer(handle, protocol::kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
     if (rc != 0) return rc;
-    return ParseDeviceInfoReply(reply.data(), info);
+    return protocol::ParseDeviceInfoReply(reply.data(), info);
 }
 
 int CUSBDevice::IdentifyDevice(int32_t handle, UsbDeviceEntry& entry) {
-    UsbDeviceInfo info{};
+    protocol::UsbDeviceInfo info{};
     const int r = GetDeviceInfo(handle, info);
     std::lock_guard lock(mu_);
     for (auto& e : devices_) {
@@ -474,7 +473,7 @@ std::vector<UsbDeviceEntry> CUSBDevice::GetDevices() const {
 
 int CUSBDevice::ReportLength(int32_t handle) const {
     auto dev = FindDevice(handle);
-    return dev ? dev->reportLength : velmora::kUsbInvalidHandle;
+    return dev ? dev->reportLength : kUsbInvalidHandle;
 }
 
 std::string CUSBDevice::DevicePath(int32_t handle) const {
@@ -500,14 +499,14 @@ std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::FindDevice(int32_t handle) c
 
 int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dataLen, void* reply, int replyCap,
                          int* received, int timeoutSeconds) {
-    if (handle == kInvalidUsbHandle) return velmora::kUsbInvalidHandle;
+    if (handle == kInvalidUsbHandle) return kUsbInvalidHandle;
     std::shared_ptr<OpenDevice> dev = FindDevice(handle);
-    if (!dev) return velmora::kUsbInvalidHandle;
-    if (dataLen < 0 || (dataLen > 0 && !data)) return velmora::kUsbWriteFailed;
+    if (!dev) return kUsbInvalidHandle;
+    if (dataLen < 0 || (dataLen > 0 && !data)) return kUsbWriteFailed;
 
     const Timing t = GetTiming();
     std::lock_guard exchange(dev->exchangeMu);
-    if (dev->refused) return velmora::kUsbDeviceBusy;
+    if (dev->refused) return kUsbDeviceBusy;
 
     const std::chrono::milliseconds requestLimit =
         t.requestPhase.count() >= 0 ? t.requestPhase
@@ -517,12 +516,12 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
     // Other processes (and other CUSBDevice objects) talking to this device wait for each other:
     // on hidraw every open handle receives every reply.
     int locked = dev->conn->LockExchange(requestLimit);
-    if (locked == velmora::kHidLockTimeout) {
-        LogLine(3, {}, "handle=%d, cmd=%d: %s is locked by another exchange; gave up after %lld ms", handle,
+    if (locked == kHidLockTimeout) {
+        platform::LogLine(3, {}, "handle=%d, cmd=%d: %s is locked by another exchange; gave up after %lld ms", handle,
                 static_cast<int>(cmd), dev->path.c_str(), static_cast<long long>(requestLimit.count()));
-        return velmora::kUsbTimeout;
+        return kUsbTimeout;
     }
-    if (locked != 0) return velmora::kUsbWriteFailed;  // closed while waiting: as a write on a closed device
+    if (locked != 0) return kUsbWriteFailed;  // closed while waiting: as a write on a closed device
     struct Unlock {
         HidConnection* conn;
         ~Unlock() { conn->UnlockExchange(); }
@@ -532,7 +531,7 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
     // answer this one.
     if ((dev->owed && SettleOwedReply(*dev)) || DropStale(*dev, cmd)) {
         dev->refused = true;
-        return velmora::kUsbDeviceBusy;
+        return kUsbDeviceBusy;
     }
 
     const auto start = std::chrono::steady_clock::now();
@@ -540,7 +539,7 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
 
     // The reply is awaited whatever the request gave, so a late reply is taken off the inbox and
     // the next exchange starts in step; but it never turns a failed request into success.
-    velmora::ReplyAssembler assembler(static_cast<char*>(reply), reply ? std::max(replyCap, 0) : 0, received,
+    transport::ReplyAssembler assembler(static_cast<char*>(reply), reply ? std::max(replyCap, 0) : 0, received,
                                       dev->inputReportLength);
     bool busy = false;
     const int replyResult = TakeReply(*dev, cmd, assembler, std::chrono::steady_clock::now() + t.replyPhase, busy);
@@ -548,14 +547,14 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
         // The device refused the connection; that is the answer even when the request could not
         // be written because the device had already closed it.
         dev->refused = true;
-        return velmora::kUsbDeviceBusy;
+        return kUsbDeviceBusy;
     }
-    if (replyResult == velmora::kUsbTimeout && requestResult == 0) {
+    if (replyResult == kUsbTimeout && requestResult == 0) {
         // The whole request reached the device, so its reply may still come: the next exchange
         // waits for it (within one more reply-phase time) and drops it.
         dev->owed = true;
         dev->owedUntil = std::chrono::steady_clock::now() + t.replyPhase;
-        LogLine(3, {}, "handle=%d, cmd=%d: no reply within %lld ms; the next exchange waits for it first", handle,
+        platform::LogLine(3, {}, "handle=%d, cmd=%d: no reply within %lld ms; the next exchange waits for it first", handle,
                 static_cast<int>(cmd), static_cast<long long>(t.replyPhase.count()));
     }
     return requestResult < 0 ? requestResult : replyResult;
@@ -570,11 +569,11 @@ bool CUSBDevice::SettleOwedReply(OpenDevice& dev) {
             dev.inbox.pop_front();
             ++dropped;
             ReplyHeader h;
-            if (r.oversized || !velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) continue;
-            if (velmora::IsBusyNotice(h)) return true;
+            if (r.oversized || !PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) continue;
+            if (IsBusyNotice(h)) return true;
             if (h.last) {
                 dev.owed = false;
-                LogLine(3, {}, "handle=%d: dropped the late reply of the exchange that timed out (%d report(s))",
+                platform::LogLine(3, {}, "handle=%d: dropped the late reply of the exchange that timed out (%d report(s))",
                         dev.handle, dropped);
                 return false;
             }
@@ -583,7 +582,7 @@ bool CUSBDevice::SettleOwedReply(OpenDevice& dev) {
         if (dev.inboxCv.wait_until(lock, dev.owedUntil) == std::cv_status::timeout && dev.inbox.empty()) {
             // Reports that reached the connection but not yet the reader still count.
             if (CatchUp(dev, lock)) continue;
-            LogLine(3, {}, "handle=%d: the reply owed to the exchange that timed out never came", dev.handle);
+            platform::LogLine(3, {}, "handle=%d: the reply owed to the exchange that timed out never came", dev.handle);
             break;
         }
     }
@@ -614,79 +613,81 @@ bool CUSBDevice::DropStale(OpenDevice& dev, uint32_t cmd) {
         dropped += dev.inbox.size();
         for (const InboxReport& r : dev.inbox) {
             ReplyHeader h;
-            if (!r.oversized && velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) && velmora::IsBusyNotice(h))
+            if (!r.oversized && PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) && IsBusyNotice(h))
                 busy = true;
         }
         dev.inbox.clear();
     }
     if (dropped == 0) return false;
-    LogLine(3, {}, "handle=%d, cmd=%d: dropped %zu stale report(s) before the request", dev.handle,
+    platform::LogLine(3, {}, "handle=%d, cmd=%d: dropped %zu stale report(s) before the request", dev.handle,
             static_cast<int>(cmd), dropped);
-    if (busy) LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", dev.handle);
+    if (busy) platform::LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", dev.handle);
     return busy;
 }
 
 int CUSBDevice::WriteRequest(OpenDevice& dev, uint32_t cmd, const uint8_t* data, int dataLength,
                              std::chrono::steady_clock::time_point deadline) {
-    LogLine(2, {"WriteThread", 304}, "handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", dev.handle,
+    platform::LogLine(2, {"WriteThread", 304}, "handle=%d, cmd=%d,cmdLen=%d, OutputReportByteLength=%d", dev.handle,
             static_cast<int>(cmd), dataLength, dev.reportLength);
 
     const int length = dev.reportLength;
     std::vector<uint8_t> report(static_cast<size_t>(length), 0);
-    const int perReport = length - velmora::kRequestPayloadOffset;
+    const int perReport = length - kRequestPayloadOffset;
     auto writeOne = [&]() {
-        if (std::chrono::steady_clock::now() >= deadline) return velmora::kUsbTimeout;
+        if (std::chrono::steady_clock::now() >= deadline) return kUsbTimeout;
         const int n = dev.conn->WriteBefore(report.data(), report.size(), deadline);
-        if (n == velmora::kHidTimedOut) return velmora::kUsbTimeout;
-        return n == length ? 0 : velmora::kUsbWriteFailed;
+        if (n == kHidTimedOut) return kUsbTimeout;
+        return n == length ? 0 : kUsbWriteFailed;
     };
     int result = 0;
     if (dataLength == 0) {
-        velmora::EncodeRequestReport(report.data(), length, cmd, nullptr, 0, true);
+        EncodeRequestReport(report.data(), length, cmd, nullptr, 0, true);
         result = writeOne();
     }
     for (int offset = 0; offset < dataLength && result == 0;) {
         const int chunk = std::min(dataLength - offset, perReport);
-        velmora::EncodeRequestReport(report.data(), length, cmd, data + offset, chunk, chunk == dataLength - offset);
+        EncodeRequestReport(report.data(), length, cmd, data + offset, chunk, chunk == dataLength - offset);
         result = writeOne();
         offset += chunk;
     }
-    if (result == velmora::kUsbTimeout) {
-        LogLine(3, {}, "handle=%d, cmd=%d: request phase timed out", dev.handle, static_cast<int>(cmd));
+    if (result == kUsbTimeout) {
+        platform::LogLine(3, {}, "handle=%d, cmd=%d: request phase timed out", dev.handle, static_cast<int>(cmd));
     }
     return result;
 }
 
-int CUSBDevice::TakeReply(OpenDevice& dev, uint32_t cmd, velmora::ReplyAssembler& assembler,
+int CUSBDevice::TakeReply(OpenDevice& dev, uint32_t cmd, transport::ReplyAssembler& assembler,
                           std::chrono::steady_clock::time_point deadline, bool& busy) {
     std::unique_lock lock(dev.inboxMu);
     for (;;) {
         while (!dev.inbox.empty()) {
             InboxReport r = std::move(dev.inbox.front());
             dev.inbox.pop_front();
-            if (r.oversized) return velmora::kUsbBadReply;
+            if (r.oversized) return kUsbBadReply;
             ReplyHeader h;
-            if (velmora::PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) {
-                if (velmora::IsBusyNotice(h)) {
-                    LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
+            if (PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) {
+                if (IsBusyNotice(h)) {
+                    platform::LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
                             dev.handle);
                     busy = true;
-                    return velmora::kUsbDeviceBusy;
+                    return kUsbDeviceBusy;
                 }
                 if (h.command != cmd) {
                     // Not this exchange's reply (a late one of an earlier exchange): not fed.
-                    LogLine(3, {}, "handle=%d, cmd=%d: skipped a reply report of command %u", dev.handle,
+                    platform::LogLine(3, {}, "handle=%d, cmd=%d: skipped a reply report of command %u", dev.handle,
                             static_cast<int>(cmd), h.command);
                     continue;
                 }
             }
             if (assembler.Feed(r.bytes.data(), r.bytes.size())) return assembler.Result();
         }
-        if (dev.readerEnd != 0) return velmora::kUsbReadFailed;  // device gone, or closed by a refresh
+        if (dev.readerEnd != 0) return kUsbReadFailed;  // device gone, or closed by a refresh
         if (dev.inboxCv.wait_until(lock, deadline) == std::cv_status::timeout && dev.inbox.empty()) {
-            if (dev.readerEnd != 0) return velmora::kUsbReadFailed;
-            LogLine(3, {}, "handle=%d, cmd=%d: reply phase timed out", dev.handle, static_cast<int>(cmd));
-            return velmora::kUsbTimeout;
+            if (dev.readerEnd != 0) return kUsbReadFailed;
+            platform::LogLine(3, {}, "handle=%d, cmd=%d: reply phase timed out", dev.handle, static_cast<int>(cmd));
+            return kUsbTimeout;
         }
     }
 }
+
+}  // namespace velmora::transport

@@ -16,6 +16,8 @@
 #include "transport/usb/hid_backend.h"
 #include "transport/usb/hid_framing.h"
 
+namespace velmora::transport {
+
 // One opened USB camera as the windows see it: its handle and its identity texts.
 // name holds CP936 bytes; all texts are zero-terminated and cut to fit.
 struct UsbDeviceEntry {
@@ -70,7 +72,7 @@ public:
         std::chrono::milliseconds requestPhase{-1};
     };
 
-    explicit CUSBDevice(std::unique_ptr<velmora::HidBackend> backend = velmora::MakeDefaultHidBackend());
+    explicit CUSBDevice(std::unique_ptr<HidBackend> backend = MakeDefaultHidBackend());
     ~CUSBDevice();
     CUSBDevice(const CUSBDevice&) = delete;
     CUSBDevice& operator=(const CUSBDevice&) = delete;
@@ -115,7 +117,7 @@ public:
                  int* received, int timeoutSeconds);
     // Command 40001117 into a 1024-byte reply, parsed into `info`. 0, a non-zero Transfer result,
     // or -310 for a reply that does not parse.
-    int GetDeviceInfo(int32_t handle, UsbDeviceInfo& info);
+    int GetDeviceInfo(int32_t handle, protocol::UsbDeviceInfo& info);
 
     // Asks an open device its identity and stores it in the device's entry, copied to `entry`
     // (empty texts when the query fails). 0 or GetDeviceInfo's result.
@@ -143,14 +145,14 @@ private:
     struct OpenDevice;
 
     std::shared_ptr<OpenDevice> FindDevice(int32_t handle) const;
-    bool Matches(const velmora::HidDeviceDescriptor& d) const;
-    std::vector<velmora::HidDeviceDescriptor> EnumerateMatching();
-    std::shared_ptr<OpenDevice> OpenOne(const velmora::HidDeviceDescriptor& d, int matchedBefore,
+    bool Matches(const HidDeviceDescriptor& d) const;
+    std::vector<HidDeviceDescriptor> EnumerateMatching();
+    std::shared_ptr<OpenDevice> OpenOne(const HidDeviceDescriptor& d, int matchedBefore,
                                         bool startReader = true);
     // Opens the device `choose` picks (its index in the enumeration, -1 for none) and lists it.
-    int OpenOneOf(const std::function<int(const std::vector<velmora::HidDeviceDescriptor>&)>& choose, int32_t* handle,
+    int OpenOneOf(const std::function<int(const std::vector<HidDeviceDescriptor>&)>& choose, int32_t* handle,
                   int* matching);
-    void Publish(const std::shared_ptr<OpenDevice>& dev, const UsbDeviceInfo* identity);
+    void Publish(const std::shared_ptr<OpenDevice>& dev, const protocol::UsbDeviceInfo* identity);
     int DeviceOpenLocked();
     void CloseAllLocked();
     // Parts of an exchange, called with the device's exchange mutex held. The first two return
@@ -163,10 +165,10 @@ private:
     static bool CatchUp(OpenDevice& dev, std::unique_lock<std::mutex>& lock);
     static int WriteRequest(OpenDevice& dev, uint32_t cmd, const uint8_t* data, int dataLength,
                             std::chrono::steady_clock::time_point deadline);
-    static int TakeReply(OpenDevice& dev, uint32_t cmd, velmora::ReplyAssembler& assembler,
+    static int TakeReply(OpenDevice& dev, uint32_t cmd, transport::ReplyAssembler& assembler,
                          std::chrono::steady_clock::time_point deadline, bool& busy);
 
-    std::unique_ptr<velmora::HidBackend> backend_;
+    std::unique_ptr<HidBackend> backend_;
     mutable std::mutex mu_;      // guards everything below
     std::mutex refreshMu_;       // serialises DeviceOpen / RefreshDevices / CloseAll as wholes
     int vendorCount_ = 0;
@@ -176,3 +178,5 @@ private:
     std::map<int32_t, std::shared_ptr<OpenDevice>> open_;
     Timing timing_;
 };
+
+}  // namespace velmora::transport

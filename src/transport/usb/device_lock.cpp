@@ -12,7 +12,7 @@
 #include "platform/zeb_log.h"
 #include "transport/usb/hid_backend.h"
 
-namespace velmora {
+namespace velmora::transport {
 namespace {
 
 // Polling steps while another holder keeps the lock: short at first (exchanges are usually
@@ -28,7 +28,7 @@ DeviceLockFile::DeviceLockFile(std::string path, int flags) : path_(std::move(pa
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         const char* why = std::strerror(errno);  // before the log site is built
-        LogLine(3, {}, "%s: cannot open for the exchange lock (%s); exchanges are serialised within this process only",
+        platform::LogLine(3, {}, "%s: cannot open for the exchange lock (%s); exchanges are serialised within this process only",
                 path_.c_str(), why);
     }
 }
@@ -52,7 +52,7 @@ int DeviceLockFile::Acquire(std::chrono::milliseconds limit, const std::function
             // The file system refuses locks (e.g. ENOLCK): carry on with the in-process
             // serialisation rather than failing every exchange.
             const char* why = std::strerror(errno);  // before the log site is built
-            LogLine(3, {}, "%s: flock failed (%s); exchange not locked", path_.c_str(), why);
+            platform::LogLine(3, {}, "%s: flock failed (%s); exchange not locked", path_.c_str(), why);
             return 0;
         }
         auto now = std::chrono::steady_clock::now();
@@ -68,4 +68,4 @@ void DeviceLockFile::Release() {
     held_ = false;
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-namespace velmora {
+namespace velmora::transport {
 
 // An advisory lock (flock, LOCK_EX) that serialises exchanges on one device across processes: on
 // hidraw every open handle receives every input report, so two processes talking to one camera at
@@ -38,4 +38,4 @@ private:
     bool held_ = false;
 };
 
-}  // namespace velmora
+}  // namespace velmora::transport

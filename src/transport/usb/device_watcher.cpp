@@ -20,7 +20,7 @@
 #include "platform/unique_fd.h"
 #include "platform/zeb_log.h"
 
-namespace velmora {
+namespace velmora::transport {
 
 namespace {
 
@@ -87,7 +87,7 @@ private:
             pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {Fd(), POLLIN, 0}};
             const int n = ::poll(fds, 2, timeout);
             if (n < 0 && errno != EINTR) {
-                LogLine(4, {}, "device watcher: poll failed: %s", std::strerror(errno));
+                platform::LogLine(4, {}, "device watcher: poll failed: %s", std::strerror(errno));
                 return;
             }
             if (fds[0].revents) return;  // Stop
@@ -130,7 +130,7 @@ private:
 
     std::chrono::milliseconds settle_;
     Sink sink_;
-    UniqueFd wake_;
+    platform::UniqueFd wake_;
     std::thread thread_;
     std::map<std::string, Pending> pending_;  // the watcher thread's, and Start's before it runs
     std::set<std::string> announced_;
@@ -216,7 +216,7 @@ private:
     }
 
     std::string dir_;
-    UniqueFd fd_;
+    platform::UniqueFd fd_;
 };
 
 // ---- udev ----
@@ -326,4 +326,4 @@ std::unique_ptr<DeviceWatcher> MakeDefaultDeviceWatcher(std::vector<uint16_t> ve
     return MakeUdevWatcher(std::move(vendorIds), settle);
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

@@ -19,7 +19,7 @@
 //
 // Thread-safe: Start and Stop from one controlling thread. The sink runs on the watcher's own
 // thread; Stop wakes and joins it, so no sink call runs after Stop returns.
-namespace velmora {
+namespace velmora::transport {
 
 struct DeviceChange {
     enum class Kind { Arrived, Left };
@@ -48,4 +48,4 @@ std::unique_ptr<DeviceWatcher> MakeUdevWatcher(std::vector<uint16_t> vendorIds,
 std::unique_ptr<DeviceWatcher> MakeDefaultDeviceWatcher(std::vector<uint16_t> vendorIds,
                                                         std::chrono::milliseconds settle = kDeviceSettle);
 
-}  // namespace velmora
+}  // namespace velmora::transport

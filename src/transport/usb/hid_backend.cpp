@@ -6,7 +6,7 @@
 #include "transport/usb/hidapi_backend.h"
 #include "transport/usb/sim_hid_backend.h"
 
-namespace velmora {
+namespace velmora::transport {
 
 std::unique_ptr<HidBackend> MakeDefaultHidBackend() {
     const char* dir = std::getenv("VELMORA_USB_SIM");
@@ -15,4 +15,4 @@ std::unique_ptr<HidBackend> MakeDefaultHidBackend() {
     return std::make_unique<HidapiBackend>();
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

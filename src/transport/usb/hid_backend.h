@@ -13,7 +13,7 @@
 // simulator, chosen when VELMORA_USB_SIM names a directory). CUSBDevice takes a backend in its
 // constructor so tests can inject their own.
 
-namespace velmora {
+namespace velmora::transport {
 
 // One HID interface found by Enumerate().
 struct HidDeviceDescriptor {
@@ -104,4 +104,4 @@ public:
 // The sim backend when VELMORA_USB_SIM names a directory, hidapi otherwise.
 std::unique_ptr<HidBackend> MakeDefaultHidBackend();
 
-}  // namespace velmora
+}  // namespace velmora::transport

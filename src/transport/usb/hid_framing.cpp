@@ -4,25 +4,25 @@
 
 #include "platform/byte_order.h"
 
-namespace velmora {
+namespace velmora::transport {
 
 void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, const uint8_t* chunk,
                          int chunkLength, bool last) {
     (void)reportLength;
     report[0] = 0;
-    PutLe32(report + 1, kUsbMagic);
-    PutLe32(report + 5, command);
-    PutLe16(report + 9, static_cast<uint16_t>(chunkLength));
-    PutLe16(report + 11, last ? 1 : 0);
+    platform::PutLe32(report + 1, kUsbMagic);
+    platform::PutLe32(report + 5, command);
+    platform::PutLe16(report + 9, static_cast<uint16_t>(chunkLength));
+    platform::PutLe16(report + 11, last ? 1 : 0);
     if (chunkLength > 0) std::memcpy(report + kRequestPayloadOffset, chunk, static_cast<size_t>(chunkLength));
 }
 
 bool PeekReplyHeader(const uint8_t* report, size_t length, ReplyHeader& out) {
-    if (!report || length < static_cast<size_t>(kReplyPayloadOffset) || GetLe32(report + 1) != kUsbMagic) return false;
-    out.command = GetLe32(report + 5);
-    out.payloadLength = static_cast<int>(GetLe16(report + 9));
-    out.last = GetLe16(report + 11) == 1;
-    out.status = static_cast<int32_t>(GetLe32(report + 13));
+    if (!report || length < static_cast<size_t>(kReplyPayloadOffset) || platform::GetLe32(report + 1) != kUsbMagic) return false;
+    out.command = platform::GetLe32(report + 5);
+    out.payloadLength = static_cast<int>(platform::GetLe16(report + 9));
+    out.last = platform::GetLe16(report + 11) == 1;
+    out.status = static_cast<int32_t>(platform::GetLe32(report + 13));
     return true;
 }
 
@@ -44,14 +44,14 @@ ReplyAssembler::ReplyAssembler(char* reply, int capacity, int* received, int rep
 
 bool ReplyAssembler::Feed(const uint8_t* report, size_t length) {
     if (finished_) return true;
-    if (length < static_cast<size_t>(kReplyPayloadOffset) || GetLe32(report + 1) != kUsbMagic) {
+    if (length < static_cast<size_t>(kReplyPayloadOffset) || platform::GetLe32(report + 1) != kUsbMagic) {
         result_ = kUsbBadReply;
         finished_ = true;
         return true;
     }
-    const int payload = static_cast<int>(GetLe16(report + 9));
-    const bool last = GetLe16(report + 11) == 1;
-    const int status = static_cast<int32_t>(GetLe32(report + 13));
+    const int payload = static_cast<int>(platform::GetLe16(report + 9));
+    const bool last = platform::GetLe16(report + 11) == 1;
+    const int status = static_cast<int32_t>(platform::GetLe32(report + 13));
 
     // A payload length the report cannot hold is a malformed report: stop rather than copy
     // whatever lies behind it.
@@ -82,4 +82,4 @@ bool ReplyAssembler::Feed(const uint8_t* report, size_t length) {
     return finished_;
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

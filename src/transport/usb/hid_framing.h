@@ -10,7 +10,7 @@
 // Reply report:   [0] report id, [1..4] magic, [5..8] command id, [9..10] payload length,
 // [11..12] last flag, [13..16] signed status, [17..] payload. All fields little-endian.
 
-namespace velmora {
+namespace velmora::transport {
 
 constexpr uint32_t kUsbMagic = 0x48544446;  // "FDTH" read as a little-endian number
 constexpr int kRequestHeaderOffset = 1;
@@ -89,4 +89,4 @@ private:
     bool finished_ = false;
 };
 
-}  // namespace velmora
+}  // namespace velmora::transport

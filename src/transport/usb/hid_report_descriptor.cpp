@@ -4,7 +4,7 @@
 #include <array>
 #include <map>
 
-namespace velmora {
+namespace velmora::transport {
 namespace {
 
 // Bit totals beyond this are refused; no real report comes near it (hidraw stops at 16 KiB).
@@ -93,4 +93,4 @@ int ParseHidReportDescriptor(const uint8_t* data, size_t size, HidReportLengths&
     return 0;
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace velmora {
+namespace velmora::transport {
 
 // Report lengths the way the HID class driver states them: the largest report of each kind in
 // bytes plus one byte for the report id (present on the wire or not). 0 when the descriptor has
@@ -19,4 +19,4 @@ struct HidReportLengths {
 // truncated or malformed descriptor (then `out` is left zeroed). Pure function, thread-safe.
 int ParseHidReportDescriptor(const uint8_t* data, size_t size, HidReportLengths& out);
 
-}  // namespace velmora
+}  // namespace velmora::transport

@@ -14,7 +14,7 @@
 #include "transport/usb/device_lock.h"
 #include "transport/usb/hid_report_descriptor.h"
 
-namespace velmora {
+namespace velmora::transport {
 namespace {
 
 // Cancel and Close take effect within one slice of a blocked read.
@@ -168,4 +168,4 @@ std::unique_ptr<HidConnection> HidapiBackend::Open(const HidDeviceDescriptor& de
     return std::make_unique<HidapiConnection>(h, device.numberedReports, std::move(lock));
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

@@ -4,7 +4,7 @@
 
 #include "transport/usb/hid_backend.h"
 
-namespace velmora {
+namespace velmora::transport {
 
 // Real HID devices through hidapi (hidraw). Report lengths come from the report descriptor in
 // /sys/class/hidraw/<node>/device/report_descriptor. Reads wait in short slices so Cancel and
@@ -23,4 +23,4 @@ public:
 int ReadHidrawReportLengths(const std::string& devicePath, HidDeviceDescriptor& device,
                             const std::string& sysRoot = "/sys/class/hidraw");
 
-}  // namespace velmora
+}  // namespace velmora::transport

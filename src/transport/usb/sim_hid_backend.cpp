@@ -26,7 +26,7 @@
 #include "transport/usb/device_lock.h"
 #include "transport/usb/hid_framing.h"
 
-namespace velmora {
+namespace velmora::transport {
 namespace {
 
 constexpr size_t kMaxDescriptionBytes = 64 * 1024;
@@ -205,7 +205,7 @@ private:
 
 int ParseSimDeviceDescription(const char* text, size_t length, HidDeviceDescriptor& out) {
     if (!text || length == 0 || length > kMaxDescriptionBytes) return -1;
-    protocol_detail::JsonPtr owner(cJSON_ParseWithLength(text, length));
+    protocol::detail::JsonPtr owner(cJSON_ParseWithLength(text, length));
     const cJSON* root = owner.get();
     if (!root) return -1;
     long vid = 0, pid = 0, outLen = 0, inLen = 0;
@@ -266,7 +266,7 @@ std::vector<HidDeviceDescriptor> SimHidBackend::Enumerate() {
         }
         HidDeviceDescriptor dev;
         if (ParseSimDeviceDescription(text.data(), text.size(), dev) != 0) {
-            LogLine(3, {}, "skipping %s.json: not a usable device description", base.c_str());
+            platform::LogLine(3, {}, "skipping %s.json: not a usable device description", base.c_str());
             continue;
         }
         dev.path = base + ".sock";
@@ -321,7 +321,7 @@ std::unique_ptr<HidConnection> SimHidBackend::Open(const HidDeviceDescriptor& de
     int r = ConnectBefore(fd, addr, std::chrono::steady_clock::now() + connectTimeout_);
     if (r != 0) {
         if (r > 0) {
-            LogLine(3, {}, "%s: connection not accepted within %lld ms; device skipped", device.path.c_str(),
+            platform::LogLine(3, {}, "%s: connection not accepted within %lld ms; device skipped", device.path.c_str(),
                     static_cast<long long>(connectTimeout_.count()));
         }
         ::close(fd);
@@ -335,4 +335,4 @@ std::unique_ptr<HidConnection> SimHidBackend::Open(const HidDeviceDescriptor& de
     return MakeSeqpacketConnection(fd, lockPath);
 }
 
-}  // namespace velmora
+}  // namespace velmora::transport

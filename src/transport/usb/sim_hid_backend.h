@@ -5,7 +5,7 @@
 
 #include "transport/usb/hid_backend.h"
 
-namespace velmora {
+namespace velmora::transport {
 
 // HID devices served over Unix sockets by the camera simulator. The directory holds, per device,
 // <name>.sock (a listening SOCK_SEQPACKET socket) and <name>.json, e.g.
@@ -39,4 +39,4 @@ int ParseSimDeviceDescription(const char* text, size_t length, HidDeviceDescript
 // has none. Exposed so benchmarks and tests can wrap one end of a socketpair.
 std::unique_ptr<HidConnection> MakeSeqpacketConnection(int fd, const std::string& lockPath = {});
 
-}  // namespace velmora
+}  // namespace velmora::transport

@@ -99,19 +99,19 @@ QString CoreLine(const QString& line) {
     if (whole != line) return whole;
     std::vector<std::string> values;
     for (const char* pattern : kCorePatterns) {
-        if (!MatchTextPattern(pattern, std::string_view(utf8.constData(), utf8.size()), &values)) continue;
+        if (!platform::MatchTextPattern(pattern, std::string_view(utf8.constData(), utf8.size()), &values)) continue;
         const QByteArray translation = QCoreApplication::translate(kTextContext, pattern).toUtf8();
         if (translation == pattern) return line;
         // A value that is itself a known text (a login failure's reason) is translated too.
         for (std::string& value : values) value = QCoreApplication::translate(kTextContext, value.c_str()).toStdString();
-        return QString::fromStdString(FillTextPattern(translation.toStdString(), values));
+        return QString::fromStdString(platform::FillTextPattern(translation.toStdString(), values));
     }
     return line;
 }
 
 struct Installed {
     std::vector<std::unique_ptr<QTranslator>> translators;
-    UiLanguage language = UiLanguage::Chinese;
+    platform::UiLanguage language = platform::UiLanguage::Chinese;
 };
 
 Installed& State() {
@@ -121,12 +121,12 @@ Installed& State() {
 
 }  // namespace
 
-bool InstallUiTranslations(UiLanguage language, QString* problem) {
+bool InstallUiTranslations(platform::UiLanguage language, QString* problem) {
     RemoveUiTranslations();
     State().language = language;
     auto translator = std::make_unique<QTranslator>();
     bool loaded = false;
-    if (language == UiLanguage::English) {
+    if (language == platform::UiLanguage::English) {
         InitTranslationResource();
         loaded = translator->load(QStringLiteral(":/i18n/velmora_en.qm"));
         if (!loaded && problem) *problem = QStringLiteral("the English translation is missing from the program");
@@ -145,16 +145,16 @@ bool InstallUiTranslations(UiLanguage language, QString* problem) {
 void RemoveUiTranslations() {
     for (const auto& translator : State().translators) QCoreApplication::removeTranslator(translator.get());
     State().translators.clear();
-    State().language = UiLanguage::Chinese;
+    State().language = platform::UiLanguage::Chinese;
 }
 
-UiLanguage CurrentUiLanguage() { return State().language; }
+platform::UiLanguage CurrentUiLanguage() { return State().language; }
 
 QString UiText(const char* source) { return QCoreApplication::translate(kTextContext, source); }
 
 QString CoreText(std::string_view text) {
     const QString all = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    if (State().language == UiLanguage::Chinese) return all;
+    if (State().language == platform::UiLanguage::Chinese) return all;
     QStringList lines = all.split(u'\n');
     for (QString& line : lines) line = CoreLine(line);
     return lines.join(u'\n');

@@ -26,11 +26,11 @@ inline constexpr char kTextContext[] = "velmora";
 // buttons) from Qt's translation folder. Replaces what an earlier call installed. False, with the
 // reason in `problem` (may be null), when a translation could not be loaded; the windows then
 // show their texts as written.
-bool InstallUiTranslations(UiLanguage language, QString* problem = nullptr);
+bool InstallUiTranslations(platform::UiLanguage language, QString* problem = nullptr);
 // Removes the translators InstallUiTranslations installed (the Chinese texts come back).
 void RemoveUiTranslations();
 // The language installed last (Chinese before any call).
-UiLanguage CurrentUiLanguage();
+platform::UiLanguage CurrentUiLanguage();
 
 // A table text in the windows' language.
 QString UiText(const char* source);

@@ -10,7 +10,7 @@
 // event loop that leaves user input queued: the windows keep painting, the other video panes
 // keep playing and timers keep running, while clicks and keys wait until the call has returned,
 // so calls keep their order and never overlap. A busy cursor shows meanwhile.
-// The call's own messages (velmora::Messages) are shown by the user-interface thread; the call
+// The call's own messages (velmora::platform::Messages) are shown by the user-interface thread; the call
 // must not touch widgets itself. Called from any other thread, or before the application exists,
 // the call simply runs where it is.
 // Thread-bound: the user-interface thread.

@@ -19,7 +19,7 @@ enum class MessageKind { Information, OkCancel, YesNo };
 std::unique_ptr<QMessageBox> BuildMessageBox(MessageKind kind, std::string_view text,
                                              QWidget* parent = nullptr);
 
-class QtUserMessages : public UserMessages {
+class QtUserMessages : public platform::UserMessages {
 public:
     void Information(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;

@@ -52,10 +52,10 @@ QPushButton* MakeButton(const QString& text, int id, const QString& accessibleNa
 
 }  // namespace
 
-PtzSender MakeCameraPtzSender(CUSBDevice& device) {
+PtzSender MakeCameraPtzSender(transport::CUSBDevice& device) {
     return [&device](const PtzTarget& target, const std::vector<std::string>& texts) {
-        if (target.port == 0) return UsbCamera(device, target.handle).SendPtzTexts(texts);
-        return NetCamera(target.handle, target.address, target.port).SendPtzTexts(texts);
+        if (target.port == 0) return camera::UsbCamera(device, target.handle).SendPtzTexts(texts);
+        return camera::NetCamera(target.handle, target.address, target.port).SendPtzTexts(texts);
     };
 }
 
@@ -77,8 +77,8 @@ void CPtzSimpleCtrl::BuildControls() {
         const char* stopCmd;
     };
     const Row rows[2] = {
-        {QT_TR_NOOP("变倍"), kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, kPtzZoomWide, kPtzZoomTele, kPtzZoomStop},
-        {QT_TR_NOOP("聚焦"), kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, kPtzFocusNear, kPtzFocusFar, kPtzFocusStop},
+        {QT_TR_NOOP("变倍"), kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, protocol::kPtzZoomWide, protocol::kPtzZoomTele, protocol::kPtzZoomStop},
+        {QT_TR_NOOP("聚焦"), kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, protocol::kPtzFocusNear, protocol::kPtzFocusFar, protocol::kPtzFocusStop},
     };
     const QString minus = QStringLiteral("－");
     const QString plus = QStringLiteral("＋");
@@ -178,9 +178,9 @@ bool CPtzSimpleCtrl::eventFilter(QObject* watched, QEvent* event) {
             // any press. A pressed button keeps the mouse, so the release comes here even when
             // the pointer has left the button; leaving it while held sends nothing.
             if (press) {
-                gestureResult_ = Send({BuildPtzRequest(hold.moveCmd)});
+                gestureResult_ = Send({protocol::BuildPtzRequest(hold.moveCmd)});
             } else {
-                const int stopped = Send({BuildPtzRequest(kPtzStop), BuildPtzRequest(hold.stopCmd)});
+                const int stopped = Send({protocol::BuildPtzRequest(protocol::kPtzStop), protocol::BuildPtzRequest(hold.stopCmd)});
                 ReportGesture(gestureResult_ < 0 ? gestureResult_ : stopped);
                 gestureResult_ = 0;
             }
@@ -193,7 +193,7 @@ void CPtzSimpleCtrl::ReportGesture(int result) {
     if (result >= 0) return;
     // Once per gesture, after the release has been let through, so the button is up while the
     // message shows.
-    QTimer::singleShot(0, this, [result] { Messages().Information(Format("返回错误码: %d", result)); });
+    QTimer::singleShot(0, this, [result] { platform::Messages().Information(platform::Format("返回错误码: %d", result)); });
 }
 
 void CPtzSimpleCtrl::OnPresetClicked(int n) {
@@ -205,11 +205,11 @@ void CPtzSimpleCtrl::OnPresetClicked(int n) {
 
 bool CPtzSimpleCtrl::CheckPresetAction() {
     if (target_.handle < 0) {
-        Messages().Information(kInvalidHandleText);
+        platform::Messages().Information(kInvalidHandleText);
         return false;
     }
     if (selected_ == 0) {
-        Messages().Information(kNoPresetText);
+        platform::Messages().Information(kNoPresetText);
         return false;
     }
     return true;
@@ -218,30 +218,30 @@ bool CPtzSimpleCtrl::CheckPresetAction() {
 void CPtzSimpleCtrl::OnAdd() {
     if (!CheckPresetAction()) return;
     const int n = selected_;
-    const int r = Send({BuildPresetRequest(kPresetSet, n)});
+    const int r = Send({protocol::BuildPresetRequest(protocol::kPresetSet, n)});
     if (r != 0) {
-        Messages().Information(Format("添加预置位%d失败，返回错误码：%d。", n, r));
+        platform::Messages().Information(platform::Format("添加预置位%d失败，返回错误码：%d。", n, r));
     } else {
-        Messages().Information(Format("添加预置位%d成功。", n));
+        platform::Messages().Information(platform::Format("添加预置位%d成功。", n));
     }
 }
 
 void CPtzSimpleCtrl::OnCall() {
     if (!CheckPresetAction()) return;
     const int n = selected_;
-    const int r = Send({BuildPresetRequest(kPresetCall, n)});
-    if (r < 0) Messages().Information(Format("调用预置位%d失败，返回错误码：%d。", n, r));
+    const int r = Send({protocol::BuildPresetRequest(protocol::kPresetCall, n)});
+    if (r < 0) platform::Messages().Information(platform::Format("调用预置位%d失败，返回错误码：%d。", n, r));
 }
 
 void CPtzSimpleCtrl::OnDelete() {
     if (!CheckPresetAction()) return;
     const int n = selected_;
-    if (!Messages().AskYesNoTitled(Format("确定要删除预置位%d？", n), "删除")) return;
-    const int r = Send({BuildPresetRequest(kPresetDel, n)});
+    if (!platform::Messages().AskYesNoTitled(platform::Format("确定要删除预置位%d？", n), "删除")) return;
+    const int r = Send({protocol::BuildPresetRequest(protocol::kPresetDel, n)});
     if (r != 0) {
-        Messages().Information(Format("删除预置位%d失败，返回错误码：%d。", n, r));
+        platform::Messages().Information(platform::Format("删除预置位%d失败，返回错误码：%d。", n, r));
     } else {
-        Messages().Information(Format("删除预置位%d成功。", n));
+        platform::Messages().Information(platform::Format("删除预置位%d成功。", n));
     }
 }
 

@@ -9,7 +9,10 @@
 
 #include "ui/controls/radiobutton_ex.h"
 
+namespace velmora::transport {
 class CUSBDevice;
+}
+
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -19,7 +22,7 @@ class QPushButton;
 // deleted. The main window names the current camera with SetTarget; the pane never clears it.
 // Every command is one ReqPtzCtrl or ReqPresetCtrl text (protocol/requests.h) handed to the
 // pane's sender; replies are not examined. Preset results are shown through
-// velmora::Messages(); zoom and focus results are not shown.
+// platform::Messages(); zoom and focus results are not shown.
 // Synchronous and thread-bound: the user-interface thread waits for each send (for a network
 // camera up to one second of reachability probing plus the send).
 namespace velmora::ui {
@@ -51,7 +54,7 @@ using PtzSender = std::function<int(const PtzTarget&, const std::vector<std::str
 
 // The sender over real cameras: port 0 -> UsbCamera(device, handle), otherwise
 // NetCamera(handle, address, port). `device` must outlive the sender.
-PtzSender MakeCameraPtzSender(CUSBDevice& device);
+PtzSender MakeCameraPtzSender(transport::CUSBDevice& device);
 
 class CPtzSimpleCtrl : public QWidget {
     Q_OBJECT

@@ -27,7 +27,7 @@ public:
     static constexpr int kApplyId = 1602;
     static constexpr int kCloseId = 1603;
 
-    CompareProfileDlg(Camera& camera, QWidget* parent = nullptr);
+    CompareProfileDlg(camera::Camera& camera, QWidget* parent = nullptr);
 
     // Asks for the file (the path picker in file mode), loads it and compares. False when the user
     // cancelled, the file was refused or the camera could not be read (a message said why): then
@@ -40,14 +40,14 @@ public:
 
     QTableWidget* table() const { return table_; }
     QPushButton* applyButton() const { return apply_; }
-    const ApplyReport& report() const { return report_; }
+    const camera::ApplyReport& report() const { return report_; }
 
 private:
-    void ShowDifferences(const std::vector<ProfileDifference>& diffs);
+    void ShowDifferences(const std::vector<protocol::ProfileDifference>& diffs);
 
-    Camera& camera_;
-    Profile profile_;
-    ApplyReport report_;
+    camera::Camera& camera_;
+    protocol::Profile profile_;
+    camera::ApplyReport report_;
     QLabel* summary_ = nullptr;
     QTableWidget* table_ = nullptr;
     QPushButton* apply_ = nullptr;

@@ -94,7 +94,7 @@ AddDeviceDlg::AddDeviceDlg(QWidget* parent) : QDialog(parent) {
 std::optional<AddedDevice> AddDeviceDlg::Parse(QString* why) const {
     AddedDevice device;
     device.address = address_->text().trimmed().toStdString();
-    if (!IsDottedIPv4(device.address)) {
+    if (!camera::IsDottedIPv4(device.address)) {
         if (why) *why = tr("地址无效：请输入 IPv4 地址，如 192.168.1.64。");
         return std::nullopt;
     }

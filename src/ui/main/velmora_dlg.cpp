@@ -83,14 +83,14 @@ constexpr uint16_t kCameraPort = 36666;
 
 // A USB camera's name as it sent it (UTF-8, whole outside CP936), with controls, bidirectional
 // marks and broken UTF-8 escaped: a name cannot fake a second tree entry.
-QString CameraName(const UsbDeviceEntry& entry) {
-    return QString::fromStdString(EscapeForDisplay(FieldText(entry.displayName, sizeof entry.displayName)));
+QString CameraName(const transport::UsbDeviceEntry& entry) {
+    return QString::fromStdString(platform::EscapeForDisplay(platform::FieldText(entry.displayName, sizeof entry.displayName)));
 }
 
 // What tells two cameras of one name apart: model, serial, firmware version and build date,
 // escaped; the identity `velmora-cli list` prints.
-QString CameraDetails(const UsbDeviceEntry& entry) {
-    auto text = [](const char* field, size_t size) { return QString::fromStdString(EscapeForDisplay(FieldText(field, size))); };
+QString CameraDetails(const transport::UsbDeviceEntry& entry) {
+    auto text = [](const char* field, size_t size) { return QString::fromStdString(platform::EscapeForDisplay(platform::FieldText(field, size))); };
     return CVelmoraDlg::tr("型号：%1\n序列号：%2\n固件版本：%3\n编译日期：%4")
         .arg(text(entry.productModel, sizeof entry.productModel), text(entry.serial, sizeof entry.serial),
              text(entry.biosVersion, sizeof entry.biosVersion), text(entry.buildDate, sizeof entry.buildDate));
@@ -98,14 +98,14 @@ QString CameraDetails(const UsbDeviceEntry& entry) {
 
 }  // namespace
 
-int MainSystem::NetInit() { return ORVEX_Init(0); }
-int MainSystem::NetCleanup() { return ORVEX_Cleanup(); }
-int MainSystem::SearchInit() { return BSC_Init(); }
-int MainSystem::SearchCount() { return BSC_GetNum(); }
-int MainSystem::SearchDevices(BSC_DeviceInfo* records, int* count) { return BSC_GetDevInfo(records, count); }
-int MainSystem::SearchDeInit() { return BSC_DeInit(); }
-int MainSystem::SetSearchTargets(const char* targets) { return BSC_SetSearchTargets(targets); }
-int MainSystem::SearchTargetCount() { return BSC_GetTargetCount(); }
+int MainSystem::NetInit() { return transport::ORVEX_Init(0); }
+int MainSystem::NetCleanup() { return transport::ORVEX_Cleanup(); }
+int MainSystem::SearchInit() { return transport::BSC_Init(); }
+int MainSystem::SearchCount() { return transport::BSC_GetNum(); }
+int MainSystem::SearchDevices(transport::BSC_DeviceInfo* records, int* count) { return BSC_GetDevInfo(records, count); }
+int MainSystem::SearchDeInit() { return transport::BSC_DeInit(); }
+int MainSystem::SetSearchTargets(const char* targets) { return transport::BSC_SetSearchTargets(targets); }
+int MainSystem::SearchTargetCount() { return transport::BSC_GetTargetCount(); }
 
 // The client area below the menu bar: it tells the window of its resizes and lets it paint the
 // pane borders.
@@ -135,7 +135,7 @@ public:
         auto* icon = new QLabel(this);
         icon->setPixmap(VelmoraIcon().pixmap(48, 48));
         auto* text = new QLabel(CVelmoraDlg::tr("Velmora，1.0 版"), this);
-        auto* version = new QLabel(CVelmoraDlg::tr("版本 %1").arg(QString::fromStdString(VersionText())), this);
+        auto* version = new QLabel(CVelmoraDlg::tr("版本 %1").arg(QString::fromStdString(platform::VersionText())), this);
         version->setObjectName(QStringLiteral("version"));
         version->setTextInteractionFlags(Qt::TextSelectableByMouse);
         auto* ok = new QPushButton(CVelmoraDlg::tr("确定"), this);
@@ -167,7 +167,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
         ownSystem_ = std::make_unique<MainSystem>();
         system_ = ownSystem_.get();
     }
-    cameras_ = std::make_unique<CameraDirectory>(setup.hid ? std::move(setup.hid) : MakeDefaultHidBackend());
+    cameras_ = std::make_unique<camera::CameraDirectory>(setup.hid ? std::move(setup.hid) : transport::MakeDefaultHidBackend());
     makeWatcher_ = std::move(setup.makeWatcher);
     // In network mode the tree asks the LAN search again every rescan period.
     rescanTimer_ = new QTimer(this);
@@ -187,29 +187,29 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
     homeDir_ = setup.homeDir.empty() ? std::string("./") : setup.homeDir;
     if (homeDir_.back() != '/') homeDir_ += '/';
     configPath_ = homeDir_ + "toolscfg.ini";
-    const ProfileFile profile(configPath_);
-    if (setup.setUpLogging) SetUpLogging(homeDir_, ReadLogLevel(profile));
-    ToolsConfig config{};
-    if (ToolsConfigFile(configPath_).Load(config) == 1) {
+    const platform::ProfileFile profile(configPath_);
+    if (setup.setUpLogging) app::SetUpLogging(homeDir_, app::ReadLogLevel(profile));
+    app::ToolsConfig config{};
+    if (app::ToolsConfigFile(configPath_).Load(config) == 1) {
         mode_ = config.searchMode == 0 ? CameraMode::Network : CameraMode::Usb;
         layout_ = config.layout;
-        user_ = FieldText(config.userName, sizeof config.userName);
-        password_ = FieldText(config.password, sizeof config.password);
+        user_ = platform::FieldText(config.userName, sizeof config.userName);
+        password_ = platform::FieldText(config.password, sizeof config.password);
         vendorIds_.assign(config.vendorIds, config.vendorIds + std::clamp(config.vendorIdCount, 0, 10));
     }
     // A password in a file others may read is worth a word in the log.
-    const std::string permissions = ToolsConfigFile(configPath_).PermissionWarning();
-    if (!permissions.empty()) LogLine(3, {}, "%s", permissions.c_str());
-    for (const std::string& entry : ToolsConfigFile(configPath_).Devices()) {
+    const std::string permissions = app::ToolsConfigFile(configPath_).PermissionWarning();
+    if (!permissions.empty()) platform::LogLine(3, {}, "%s", permissions.c_str());
+    for (const std::string& entry : app::ToolsConfigFile(configPath_).Devices()) {
         const size_t colon = entry.rfind(':');
         const std::string address = entry.substr(0, colon);
         const int port = colon == std::string::npos ? kCameraPort : std::atoi(entry.c_str() + colon + 1);
-        if (IsDottedIPv4(address) && port > 0 && port <= 65535) manualDevices_.emplace_back(address, port);
-        else LogLine(3, {}, "toolscfg.ini: device '%s' is not a.b.c.d:port, skipped", entry.c_str());
+        if (camera::IsDottedIPv4(address) && port > 0 && port <= 65535) manualDevices_.emplace_back(address, port);
+        else platform::LogLine(3, {}, "toolscfg.ini: device '%s' is not a.b.c.d:port, skipped", entry.c_str());
     }
     loginPrompt_ = AskLoginWithDialog;
     devicePrompt_ = AskDeviceWithDialog;
-    LogLine(2, {}, "home %s, mode %d, layout %d", homeDir_.c_str(), SearchMode(), layout_);
+    platform::LogLine(2, {}, "home %s, mode %d, layout %d", homeDir_.c_str(), SearchMode(), layout_);
 
     client_ = new ClientArea(this);
     const DialogBaseUnits base = BaseUnitsOf(font());
@@ -292,7 +292,7 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
 
     // The network library and the LAN search; their results are not needed.
     system_->NetInit();
-    const std::string targets = ReadSearchTargets(profile);
+    const std::string targets = app::ReadSearchTargets(profile);
     if (!targets.empty()) system_->SetSearchTargets(targets.c_str());
     system_->SearchInit();
     cameras_->SetVendorFilter(vendorIds_);
@@ -420,18 +420,18 @@ std::vector<std::string> CVelmoraDlg::SearchedAddresses() {
     std::vector<std::string> addresses;
     int n = std::min(system_->SearchCount(), kMaxLanCameras);
     if (n <= 0) return addresses;
-    std::array<BSC_DeviceInfo, kMaxLanCameras> records{};
+    std::array<transport::BSC_DeviceInfo, kMaxLanCameras> records{};
     int filled = n;
     system_->SearchDevices(records.data(), &filled);
     // A camera may drop out between the two calls: list only the records filled.
     n = std::clamp(filled, 0, n);
-    for (int i = 0; i < n; ++i) addresses.push_back(FieldText(records[i].ip, sizeof records[i].ip));
+    for (int i = 0; i < n; ++i) addresses.push_back(platform::FieldText(records[i].ip, sizeof records[i].ip));
     return addresses;
 }
 
 void CVelmoraDlg::AddNetworkNode(const std::string& address) {
     DeviceNode node;
-    CopyUtf8Field(node.address, sizeof node.address, address);
+    platform::CopyUtf8Field(node.address, sizeof node.address, address);
     node.item = new QTreeWidgetItem(found_, QStringList{QString::fromStdString(address)});
     nodes_.push_back(node);
 }
@@ -449,7 +449,7 @@ void CVelmoraDlg::RescanNetwork() {
         // Greyed after three searches without an answer, gone after ten; a pane playing the
         // camera keeps playing (the tree item is all that goes).
         if (node->misses >= kRemoveAfterMisses) {
-            LogLine(2, {}, "network camera %s removed from the tree: no answer to %d searches", node->address,
+            platform::LogLine(2, {}, "network camera %s removed from the tree: no answer to %d searches", node->address,
                     node->misses);
             delete node->item;
             node = nodes_.erase(node);
@@ -539,17 +539,17 @@ void CVelmoraDlg::RefreshDeviceTree() {
         AddUsbItems();
     }
     found_->setExpanded(true);
-    LogLine(2, {}, "device tree: %zu device(s) in mode %d", nodes_.size(), SearchMode());
+    platform::LogLine(2, {}, "device tree: %zu device(s) in mode %d", nodes_.size(), SearchMode());
 }
 
 void CVelmoraDlg::AddUsbItems() {
     // Every device node found, in the order `velmora-cli list` numbers them: one that cannot be
     // opened or that does not tell its identity keeps its place and shows its error; opening it
     // then reports the failure. Names are the camera's own UTF-8 text with controls escaped.
-    const std::vector<UsbListing> listing = cameras_->UsbCameras();
-    for (const UsbNodeState& state : cameras_->Usb().GetNodes()) {
+    const std::vector<camera::UsbListing> listing = cameras_->UsbCameras();
+    for (const transport::UsbNodeState& state : cameras_->Usb().GetNodes()) {
         DeviceNode node;
-        node.usbHandle = state.handle != 0 ? state.handle : kInvalidUsbHandle;
+        node.usbHandle = state.handle != 0 ? state.handle : transport::kInvalidUsbHandle;
         QString text;
         QString tooltip;
         if (state.openResult != 0) {
@@ -557,7 +557,7 @@ void CVelmoraDlg::AddUsbItems() {
         } else if (state.infoResult != 0) {
             text = tr("无法读取设备信息 (错误码 %1)").arg(state.infoResult);
         }
-        for (const UsbListing& listed : listing) {
+        for (const camera::UsbListing& listed : listing) {
             if (state.handle == 0 || listed.entry.handle != state.handle) continue;
             node.usbKey = listed.key;
             std::memcpy(node.usbName, listed.entry.name, sizeof node.usbName);
@@ -583,7 +583,7 @@ bool CVelmoraDlg::OpenDeviceItem(QTreeWidgetItem* item) {
     const int32_t handle = node->usbHandle;
     // The directory's object for the camera; one that has gone since the tree was filled is
     // opened by its old handle, which reports why nothing can be read.
-    std::shared_ptr<UsbCamera> camera = cameras_->UsbCameraByHandle(handle);
+    std::shared_ptr<camera::UsbCamera> camera = cameras_->UsbCameraByHandle(handle);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const int result = camera ? usbHost_->OpenCamera(std::move(camera)) : usbHost_->OpenDevice(handle);
     QApplication::restoreOverrideCursor();
@@ -597,20 +597,20 @@ int CVelmoraDlg::OpenNetworkCamera(const std::string& address, int port, int pan
     for (;;) {
         // A user name or password that the login record cannot hold is refused rather than cut:
         // a cut password would try to log in with only its first characters.
-        if (user_.size() > kMaxLoginUserBytes || password_.size() > kMaxLoginPasswordBytes) {
-            LogLine(4, {}, "login refused: user name or password too long for the login record");
-            Messages().Information(LoginFailedMessage(ORVEX_ERR_INVALID_ARG));
-            return ORVEX_ERR_INVALID_ARG;
+        if (user_.size() > camera::kMaxLoginUserBytes || password_.size() > camera::kMaxLoginPasswordBytes) {
+            platform::LogLine(4, {}, "login refused: user name or password too long for the login record");
+            platform::Messages().Information(camera::LoginFailedMessage(wire::ORVEX_ERR_INVALID_ARG));
+            return wire::ORVEX_ERR_INVALID_ARG;
         }
-        LoginInfo info{};
-        CopyUtf8Field(info.address, sizeof info.address, address);
+        transport::LoginInfo info{};
+        platform::CopyUtf8Field(info.address, sizeof info.address, address);
         info.port = static_cast<uint16_t>(port);
         std::memcpy(info.user, user_.data(), user_.size());
         std::memcpy(info.password, password_.data(), password_.size());
-        const int rc = pane < 0 ? panes_->OpenNetworkDevice(info, ORVEX_STREAM_MAIN)
-                                : panes_->OpenInPane(pane, info, ORVEX_STREAM_MAIN);
+        const int rc = pane < 0 ? panes_->OpenNetworkDevice(info, wire::ORVEX_STREAM_MAIN)
+                                : panes_->OpenInPane(pane, info, wire::ORVEX_STREAM_MAIN);
         std::memset(info.password, 0, sizeof info.password);
-        if (rc != ORVEX_ERR_AUTH || !loginPrompt_) return rc;
+        if (rc != wire::ORVEX_ERR_AUTH || !loginPrompt_) return rc;
         // Wrong user name or password: ask, and try again in the same pane.
         pane = panes_->CurrentPane();
         const std::optional<LoginAnswer> answer = loginPrompt_(this, address, user_);
@@ -619,9 +619,9 @@ int CVelmoraDlg::OpenNetworkCamera(const std::string& address, int port, int pan
         password_ = answer->password;
         if (!answer->remember) continue;
         std::string why;
-        if (!ToolsConfigFile(configPath_).SaveLogin(user_, password_, &why)) {
-            LogLine(4, {}, "could not remember the login in %s: %s", configPath_.c_str(), why.c_str());
-            Messages().Information(tr("无法记住密码：%1\n%2")
+        if (!app::ToolsConfigFile(configPath_).SaveLogin(user_, password_, &why)) {
+            platform::LogLine(4, {}, "could not remember the login in %s: %s", configPath_.c_str(), why.c_str());
+            platform::Messages().Information(tr("无法记住密码：%1\n%2")
                                        .arg(QString::fromStdString(configPath_), QString::fromStdString(why))
                                        .toStdString());
         }
@@ -631,9 +631,9 @@ int CVelmoraDlg::OpenNetworkCamera(const std::string& address, int port, int pan
 void CVelmoraDlg::ReconnectContextPane() {
     if (contextPane_ < 0) return;
     const VideoPane& pane = panes_->Pane(contextPane_);
-    const std::string address = FieldText(pane.address, sizeof pane.address);
+    const std::string address = platform::FieldText(pane.address, sizeof pane.address);
     if (address.empty()) return;  // the pane never played a camera
-    LogLine(2, {}, "pane %d: reconnecting to %s:%d", contextPane_, address.c_str(), pane.port);
+    platform::LogLine(2, {}, "pane %d: reconnecting to %s:%d", contextPane_, address.c_str(), pane.port);
     OpenNetworkCamera(address, pane.port, contextPane_);
     client_->update();
 }
@@ -643,12 +643,12 @@ std::string CVelmoraDlg::SnapshotContextPane() {
     VideoPaneWidget* widget = panes_->Widget(contextPane_);
     const QImage picture = widget ? widget->Picture() : QImage();
     if (picture.isNull()) {
-        Messages().Information(tr("抓图失败：该窗格没有画面。").toStdString());
+        platform::Messages().Information(tr("抓图失败：该窗格没有画面。").toStdString());
         return {};
     }
     const VideoPane& pane = panes_->Pane(contextPane_);
     const std::string dir = homeDir_ + "snapshots/";
-    const std::string path = dir + FieldText(pane.address, sizeof pane.address) + "_" +
+    const std::string path = dir + platform::FieldText(pane.address, sizeof pane.address) + "_" +
                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")).toStdString() +
                              ".png";
     QByteArray png;
@@ -661,15 +661,15 @@ std::string CVelmoraDlg::SnapshotContextPane() {
     } else if (!picture.save(&buffer, "PNG")) {
         why = "the picture could not be encoded";
     } else {
-        rc = WriteFileAtomically(path, std::string_view(png.constData(), static_cast<size_t>(png.size())), &why);
+        rc = platform::WriteFileAtomically(path, std::string_view(png.constData(), static_cast<size_t>(png.size())), &why);
     }
     if (rc != 0) {
-        LogLine(4, {}, "snapshot of pane %d not saved: %s", contextPane_, why.c_str());
-        Messages().Information(tr("抓图失败：%1\n%2").arg(QString::fromStdString(path), QString::fromStdString(why)).toStdString());
+        platform::LogLine(4, {}, "snapshot of pane %d not saved: %s", contextPane_, why.c_str());
+        platform::Messages().Information(tr("抓图失败：%1\n%2").arg(QString::fromStdString(path), QString::fromStdString(why)).toStdString());
         return {};
     }
-    LogLine(2, {}, "snapshot of pane %d saved to %s", contextPane_, path.c_str());
-    Messages().Information(tr("抓图已保存到：\n%1").arg(QString::fromStdString(path)).toStdString());
+    platform::LogLine(2, {}, "snapshot of pane %d saved to %s", contextPane_, path.c_str());
+    platform::Messages().Information(tr("抓图已保存到：\n%1").arg(QString::fromStdString(path)).toStdString());
     return path;
 }
 
@@ -686,15 +686,15 @@ void CVelmoraDlg::AddDeviceByHand() {
     if (!device) return;
     const std::string entry = device->address + ":" + std::to_string(device->port);
     std::string why;
-    if (!ToolsConfigFile(configPath_).AddDevice(entry, &why)) {
+    if (!app::ToolsConfigFile(configPath_).AddDevice(entry, &why)) {
         // Listed for this run all the same; the next run will not know it.
-        LogLine(4, {}, "could not remember %s in %s: %s", entry.c_str(), configPath_.c_str(), why.c_str());
-        Messages().Information(tr("无法保存到 %1：\n%2").arg(QString::fromStdString(configPath_), QString::fromStdString(why)).toStdString());
+        platform::LogLine(4, {}, "could not remember %s in %s: %s", entry.c_str(), configPath_.c_str(), why.c_str());
+        platform::Messages().Information(tr("无法保存到 %1：\n%2").arg(QString::fromStdString(configPath_), QString::fromStdString(why)).toStdString());
     }
     const bool listed = std::any_of(manualDevices_.begin(), manualDevices_.end(),
                                     [&](const auto& d) { return d.first == device->address; });
     if (!listed) manualDevices_.emplace_back(device->address, device->port);
-    LogLine(2, {}, "camera %s added by hand", entry.c_str());
+    platform::LogLine(2, {}, "camera %s added by hand", entry.c_str());
     AddManualNodes();
     for (const DeviceNode& node : nodes_)
         if (device->address == node.address) tree_->setCurrentItem(node.item);
@@ -740,11 +740,11 @@ void CVelmoraDlg::SetVideoLayout(int layout) {
 void CVelmoraDlg::OpenImageParams() {
     const VideoPane& pane = panes_->Pane(panes_->CurrentPane());
     if (pane.session < 0) {
-        Messages().Information(kNothingSelected);
+        platform::Messages().Information(kNothingSelected);
         return;
     }
     ImageParamsDlg dialog(this);
-    dialog.SetLoginHandle(pane.session, FieldText(pane.address, sizeof pane.address), pane.port);
+    dialog.SetLoginHandle(pane.session, platform::FieldText(pane.address, sizeof pane.address), pane.port);
     dialog.exec();
 }
 
@@ -765,14 +765,14 @@ void CVelmoraDlg::OpenUpgrade() {
 }
 
 void CVelmoraDlg::OpenCompareProfile() {
-    std::shared_ptr<Camera> camera;
+    std::shared_ptr<camera::Camera> camera;
     if (mode_ == CameraMode::Network) {
         camera = panes_->Stream(panes_->CurrentPane()).Camera();  // the current pane's login
     } else if (usbHost_->CurrentHandle() != 0) {
         camera = usbHost_->CurrentCamera();
     }
     if (!camera) {
-        Messages().Information(kNothingSelected);
+        platform::Messages().Information(kNothingSelected);
         return;
     }
     CompareProfileDlg dialog(*camera, this);
@@ -933,7 +933,7 @@ bool CVelmoraDlg::Busy() const {
 
 void CVelmoraDlg::closeEvent(QCloseEvent* event) {
     // Closing while streams play or an upgrade runs ends them: ask first.
-    if (!quitWithoutAsking_ && Busy() && !Messages().AskYesNo(kQuitQuestion)) {
+    if (!quitWithoutAsking_ && Busy() && !platform::Messages().AskYesNo(kQuitQuestion)) {
         event->ignore();
         return;
     }
@@ -956,16 +956,16 @@ void CVelmoraDlg::Shutdown() {
     system_->NetCleanup();
     cameras_->CloseUsb();
     usbHost_->ClearCurrentDevice();
-    ToolsConfig config{};
+    app::ToolsConfig config{};
     const QSize stored = ClampWindowSize(size(), AvailableArea());
     config.width = stored.width();
     config.height = stored.height();
     config.searchMode = SearchMode();
     config.layout = layout_;
     std::string why;
-    if (!ToolsConfigFile(configPath_).Save(config, &why)) {
+    if (!app::ToolsConfigFile(configPath_).Save(config, &why)) {
         // The window has gone: the console is where this can still be said.
-        LogLine(4, {}, "could not save %s: %s", configPath_.c_str(), why.c_str());
+        platform::LogLine(4, {}, "could not save %s: %s", configPath_.c_str(), why.c_str());
         std::fprintf(stderr, "velmora: %s not saved: %s\n", configPath_.c_str(), why.c_str());
     }
 }
@@ -983,11 +983,11 @@ void CVelmoraDlg::StartWatchingUsb() {
     if (mode_ != CameraMode::Usb || shutDown_) return;
     // The directory reports on the watcher's thread; the window takes it on its own thread.
     const int r = cameras_->StartWatching(
-        [this](const UsbArrival& event) {
+        [this](const camera::UsbArrival& event) {
             QMetaObject::invokeMethod(this, [this, event] { OnUsbArrival(event); }, Qt::QueuedConnection);
         },
         makeWatcher_ ? makeWatcher_() : nullptr);
-    if (r != 0) LogLine(3, {}, "USB cameras are not followed as they come and go (watcher: %d)", r);
+    if (r != 0) platform::LogLine(3, {}, "USB cameras are not followed as they come and go (watcher: %d)", r);
 }
 
 void CVelmoraDlg::SelectTreeItemOfPane(const std::string& address) {
@@ -1009,9 +1009,9 @@ void CVelmoraDlg::SetInstruction(const QString& text) {
     LayoutMainWindow(layout_);
 }
 
-void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
+void CVelmoraDlg::OnUsbArrival(const camera::UsbArrival& event) {
     if (mode_ != CameraMode::Usb || shutDown_) return;
-    const UsbListing& listed = event.listing;
+    const camera::UsbListing& listed = event.listing;
     auto node = std::find_if(nodes_.begin(), nodes_.end(), [&](const DeviceNode& n) { return n.usbKey == listed.key; });
     const QString name = CameraName(listed.entry);
     if (!event.arrived) {
@@ -1021,7 +1021,7 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
             delete node->item;
             nodes_.erase(node);
         }
-        LogLine(2, {}, "USB camera %s left", listed.key.c_str());
+        platform::LogLine(2, {}, "USB camera %s left", listed.key.c_str());
         if (wasCurrent) {
             leftKey_ = listed.key;
             usbHost_->ClearCurrentDevice();
@@ -1041,7 +1041,7 @@ void CVelmoraDlg::OnUsbArrival(const UsbArrival& event) {
     node->item->setText(0, name);
     if (event.result == 0) node->item->setToolTip(0, CameraDetails(listed.entry));
     found_->setExpanded(true);
-    LogLine(2, {}, "USB camera %s arrived", listed.key.c_str());
+    platform::LogLine(2, {}, "USB camera %s arrived", listed.key.c_str());
     if (!leftKey_.empty() && leftKey_ == listed.key) {
         leftKey_.clear();
         SetInstruction(UiText(kInstructionText));
@@ -1073,7 +1073,7 @@ void CVelmoraDlg::RunStartupActions() {
                 tree_->setCurrentItem(nodes_[position - 1].item);
                 OpenDeviceItem(nodes_[position - 1].item);
             } else {
-                LogLine(4, {}, "no USB camera at position %d (%zu found)", position, nodes_.size());
+                platform::LogLine(4, {}, "no USB camera at position %d (%zu found)", position, nodes_.size());
             }
         }
         if (pictures) SaveWindowPicture(dir + QStringLiteral("/velmora-usb.png"));
@@ -1090,7 +1090,7 @@ void CVelmoraDlg::RunStartupActions() {
         }
         // Not (yet) found by the search: open it directly, as the tree would.
         DeviceNode node;
-        CopyUtf8Field(node.address, sizeof node.address, address);
+        platform::CopyUtf8Field(node.address, sizeof node.address, address);
         node.item = new QTreeWidgetItem(found_, QStringList{QString::fromStdString(address)});
         nodes_.push_back(node);
         OpenDeviceItem(node.item);

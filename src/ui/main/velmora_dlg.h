@@ -80,7 +80,7 @@ public:
     virtual int NetCleanup();
     virtual int SearchInit();
     virtual int SearchCount();
-    virtual int SearchDevices(BSC_DeviceInfo* records, int* count);
+    virtual int SearchDevices(transport::BSC_DeviceInfo* records, int* count);
     virtual int SearchDeInit();
     virtual int SetSearchTargets(const char* targets);
     // How many addresses the LAN search probes (BSC_GetTargetCount).
@@ -119,12 +119,12 @@ struct MainWindowSetup {
     std::string homeDir;                 // where toolscfg.ini and APP_LOG/ live; ends in '/'
     MainSystem* system = nullptr;        // null: the real libraries
     PaneBackend* paneBackend = nullptr;  // null: the real network library and decoder
-    std::unique_ptr<HidBackend> hid;     // null: the default HID backend
+    std::unique_ptr<transport::HidBackend> hid;     // null: the default HID backend
     int firstSearchDelayMs = 1000;       // the start-up timer; negative: no timer (tests)
     bool setUpLogging = true;            // tests that run many windows in one process skip it
     // What tells the window of USB cameras plugged and unplugged while it is in USB mode; null:
     // the default watcher (the simulator's folder or udev).
-    std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher;
+    std::function<std::unique_ptr<transport::DeviceWatcher>()> makeWatcher;
     // Network mode: how often the tree asks the LAN search again (0: never).
     int networkRescanMs = 10000;
     // Network mode: after the tree is filled or asked again, how often it takes the search's
@@ -146,7 +146,7 @@ public:
     // thread): its tree item comes or goes; the current camera leaving disables the pages and
     // says so in the instruction line, and the same camera coming back is current again, its
     // pages read afresh.
-    void OnUsbArrival(const UsbArrival& event);
+    void OnUsbArrival(const camera::UsbArrival& event);
     // Network mode: asks the LAN search again and merges its answer into the tree: new cameras
     // are added, a camera that did not answer three searches in a row is greyed and one that did
     // not answer ten is removed (its pane, if one plays it, keeps playing). The rescan timer runs
@@ -181,7 +181,7 @@ public:
     void Shutdown();
     void SetStartupActions(StartupActions actions) { startup_ = std::move(actions); }
     // The "升级" command's window; by default the upgrade window over a copy of the device list.
-    using UpgradeOpener = std::function<void(QWidget* parent, std::vector<UsbDeviceEntry> devices)>;
+    using UpgradeOpener = std::function<void(QWidget* parent, std::vector<transport::UsbDeviceEntry> devices)>;
     void SetUpgradeOpener(UpgradeOpener opener) { upgradeOpener_ = std::move(opener); }
     // What asks for a user name and password when a camera refuses them (-1008); by default the
     // login dialog. Nullopt: the user gave up.
@@ -228,9 +228,9 @@ public:
     // USB mode's right-hand side: the pages, the four buttons and the instruction line scroll in it.
     QScrollArea* UsbScrollArea() const { return usbScroll_; }
     UsbParamsHost& UsbHost() const { return *usbHost_; }
-    CUSBDevice& Usb() const { return cameras_->Usb(); }
+    transport::CUSBDevice& Usb() const { return cameras_->Usb(); }
     // Where the window finds, opens and keeps its cameras.
-    CameraDirectory& Cameras() const { return *cameras_; }
+    camera::CameraDirectory& Cameras() const { return *cameras_; }
     // Saves a picture of the whole window (menu bar included) as PNG. False on failure.
     bool SaveWindowPicture(const QString& path);
 
@@ -273,7 +273,7 @@ private:
     std::string configPath_;
     std::unique_ptr<MainSystem> ownSystem_;
     MainSystem* system_ = nullptr;
-    std::unique_ptr<CameraDirectory> cameras_;
+    std::unique_ptr<camera::CameraDirectory> cameras_;
     std::unique_ptr<PaneBackend> ownPaneBackend_;  // the panes' backend unless the setup gives one
     CameraMode mode_ = CameraMode::Usb;
     int layout_ = 2;
@@ -318,7 +318,7 @@ private:
     LoginPrompt loginPrompt_;
     DevicePrompt devicePrompt_;
 
-    std::function<std::unique_ptr<DeviceWatcher>()> makeWatcher_;
+    std::function<std::unique_ptr<transport::DeviceWatcher>()> makeWatcher_;
     std::string leftKey_;  // the current camera that was unplugged, until it comes back
     QTimer* rescanTimer_ = nullptr;
     QTimer* answerTimer_ = nullptr;  // AddNewSearchAnswers while answers may still come

@@ -15,14 +15,14 @@ namespace velmora::ui {
 
 namespace {
 
-class OrvexXPlayBackend final : public PaneBackend, public OrvexXPlayCalls {
+class OrvexXPlayBackend final : public ui::PaneBackend, public camera::OrvexXPlayCalls {
 public:
-    explicit OrvexXPlayBackend(StreamLogins& logins) : logins_(logins) {}
-    int LogIn(const LoginInfo& info, std::shared_ptr<NetCamera>& camera) override { return logins_.LogIn(info, camera); }
-    void LogOut(const NetCamera& camera) override { logins_.LogOut(camera); }
+    explicit OrvexXPlayBackend(camera::StreamLogins& logins) : logins_(logins) {}
+    int LogIn(const transport::LoginInfo& info, std::shared_ptr<camera::NetCamera>& camera) override { return logins_.LogIn(info, camera); }
+    void LogOut(const camera::NetCamera& camera) override { logins_.LogOut(camera); }
 
 private:
-    StreamLogins& logins_;
+    camera::StreamLogins& logins_;
 };
 
 // Every this many pictures one is asked for at its own size, to notice a camera that changed its
@@ -31,12 +31,12 @@ constexpr int kProbeInterval = 100;
 
 }  // namespace
 
-std::unique_ptr<PaneBackend> MakePaneBackend(StreamLogins& logins) {
+std::unique_ptr<PaneBackend> MakePaneBackend(camera::StreamLogins& logins) {
     return std::make_unique<OrvexXPlayBackend>(logins);
 }
 
 PaneBackend& DefaultPaneBackend() {
-    static NetStreamLogins logins;
+    static camera::NetStreamLogins logins;
     static OrvexXPlayBackend backend(logins);
     return backend;
 }

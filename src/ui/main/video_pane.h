@@ -21,15 +21,15 @@ inline constexpr int kPane[4] = {1445, 1453, 1454, 1455};
 }  // namespace video_ids
 
 // The handles of one pane: the record of its live stream.
-using VideoPane = velmora::LiveStreamRecord;
+using VideoPane = camera::LiveStreamRecord;
 
-// The calls a pane's live stream makes (velmora::LiveBackend) and the logins it plays over
-// (velmora::StreamLogins); tests derive recorders from it.
-class PaneBackend : public virtual velmora::LiveBackend, public virtual velmora::StreamLogins {};
+// The calls a pane's live stream makes (camera::LiveBackend) and the logins it plays over
+// (camera::StreamLogins); tests derive recorders from it.
+class PaneBackend : public virtual camera::LiveBackend, public virtual camera::StreamLogins {};
 
 // A backend over the real network library and decoder that logs in through `logins` (the main
 // window's camera directory), which must outlive it.
-std::unique_ptr<PaneBackend> MakePaneBackend(velmora::StreamLogins& logins);
+std::unique_ptr<PaneBackend> MakePaneBackend(camera::StreamLogins& logins);
 
 // The process-wide backend over the real network library and decoder, with logins of its own.
 PaneBackend& DefaultPaneBackend();
@@ -53,7 +53,7 @@ PaneBackend& DefaultPaneBackend();
 //
 // Its objectName and accessible name are "video0" to "video3". A left click emits clicked(); other
 // buttons are left to the parent (the main window's context menu).
-class VideoPaneWidget : public QWidget, public FrameSink {
+class VideoPaneWidget : public QWidget, public platform::FrameSink {
     Q_OBJECT
 
 public:

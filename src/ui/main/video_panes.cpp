@@ -72,7 +72,7 @@ int ChoosePane(int current, const bool busy[4], int layout) {
 VideoPanes::VideoPanes(QWidget* client, PaneBackend& backend, QObject* parent)
     : QObject(parent), backend_(backend) {
     for (int i = 0; i < 4; ++i) {
-        streams_[i] = std::make_unique<velmora::LiveStream>(backend_, backend_);
+        streams_[i] = std::make_unique<camera::LiveStream>(backend_, backend_);
         auto* w = new VideoPaneWidget(i, client);
         w->hide();
         widgets_[i] = w;
@@ -97,10 +97,10 @@ void VideoPanes::CheckStreams() {
         if (lost_[i] || streams_[i]->Record().realPlay < 0) continue;
         const int reason = streams_[i]->EndedReason();
         // An unknown handle is the library's answer while a pane is being closed, not the camera's.
-        if (reason == 0 || reason == ORVEX_ERR_INVALID_HANDLE || reason == ORVEX_ERR_NOT_INIT) continue;
+        if (reason == 0 || reason == wire::ORVEX_ERR_INVALID_HANDLE || reason == wire::ORVEX_ERR_NOT_INIT) continue;
         lost_[i] = true;
         if (widgets_[i]) widgets_[i]->SetDisconnected(true);
-        LogLine(3, {}, "pane %d: the stream of %s:%d ended (%d): connection lost", i, Pane(i).address, Pane(i).port,
+        platform::LogLine(3, {}, "pane %d: the stream of %s:%d ended (%d): connection lost", i, Pane(i).address, Pane(i).port,
                 reason);
         emit lost(i, reason);
     }
@@ -117,11 +117,11 @@ VideoPaneWidget* VideoPanes::Widget(int i) const { return ValidPane(i) ? widgets
 
 const VideoPane& VideoPanes::Pane(int i) const { return Stream(i).Record(); }
 
-const velmora::LiveStream& VideoPanes::Stream(int i) const { return *streams_[ValidPane(i) ? i : 0]; }
+const camera::LiveStream& VideoPanes::Stream(int i) const { return *streams_[ValidPane(i) ? i : 0]; }
 
 VideoPanes::Counters VideoPanes::PaneCounters(int i) const {
     Counters c;
-    velmora::LiveStreamCounters stream;
+    camera::LiveStreamCounters stream;
     if (Stream(i).Counters(&stream)) {
         c.decoded = stream.decoded;
         c.superseded = stream.superseded;
@@ -159,20 +159,20 @@ void VideoPanes::HideAll() {
         if (w) w->hide();
 }
 
-int VideoPanes::OpenNetworkDevice(const LoginInfo& info, int streamSelector) {
+int VideoPanes::OpenNetworkDevice(const transport::LoginInfo& info, int streamSelector) {
     bool busy[4];
     for (int i = 0; i < 4; ++i) busy[i] = streams_[i]->HasSession();
     current_ = ChoosePane(current_, busy, layout_);
     return OpenInPane(current_, info, streamSelector);
 }
 
-int VideoPanes::OpenInPane(int p, const LoginInfo& info, int streamSelector) {
-    if (!ValidPane(p)) return ORVEX_ERR_INVALID_ARG;
+int VideoPanes::OpenInPane(int p, const transport::LoginInfo& info, int streamSelector) {
+    if (!ValidPane(p)) return wire::ORVEX_ERR_INVALID_ARG;
     CloseVideoPane(p);
     VideoPaneWidget* widget = widgets_[p];
     // The login may wait seconds on a camera that does not answer: the window goes on painting
     // and the other panes go on playing meanwhile.
-    LiveStream& stream = *streams_[p];
+    camera::LiveStream& stream = *streams_[p];
     const int rc = WaitOffUiThread([&] { return stream.Open(info, streamSelector, widget); });
     if (rc < 0) return rc;
     if (widget) widget->SetAttachment(&backend_, streams_[p]->DecoderPort());

@@ -61,7 +61,7 @@ public:
     // Pane i's window (null for an index outside 0..3, or once the client destroyed it) and
     // record (an index outside 0..3 gives pane 0's).
     VideoPaneWidget* Widget(int i) const;
-    const VideoPane& Pane(int i) const;
+    const ui::VideoPane& Pane(int i) const;
     int CurrentPane() const { return current_; }
     int Layout() const { return layout_; }
     // Stores the layout; running panes are not closed; a change returns an enlarged pane to its place.
@@ -84,9 +84,9 @@ public:
     // first) through the pane's LiveStream::Open, whose messages tell failures; the pane is
     // selected when it plays. Returns 0 when the pane plays, else the negative code of the failed
     // call.
-    int OpenNetworkDevice(const LoginInfo& info, int streamSelector);
+    int OpenNetworkDevice(const transport::LoginInfo& info, int streamSelector);
     // The same in pane i (closed first), whatever it holds: "重新连接".
-    int OpenInPane(int i, const LoginInfo& info, int streamSelector);
+    int OpenInPane(int i, const transport::LoginInfo& info, int streamSelector);
 
     // Whether pane i's stream ended or its connection broke (its last picture is greyed with
     // "连接已断开"). Nothing reconnects on its own; closing or opening the pane clears it.
@@ -111,7 +111,7 @@ public:
     void DrawBorders(QPainter& painter) const;
 
     // Pane i's live stream (an index outside 0..3 gives pane 0's).
-    const velmora::LiveStream& Stream(int i) const;
+    const camera::LiveStream& Stream(int i) const;
 
     // Pictures of pane i: decoded, handed to the pane, painted, and those replaced by a newer one
     // before they were shown (by the decoder or in the pane). Zeros for an empty pane.
@@ -133,7 +133,7 @@ signals:
 
 private:
     PaneBackend& backend_;
-    std::array<std::unique_ptr<velmora::LiveStream>, 4> streams_;
+    std::array<std::unique_ptr<camera::LiveStream>, 4> streams_;
     std::array<QPointer<VideoPaneWidget>, 4> widgets_;
     int current_ = 0;
     int layout_ = 2;

@@ -16,11 +16,11 @@ std::string_view FieldText(const char* field, size_t size) {
 
 }  // namespace
 
-bool AbilityKeyIs(const AbilityItem& item, std::string_view member) {
+bool AbilityKeyIs(const protocol::AbilityItem& item, std::string_view member) {
     return FieldText(item.key, sizeof item.key) == member;
 }
 
-bool HasSsc8836Rule(const AbilityItem& item) {
+bool HasSsc8836Rule(const protocol::AbilityItem& item) {
     return item.display == 2 && FieldText(item.displayRule, sizeof item.displayRule) == "ssc8836";
 }
 
@@ -60,11 +60,11 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
-std::string AbilityLabelUtf8(const AbilityOption& option) {
+std::string AbilityLabelUtf8(const protocol::AbilityOption& option) {
     const std::string_view label = FieldText(option.label, sizeof option.label);
     if (IsValidUtf8(label)) return std::string(label);
     std::string converted;
-    if (Cp936ToUtf8(label, converted)) return converted;
+    if (platform::Cp936ToUtf8(label, converted)) return converted;
     return std::string(label);
 }
 

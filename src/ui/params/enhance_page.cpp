@@ -55,7 +55,7 @@ constexpr std::array<PageRow, 9> kRows{
                     kDistortionLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "图像增强"), 170, 123, DuRect{7, 4, 120, 18}, kRows, kEnhancementSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "图像增强"), 170, 123, DuRect{7, 4, 120, 18}, kRows, protocol::kEnhancementSlice};
 
 }  // namespace
 
@@ -67,12 +67,12 @@ EnhanceTab::EnhanceTab(QWidget* parent) : ParamPage(kSpec, parent) {}
 
 void EnhanceTab::ApplyAbility() {
     ResetAbilityRows();  // the distortion row the previous camera's list showed is hidden again
-    const AbilityList& abilities = Abilities();
+    const protocol::AbilityList& abilities = Abilities();
     if (abilities.empty()) {
         ReplaceComboItems(kGammaCombo, kBuiltInGamma);
         return;
     }
-    for (const AbilityItem& item : abilities) {
+    for (const protocol::AbilityItem& item : abilities) {
         if (AbilityKeyIs(item, "ucCamCorrection")) {
             if (item.display != 0) SetRowVisible(kDistortionCombo, true);
         } else if (AbilityKeyIs(item, "ucGammaVal")) {

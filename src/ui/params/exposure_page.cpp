@@ -77,7 +77,7 @@ constexpr std::array<PageRow, 11> kRows{
     Hidden(Combo(10, QT_TRANSLATE_NOOP("velmora", "防闪烁:"), kAntiFlickerLabel, kAntiFlickerCombo, "ucAntiFlicker", kAntiFlickerItems)),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "曝光参数"), 180, 203, DuRect{7, 4, 120, 18}, kRows, kExposureSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "曝光参数"), 180, 203, DuRect{7, 4, 120, 18}, kRows, protocol::kExposureSlice};
 
 // The groups "exp_mode" enables, by mode: auto, manual, shutter priority, iris priority.
 struct ModeGroups {
@@ -104,12 +104,12 @@ ExposureTab::ExposureTab(QWidget* parent) : ParamPage(kSpec, parent) {}
 void ExposureTab::ApplyAbility() {
     ShutterTable& table = ShutterTable::Shared();
     table.Clear();
-    const AbilityList& abilities = Abilities();
+    const protocol::AbilityList& abilities = Abilities();
     if (abilities.empty()) {
         ReplaceComboItems(kIrisCombo, kIrisItems);
         return;
     }
-    for (const AbilityItem& item : abilities) {
+    for (const protocol::AbilityItem& item : abilities) {
         if (AbilityKeyIs(item, "uiMShutterSpeed")) {
             table.LoadOptions(item);
         } else if (AbilityKeyIs(item, "ucManualIris")) {

@@ -61,7 +61,7 @@ constexpr std::array<PageRow, 6> kRows{
     LaserRangeRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "聚焦"), 186, 144, DuRect{7, 4, 120, 18}, kRows, kFocusSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "聚焦"), 186, 144, DuRect{7, 4, 120, 18}, kRows, protocol::kFocusSlice};
 
 }  // namespace
 
@@ -94,7 +94,7 @@ FocusTab::FocusTab(QWidget* parent) : ParamPage(kSpec, parent) {
 
 void FocusTab::ApplyAbility() {
     ResetAbilityRows();  // the strategy row the previous camera's list hid comes back
-    for (const AbilityItem& item : Abilities()) {
+    for (const protocol::AbilityItem& item : Abilities()) {
         if (AbilityKeyIs(item, "ucAFScene") && item.display == 0) SetRowVisible(kStrategyCombo, false);
     }
 }

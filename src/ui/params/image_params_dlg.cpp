@@ -36,7 +36,7 @@ constexpr int kButtonHeight = 14;
 
 ImageParamsDlg::ImageParamsDlg(QWidget* parent)
     : QDialog(parent),
-      camera_(std::make_shared<NetCamera>(-1, std::string(), 0)),
+      camera_(std::make_shared<camera::NetCamera>(-1, std::string(), 0)),
       controller_(PageController::Rules{.reportFailedOpen = false, .lengthMismatchWithSizes = true}),
       prompt_(AskWithPathPicker) {
     controller_.SetCurrent(camera_);
@@ -106,10 +106,10 @@ void ImageParamsDlg::SetLoginHandle(int session, std::string address, int port) 
     // The title names the camera when its address is known: "图像参数 - 127.0.0.2".
     setWindowTitle(address.empty() ? UiText(kDialogTitle)
                                    : UiText(kDialogTitle) + QStringLiteral(" - ") + QString::fromStdString(address));
-    SetCamera(std::make_shared<NetCamera>(session, std::move(address), port));
+    SetCamera(std::make_shared<camera::NetCamera>(session, std::move(address), port));
 }
 
-void ImageParamsDlg::SetCamera(std::shared_ptr<NetCamera> camera) {
+void ImageParamsDlg::SetCamera(std::shared_ptr<camera::NetCamera> camera) {
     camera_ = std::move(camera);
     controller_.SetCurrent(camera_);
 }
@@ -134,7 +134,7 @@ void ImageParamsDlg::ImportParams() {
     if (path) controller_.Import(*path);
 }
 
-int ImageParamsDlg::SetVideoParamField(const VideoParamField& field, int32_t value) {
+int ImageParamsDlg::SetVideoParamField(const protocol::VideoParamField& field, int32_t value) {
     return controller_.SetField(field, value);
 }
 

@@ -54,7 +54,7 @@ public:
     // shown; `address` and `port` serve the camera's pan/tilt probe only.
     void SetLoginHandle(int session, std::string address = {}, int port = 0);
     // The same with a camera the caller already holds (the camera directory's).
-    void SetCamera(std::shared_ptr<NetCamera> camera);
+    void SetCamera(std::shared_ptr<camera::NetCamera> camera);
     int LoginHandle() const { return camera_->session(); }
 
     void SetPathPrompt(PathPrompt prompt) { prompt_ = std::move(prompt); }
@@ -71,7 +71,7 @@ public:
     void Refresh();
 
     // Hands the record's slices to the pages, picture first and video last.
-    void PushRecordToPages(const VideoParam& rec) { controller_.PushRecordToPages(rec); }
+    void PushRecordToPages(const protocol::VideoParam& rec) { controller_.PushRecordToPages(rec); }
 
     QTabWidget* Tabs() const { return tabs_; }
     // The pages in tab order.
@@ -85,9 +85,9 @@ public:
     QPushButton* Button(int controlId) const;
 
     // PageHost over the dialog's camera.
-    int SetVideoParamField(const VideoParamField& field, int32_t value) override;
+    int SetVideoParamField(const protocol::VideoParamField& field, int32_t value) override;
     int GetFocusNear() override;
-    const AbilityList& Abilities() const override { return controller_.Abilities(); }
+    const protocol::AbilityList& Abilities() const override { return controller_.Abilities(); }
     // Runs Refresh after the caller's handler has returned (a queued call).
     void RequestRefresh() override;
 
@@ -98,7 +98,7 @@ protected:
 private:
     QPushButton* AddButton(int controlId, const char* text, int x, int width);
 
-    std::shared_ptr<NetCamera> camera_;
+    std::shared_ptr<camera::NetCamera> camera_;
     PageController controller_;
     PathPrompt prompt_;
     bool initialised_ = false;

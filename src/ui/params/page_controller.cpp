@@ -39,14 +39,14 @@ ParamPage* PageController::Page(std::string_view title) const {
     return nullptr;
 }
 
-int PageController::Open(std::shared_ptr<Camera> camera) {
+int PageController::Open(std::shared_ptr<camera::Camera> camera) {
     if (rules_.reportFailedOpen) camera_.reset();
     if (!camera) return 0;
     // The ability list first: it decides the pages' choices, then the frame rate filters the
     // shutter speeds, and the record selects among them.
     // A list that cannot be read (too long, not an array, refused) leaves an empty one: the pages
     // fall back to their built-in choices instead of keeping the previous camera's value codes.
-    AbilityList list;
+    protocol::AbilityList list;
     if (WaitOffUiThread([&] { return camera->ReadAbilityList(list); }) != 0) list.Clear();
     abilities_ = std::move(list);
     for (const QPointer<ParamPage>& page : pages_) {
@@ -56,10 +56,10 @@ int PageController::Open(std::shared_ptr<Camera> camera) {
     if (frameRate > 0) {
         if (auto* exposure = dynamic_cast<ExposureTab*>(Page(ExposurePageSpec().title))) exposure->FillShutterList(frameRate);
     }
-    VideoParam rec{};
+    protocol::VideoParam rec{};
     const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
     if (result != 0 && rules_.reportFailedOpen) {
-        Messages().Information(Format(kReadFailed, result));
+        platform::Messages().Information(platform::Format(kReadFailed, result));
         return result;
     }
     camera_ = std::move(camera);
@@ -68,7 +68,7 @@ int PageController::Open(std::shared_ptr<Camera> camera) {
     return 0;
 }
 
-void PageController::PushRecordToPages(const VideoParam& rec) {
+void PageController::PushRecordToPages(const protocol::VideoParam& rec) {
     for (const QPointer<ParamPage>& page : pages_) {
         if (!page || page->Table().sliceOffset < 0) continue;
         page->FillFromRecord(std::span<const uint8_t>(rec.bytes).subspan(static_cast<size_t>(page->Table().sliceOffset)));
@@ -77,50 +77,50 @@ void PageController::PushRecordToPages(const VideoParam& rec) {
 
 void PageController::RestoreDefaults() {
     if (!camera_) return;
-    if (!Messages().AskOkCancel(kRestoreQuestion)) return;
-    const std::shared_ptr<Camera> camera = camera_;  // kept alive while the calls wait
+    if (!platform::Messages().AskOkCancel(kRestoreQuestion)) return;
+    const std::shared_ptr<camera::Camera> camera = camera_;  // kept alive while the calls wait
     if (WaitOffUiThread([&] { return camera->RestoreDefaults(); }) < 0) return;  // the camera has shown its code
-    VideoParam rec{};
+    protocol::VideoParam rec{};
     const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
     if (result != 0) {
-        Messages().Information(Format(kReadFailed, result));
+        platform::Messages().Information(platform::Format(kReadFailed, result));
         return;
     }
     PushRecordToPages(rec);
 }
 
 void PageController::Refresh() {
-    const std::shared_ptr<Camera> camera = ReadTarget();
+    const std::shared_ptr<camera::Camera> camera = ReadTarget();
     if (camera == nullptr) return;
-    VideoParam rec{};
+    protocol::VideoParam rec{};
     const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
     if (result < 0) {
-        Messages().Information(Format(kReadFailed, result));
+        platform::Messages().Information(platform::Format(kReadFailed, result));
         return;
     }
     PushRecordToPages(rec);
 }
 
 void PageController::Export(const QString& path) {
-    if (const std::shared_ptr<Camera> camera = ReadTarget()) ExportCameraParams(*camera, path);
+    if (const std::shared_ptr<camera::Camera> camera = ReadTarget()) ExportCameraParams(*camera, path);
 }
 
 void PageController::Import(const QString& path) {
-    const std::shared_ptr<Camera> camera = ReadTarget();
+    const std::shared_ptr<camera::Camera> camera = ReadTarget();
     if (camera == nullptr) return;
-    VideoParam rec{};
+    protocol::VideoParam rec{};
     long long size = -1;
     std::string why;
-    const int loaded = LoadParamFile(path.toStdString(), rec, &size, &why);
-    if (loaded == kParamFileSizeMismatch) {
-        Messages().Information(rules_.lengthMismatchWithSizes
-                                   ? Format(kLengthMismatchSizes, size, static_cast<int>(kVideoParamSize))
+    const int loaded = protocol::LoadParamFile(path.toStdString(), rec, &size, &why);
+    if (loaded == protocol::kParamFileSizeMismatch) {
+        platform::Messages().Information(rules_.lengthMismatchWithSizes
+                                   ? platform::Format(kLengthMismatchSizes, size, static_cast<int>(protocol::kVideoParamSize))
                                    : std::string(kLengthMismatch));
         return;
     }
     if (loaded != 0) {
         // The given text, then the file and the reason on the next line of the same box.
-        Messages().Information(WithFileReason(kFileOpenFailed, path.toStdString(), why));
+        platform::Messages().Information(platform::WithFileReason(kFileOpenFailed, path.toStdString(), why));
         return;
     }
     // The pages show the file's values at once, also when the camera then refuses them.
@@ -128,39 +128,39 @@ void PageController::Import(const QString& path) {
     if (WaitOffUiThread([&] { return camera->WriteVideoParams(rec); }) != 0) return;
     // The pages then show what the camera kept (a camera may clamp or ignore a value); when the
     // read-back fails they keep the file's values.
-    VideoParam kept{};
+    protocol::VideoParam kept{};
     if (WaitOffUiThread([&] { return camera->ReadVideoParams(kept); }) == 0) PushRecordToPages(kept);
-    Messages().Information(kImported);
+    platform::Messages().Information(kImported);
 }
 
-int PageController::SetField(const VideoParamField& field, int32_t value) {
+int PageController::SetField(const protocol::VideoParamField& field, int32_t value) {
     if (!camera_) return 0;
-    const std::shared_ptr<Camera> camera = camera_;
+    const std::shared_ptr<camera::Camera> camera = camera_;
     return WaitOffUiThread([&] { return camera->SetField(field, value); });
 }
 
 int PageController::GetFocusNear() {
     if (!camera_) return 0;
-    const std::shared_ptr<Camera> camera = camera_;
+    const std::shared_ptr<camera::Camera> camera = camera_;
     return WaitOffUiThread([&] { return camera->GetFocusNear(); });
 }
 
-int ExportCameraParams(Camera& camera, const QString& path) {
-    VideoParam rec{};
+int ExportCameraParams(camera::Camera& camera, const QString& path) {
+    protocol::VideoParam rec{};
     const int result = WaitOffUiThread([&] { return camera.ReadVideoParams(rec); });
     if (result != 0) {
-        Messages().Information(Format(kExportReadFailed, result));
+        platform::Messages().Information(platform::Format(kExportReadFailed, result));
         return result < 0 ? result : -1;
     }
     // Written beside the target and renamed over it, so a failed export leaves an older file
     // whole. Every failure is the one message the hosts have for it.
     std::string why;
-    const int saved = SaveParamFile(path.toStdString(), rec, &why);
+    const int saved = protocol::SaveParamFile(path.toStdString(), rec, &why);
     if (saved != 0) {
-        Messages().Information(WithFileReason(kFileOpenFailed, path.toStdString(), why));
+        platform::Messages().Information(platform::WithFileReason(kFileOpenFailed, path.toStdString(), why));
         return saved;
     }
-    Messages().Information(kExported);
+    platform::Messages().Information(kExported);
     return 0;
 }
 

@@ -40,7 +40,7 @@ public:
     // Where Refresh, Export and Import go while no camera is current: the main window's USB
     // host reads "no camera" there (which answers -304, so the user sees why nothing was read);
     // without one they do nothing.
-    void SetStandIn(std::shared_ptr<Camera> camera) { standIn_ = std::move(camera); }
+    void SetStandIn(std::shared_ptr<camera::Camera> camera) { standIn_ = std::move(camera); }
 
     // The pages in the host's order; a page the host's window deletes is skipped from then on.
     void AddPage(ParamPage* page);
@@ -49,21 +49,21 @@ public:
     ParamPage* Page(std::string_view title) const;
 
     // The current camera (null: none). Open reads it into the pages; Clear forgets it.
-    Camera* Current() const { return camera_.get(); }
-    const std::shared_ptr<Camera>& CurrentShared() const { return camera_; }
+    camera::Camera* Current() const { return camera_.get(); }
+    const std::shared_ptr<camera::Camera>& CurrentShared() const { return camera_; }
     // Forgets the current camera and reads `camera` into the pages: its ability list (applied
     // to every page), its frame rate (the exposure page's shutter list) and its record. When the
     // record is read, `camera` becomes current; otherwise (Rules::reportFailedOpen) the failure
     // is shown and no camera is current, or (the dialog) the camera stays current. Returns 0 or
     // the record read's result.
-    int Open(std::shared_ptr<Camera> camera);
+    int Open(std::shared_ptr<camera::Camera> camera);
     // Makes `camera` current without reading anything.
-    void SetCurrent(std::shared_ptr<Camera> camera) { camera_ = std::move(camera); }
+    void SetCurrent(std::shared_ptr<camera::Camera> camera) { camera_ = std::move(camera); }
     void Clear() { camera_.reset(); }
-    const AbilityList& Abilities() const { return abilities_; }
+    const protocol::AbilityList& Abilities() const { return abilities_; }
 
     // Hands the record's slices to the pages.
-    void PushRecordToPages(const VideoParam& rec);
+    void PushRecordToPages(const protocol::VideoParam& rec);
 
     // The four actions on the current camera. An import that the camera takes is read back, so
     // the pages show the values the camera kept. Restore defaults does nothing without one; the
@@ -74,16 +74,16 @@ public:
     void Import(const QString& path);
 
     // The page requests (PageHost) on the current camera; 0 without one (nothing is sent).
-    int SetField(const VideoParamField& field, int32_t value);
+    int SetField(const protocol::VideoParamField& field, int32_t value);
     int GetFocusNear();
 
 private:
     Rules rules_;
-    std::shared_ptr<Camera> ReadTarget() const { return camera_ ? camera_ : standIn_; }
+    std::shared_ptr<camera::Camera> ReadTarget() const { return camera_ ? camera_ : standIn_; }
 
-    std::shared_ptr<Camera> camera_;
-    std::shared_ptr<Camera> standIn_;
-    AbilityList abilities_;
+    std::shared_ptr<camera::Camera> camera_;
+    std::shared_ptr<camera::Camera> standIn_;
+    protocol::AbilityList abilities_;
     std::vector<QPointer<ParamPage>> pages_;
 };
 
@@ -91,6 +91,6 @@ private:
 // camera's values, not what the pages show. Shows "获取参数出错： %d" when the read fails,
 // "文件打开失败" when the file cannot be written (a previous file stays whole) and
 // "导出配置成功！" otherwise. Returns 0 or the negative failure.
-int ExportCameraParams(Camera& camera, const QString& path);
+int ExportCameraParams(camera::Camera& camera, const QString& path);
 
 }  // namespace velmora::ui

@@ -18,13 +18,13 @@ public:
     // Gives one member the value `value` with the set-one-field request (Camera::SetField).
     // Negative on failure (the host has already shown its own message); the main window
     // returns 0 without sending while no USB camera is current.
-    virtual int SetVideoParamField(const VideoParamField& field, int32_t value) = 0;
+    virtual int SetVideoParamField(const protocol::VideoParamField& field, int32_t value) = 0;
 
     // The camera's near focus limit (0 or more) or a negative failure code.
     virtual int GetFocusNear() = 0;
 
     // The host's ability list, read when the camera was opened.
-    virtual const AbilityList& Abilities() const = 0;
+    virtual const protocol::AbilityList& Abilities() const = 0;
 
     // Asks the host to read the whole record again and refill its pages. The host must run the
     // refresh later (a queued call), after the page's handler has returned.

@@ -19,14 +19,14 @@ std::string_view AccessibleNameOf(std::string_view label) {
     }
 }
 
-const VideoParamField* RowField(const PageSpec& page, const PageRow& row) {
-    for (const VideoParamField& field : VideoParamFields()) {
-        if (field.offset >= page.sliceOffset && EqualsIgnoreCase(field.member, row.member)) return &field;
+const protocol::VideoParamField* RowField(const PageSpec& page, const PageRow& row) {
+    for (const protocol::VideoParamField& field : protocol::VideoParamFields()) {
+        if (field.offset >= page.sliceOffset && platform::EqualsIgnoreCase(field.member, row.member)) return &field;
     }
-    return FindSendableField(row.member);
+    return protocol::FindSendableField(row.member);
 }
 
-std::optional<int32_t> ReadRowValue(const VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice) {
+std::optional<int32_t> ReadRowValue(const protocol::VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice) {
     if (sliceOffset < 0 || field.offset < sliceOffset) return std::nullopt;
     const size_t offset = static_cast<size_t>(field.offset - sliceOffset);
     if (offset + field.width > slice.size()) return std::nullopt;

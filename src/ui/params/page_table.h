@@ -57,12 +57,12 @@ std::string_view AccessibleNameOf(std::string_view label);
 // The field a row sends and shows: the first field of its member at or after the page's slice
 // start (so the Others page's scene row shows the 7167 copy of eSceneMode), else any sendable
 // field of that name (FindSendableField). Null for a member the camera does not know.
-const VideoParamField* RowField(const PageSpec& page, const PageRow& row);
+const protocol::VideoParamField* RowField(const PageSpec& page, const PageRow& row);
 
 // Reads a field's value from a page's slice (`slice` runs from `sliceOffset`, the slice start,
 // to the end of the record), the way the field is sent. Nullopt when the page has no slice
 // (sliceOffset -1) or the field does not lie inside `slice`.
-std::optional<int32_t> ReadRowValue(const VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice);
+std::optional<int32_t> ReadRowValue(const protocol::VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice);
 
 // Parses an edit box's text as a decimal integer the way the dialog framework does: optional
 // blanks, an optional sign, digits, optional blanks, and nothing else; the value must fit a

@@ -76,7 +76,7 @@ void ParamPage::BuildWidgets() {
         const PageRow& row = table_.rows[i];
         RowState state;
         state.row = &row;
-        state.field = RowField(table_, row);
+        state.field = ui::RowField(table_, row);
         const QString shown = UiText(row.label);
         const QString name = NameOf(shown);
         state.label = new QLabel(shown, this);
@@ -175,12 +175,12 @@ void ParamPage::SetSliderQuietly(RowState& state, int position) {
     settingControls_ = false;
 }
 
-int ParamPage::SendField(const VideoParamField& field, int value) {
+int ParamPage::SendField(const protocol::VideoParamField& field, int value) {
     if (!host_) return 0;
     const bool wasBusy = busy_;
     busy_ = true;
     const int result = host_->SetVideoParamField(field, value);
-    if (result < 0) Messages().Information(kSetFailed);
+    if (result < 0) platform::Messages().Information(kSetFailed);
     busy_ = wasBusy;
     return result;
 }
@@ -201,7 +201,7 @@ bool ParamPage::ReadPageFor(const RowState* committing) {
         if (!parsed) {
             const bool wasBusy = busy_;
             busy_ = true;
-            Messages().Information(kEnterInteger);
+            platform::Messages().Information(kEnterInteger);
             state.edit->setFocus(Qt::OtherFocusReason);
             state.edit->selectAll();
             busy_ = wasBusy;
@@ -289,8 +289,8 @@ int ParamPage::SliderValueOf(const PageRow&, int position) const { return positi
 int ParamPage::EditCommitValue(const PageRow&, int value) const { return value; }
 void ParamPage::BeforeComboSend(const PageRow&) {}
 
-const AbilityList& ParamPage::Abilities() const {
-    static const AbilityList kNone;
+const protocol::AbilityList& ParamPage::Abilities() const {
+    static const protocol::AbilityList kNone;
     return host_ ? host_->Abilities() : kNone;
 }
 
@@ -347,12 +347,12 @@ void ParamPage::ReplaceComboItems(int controlId, const std::vector<std::string>&
     SetComboTexts(*state, texts);
 }
 
-void ParamPage::ReplaceComboItemsFromOptions(int controlId, const AbilityItem& item,
+void ParamPage::ReplaceComboItemsFromOptions(int controlId, const protocol::AbilityItem& item,
                                              size_t maxCount) {
     std::vector<std::string> labels;
-    for (const AbilityOption& option : item.options) {
+    for (const protocol::AbilityOption& option : item.options) {
         if (labels.size() >= maxCount) break;
-        labels.push_back(EscapeForDisplay(AbilityLabelUtf8(option)));  // a camera's text: controls escaped
+        labels.push_back(platform::EscapeForDisplay(AbilityLabelUtf8(option)));  // a camera's text: controls escaped
     }
     ReplaceComboItems(controlId, labels);
 }

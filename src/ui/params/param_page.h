@@ -65,7 +65,7 @@ public:
 
     // Hands one member and its value to the host and shows "设置失败！" when the result is
     // negative. Returns the host's result (0 without a host).
-    int SendField(const VideoParamField& field, int value);
+    int SendField(const protocol::VideoParamField& field, int value);
 
     // The record's value of the row whose control is `controlId`, read from the page's slice
     // (as FillFromRecord reads it); nullopt for an unknown row or a slice that does not hold it.
@@ -126,7 +126,7 @@ protected:
     virtual void BeforeComboSend(const PageRow& row);
 
     // The host's ability list; an empty list without a host.
-    const AbilityList& Abilities() const;
+    const protocol::AbilityList& Abilities() const;
 
     // Sets the page value of a row without sending (show the page to make it visible).
     void SetValue(int controlId, int value);
@@ -143,7 +143,7 @@ protected:
     void ReplaceComboItems(int controlId, std::span<const char* const> items);
     void ReplaceComboItems(int controlId, const std::vector<std::string>& items);
     // The same with an ability item's option labels in list order, at most `maxCount`.
-    void ReplaceComboItemsFromOptions(int controlId, const AbilityItem& item,
+    void ReplaceComboItemsFromOptions(int controlId, const protocol::AbilityItem& item,
                                       size_t maxCount = SIZE_MAX);
 
     void keyPressEvent(QKeyEvent* event) override;
@@ -152,7 +152,7 @@ protected:
 private:
     struct RowState {
         const PageRow* row = nullptr;
-        const VideoParamField* field = nullptr;  // RowField of the row
+        const protocol::VideoParamField* field = nullptr;  // RowField of the row
         QLabel* label = nullptr;
         QSlider* slider = nullptr;
         QLineEdit* edit = nullptr;

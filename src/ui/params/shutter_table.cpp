@@ -45,9 +45,9 @@ ShutterTable& ShutterTable::Shared() {
 
 std::span<const ShutterEntry> ShutterTable::BuiltIn() { return kBuiltIn; }
 
-void ShutterTable::LoadOptions(const AbilityItem& item) {
+void ShutterTable::LoadOptions(const protocol::AbilityItem& item) {
     size_t taken = 0;
-    for (const AbilityOption& option : item.options) {
+    for (const protocol::AbilityOption& option : item.options) {
         if (taken == kCapacity) break;
         const std::string_view label(option.label, strnlen(option.label, sizeof option.label));
         if (const auto denominator = ParseShutterText(label)) entries_[taken].denominator = *denominator;

@@ -52,7 +52,7 @@ public:
     // Loads the options of a "uiMShutterSpeed" ability item in list order, at most 40: each
     // label parsed as "1/%d" gives the denominator (a label that does not parse leaves the
     // slot's denominator as it was), the option's value the camera's value.
-    void LoadOptions(const AbilityItem& item);
+    void LoadOptions(const protocol::AbilityItem& item);
 
     // The active entries: the loaded ones, or the built-in table while none are loaded.
     std::span<const ShutterEntry> Active() const;

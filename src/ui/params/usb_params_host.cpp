@@ -26,12 +26,12 @@ constexpr int kButtonHeight = 14;  // dialog units
 
 }  // namespace
 
-UsbParamsHost::UsbParamsHost(CUSBDevice& device, QObject* parent)
+UsbParamsHost::UsbParamsHost(transport::CUSBDevice& device, QObject* parent)
     : QObject(parent),
       device_(device),
       controller_(PageController::Rules{.reportFailedOpen = true, .lengthMismatchWithSizes = false}),
       prompt_(AskWithPathPicker) {
-    controller_.SetStandIn(std::make_shared<UsbCamera>(device_, 0));
+    controller_.SetStandIn(std::make_shared<camera::UsbCamera>(device_, 0));
     picture_ = new PictureTab();
     exposure_ = new ExposureTab();
     whiteBalance_ = new WhiteBalanceTab();
@@ -102,7 +102,7 @@ EnhanceTab* UsbParamsHost::Enhance() const { return enhance_; }
 VideoTab* UsbParamsHost::Video() const { return video_; }
 OthersTab* UsbParamsHost::Others() const { return others_; }
 
-int UsbParamsHost::OpenCamera(std::shared_ptr<UsbCamera> camera) {
+int UsbParamsHost::OpenCamera(std::shared_ptr<camera::UsbCamera> camera) {
     current_.reset();
     const int result = controller_.Open(camera);
     if (result != 0) {
@@ -114,7 +114,7 @@ int UsbParamsHost::OpenCamera(std::shared_ptr<UsbCamera> camera) {
     return 0;
 }
 
-int UsbParamsHost::OpenDevice(int32_t handle) { return OpenCamera(std::make_shared<UsbCamera>(device_, handle)); }
+int UsbParamsHost::OpenDevice(int32_t handle) { return OpenCamera(std::make_shared<camera::UsbCamera>(device_, handle)); }
 
 void UsbParamsHost::ClearCurrentDevice() {
     current_.reset();
@@ -150,7 +150,7 @@ void UsbParamsHost::ImportParams() {
     if (path) controller_.Import(*path);
 }
 
-int UsbParamsHost::SetVideoParamField(const VideoParamField& field, int32_t value) {
+int UsbParamsHost::SetVideoParamField(const protocol::VideoParamField& field, int32_t value) {
     return controller_.SetField(field, value);
 }
 

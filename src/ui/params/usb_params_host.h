@@ -53,7 +53,7 @@ class UsbParamsHost : public QObject, public PageHost {
 public:
     using PathPrompt = ui::PathPrompt;
 
-    explicit UsbParamsHost(CUSBDevice& device, QObject* parent = nullptr);
+    explicit UsbParamsHost(transport::CUSBDevice& device, QObject* parent = nullptr);
     ~UsbParamsHost() override;
 
     // The window over which the path picker and the messages appear (may be null).
@@ -66,7 +66,7 @@ public:
     // pages get it, `camera` becomes current and the pages and the four buttons are enabled;
     // otherwise "获取图像参数失败: %d." is shown and no camera is current.
     // Returns 0 or the read's result.
-    int OpenCamera(std::shared_ptr<UsbCamera> camera);
+    int OpenCamera(std::shared_ptr<camera::UsbCamera> camera);
     // The same for an open handle of the host's CUSBDevice.
     int OpenDevice(int32_t handle);
     // No camera is current any more (the device list is being rebuilt, the camera left).
@@ -77,7 +77,7 @@ public:
     void ClearCurrentDevice();
     // The current camera's handle, 0 when none is current.
     int32_t CurrentHandle() const;
-    const std::shared_ptr<UsbCamera>& CurrentCamera() const { return current_; }
+    const std::shared_ptr<camera::UsbCamera>& CurrentCamera() const { return current_; }
     PageController& Controller() { return controller_; }
 
     // The four buttons' actions.
@@ -87,7 +87,7 @@ public:
     void Refresh();
 
     // Hands the record's slices to the seven pages.
-    void PushRecordToPages(const VideoParam& rec) { controller_.PushRecordToPages(rec); }
+    void PushRecordToPages(const protocol::VideoParam& rec) { controller_.PushRecordToPages(rec); }
 
     // The pages in the table's order, and each by its title or its kind. Null once the main
     // window has deleted a page.
@@ -104,9 +104,9 @@ public:
     QPushButton* Button(int controlId) const;
 
     // PageHost over the current USB device.
-    int SetVideoParamField(const VideoParamField& field, int32_t value) override;
+    int SetVideoParamField(const protocol::VideoParamField& field, int32_t value) override;
     int GetFocusNear() override;
-    const AbilityList& Abilities() const override { return controller_.Abilities(); }
+    const protocol::AbilityList& Abilities() const override { return controller_.Abilities(); }
     // Runs Refresh after the caller's handler has returned (a queued call); dropped with the host.
     void RequestRefresh() override;
 
@@ -121,9 +121,9 @@ private:
 
     QPushButton* AddButton(int controlId, const char* text, bool enabled);
 
-    CUSBDevice& device_;
+    transport::CUSBDevice& device_;
     PageController controller_;
-    std::shared_ptr<UsbCamera> current_;
+    std::shared_ptr<camera::UsbCamera> current_;
     PathPrompt prompt_;
     QPointer<QWidget> dialogParent_;
     QPointer<PictureTab> picture_;

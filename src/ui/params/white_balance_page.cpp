@@ -70,7 +70,7 @@ constexpr std::array<PageRow, 8> kRows{
                     kBlueFineLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "白平衡"), 180, 122, DuRect{7, 4, 120, 18}, kRows, kWhiteBalanceSlice};
+constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "白平衡"), 180, 122, DuRect{7, 4, 120, 18}, kRows, protocol::kWhiteBalanceSlice};
 
 }  // namespace
 
@@ -79,7 +79,7 @@ WbModeTable& WbModeTable::Shared() {
     return table;
 }
 
-void WbModeTable::LoadOptions(const AbilityItem& item) {
+void WbModeTable::LoadOptions(const protocol::AbilityItem& item) {
     count_ = std::min(item.options.size(), kCapacity);
     for (size_t i = 0; i < count_; ++i) values_[i] = item.options[i].value;
 }
@@ -112,12 +112,12 @@ void WhiteBalanceTab::ApplyAbility() {
     ResetAbilityRows();  // the green row the previous camera's list hid comes back
     WbModeTable& table = WbModeTable::Shared();
     table.Clear();
-    const AbilityList& abilities = Abilities();
+    const protocol::AbilityList& abilities = Abilities();
     if (abilities.empty()) {
         ReplaceComboItems(kModeCombo, kBuiltInModeTexts);
         return;
     }
-    for (const AbilityItem& item : abilities) {
+    for (const protocol::AbilityItem& item : abilities) {
         if (AbilityKeyIs(item, "eWBMode")) {
             ReplaceComboItemsFromOptions(kModeCombo, item, WbModeTable::kCapacity);
             table.LoadOptions(item);

@@ -61,7 +61,7 @@ public:
 
     void Clear() { count_ = 0; }
     // Takes the option values in list order, at most kCapacity.
-    void LoadOptions(const AbilityItem& item);
+    void LoadOptions(const protocol::AbilityItem& item);
     // The number of loaded values; 0 while the built-in table is active.
     size_t LoadedCount() const { return count_; }
 

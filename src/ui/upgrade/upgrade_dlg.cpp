@@ -56,8 +56,8 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         bool hasPercent = false;
         const int percent = index.data(kPercentRole).toInt(&hasPercent);
-        const auto state = static_cast<UpgradeRowState>(index.data(kStateRole).toInt());
-        const bool active = state == UpgradeRowState::Sending || state == UpgradeRowState::Flashing;
+        const auto state = static_cast<upgrade::UpgradeRowState>(index.data(kStateRole).toInt());
+        const bool active = state == upgrade::UpgradeRowState::Sending || state == upgrade::UpgradeRowState::Flashing;
         if (!hasPercent || percent < 0 || !active) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
@@ -111,8 +111,8 @@ CUpgradeDlg::PackageChooser CUpgradeDlg::SystemPackageChooser() {
     };
 }
 
-CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent,
-                         CameraDirectory* cameras)
+CUpgradeDlg::CUpgradeDlg(transport::CUSBDevice& usb, std::vector<transport::UsbDeviceEntry> devices, QWidget* parent,
+                         camera::CameraDirectory* cameras)
     : QDialog(parent),
       devices_(std::move(devices)),
       chooser_(SystemPackageChooser()),
@@ -122,16 +122,16 @@ CUpgradeDlg::CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, Q
     setModal(true);
     BuildControls();
     // The session only builds its rows here; its threads start with the buttons.
-    session_ = std::make_unique<UpgradeSession>(usb, devices_, static_cast<UpgradeObserver*>(this));
+    session_ = std::make_unique<upgrade::UpgradeSession>(usb, devices_, static_cast<UpgradeObserver*>(this));
     session_->SetCameraDirectory(cameras);
     for (int i = 0; i < session_->RowCount(); ++i) AppendRow(i, session_->Row(i));
     NumberRowsLikeTheTree(usb);
 }
 
-void CUpgradeDlg::NumberRowsLikeTheTree(const CUSBDevice& usb) {
+void CUpgradeDlg::NumberRowsLikeTheTree(const transport::CUSBDevice& usb) {
     // The tree and `list` count every device node, also one that cannot be opened: a camera keeps
     // that number here. A camera the nodes no longer show keeps its row number.
-    const std::vector<UsbNodeState> nodes = usb.GetNodes();
+    const std::vector<transport::UsbNodeState> nodes = usb.GetNodes();
     const bool wasApplying = applying_;
     applying_ = true;
     for (int row = 0; row < list_->rowCount() && row < static_cast<int>(devices_.size()); ++row) {
@@ -283,7 +283,7 @@ void CUpgradeDlg::SetColumnWidths() {
     stateStartWidth_ = widths[col::kState];
 }
 
-void CUpgradeDlg::AppendRow(int index, const UpgradeRow& row) {
+void CUpgradeDlg::AppendRow(int index, const upgrade::UpgradeRow& row) {
     const bool wasApplying = applying_;
     applying_ = true;
     list_->insertRow(index);
@@ -298,16 +298,16 @@ void CUpgradeDlg::AppendRow(int index, const UpgradeRow& row) {
     cell(col::kState, QString());
     cell(col::kPid, QString());
     // Camera texts with controls, bidirectional marks and broken UTF-8 escaped as \xNN.
-    cell(col::kName, FromUtf8(EscapeForDisplay(row.name)));
-    cell(col::kModel, FromUtf8(EscapeForDisplay(row.model)));
-    cell(col::kSerial, FromUtf8(EscapeForDisplay(row.serial)));
-    cell(col::kBiosVersion, FromUtf8(EscapeForDisplay(row.biosVersion)));
-    cell(col::kBuildDate, FromUtf8(EscapeForDisplay(row.buildDate)));
+    cell(col::kName, FromUtf8(platform::EscapeForDisplay(row.name)));
+    cell(col::kModel, FromUtf8(platform::EscapeForDisplay(row.model)));
+    cell(col::kSerial, FromUtf8(platform::EscapeForDisplay(row.serial)));
+    cell(col::kBiosVersion, FromUtf8(platform::EscapeForDisplay(row.biosVersion)));
+    cell(col::kBuildDate, FromUtf8(platform::EscapeForDisplay(row.buildDate)));
     applying_ = wasApplying;
     ShowRow(index, row);
 }
 
-void CUpgradeDlg::ShowRow(int index, const UpgradeRow& row) {
+void CUpgradeDlg::ShowRow(int index, const upgrade::UpgradeRow& row) {
     if (index < 0 || index >= list_->rowCount()) return;
     const bool wasApplying = applying_;
     applying_ = true;
@@ -320,7 +320,7 @@ void CUpgradeDlg::ShowRow(int index, const UpgradeRow& row) {
     state->setToolTip(state->text());
     // A camera checked after its reboot shows the version it now runs.
     if (!row.versionAfter.empty())
-        list_->item(index, col::kBiosVersion)->setText(FromUtf8(EscapeForDisplay(row.versionAfter)));
+        list_->item(index, col::kBiosVersion)->setText(FromUtf8(platform::EscapeForDisplay(row.versionAfter)));
     applying_ = wasApplying;
     if (verifyRun_) ShowVerifyCounts();
 }
@@ -371,13 +371,13 @@ void CUpgradeDlg::StartOrStop() {
         session_->RequestStop();  // the caption comes back on a later tick
         return;
     }
-    UpgradeOptions options = session_->Options();
+    upgrade::UpgradeOptions options = session_->Options();
     options.verify = verify_->isChecked();
     session_->SetOptions(options);
     // A failed load has shown its message; the window stays idle.
     const int started = session_->Start();
-    if (started == kUpgradeCannotVerify) {
-        Messages().Information(tr("无法跟踪设备重新上线，不能重启校验版本。").toStdString());
+    if (started == upgrade::kUpgradeCannotVerify) {
+        platform::Messages().Information(tr("无法跟踪设备重新上线，不能重启校验版本。").toStdString());
         return;
     }
     if (started < 0) return;
@@ -418,9 +418,9 @@ void CUpgradeDlg::Reboot() {
 void CUpgradeDlg::ShowVerifyCounts() {
     int verified = 0, failed = 0;
     for (int r = 0; r < list_->rowCount(); ++r) {
-        const auto state = static_cast<UpgradeRowState>(list_->item(r, col::kState)->data(kStateRole).toInt());
-        verified += state == UpgradeRowState::Verified;
-        failed += state == UpgradeRowState::Failed;
+        const auto state = static_cast<upgrade::UpgradeRowState>(list_->item(r, col::kState)->data(kStateRole).toInt());
+        verified += state == upgrade::UpgradeRowState::Verified;
+        failed += state == upgrade::UpgradeRowState::Failed;
     }
     status_->setText(tr("已校验 %1 台，失败 %2 台").arg(verified).arg(failed));
 }
@@ -539,7 +539,7 @@ void CUpgradeDlg::ApplyPending() {
     }
 }
 
-void CUpgradeDlg::RowChanged(int index, const UpgradeRow& row) {
+void CUpgradeDlg::RowChanged(int index, const upgrade::UpgradeRow& row) {
     RunOnWindowThread([this, index, row] { ShowRow(index, row); });
 }
 

@@ -59,7 +59,7 @@ inline constexpr int kBuildDate = 7;
 inline constexpr int kCount = 8;
 }  // namespace upgrade_columns
 
-class CUpgradeDlg : public QDialog, private UpgradeObserver {
+class CUpgradeDlg : public QDialog, private upgrade::UpgradeObserver {
     Q_OBJECT
 
 public:
@@ -73,8 +73,8 @@ public:
 
     // `cameras` (may be null) follows the cameras as they come and go; it is what finds a camera
     // again after the reboot of "完成后重启并校验版本". Its transport must be `usb`.
-    CUpgradeDlg(CUSBDevice& usb, std::vector<UsbDeviceEntry> devices, QWidget* parent = nullptr,
-                CameraDirectory* cameras = nullptr);
+    CUpgradeDlg(transport::CUSBDevice& usb, std::vector<transport::UsbDeviceEntry> devices, QWidget* parent = nullptr,
+                camera::CameraDirectory* cameras = nullptr);
     ~CUpgradeDlg() override;
 
     void SetPackageChooser(PackageChooser chooser) { chooser_ = std::move(chooser); }
@@ -90,13 +90,13 @@ public:
     void TimerTick();
 
     // Shows a row as the session reports it (on the window's thread; used by the observer calls).
-    void ShowRow(int index, const UpgradeRow& row);
+    void ShowRow(int index, const upgrade::UpgradeRow& row);
 
     // Stops every worker and the reboot thread and waits for them; the observer calls return at
     // once from now on. Idempotent; run by close, reject and the destructor.
     void Shutdown();
 
-    UpgradeSession& Session() { return *session_; }
+    upgrade::UpgradeSession& Session() { return *session_; }
     QTableWidget* DeviceList() const { return list_; }
     QListWidget* PackageList() const { return packages_; }
     QPushButton* Button(int controlId) const;
@@ -124,7 +124,7 @@ protected:
 
 private:
     // UpgradeObserver, called on the session's threads.
-    void RowChanged(int index, const UpgradeRow& row) override;
+    void RowChanged(int index, const upgrade::UpgradeRow& row) override;
     void RowRemoved(int index) override;
     void StatusText(const std::string& text) override;
     void RebootFinished() override;
@@ -143,13 +143,13 @@ private:
     // starting width).
     void FitStateColumn();
     // Column "序号" numbers the cameras as the device tree and `velmora-cli list` do.
-    void NumberRowsLikeTheTree(const CUSBDevice& usb);
-    void AppendRow(int index, const UpgradeRow& row);
+    void NumberRowsLikeTheTree(const transport::CUSBDevice& usb);
+    void AppendRow(int index, const upgrade::UpgradeRow& row);
     void OnItemChanged(int row, int column);
     void SetIdleButtons(bool enabled);
 
-    std::vector<UsbDeviceEntry> devices_;
-    std::unique_ptr<UpgradeSession> session_;
+    std::vector<transport::UsbDeviceEntry> devices_;
+    std::unique_ptr<upgrade::UpgradeSession> session_;
     PackageChooser chooser_;
 
     QTableWidget* list_ = nullptr;

@@ -13,6 +13,10 @@ extern "C" {
 #include "platform/decoder/frame_converter.h"
 #include "platform/decoder/stream_fixture.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim;
+using namespace velmora::sim::stream;
+
 namespace {
 
 // Collects what the decoder hands out.

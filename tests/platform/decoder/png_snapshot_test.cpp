@@ -18,6 +18,9 @@ extern "C" {
 #include "platform/decoder/stream_fixture.h"
 #include "platform/decoder/xplay.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim::stream;
+
 namespace {
 
 // Decodes PNG bytes with libavcodec into packed RGB24 rows; empty on failure.

@@ -10,7 +10,7 @@
 #include "platform/decoder/frame_sink.h"
 
 // Frame sink for tests: keeps a copy of the latest picture and counts deliveries.
-class RecordingSink : public FrameSink {
+class RecordingSink : public velmora::platform::FrameSink {
 public:
     RecordingSink(int want_w = 0, int want_h = 0) : want_w_(want_w), want_h_(want_h) {}
 

@@ -15,6 +15,10 @@
 #include "platform/decoder/recording_sink.h"
 #include "platform/decoder/stream_fixture.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim;
+using namespace velmora::sim::stream;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -14,8 +14,10 @@
 #include "sim/net/net_test_support.h"
 #include "sim/net/server_protocol.h"
 
+using namespace velmora::transport;
+
 using namespace nettest;
-using namespace netwire;
+using namespace velmora::wire;
 
 namespace {
 
@@ -23,20 +25,20 @@ class RawClient {
 public:
     explicit RawClient(uint16_t port, const char* address = "127.0.0.2") {
         uint32_t a = 0;
-        netio::ParseIPv4(address, 16, a);
-        rc_ = netio::ConnectTcp(a, port, 2000, fd_);
+        velmora::wire::ParseIPv4(address, 16, a);
+        rc_ = velmora::wire::ConnectTcp(a, port, 2000, fd_);
     }
-    ~RawClient() { netio::CloseFd(fd_); }
+    ~RawClient() { velmora::wire::CloseFd(fd_); }
     bool ok() const { return rc_ == 0; }
     void Send(MsgType type, uint32_t id, const std::vector<uint8_t>& payload) {
         std::vector<uint8_t> f;
         AppendFrame(f, type, id, 0, payload.data(), payload.size());
         SendRaw(f);
     }
-    void SendRaw(const std::vector<uint8_t>& bytes) { netio::SendAll(fd_, bytes.data(), bytes.size(), netio::NowMs() + 2000); }
+    void SendRaw(const std::vector<uint8_t>& bytes) { velmora::wire::SendAll(fd_, bytes.data(), bytes.size(), velmora::wire::NowMs() + 2000); }
     // Next frame, or false when the connection ended or nothing came within 2 s.
     bool Receive(FrameHeader& h, std::vector<uint8_t>& payload) {
-        int64_t end = netio::NowMs() + 2000;
+        int64_t end = velmora::wire::NowMs() + 2000;
         for (;;) {
             FrameView f;
             int r = parser_.Next(f);
@@ -47,7 +49,7 @@ public:
             }
             if (r < 0) return false;
             uint8_t buf[4096];
-            long n = netio::RecvSome(fd_, buf, sizeof(buf), static_cast<int>(std::max<int64_t>(1, end - netio::NowMs())));
+            long n = velmora::wire::RecvSome(fd_, buf, sizeof(buf), static_cast<int>(std::max<int64_t>(1, end - velmora::wire::NowMs())));
             if (n <= 0) return false;
             parser_.Feed(buf, static_cast<size_t>(n));
         }
@@ -59,7 +61,7 @@ public:
         while (Receive(h, p)) {
         }
         uint8_t b;
-        return netio::RecvSome(fd_, &b, 1, 2000) < 0;
+        return velmora::wire::RecvSome(fd_, &b, 1, 2000) < 0;
     }
 
 private:
@@ -71,11 +73,11 @@ private:
 class CameraServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        camera_ = std::make_unique<camsim::CameraServer>(LoopbackCamera());
+        camera_ = std::make_unique<velmora::sim::CameraServer>(LoopbackCamera());
         camera_->SetStreamSourceFactory(CountingFactory());
         ASSERT_EQ(camera_->Start(), 0);
     }
-    std::unique_ptr<camsim::CameraServer> camera_;
+    std::unique_ptr<velmora::sim::CameraServer> camera_;
 };
 
 }  // namespace
@@ -139,9 +141,9 @@ TEST_F(CameraServerTest, ProofWithoutChallengeOrGarbageClosesTheConnection) {
 }
 
 TEST_F(CameraServerTest, ClientThatNeverLogsInIsDropped) {
-    camsim::CameraServerConfig cfg = LoopbackCamera("127.0.0.4");
+    velmora::sim::CameraServerConfig cfg = LoopbackCamera("127.0.0.4");
     cfg.loginTimeoutMs = 200;
-    camsim::CameraServer cam(cfg);
+    velmora::sim::CameraServer cam(cfg);
     ASSERT_EQ(cam.Start(), 0);
     RawClient c(cam.Port(), "127.0.0.4");
     ASSERT_TRUE(c.ok());
@@ -149,9 +151,9 @@ TEST_F(CameraServerTest, ClientThatNeverLogsInIsDropped) {
 }
 
 TEST_F(CameraServerTest, ConnectionLimitAndRestartOnTheSamePort) {
-    camsim::CameraServerConfig cfg = LoopbackCamera("127.0.0.5");
+    velmora::sim::CameraServerConfig cfg = LoopbackCamera("127.0.0.5");
     cfg.maxConnections = 2;
-    camsim::CameraServer cam(cfg);
+    velmora::sim::CameraServer cam(cfg);
     ASSERT_EQ(cam.Start(), 0);
     uint16_t port = cam.Port();
     RawClient a(port, "127.0.0.5"), b(port, "127.0.0.5");
@@ -174,7 +176,7 @@ TEST_F(CameraServerTest, ConnectionLimitAndRestartOnTheSamePort) {
 namespace {
 
 // Host for the protocol core alone: records what it sends.
-struct RecordingHost : camsim::ServerConnectionHost {
+struct RecordingHost : velmora::sim::ServerConnectionHost {
     std::vector<uint8_t> sent;
     int prepared = 0, begun = 0, stopped = 0;
     bool SendBytes(const uint8_t* d, size_t n) override {
@@ -188,9 +190,9 @@ struct RecordingHost : camsim::ServerConnectionHost {
         return true;
     }
     void OnLoginResult(bool) override {}
-    netwire::LoginAcceptedMsg Identity() override { return {}; }
+    velmora::wire::LoginAcceptedMsg Identity() override { return {}; }
     bool BeforeRequest() override { return true; }
-    camsim::TextOutcome HandleText(const std::string& r) override { return {false, 0, r}; }
+    velmora::sim::TextOutcome HandleText(const std::string& r) override { return {false, 0, r}; }
     int PrepareStream(uint32_t, int) override { return ++prepared, 0; }
     void BeginStream(uint32_t) override { ++begun; }
     bool StopStream(uint32_t) override { return ++stopped, true; }
@@ -210,7 +212,7 @@ struct RecordingHost : camsim::ServerConnectionHost {
 
 TEST(ServerProtocolCore, UnknownTypesAreRefusedButTheConnectionLives) {
     RecordingHost host;
-    camsim::ServerConnectionCore core(host);
+    velmora::sim::ServerConnectionCore core(host);
     std::vector<uint8_t> f;
     AppendFrame(f, static_cast<MsgType>(0x55), 9, 0, reinterpret_cast<const uint8_t*>("abc"), 3);
     AppendFrame(f, MsgType::Ping, 10, 0, nullptr, 0);

@@ -26,10 +26,10 @@ namespace nettest {
 
 // Access units every `periodMs`: a start code, an IDR or non-IDR slice NAL header and a
 // running counter, so a receiver can check order.
-class CountingSource : public camsim::StreamSource {
+class CountingSource : public velmora::sim::StreamSource {
 public:
     explicit CountingSource(int periodMs = 5) : period_(periodMs) {}
-    bool Next(camsim::AccessUnit& out, std::chrono::milliseconds maxWait) override {
+    bool Next(velmora::sim::AccessUnit& out, std::chrono::milliseconds maxWait) override {
         auto now = std::chrono::steady_clock::now();
         if (next_ > now + maxWait) {
             std::this_thread::sleep_for(maxWait);
@@ -56,16 +56,16 @@ private:
     std::chrono::steady_clock::time_point next_{};
 };
 
-inline camsim::StreamSourceFactory CountingFactory(int periodMs = 5) {
-    return [periodMs](int selector) -> std::unique_ptr<camsim::StreamSource> {
+inline velmora::sim::StreamSourceFactory CountingFactory(int periodMs = 5) {
+    return [periodMs](int selector) -> std::unique_ptr<velmora::sim::StreamSource> {
         if (selector != 0) return nullptr;
         return std::make_unique<CountingSource>(periodMs);
     };
 }
 
-inline LoginInfo MakeLogin(const std::string& address, uint16_t port, const std::string& user = "admin",
+inline velmora::transport::LoginInfo MakeLogin(const std::string& address, uint16_t port, const std::string& user = "admin",
                            const std::string& password = "pelno") {
-    LoginInfo li{};
+    velmora::transport::LoginInfo li{};
     std::strncpy(li.address, address.c_str(), sizeof(li.address) - 1);
     li.port = port;
     std::strncpy(li.user, user.c_str(), sizeof(li.user) - 1);
@@ -74,8 +74,8 @@ inline LoginInfo MakeLogin(const std::string& address, uint16_t port, const std:
 }
 
 // A camera on a loopback address and a free port, without the LAN search.
-inline camsim::CameraServerConfig LoopbackCamera(const std::string& address = "127.0.0.2") {
-    camsim::CameraServerConfig c;
+inline velmora::sim::CameraServerConfig LoopbackCamera(const std::string& address = "127.0.0.2") {
+    velmora::sim::CameraServerConfig c;
     c.address = address;
     c.port = 0;
     c.answerSearch = false;

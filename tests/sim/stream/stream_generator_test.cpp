@@ -11,6 +11,9 @@
 #include "platform/decoder/frame_converter.h"
 #include "platform/decoder/h264_decoder.h"
 
+using namespace velmora::platform;
+using namespace velmora::sim::stream;
+
 using namespace std::chrono_literals;
 
 namespace {

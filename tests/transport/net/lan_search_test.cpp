@@ -16,7 +16,8 @@
 #include "sim/net/camera_server.h"
 #include "sim/net/net_test_support.h"
 
-using namespace lansearch;
+using namespace velmora::wire;
+using namespace velmora::transport;
 using nettest::WaitFor;
 
 namespace {
@@ -33,8 +34,8 @@ uint32_t Ip(const char* text) {
     return ntohl(a.s_addr);
 }
 
-camsim::CameraServerConfig SearchCamera(const std::string& address, uint16_t searchPort, const std::string& serial) {
-    camsim::CameraServerConfig c;
+velmora::sim::CameraServerConfig SearchCamera(const std::string& address, uint16_t searchPort, const std::string& serial) {
+    velmora::sim::CameraServerConfig c;
     c.address = address;
     c.port = 0;
     c.answerSearch = true;
@@ -121,9 +122,9 @@ TEST(SearchWire, AnswersRoundTripAndMalformedDatagramsAreRejected) {
 }
 
 TEST(LanSearch, FindsTwoCamerasByLoopbackBroadcastAndDropsOneThatStops) {
-    camsim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
+    velmora::sim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
     ASSERT_EQ(a.Start(), 0);
-    camsim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
+    velmora::sim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
     ASSERT_EQ(b.Start(), 0);
     std::string targets = "127.255.255.255:" + std::to_string(a.SearchPort());
     setenv("VELMORA_SEARCH_TARGETS", targets.c_str(), 1);
@@ -154,9 +155,9 @@ TEST(LanSearch, FindsTwoCamerasByLoopbackBroadcastAndDropsOneThatStops) {
 }
 
 TEST(LanSearch, UnicastTargetReachesOnlyThatCamera) {
-    camsim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
+    velmora::sim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
     ASSERT_EQ(a.Start(), 0);
-    camsim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
+    velmora::sim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
     ASSERT_EQ(b.Start(), 0);
     LanSearchOptions o;
     o.targets = {{Ip("127.0.0.3"), a.SearchPort()}};
@@ -179,9 +180,9 @@ TEST(LanSearch, UnicastTargetReachesOnlyThatCamera) {
 // An answer whose source is no unicast address (here the loopback network's own address, which
 // Linux lets a socket send from) is no camera: it is dropped, the real camera stays.
 TEST(LanSearch, AnswersFromNonUnicastSourcesAreDropped) {
-    camsim::CameraServer fake(SearchCamera("127.0.0.0", 0, "F"));
+    velmora::sim::CameraServer fake(SearchCamera("127.0.0.0", 0, "F"));
     ASSERT_EQ(fake.Start(), 0);
-    camsim::CameraServer real(SearchCamera("127.0.0.4", fake.SearchPort(), "R"));
+    velmora::sim::CameraServer real(SearchCamera("127.0.0.4", fake.SearchPort(), "R"));
     ASSERT_EQ(real.Start(), 0);
     LanSearchOptions o;
     o.targets = {{Ip("127.0.0.0"), fake.SearchPort()}, {Ip("127.0.0.4"), fake.SearchPort()}};
@@ -201,10 +202,10 @@ TEST(LanSearch, AnswersFromNonUnicastSourcesAreDropped) {
 }
 
 TEST(LanSearch, AtMostTwentyCamerasAndCallerCapacityIsHonoured) {
-    std::vector<std::unique_ptr<camsim::CameraServer>> cams;
+    std::vector<std::unique_ptr<velmora::sim::CameraServer>> cams;
     uint16_t port = 0;
     for (int i = 0; i < 22; ++i) {
-        auto c = std::make_unique<camsim::CameraServer>(
+        auto c = std::make_unique<velmora::sim::CameraServer>(
             SearchCamera("127.0.1." + std::to_string(10 + i), port, "S" + std::to_string(i)));
         ASSERT_EQ(c->Start(), 0);
         port = c->SearchPort();
@@ -237,9 +238,9 @@ TEST(LanSearch, AtMostTwentyCamerasAndCallerCapacityIsHonoured) {
 // The search is done as soon as every unicast target answered; a silent target, or a broadcast
 // target (which gives no count of answers), keeps it waiting for the whole time.
 TEST(LanSearch, WaitForTargetsEndsWhenEveryUnicastTargetAnswered) {
-    camsim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
+    velmora::sim::CameraServer a(SearchCamera("127.0.0.2", 0, "A"));
     ASSERT_EQ(a.Start(), 0);
-    camsim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
+    velmora::sim::CameraServer b(SearchCamera("127.0.0.3", a.SearchPort(), "B"));
     ASSERT_EQ(b.Start(), 0);
     const uint16_t port = a.SearchPort();
     LanSearchOptions o;

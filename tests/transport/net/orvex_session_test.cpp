@@ -19,6 +19,9 @@
 #include "sim/net/camera_server.h"
 #include "sim/net/net_test_support.h"
 
+using namespace velmora::wire;
+using namespace velmora::transport;
+
 using namespace nettest;
 using namespace std::chrono_literals;
 
@@ -29,7 +32,7 @@ protected:
     void SetUp() override {
         ORVEX_Init(0);
         ORVEX_SetTimeouts(3000, 3000, 15000);
-        camera_ = std::make_unique<camsim::CameraServer>(LoopbackCamera());
+        camera_ = std::make_unique<velmora::sim::CameraServer>(LoopbackCamera());
         camera_->SetStreamSourceFactory(CountingFactory());
         ASSERT_EQ(camera_->Start(), 0);
     }
@@ -40,7 +43,7 @@ protected:
     int Login(const std::string& user = "admin", const std::string& password = "pelno") {
         return ORVEX_Login(MakeLogin("127.0.0.2", camera_->Port(), user, password), nullptr, 0, 0, 0, 0);
     }
-    std::unique_ptr<camsim::CameraServer> camera_;
+    std::unique_ptr<velmora::sim::CameraServer> camera_;
 };
 
 // Counts access units and checks that nothing arrives once the owner said it stopped.
@@ -141,9 +144,9 @@ TEST_F(OrvexTest, LoginFailuresOtherThanCredentials) {
 
 TEST_F(OrvexTest, CapturedLoginBytesHoldNoPassword) {
     const std::string secret = "S3cret-Pa55word";
-    camsim::CameraServerConfig cfg = LoopbackCamera("127.0.0.3");
+    velmora::sim::CameraServerConfig cfg = LoopbackCamera("127.0.0.3");
     cfg.users = {{"operator", secret}};
-    camsim::CameraServer cam(cfg);
+    velmora::sim::CameraServer cam(cfg);
     ASSERT_EQ(cam.Start(), 0);
     RecordingRelay relay("127.0.0.3", cam.Port());
     int s = ORVEX_Login(MakeLogin("127.0.0.1", relay.port(), "operator", secret), nullptr, 0, 0, 0, 0);
@@ -208,7 +211,7 @@ TEST_F(OrvexTest, RobotTextRoundTripAndCapacityRules) {
     EXPECT_EQ(small[0], '\0');
     cap = 2;
     EXPECT_EQ(ORVEX_SendRobotText(s + 1000, req, 5, small, &cap), ORVEX_ERR_INVALID_HANDLE);
-    std::string huge(netwire::kMaxTextPayload + 1, 'a');
+    std::string huge(velmora::wire::kMaxTextPayload + 1, 'a');
     cap = 2;
     EXPECT_EQ(ORVEX_SendRobotText(s, huge.c_str(), static_cast<int>(huge.size()) + 1, small, &cap), ORVEX_ERR_TOO_LARGE);
 }
@@ -473,14 +476,14 @@ TEST_F(OrvexTest, StreamEndedOrPausedByTheCameraGoesQuietButStaysStoppable) {
 }
 
 TEST(OrvexStreamEnd, TheCamerasReasonIsKeptPerStream) {
-    auto session = orvex::ClientSession::CreateDetached(orvex::Timeouts{});
+    auto session = velmora::transport::ClientSession::CreateDetached(velmora::transport::Timeouts{});
     Pane a, b;
     ASSERT_EQ(session->AddDetachedStream(7, 1, OnRealData, &a), 0);
     ASSERT_EQ(session->AddDetachedStream(8, 2, OnRealData, &b), 0);
     auto end = [&](uint32_t streamId, int32_t status) {
-        auto id = netwire::EncodeStreamId(streamId);
+        auto id = velmora::wire::EncodeStreamId(streamId);
         std::vector<uint8_t> frame;
-        netwire::AppendFrame(frame, netwire::MsgType::StreamEnd, 0, status, id.data(), id.size());
+        velmora::wire::AppendFrame(frame, velmora::wire::MsgType::StreamEnd, 0, status, id.data(), id.size());
         return session->HandleIncoming(frame.data(), frame.size());
     };
     EXPECT_EQ(end(1, ORVEX_ERR_INTERNAL), 0);

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace velmora::transport;
+
 namespace {
 
 int OpenFds() {

@@ -17,6 +17,10 @@
 #include "transport/usb/fake_usb_camera.h"
 #include "transport/usb/sim_hid_backend.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+using namespace velmora::protocol;
+
 using namespace std::chrono_literals;
 using velmora::testing::FakeResponse;
 using velmora::testing::FastTiming;
@@ -136,7 +140,7 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
         r.reports.push_back(MakeReplyReport(65, cmd, 0, "bad", false, 0x11223344));
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbBadReply);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbBadReply);
 
     // A payload length the report cannot hold: -310.
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
@@ -147,7 +151,7 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
         r.reports.push_back(rep);
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbBadReply);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbBadReply);
 
     // A packet longer than the report length: -310, nothing beyond the report is read.
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
@@ -155,14 +159,14 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
         r.reports.push_back(MakeReplyReport(200, cmd, 0, "long", true));
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbBadReply);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbBadReply);
 }
 
 TEST_F(CUSBDeviceTest, OversizedReplyGivesMinus307WithoutOverrun) {
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, std::string(300, 'r')); });
     auto reply = std::make_unique<char[]>(100);  // exact size: ASan reports any write past it
     int received = 0;
-    EXPECT_EQ(host_->Transfer(handle_, 40001119, "q", 2, reply.get(), 100, &received, 5), velmora::kUsbReplyTooLong);
+    EXPECT_EQ(host_->Transfer(handle_, 40001119, "q", 2, reply.get(), 100, &received, 5), velmora::transport::kUsbReplyTooLong);
     EXPECT_EQ(received, 96);  // two chunks of 48; the third would leave no room for the zero
     EXPECT_EQ(reply[96], 0);
     // The exchange stayed in step: the next one is answered normally.
@@ -180,7 +184,7 @@ TEST_F(CUSBDeviceTest, TimeOutsEndPromptlyWithMinus302) {
     // Reply phase: the camera never answers.
     cam_->SetHandler([](uint32_t, const std::vector<uint8_t>&) { return FakeResponse{}; });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 
     // Request phase: the camera stops taking reports, so the writer blocks.
@@ -188,14 +192,14 @@ TEST_F(CUSBDeviceTest, TimeOutsEndPromptlyWithMinus302) {
     std::vector<uint8_t> big(100000, 1);
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(host_->Transfer(handle_, 3004, big.data(), static_cast<int>(big.size()), nullptr, 0, nullptr, 20),
-              velmora::kUsbTimeout);
+              velmora::transport::kUsbTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 
     // A zero request time-out also times out rather than waiting for ever.
     t.requestPhase = std::chrono::milliseconds(-1);
     host_->SetTiming(t);
     EXPECT_EQ(host_->Transfer(handle_, 3004, big.data(), static_cast<int>(big.size()), nullptr, 0, nullptr, 0),
-              velmora::kUsbTimeout);
+              velmora::transport::kUsbTimeout);
 }
 
 TEST_F(CUSBDeviceTest, UnpluggedDeviceFailsWithoutHanging) {
@@ -204,10 +208,10 @@ TEST_F(CUSBDeviceTest, UnpluggedDeviceFailsWithoutHanging) {
     std::vector<uint8_t> big(100000, 2);
     auto start = std::chrono::steady_clock::now();
     int r = host_->Transfer(handle_, 3004, big.data(), static_cast<int>(big.size()), nullptr, 0, nullptr, 20);
-    EXPECT_EQ(r, velmora::kUsbWriteFailed);
+    EXPECT_EQ(r, velmora::transport::kUsbWriteFailed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     // Later exchanges on the dead connection fail the same way.
-    EXPECT_EQ(host_->Transfer(handle_, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
+    EXPECT_EQ(host_->Transfer(handle_, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
 }
 
 TEST_F(CUSBDeviceTest, UnplugDuringTheReplyGivesMinus41) {
@@ -218,17 +222,17 @@ TEST_F(CUSBDeviceTest, UnplugDuringTheReplyGivesMinus41) {
         return r;
     });
     char reply[512] = {};
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::kUsbReadFailed);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbReadFailed);
 }
 
 TEST_F(CUSBDeviceTest, BadArgumentsAndInvalidHandles) {
-    EXPECT_EQ(host_->Transfer(-1, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::kUsbInvalidHandle);
-    EXPECT_EQ(host_->Transfer(0, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::kUsbInvalidHandle);
-    EXPECT_EQ(host_->Transfer(handle_ + 1000, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::kUsbInvalidHandle);
-    EXPECT_EQ(host_->Transfer(handle_, 1, nullptr, 5, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
-    EXPECT_EQ(host_->Transfer(handle_, 1, "x", -1, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
+    EXPECT_EQ(host_->Transfer(-1, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
+    EXPECT_EQ(host_->Transfer(0, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
+    EXPECT_EQ(host_->Transfer(handle_ + 1000, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
+    EXPECT_EQ(host_->Transfer(handle_, 1, nullptr, 5, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
+    EXPECT_EQ(host_->Transfer(handle_, 1, "x", -1, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
     EXPECT_EQ(cam_->stats().reports, 0);
-    EXPECT_EQ(host_->ReportLength(-1), velmora::kUsbInvalidHandle);
+    EXPECT_EQ(host_->ReportLength(-1), velmora::transport::kUsbInvalidHandle);
 }
 
 TEST(CUSBDevice, ClosedHandlesGiveMinus304AndNeverReachAnotherDevice) {
@@ -241,9 +245,9 @@ TEST(CUSBDevice, ClosedHandlesGiveMinus304AndNeverReachAnotherDevice) {
     EXPECT_NE(ha, hb);
 
     EXPECT_EQ(host->CloseDevice(ha), 0);
-    EXPECT_EQ(host->CloseDevice(ha), velmora::kUsbInvalidHandle);
+    EXPECT_EQ(host->CloseDevice(ha), velmora::transport::kUsbInvalidHandle);
     EXPECT_EQ(host->GetDeviceCount(), 2);  // the entry stays, its handle is dead
-    EXPECT_EQ(host->Transfer(ha, 1, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbInvalidHandle);
+    EXPECT_EQ(host->Transfer(ha, 1, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
     EXPECT_EQ(host->Transfer(hb, 1, "x", 2, nullptr, 0, nullptr, 5), 0);
     EXPECT_EQ(a.stats().reports, 0);
     EXPECT_EQ(b.stats().reports, 1);
@@ -254,15 +258,15 @@ TEST(CUSBDevice, ClosedHandlesGiveMinus304AndNeverReachAnotherDevice) {
     for (int32_t old : {ha, hb}) {
         EXPECT_NE(na, old);
         EXPECT_NE(nb, old);
-        EXPECT_EQ(host->Transfer(old, 1, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbInvalidHandle);
+        EXPECT_EQ(host->Transfer(old, 1, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
     }
     host->CloseAll();
     EXPECT_EQ(host->GetDeviceCount(), 0);
-    EXPECT_EQ(host->Transfer(na, 1, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbInvalidHandle);
+    EXPECT_EQ(host->Transfer(na, 1, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
 }
 
 TEST(CUSBDevice, VendorFilterKeeps1703AndTheFirstNineIds) {
-    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::SimHidBackend>("/nonexistent"));
+    auto host = std::make_unique<CUSBDevice>(std::make_unique<velmora::transport::SimHidBackend>("/nonexistent"));
     EXPECT_EQ(host->VendorCount(), 0);
     uint16_t ids[12];
     for (int i = 0; i < 12; ++i) ids[i] = static_cast<uint16_t>(0x2000 + i);
@@ -286,7 +290,7 @@ TEST(CUSBDevice, VendorFilterKeeps1703AndTheFirstNineIds) {
     EXPECT_EQ(ninth.stats().reports, 1);
 
     // Without a filter nothing matches.
-    CUSBDevice unfiltered(std::make_unique<velmora::SimHidBackend>(dir.path()));
+    CUSBDevice unfiltered(std::make_unique<velmora::transport::SimHidBackend>(dir.path()));
     EXPECT_EQ(unfiltered.DeviceOpen(), 0);
 }
 
@@ -333,7 +337,7 @@ TEST(CUSBDevice, RefreshReadsIdentityTexts) {
     EXPECT_EQ(host->RefreshDevices(), 3);
     auto list = host->GetDevices();
     ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(std::string(list[0].name), velmora::Utf8ToCp936("前门摄像机"));
+    EXPECT_EQ(std::string(list[0].name), velmora::platform::Utf8ToCp936("前门摄像机"));
     EXPECT_EQ(std::string(list[0].productModel), std::string("VM-2000-PRO-ULTRA-LONG-MODEL-NAME-XYZ").substr(0, 31));
     EXPECT_STREQ(list[0].serial, "SN0001");
     EXPECT_STREQ(list[0].buildDate, "2024-05-06");
@@ -345,7 +349,7 @@ TEST(CUSBDevice, RefreshReadsIdentityTexts) {
     }
     UsbDeviceInfo info{};
     EXPECT_EQ(host->GetDeviceInfo(list[1].handle, info), -5);
-    EXPECT_EQ(host->GetDeviceInfo(list[2].handle, info), velmora::kUsbBadReply);
+    EXPECT_EQ(host->GetDeviceInfo(list[2].handle, info), velmora::transport::kUsbBadReply);
 
     UsbDeviceEntry e{};
     EXPECT_FALSE(host->GetDevice(3, e));
@@ -400,7 +404,7 @@ TEST_F(CUSBDeviceTest, LateRepliesNeverAnswerTheNextExchange) {
         r.delay = 400ms;
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001090, "a", 2, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+    EXPECT_EQ(host_->Transfer(handle_, 40001090, "a", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbTimeout);
     ASSERT_TRUE(Eventually([&] { return cam_->stats().repliesSent == 1; }));
     host_->SetTiming(FastTiming());
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, -5, ""); });
@@ -428,14 +432,14 @@ TEST(CUSBDevice, BusyDeviceAnswersMinus42) {
     ASSERT_EQ(host->DeviceOpen(), 1);  // the connect itself succeeds
     int32_t h = HandleAt(*host, 0);
     ASSERT_TRUE(Eventually([&] { return cam.stats().refused == 1; }));
-    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbDeviceBusy);
-    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbDeviceBusy);
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbDeviceBusy);
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbDeviceBusy);
 
     // Opening just this camera: the notice is seen at once or by the first exchange.
     int32_t one = 0;
     int rc = host->OpenDeviceAt(0, &one, nullptr);
     if (rc == 0) rc = host->Transfer(one, 40001089, "x", 2, nullptr, 0, nullptr, 5);
-    EXPECT_EQ(rc, velmora::kUsbDeviceBusy);
+    EXPECT_EQ(rc, velmora::transport::kUsbDeviceBusy);
     EXPECT_EQ(cam.stats().requests, 0);
 }
 
@@ -464,7 +468,7 @@ TEST(CUSBDevice, OpensOneCameraByIndexOrBySerialInListOrder) {
         EXPECT_EQ(matching, 3);
         EXPECT_EQ(queries(), before);  // no identity query, no other camera touched
         if (i == 3) {
-            EXPECT_EQ(rc, velmora::kUsbInvalidHandle);
+            EXPECT_EQ(rc, velmora::transport::kUsbInvalidHandle);
             break;
         }
         ASSERT_EQ(rc, 0);
@@ -486,5 +490,5 @@ TEST(CUSBDevice, OpensOneCameraByIndexOrBySerialInListOrder) {
     ASSERT_EQ(host->GetDeviceCount(), 1);
     EXPECT_EQ(host->GetDevices()[0].handle, h);
     EXPECT_STREQ(host->GetDevices()[0].name, "cam c");
-    for (const char* miss : {"SN-C", ""}) EXPECT_EQ(host->OpenDeviceBySerial(miss, &h, nullptr), velmora::kUsbInvalidHandle);
+    for (const char* miss : {"SN-C", ""}) EXPECT_EQ(host->OpenDeviceBySerial(miss, &h, nullptr), velmora::transport::kUsbInvalidHandle);
 }

@@ -20,9 +20,12 @@
 #include "transport/usb/fake_usb_camera.h"
 #include "transport/usb/sim_hid_backend.h"
 
+using namespace velmora::platform;
+using namespace velmora::transport;
+
 using namespace std::chrono_literals;
-using velmora::HidConnection;
-using velmora::HidDeviceDescriptor;
+using velmora::transport::HidConnection;
+using velmora::transport::HidDeviceDescriptor;
 using velmora::testing::FakeResponse;
 using velmora::testing::FastTiming;
 using velmora::testing::OpenHost;
@@ -52,23 +55,23 @@ public:
     explicit ScriptedConnection(std::shared_ptr<ScriptedState> s) : s_(std::move(s)) {}
     int Write(const uint8_t*, size_t length) override {
         std::unique_lock lock(s_->mu);
-        if (stopped()) return velmora::kHidCancelled;
+        if (stopped()) return velmora::transport::kHidCancelled;
         if (s_->writeDelay.count()) s_->cv.wait_for(lock, s_->writeDelay, [this] { return stopped(); });
         ++s_->writes;
-        if (s_->writes == s_->failWriteAt) return velmora::kHidIoError;
+        if (s_->writes == s_->failWriteAt) return velmora::transport::kHidIoError;
         return static_cast<int>(length);
     }
     int Read(uint8_t* buffer, size_t capacity) override {
         std::unique_lock lock(s_->mu);
         s_->cv.wait(lock, [this] { return stopped() || !s_->replies.empty(); });
-        if (stopped()) return velmora::kHidCancelled;
+        if (stopped()) return velmora::transport::kHidCancelled;
         Report r = std::move(s_->replies.front());
         s_->replies.pop_front();
         size_t n = std::min(capacity, r.size());
         std::copy(r.begin(), r.begin() + static_cast<long>(n), buffer);
         return static_cast<int>(n);
     }
-    int DiscardPending(size_t, const velmora::HidReportVisitor& seen) override {
+    int DiscardPending(size_t, const velmora::transport::HidReportVisitor& seen) override {
         std::lock_guard lock(s_->mu);
         int n = static_cast<int>(s_->waiting.size());
         for (const Report& r : s_->waiting) seen(r.data(), r.size());
@@ -91,7 +94,7 @@ private:
     bool closed_ = false;
 };
 
-class ScriptedBackend : public velmora::HidBackend {
+class ScriptedBackend : public velmora::transport::HidBackend {
 public:
     std::vector<HidDeviceDescriptor> devices;
     std::shared_ptr<ScriptedState> state = std::make_shared<ScriptedState>();
@@ -129,7 +132,7 @@ TEST(CUSBDeviceThreads, FailedRequestIsNotTurnedIntoSuccessByALateReply) {
         state->replies.push_back(MakeReplyReport(65, 3004, 0, "", true));
     }
     std::string data(200, 'd');
-    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::kUsbWriteFailed);
+    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
     EXPECT_TRUE(state->replies.empty());  // the late reply was drained
 
     // A request phase that times out between two writes (not blocked in I/O) is still stopped
@@ -143,7 +146,7 @@ TEST(CUSBDeviceThreads, FailedRequestIsNotTurnedIntoSuccessByALateReply) {
         state->writeDelay = 20ms;
         state->replies.push_back(MakeReplyReport(65, 3004, 0, "", true));
     }
-    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::transport::kUsbTimeout);
 }
 
 TEST(CUSBDeviceThreads, DevicesWithUnusableReportLengthsAreSkipped) {
@@ -236,7 +239,7 @@ TEST(CUSBDeviceThreads, CloseAllWakesAnExchangeWaitingForItsReply) {
     std::this_thread::sleep_for(50ms);
     host->CloseAll();
     t.join();
-    EXPECT_EQ(result, velmora::kUsbReadFailed);
+    EXPECT_EQ(result, velmora::transport::kUsbReadFailed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
@@ -253,8 +256,8 @@ TEST(CUSBDeviceThreads, RefreshWhileOtherDevicesExchange) {
             int r = host->Transfer(h, 1, "x", 2, nullptr, 0, nullptr, 5);
             // Success until the refresh closes the device, then -304 (or a failure of the
             // exchange that the close interrupted).
-            if (r != 0 && r != velmora::kUsbInvalidHandle && r != velmora::kUsbReadFailed &&
-                r != velmora::kUsbWriteFailed)
+            if (r != 0 && r != velmora::transport::kUsbInvalidHandle && r != velmora::transport::kUsbReadFailed &&
+                r != velmora::transport::kUsbWriteFailed)
                 ++bad;
         }
     });
@@ -280,10 +283,10 @@ TEST(CUSBDeviceThreads, BusyNoticeOutranksAFailedRequest) {
         {
             std::lock_guard lock(state->mu);
             state->failWriteAt = state->writes + 1;
-            state->replies.push_back(MakeReplyReport(65, replyCmd, velmora::kUsbDeviceBusy, "", true));
+            state->replies.push_back(MakeReplyReport(65, replyCmd, velmora::transport::kUsbDeviceBusy, "", true));
         }
         EXPECT_EQ(host.Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5),
-                  replyCmd == 0 ? velmora::kUsbDeviceBusy : velmora::kUsbWriteFailed);
+                  replyCmd == 0 ? velmora::transport::kUsbDeviceBusy : velmora::transport::kUsbWriteFailed);
     }
 }
 
@@ -334,7 +337,7 @@ TEST(CUSBDeviceThreads, DeviceLockedByAnotherProcessGivesMinus302) {
     host->SetTiming(t);
     AppLog().SetLogLevel(2, 3);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::kUsbTimeout);
+    EXPECT_EQ(host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5), velmora::transport::kUsbTimeout);
     std::string err = ::testing::internal::GetCapturedStderr();
     AppLog().SetLogLevel(2, 6);
     EXPECT_NE(err.find(dir.path() + "/a.sock"), std::string::npos) << err;

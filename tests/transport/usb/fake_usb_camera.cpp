@@ -11,6 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace velmora::transport;
+
 namespace velmora::testing {
 namespace {
 

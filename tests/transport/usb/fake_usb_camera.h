@@ -18,9 +18,9 @@
 namespace velmora::testing {
 
 // Waits short enough for tests: the refresh settles at once, a silent device fails in 3 s.
-inline CUSBDevice::Timing FastTiming() {
+inline transport::CUSBDevice::Timing FastTiming() {
     using namespace std::chrono_literals;
-    CUSBDevice::Timing t;
+    transport::CUSBDevice::Timing t;
     t.settleAfterOpen = 1ms;
     t.retryAfterFailedInfo = 1ms;
     t.replyPhase = 3000ms;
@@ -28,8 +28,8 @@ inline CUSBDevice::Timing FastTiming() {
 }
 
 // A CUSBDevice over the sim backend of `dir`, with vendor 0x1703 in its filter.
-inline std::unique_ptr<CUSBDevice> OpenHost(const std::string& dir, CUSBDevice::Timing t = FastTiming()) {
-    auto host = std::make_unique<CUSBDevice>(std::make_unique<SimHidBackend>(dir));
+inline std::unique_ptr<transport::CUSBDevice> OpenHost(const std::string& dir, transport::CUSBDevice::Timing t = FastTiming()) {
+    auto host = std::make_unique<transport::CUSBDevice>(std::make_unique<transport::SimHidBackend>(dir));
     host->SetVendorFilter(0, nullptr);
     host->SetTiming(t);
     return host;

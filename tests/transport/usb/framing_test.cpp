@@ -7,6 +7,8 @@
 #include "transport/usb/fake_usb_camera.h"
 #include "transport/usb/hid_framing.h"
 
+using namespace velmora::transport;
+
 using namespace velmora;
 using velmora::testing::MakeReplyReport;
 using velmora::testing::Report;

@@ -8,6 +8,8 @@
 #include "transport/usb/hid_report_descriptor.h"
 #include "transport/usb/hidapi_backend.h"
 
+using namespace velmora::transport;
+
 using namespace velmora;
 
 namespace {

@@ -16,6 +16,8 @@
 #include "transport/usb/fake_usb_camera.h"
 #include "transport/usb/sim_hid_backend.h"
 
+using namespace velmora::transport;
+
 using namespace velmora;
 using velmora::testing::FakeUsbCamera;
 using velmora::testing::TempDir;
