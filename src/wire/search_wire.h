@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace velmora::wire {
+
 // UDP port the cameras listen on for search probes.
 constexpr uint16_t kSearchPort = 36667;
-
-namespace velmora::wire {
 
 constexpr uint32_t kSearchMagic = 0x50534C56u;
 constexpr uint8_t kSearchVersion = 1;

@@ -45,7 +45,7 @@ struct CameraServerConfig {
     int sendTimeoutMs = 5000;    // a client that does not read for this long is dropped
     // LAN search: UDP port to answer on (0 picks a free one, see SearchPort()); false disables.
     bool answerSearch = true;
-    uint16_t searchPort = kSearchPort;
+    uint16_t searchPort = wire::kSearchPort;
 };
 
 // Answers a text request (a JSON text without its terminating zero) with a reply text.

@@ -37,7 +37,7 @@ std::string_view Trim(std::string_view s) {
 
 bool ParseOne(std::string_view entry, SearchTarget& out) {
     std::string_view host = entry;
-    uint16_t port = kSearchPort;
+    uint16_t port = wire::kSearchPort;
     auto colon = entry.find(':');
     if (colon != std::string_view::npos) {
         host = entry.substr(0, colon);
@@ -99,7 +99,7 @@ std::vector<SearchTarget> ResolveSearchTargets(const char* environmentValue, std
         return out;
     }
     ParseSearchTargets(configured, out);
-    if (out.empty()) out.push_back(SearchTarget{INADDR_BROADCAST, kSearchPort});
+    if (out.empty()) out.push_back(SearchTarget{INADDR_BROADCAST, wire::kSearchPort});
     return out;
 }
 

@@ -21,7 +21,7 @@ namespace velmora::transport {
 
 struct SearchTarget {
     uint32_t address = 0;  // IPv4, host byte order
-    uint16_t port = kSearchPort;
+    uint16_t port = wire::kSearchPort;
     bool operator==(const SearchTarget&) const = default;
 };
 
