@@ -23,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!velmora::platform::MatchTextPattern(t.translation, velmora::platform::FillTextPattern(t.translation, values), nullptr))
             std::abort();
     }
-    (void)velmora::upgrade::UpgradeTextIn(velmora::UiLanguage::English, text);
+    (void)velmora::upgrade::UpgradeTextIn(velmora::platform::UiLanguage::English, text);
     return 0;
 }
