@@ -52,7 +52,8 @@ inline std::vector<velmora::sim::stream::AccessUnit> MakeStream(int frames, int 
 // flush), `threads` decoding threads (0: libavcodec's default), and shows each picture to `each`
 // (may be empty). Returns the number of pictures. The anchor the decoder benchmarks measure
 // against.
-inline int BareDecode(const std::vector<velmora::sim::stream::AccessUnit>& units, int threads, const std::function<void(AVFrame*)>& each) {
+inline int BareDecode(const std::vector<velmora::sim::stream::AccessUnit>& units, int threads,
+                      const std::function<void(AVFrame*)>& each) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     if (threads > 0) ctx->thread_count = threads;

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const velmora::platform::TextTranslation& t : velmora::upgrade::UpgradeTextsInEnglish()) {
         if (!velmora::platform::MatchTextPattern(t.source, text, &values)) continue;
         if (velmora::platform::FillTextPattern(t.source, values) != text) std::abort();
-        if (!velmora::platform::MatchTextPattern(t.translation, velmora::platform::FillTextPattern(t.translation, values), nullptr))
+        if (!velmora::platform::MatchTextPattern(t.translation,
+                                                 velmora::platform::FillTextPattern(t.translation, values), nullptr))
             std::abort();
     }
     (void)velmora::upgrade::UpgradeTextIn(velmora::platform::UiLanguage::English, text);

@@ -91,7 +91,8 @@ bool ToolsConfigFile::Save(const ToolsConfig& config, std::string* error) const 
 bool ToolsConfigFile::SaveLogin(const std::string& user, const std::string& password, std::string* error) const {
     // A missing file is created readable by its owner only, before the password is in it; an
     // existing one is narrowed first, and the replacement keeps its permissions.
-    platform::UniqueFd created(::open(file_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    platform::UniqueFd created(
+        ::open(file_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     const int createErrno = errno;
     if (created.get() < 0 && !file_.Exists()) {
         if (error) *error = std::string("cannot create it: ") + std::strerror(createErrno);

@@ -64,8 +64,8 @@ int CVelmoraApp::Run() {
     SetUpLoggingIn(home.logDir, ReadLogLevel(platform::ProfileFile(platform::ConfigPath(home.path))));
     // The windows' language: --lang, else the locale. A missing translation leaves the texts as
     // written (Chinese), which the log says.
-    const platform::UiLanguage language =
-        platform::ChooseUiLanguage(options.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+    const platform::UiLanguage language = platform::ChooseUiLanguage(options.lang, std::getenv("LC_ALL"),
+                                                                     std::getenv("LC_MESSAGES"), std::getenv("LANG"));
     QString translationProblem;
     if (!ui::InstallUiTranslations(language, &translationProblem))
         platform::LogLine(3, {}, "translations not loaded: %s", translationProblem.toUtf8().constData());

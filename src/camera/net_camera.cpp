@@ -29,7 +29,8 @@ bool CheckSession(int session) {
 int NetCamera::Send(const std::string& text, std::vector<char>& reply, size_t size) {
     reply.assign(size, 0);
     int capacity = static_cast<int>(size - protocol::kNetReplyReserve);
-    const int r = transport::ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1, reply.data(), &capacity);
+    const int r = transport::ORVEX_SendRobotText(session_, text.c_str(), static_cast<int>(text.size()) + 1,
+                                                 reply.data(), &capacity);
     lastExchange_ = r;
     return r;
 }
@@ -88,8 +89,9 @@ int NetCamera::ReadAbilityList(protocol::AbilityList& list) {
     std::lock_guard lock(bufferMu);
     std::memset(buffer, 0, sizeof buffer);
     int received = static_cast<int>(protocol::kNetAbilityReplySize - protocol::kNetReplyReserve);
-    int r = lastExchange_ = transport::ORVEX_SendRobotText(session_, protocol::kReqGetAbilityLevel,
-                                                static_cast<int>(sizeof protocol::kReqGetAbilityLevel), buffer, &received);
+    int r = lastExchange_ =
+        transport::ORVEX_SendRobotText(session_, protocol::kReqGetAbilityLevel,
+                                       static_cast<int>(sizeof protocol::kReqGetAbilityLevel), buffer, &received);
     if (r < 0) return -1;
     if (received < 0 || static_cast<size_t>(received) >= protocol::kNetAbilityReplySize) return -1;
     buffer[received] = '\0';

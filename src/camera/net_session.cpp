@@ -67,7 +67,8 @@ int NetSession::Login(const std::string& address, int port, const std::string& u
     std::memset(info.password, 0, sizeof info.password);
     if (session < 0) {
         int code = transport::ORVEX_GetLastError();
-        what = "login to " + address + " as " + platform::EscapeForDisplay(user) + " failed";  // the user's text, shown safely
+        // the user's text, shown safely
+        what = "login to " + address + " as " + platform::EscapeForDisplay(user) + " failed";
         if (const char* words = LoginFailureReason(code).english) what += std::string(" (") + words + ")";
         return code < 0 ? code : session;
     }

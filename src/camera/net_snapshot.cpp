@@ -109,7 +109,8 @@ int TakeNetSnapshot(int session, const std::string& pngPath, int timeoutMs, std:
     const std::string camera = CameraName(session);
 
     AccessUnitQueue queue;
-    const int play = transport::ORVEX_StartRealPlay(session, 0, wire::ORVEX_STREAM_MAIN, &AccessUnitQueue::OnRealData, &queue);
+    const int play =
+        transport::ORVEX_StartRealPlay(session, 0, wire::ORVEX_STREAM_MAIN, &AccessUnitQueue::OnRealData, &queue);
     if (play < 0) {
         what = "the main stream of " + camera + " could not be started" + CodeText(play);
         return play;

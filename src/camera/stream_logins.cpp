@@ -12,8 +12,8 @@ int NetStreamLogins::LogIn(const transport::LoginInfo& info, std::shared_ptr<Net
     auto session = std::make_unique<NetSession>();
     std::string what;
     const int r = session->Login(platform::FieldText(info.address, sizeof info.address), info.port,
-                                 platform::FieldText(info.user, sizeof info.user), platform::FieldText(info.password, sizeof info.password),
-                                 what);
+                                 platform::FieldText(info.user, sizeof info.user),
+                                 platform::FieldText(info.password, sizeof info.password), what);
     if (r != 0) return r;
     camera = std::make_shared<NetCamera>(session->handle(), session->address(), info.port, session->identity());
     std::lock_guard lock(mu_);

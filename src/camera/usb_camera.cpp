@@ -84,8 +84,8 @@ int UsbCamera::ReadIdentity(CameraIdentity& out) {
 int UsbCamera::SendPtzTexts(const std::vector<std::string>& texts) {
     if (handle_ < 0) return 0;
     return SendEach(texts, [&](const std::string& text) {
-        const int r = dev_.Transfer(handle_, protocol::kHidCmdPtz, text.c_str(), static_cast<int>(text.size()) + 1, nullptr, 0,
-                                    nullptr, protocol::kUsbRequestTimeoutSec);
+        const int r = dev_.Transfer(handle_, protocol::kHidCmdPtz, text.c_str(), static_cast<int>(text.size()) + 1,
+                                    nullptr, 0, nullptr, protocol::kUsbRequestTimeoutSec);
         lastExchange_ = r;
         return r;
     });

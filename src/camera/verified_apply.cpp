@@ -7,7 +7,9 @@
 namespace velmora::camera {
 namespace {
 
-int SendField(Camera& camera, const protocol::VideoParamField& field, int32_t value) { return camera.SetField(field, value); }
+int SendField(Camera& camera, const protocol::VideoParamField& field, int32_t value) {
+    return camera.SetField(field, value);
+}
 
 // Why the ability list keeps the member from being sent, or empty when it may be sent.
 std::string SkipReason(const protocol::AbilityList& list, const protocol::VideoParamField& field, int32_t value) {
@@ -19,7 +21,8 @@ std::string SkipReason(const protocol::AbilityList& list, const protocol::VideoP
                                      [&](const protocol::AbilityOption& o) { return o.value == value; });
     if (offered) return {};
     std::string choices;
-    for (const protocol::AbilityOption& o : item->options) choices += (choices.empty() ? "" : ",") + std::to_string(o.value);
+    for (const protocol::AbilityOption& o : item->options)
+        choices += (choices.empty() ? "" : ",") + std::to_string(o.value);
     return "not among the camera's choices (" + choices + ")";
 }
 

@@ -269,14 +269,17 @@ int RunUsbSet(const CliOptions& o, std::ostream& out, std::ostream& err) {
                 add(*it);
                 continue;
             }
-            members.push_back(Missing(0, transport::kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
+            members.push_back(
+                Missing(0, transport::kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found));
             members.back().serial = serial;
         }
     } else {
         const std::vector<int> devices = o.devices.empty() ? std::vector<int>{o.device} : o.devices;
         for (int n : devices) {
             if (n >= 1 && static_cast<size_t>(n) <= listing.size()) add(listing[static_cast<size_t>(n) - 1]);
-            else members.push_back(Missing(n, transport::kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found));
+            else
+                members.push_back(
+                    Missing(n, transport::kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found));
         }
     }
     return RunOnCameraSet(o, members, out, err);

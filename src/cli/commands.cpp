@@ -132,8 +132,8 @@ int RealCode(const camera::Camera& camera, int result) {
 
 // Every pair is checked against the parameter table before anything is sent: an unknown member
 // would change nothing, and a value that does not fit would arrive cut (1000 as 232).
-int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const protocol::VideoParamField*, int>>& pairs,
-                  std::ostream& err) {
+int ParseSetPairs(const std::vector<std::string>& args,
+                  std::vector<std::pair<const protocol::VideoParamField*, int>>& pairs, std::ostream& err) {
     if (args.empty()) return Usage(err, "set needs NAME=VALUE pairs");
     for (const std::string& a : args) {
         size_t eq = a.find('=');

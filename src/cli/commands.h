@@ -31,8 +31,8 @@ int ReportFailure(std::ostream& err, int code, const std::string& what);
 
 // Checks `set` arguments NAME=VALUE against the parameter table (member known, value fits) into
 // `pairs`; kExitOk, or kExitUsage with the reason on `err`. Nothing is sent.
-int ParseSetPairs(const std::vector<std::string>& args, std::vector<std::pair<const protocol::VideoParamField*, int>>& pairs,
-                  std::ostream& err);
+int ParseSetPairs(const std::vector<std::string>& args,
+                  std::vector<std::pair<const protocol::VideoParamField*, int>>& pairs, std::ostream& err);
 
 // True for the commands that take arguments after their name.
 bool TakesArguments(const std::string& command);

@@ -25,7 +25,8 @@ int Get(camera::Camera& camera, std::ostream& out, std::ostream& err) {
     const int r = camera.ReadVideoParams(rec);
     if (r != 0) return ReportFailure(err, RealCode(camera, r), "reading the parameters failed");
     JsonObject members;
-    for (const protocol::VideoParamField* f : protocol::ProfileFields()) members.Add(f->member, ReadFieldForSend(rec, *f));
+    for (const protocol::VideoParamField* f : protocol::ProfileFields())
+        members.Add(f->member, ReadFieldForSend(rec, *f));
     out << JsonObject().AddRaw("members", members.Text()).Text() << '\n';
     return kExitOk;
 }
@@ -70,10 +71,12 @@ int Abilities(camera::Camera& camera, std::ostream& out, std::ostream& err) {
         JsonObject j;
         j.Add("key", item.key).Add("display", static_cast<int>(item.display));
         if (item.display == 2) j.Add("rule", item.displayRule);
-        if (item.title[0]) j.Add("title", camera.LabelsAreCp936() ? platform::Cp936ToUtf8(item.title) : std::string(item.title));
+        if (item.title[0])
+            j.Add("title", camera.LabelsAreCp936() ? platform::Cp936ToUtf8(item.title) : std::string(item.title));
         JsonArray options;
         for (const protocol::AbilityOption& opt : item.options) {
-            const std::string label = camera.LabelsAreCp936() ? platform::Cp936ToUtf8(opt.label) : std::string(opt.label);
+            const std::string label =
+                camera.LabelsAreCp936() ? platform::Cp936ToUtf8(opt.label) : std::string(opt.label);
             options.AddRaw(JsonObject().Add("value", opt.value).Add("label", label).Text());
         }
         j.AddRaw("options", options.Text());

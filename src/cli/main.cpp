@@ -253,12 +253,17 @@ int MaintenanceSet(const CliOptions& o, camera::CameraDirectory& cameras, std::v
             return platform::FieldText(l.entry.serial, sizeof l.entry.serial) == serial;
         });
         if (it != listing.end()) add(*it);
-        else missing.push_back({serial, transport::kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found});
+        else
+            missing.push_back(
+                {serial, transport::kUsbInvalidHandle, "no USB camera has serial " + TerminalText(serial) + found});
     }
     for (int n : o.devices) {
-        const auto it = std::find_if(listing.begin(), listing.end(), [&](const camera::UsbListing& l) { return l.index == n; });
+        const auto it =
+            std::find_if(listing.begin(), listing.end(), [&](const camera::UsbListing& l) { return l.index == n; });
         if (it != listing.end()) add(*it);
-        else missing.push_back({"", transport::kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found});
+        else
+            missing.push_back(
+                {"", transport::kUsbInvalidHandle, "there is no USB camera " + std::to_string(n) + found});
     }
     return kExitOk;
 }
@@ -302,7 +307,8 @@ int RunMaintenance(const CliOptions& o, const UpgradeArgs& upgrade) {
     UpgradeRunOptions run;
     run.live = o.command == "upgrade" && ::isatty(STDOUT_FILENO);
     run.json = o.json;
-    run.language = platform::ChooseUiLanguage(o.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+    run.language =
+        platform::ChooseUiLanguage(o.lang, std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
     run.interrupt = &g_interrupted;
     run.upgrade = upgrade;
     if (!upgrade.jobsGiven && o.jobs > 0) run.upgrade.session.jobs = o.jobs;
@@ -376,7 +382,8 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (opts.command == "version") {
-        std::cout << (opts.json ? velmora::platform::VersionJson("velmora-cli") : velmora::platform::VersionLine("velmora-cli"));
+        std::cout << (opts.json ? velmora::platform::VersionJson("velmora-cli")
+                                : velmora::platform::VersionLine("velmora-cli"));
         return kExitOk;
     }
     if (!TakesArguments(opts.command) && !opts.args.empty())

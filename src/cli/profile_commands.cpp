@@ -23,7 +23,8 @@ int Usage(std::ostream& err, const std::string& what) {
 
 std::string Value(const std::optional<int32_t>& v) { return v ? std::to_string(*v) : "-"; }
 
-std::string DifferencesJson(const std::vector<protocol::ProfileDifference>& diffs, const char* left, const char* right) {
+std::string DifferencesJson(const std::vector<protocol::ProfileDifference>& diffs, const char* left,
+                            const char* right) {
     JsonArray members;
     for (const protocol::ProfileDifference& d : diffs) {
         JsonObject m;
@@ -109,8 +110,8 @@ int ExportJson(const CliOptions& o, camera::Camera& camera, std::ostream& out, s
     // The identity only labels the file: a camera that cannot tell it still exports its values.
     camera::CameraIdentity identity;
     if (camera.ReadIdentity(identity) != 0) identity.clear();
-    const std::string text =
-        protocol::ProfileJsonText(rec, IdentityText(identity, "ProductModel"), IdentityText(identity, "Serial"), UtcNow());
+    const std::string text = protocol::ProfileJsonText(rec, IdentityText(identity, "ProductModel"),
+                                                       IdentityText(identity, "Serial"), UtcNow());
     std::string why;
     r = platform::WriteFileAtomically(o.args[0], text, &why);
     if (r != 0)
@@ -177,8 +178,9 @@ std::string ApplyReportJson(const camera::ApplyReport& report) {
         members.AddRaw(j.Text());
     }
     JsonObject counts;
-    for (camera::ApplyOutcome o : {camera::ApplyOutcome::Confirmed, camera::ApplyOutcome::Adjusted, camera::ApplyOutcome::Refused,
-                           camera::ApplyOutcome::Skipped, camera::ApplyOutcome::Unverified})
+    for (camera::ApplyOutcome o :
+         {camera::ApplyOutcome::Confirmed, camera::ApplyOutcome::Adjusted, camera::ApplyOutcome::Refused,
+          camera::ApplyOutcome::Skipped, camera::ApplyOutcome::Unverified})
         counts.Add(camera::ApplyOutcomeName(o), report.Count(o));
     return JsonObject()
         .Add("result", report.result)
@@ -194,10 +196,14 @@ void PrintApplyReport(const camera::ApplyReport& report, std::ostream& out) {
         out << m.field->member << '\t' << ApplyOutcomeName(m.outcome) << '\t';
         switch (m.outcome) {
         case camera::ApplyOutcome::Confirmed: out << m.before << " -> " << m.wanted; break;
-        case camera::ApplyOutcome::Adjusted: out << m.before << " -> " << m.wanted << ", the camera keeps " << *m.after; break;
+        case camera::ApplyOutcome::Adjusted:
+            out << m.before << " -> " << m.wanted << ", the camera keeps " << *m.after;
+            break;
         case camera::ApplyOutcome::Refused: out << "error " << m.code; break;
         case camera::ApplyOutcome::Skipped: out << m.reason; break;
-        case camera::ApplyOutcome::Unverified: out << "sent, but reading back failed (" << report.readBackResult << ")"; break;
+        case camera::ApplyOutcome::Unverified:
+            out << "sent, but reading back failed (" << report.readBackResult << ")";
+            break;
         }
         out << '\n';
     }

@@ -56,7 +56,8 @@ public:
                  << '\n'
                  << std::flush;
         } else if (newText && !row.text.empty()) {
-            out_ << '[' << line.number << "] " << TerminalText(upgrade::UpgradeTextIn(language_, row.text)) << '\n' << std::flush;
+            out_ << '[' << line.number << "] " << TerminalText(upgrade::UpgradeTextIn(language_, row.text)) << '\n'
+                 << std::flush;
         }
     }
     void RowRemoved(int) override {}
@@ -74,7 +75,11 @@ private:
     void Redraw() {
         if (drawn_) out_ << "\x1b[" << order_.size() << 'A';
         for (const Line& l : order_) {
-            const int pct = l.state == upgrade::UpgradeRowState::Done || l.state == upgrade::UpgradeRowState::Verified ? 100 : l.percent < 0 ? 0 : l.percent > 100 ? 100 : l.percent;
+            const int pct = l.state == upgrade::UpgradeRowState::Done || l.state == upgrade::UpgradeRowState::Verified
+                                ? 100
+                            : l.percent < 0   ? 0
+                            : l.percent > 100 ? 100
+                                              : l.percent;
             const int filled = pct * kBarWidth / 100;
             out_ << "\r\x1b[K[" << l.number << "] [" << std::string(static_cast<size_t>(filled), '#')
                  << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << pct << "% "
@@ -245,7 +250,8 @@ std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const s
         const int number = row.source >= 0 && static_cast<size_t>(row.source) < targets.size()
                                ? targets[static_cast<size_t>(row.source)].number
                                : 0;
-        const bool ok = row.state == (options.upgrade.session.verify ? upgrade::UpgradeRowState::Verified : upgrade::UpgradeRowState::Done);
+        const bool ok = row.state == (options.upgrade.session.verify ? upgrade::UpgradeRowState::Verified
+                                                                     : upgrade::UpgradeRowState::Done);
         const int code = ok ? 0 : row.result != 0 ? row.result : upgrade::kUpgradeStopped;
         JsonObject seconds;
         double total = 0;
@@ -288,8 +294,8 @@ std::string UpgradeReportJson(const std::vector<UpgradeTarget>& targets, const s
            "\n";
 }
 
-int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
-                      std::ostream& out, std::ostream& err) {
+int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
+                      const UpgradeRunOptions& options, std::ostream& out, std::ostream& err) {
     Printer printer(targets, options.live, out, options.json, options.language);
     upgrade::UpgradeSession session(usb, Entries(targets), &printer, 0);
     session.SetPackagePaths(options.upgrade.packages);
@@ -301,7 +307,8 @@ int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarge
     // The report's folder is checked before any camera is touched.
     std::string why;
     if (!options.upgrade.report.empty() && platform::CheckReplaceableFile(options.upgrade.report, &why) != 0)
-        return ReportFailure(err, platform::kAtomicFileRefused, "cannot write the report " + options.upgrade.report + ": " + why);
+        return ReportFailure(err, platform::kAtomicFileRefused,
+                             "cannot write the report " + options.upgrade.report + ": " + why);
 
     CapturedMessages captured;
     platform::UserMessages& previous = platform::Messages();
@@ -312,30 +319,34 @@ int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarge
         return ReportFailure(err, started, "--reboot needs the cameras to be followed, and they cannot be");
     if (started != 0)
         return ReportFailure(err, started,
-                             captured.last.empty() ? "the upgrade did not start" : upgrade::UpgradeTextIn(options.language, captured.last));
+                             captured.last.empty() ? "the upgrade did not start"
+                                                   : upgrade::UpgradeTextIn(options.language, captured.last));
 
     WaitFor(session, options, [&] { return session.Busy(); });
-    const upgrade::UpgradeRowState wanted = run.verify ? upgrade::UpgradeRowState::Verified : upgrade::UpgradeRowState::Done;
+    const upgrade::UpgradeRowState wanted =
+        run.verify ? upgrade::UpgradeRowState::Verified : upgrade::UpgradeRowState::Done;
     int status = kExitOk;
     std::vector<upgrade::UpgradeRow> rows;
     for (int i = 0; i < session.RowCount(); ++i) rows.push_back(session.Row(i));
     for (const upgrade::UpgradeRow& row : rows) {
         if (row.state == wanted) continue;
         const int number = targets[static_cast<size_t>(row.source)].number;
-        const std::string text = row.text.empty() ? "not upgraded" : TerminalText(upgrade::UpgradeTextIn(options.language, row.text));
+        const std::string text =
+            row.text.empty() ? "not upgraded" : TerminalText(upgrade::UpgradeTextIn(options.language, row.text));
         status = ReportFailure(err, row.result != 0 ? row.result : upgrade::kUpgradeStopped,
                                CameraName(number, row.serial) + ": " + text);
     }
     for (const MissingTarget& m : options.missing) status = ReportFailure(err, m.code, m.what);
     if (!options.upgrade.report.empty()) {
-        const int w = platform::WriteFileAtomically(options.upgrade.report, UpgradeReportJson(targets, rows, options, status), &why);
+        const int w = platform::WriteFileAtomically(options.upgrade.report,
+                                                    UpgradeReportJson(targets, rows, options, status), &why);
         if (w != 0) status = ReportFailure(err, w, "cannot write the report " + options.upgrade.report + ": " + why);
     }
     return status;
 }
 
-int RunRebootCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
-                     std::ostream& out, std::ostream& err) {
+int RunRebootCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
+                     const UpgradeRunOptions& options, std::ostream& out, std::ostream& err) {
     Printer printer(targets, false, out, options.json, options.language);
     upgrade::UpgradeSession session(usb, Entries(targets), &printer, 0);
     if (int r = session.StartReboot()) return ReportFailure(err, r, "the reboot did not start");
@@ -344,7 +355,8 @@ int RunRebootCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget
     int status = kExitOk;
     for (int i = 0; i < session.RowCount(); ++i) {
         const upgrade::UpgradeRow row = session.Row(i);
-        const std::string what = row.text.empty() ? "not rebooted" : TerminalText(upgrade::UpgradeTextIn(options.language, row.text));
+        const std::string what =
+            row.text.empty() ? "not rebooted" : TerminalText(upgrade::UpgradeTextIn(options.language, row.text));
         status = ReportFailure(err, row.result != 0 ? row.result : upgrade::kUpgradeStopped,
                                CameraName(targets[static_cast<size_t>(row.source)].number, row.serial) + ": " + what);
     }

@@ -71,8 +71,8 @@ struct UpgradeRunOptions {
 // "[N] <text>" (or bars) go to `out`; each camera that did not end as asked (verified with
 // --reboot, done without) gives one line "error <code>: camera N (serial SN): <text>" on `err`.
 // Writes the report when asked. Returns kExitOk only when every camera ended as asked.
-int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets, const UpgradeRunOptions& options,
-                      std::ostream& out, std::ostream& err);
+int RunUpgradeCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,
+                      const UpgradeRunOptions& options, std::ostream& out, std::ostream& err);
 
 // Reboots every target, last to first; a rebooted camera's handle is closed. Output as above.
 int RunRebootCommand(transport::CUSBDevice& usb, const std::vector<UpgradeTarget>& targets,

@@ -44,7 +44,8 @@ struct KeepSession::Tracked {
     Clock::time_point due;
 };
 
-KeepSession::KeepSession(camera::CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval, Sink sink)
+KeepSession::KeepSession(camera::CameraDirectory& directory, KeepRules rules, std::chrono::milliseconds interval,
+                         Sink sink)
     : directory_(directory), rules_(std::move(rules)), interval_(interval), sink_(std::move(sink)) {}
 
 void KeepSession::SetReload(int reloadFd, Loader loader) {
@@ -54,7 +55,8 @@ void KeepSession::SetReload(int reloadFd, Loader loader) {
 
 void KeepSession::Match(Tracked& t) {
     const transport::UsbDeviceEntry& e = t.listing.entry;
-    t.rule = rules_.Find(platform::FieldText(e.serial, sizeof e.serial), platform::FieldText(e.productModel, sizeof e.productModel));
+    t.rule = rules_.Find(platform::FieldText(e.serial, sizeof e.serial),
+                         platform::FieldText(e.productModel, sizeof e.productModel));
     if (t.rule && !t.camera) t.camera = directory_.UsbCameraByKey(t.listing.key);
     if (!t.camera) t.rule = nullptr;  // nothing to keep it with: left alone
 }
@@ -139,7 +141,8 @@ void KeepSession::Check(Tracked& t) {
 int KeepSession::Run(int stopFd, std::unique_ptr<transport::DeviceWatcher> watcher) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) return -errno;
-    const int started = directory_.StartWatching([this](const camera::UsbArrival& a) { OnArrival(a); }, std::move(watcher));
+    const int started =
+        directory_.StartWatching([this](const camera::UsbArrival& a) { OnArrival(a); }, std::move(watcher));
     if (started != 0) return started;
 
     std::map<std::string, Tracked> tracked;  // present cameras by device path
@@ -183,7 +186,8 @@ int KeepSession::Run(int stopFd, std::unique_ptr<transport::DeviceWatcher> watch
             t.listing = a.listing;
             const transport::UsbDeviceEntry& e = a.listing.entry;
             event.kind = KeepEvent::Kind::Arrived;
-            event.rule = rules_.Find(platform::FieldText(e.serial, sizeof e.serial), platform::FieldText(e.productModel, sizeof e.productModel));
+            event.rule = rules_.Find(platform::FieldText(e.serial, sizeof e.serial),
+                                     platform::FieldText(e.productModel, sizeof e.productModel));
             event.identifyResult = a.result;
             Emit(event);
             Match(t);

@@ -76,7 +76,8 @@ bool BuildItem(const cJSON* element, AbilityShape shape, AbilityItem& item) {
 
 const AbilityItem* AbilityList::Find(std::string_view key) const {
     for (const AbilityItem& item : items_) {
-        if (platform::EqualsIgnoreCase(std::string_view(item.key, strnlen(item.key, sizeof item.key)), key)) return &item;
+        if (platform::EqualsIgnoreCase(std::string_view(item.key, strnlen(item.key, sizeof item.key)), key))
+            return &item;
     }
     return nullptr;
 }

@@ -353,7 +353,8 @@ void UsbServer::Camera::Run() {
         }
         if (poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR) continue;
-            platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: poll: %s", config_.name.c_str(), std::strerror(errno));
+            platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: poll: %s", config_.name.c_str(),
+                                   std::strerror(errno));
             break;
         }
         if (fds[0].revents) break;  // shutdown
@@ -453,7 +454,8 @@ int UsbServer::Camera::Ask(Op op, std::string* error) {
 bool UsbServer::Camera::RunRequests() {
     uint64_t count = 0;
     if (read(ctlFd_, &count, sizeof count) < 0 && errno != EAGAIN) {
-        platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: control wake-up: %s", config_.name.c_str(), std::strerror(errno));
+        platform::AppLog().Log(kLogWarn, nullptr, "camsim %s: control wake-up: %s", config_.name.c_str(),
+                               std::strerror(errno));
     }
     std::vector<Request> requests;
     {
@@ -545,8 +547,9 @@ void UsbServer::Camera::Process(Client& c, RequestAssembler::Event event) {
         }
     }
     if (plan.notJson) reply.body = "ERROR 500: internal camera error";
-    platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: command %u, %zu bytes -> status %d, %zu bytes", config_.name.c_str(),
-                 command, c.assembler.payload().size(), reply.status, reply.body.size());
+    platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: command %u, %zu bytes -> status %d, %zu bytes",
+                           config_.name.c_str(), command, c.assembler.payload().size(), reply.status,
+                           reply.body.size());
     if (plan.swallow) {
         platform::AppLog().Log(kLogInfo, nullptr, "camsim %s: request swallowed (stall)", config_.name.c_str());
         return;

@@ -29,8 +29,8 @@ bool NumberMember(const cJSON* object, const char* name, int32_t& out) {
     return true;
 }
 
-int Exchange(transport::CUSBDevice& usb, int32_t handle, uint32_t cmd, const void* data, size_t length, std::string* reply,
-             int timeoutSec) {
+int Exchange(transport::CUSBDevice& usb, int32_t handle, uint32_t cmd, const void* data, size_t length,
+             std::string* reply, int timeoutSec) {
     char buffer[kUpgradeReplyBytes + 1] = {};
     int received = 0;
     const int r = usb.Transfer(handle, cmd, data, static_cast<int>(length), reply ? buffer : nullptr,
@@ -73,7 +73,8 @@ int SendUpgradeRequest(transport::CUSBDevice& usb, int32_t handle, uint32_t file
                     kUpgradeRequestTimeoutSec);
 }
 
-int SendUpgradeData(transport::CUSBDevice& usb, int32_t handle, const uint8_t* data, size_t length, std::string& reply) {
+int SendUpgradeData(transport::CUSBDevice& usb, int32_t handle, const uint8_t* data, size_t length,
+                    std::string& reply) {
     if (length > kUpgradeChunkBytes) return transport::kUsbWriteFailed;
     return Exchange(usb, handle, kCmdUpgradeData, data, length, &reply, kUpgradeDataTimeoutSec);
 }

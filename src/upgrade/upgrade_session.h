@@ -131,8 +131,8 @@ public:
     // Rows from the first kMaxUpgradeRows devices (checked, Queued, their handles). `observer`
     // may be null. `usb` must outlive the session.
     // `maxRows` 0 takes every device (the command line); the window keeps kMaxUpgradeRows.
-    UpgradeSession(transport::CUSBDevice& usb, const std::vector<transport::UsbDeviceEntry>& devices, UpgradeObserver* observer,
-                   int maxRows = kMaxUpgradeRows);
+    UpgradeSession(transport::CUSBDevice& usb, const std::vector<transport::UsbDeviceEntry>& devices,
+                   UpgradeObserver* observer, int maxRows = kMaxUpgradeRows);
     ~UpgradeSession();  // RequestStop, then joins every thread
     UpgradeSession(const UpgradeSession&) = delete;
     UpgradeSession& operator=(const UpgradeSession&) = delete;

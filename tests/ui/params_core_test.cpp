@@ -99,9 +99,10 @@ TEST(PageTableTest, RowValuesFromSlice) {
 // range fits the field's width, and no two rows of a page share a field.
 TEST(PageTableTest, EveryRowNamesAFieldOfItsOwnSlice) {
     // Slice starts in record order; a slice ends where the next begins.
-    const std::array<int, 9> starts{protocol::kPictureSlice,      protocol::kExposureSlice,    protocol::kWhiteBalanceSlice,
-                                    protocol::kFocusSlice,        protocol::kDayNightModeOffset, protocol::kEnhancementSlice,
-                                    protocol::kVideoSlice,        protocol::kOthersSlice,      static_cast<int>(protocol::kVideoParamSize)};
+    const std::array<int, 9> starts{
+        protocol::kPictureSlice, protocol::kExposureSlice,      protocol::kWhiteBalanceSlice,
+        protocol::kFocusSlice,   protocol::kDayNightModeOffset, protocol::kEnhancementSlice,
+        protocol::kVideoSlice,   protocol::kOthersSlice,        static_cast<int>(protocol::kVideoParamSize)};
     auto sliceEnd = [&](int start) {
         for (int s : starts)
             if (s > start) return s;

@@ -93,7 +93,8 @@ protected:
     }
 
     void Open(std::vector<transport::UsbDeviceEntry> devices) {
-        if (!dev_) dev_ = std::make_unique<transport::CUSBDevice>(std::make_unique<transport::SimHidBackend>(dir_ + "/none"));
+        if (!dev_)
+            dev_ = std::make_unique<transport::CUSBDevice>(std::make_unique<transport::SimHidBackend>(dir_ + "/none"));
         dlg_ = std::make_unique<CUpgradeDlg>(*dev_, std::move(devices));
         dlg_->SetPackageChooser([this](QWidget*) {
             ++chooserCalls_;

@@ -83,8 +83,9 @@ int ServerConnectionCore::OnFrame(const FrameView& f) {
         return Close(wire::ORVEX_ERR_DISCONNECTED);
     default:
         // Unknown or camera-to-client types: refused, the connection stays usable.
-        return Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_UNSUPPORTED, {}) ? 0
-                                                                                   : Close(wire::ORVEX_ERR_DISCONNECTED);
+        return Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_UNSUPPORTED, {})
+                   ? 0
+                   : Close(wire::ORVEX_ERR_DISCONNECTED);
     }
 }
 
@@ -178,7 +179,9 @@ int ServerConnectionCore::OnRequest(const FrameView& f) {
     case MsgType::StreamStart: {
         wire::StreamStartMsg m;
         if (wire::ParseStreamStart(f.payload, f.length, m) < 0)
-            return Send(MsgType::StreamStartReply, id, wire::ORVEX_ERR_PROTOCOL, {}) ? 0 : Close(wire::ORVEX_ERR_DISCONNECTED);
+            return Send(MsgType::StreamStartReply, id, wire::ORVEX_ERR_PROTOCOL, {})
+                       ? 0
+                       : Close(wire::ORVEX_ERR_DISCONNECTED);
         int rc = host_.PrepareStream(m.streamId, m.selector);
         if (rc < 0)
             return Send(MsgType::StreamStartReply, id, rc, wire::EncodeStreamId(m.streamId))
@@ -192,7 +195,9 @@ int ServerConnectionCore::OnRequest(const FrameView& f) {
     case MsgType::StreamStop: {
         uint32_t streamId = 0;
         if (wire::ParseStreamId(f.payload, f.length, streamId) < 0)
-            return Send(MsgType::StreamStopReply, id, wire::ORVEX_ERR_PROTOCOL, {}) ? 0 : Close(wire::ORVEX_ERR_DISCONNECTED);
+            return Send(MsgType::StreamStopReply, id, wire::ORVEX_ERR_PROTOCOL, {})
+                       ? 0
+                       : Close(wire::ORVEX_ERR_DISCONNECTED);
         int32_t status = host_.StopStream(streamId) ? 0 : wire::ORVEX_ERR_INVALID_HANDLE;
         return Send(MsgType::StreamStopReply, id, status, wire::EncodeStreamId(streamId))
                    ? 0

@@ -217,7 +217,8 @@ int ORVEX_StopRealPlay(int realHandle) {
         // the session is closed, so this call still waits for a callback in progress.
         std::lock_guard<std::mutex> lock(r.mu);
         auto it = r.realPlays.find(realHandle);
-        if (it == r.realPlays.end()) return Fail(r.initialized ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_NOT_INIT);
+        if (it == r.realPlays.end())
+            return Fail(r.initialized ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_NOT_INIT);
         rp = std::move(it->second);
         r.realPlays.erase(it);
     }
@@ -263,7 +264,8 @@ int ORVEX_GetRealPlayState(int realHandle) {
         Registry& r = Reg();
         std::lock_guard<std::mutex> lock(r.mu);
         auto it = r.realPlays.find(realHandle);
-        if (it == r.realPlays.end()) return Fail(r.initialized ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_NOT_INIT);
+        if (it == r.realPlays.end())
+            return Fail(r.initialized ? wire::ORVEX_ERR_INVALID_HANDLE : wire::ORVEX_ERR_NOT_INIT);
         session = it->second.session;
     }
     return session->StreamState(realHandle);

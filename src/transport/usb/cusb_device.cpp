@@ -204,8 +204,9 @@ std::shared_ptr<CUSBDevice::OpenDevice> CUSBDevice::OpenOne(const HidDeviceDescr
         conn->Close();
         return nullptr;
     }
-    platform::LogLine(2, {"CUSBDevice::DeviceOpen", 99}, "[%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d",
-            matchedBefore, handle, d.vendorId, d.productId, d.outputReportLength);
+    platform::LogLine(2, {"CUSBDevice::DeviceOpen", 99},
+                      "[%d]:handle=%d, vid=0x%x, pid=0x%x, OutputReportByteLength=%d", matchedBefore, handle,
+                      d.vendorId, d.productId, d.outputReportLength);
 
     auto dev = std::make_shared<OpenDevice>();
     dev->handle = handle;
@@ -289,7 +290,8 @@ int CUSBDevice::OpenOneOf(const std::function<int(const std::vector<HidDeviceDes
         if (PeekReplyHeader(r, n, h) && IsBusyNotice(h)) busy = true;
     });
     if (busy) {
-        platform::LogLine(3, {}, "%s: the device refused the connection, all its connections are taken", dev->path.c_str());
+        platform::LogLine(3, {}, "%s: the device refused the connection, all its connections are taken",
+                          dev->path.c_str());
         dev->conn->Close();
         return kUsbDeviceBusy;
     }
@@ -437,7 +439,8 @@ int CUSBDevice::RefreshDevices() {
 int CUSBDevice::GetDeviceInfo(int32_t handle, protocol::UsbDeviceInfo& info) {
     std::vector<char> reply(1024, 0);
     int received = 0;
-    int rc = Transfer(handle, protocol::kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()), &received, 5);
+    int rc = Transfer(handle, protocol::kHidCmdDeviceInfo, nullptr, 0, reply.data(), static_cast<int>(reply.size()),
+                      &received, 5);
     if (rc != 0) return rc;
     return protocol::ParseDeviceInfoReply(reply.data(), info);
 }
@@ -554,8 +557,8 @@ int CUSBDevice::Transfer(int32_t handle, uint32_t cmd, const void* data, int dat
         // waits for it (within one more reply-phase time) and drops it.
         dev->owed = true;
         dev->owedUntil = std::chrono::steady_clock::now() + t.replyPhase;
-        platform::LogLine(3, {}, "handle=%d, cmd=%d: no reply within %lld ms; the next exchange waits for it first", handle,
-                static_cast<int>(cmd), static_cast<long long>(t.replyPhase.count()));
+        platform::LogLine(3, {}, "handle=%d, cmd=%d: no reply within %lld ms; the next exchange waits for it first",
+                          handle, static_cast<int>(cmd), static_cast<long long>(t.replyPhase.count()));
     }
     return requestResult < 0 ? requestResult : replyResult;
 }
@@ -573,8 +576,9 @@ bool CUSBDevice::SettleOwedReply(OpenDevice& dev) {
             if (IsBusyNotice(h)) return true;
             if (h.last) {
                 dev.owed = false;
-                platform::LogLine(3, {}, "handle=%d: dropped the late reply of the exchange that timed out (%d report(s))",
-                        dev.handle, dropped);
+                platform::LogLine(3, {},
+                                  "handle=%d: dropped the late reply of the exchange that timed out (%d report(s))",
+                                  dev.handle, dropped);
                 return false;
             }
         }
@@ -621,7 +625,9 @@ bool CUSBDevice::DropStale(OpenDevice& dev, uint32_t cmd) {
     if (dropped == 0) return false;
     platform::LogLine(3, {}, "handle=%d, cmd=%d: dropped %zu stale report(s) before the request", dev.handle,
             static_cast<int>(cmd), dropped);
-    if (busy) platform::LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken", dev.handle);
+    if (busy)
+        platform::LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
+                          dev.handle);
     return busy;
 }
 
@@ -667,8 +673,9 @@ int CUSBDevice::TakeReply(OpenDevice& dev, uint32_t cmd, transport::ReplyAssembl
             ReplyHeader h;
             if (PeekReplyHeader(r.bytes.data(), r.bytes.size(), h)) {
                 if (IsBusyNotice(h)) {
-                    platform::LogLine(3, {}, "handle=%d: the device refused the connection, all its connections are taken",
-                            dev.handle);
+                    platform::LogLine(3, {},
+                                      "handle=%d: the device refused the connection, all its connections are taken",
+                                      dev.handle);
                     busy = true;
                     return kUsbDeviceBusy;
                 }

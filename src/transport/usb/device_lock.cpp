@@ -28,8 +28,9 @@ DeviceLockFile::DeviceLockFile(std::string path, int flags) : path_(std::move(pa
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         const char* why = std::strerror(errno);  // before the log site is built
-        platform::LogLine(3, {}, "%s: cannot open for the exchange lock (%s); exchanges are serialised within this process only",
-                path_.c_str(), why);
+        platform::LogLine(
+            3, {}, "%s: cannot open for the exchange lock (%s); exchanges are serialised within this process only",
+            path_.c_str(), why);
     }
 }
 

@@ -18,7 +18,8 @@ void EncodeRequestReport(uint8_t* report, int reportLength, uint32_t command, co
 }
 
 bool PeekReplyHeader(const uint8_t* report, size_t length, ReplyHeader& out) {
-    if (!report || length < static_cast<size_t>(kReplyPayloadOffset) || platform::GetLe32(report + 1) != kUsbMagic) return false;
+    if (!report || length < static_cast<size_t>(kReplyPayloadOffset) || platform::GetLe32(report + 1) != kUsbMagic)
+        return false;
     out.command = platform::GetLe32(report + 5);
     out.payloadLength = static_cast<int>(platform::GetLe16(report + 9));
     out.last = platform::GetLe16(report + 11) == 1;

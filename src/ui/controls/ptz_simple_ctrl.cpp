@@ -77,8 +77,10 @@ void CPtzSimpleCtrl::BuildControls() {
         const char* stopCmd;
     };
     const Row rows[2] = {
-        {QT_TR_NOOP("变倍"), kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, protocol::kPtzZoomWide, protocol::kPtzZoomTele, protocol::kPtzZoomStop},
-        {QT_TR_NOOP("聚焦"), kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, protocol::kPtzFocusNear, protocol::kPtzFocusFar, protocol::kPtzFocusStop},
+        {QT_TR_NOOP("变倍"), kZoomRowY, ptz_ids::kZoomOut, ptz_ids::kZoomIn, protocol::kPtzZoomWide,
+         protocol::kPtzZoomTele, protocol::kPtzZoomStop},
+        {QT_TR_NOOP("聚焦"), kFocusRowY, ptz_ids::kFocusNear, ptz_ids::kFocusFar, protocol::kPtzFocusNear,
+         protocol::kPtzFocusFar, protocol::kPtzFocusStop},
     };
     const QString minus = QStringLiteral("－");
     const QString plus = QStringLiteral("＋");
@@ -180,7 +182,8 @@ bool CPtzSimpleCtrl::eventFilter(QObject* watched, QEvent* event) {
             if (press) {
                 gestureResult_ = Send({protocol::BuildPtzRequest(hold.moveCmd)});
             } else {
-                const int stopped = Send({protocol::BuildPtzRequest(protocol::kPtzStop), protocol::BuildPtzRequest(hold.stopCmd)});
+                const int stopped =
+                    Send({protocol::BuildPtzRequest(protocol::kPtzStop), protocol::BuildPtzRequest(hold.stopCmd)});
                 ReportGesture(gestureResult_ < 0 ? gestureResult_ : stopped);
                 gestureResult_ = 0;
             }

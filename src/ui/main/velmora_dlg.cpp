@@ -84,13 +84,16 @@ constexpr uint16_t kCameraPort = 36666;
 // A USB camera's name as it sent it (UTF-8, whole outside CP936), with controls, bidirectional
 // marks and broken UTF-8 escaped: a name cannot fake a second tree entry.
 QString CameraName(const transport::UsbDeviceEntry& entry) {
-    return QString::fromStdString(platform::EscapeForDisplay(platform::FieldText(entry.displayName, sizeof entry.displayName)));
+    return QString::fromStdString(
+        platform::EscapeForDisplay(platform::FieldText(entry.displayName, sizeof entry.displayName)));
 }
 
 // What tells two cameras of one name apart: model, serial, firmware version and build date,
 // escaped; the identity `velmora-cli list` prints.
 QString CameraDetails(const transport::UsbDeviceEntry& entry) {
-    auto text = [](const char* field, size_t size) { return QString::fromStdString(platform::EscapeForDisplay(platform::FieldText(field, size))); };
+    auto text = [](const char* field, size_t size) {
+        return QString::fromStdString(platform::EscapeForDisplay(platform::FieldText(field, size)));
+    };
     return CVelmoraDlg::tr("型号：%1\n序列号：%2\n固件版本：%3\n编译日期：%4")
         .arg(text(entry.productModel, sizeof entry.productModel), text(entry.serial, sizeof entry.serial),
              text(entry.biosVersion, sizeof entry.biosVersion), text(entry.buildDate, sizeof entry.buildDate));
@@ -167,7 +170,8 @@ CVelmoraDlg::CVelmoraDlg(MainWindowSetup setup, QWidget* parent) : QDialog(paren
         ownSystem_ = std::make_unique<MainSystem>();
         system_ = ownSystem_.get();
     }
-    cameras_ = std::make_unique<camera::CameraDirectory>(setup.hid ? std::move(setup.hid) : transport::MakeDefaultHidBackend());
+    cameras_ = std::make_unique<camera::CameraDirectory>(setup.hid ? std::move(setup.hid)
+                                                                   : transport::MakeDefaultHidBackend());
     makeWatcher_ = std::move(setup.makeWatcher);
     // In network mode the tree asks the LAN search again every rescan period.
     rescanTimer_ = new QTimer(this);
@@ -661,11 +665,13 @@ std::string CVelmoraDlg::SnapshotContextPane() {
     } else if (!picture.save(&buffer, "PNG")) {
         why = "the picture could not be encoded";
     } else {
-        rc = platform::WriteFileAtomically(path, std::string_view(png.constData(), static_cast<size_t>(png.size())), &why);
+        rc = platform::WriteFileAtomically(path, std::string_view(png.constData(), static_cast<size_t>(png.size())),
+                                           &why);
     }
     if (rc != 0) {
         platform::LogLine(4, {}, "snapshot of pane %d not saved: %s", contextPane_, why.c_str());
-        platform::Messages().Information(tr("抓图失败：%1\n%2").arg(QString::fromStdString(path), QString::fromStdString(why)).toStdString());
+        platform::Messages().Information(
+            tr("抓图失败：%1\n%2").arg(QString::fromStdString(path), QString::fromStdString(why)).toStdString());
         return {};
     }
     platform::LogLine(2, {}, "snapshot of pane %d saved to %s", contextPane_, path.c_str());
@@ -689,7 +695,9 @@ void CVelmoraDlg::AddDeviceByHand() {
     if (!app::ToolsConfigFile(configPath_).AddDevice(entry, &why)) {
         // Listed for this run all the same; the next run will not know it.
         platform::LogLine(4, {}, "could not remember %s in %s: %s", entry.c_str(), configPath_.c_str(), why.c_str());
-        platform::Messages().Information(tr("无法保存到 %1：\n%2").arg(QString::fromStdString(configPath_), QString::fromStdString(why)).toStdString());
+        platform::Messages().Information(tr("无法保存到 %1：\n%2")
+                                             .arg(QString::fromStdString(configPath_), QString::fromStdString(why))
+                                             .toStdString());
     }
     const bool listed = std::any_of(manualDevices_.begin(), manualDevices_.end(),
                                     [&](const auto& d) { return d.first == device->address; });

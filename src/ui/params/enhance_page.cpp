@@ -55,7 +55,13 @@ constexpr std::array<PageRow, 9> kRows{
                     kDistortionLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "图像增强"), 170, 123, DuRect{7, 4, 120, 18}, kRows, protocol::kEnhancementSlice};
+constexpr PageSpec kSpec{kTemplate,
+                         QT_TRANSLATE_NOOP("velmora", "图像增强"),
+                         170,
+                         123,
+                         DuRect{7, 4, 120, 18},
+                         kRows,
+                         protocol::kEnhancementSlice};
 
 }  // namespace
 

@@ -77,7 +77,13 @@ constexpr std::array<PageRow, 11> kRows{
     Hidden(Combo(10, QT_TRANSLATE_NOOP("velmora", "防闪烁:"), kAntiFlickerLabel, kAntiFlickerCombo, "ucAntiFlicker", kAntiFlickerItems)),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "曝光参数"), 180, 203, DuRect{7, 4, 120, 18}, kRows, protocol::kExposureSlice};
+constexpr PageSpec kSpec{kTemplate,
+                         QT_TRANSLATE_NOOP("velmora", "曝光参数"),
+                         180,
+                         203,
+                         DuRect{7, 4, 120, 18},
+                         kRows,
+                         protocol::kExposureSlice};
 
 // The groups "exp_mode" enables, by mode: auto, manual, shutter priority, iris priority.
 struct ModeGroups {

@@ -61,7 +61,8 @@ constexpr std::array<PageRow, 6> kRows{
     LaserRangeRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "聚焦"), 186, 144, DuRect{7, 4, 120, 18}, kRows, protocol::kFocusSlice};
+constexpr PageSpec kSpec{
+    kTemplate, QT_TRANSLATE_NOOP("velmora", "聚焦"), 186, 144, DuRect{7, 4, 120, 18}, kRows, protocol::kFocusSlice};
 
 }  // namespace
 

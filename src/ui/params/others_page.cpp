@@ -41,7 +41,8 @@ constexpr std::array<PageRow, 3> kRows{
     StyleRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "其他"), 170, 83, DuRect{7, 4, 120, 18}, kRows, protocol::kOthersSlice};
+constexpr PageSpec kSpec{
+    kTemplate, QT_TRANSLATE_NOOP("velmora", "其他"), 170, 83, DuRect{7, 4, 120, 18}, kRows, protocol::kOthersSlice};
 
 }  // namespace
 

@@ -113,9 +113,10 @@ void PageController::Import(const QString& path) {
     std::string why;
     const int loaded = protocol::LoadParamFile(path.toStdString(), rec, &size, &why);
     if (loaded == protocol::kParamFileSizeMismatch) {
-        platform::Messages().Information(rules_.lengthMismatchWithSizes
-                                   ? platform::Format(kLengthMismatchSizes, size, static_cast<int>(protocol::kVideoParamSize))
-                                   : std::string(kLengthMismatch));
+        platform::Messages().Information(
+            rules_.lengthMismatchWithSizes
+                ? platform::Format(kLengthMismatchSizes, size, static_cast<int>(protocol::kVideoParamSize))
+                : std::string(kLengthMismatch));
         return;
     }
     if (loaded != 0) {

@@ -26,7 +26,8 @@ const protocol::VideoParamField* RowField(const PageSpec& page, const PageRow& r
     return protocol::FindSendableField(row.member);
 }
 
-std::optional<int32_t> ReadRowValue(const protocol::VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice) {
+std::optional<int32_t> ReadRowValue(const protocol::VideoParamField& field, int sliceOffset,
+                                    std::span<const uint8_t> slice) {
     if (sliceOffset < 0 || field.offset < sliceOffset) return std::nullopt;
     const size_t offset = static_cast<size_t>(field.offset - sliceOffset);
     if (offset + field.width > slice.size()) return std::nullopt;

@@ -62,7 +62,8 @@ const protocol::VideoParamField* RowField(const PageSpec& page, const PageRow& r
 // Reads a field's value from a page's slice (`slice` runs from `sliceOffset`, the slice start,
 // to the end of the record), the way the field is sent. Nullopt when the page has no slice
 // (sliceOffset -1) or the field does not lie inside `slice`.
-std::optional<int32_t> ReadRowValue(const protocol::VideoParamField& field, int sliceOffset, std::span<const uint8_t> slice);
+std::optional<int32_t> ReadRowValue(const protocol::VideoParamField& field, int sliceOffset,
+                                    std::span<const uint8_t> slice);
 
 // Parses an edit box's text as a decimal integer the way the dialog framework does: optional
 // blanks, an optional sign, digits, optional blanks, and nothing else; the value must fit a

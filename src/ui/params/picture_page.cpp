@@ -34,7 +34,13 @@ constexpr std::array<PageRow, 5> kRows{
     SliderRow(4, QT_TRANSLATE_NOOP("velmora", "锐度:"), kSharpnessSlider, kSharpnessEdit, "Hue"),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "图像调节"), 180, 118, DuRect{7, 4, 120, 18}, kRows, protocol::kPictureSlice};
+constexpr PageSpec kSpec{kTemplate,
+                         QT_TRANSLATE_NOOP("velmora", "图像调节"),
+                         180,
+                         118,
+                         DuRect{7, 4, 120, 18},
+                         kRows,
+                         protocol::kPictureSlice};
 
 }  // namespace
 

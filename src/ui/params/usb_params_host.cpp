@@ -114,7 +114,9 @@ int UsbParamsHost::OpenCamera(std::shared_ptr<camera::UsbCamera> camera) {
     return 0;
 }
 
-int UsbParamsHost::OpenDevice(int32_t handle) { return OpenCamera(std::make_shared<camera::UsbCamera>(device_, handle)); }
+int UsbParamsHost::OpenDevice(int32_t handle) {
+    return OpenCamera(std::make_shared<camera::UsbCamera>(device_, handle));
+}
 
 void UsbParamsHost::ClearCurrentDevice() {
     current_.reset();

@@ -46,7 +46,8 @@ constexpr std::array<PageRow, 4> kRows{
     PortraitRow(),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "视频调整"), 180, 78, DuRect{7, 4, 120, 18}, kRows, protocol::kVideoSlice};
+constexpr PageSpec kSpec{
+    kTemplate, QT_TRANSLATE_NOOP("velmora", "视频调整"), 180, 78, DuRect{7, 4, 120, 18}, kRows, protocol::kVideoSlice};
 
 }  // namespace
 

@@ -70,7 +70,13 @@ constexpr std::array<PageRow, 8> kRows{
                     kBlueFineLabel)),
 };
 
-constexpr PageSpec kSpec{kTemplate, QT_TRANSLATE_NOOP("velmora", "白平衡"), 180, 122, DuRect{7, 4, 120, 18}, kRows, protocol::kWhiteBalanceSlice};
+constexpr PageSpec kSpec{kTemplate,
+                         QT_TRANSLATE_NOOP("velmora", "白平衡"),
+                         180,
+                         122,
+                         DuRect{7, 4, 120, 18},
+                         kRows,
+                         protocol::kWhiteBalanceSlice};
 
 }  // namespace
 

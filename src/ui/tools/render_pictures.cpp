@@ -226,7 +226,8 @@ int main(int argc, char** argv) {
         dialog.Initialise();
         velmora::protocol::VideoParam rec;
         const uint8_t dialogPicture[5] = {64, 50, 50, 50, 50};
-        for (size_t i = 0; i < sizeof dialogPicture; ++i) rec.bytes[velmora::protocol::kPictureSlice + i] = dialogPicture[i];
+        for (size_t i = 0; i < sizeof dialogPicture; ++i)
+            rec.bytes[velmora::protocol::kPictureSlice + i] = dialogPicture[i];
         dialog.PushRecordToPages(rec);
         ok &= Save(dialog, out.filePath(QStringLiteral("image-params-dialog.png")));
         velmora::platform::SetUserMessages(nullptr);
@@ -235,7 +236,8 @@ int main(int argc, char** argv) {
     {
         // The main window's USB parameter host without a camera: its seven pages and four
         // buttons in a simple grid, filled from a record whose brightness is 64.
-        velmora::transport::CUSBDevice usb(std::make_unique<velmora::transport::SimHidBackend>("/nonexistent-velmora-render"));
+        velmora::transport::CUSBDevice usb(
+            std::make_unique<velmora::transport::SimHidBackend>("/nonexistent-velmora-render"));
         velmora::ui::UsbParamsHost usbHost(usb);
         velmora::protocol::VideoParam rec;
         rec.bytes[velmora::protocol::kPictureSlice] = 64;
@@ -268,7 +270,8 @@ int main(int argc, char** argv) {
     {
         // The upgrade window during a run of three cameras: the first writing its package (a bar
         // at 63 %), the second finished, the third failed; the two chosen packages listed.
-        velmora::transport::CUSBDevice usb(std::make_unique<velmora::transport::SimHidBackend>("/nonexistent-velmora-render"));
+        velmora::transport::CUSBDevice usb(
+            std::make_unique<velmora::transport::SimHidBackend>("/nonexistent-velmora-render"));
         const std::vector<velmora::transport::UsbDeviceEntry> devices = ThreePictureCameras();
         velmora::ui::CUpgradeDlg upgrade(usb, devices);
         upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_uImage.dat"));
@@ -334,7 +337,8 @@ int main(int argc, char** argv) {
     {
         // The upgrade window with "完成后重启并校验版本": one camera checked after its reboot (it
         // shows its new version), one waiting to come back, one that came back unchanged.
-        velmora::transport::CUSBDevice usb(std::make_unique<velmora::transport::SimHidBackend>("/nonexistent-velmora-render"));
+        velmora::transport::CUSBDevice usb(
+            std::make_unique<velmora::transport::SimHidBackend>("/nonexistent-velmora-render"));
         const std::vector<velmora::transport::UsbDeviceEntry> devices = ThreePictureCameras();
         velmora::ui::CUpgradeDlg upgrade(usb, devices);
         upgrade.PackageList()->addItem(QStringLiteral("/home/user/firmware/VMC-U2000_uImage.dat"));

@@ -5,8 +5,9 @@
 #include "sim/stream/stream_generator.h"
 
 // Encodes `frames` pictures of the test camera with the given parameters.
-inline std::vector<velmora::sim::stream::AccessUnit> MakeStream(int frames, const velmora::sim::stream::PictureParams& params = velmora::sim::stream::PictureParams(),
-                                          int width = 320, int height = 240, int keyframe_interval = 0) {
+inline std::vector<velmora::sim::stream::AccessUnit> MakeStream(
+    int frames, const velmora::sim::stream::PictureParams& params = velmora::sim::stream::PictureParams(),
+    int width = 320, int height = 240, int keyframe_interval = 0) {
     velmora::sim::stream::GeneratorConfig config;
     config.width = width;
     config.height = height;

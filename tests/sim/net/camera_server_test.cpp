@@ -35,7 +35,9 @@ public:
         AppendFrame(f, type, id, 0, payload.data(), payload.size());
         SendRaw(f);
     }
-    void SendRaw(const std::vector<uint8_t>& bytes) { velmora::wire::SendAll(fd_, bytes.data(), bytes.size(), velmora::wire::NowMs() + 2000); }
+    void SendRaw(const std::vector<uint8_t>& bytes) {
+        velmora::wire::SendAll(fd_, bytes.data(), bytes.size(), velmora::wire::NowMs() + 2000);
+    }
     // Next frame, or false when the connection ended or nothing came within 2 s.
     bool Receive(FrameHeader& h, std::vector<uint8_t>& payload) {
         int64_t end = velmora::wire::NowMs() + 2000;
@@ -49,7 +51,8 @@ public:
             }
             if (r < 0) return false;
             uint8_t buf[4096];
-            long n = velmora::wire::RecvSome(fd_, buf, sizeof(buf), static_cast<int>(std::max<int64_t>(1, end - velmora::wire::NowMs())));
+            long n = velmora::wire::RecvSome(fd_, buf, sizeof(buf),
+                                             static_cast<int>(std::max<int64_t>(1, end - velmora::wire::NowMs())));
             if (n <= 0) return false;
             parser_.Feed(buf, static_cast<size_t>(n));
         }

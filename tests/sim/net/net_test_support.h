@@ -63,8 +63,9 @@ inline velmora::sim::StreamSourceFactory CountingFactory(int periodMs = 5) {
     };
 }
 
-inline velmora::transport::LoginInfo MakeLogin(const std::string& address, uint16_t port, const std::string& user = "admin",
-                           const std::string& password = "pelno") {
+inline velmora::transport::LoginInfo MakeLogin(const std::string& address, uint16_t port,
+                                               const std::string& user = "admin",
+                                               const std::string& password = "pelno") {
     velmora::transport::LoginInfo li{};
     std::strncpy(li.address, address.c_str(), sizeof(li.address) - 1);
     li.port = port;

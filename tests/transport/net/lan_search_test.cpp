@@ -34,7 +34,8 @@ uint32_t Ip(const char* text) {
     return ntohl(a.s_addr);
 }
 
-velmora::sim::CameraServerConfig SearchCamera(const std::string& address, uint16_t searchPort, const std::string& serial) {
+velmora::sim::CameraServerConfig SearchCamera(const std::string& address, uint16_t searchPort,
+                                              const std::string& serial) {
     velmora::sim::CameraServerConfig c;
     c.address = address;
     c.port = 0;

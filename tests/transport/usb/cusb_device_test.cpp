@@ -140,7 +140,8 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
         r.reports.push_back(MakeReplyReport(65, cmd, 0, "bad", false, 0x11223344));
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbBadReply);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5),
+              velmora::transport::kUsbBadReply);
 
     // A payload length the report cannot hold: -310.
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
@@ -151,7 +152,8 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
         r.reports.push_back(rep);
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbBadReply);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5),
+              velmora::transport::kUsbBadReply);
 
     // A packet longer than the report length: -310, nothing beyond the report is read.
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) {
@@ -159,14 +161,16 @@ TEST_F(CUSBDeviceTest, BadRepliesEndTheReplyPhaseWithNegativeCodes) {
         r.reports.push_back(MakeReplyReport(200, cmd, 0, "long", true));
         return r;
     });
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbBadReply);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5),
+              velmora::transport::kUsbBadReply);
 }
 
 TEST_F(CUSBDeviceTest, OversizedReplyGivesMinus307WithoutOverrun) {
     cam_->SetHandler([](uint32_t cmd, const std::vector<uint8_t>&) { return Reply(cmd, 65, 0, std::string(300, 'r')); });
     auto reply = std::make_unique<char[]>(100);  // exact size: ASan reports any write past it
     int received = 0;
-    EXPECT_EQ(host_->Transfer(handle_, 40001119, "q", 2, reply.get(), 100, &received, 5), velmora::transport::kUsbReplyTooLong);
+    EXPECT_EQ(host_->Transfer(handle_, 40001119, "q", 2, reply.get(), 100, &received, 5),
+              velmora::transport::kUsbReplyTooLong);
     EXPECT_EQ(received, 96);  // two chunks of 48; the third would leave no room for the zero
     EXPECT_EQ(reply[96], 0);
     // The exchange stayed in step: the next one is answered normally.
@@ -222,13 +226,15 @@ TEST_F(CUSBDeviceTest, UnplugDuringTheReplyGivesMinus41) {
         return r;
     });
     char reply[512] = {};
-    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5), velmora::transport::kUsbReadFailed);
+    EXPECT_EQ(host_->Transfer(handle_, 40001089, "x", 2, reply, sizeof reply, nullptr, 5),
+              velmora::transport::kUsbReadFailed);
 }
 
 TEST_F(CUSBDeviceTest, BadArgumentsAndInvalidHandles) {
     EXPECT_EQ(host_->Transfer(-1, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
     EXPECT_EQ(host_->Transfer(0, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
-    EXPECT_EQ(host_->Transfer(handle_ + 1000, 1, nullptr, 0, nullptr, 0, nullptr, 5), velmora::transport::kUsbInvalidHandle);
+    EXPECT_EQ(host_->Transfer(handle_ + 1000, 1, nullptr, 0, nullptr, 0, nullptr, 5),
+              velmora::transport::kUsbInvalidHandle);
     EXPECT_EQ(host_->Transfer(handle_, 1, nullptr, 5, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
     EXPECT_EQ(host_->Transfer(handle_, 1, "x", -1, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
     EXPECT_EQ(cam_->stats().reports, 0);
@@ -490,5 +496,6 @@ TEST(CUSBDevice, OpensOneCameraByIndexOrBySerialInListOrder) {
     ASSERT_EQ(host->GetDeviceCount(), 1);
     EXPECT_EQ(host->GetDevices()[0].handle, h);
     EXPECT_STREQ(host->GetDevices()[0].name, "cam c");
-    for (const char* miss : {"SN-C", ""}) EXPECT_EQ(host->OpenDeviceBySerial(miss, &h, nullptr), velmora::transport::kUsbInvalidHandle);
+    for (const char* miss : {"SN-C", ""})
+        EXPECT_EQ(host->OpenDeviceBySerial(miss, &h, nullptr), velmora::transport::kUsbInvalidHandle);
 }

@@ -132,7 +132,8 @@ TEST(CUSBDeviceThreads, FailedRequestIsNotTurnedIntoSuccessByALateReply) {
         state->replies.push_back(MakeReplyReport(65, 3004, 0, "", true));
     }
     std::string data(200, 'd');
-    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5), velmora::transport::kUsbWriteFailed);
+    EXPECT_EQ(host.Transfer(e.handle, 3004, data.data(), 200, nullptr, 0, nullptr, 5),
+              velmora::transport::kUsbWriteFailed);
     EXPECT_TRUE(state->replies.empty());  // the late reply was drained
 
     // A request phase that times out between two writes (not blocked in I/O) is still stopped

@@ -28,7 +28,8 @@ inline transport::CUSBDevice::Timing FastTiming() {
 }
 
 // A CUSBDevice over the sim backend of `dir`, with vendor 0x1703 in its filter.
-inline std::unique_ptr<transport::CUSBDevice> OpenHost(const std::string& dir, transport::CUSBDevice::Timing t = FastTiming()) {
+inline std::unique_ptr<transport::CUSBDevice> OpenHost(const std::string& dir,
+                                                       transport::CUSBDevice::Timing t = FastTiming()) {
     auto host = std::make_unique<transport::CUSBDevice>(std::make_unique<transport::SimHidBackend>(dir));
     host->SetVendorFilter(0, nullptr);
     host->SetTiming(t);
