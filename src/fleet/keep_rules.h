@@ -27,11 +27,11 @@ inline constexpr int kKeepRulesRefused = -360;
 struct KeepRule {
     enum class Kind { Serial, Model, Any };
     Kind kind = Kind::Any;
-    std::string match;     // the serial or the model ("" for "*")
-    std::string selector;  // as written: "serial:K01", "model:VX-300", "*"
-    std::string file;      // the profile file as written in the rules
-    std::string path;      // the profile file as opened (relative to the rules file's folder)
-    protocol::Profile profile;       // loaded by LoadKeepRules
+    std::string match;          // the serial or the model ("" for "*")
+    std::string selector;       // as written: "serial:K01", "model:VX-300", "*"
+    std::string file;           // the profile file as written in the rules
+    std::string path;           // the profile file as opened (relative to the rules file's folder)
+    protocol::Profile profile;  // loaded by LoadKeepRules
 };
 
 struct KeepRules {

@@ -35,13 +35,13 @@ struct KeepEvent {
     enum class Kind { Arrived, InStep, Drift, Applied, Adjusted, Refused, Left, Reloaded, ReloadFailed };
     Kind kind = Kind::Arrived;
     std::chrono::system_clock::time_point time;
-    camera::UsbListing camera;                 // identity as listed (name in CP936)
-    const KeepRule* rule = nullptr;    // null: no rule (arrived only)
-    int identifyResult = 0;            // arrived: the identity read's code (0: it answered)
+    camera::UsbListing camera;                    // identity as listed (name in CP936)
+    const KeepRule* rule = nullptr;               // null: no rule (arrived only)
+    int identifyResult = 0;                       // arrived: the identity read's code (0: it answered)
     const camera::ApplyReport* report = nullptr;  // drift, applied, adjusted, refused (the check's report)
-    int code = 0;                      // refused: the first member's refusal or the read's failure
-    size_t ruleCount = 0;              // reloaded: the rules now in force (no camera)
-    std::string message;               // reload-failed: why (no camera)
+    int code = 0;                                 // refused: the first member's refusal or the read's failure
+    size_t ruleCount = 0;                         // reloaded: the rules now in force (no camera)
+    std::string message;                          // reload-failed: why (no camera)
 };
 
 // "arrived", "in-step", "drift", "applied", "adjusted", "refused", "left", "reloaded",
@@ -85,7 +85,7 @@ private:
     std::chrono::milliseconds interval_;
     Sink sink_;
     int wakeFd_ = -1;
-    std::mutex mu_;                    // guards arrivals_
+    std::mutex mu_;                             // guards arrivals_
     std::vector<camera::UsbArrival> arrivals_;  // queued by the watcher's thread
 };
 

@@ -116,12 +116,12 @@ struct StartupActions {
 };
 
 struct MainWindowSetup {
-    std::string homeDir;                 // where toolscfg.ini and APP_LOG/ live; ends in '/'
-    MainSystem* system = nullptr;        // null: the real libraries
-    PaneBackend* paneBackend = nullptr;  // null: the real network library and decoder
-    std::unique_ptr<transport::HidBackend> hid;     // null: the default HID backend
-    int firstSearchDelayMs = 1000;       // the start-up timer; negative: no timer (tests)
-    bool setUpLogging = true;            // tests that run many windows in one process skip it
+    std::string homeDir;                         // where toolscfg.ini and APP_LOG/ live; ends in '/'
+    MainSystem* system = nullptr;                // null: the real libraries
+    PaneBackend* paneBackend = nullptr;          // null: the real network library and decoder
+    std::unique_ptr<transport::HidBackend> hid;  // null: the default HID backend
+    int firstSearchDelayMs = 1000;               // the start-up timer; negative: no timer (tests)
+    bool setUpLogging = true;                    // tests that run many windows in one process skip it
     // What tells the window of USB cameras plugged and unplugged while it is in USB mode; null:
     // the default watcher (the simulator's folder or udev).
     std::function<std::unique_ptr<transport::DeviceWatcher>()> makeWatcher;

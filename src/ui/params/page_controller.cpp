@@ -78,7 +78,7 @@ void PageController::PushRecordToPages(const protocol::VideoParam& rec) {
 void PageController::RestoreDefaults() {
     if (!camera_) return;
     if (!platform::Messages().AskOkCancel(kRestoreQuestion)) return;
-    const std::shared_ptr<camera::Camera> camera = camera_;  // kept alive while the calls wait
+    const std::shared_ptr<camera::Camera> camera = camera_;                      // kept alive while the calls wait
     if (WaitOffUiThread([&] { return camera->RestoreDefaults(); }) < 0) return;  // the camera has shown its code
     protocol::VideoParam rec{};
     const int result = WaitOffUiThread([&] { return camera->ReadVideoParams(rec); });
