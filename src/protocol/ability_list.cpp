@@ -12,12 +12,7 @@
 namespace velmora::protocol {
 
 using platform::CopyUtf8Field;
-using protocol::detail::JsonPtr;
-using protocol::detail::Member;
-using protocol::detail::MemberInt;
-using protocol::detail::ParseObject;
-using protocol::detail::ReadReplyHead;
-using protocol::detail::ReplyHead;
+using namespace detail;  // the JSON helpers the reply parsers share
 
 namespace {
 
@@ -34,7 +29,7 @@ void FillLabel(AbilityOption& option, const cJSON* member, AbilityShape shape) {
     if (!cJSON_IsString(member) || member->valuestring == nullptr) return;  // label stays empty
     const char* text = member->valuestring;
     if (shape == AbilityShape::Usb) {
-        platform::CopyUtf8Field(option.label, sizeof option.label, text);
+        CopyUtf8Field(option.label, sizeof option.label, text);
         return;
     }
     std::string cp936;
@@ -51,7 +46,7 @@ bool BuildItem(const cJSON* element, AbilityShape shape, AbilityItem& item) {
     std::optional<int32_t> display = MemberInt(element, "Display");
     if (!display) return false;
 
-    platform::CopyUtf8Field(item.key, sizeof item.key, key);
+    CopyUtf8Field(item.key, sizeof item.key, key);
     item.display = static_cast<uint8_t>(static_cast<uint32_t>(*display) & 0xFFu);
     if (item.display == 0) return true;
     if (item.display == 2) {

@@ -10,13 +10,7 @@
 namespace velmora::protocol {
 
 using platform::CopyUtf8Field;
-using protocol::detail::JsonPtr;
-using protocol::detail::Member;
-using protocol::detail::MemberInt;
-using protocol::detail::MemberNumber;
-using protocol::detail::ParseObject;
-using protocol::detail::ReadReplyHead;
-using protocol::detail::ReplyHead;
+using namespace detail;  // the JSON helpers the reply parsers share
 
 namespace {
 
@@ -125,7 +119,7 @@ int ParseDeviceInfoReply(const char* text, UsbDeviceInfo& info) {
     auto copyText = [&](const char* member, char* dst, size_t size) {
         const cJSON* item = Member(root.get(), member);
         if (item != nullptr && cJSON_IsString(item) && item->valuestring != nullptr)
-            platform::CopyUtf8Field(dst, size, item->valuestring);
+            CopyUtf8Field(dst, size, item->valuestring);
     };
     copyText("DeviceName", info.DeviceName, sizeof info.DeviceName);
     copyText("ProductModel", info.ProductModel, sizeof info.ProductModel);

@@ -42,6 +42,11 @@ int ServerConnectionCore::Close(int code) {
     return code;
 }
 
+int ServerConnectionCore::RefuseFrame(const FrameView& f) {
+    Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
+    return Close(wire::ORVEX_ERR_PROTOCOL);
+}
+
 int ServerConnectionCore::Feed(const uint8_t* data, size_t length) {
     if (state_ == State::Closed) return wire::ORVEX_ERR_DISCONNECTED;
     parser_.Feed(data, length);
@@ -91,13 +96,11 @@ int ServerConnectionCore::OnFrame(const FrameView& f) {
 
 int ServerConnectionCore::OnLoginBegin(const FrameView& f) {
     if (state_ != State::AwaitBegin) {
-        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
-        return Close(wire::ORVEX_ERR_PROTOCOL);
+        return RefuseFrame(f);
     }
     wire::LoginBeginMsg m;
     if (wire::ParseLoginBegin(f.payload, f.length, m) < 0) {
-        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
-        return Close(wire::ORVEX_ERR_PROTOCOL);
+        return RefuseFrame(f);
     }
     int policy = host_.LoginPolicy();
     if (policy < 0) {
@@ -128,13 +131,11 @@ int ServerConnectionCore::OnLoginBegin(const FrameView& f) {
 
 int ServerConnectionCore::OnLoginProof(const FrameView& f) {
     if (state_ != State::AwaitProof) {
-        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
-        return Close(wire::ORVEX_ERR_PROTOCOL);
+        return RefuseFrame(f);
     }
     wire::LoginProofMsg m;
     if (wire::ParseLoginProof(f.payload, f.length, m) < 0) {
-        Send(MsgType::Error, f.header.requestId, wire::ORVEX_ERR_PROTOCOL, {});
-        return Close(wire::ORVEX_ERR_PROTOCOL);
+        return RefuseFrame(f);
     }
     auto expected = wire::ComputeClientProof(password_, serverNonce_, clientNonce_, user_);
     if (!wire::ProofsEqual(expected, m.proof)) {

@@ -61,6 +61,8 @@ private:
     int OnRequest(const wire::FrameView& f);
     bool Send(wire::MsgType type, uint32_t requestId, int32_t status, const std::vector<uint8_t>& payload);
     int Close(int code);
+    // A frame out of turn or malformed: answered with a protocol error, then the connection ends.
+    int RefuseFrame(const wire::FrameView& f);
 
     ServerConnectionHost& host_;
     wire::FrameParser parser_{wire::Sender::Client};
