@@ -83,19 +83,13 @@ bool WaitFor(F done, int ms) {
 }
 
 // CPU seconds per picture of bare single-threaded decoding of `units`.
-double BareDecodeCpuPerPicture(const std::vector<AccessUnit>& units) {
-    const double cpu0 = bench::ProcessCpuSeconds();
-    const int frames = bench::BareDecode(units, 1, {});
-    const double cpu = bench::ProcessCpuSeconds() - cpu0;
-    return frames > 0 ? cpu / frames : 0;
-}
-
-// The same, each picture then converted to w x h as the panes convert it, on this thread.
-double BareDecodeAndConvertCpuPerPicture(const std::vector<AccessUnit>& units, int w, int h) {
+// With w x h, each picture is then converted to that size as the panes convert it, on this
+// thread: the work itself, without the panes' threads.
+double BareDecodeCpuPerPicture(const std::vector<AccessUnit>& units, int w = 0, int h = 0) {
     FrameConverter converter;
     const double cpu0 = bench::ProcessCpuSeconds();
     const int frames = bench::BareDecode(units, 1, [&](AVFrame* f) {
-        converter.Convert(f, FrameConverter::Format::kBgrx, w, h);
+        if (w > 0) converter.Convert(f, FrameConverter::Format::kBgrx, w, h);
     });
     const double cpu = bench::ProcessCpuSeconds() - cpu0;
     return frames > 0 ? cpu / frames : 0;
@@ -258,7 +252,7 @@ int main(int argc, char** argv) {
             firstMs.push_back(last.firstPicturesMs);
             anchorCpu.push_back(BareDecodeCpuPerPicture(units));
             const QSize even = VideoPaneWidget::EvenFit({1920, 1080}, last.paneSize);
-            workCpu.push_back(BareDecodeAndConvertCpuPerPicture(units, even.width(), even.height()));
+            workCpu.push_back(BareDecodeCpuPerPicture(units, even.width(), even.height()));
         }
         if (status != 0) break;
         const QSize even = VideoPaneWidget::EvenFit({1920, 1080}, last.paneSize);
