@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "bench_common.h"
+#include "platform/decoder/area_scaler.h"
 #include "platform/decoder/frame_converter.h"
 
 using namespace velmora::platform;
@@ -100,7 +101,7 @@ int main() {
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
         Picture reference;
-        Scale(frames, w, h, SWS_LANCZOS | SWS_ACCURATE_RND, &reference);
+        Scale(frames, w, h, SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, &reference);
         for (const Filter& f : filters) {
             Picture p;
             const double ms = Scale(frames, w, h, f.flags, &p);
@@ -120,33 +121,38 @@ int main() {
             std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f   <- used%s\n", w, h, "converter", ms, ms / decodeMs,
                         Psnr(p, reference, w, h), FrameConverter::HalvesFirst(1920, 1080, w, h) ? " (halved, then area)" : "");
         }
-        // Two passes, for comparison: scaled into YUV 4:2:0 at the target size (SIMD planar
-        // scalers), then swscale's unscaled YUV to BGRX converter.
-        Picture p;
-        p.stride = FrameConverter::AlignedStride(w, 4);
-        p.bytes.assign(static_cast<size_t>(p.stride) * (h + 1), 0);
-        AVFrame* mid = av_frame_alloc();
-        mid->width = w;
-        mid->height = h;
-        mid->format = AV_PIX_FMT_YUV420P;
-        av_frame_get_buffer(mid, 64);
-        SwsContext* scale = sws_getContext(1920, 1080, AVPixelFormat(frames[0]->format), w, h, AV_PIX_FMT_YUV420P,
-                                           SWS_AREA, nullptr, nullptr, nullptr);
-        SwsContext* convert = sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGRA, SWS_POINT, nullptr,
-                                             nullptr, nullptr);
-        uint8_t* dst[4] = {p.bytes.data()};
-        int dstStride[4] = {p.stride};
-        const auto c0 = Clock::now();
+        if (!FrameConverter::HalvesFirst(1920, 1080, w, h)) continue;
+        // What is left once the panes have halved a picture band by band: the halves to the
+        // target, by swscale's area filter and by the converter's own averaging.
+        std::vector<AVFrame*> halves;
         for (const AVFrame* f : frames) {
-            sws_scale(scale, f->data, f->linesize, 0, f->height, mid->data, mid->linesize);
-            sws_scale(convert, mid->data, mid->linesize, 0, h, dst, dstStride);
+            AVFrame* half = av_frame_alloc();
+            half->width = f->width / 2;
+            half->height = f->height / 2;
+            half->format = f->format;
+            av_frame_get_buffer(half, 64);
+            FrameConverter::HalvePlane(f->data[0], f->linesize[0], half->width, half->height, half->data[0],
+                                       half->linesize[0]);
+            for (int c = 1; c < 3; ++c) {
+                FrameConverter::HalvePlane(f->data[c], f->linesize[c], half->width / 2, half->height / 2,
+                                           half->data[c], half->linesize[c]);
+            }
+            halves.push_back(half);
         }
-        const double ms = bench::Seconds(Clock::now() - c0) * 1e3 / double(frames.size());
-        std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f\n", w, h, "area, 2 passes", ms, ms / decodeMs,
+        Picture p;
+        double ms = Scale(halves, w, h, SWS_AREA, &p);
+        std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f\n", w, h, "halves: area", ms, ms / decodeMs,
                     Psnr(p, reference, w, h));
-        sws_freeContext(scale);
-        sws_freeContext(convert);
-        av_frame_free(&mid);
+        AreaScaler averaging;
+        const auto a0 = Clock::now();
+        for (const AVFrame* f : halves) {
+            averaging.Scale(f->data, f->linesize, f->width, f->height, AreaScaler::IsFullRange(f->format),
+                            p.bytes.data(), p.stride, w, h);
+        }
+        ms = bench::Seconds(Clock::now() - a0) * 1e3 / double(halves.size());
+        std::printf("%4dx%-4d %-14s %8.2f %7.2f %9.2f   <- used\n", w, h, "halves: own", ms, ms / decodeMs,
+                    Psnr(p, reference, w, h));
+        for (AVFrame* f : halves) av_frame_free(&f);
     }
     for (AVFrame* f : frames) av_frame_free(&f);
     av_packet_free(&pkt);

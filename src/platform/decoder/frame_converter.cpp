@@ -111,6 +111,15 @@ void FrameConverter::AddBand(const AVFrame* picture, int y, int height) {
         band_picture_ = picture->data[0];
         band_delivered_ = 0;
         band_halved_ = 0;
+        // The halves are averaged down to the target as they come, while they are in the cache.
+        // The codec decodes into its coded size (1088 rows for 1080p) and crops the picture when
+        // it hands it out: the averaging covers only what will be handed out, which starts at the
+        // top left unless the stream crops there.
+        const int hw = static_cast<int>(picture->width - picture->crop_left - picture->crop_right) / 2;
+        const int hh = static_cast<int>(picture->height - picture->crop_top - picture->crop_bottom) / 2;
+        band_averaged_ = picture->crop_top == 0 && picture->crop_left == 0 &&
+                         AreaScaler::Handles(picture->format, hw, hh, last_w_, last_h_) &&
+                         area_.Begin(hw, hh, last_w_, last_h_);
     }
     if (!band_picture_ || picture->data[0] != band_picture_) return;
     if (y > band_delivered_) {
@@ -125,6 +134,7 @@ void FrameConverter::AddBand(const AVFrame* picture, int y, int height) {
     if (ready <= band_halved_) return;
     HalveRows(picture, band_halved_, ready);
     band_halved_ = ready;
+    if (band_averaged_) area_.Advance(half_->data, half_->linesize, ready / 2);
 }
 
 void FrameConverter::ExpectTarget(int w, int h) {
@@ -149,10 +159,11 @@ FrameConverter::Source FrameConverter::Reduce(const AVFrame* frame, int w, int h
     last_h_ = h;
     const uint8_t* banded = band_picture_;
     band_picture_ = nullptr;
-    const Source whole{frame->data, frame->linesize, frame->width, frame->height, frame->format};
+    const Source whole{frame->data, frame->linesize, frame->width, frame->height, frame->format, false};
     if (!IsHalvable(frame) || !HalvesFirst(frame->width, frame->height, w, h)) return whole;
+    const bool averaged = band_averaged_ && area_.Complete() && area_.IsFor(frame->width / 2, frame->height / 2, w, h);
     const Source halves{half_ ? half_->data : nullptr, half_ ? half_->linesize : nullptr, frame->width / 2,
-                        frame->height / 2, frame->format};
+                        frame->height / 2, frame->format, averaged};
     // A picture the codec concealed errors in was changed after its bands were reported.
     const bool intact = frame->decode_error_flags == 0 && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
     if (banded == frame->data[0] && intact && band_halved_ >= frame->height && half_ &&
@@ -163,7 +174,7 @@ FrameConverter::Source FrameConverter::Reduce(const AVFrame* frame, int w, int h
     if (!PrepareHalf(frame->width, frame->height, frame->format)) return whole;
     HalveRows(frame, 0, frame->height);
     ++halved_whole_;
-    return {half_->data, half_->linesize, frame->width / 2, frame->height / 2, frame->format};
+    return {half_->data, half_->linesize, frame->width / 2, frame->height / 2, frame->format, false};
 }
 
 int FrameConverter::ScaleFlags(int sw, int sh, int w, int h) {
@@ -180,15 +191,6 @@ int FrameConverter::Convert(const AVFrame* frame, Format format, int w, int h, u
 
     const AVPixelFormat dst_format = format == Format::kBgrx ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
     const int bytes_per_pixel = format == Format::kBgrx ? 4 : 3;
-    // Large reductions start with one exact halving (SIMD, a quarter of the pixels left for
-    // swscale's area filter, which costs per source pixel).
-    const Source src = Reduce(frame, w, h);
-    const int flags = ScaleFlags(src.width, src.height, w, h);
-    sws_ = sws_getCachedContext(sws_, src.width, src.height, static_cast<AVPixelFormat>(src.format), w, h,
-                                dst_format, flags,
-                                nullptr, nullptr, nullptr);
-    if (!sws_) return XPLAY_E_CODEC;
-
     if (dst && (dstStride < w * bytes_per_pixel || dstStride % 64 != 0)) return XPLAY_E_ARG;
     // Rows aligned for the SIMD writers; the buffer is over-allocated by one row for their tails.
     const int stride = dst ? dstStride : AlignedStride(w, bytes_per_pixel);
@@ -201,8 +203,24 @@ int FrameConverter::Convert(const AVFrame* frame, Format format, int w, int h, u
     }
     uint8_t* planes[4] = {dst ? dst : buffer_, nullptr, nullptr, nullptr};
     int dst_stride[4] = {stride, 0, 0, 0};
-    int rows = sws_scale(sws_, src.data, src.linesize, 0, src.height, planes, dst_stride);
-    if (rows != h) return XPLAY_E_CODEC;
+
+    // Large reductions start with one exact halving (SIMD, a quarter of the pixels left for
+    // the area filter, which costs per source pixel).
+    const Source src = Reduce(frame, w, h);
+    if (format == Format::kBgrx && src.averaged) {
+        area_.ToBgrx(AreaScaler::IsFullRange(src.format), planes[0], stride);
+        ++averaged_from_bands_;
+    } else if (format == Format::kBgrx && AreaScaler::Handles(src.format, src.width, src.height, w, h)) {
+        if (!area_.Scale(src.data, src.linesize, src.width, src.height, AreaScaler::IsFullRange(src.format),
+                         planes[0], stride, w, h)) {
+            return XPLAY_E_RESOURCE;
+        }
+    } else {
+        sws_ = sws_getCachedContext(sws_, src.width, src.height, static_cast<AVPixelFormat>(src.format), w, h,
+                                    dst_format, ScaleFlags(src.width, src.height, w, h), nullptr, nullptr, nullptr);
+        if (!sws_) return XPLAY_E_CODEC;
+        if (sws_scale(sws_, src.data, src.linesize, 0, src.height, planes, dst_stride) != h) return XPLAY_E_CODEC;
+    }
     data_ = planes[0];
     width_ = w;
     height_ = h;
