@@ -48,42 +48,58 @@ inline std::vector<velmora::sim::stream::AccessUnit> MakeStream(int frames, int 
     return units;
 }
 
-// Decodes `units` with bare libavcodec on this thread (one access unit per packet, then the
-// flush), `threads` decoding threads (0: libavcodec's default), and shows each picture to `each`
-// (may be empty). Returns the number of pictures. The anchor the decoder benchmarks measure
+// Decodes `streams` with bare libavcodec on this thread, one decoder per stream, taking one access
+// unit of each stream in turn (as pictures of several cameras arrive), then the flushes;
+// `threads` decoding threads per decoder (0: libavcodec's default). Shows each picture to `each`
+// (may be empty) and returns the number of pictures. The anchor the decoder benchmarks measure
 // against.
-inline int BareDecode(const std::vector<velmora::sim::stream::AccessUnit>& units, int threads,
-                      const std::function<void(AVFrame*)>& each) {
+inline int BareDecodeStreams(const std::vector<std::vector<velmora::sim::stream::AccessUnit>>& streams, int threads,
+                             const std::function<void(AVFrame*)>& each) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    if (threads > 0) ctx->thread_count = threads;
-    avcodec_open2(ctx, codec, nullptr);
+    std::vector<AVCodecContext*> contexts;
+    std::vector<std::vector<std::vector<uint8_t>>> padded(streams.size());
+    size_t longest = 0;
+    for (size_t s = 0; s < streams.size(); ++s) {
+        AVCodecContext* ctx = avcodec_alloc_context3(codec);
+        if (threads > 0) ctx->thread_count = threads;
+        avcodec_open2(ctx, codec, nullptr);
+        contexts.push_back(ctx);
+        for (const velmora::sim::stream::AccessUnit& au : streams[s]) {
+            padded[s].emplace_back(au.data);
+            padded[s].back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        }
+        longest = std::max(longest, streams[s].size());
+    }
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
-    std::vector<std::vector<uint8_t>> padded;
-    for (const velmora::sim::stream::AccessUnit& au : units) {
-        padded.emplace_back(au.data);
-        padded.back().resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    }
     int frames = 0;
-    for (size_t i = 0; i <= units.size(); ++i) {
-        if (i < units.size()) {
-            pkt->data = padded[i].data();
-            pkt->size = static_cast<int>(units[i].data.size());
-            avcodec_send_packet(ctx, pkt);
-        } else {
-            avcodec_send_packet(ctx, nullptr);
-        }
-        while (avcodec_receive_frame(ctx, frame) == 0) {
-            ++frames;
-            if (each) each(frame);
-            av_frame_unref(frame);
+    for (size_t i = 0; i <= longest; ++i) {
+        for (size_t s = 0; s < streams.size(); ++s) {
+            if (i > streams[s].size()) continue;
+            if (i < streams[s].size()) {
+                pkt->data = padded[s][i].data();
+                pkt->size = static_cast<int>(streams[s][i].data.size());
+                avcodec_send_packet(contexts[s], pkt);
+            } else {
+                avcodec_send_packet(contexts[s], nullptr);
+            }
+            while (avcodec_receive_frame(contexts[s], frame) == 0) {
+                ++frames;
+                if (each) each(frame);
+                av_frame_unref(frame);
+            }
         }
     }
     av_frame_free(&frame);
     av_packet_free(&pkt);
-    avcodec_free_context(&ctx);
+    for (AVCodecContext*& ctx : contexts) avcodec_free_context(&ctx);
     return frames;
+}
+
+// BareDecodeStreams of one stream.
+inline int BareDecode(const std::vector<velmora::sim::stream::AccessUnit>& units, int threads,
+                      const std::function<void(AVFrame*)>& each) {
+    return BareDecodeStreams({units}, threads, each);
 }
 
 inline double Percentile(std::vector<double> v, double p) {
