@@ -14,7 +14,13 @@ int OrvexXPlayCalls::StartRealPlay(int session, int stream, transport::ORVEX_Rea
     return transport::ORVEX_StartRealPlay(session, 0, stream, cb, user);
 }
 int OrvexXPlayCalls::StopRealPlay(int handle) { return transport::ORVEX_StopRealPlay(handle); }
-int OrvexXPlayCalls::OpenStream() { return platform::X_OpenStream(0, 0); }
+int OrvexXPlayCalls::OpenStream() {
+    // The real-play callback hands out one whole access unit per call: each is decoded as it
+    // arrives, without waiting for the input to go quiet.
+    platform::XStreamOptions options;
+    options.whole_access_units = true;
+    return platform::X_OpenStreamEx(options);
+}
 int OrvexXPlayCalls::PlayEx(int port, platform::FrameSink* sink) { return platform::X_PlayEx(port, sink); }
 int OrvexXPlayCalls::VideoClose(int port) { return platform::X_VideoClose(port); }
 

@@ -25,7 +25,7 @@ public:
     virtual int LastError() = 0;  // ORVEX_GetLastError
     virtual int StartRealPlay(int session, int stream, transport::ORVEX_RealDataCallback cb, void* user) = 0;
     virtual int StopRealPlay(int handle) = 0;
-    virtual int OpenStream() = 0;  // X_OpenStream(0, 0)
+    virtual int OpenStream() = 0;  // X_OpenStreamEx with whole_access_units (one per callback)
     virtual int PlayEx(int port, platform::FrameSink* sink) = 0;
     virtual int VideoClose(int port) = 0;
     // ORVEX_GetRealPlayState: 0 while the stream runs, the negative reason once it has ended.

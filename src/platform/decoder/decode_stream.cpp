@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <system_error>
 #include <utility>
 
 extern "C" {
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 }
 
 #include "platform/decoder/h264_decoder.h"
 
 namespace velmora::platform {
+
+void DecodeStream::BufferUnref::operator()(AVBufferRef* buffer) const { av_buffer_unref(&buffer); }
 
 DecodeStream::DecodeStream(const XStreamOptions& options) : options_(options) {}
 
@@ -69,14 +71,14 @@ int DecodeStream::Input(const uint8_t* data, int length) {
 
     // Copy outside the lock, with the zero padding the parser needs after the data.
     Chunk chunk;
-    chunk.data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length) + H264Decoder::kInputPadding]);
+    chunk.data.reset(av_buffer_alloc(static_cast<size_t>(length) + H264Decoder::kInputPadding));
     if (!chunk.data) {
         std::lock_guard<std::mutex> lock(mu_);
         hole_pending_ = true;  // this data is lost as well
         return XPLAY_E_RESOURCE;
     }
-    std::memcpy(chunk.data.get(), data, static_cast<size_t>(length));
-    std::memset(chunk.data.get() + length, 0, static_cast<size_t>(H264Decoder::kInputPadding));
+    std::memcpy(chunk.data->data, data, static_cast<size_t>(length));
+    std::memset(chunk.data->data + length, 0, static_cast<size_t>(H264Decoder::kInputPadding));
     chunk.size = length;
 
     std::deque<Chunk> dropped;  // freed after the lock is released
@@ -288,6 +290,7 @@ void DecodeStream::Run() {
 
     std::deque<Chunk> batch;
     bool unterminated = false;  // data fed since the last access unit was closed off
+    bool whole_units = options_.whole_access_units;  // chunks still taken as whole access units
     for (;;) {
         bool idle = false;
         {
@@ -314,8 +317,16 @@ void DecodeStream::Run() {
         for (Chunk& chunk : batch) {
             if (stop_flag_.load(std::memory_order_relaxed)) break;
             if (chunk.after_hole) decoder.Resync(present);
-            decoder.Feed(chunk.data.get(), chunk.size, present);
-            unterminated = true;
+            const uint8_t* bytes = chunk.data->data;
+            // A chunk that is not a whole access unit: from here on the parser joins the pieces.
+            if (whole_units && !H264Decoder::BeginsWholeUnit(bytes, static_cast<size_t>(chunk.size)))
+                whole_units = false;
+            if (whole_units) {
+                decoder.DecodeWhole(bytes, chunk.size, chunk.data.get(), present);
+            } else {
+                decoder.Feed(bytes, chunk.size, present);
+                unterminated = true;
+            }
             publish();
         }
         batch.clear();

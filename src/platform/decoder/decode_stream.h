@@ -12,6 +12,7 @@
 #include "platform/decoder/frame_converter.h"
 #include "platform/decoder/xplay.h"
 
+struct AVBufferRef;
 struct AVFrame;
 
 namespace velmora::platform {
@@ -34,6 +35,8 @@ class H264Decoder;
 // picture older than one already delivered is dropped as superseded.
 // With XStreamOptions::present_on_decoding_thread there is no presenting thread: every picture is
 // converted and delivered on the decoding thread before the next one is decoded.
+// With XStreamOptions::whole_access_units each chunk is decoded as it is taken from the queue,
+// without the parser and the idle flush, until a chunk does not look like a whole access unit.
 //
 // Thread-safe: Input, SetSink, Close and GetStats may be called from any thread; Input never waits
 // for decoding. Close (or the destructor) stops and joins both threads; after it, Input fails with
@@ -59,8 +62,12 @@ public:
     bool OnPortThread() const;
 
 private:
+    struct BufferUnref {
+        void operator()(AVBufferRef* buffer) const;
+    };
     struct Chunk {
-        std::unique_ptr<uint8_t[]> data;
+        // Reference-counted, so a whole access unit reaches the codec without another copy.
+        std::unique_ptr<AVBufferRef, BufferUnref> data;
         int size = 0;
         bool after_hole = false;  // data was lost right before this chunk
     };

@@ -73,12 +73,15 @@ void H264Decoder::OnBand(AVCodecContext* ctx, const AVFrame* picture, int* /*off
     static_cast<H264Decoder*>(ctx->opaque)->band_fn_(picture, y, height);
 }
 
-int H264Decoder::FirstSliceType(const uint8_t* data, size_t size) {
+int H264Decoder::FirstSliceType(const uint8_t* data, size_t size, size_t* header) {
     size_t i = 0;
     while (i + 3 < size) {
         if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
             int type = data[i + 3] & 0x1F;
-            if (type >= 1 && type <= 5) return type;
+            if (type >= 1 && type <= 5) {
+                if (header) *header = i + 3;
+                return type;
+            }
             i += 3;
         } else {
             ++i;
@@ -89,6 +92,22 @@ int H264Decoder::FirstSliceType(const uint8_t* data, size_t size) {
 
 bool H264Decoder::ContainsIdr(const uint8_t* data, size_t size) {
     return FirstSliceType(data, size) == 5;
+}
+
+bool H264Decoder::BeginsWholeUnit(const uint8_t* data, size_t size) {
+    const bool startCode = size >= 4 && data[0] == 0 && data[1] == 0 &&
+                           (data[2] == 1 || (data[2] == 0 && data[3] == 1));
+    if (!startCode) return false;
+    size_t header = 0;
+    if (FirstSliceType(data, size, &header) == 0 || header + 1 >= size) return false;
+    // The slice header opens with first_mb_in_slice as ue(v): a leading 1 bit is the value 0.
+    return (data[header + 1] & 0x80) != 0;
+}
+
+int H264Decoder::DecodeWhole(const uint8_t* data, int size, AVBufferRef* owner, const FrameFn& fn) {
+    if (!ctx_) return XPLAY_E_RESOURCE;
+    if (size <= 0) return 0;
+    return DecodeUnit(data, size, fn, owner);
 }
 
 int H264Decoder::Feed(const uint8_t* data, int size, const FrameFn& fn) {
@@ -157,7 +176,18 @@ int H264Decoder::Drain(const FrameFn& fn) {
     return result;
 }
 
-int H264Decoder::DecodeUnit(const uint8_t* data, int size, const FrameFn& fn) {
+int H264Decoder::SendPacket(const uint8_t* data, int size, AVBufferRef* owner) {
+    packet_->data = const_cast<uint8_t*>(data);
+    packet_->size = size;
+    // With a reference the codec keeps the data as it is; without one (or if taking it fails) it
+    // copies the packet.
+    if (owner) packet_->buf = av_buffer_ref(owner);
+    const int ret = avcodec_send_packet(ctx_, packet_);
+    av_packet_unref(packet_);
+    return ret;
+}
+
+int H264Decoder::DecodeUnit(const uint8_t* data, int size, const FrameFn& fn, AVBufferRef* owner) {
     ++access_units_;
     if (need_key_) {
         if (!ContainsIdr(data, static_cast<size_t>(size))) {
@@ -166,20 +196,11 @@ int H264Decoder::DecodeUnit(const uint8_t* data, int size, const FrameFn& fn) {
         }
         need_key_ = false;
     }
-    av_packet_unref(packet_);
-    packet_->data = const_cast<uint8_t*>(data);
-    packet_->size = size;
-    int ret = avcodec_send_packet(ctx_, packet_);
-    packet_->data = nullptr;
-    packet_->size = 0;
+    int ret = SendPacket(data, size, owner);
     if (ret == AVERROR(EAGAIN)) {
         // Output is waiting: take it, then try once more.
         ReceiveFrames(fn);
-        packet_->data = const_cast<uint8_t*>(data);
-        packet_->size = size;
-        ret = avcodec_send_packet(ctx_, packet_);
-        packet_->data = nullptr;
-        packet_->size = 0;
+        ret = SendPacket(data, size, owner);
     }
     int result = 0;
     if (ret < 0) {

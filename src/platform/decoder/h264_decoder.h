@@ -5,6 +5,7 @@
 #include <functional>
 #include <utility>
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVCodecParserContext;
 struct AVFrame;
@@ -44,6 +45,12 @@ public:
     // with the next one).
     int Feed(const uint8_t* data, int size, const FrameFn& fn);
 
+    // Decodes `data` as one complete access unit, without the parser; for streams whose chunks are
+    // whole access units (see BeginsWholeUnit). Nothing fed through Feed may be pending in the
+    // parser. `owner`, when given, is a reference-counted buffer holding the data (and the padding
+    // after it), so the codec takes a reference instead of a copy. Returns 0 or XPLAY_E_CODEC.
+    int DecodeWhole(const uint8_t* data, int size, AVBufferRef* owner, const FrameFn& fn);
+
     // Declares that the data fed so far ends an access unit, so a complete picture is decoded
     // now rather than when the next picture's data arrives. Done by feeding an access unit
     // delimiter, which the codec ignores.
@@ -69,11 +76,16 @@ public:
 
     // True if the access unit holds an IDR slice before any other picture slice.
     static bool ContainsIdr(const uint8_t* data, size_t size);
+    // True if `data` may be taken for a whole access unit: it begins with a start code and holds
+    // a picture slice, and the first one begins a picture (first_mb_in_slice 0).
+    static bool BeginsWholeUnit(const uint8_t* data, size_t size);
 
 private:
-    // NAL unit type (1..5) of the first picture slice in the data, 0 if there is none.
-    static int FirstSliceType(const uint8_t* data, size_t size);
-    int DecodeUnit(const uint8_t* data, int size, const FrameFn& fn);
+    // NAL unit type (1..5) of the first picture slice in the data, 0 if there is none; `*header`
+    // (if given) receives the offset of that slice's NAL header byte.
+    static int FirstSliceType(const uint8_t* data, size_t size, size_t* header = nullptr);
+    int DecodeUnit(const uint8_t* data, int size, const FrameFn& fn, AVBufferRef* owner = nullptr);
+    int SendPacket(const uint8_t* data, int size, AVBufferRef* owner);
     int ReceiveFrames(const FrameFn& fn);
     static void OnBand(AVCodecContext* ctx, const AVFrame* picture, int offset[], int y, int type, int height);
 

@@ -53,6 +53,15 @@ struct XStreamOptions {
     // but a slow sink holds up decoding: the input queue fills and drops data. For consumers that
     // need every picture, and for tests that hold the decoding thread in the sink.
     bool present_on_decoding_thread = false;
+    // Every input chunk is one complete access unit, as the network library's real-play callback
+    // hands them out. Each is then decoded as soon as the decoding thread takes it, without the
+    // parser and without waiting for the idle flush: no copy of the data, one wake-up of the
+    // decoding thread per picture, and no idle_flush_ms of delay. The first chunk that does not
+    // look like a whole access unit (no start code at its beginning, no picture slice, or a first
+    // slice that continues a picture) turns this off for the rest of the stream, from that chunk
+    // on: the parser and the idle flush take over, so no data is lost, and at most the picture
+    // before it, if it was cut short, is decoded damaged.
+    bool whole_access_units = false;
 };
 
 // Counters of one port since it was opened.

@@ -233,3 +233,46 @@ TEST(H264Bands, HalvingIsTheRoundedMeanAtEveryWidth) {
         }
     }
 }
+
+TEST(H264WholeUnits, WhatMayBeTakenForAWholeAccessUnit) {
+    auto units = MakeStream(3);
+    ASSERT_EQ(3u, units.size());
+    for (const AccessUnit& au : units) EXPECT_TRUE(H264Decoder::BeginsWholeUnit(au.data.data(), au.data.size()));
+    const AccessUnit& key = units[0];
+    const size_t slice = IdrSliceOffset(key);
+    ASSERT_LT(slice, key.data.size());
+    // Parameter sets alone, a tail without its start code, nothing at all.
+    EXPECT_FALSE(H264Decoder::BeginsWholeUnit(key.data.data(), slice));
+    EXPECT_FALSE(H264Decoder::BeginsWholeUnit(key.data.data() + slice + 1, key.data.size() - slice - 1));
+    EXPECT_FALSE(H264Decoder::BeginsWholeUnit(key.data.data(), 0));
+    // A slice continuing a picture (first_mb_in_slice 5: bits 00110) and one beginning it.
+    const uint8_t second[] = {0, 0, 0, 1, 0x41, 0x30, 0x12, 0x34};
+    const uint8_t first[] = {0, 0, 1, 0x41, 0x9A, 0x12, 0x34};
+    EXPECT_FALSE(H264Decoder::BeginsWholeUnit(second, sizeof second));
+    EXPECT_TRUE(H264Decoder::BeginsWholeUnit(first, sizeof first));
+    // A slice NAL header at the very end, with no slice header after it.
+    EXPECT_FALSE(H264Decoder::BeginsWholeUnit(first, 4));
+}
+
+TEST(H264WholeUnits, WholeUnitsDecodeAtOnceAndMixWithTheParser) {
+    auto units = MakeStream(6);
+    ASSERT_EQ(6u, units.size());
+    H264Decoder decoder;
+    ASSERT_EQ(0, decoder.Open(1));
+    Pictures pictures;
+    const auto fn = pictures.Fn();
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> padded(units[i].data);
+        padded.resize(padded.size() + H264Decoder::kInputPadding, 0);
+        EXPECT_EQ(0, decoder.DecodeWhole(padded.data(), static_cast<int>(units[i].data.size()), nullptr, fn));
+        EXPECT_EQ(i + 1, pictures.count);  // no waiting for the next unit to begin
+    }
+    // The same stream goes on through the parser: the picture waits for the next one.
+    FeedWhole(decoder, units[3], fn);
+    FeedWhole(decoder, units[4], fn);
+    EXPECT_EQ(4, pictures.count);
+    decoder.EndAccessUnit(fn);
+    EXPECT_EQ(5, pictures.count);
+    EXPECT_EQ(0, pictures.damaged);
+    EXPECT_EQ(0u, decoder.decode_errors());
+}

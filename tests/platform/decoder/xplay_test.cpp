@@ -316,6 +316,57 @@ TEST(XPlayPorts, LonePictureIsDecodedWhenInputGoesQuiet) {
     }
 }
 
+TEST(XPlayPorts, WholeAccessUnitsAreShownAtOnceAndOtherChunkingFallsBackToTheParser) {
+    XStreamOptions options;
+    options.whole_access_units = true;
+    options.idle_flush_ms = -1;  // so only the whole-unit path can show a lone picture
+    auto units = MakeStream(10, PictureParams(), 320, 240, 5);
+    ASSERT_EQ(10u, units.size());
+    {
+        RecordingSink sink;
+        int port = X_OpenStreamEx(options);
+        ASSERT_EQ(0, X_PlayEx(port, &sink));
+        Feed(port, units);
+        // The last one too: nothing waits for a following unit.
+        EXPECT_EQ(10u, StatsOncePresented(port, 10).frames_decoded);
+        EXPECT_TRUE(sink.WaitFor(1));
+        // A hole: what follows waits for the next key frame (1..4 are skipped, 5..9 shown).
+        std::vector<uint8_t> big(static_cast<size_t>(options.max_chunk_bytes) + 1, 0);
+        EXPECT_EQ(XPLAY_E_ARG, X_VideoInputData(port, big.data(), static_cast<int>(big.size())));
+        Feed(port, std::vector<AccessUnit>(units.begin() + 1, units.end()));
+        XStreamStats stats = StatsOncePresented(port, 15);
+        EXPECT_EQ(15u, stats.frames_decoded);
+        EXPECT_EQ(4u, stats.skipped_units);
+        EXPECT_EQ(0u, stats.decode_errors);
+        EXPECT_EQ(0, X_VideoClose(port));
+    }
+    {
+        // Parameter sets and slices in chunks of their own: the first chunk, without a slice, hands
+        // the stream to the parser, and nothing is lost.
+        RecordingSink sink;
+        int port = X_OpenStreamEx(options);
+        ASSERT_EQ(0, X_PlayEx(port, &sink));
+        for (const AccessUnit& au : units) {
+            size_t slice = 0;
+            while (slice + 3 < au.data.size() &&
+                   !(au.data[slice] == 0 && au.data[slice + 1] == 0 && au.data[slice + 2] == 1 &&
+                     ((au.data[slice + 3] & 0x1F) == 1 || (au.data[slice + 3] & 0x1F) == 5))) {
+                ++slice;
+            }
+            if (slice > 0 && au.data[slice - 1] == 0) --slice;  // the four-byte start code
+            if (slice > 0) {
+                ASSERT_EQ(0, X_VideoInputData(port, au.data.data(), static_cast<int>(slice)));
+            }
+            ASSERT_EQ(0, X_VideoInputData(port, au.data.data() + slice, static_cast<int>(au.data.size() - slice)));
+        }
+        XStreamStats stats = StatsOncePresented(port, 9);  // the last waits for a following unit
+        EXPECT_EQ(9u, stats.frames_decoded);
+        EXPECT_EQ(0u, stats.decode_errors);
+        EXPECT_EQ(0u, stats.skipped_units);
+        EXPECT_EQ(0, X_VideoClose(port));
+    }
+}
+
 TEST(XPlayPorts, DetachedSinkIsNotCalledAndSinkCannotCloseItsPort) {
     auto units = MakeStream(4);
     // The sink is called on the presenting thread by default, on the decoding thread otherwise:
