@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -304,6 +305,58 @@ TEST(VideoPaneWidgetTest, PicturesComeInThePanesOwnBufferAtEvenSizes) {
     EXPECT_EQ(at(0, 240), 0x00ff00u);
     EXPECT_EQ(at(161, 241), 0u);
     EXPECT_EQ(at(322, 150), 0u);
+}
+
+// A picture of the size on screen repaints just its own pixels; one of another size repaints the
+// whole pane, so nothing of the larger picture before it stays beside it. What reaches the screen
+// is checked, not a fresh rendering of the widget.
+TEST(VideoPaneWidgetTest, OnlyThePicturesPixelsAreRepaintedWhileItsSizeStays) {
+    VideoPaneWidget pane(0);
+    pane.resize(323, 300);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    const auto deliver = [&](QRgb colour) {
+        std::thread presenter([&] {
+            int w = 0, h = 0;
+            pane.TargetSizeFor(1920, 1080, &w, &h);
+            int stride = 0;
+            uint8_t* buffer = pane.FrameBuffer(w, h, &stride);
+            if (!buffer) return;
+            for (int y = 0; y < h; ++y) std::fill_n(reinterpret_cast<QRgb*>(buffer + y * stride), w, colour);
+            pane.OnFrame(buffer, w, h, stride);
+        });
+        presenter.join();
+    };
+    const auto painted = [&](uint64_t n) {
+        return QTest::qWaitFor([&] { return pane.PicturesPainted() >= n; }, 5000);
+    };
+    const auto screen = [&] {
+        QCoreApplication::processEvents();
+        return pane.screen()->grabWindow(pane.winId()).toImage();
+    };
+    deliver(qRgb(255, 0, 0));
+    ASSERT_TRUE(painted(1));
+    deliver(qRgb(0, 255, 0));
+    ASSERT_TRUE(painted(2));
+    QImage shot = screen();
+    const auto at = [&](int x, int y) { return shot.pixel(x, y) & 0xffffffu; };
+    EXPECT_EQ(at(161, 59), 0x00ff00u);
+    EXPECT_EQ(at(161, 58), 0u);
+    EXPECT_EQ(at(322, 150), 0u);
+
+    // Pixels of the decoder's own, 320 x 240 (scaled into 323 x 242, rows 29 to 270), taken by a
+    // repaint of the old picture's pixels only: the rest of the pane follows.
+    std::vector<QRgb> own(320 * 240, qRgb(0, 0, 255));
+    std::thread presenter([&] { pane.OnFrame(reinterpret_cast<const uint8_t*>(own.data()), 320, 240, 1280); });
+    presenter.join();
+    pane.repaint(QRect(0, 59, 323, 182));
+    ASSERT_TRUE(painted(3));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        shot = screen();
+        return (at(161, 40) & 0xff) == 0xffu;
+    }, 5000));
+    EXPECT_EQ(at(161, 150) & 0xff, 0xffu);
+    EXPECT_EQ(at(161, 26), 0u);
 }
 
 }  // namespace

@@ -152,20 +152,36 @@ void VideoPaneWidget::OnFrame(const uint8_t* pixels, int width, int height, int 
     }
     received_.fetch_add(1);
     hasPicture_.store(true);
-    // Queued by name: the call travels entirely inside Qt's event queue, which is thread-safe.
+    // The call travels entirely inside Qt's event queue, which is thread-safe; by member pointer,
+    // so no method is looked up by name for every picture.
     if (!updatePosted_.exchange(true))
-        QMetaObject::invokeMethod(this, "PictureArrived", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &VideoPaneWidget::PictureArrived, Qt::QueuedConnection);
 }
 
 void VideoPaneWidget::PictureArrived() {
     // Cleared before looking, so a picture arriving from now on queues again.
     updatePosted_.store(false);
     bool waiting = false;
+    QSize size;
     {
         std::lock_guard<std::mutex> lock(mu_);
         waiting = hasNew_;
+        size = pending_.size();
     }
-    if (waiting) update();
+    if (!waiting) return;
+    // A picture of the size on screen, already scaled to the pane, replaces just the old one's
+    // pixels: the bars around it stay as they are (the pane paints opaquely, so Qt keeps them).
+    const QRect at = ScaledPictureRect(size);
+    if (size == shown_.size() && !at.isEmpty() && !disconnected_)
+        update(at);
+    else
+        update();
+}
+
+QRect VideoPaneWidget::ScaledPictureRect(QSize picture) const {
+    const QRect target = FitRect(picture, size());
+    if (target.isEmpty() || (target.size() != picture && picture != EvenFit(target.size(), size()))) return {};
+    return QRect(QPoint((width() - picture.width()) / 2, (height() - picture.height()) / 2), picture);
 }
 
 void VideoPaneWidget::ClearPicture() {
@@ -193,8 +209,9 @@ QImage VideoPaneWidget::Picture() {
     return (hasNew_ ? pending_ : shown_).copy();
 }
 
-void VideoPaneWidget::paintEvent(QPaintEvent*) {
+void VideoPaneWidget::paintEvent(QPaintEvent* e) {
     bool fresh = false;
+    const QSize before = shown_.size();
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (hasNew_) {
@@ -205,17 +222,23 @@ void VideoPaneWidget::paintEvent(QPaintEvent*) {
             fresh = true;
         }
     }
+    // Asked to repaint just the old picture's pixels, but a picture of another size came in
+    // meanwhile: the rest of the pane follows at once.
+    if (fresh && shown_.size() != before && e->rect() != rect()) update();
     QPainter painter(this);
     const QRect target = FitRect(shown_.size(), size());
+    const QRect at = ScaledPictureRect(shown_.size());
     if (target.isEmpty()) {
         painter.fillRect(rect(), Qt::black);
+    } else if (!at.isEmpty() && at.contains(e->rect())) {
+        // Just the picture's pixels are asked for (see PictureArrived).
+        painter.drawImage(at.topLeft(), shown_);
     } else {
         // Black bars around the picture only.
         const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
         for (const QRect& r : bars) painter.fillRect(r, Qt::black);
-        if (target.size() == shown_.size() || shown_.size() == EvenFit(target.size(), size())) {
+        if (!at.isEmpty()) {
             // Already scaled to the pane (exactly, or rounded down to even sizes): centred as is.
-            const QRect at(QPoint((width() - shown_.width()) / 2, (height() - shown_.height()) / 2), shown_.size());
             for (const QRect& r : QRegion(target).subtracted(QRegion(at))) painter.fillRect(r, Qt::black);
             painter.drawImage(at.topLeft(), shown_);
         } else {

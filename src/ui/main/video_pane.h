@@ -111,6 +111,9 @@ protected:
 private:
     // Queued by OnFrame, at most one at a time: repaints when a picture is waiting.
     Q_INVOKABLE void PictureArrived();
+    // Where a picture of `picture` size already scaled to the pane is drawn (centred, as is);
+    // empty for a picture of another size, which is scaled into FitRect when painted.
+    QRect ScaledPictureRect(QSize picture) const;
 
     const int index_;
     PaneBackend* backend_ = nullptr;
