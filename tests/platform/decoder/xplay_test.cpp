@@ -185,6 +185,9 @@ TEST(XPlayPorts, SmallSinkGetsPicturesHalvedWhileDecoding) {
     // The first picture tells the port the sink's size; the ones after it can be halved early.
     ASSERT_EQ(0, X_VideoInputData(port, units[0].data.data(), static_cast<int>(units[0].data.size())));
     ASSERT_TRUE(sink.WaitFor(1));
+    // Setting the sink again returns once the presenting thread has left its call: a busy sink
+    // would (rightly) send the next picture the presenter's way instead.
+    ASSERT_EQ(0, X_PlayEx(port, &sink));
     Feed(port, {units.begin() + 1, units.end()});
     const XStreamStats stats = StatsOncePresented(port, units.size());
     EXPECT_EQ(0, X_VideoClose(port));
