@@ -93,8 +93,12 @@ public:
 
     const NetCameraConfig& config() const { return config_; }
 
+    // Encodes the loop a replaying camera serves. False when the encoder fails.
+    bool PrepareReplay();
+
 private:
     std::unique_ptr<StreamSource> MakeSource();
+    stream::GeneratorConfig StreamConfig() const;
 
     void PushParams() {
         stream::PictureParams p = CurrentParams();
@@ -118,6 +122,8 @@ private:
 
     std::mutex mu_;  // generators_
     std::set<stream::StreamGenerator*> generators_;
+    // The replayed loop, encoded before the camera serves; shared read-only by its streams.
+    std::shared_ptr<const std::vector<AccessUnit>> replay_;
     std::mutex enderMu_;  // ending_
     std::condition_variable enderCv_;
     bool ending_ = false;
@@ -126,56 +132,118 @@ private:
 
 namespace {
 
+// Keeps a source's pace: one picture per frame interval; after a long stall it starts afresh
+// rather than bursting.
+class Pacer {
+public:
+    explicit Pacer(int fps)
+        : interval_(std::chrono::microseconds(1000000 / fps)), due_(std::chrono::steady_clock::now()) {}
+    // Waits at most `maxWait` for the next picture's time; false when it has not come yet.
+    bool Wait(std::chrono::milliseconds maxWait) const {
+        const auto now = std::chrono::steady_clock::now();
+        if (now < due_) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due_ - now, maxWait));
+            if (std::chrono::steady_clock::now() < due_) return false;
+        }
+        return true;
+    }
+    // A picture went out.
+    void Sent() {
+        due_ += interval_;
+        const auto now = std::chrono::steady_clock::now();
+        if (due_ + 4 * interval_ < now) due_ = now + interval_;
+    }
+    std::chrono::steady_clock::duration interval() const { return interval_; }
+
+private:
+    std::chrono::steady_clock::duration interval_;
+    std::chrono::steady_clock::time_point due_;
+};
+
 // One open stream: a generator paced at the camera's frame rate, pulled by the stream's thread.
 class GeneratorSource final : public StreamSource {
 public:
-    GeneratorSource(NetCameras::Camera& camera, const stream::GeneratorConfig& config) : camera_(camera) {
+    GeneratorSource(NetCameras::Camera& camera, const stream::GeneratorConfig& config)
+        : camera_(camera), pacer_(config.fps) {
         ok_ = gen_.Open(config) == 0;
-        interval_ = std::chrono::microseconds(1000000 / config.fps);
         gen_.SetParams(camera_.CurrentParams());
         camera_.Register(&gen_);
-        due_ = std::chrono::steady_clock::now();
     }
     ~GeneratorSource() override { camera_.Unregister(&gen_); }
 
     bool ok() const { return ok_; }
 
     bool Next(AccessUnit& out, std::chrono::milliseconds maxWait) override {
-        auto now = std::chrono::steady_clock::now();
-        if (now < due_) {
-            auto wait = std::min<std::chrono::steady_clock::duration>(due_ - now, maxWait);
-            std::this_thread::sleep_for(wait);
-            if (std::chrono::steady_clock::now() < due_) return false;
-        }
+        if (!pacer_.Wait(maxWait)) return false;
         stream::AccessUnit au;
         if (gen_.EncodeNext(&au) != 0) return false;
         out.data = std::move(au.data);
         out.keyFrame = au.keyframe;
         out.timestampUs = static_cast<uint64_t>(au.pts_us);
-        // Keep the pace; after a long stall start afresh rather than bursting.
-        due_ += interval_;
-        now = std::chrono::steady_clock::now();
-        if (due_ + 4 * interval_ < now) due_ = now + interval_;
+        pacer_.Sent();
         return true;
     }
 
 private:
     NetCameras::Camera& camera_;
     stream::StreamGenerator gen_;
+    Pacer pacer_;
     bool ok_ = false;
-    std::chrono::steady_clock::duration interval_{};
-    std::chrono::steady_clock::time_point due_;
+};
+
+// One open stream of a replaying camera: its loop from the first picture (a key frame), paced
+// the same way, with stream times that keep counting up.
+class ReplaySource final : public StreamSource {
+public:
+    ReplaySource(std::shared_ptr<const std::vector<AccessUnit>> loop, int fps) : loop_(std::move(loop)), pacer_(fps) {}
+
+    bool Next(AccessUnit& out, std::chrono::milliseconds maxWait) override {
+        if (!pacer_.Wait(maxWait)) return false;
+        out = (*loop_)[sent_ % loop_->size()];
+        out.timestampUs = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(pacer_.interval()).count() * sent_);
+        ++sent_;
+        pacer_.Sent();
+        return true;
+    }
+
+private:
+    std::shared_ptr<const std::vector<AccessUnit>> loop_;
+    Pacer pacer_;
+    uint64_t sent_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<StreamSource> NetCameras::Camera::MakeSource() {
+stream::GeneratorConfig NetCameras::Camera::StreamConfig() const {
     stream::GeneratorConfig gc;
     gc.width = config_.width;
     gc.height = config_.height;
     gc.fps = config_.fps;
     gc.label = config_.address;
-    auto source = std::make_unique<GeneratorSource>(*this, gc);
+    return gc;
+}
+
+bool NetCameras::Camera::PrepareReplay() {
+    if (config_.replayFrames <= 0 || replay_) return true;
+    stream::StreamGenerator gen;
+    if (gen.Open(StreamConfig()) != 0) return false;
+    gen.SetParams(CurrentParams());
+    // Whole seconds, so that the loop starts again on a key frame (one a second).
+    const int frames = (config_.replayFrames + config_.fps - 1) / config_.fps * config_.fps;
+    auto loop = std::make_shared<std::vector<AccessUnit>>();
+    for (int i = 0; i < frames; ++i) {
+        stream::AccessUnit au;
+        if (gen.EncodeNext(&au) != 0) return false;
+        loop->push_back(AccessUnit{std::move(au.data), au.keyframe, 0});
+    }
+    replay_ = std::move(loop);
+    return true;
+}
+
+std::unique_ptr<StreamSource> NetCameras::Camera::MakeSource() {
+    if (replay_) return std::make_unique<ReplaySource>(replay_, config_.fps);
+    auto source = std::make_unique<GeneratorSource>(*this, StreamConfig());
     if (!source->ok()) return nullptr;
     return source;
 }
@@ -188,6 +256,11 @@ NetCameras::~NetCameras() { Stop(); }
 
 int NetCameras::Start(std::string* error) {
     for (auto& cam : cameras_) {
+        if (!cam->PrepareReplay()) {
+            if (error) *error = "cannot encode the replayed pictures of " + cam->config().address;
+            Stop();
+            return -1;
+        }
         if (cam->server().Start() != 0) {
             if (error)
                 *error = "cannot serve a network camera on " + cam->config().address + ":" +
@@ -255,6 +328,7 @@ int BuildNetCameras(const SimOptions& options, std::vector<NetCameraConfig>* cam
         cfg.width = options.netWidth;
         cfg.height = options.netHeight;
         cfg.fps = options.netFps;
+        cfg.replayFrames = options.netReplay;
         for (const auto& [user, password] : options.netUsers) cfg.users.push_back({user, password});
         const int n = static_cast<int>(i) + 1;
         cfg.model.identity = CameraModel::DefaultIdentity(n);

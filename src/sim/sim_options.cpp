@@ -386,7 +386,7 @@ int ParseCommandLine(int argc, const char* const* argv, SimOptions* options, std
         } else if (arg == "--fault") {
             if (AddFaultOption(value, options, error) != 0) return -1;
         } else if (arg == "--net" || arg == "--net-size" || arg == "--net-fps" || arg == "--net-user" ||
-                   arg == "--net-fault") {
+                   arg == "--net-fault" || arg == "--net-replay") {
             if (ApplyNetOption(arg, value, options, error) != 0) return -1;
         } else {
             *error = "unknown option " + std::string(arg);
@@ -433,6 +433,12 @@ int ApplyNetOption(std::string_view arg, std::string_view value, SimOptions* opt
             return -1;
         }
         options->netFps = static_cast<int>(n);
+    } else if (arg == "--net-replay") {
+        if (!ParseInt(value, 1, 600, &n)) {
+            *error = "--net-replay needs 1..600 pictures";
+            return -1;
+        }
+        options->netReplay = static_cast<int>(n);
     } else if (arg == "--net-user") {
         size_t colon = value.find(':');
         if (colon == std::string_view::npos || colon == 0 || colon > 16 || value.size() - colon - 1 > 23) {
@@ -527,6 +533,8 @@ std::string UsageText() {
            "  --net ADDR[,ADDR...]     network cameras, one per loopback address, port 36666\n"
            "  --net-size WxH           picture size of their main stream (default 1280x720)\n"
            "  --net-fps N              frame rate of their main stream (default 25)\n"
+           "  --net-replay N           loop N pictures (whole seconds) encoded at start instead of\n"
+           "                           encoding live: for benchmarks; parameter changes do not show\n"
            "  --net-user NAME:PASS     a login of every network camera (default admin:pelno)\n"
            "  --net-fault ADDR:KIND    refuse-login, drop-after=N, stall[=MS], not-json, stop-stream,\n"
            "                           end-streams=MS\n"

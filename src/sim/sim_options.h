@@ -51,6 +51,7 @@ struct SimOptions {
     // Network cameras: one per loopback address, with a generated H.264 main stream.
     std::vector<std::string> netAddresses;
     int netWidth = 1280, netHeight = 720, netFps = 25;
+    int netReplay = 0;  // > 0: main streams loop this many pictures encoded at start
     std::vector<std::pair<std::string, std::string>> netUsers;   // empty: admin / pelno
     std::map<std::string, std::vector<std::string>> netFaults;   // by address ("*" for all)
     bool verbose = false;
@@ -69,7 +70,7 @@ int ApplyScenario(std::string_view text, SimOptions* options, std::string* error
 // Applies one "--fault NAME:FAULT" value. Returns 0, or -1 with `error`.
 int AddFaultOption(std::string_view value, SimOptions* options, std::string* error);
 
-// Applies one network option (--net, --net-size, --net-fps, --net-user, --net-fault).
+// Applies one network option (--net, --net-size, --net-fps, --net-replay, --net-user, --net-fault).
 // Returns 0, or -1 with `error`.
 int ApplyNetOption(std::string_view arg, std::string_view value, SimOptions* options, std::string* error);
 

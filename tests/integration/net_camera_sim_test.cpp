@@ -18,6 +18,7 @@
 #include "protocol/field_by_name.h"
 #include "sim/net_cameras.h"
 #include "camera/net_camera.h"
+#include "platform/decoder/h264_decoder.h"
 
 using namespace velmora::platform;
 using namespace velmora::protocol;
@@ -213,6 +214,54 @@ TEST_F(NetCameraSimTest, LiveStreamFollowsMirrorAndBrightness) {
     ASSERT_TRUE(Snapshot(s, &bright));
     const int x = bright.width / 2;  // a mid-grey bar
     EXPECT_GT(Luma(bright, x, y), Luma(mirrored, x, y) + 10);
+}
+
+// A replaying camera (for benchmarks) serves the loop it encoded at start: whole seconds, each
+// loop starting on its key frame, and a stream opened later starts on that key frame too.
+TEST_F(NetCameraSimTest, ReplayingCameraLoopsWholeSecondsFromAKeyFrame) {
+    Serve({[](sim::NetCameraConfig& c) {
+              c.fps = 20;
+              c.replayFrames = 15;  // rounded up to one second, 20 pictures
+          }},
+          48);
+    const int s = Login(0);
+    ASSERT_GE(s, 0);
+    struct Units {
+        std::mutex mu;
+        std::condition_variable cv;
+        std::vector<std::string> got;
+    };
+    auto cb = [](int, const unsigned char* d, int n, int, void* user) {
+        auto* u = static_cast<Units*>(user);
+        std::lock_guard lock(u->mu);
+        u->got.emplace_back(reinterpret_cast<const char*>(d), static_cast<size_t>(n));
+        u->cv.notify_one();
+    };
+    auto collect = [&](Units& units, size_t count) {
+        const int play = ORVEX_StartRealPlay(s, 0, 0, cb, &units);
+        EXPECT_GE(play, 0);
+        std::unique_lock lock(units.mu);
+        units.cv.wait_for(lock, std::chrono::seconds(10), [&] { return units.got.size() >= count; });
+        lock.unlock();
+        ORVEX_StopRealPlay(play);
+    };
+    const auto key = [](const std::string& unit) {
+        return H264Decoder::ContainsIdr(reinterpret_cast<const uint8_t*>(unit.data()), unit.size());
+    };
+    Units first;
+    collect(first, 22);
+    ASSERT_GE(first.got.size(), 22u);
+    EXPECT_TRUE(key(first.got[0]));
+    EXPECT_TRUE(key(first.got[20]));
+    for (size_t i = 1; i < 20; ++i) EXPECT_FALSE(key(first.got[i])) << i;
+    EXPECT_EQ(first.got[0], first.got[20]);
+    EXPECT_EQ(first.got[1], first.got[21]);
+    EXPECT_NE(first.got[1], first.got[2]);  // the clock moves within the loop
+    Units later;
+    collect(later, 2);
+    ASSERT_GE(later.got.size(), 2u);
+    EXPECT_EQ(first.got[0], later.got[0]);
+    EXPECT_EQ(first.got[1], later.got[1]);
 }
 
 // The end-streams fault ends every open stream with a StreamEnd frame: the client learns it from
