@@ -50,20 +50,31 @@ int LiveStream::Play(std::shared_ptr<NetCamera> camera, int streamSelector, plat
     camera_ = std::move(camera);
     record_.session = camera_->session();
 
+    SetStarting(true);
     const int realPlay = backend_.StartRealPlay(record_.session, streamSelector, &LiveStream::OnRealData, &record_);
     if (realPlay < 0) {
+        SetStarting(false);
         platform::Messages().Information(platform::Format("请求主码流失败! 错误码为: %d\n", backend_.LastError()));
         record_.decoderPort.store(-1);
         return realPlay;
     }
     record_.realPlay = realPlay;
 
-    // Data that arrives before the port is stored is dropped; the decoder starts at the next key
-    // frame anyway.
     const int port = backend_.OpenStream();
-    if (port < 0) return port;
+    if (port < 0) {
+        SetStarting(false);
+        return port;
+    }
     backend_.PlayEx(port, sink);
-    record_.decoderPort.store(port);
+    {
+        // What came before the port goes first; the callback waits here meanwhile, so nothing
+        // overtakes it.
+        std::lock_guard lock(record_.startMu);
+        for (const std::vector<uint8_t>& unit : record_.early)
+            platform::X_VideoInputData(port, unit.data(), static_cast<int>(unit.size()));
+        record_.decoderPort.store(port);
+    }
+    SetStarting(false);
 
     const std::string& address = camera_->address();
     const size_t keep = address.size() < sizeof record_.address ? address.size() : sizeof record_.address - 1;
@@ -106,11 +117,36 @@ bool LiveStream::Counters(LiveStreamCounters* out) const {
     return true;
 }
 
+void LiveStream::SetStarting(bool starting) {
+    std::lock_guard lock(record_.startMu);
+    record_.starting = starting;
+    record_.early.clear();
+    record_.earlyBytes = 0;
+}
+
 void LiveStream::OnRealData(int, const unsigned char* data, int length, int, void* user) {
     auto* record = static_cast<LiveStreamRecord*>(user);
-    if (!record) return;
-    const int port = record->decoderPort.load();
-    if (port >= 0) platform::X_VideoInputData(port, data, length);
+    if (!record || !data || length <= 0) return;
+    int port = record->decoderPort.load();
+    if (port < 0) {
+        std::lock_guard lock(record->startMu);
+        port = record->decoderPort.load();
+        if (port < 0) {
+            if (!record->starting) return;  // closed: dropped
+            const size_t n = static_cast<size_t>(length);
+            if (record->earlyBytes + n > LiveStreamRecord::kMaxEarlyBytes) {
+                // Too much to hold: the port starts at the next key frame, with no gap behind it.
+                record->starting = false;
+                record->early.clear();
+                record->earlyBytes = 0;
+                return;
+            }
+            record->early.emplace_back(data, data + n);
+            record->earlyBytes += n;
+            return;
+        }
+    }
+    platform::X_VideoInputData(port, data, length);
 }
 
 }  // namespace velmora::camera

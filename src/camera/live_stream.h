@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "camera/net_camera.h"
 #include "camera/stream_logins.h"
@@ -47,13 +49,24 @@ public:
 // The handles of one live stream. Closing resets the three handles to -1 and keeps the address
 // and port of the camera last opened. decoderPort is atomic because the network library's receive
 // thread reads it in LiveStream::OnRealData while the owner's thread opens and closes the stream;
-// every other field is touched by the owner's thread only.
+// the start-up fields are guarded by startMu; every other field is touched by the owner's thread
+// only.
 struct LiveStreamRecord {
     char address[32] = {};
     int32_t port = 0;
     int32_t session = -1;
     int32_t realPlay = -1;
     std::atomic<int32_t> decoderPort{-1};
+
+    // While the stream starts, what the camera sends before the decoder port is stored is kept
+    // here and fed to the port first: a camera starts with its key frame, and without it the
+    // first picture would wait for the next one (a whole group of pictures, often seconds).
+    std::mutex startMu;
+    bool starting = false;
+    std::vector<std::vector<uint8_t>> early;
+    size_t earlyBytes = 0;
+    // More than this before the port is there, and the stream starts at its next key frame.
+    static constexpr size_t kMaxEarlyBytes = 8u << 20;
 };
 
 // Pictures of one stream since its decoder port opened (all 0 without a port).
@@ -113,6 +126,9 @@ public:
     static void OnRealData(int realHandle, const unsigned char* data, int length, int type, void* user);
 
 private:
+    // Starts (or ends) keeping what arrives before the decoder port, dropping what was kept.
+    void SetStarting(bool starting);
+
     LiveBackend& backend_;
     StreamLogins& logins_;
     LiveStreamRecord record_;

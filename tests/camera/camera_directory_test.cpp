@@ -17,6 +17,8 @@
 #include "platform/user_messages.h"
 #include "protocol/field_by_name.h"
 #include "sim/net_cameras.h"
+#include "sim/stream/stream_generator.h"
+#include "platform/decoder/xplay.h"
 #include "transport/net/orvex_sdk.h"
 #include "transport/usb/hid_framing.h"
 
@@ -264,6 +266,63 @@ TEST_F(CameraDirectoryTest, LiveStreamsLogInPerStreamThroughTheDirectory) {
     second.Close();
     EXPECT_EQ(directory_->Streams().OpenCount(), 0u);
     EXPECT_EQ(shared->ReadVideoParams(rec), 0);
+}
+
+// A camera that answers at once sends its key frame before the stream's decoder port exists:
+// what comes before the port is kept and decoded first, so the first picture does not wait for
+// the next key frame. More than the stream may hold before its port is dropped whole, and the
+// stream then starts at a key frame.
+TEST_F(CameraDirectoryTest, WhatArrivesBeforeTheDecoderPortIsDecodedFirst) {
+    sim::stream::GeneratorConfig config;
+    config.width = 160;
+    config.height = 96;
+    sim::stream::StreamGenerator generator;
+    ASSERT_EQ(generator.Open(config), 0);
+    std::vector<sim::stream::AccessUnit> units(3);
+    for (auto& unit : units) ASSERT_EQ(generator.EncodeNext(&unit), 0);
+    ASSERT_TRUE(units[0].keyframe);
+
+    // Its real play answers with the key frame (and what follows) before it returns.
+    struct InstantCamera : OrvexXPlayCalls {
+        const std::vector<sim::stream::AccessUnit>* units = nullptr;
+        size_t early = 0;
+        int StartRealPlay(int, int, ORVEX_RealDataCallback cb, void* user) override {
+            for (size_t i = 0; i < early; ++i)
+                cb(7, (*units)[i].data.data(), static_cast<int>((*units)[i].data.size()), 0, user);
+            return 7;
+        }
+        int StopRealPlay(int) override { return 0; }
+        int RealPlayState(int) override { return 0; }
+    } backend;
+    LiveStream stream(backend, directory_->Streams());
+    // Plays `sent`, the first `early` units before the port exists; returns the pictures decoded
+    // once the port has taken the `fed` units it should get.
+    auto decoded = [&](const std::vector<sim::stream::AccessUnit>& sent, size_t early, size_t fed) {
+        backend.units = &sent;
+        backend.early = early;
+        EXPECT_EQ(stream.Play(std::make_shared<NetCamera>(1, "127.0.0.1", 1), ORVEX_STREAM_MAIN, nullptr), 0);
+        for (size_t i = early; i < sent.size(); ++i)
+            LiveStream::OnRealData(7, sent[i].data.data(), static_cast<int>(sent[i].data.size()), 0,
+                                   const_cast<LiveStreamRecord*>(&stream.Record()));
+        XStreamStats stats{};
+        for (int tries = 0; tries < 500; ++tries) {
+            EXPECT_EQ(X_GetStreamStats(stream.DecoderPort(), &stats), 0);
+            if (stats.access_units >= fed && stats.frames_decoded + stats.skipped_units >= fed) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(stats.chunks_in, fed);
+        stream.Close();
+        return stats.frames_decoded;
+    };
+    EXPECT_EQ(decoded(units, 2, 3), 3u);
+    EXPECT_EQ(decoded(units, 0, 3), 3u);
+
+    // An oversized start (a key frame too big to hold) is dropped whole: the port gets only what
+    // follows it, and waits for the next key frame.
+    std::vector<sim::stream::AccessUnit> big(2);
+    big[0].data.assign(LiveStreamRecord::kMaxEarlyBytes + 1, 0);
+    big[1] = units[1];
+    EXPECT_EQ(decoded(big, 1, 1), 0u);
 }
 
 }  // namespace
