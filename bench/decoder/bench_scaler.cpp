@@ -1,12 +1,15 @@
 // The one scaling of each picture into a video pane: cost and picture quality of swscale's
-// filters from 1920x1080 YUV to the panes' BGRX sizes, against bare decoding of the same stream
-// (the anchor, measured in the same run). Quality is the PSNR over R, G and B against a Lanczos
-// reference (SWS_LANCZOS | SWS_ACCURATE_RND) of the same size; sizes with an odd width show the
-// cost of swscale's slow path ("Forcing full internal H chroma due to odd output size"). The row
-// "converter" is what the video panes use (FrameConverter: for a target a third of the picture or
-// less, 2x2 means first, then the area filter). Here it halves whole pictures that have left the
-// cache, which costs about what the area filter alone costs; in the panes the halving is done band
-// by band while the codec's rows are still in the cache (bench/ui/bench_video_panes shows that).
+// filters and of the converter's own area averaging, from 1920x1080 YUV to the panes' BGRX sizes,
+// against bare decoding of the same stream (the anchor, measured in the same run). Quality is the
+// PSNR over R, G and B against a Lanczos reference of the same size with chroma interpolated at
+// full resolution (SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT); sizes with an odd width
+// show the cost of swscale's slow path ("Forcing full internal H chroma due to odd output size").
+// The row "converter" is what the video panes use (FrameConverter: for a target a third of the
+// picture or less, 2x2 means first, then the area averaging). Here it halves whole pictures that
+// have left the cache; in the panes the halving and averaging are done band by band while the
+// codec's rows are still in the cache (bench/ui/bench_video_panes shows that). The rows "halves:"
+// start from pictures halved beforehand: swscale's area filter against the own averaging, on the
+// same input.
 #include <cmath>
 #include <cstdio>
 #include <vector>
