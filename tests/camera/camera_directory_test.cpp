@@ -294,6 +294,7 @@ TEST_F(CameraDirectoryTest, WhatArrivesBeforeTheDecoderPortIsDecodedFirst) {
         int StopRealPlay(int) override { return 0; }
         int RealPlayState(int) override { return 0; }
     } backend;
+    directory_ = std::make_unique<CameraDirectory>(std::make_unique<SimHidBackend>(dir_));
     LiveStream stream(backend, directory_->Streams());
     // Plays `sent`, the first `early` units before the port exists; returns the pictures decoded
     // once the port has taken the `fed` units it should get.
