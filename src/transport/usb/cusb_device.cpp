@@ -105,19 +105,31 @@ struct CUSBDevice::OpenDevice {
 
     void Read() {
         std::vector<uint8_t> buffer(static_cast<size_t>(inputReportLength), 0);
+        bool more = false;  // a report that is not a reply's last was just read
         for (;;) {
-            // Where the backend can say a report waits, the report is read and put into the inbox
-            // under one hold of the inbox lock: DropStale then sees every report that has left
-            // the connection. Otherwise a report can be in flight between the two for a moment.
-            const int waited = conn->WaitInput();
             std::unique_lock lock(inboxMu, std::defer_lock);
-            int n = waited;
-            if (waited > 0) {
+            int n = 0;
+            if (more) {
+                // Taken straight away if it is there (one system call, not a wait and a read),
+                // under the inbox lock like every report.
                 lock.lock();
-                n = conn->Read(buffer.data(), buffer.size());
-            } else {
-                if (waited == 0) n = conn->Read(buffer.data(), buffer.size());
-                lock.lock();
+                n = conn->ReadWaiting(buffer.data(), buffer.size());
+                if (n == 0) lock.unlock();
+            }
+            if (n == 0) {
+                // Where the backend can say a report waits, the report is read and put into the
+                // inbox under one hold of the inbox lock: DropStale then sees every report that
+                // has left the connection. Otherwise a report can be in flight between the two
+                // for a moment.
+                const int waited = conn->WaitInput();
+                n = waited;
+                if (waited > 0) {
+                    lock.lock();
+                    n = conn->Read(buffer.data(), buffer.size());
+                } else {
+                    if (waited == 0) n = conn->Read(buffer.data(), buffer.size());
+                    lock.lock();
+                }
             }
             if (n <= 0 && n != kHidOversized) {
                 readerEnd = n;
@@ -131,9 +143,10 @@ struct CUSBDevice::OpenDevice {
             // The waiting exchange only needs to look at the inbox when a report decides
             // something: a final, malformed or refused one. The others wait their turn there.
             ReplyHeader h;
-            if (notifyEach || r.oversized || !PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) ||
-                h.last || IsBusyNotice(h) || h.payloadLength > n - kReplyPayloadOffset)
-                inboxCv.notify_all();
+            const bool decides = r.oversized || !PeekReplyHeader(r.bytes.data(), r.bytes.size(), h) || h.last ||
+                                 IsBusyNotice(h) || h.payloadLength > n - kReplyPayloadOffset;
+            if (notifyEach || decides) inboxCv.notify_all();
+            more = !decides;  // more of this reply is on its way
         }
     }
 

@@ -73,6 +73,15 @@ public:
     // uses it to take a report off the connection and into its inbox as one step under the inbox
     // lock, so an exchange that drops stale input never misses a report in flight between them.
     virtual int WaitInput() { return 0; }
+    // Reads one report only if it is already there, without waiting: its byte count (> 0),
+    // kHidOversized, or 0 when nothing waits, the connection is stopped, or a read failed (the
+    // next WaitInput/Read then reports what happened). Lets the reader take the rest of a long
+    // reply one system call per report, under the inbox lock. The default reads nothing.
+    virtual int ReadWaiting(uint8_t* buffer, size_t capacity) {
+        (void)buffer;
+        (void)capacity;
+        return 0;
+    }
     // Takes the device's cross-process exchange lock (an flock on a file every process names the
     // same way for this device), polling for at most `limit`. Returns 0, kHidLockTimeout when
     // another holder kept it, or kHidCancelled when Cancel/Close came first. A connection without

@@ -56,6 +56,12 @@ public:
         }
     }
 
+    int ReadWaiting(uint8_t* buffer, size_t capacity) override {
+        if (capacity < 2 || Stopped()) return 0;
+        const int n = ReadWithin(buffer, capacity, 0);
+        return n > 0 ? n : 0;  // a failure is reported by the Read that follows
+    }
+
     int DiscardPending(size_t capacity, const HidReportVisitor& seen) override {
         if (Stopped()) return 0;
         std::vector<uint8_t> buffer(std::max<size_t>(capacity, 2));

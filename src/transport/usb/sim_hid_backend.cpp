@@ -108,6 +108,13 @@ public:
         }
     }
 
+    int ReadWaiting(uint8_t* buffer, size_t capacity) override {
+        if (Stopped()) return 0;
+        const ssize_t n = ::recv(fd_, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
+        if (n <= 0) return 0;  // nothing waits, or the end: Read tells which
+        return static_cast<size_t>(n) > capacity ? kHidOversized : static_cast<int>(n);
+    }
+
     int DiscardPending(size_t capacity, const HidReportVisitor& seen) override {
         if (Stopped()) return 0;
         std::vector<uint8_t> buffer(std::max<size_t>(capacity, 1));

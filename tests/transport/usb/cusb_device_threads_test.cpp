@@ -244,6 +244,29 @@ TEST(CUSBDeviceThreads, CloseAllWakesAnExchangeWaitingForItsReply) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+// A device that keeps sending pieces of a reply without end: the reader takes them one after the
+// other without waiting in between, and still stops when the devices are closed.
+TEST(CUSBDeviceThreads, CloseAllStopsTheReaderOfADeviceThatNeverStopsTalking) {
+    TempDir dir;
+    FakeUsbCamera cam(dir.path(), "a");
+    cam.SetHandler([&cam](uint32_t command, const std::vector<uint8_t>&) {
+        FakeResponse r;
+        r.reports.assign(200000, MakeReplyReport(cam.reportLength(), command, 0, std::string(40, 'x'), false));
+        return r;
+    });
+    auto host = OpenHost(dir.path());
+    ASSERT_EQ(host->DeviceOpen(), 1);
+    const int32_t h = host->GetDevices()[0].handle;
+    int result = 0;
+    std::thread t([&] { result = host->Transfer(h, 40001089, "x", 2, nullptr, 0, nullptr, 5); });
+    std::this_thread::sleep_for(200ms);
+    const auto start = std::chrono::steady_clock::now();
+    host->CloseAll();
+    t.join();
+    EXPECT_LT(result, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 TEST(CUSBDeviceThreads, RefreshWhileOtherDevicesExchange) {
     TempDir dir;
     FakeUsbCamera a(dir.path(), "a"), b(dir.path(), "b");
