@@ -1,6 +1,7 @@
 #include "camera/live_stream.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "camera/net_session.h"
@@ -134,15 +135,21 @@ void LiveStream::OnRealData(int, const unsigned char* data, int length, int, voi
         if (port < 0) {
             if (!record->starting) return;  // closed: dropped
             const size_t n = static_cast<size_t>(length);
-            if (record->earlyBytes + n > LiveStreamRecord::kMaxEarlyBytes) {
+            bool kept = record->earlyBytes + n <= LiveStreamRecord::kMaxEarlyBytes;
+            if (kept) {
+                try {
+                    record->early.emplace_back(data, data + n);
+                    record->earlyBytes += n;
+                } catch (const std::bad_alloc&) {
+                    kept = false;
+                }
+            }
+            if (!kept) {
                 // Too much to hold: the port starts at the next key frame, with no gap behind it.
                 record->starting = false;
                 record->early.clear();
                 record->earlyBytes = 0;
-                return;
             }
-            record->early.emplace_back(data, data + n);
-            record->earlyBytes += n;
             return;
         }
     }
