@@ -134,12 +134,7 @@ int main() {
             half->height = f->height / 2;
             half->format = f->format;
             av_frame_get_buffer(half, 64);
-            FrameConverter::HalvePlane(f->data[0], f->linesize[0], half->width, half->height, half->data[0],
-                                       half->linesize[0]);
-            for (int c = 1; c < 3; ++c) {
-                FrameConverter::HalvePlane(f->data[c], f->linesize[c], half->width / 2, half->height / 2,
-                                           half->data[c], half->linesize[c]);
-            }
+            FrameConverter::HalveRows(f, 0, f->height, half);
             halves.push_back(half);
         }
         Picture p;

@@ -120,9 +120,7 @@ bool LiveStream::Counters(LiveStreamCounters* out) const {
 
 void LiveStream::SetStarting(bool starting) {
     std::lock_guard lock(record_.startMu);
-    record_.starting = starting;
-    record_.early.clear();
-    record_.earlyBytes = 0;
+    record_.ResetEarly(starting);
 }
 
 void LiveStream::OnRealData(int, const unsigned char* data, int length, int, void* user) {
@@ -146,9 +144,7 @@ void LiveStream::OnRealData(int, const unsigned char* data, int length, int, voi
             }
             if (!kept) {
                 // Too much to hold: the port starts at the next key frame, with no gap behind it.
-                record->starting = false;
-                record->early.clear();
-                record->earlyBytes = 0;
+                record->ResetEarly(false);
             }
             return;
         }

@@ -67,6 +67,12 @@ struct LiveStreamRecord {
     size_t earlyBytes = 0;
     // More than this before the port is there, and the stream starts at its next key frame.
     static constexpr size_t kMaxEarlyBytes = 8u << 20;
+    // Drops what was kept and says whether to keep more. startMu must be held.
+    void ResetEarly(bool keep) {
+        starting = keep;
+        early.clear();
+        earlyBytes = 0;
+    }
 };
 
 // Pictures of one stream since its decoder port opened (all 0 without a port).

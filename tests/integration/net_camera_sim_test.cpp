@@ -30,6 +30,19 @@ using namespace velmora::wire;
 
 namespace {
 
+// What a real play hands its callback, access unit after access unit.
+struct UnitQueue {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<std::string> units;
+    static void Add(int, const unsigned char* d, int n, int, void* user) {
+        auto* q = static_cast<UnitQueue*>(user);
+        std::lock_guard lock(q->mu);
+        q->units.emplace_back(reinterpret_cast<const char*>(d), static_cast<size_t>(n));
+        q->cv.notify_one();
+    }
+};
+
 class NetCameraSimTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,18 +89,8 @@ protected:
 
     // Decodes the first complete picture of the session's main stream.
     bool Snapshot(int session, RgbPicture* out) {
-        struct Queue {
-            std::mutex mu;
-            std::condition_variable cv;
-            std::deque<std::string> units;
-        } q;
-        auto cb = [](int, const unsigned char* d, int n, int, void* user) {
-            auto* qq = static_cast<Queue*>(user);
-            std::lock_guard lock(qq->mu);
-            qq->units.emplace_back(reinterpret_cast<const char*>(d), static_cast<size_t>(n));
-            qq->cv.notify_one();
-        };
-        int play = ORVEX_StartRealPlay(session, 0, 0, cb, &q);
+        UnitQueue q;
+        int play = ORVEX_StartRealPlay(session, 0, 0, &UnitQueue::Add, &q);
         if (play < 0) return false;
         SnapshotDecoder decoder;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -226,42 +229,33 @@ TEST_F(NetCameraSimTest, ReplayingCameraLoopsWholeSecondsFromAKeyFrame) {
           48);
     const int s = Login(0);
     ASSERT_GE(s, 0);
-    struct Units {
-        std::mutex mu;
-        std::condition_variable cv;
-        std::vector<std::string> got;
-    };
-    auto cb = [](int, const unsigned char* d, int n, int, void* user) {
-        auto* u = static_cast<Units*>(user);
-        std::lock_guard lock(u->mu);
-        u->got.emplace_back(reinterpret_cast<const char*>(d), static_cast<size_t>(n));
-        u->cv.notify_one();
-    };
-    auto collect = [&](Units& units, size_t count) {
-        const int play = ORVEX_StartRealPlay(s, 0, 0, cb, &units);
+    // The first `count` access units of a new real play.
+    auto collect = [&](size_t count) {
+        UnitQueue q;
+        const int play = ORVEX_StartRealPlay(s, 0, 0, &UnitQueue::Add, &q);
         EXPECT_GE(play, 0);
-        std::unique_lock lock(units.mu);
-        units.cv.wait_for(lock, std::chrono::seconds(10), [&] { return units.got.size() >= count; });
+        std::unique_lock lock(q.mu);
+        q.cv.wait_for(lock, std::chrono::seconds(10), [&] { return q.units.size() >= count; });
         lock.unlock();
         ORVEX_StopRealPlay(play);
+        std::lock_guard hold(q.mu);
+        return std::vector<std::string>(q.units.begin(), q.units.end());
     };
     const auto key = [](const std::string& unit) {
         return H264Decoder::ContainsIdr(reinterpret_cast<const uint8_t*>(unit.data()), unit.size());
     };
-    Units first;
-    collect(first, 22);
-    ASSERT_GE(first.got.size(), 22u);
-    EXPECT_TRUE(key(first.got[0]));
-    EXPECT_TRUE(key(first.got[20]));
-    for (size_t i = 1; i < 20; ++i) EXPECT_FALSE(key(first.got[i])) << i;
-    EXPECT_EQ(first.got[0], first.got[20]);
-    EXPECT_EQ(first.got[1], first.got[21]);
-    EXPECT_NE(first.got[1], first.got[2]);  // the clock moves within the loop
-    Units later;
-    collect(later, 2);
-    ASSERT_GE(later.got.size(), 2u);
-    EXPECT_EQ(first.got[0], later.got[0]);
-    EXPECT_EQ(first.got[1], later.got[1]);
+    const std::vector<std::string> first = collect(22);
+    ASSERT_GE(first.size(), 22u);
+    EXPECT_TRUE(key(first[0]));
+    EXPECT_TRUE(key(first[20]));
+    for (size_t i = 1; i < 20; ++i) EXPECT_FALSE(key(first[i])) << i;
+    EXPECT_EQ(first[0], first[20]);
+    EXPECT_EQ(first[1], first[21]);
+    EXPECT_NE(first[1], first[2]);  // the clock moves within the loop
+    const std::vector<std::string> later = collect(2);
+    ASSERT_GE(later.size(), 2u);
+    EXPECT_EQ(first[0], later[0]);
+    EXPECT_EQ(first[1], later[1]);
 }
 
 // The end-streams fault ends every open stream with a StreamEnd frame: the client learns it from

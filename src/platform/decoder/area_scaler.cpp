@@ -228,8 +228,9 @@ bool AreaScaler::Begin(int sw, int sh, int w, int h) {
         if (chromaCols_.from != cw || chromaCols_.to != w) PlanAxis(cw, w, kColOne, chromaCols_);
         if (chromaRows_.from != ch || chromaRows_.to != h) PlanAxis(ch, h, kRowOne, chromaRows_);
         const size_t area = static_cast<size_t>(w) * h;
-        // Zeros after the sums: the last output samples' padded taps read them.
-        sums_.assign(static_cast<size_t>(sw) + std::max(lumaCols_.taps, chromaCols_.taps), 0);
+        // Room after the sums for the last output samples' padded taps (their weights are 0).
+        const size_t room = static_cast<size_t>(sw) + std::max(lumaCols_.taps, chromaCols_.taps);
+        if (sums_.size() < room) sums_.resize(room, 0);
         y_.resize(area);
         u_.resize(area);
         v_.resize(area);

@@ -63,7 +63,7 @@ private:
     void ScaleRow(const uint8_t* src, int stride, const Axis& rows, const Axis& cols, int y, uint8_t* out);
 
     Axis lumaRows_, lumaCols_, chromaRows_, chromaCols_;
-    std::vector<int16_t> sums_;  // one row of vertical sums at source width, and `taps` zeros after it
+    std::vector<int16_t> sums_;  // one row of vertical sums at source width, and room for `taps` after it
     std::vector<uint8_t> y_, u_, v_;  // the planes at the output size
     int next_luma_ = 0;               // output rows averaged since Begin
     int next_chroma_ = 0;

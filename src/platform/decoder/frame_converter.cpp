@@ -86,15 +86,15 @@ bool FrameConverter::PrepareHalf(int width, int height, int format) {
     return true;
 }
 
-void FrameConverter::HalveRows(const AVFrame* frame, int y0, int y1) {
+void FrameConverter::HalveRows(const AVFrame* frame, int y0, int y1, AVFrame* half) {
     const int hw = frame->width / 2;
     HalvePlane(frame->data[0] + static_cast<ptrdiff_t>(y0) * frame->linesize[0], frame->linesize[0], hw,
-               (y1 - y0) / 2, half_->data[0] + static_cast<ptrdiff_t>(y0 / 2) * half_->linesize[0],
-               half_->linesize[0]);
+               (y1 - y0) / 2, half->data[0] + static_cast<ptrdiff_t>(y0 / 2) * half->linesize[0],
+               half->linesize[0]);
     for (int p = 1; p < 3; ++p) {
         HalvePlane(frame->data[p] + static_cast<ptrdiff_t>(y0 / 2) * frame->linesize[p], frame->linesize[p], hw / 2,
-                   (y1 - y0) / 4, half_->data[p] + static_cast<ptrdiff_t>(y0 / 4) * half_->linesize[p],
-                   half_->linesize[p]);
+                   (y1 - y0) / 4, half->data[p] + static_cast<ptrdiff_t>(y0 / 4) * half->linesize[p],
+                   half->linesize[p]);
     }
 }
 
@@ -132,7 +132,7 @@ void FrameConverter::AddBand(const AVFrame* picture, int y, int height) {
     // out is cut to a multiple of 4 rows (HalvesFirst), so no row it shows is left over.
     const int ready = band_delivered_ & ~3;
     if (ready <= band_halved_) return;
-    HalveRows(picture, band_halved_, ready);
+    HalveRows(picture, band_halved_, ready, half_);
     band_halved_ = ready;
     if (band_averaged_) area_.Advance(half_->data, half_->linesize, ready / 2);
 }
@@ -172,7 +172,7 @@ FrameConverter::Source FrameConverter::Reduce(const AVFrame* frame, int w, int h
         return halves;
     }
     if (!PrepareHalf(frame->width, frame->height, frame->format)) return whole;
-    HalveRows(frame, 0, frame->height);
+    HalveRows(frame, 0, frame->height, half_);
     ++halved_whole_;
     return {half_->data, half_->linesize, frame->width / 2, frame->height / 2, frame->format, false};
 }

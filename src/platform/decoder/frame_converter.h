@@ -77,6 +77,9 @@ public:
 
     // Halves one 8-bit plane: each of the w x h output pixels is the mean of a 2x2 block of `src`.
     static void HalvePlane(const uint8_t* src, int srcStride, int w, int h, uint8_t* dst, int dstStride);
+    // Halves rows [y0, y1) of the YUV 4:2:0 `frame` (multiples of 4, or y1 the height) into the
+    // same rows of `half`, a picture of half its size each way.
+    static void HalveRows(const AVFrame* frame, int y0, int y1, AVFrame* half);
     // True when Convert halves a YUV 4:2:0 source of sw x sh before scaling it to w x h.
     static bool HalvesFirst(int sw, int sh, int w, int h);
 
@@ -95,8 +98,6 @@ private:
     Source Reduce(const AVFrame* frame, int w, int h);
     // half_ holding the halves of a width x height picture; false when out of memory.
     bool PrepareHalf(int width, int height, int format);
-    // Halves rows [y0, y1) of `frame` (multiples of 4, or y1 the height) into half_.
-    void HalveRows(const AVFrame* frame, int y0, int y1);
 
     SwsContext* sws_ = nullptr;
     // Band state, guarded by band_mu_ (AddBand may come from the codec's threads).
